@@ -1,0 +1,76 @@
+// The tool's folders and settings: Kelvanor.ini (ours) and the host's
+// tessavor.ini (read only), read key by key and never cached.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace kelvanor {
+
+constexpr int kFileTableSlots = 21;
+using FileTable = std::array<std::string, kFileTableSlots>;
+
+// The three addresses of the sync server (section sync_server of Kelvanor.ini):
+// scheme, host and optional :port, no trailing slash.
+struct ServerAddresses {
+  std::string base;  // HTTP address of the scripts (/mob/...)
+  std::string web;   // HTTP address of /sync/...
+  std::string ftp;   // FTP address of the upload
+};
+
+struct Folders {
+  std::string AppDataFolder;  // ends with the path separator
+  std::string ProgramFolder;  // ends with the path separator
+  std::string MobileFolder;   // no trailing separator
+  std::string ToolIni() const { return AppDataFolder + "Kelvanor.ini"; }
+  std::string HostIni() const { return AppDataFolder + "tessavor.ini"; }
+};
+
+// $APPDATA, else $XDG_CONFIG_HOME, else $HOME/.config; plus "/dasTessavor/".
+// ProgramFolder is the folder of the running executable.
+Folders DetermineFolders();
+
+struct HostDatabaseLocation {
+  std::string folder;  // ends with the path separator
+  std::string file;
+  std::string Path() const { return folder + file; }
+};
+
+// db_pfad / db_name of section Allgemein. A folder holding a dot is taken
+// relative to the ini's folder and normalised; a blank one gives AppDataFolder.
+HostDatabaseLocation ReadHostDatabaseLocation(const std::string& hostIniPath,
+                                              const std::string& appDataFolder);
+
+struct Settings {
+  // [general] of Kelvanor.ini; Windows-1252 texts.
+  std::string name, server, directory, ftpUser, ftpPass;
+  uint16_t SyncCount = 0;
+  std::string local_dir;  // ends with the path separator
+  bool DebugLog = false;
+  FileTable DataFiles{};
+  FileTable ChangeFiles{};
+  ServerAddresses servers;
+};
+
+// local_dir, debug, the file tables, then ReadAccountSettings.
+void ReadSettings(const Folders& folders, Settings& settings);
+// name, server, directory, ftp_user, ftp_pass, num_syncs, and sync_server.
+void ReadAccountSettings(const Folders& folders, Settings& settings);
+// "%s (%d syncs)" with the account name and SyncCount.
+std::string ServerLabelText(const Settings& settings);
+
+// The sync counter in the file, 16-bit: 65535 + 1 gives 0.
+uint16_t ReadSyncCounter(const Folders& folders);
+void WriteSyncCounter(const Folders& folders, uint16_t value);
+// Writes name and server (the account dialog's OK).
+void WriteAccountSettings(const Folders& folders, const std::string& name,
+                          const std::string& server);
+
+// Characters an account name may not hold: they break file names or command
+// lines. Returns "" when the name is usable, else a German message.
+std::string CheckAccountName(const std::string& name);
+// The name as it goes into a URL: percent-encoded, plain names unchanged.
+std::string UrlEncodeAccountName(const std::string& name);
+
+}  // namespace kelvanor

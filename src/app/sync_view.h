@@ -1,0 +1,45 @@
+// What the sync workflow needs from a front end. The window implements it with
+// its memo, panels and message boxes; the CLI with stdout, stderr and the
+// terminal; the tests with a recording fake. All texts are Windows-1252.
+#pragma once
+
+#include <string>
+
+#include "export/export_progress.h"
+#include "import/import_view.h"
+#include "import/node_list.h"
+
+namespace kelvanor {
+
+class IMessagePump {
+ public:
+  virtual ~IMessagePump() = default;
+  // Lets pending window messages run (repaint, clicks) in the middle of long work.
+  virtual void ProcessPendingMessages() = 0;
+};
+
+class ISyncView : public IMessagePump, public IImportView, public IExportProgress {
+ public:
+  // Appends one line to the log memo (DisplayMemo).
+  virtual void AppendMemo(const std::string& line) = 0;
+  virtual void ClearMemo() = 0;
+  // Hides pnlBottom and shows pnlImport with `question` in Label5.
+  virtual void ShowImportPanel(const std::string& question) = 0;
+  // Label5's text while the panel is shown ("Bitte warten ...").
+  virtual void SetImportLabel(const std::string& text) = 0;
+  virtual void SetImportButtonsEnabled(bool enabled) = 0;
+  // Hides pnlImport and shows pnlBottom again.
+  virtual void HideImportPanel() = 0;
+  // An information box with Yes and No; true for Yes.
+  virtual bool AskYesNo(const std::string& question) = 0;
+  // An error box with OK.
+  virtual void ShowError(const std::string& message) = 0;
+  // An information box with OK.
+  virtual void ShowInfo(const std::string& message) = 0;
+  // The received-data tree changed (rebuilt or cleared); the window mirrors it.
+  virtual void TreeChanged(const TreeModel& tree) = 0;
+  // Whether a sync run is under way (S6: the window disables what would start another).
+  virtual void SetBusy(bool busy) = 0;
+};
+
+}  // namespace kelvanor

@@ -1,0 +1,101 @@
+// A thin layer over the SQLite C library: one connection that runs single
+// statements, and complete in-memory query results. Every failure raises
+// ESQLiteException with a fixed English text.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "util/errors.h"
+
+struct sqlite3;
+
+namespace kelvanor {
+
+class ESQLiteException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// SQLite's storage-class numbers, used as column type codes.
+enum SQLiteColumnType : int {
+  kTypeInteger = 1,
+  kTypeFloat = 2,
+  kTypeText = 3,
+  kTypeBlob = 4,
+  kTypeNull = 5,
+};
+
+// The complete result of one query, read when the table is built and then
+// walked forward row by row. Holds copies of all values; the connection is not
+// needed afterwards.
+class TSQLiteTable {
+ public:
+  // Runs the first statement of `sql` on `db` and reads every row.
+  TSQLiteTable(sqlite3* db, const std::string& sql);
+
+  int64_t Count() const { return rowCount_; }
+  bool IsEOF() const { return currentRow_ >= rowCount_; }
+  bool Next();
+
+  int FieldIndex(const std::string& name) const;
+  std::string Fields(int index) const;
+  std::string FieldByName(const std::string& name) const { return Fields(FieldIndex(name)); }
+  std::string FieldAsString(int index) const;
+  int32_t FieldAsInteger(int index) const;
+  double FieldAsDouble(int index) const;
+  // The table's own bytes, or nullptr for an empty cell; owned by the table.
+  const std::string* FieldAsBlob(int index) const;
+  std::string FieldAsBlobText(int index) const;
+
+  int ColumnCount() const { return columnCount_; }
+  int ColumnType(int index) const { return columnTypes_.at(static_cast<size_t>(index)); }
+  const std::vector<std::string>& ColumnNames() const { return columnNames_; }
+
+ private:
+  // Empty cell = NULL (or a zero-length blob).
+  using Cell = std::variant<std::monostate, int32_t, double, std::string>;
+  const Cell& CellAt(int index) const;
+  void CheckNotEof() const;
+
+  std::vector<Cell> results_;
+  int64_t rowCount_ = 0;
+  int columnCount_ = 0;
+  std::vector<std::string> columnNames_;  // upper-cased
+  std::vector<int> columnTypes_;
+  int64_t currentRow_ = 0;
+};
+
+// One open connection. Owns the handle and closes it when destroyed.
+class TSQLiteDatabase {
+ public:
+  // Opens fileName (Windows-1252, converted to UTF-8 for SQLite) and sets
+  // "PRAGMA SYNCHRONOUS=NORMAL;" and "PRAGMA temp_store = MEMORY;". Also sets a
+  // busy timeout so a lock held by the host application is waited for.
+  explicit TSQLiteDatabase(const std::string& fileName);
+  ~TSQLiteDatabase();
+  TSQLiteDatabase(const TSQLiteDatabase&) = delete;
+  TSQLiteDatabase& operator=(const TSQLiteDatabase&) = delete;
+
+  // Runs the first statement of `sql`; it must return no rows.
+  void ExecSQL(const std::string& sql);
+  std::unique_ptr<TSQLiteTable> GetTable(const std::string& sql);
+  int32_t GetLastInsertRowID() const;
+  // Rows changed by the last statement.
+  int Changes() const;
+  [[noreturn]] void RaiseError(const std::string& message, const std::string& sql) const;
+
+  sqlite3* Handle() const { return db_; }
+
+  // How long a statement waits for a lock held by another connection.
+  static constexpr int kBusyTimeoutMs = 5000;
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace kelvanor

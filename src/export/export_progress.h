@@ -1,0 +1,23 @@
+// How the export shows its progress: two labels and two bars in the window,
+// stderr lines in the CLI, a recording fake in the tests.
+#pragma once
+
+#include <string>
+
+namespace kelvanor {
+
+class IExportProgress {
+ public:
+  virtual ~IExportProgress() = default;
+  // Step label := text, step bar := stepPosition, total label := "Gesamt",
+  // total bar := totalPosition; then pending window messages run.
+  virtual void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) = 0;
+  virtual void SetStepMaximum(int maximum) = 0;
+  virtual int StepPosition() const = 0;
+  virtual void SetTotalMaximum(int maximum) = 0;
+  virtual void SetTotalBold(bool bold) = 0;
+  // An error box (error icon, OK only). Text in Windows-1252.
+  virtual void ShowExportError(const std::string& message) = 0;
+};
+
+}  // namespace kelvanor

@@ -1,0 +1,30 @@
+// The import of the mobile's changes into the practice database.
+#pragma once
+
+#include <cstddef>
+
+#include "db/dbase.h"
+#include "import/import_context.h"
+#include "import/import_view.h"
+#include "import/node_list.h"
+
+namespace kelvanor {
+
+// Runs the whole import over the received-data tree as one transaction: an
+// error that ends the import rolls everything back and passes on to the caller.
+void ImportMobileChanges(TDBase& db, const TreeModel& tree, IImportView& view);
+
+// The importers. On entry `position` is the file node; on return it stands on
+// the first node after the lines consumed.
+void ImportCustomers(ImportContext& ctx, std::size_t& position);
+void ImportStables(ImportContext& ctx, std::size_t& position);
+void ImportHorses(ImportContext& ctx, std::size_t& position);
+void ImportOwnerHorseLinks(ImportContext& ctx, std::size_t& position);
+void ImportAppointments(ImportContext& ctx, std::size_t& position);
+void ImportArticles(ImportContext& ctx, std::size_t& position);
+void ImportServices(ImportContext& ctx, std::size_t& position);
+void ImportOrders(ImportContext& ctx, std::size_t& position);
+void ImportCashBook(ImportContext& ctx, std::size_t& position);
+void ImportHoofReports(ImportContext& ctx, std::size_t& position);
+
+}  // namespace kelvanor

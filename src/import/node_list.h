@@ -1,0 +1,33 @@
+// The received-data tree as the import sees it: an ordered list of nodes, each
+// with a level (0 root, 1 change file, 2 line) and its raw Windows-1252 text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kelvanor {
+
+struct TreeNode {
+  int level = 0;
+  std::string text;
+};
+
+// Nodes in flat order: root, first file node, its lines, next file node, ...
+class TreeModel {
+ public:
+  std::size_t Count() const { return nodes_.size(); }
+  int Level(std::size_t position) const { return nodes_[position].level; }
+  const std::string& Text(std::size_t position) const { return nodes_[position].text; }
+  const std::vector<TreeNode>& Nodes() const { return nodes_; }
+
+  void Clear() { nodes_.clear(); }
+  // Appends a node at the end of the flat list.
+  void Append(int level, std::string text) { nodes_.push_back({level, std::move(text)}); }
+  void SetText(std::size_t position, std::string text) { nodes_[position].text = std::move(text); }
+
+ private:
+  std::vector<TreeNode> nodes_;
+};
+
+}  // namespace kelvanor

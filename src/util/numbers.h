@@ -1,0 +1,55 @@
+// Number <-> text without the C locale. The process keeps one decimal
+// separator (the user's, read once at start); callers that need another pass
+// it explicitly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kelvanor {
+
+// The process-wide decimal separator ("," on German systems).
+char DecimalSeparator();
+void SetDecimalSeparator(char separator);
+// Reads the separator of the user's locale (LC_NUMERIC from the environment)
+// and makes it the process setting; the C library's locale is left as it was.
+void InitDecimalSeparatorFromLocale();
+
+// Sets the process separator for one scope and restores it afterwards.
+class ScopedDecimalSeparator {
+ public:
+  explicit ScopedDecimalSeparator(char separator);
+  ~ScopedDecimalSeparator();
+  ScopedDecimalSeparator(const ScopedDecimalSeparator&) = delete;
+  ScopedDecimalSeparator& operator=(const ScopedDecimalSeparator&) = delete;
+
+ private:
+  char previous_;
+};
+
+// The general format: shortest text with up to 15 significant digits, no
+// thousands separator, no trailing zeros or trailing separator (3, 12.5,
+// 29.4117647058824). Very large or small magnitudes use an exponent (1E20).
+std::string FormatGeneral(double value, char separator);
+// FormatGeneral with the process separator.
+std::string FloatToStr(double value);
+// FormatGeneral with "." whatever the process separator.
+std::string FloatToDotStr(double value);
+// Fixed number of decimals with ".", e.g. FormatFixedDot(46363.4375, 3) = "46363.438".
+std::string FormatFixedDot(double value, int decimals);
+
+// Plain decimal integer (optional sign, digits, 32-bit range; leading blanks
+// are tolerated like the host platform does). Anything else raises
+// EConvertError with a German message naming the text.
+int32_t StrToInt(const std::string& text);
+// Decimal number whose separator is `separator` (optional sign, digits, one
+// separator, optional exponent). Raises EConvertError otherwise.
+double StrToFloat(const std::string& text, char separator);
+// StrToFloat with the process separator.
+double StrToFloat(const std::string& text);
+
+// The import's rule for decimals in change files: empty gives 0; otherwise
+// every "." becomes the process separator and the text is converted.
+double ParseDecimal(const std::string& text);
+
+}  // namespace kelvanor

@@ -1,0 +1,153 @@
+#include "util/text.h"
+
+namespace kelvanor {
+
+std::vector<std::string> SplitFields(const std::string& line, std::size_t highestSlot) {
+  std::vector<std::string> fields;
+  fields.reserve(highestSlot + 1);
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t sep = line.find(';', start);
+    if (sep == std::string::npos) {
+      fields.push_back(line.substr(start));
+      break;
+    }
+    fields.push_back(line.substr(start, sep - start));
+    start = sep + 1;
+  }
+  if (fields.size() < highestSlot + 1) fields.resize(highestSlot + 1);
+  return fields;
+}
+
+std::size_t SplitFieldsBy(char sep, const std::string& text, std::vector<std::string>& parts,
+                          std::size_t highestSlot) {
+  parts.assign(highestSlot + 1, std::string());
+  std::size_t i = 0;
+  std::size_t start = 0;
+  while (i < highestSlot) {
+    std::size_t pos = text.find(sep, start);
+    if (pos == std::string::npos) break;
+    parts[i] = text.substr(start, pos - start);
+    start = pos + 1;
+    ++i;
+  }
+  parts[i] = text.substr(start);
+  return i + 1;
+}
+
+std::string ReplaceAll(const std::string& text, const std::string& pattern,
+                       const std::string& replacement) {
+  if (pattern.empty()) return text;
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t hit = text.find(pattern, pos);
+    if (hit == std::string::npos) break;
+    out.append(text, pos, hit - pos);
+    out += replacement;
+    pos = hit + pattern.size();
+  }
+  out.append(text, pos, std::string::npos);
+  return out;
+}
+
+namespace {
+// Windows-1252 byte -> byte of the DOS code page 850 the command interpreter reads.
+constexpr unsigned char kAnsiUmlauts[7] = {0xC4, 0xE4, 0xD6, 0xF6, 0xDC, 0xFC, 0xDF};
+constexpr unsigned char kOemUmlauts[7] = {0x8E, 0x84, 0x99, 0x94, 0x9A, 0x81, 0xE1};
+
+std::string MapBytes(const std::string& text, const unsigned char* from, const unsigned char* to) {
+  std::string out = text;
+  for (char& c : out) {
+    for (int i = 0; i < 7; ++i) {
+      if (static_cast<unsigned char>(c) == from[i]) {
+        c = static_cast<char>(to[i]);
+        break;
+      }
+    }
+  }
+  return out;
+}
+}  // namespace
+
+std::string AnsiToOemUmlauts(const std::string& text) {
+  return MapBytes(text, kAnsiUmlauts, kOemUmlauts);
+}
+
+std::string OemUmlautsToAnsi(const std::string& text) {
+  return MapBytes(text, kOemUmlauts, kAnsiUmlauts);
+}
+
+std::string EscapeQuotes(const std::string& text) { return ReplaceAll(text, "\"", "+!"); }
+
+std::string UnescapeQuotes(const std::string& text) { return ReplaceAll(text, "+!", "\"\""); }
+
+std::string Transliterate(const std::string& text) {
+  std::string s = ReplaceAll(text, "\xDF", "ss");
+  s = ReplaceAll(s, "\xFC", "ue");
+  s = ReplaceAll(s, "\xE4", "ae");
+  return ReplaceAll(s, "\xF6", "oe");
+}
+
+std::string StripTags(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  bool inTag = false;
+  for (char c : text) {
+    if (c == '<') {
+      inTag = true;
+    } else if (c == '>') {
+      inTag = false;
+    } else if (!inTag) {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string TrimBlanks(const std::string& text) {
+  std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  std::size_t last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+std::string Trim(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= 0x20) ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= 0x20) --last;
+  return text.substr(first, last - first);
+}
+
+std::string AnsiUpperCase(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 'a' && u <= 'z') {
+      c = static_cast<char>(u - 32);
+    } else if (u >= 0xE0 && u <= 0xFE && u != 0xF7) {
+      c = static_cast<char>(u - 32);  // à..þ -> À..Þ, except ÷
+    } else if (u == 0x9A || u == 0x9C || u == 0x9E) {
+      c = static_cast<char>(u - 16);  // š œ ž -> Š Œ Ž
+    } else if (u == 0xFF) {
+      c = static_cast<char>(0x9F);  // ÿ -> Ÿ
+    }
+  }
+  return out;
+}
+
+std::string AsciiLowerCase(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return out;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace kelvanor

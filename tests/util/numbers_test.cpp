@@ -1,0 +1,70 @@
+#include "util/numbers.h"
+
+#include <gtest/gtest.h>
+
+#include "util/errors.h"
+
+namespace kelvanor {
+namespace {
+
+TEST(FormatGeneral, ShortestWithFifteenDigits) {
+  EXPECT_EQ(FormatGeneral(3, '.'), "3");
+  EXPECT_EQ(FormatGeneral(12.5, '.'), "12.5");
+  EXPECT_EQ(FormatGeneral(12.5, ','), "12,5");
+  EXPECT_EQ(FormatGeneral(35 / 1.19, '.'), "29.4117647058824");
+  EXPECT_EQ(FormatGeneral(0.1, '.'), "0.1");
+  EXPECT_EQ(FormatGeneral(-0.0, '.'), "0");
+  EXPECT_EQ(FormatGeneral(46363.4375, '.'), "46363.4375");
+  EXPECT_EQ(FormatGeneral(1e20, '.'), "1E20");
+  EXPECT_EQ(FormatGeneral(100.0 / 3.0, ','), "33,3333333333333");
+}
+
+TEST(FloatToDotStr, AlwaysAPointAndTheProcessSettingStays) {
+  ScopedDecimalSeparator german(',');
+  EXPECT_EQ(FloatToDotStr(0.1), "0.1");
+  EXPECT_EQ(FloatToStr(0.1), "0,1");
+  EXPECT_EQ(DecimalSeparator(), ',');
+}
+
+TEST(FormatFixedDot, ThreeDecimalsRounded) {
+  EXPECT_EQ(FormatFixedDot(46363.4375, 3), "46363.438");
+  EXPECT_EQ(FormatFixedDot(0, 3), "0.000");
+}
+
+TEST(StrToInt, PlainDecimalOnly) {
+  EXPECT_EQ(StrToInt("42"), 42);
+  EXPECT_EQ(StrToInt("-7"), -7);
+  EXPECT_EQ(StrToInt(" 57"), 57);
+  EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+  EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+  for (const char* bad : {"", " ", "57 ", "1a", "0x10", "2147483648", "1.5", "-", "99999999999999999999"}) {
+    EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
+  }
+  try {
+    StrToInt("abc");
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'abc' ist kein g\xFCltiger Integerwert");
+  }
+}
+
+TEST(StrToFloat, UsesTheGivenSeparator) {
+  EXPECT_DOUBLE_EQ(StrToFloat("12,5", ','), 12.5);
+  EXPECT_DOUBLE_EQ(StrToFloat("12.5", '.'), 12.5);
+  EXPECT_DOUBLE_EQ(StrToFloat(" -3 ", '.'), -3);
+  EXPECT_DOUBLE_EQ(StrToFloat("1E3", '.'), 1000);
+  EXPECT_THROW(StrToFloat("12.5", ','), EConvertError);
+  EXPECT_THROW(StrToFloat("", '.'), EConvertError);
+  EXPECT_THROW(StrToFloat("1.2.3", '.'), EConvertError);
+  EXPECT_THROW(StrToFloat("nan", '.'), EConvertError);
+  EXPECT_THROW(StrToFloat("1e999", '.'), EConvertError);
+}
+
+TEST(ParseDecimal, PointInFilesWhateverTheLocale) {
+  ScopedDecimalSeparator german(',');
+  EXPECT_DOUBLE_EQ(ParseDecimal(""), 0.0);
+  EXPECT_DOUBLE_EQ(ParseDecimal("46363.5"), 46363.5);
+  EXPECT_THROW(ParseDecimal("4x"), EConvertError);
+}
+
+}  // namespace
+}  // namespace kelvanor
