@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test (the window tests
+# under a private Xvfb), then the benchmarks at their tiny CI size.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${KELVANOR_BUILD_DIR:-$ROOT/build}"
+"$ROOT/scripts/build.sh"
+
+XVFB_PID=""
+cleanup() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
+  for n in $(seq 91 120); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      XVFB_PID=$!
+      export DISPLAY=":$n"
+      sleep 1
+      break
+    fi
+  done
+fi
+
+cd "$BUILD"
+ctest --output-on-failure -j2 --timeout 600
+
+if [ -x "$ROOT/bench/run" ]; then
+  echo "== Benchmarks (tiny size) =="
+  "$ROOT/bench/run" --tiny
+fi
