@@ -1,0 +1,56 @@
+// kelvanor-cli export [DIR]: the export the sync runs, into DIR or MobileFolder.
+#include <string>
+
+#include "cli/cli_context.h"
+#include "cli/cli_output.h"
+#include "cli/commands.h"
+#include "export/export.h"
+
+namespace kelvanor::cli {
+
+namespace {
+
+// One stderr line per step; the per-row progress inside a step stays quiet.
+class StderrExportProgress : public IExportProgress {
+ public:
+  void ShowExportStep(const std::string& text, int stepPosition, int /*totalPosition*/) override {
+    stepPosition_ = stepPosition;
+    if (text != lastText_) {
+      PrintErr(text + "\n");
+      lastText_ = text;
+    }
+  }
+  void SetStepMaximum(int /*maximum*/) override {}
+  int StepPosition() const override { return stepPosition_; }
+  void SetTotalMaximum(int /*maximum*/) override {}
+  void SetTotalBold(bool /*bold*/) override {}
+  void ShowExportError(const std::string& message) override { PrintErr(message + "\n"); }
+
+ private:
+  std::string lastText_;
+  int stepPosition_ = 0;
+};
+
+// The export takes its folder without a trailing separator.
+std::string WithoutTrailingSeparator(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+int CmdExport(const CliOptions& options) {
+  CliContext context = LoadCliContext(options);
+  if (!OpenCliDatabase(context)) return kExitError;
+  const std::string folder =
+      WithoutTrailingSeparator(options.hasDir ? options.dir : context.folders.MobileFolder);
+  StderrExportProgress progress;
+  ExportState state;
+  // Errors inside the export (a query, a number, a file) pass on to main,
+  // which prints them like the window's error box.
+  const ExportResult result = ExportMobileData(*context.db, folder, progress, state,
+                                               ExportEnvironment::ForThisProgram());
+  return result == ExportResult::Written ? kExitOk : kExitError;
+}
+
+}  // namespace kelvanor::cli

@@ -1,0 +1,39 @@
+#include "export/export_writers.h"
+
+#include <climits>
+
+#include "platform/environment.h"
+#include "util/files.h"
+
+namespace kelvanor {
+
+void WriteExportFile(const ExportContext& ctx, const std::string& name, const ExportLines& lines) {
+  WriteFileAtomically(ctx.folder + kPathSep + name, lines.Bytes());
+}
+
+std::string ExportContext::LastAppointmentDay(int32_t horseId) {
+  return LastAppointmentDayField(lastAppointments != nullptr ? lastAppointments->DateText(horseId)
+                                                             : LastAppointmentDate(db, horseId));
+}
+
+int ProgressMaximum(int64_t rows) {
+  return rows > INT_MAX ? INT_MAX : static_cast<int>(rows);
+}
+
+std::string JoinFieldsV(const TDBTable& row, std::initializer_list<const char*> columns) {
+  std::string joined;
+  bool first = true;
+  for (const char* column : columns) {
+    if (!first) joined += ';';
+    first = false;
+    joined += FieldV(row, column);
+  }
+  return joined;
+}
+
+std::string LimitFieldsLength(std::string fields) {
+  if (fields.size() > kMaxFieldsLength) fields.resize(kMaxFieldsLength);
+  return fields;
+}
+
+}  // namespace kelvanor

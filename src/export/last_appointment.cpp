@@ -1,0 +1,89 @@
+#include "export/last_appointment.h"
+
+#include <cmath>
+#include <cstdio>
+#include <exception>
+
+#include "util/daynumber.h"
+#include "util/errors.h"
+#include "util/numbers.h"
+
+namespace kelvanor {
+
+namespace {
+
+// Day numbers of 1 January 0001 and 31 December 9999: a short date text has a
+// four-digit year, so nothing outside can be written as one.
+constexpr double kFirstDay = -693593.0;
+constexpr double kLastDayEnd = 2958466.0;
+
+// The date text of a newest order date, "" for 0. Raises for a moment no date
+// text can show; callers treat that as a failed lookup.
+std::string DateTextOf(double termin) {
+  if (termin == 0) return std::string();
+  if (!std::isfinite(termin) || termin < kFirstDay || termin >= kLastDayEnd) {
+    throw EConvertError("Datum au\xDF" "erhalb des g\xFCltigen Bereichs");
+  }
+  return ShortDateText(DayNumberToCivil(termin));
+}
+
+}  // namespace
+
+std::string LastAppointmentDate(TDBase& db, int32_t horseId) {
+  char sql[200];
+  std::snprintf(sql, sizeof sql,
+                "SELECT termin FROM pferd, vbauftragpferd WHERE pferd.ID = %d AND "
+                "vbauftragpferd.npferdindex = pferd.ID ORDER BY termin DESC LIMIT 1",
+                static_cast<int>(horseId));
+  try {
+    auto table = db.Query(sql);
+    if (table->Eof()) return std::string();
+    return DateTextOf(table->FieldAsVariant("termin").AsDouble());
+  } catch (const std::exception&) {
+    return std::string();
+  }
+}
+
+LastAppointmentIndex::LastAppointmentIndex(TDBase& db) {
+  // MAX picks the same row as ORDER BY termin DESC LIMIT 1 (NULLs lose to any
+  // value, texts win over numbers, both ways), and the bare column `termin`
+  // takes its value from that row while keeping the declared type REAL, so it
+  // reads exactly as the single lookup reads it.
+  std::unique_ptr<TDBTable> table;
+  try {
+    table = db.Query(
+        "SELECT npferdindex, MAX(termin) AS newest, termin FROM vbauftragpferd "
+        "GROUP BY npferdindex");
+  } catch (const std::exception&) {
+    return;
+  }
+  for (; !table->Eof(); table->Next()) {
+    // A NULL horse reference matches no horse.
+    const std::string horse = table->FieldAsString("npferdindex");
+    if (horse.empty()) continue;
+    try {
+      const double termin = table->FieldAsVariant("termin").AsDouble();
+      if (termin == 0) continue;
+      DateTextOf(termin);  // a moment without a date text reads "" like a failed lookup
+      newest_[static_cast<int32_t>(table->FieldAsVariant("npferdindex").AsInteger())] = termin;
+    } catch (const std::exception&) {
+      continue;
+    }
+  }
+}
+
+std::string LastAppointmentIndex::DateText(int32_t horseId) const {
+  auto it = newest_.find(horseId);
+  return it == newest_.end() ? std::string() : DateTextOf(it->second);
+}
+
+std::string LastAppointmentDayField(const std::string& dateText) {
+  if (dateText.empty()) return std::string();
+  CivilTime date;
+  if (!ParseShortDate(dateText, date)) {
+    throw EConvertError("'" + dateText + "' ist kein g\xFCltiges Datum");
+  }
+  return FloatToStr(std::floor(CivilToDayNumber(date)));
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,18 @@
+// mob_leistgruppe.txt: every live service group; the mobile expects a third
+// field, always 100.
+#include "export/export_writers.h"
+
+namespace kelvanor {
+
+void WriteServiceGroups(ExportContext& ctx) {
+  ExportLines lines;
+  auto table = ctx.db.Query(
+      "SELECT * FROM leistgruppen WHERE (id <> 0) AND (papierkorb = 0) ORDER BY bezeichnung");
+  for (; !table->Eof(); table->Next()) {
+    lines.Add("Lgr/" + FieldS(*table, "id") + ";" + FieldV(*table, "bezeichnung") + ";100");
+  }
+  table.reset();
+  WriteExportFile(ctx, "mob_leistgruppe.txt", lines);
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,19 @@
+// mob_stall.txt: every live stable, by name.
+#include "export/export_writers.h"
+
+namespace kelvanor {
+
+void WriteStables(ExportContext& ctx) {
+  ExportLines lines;
+  auto table = ctx.db.Query(
+      "SELECT * FROM stall WHERE (id <> 0) AND (papierkorb = 0) ORDER BY name");
+  for (; !table->Eof(); table->Next()) {
+    lines.Add("A/" + FieldS(*table, "id") + ";" +
+              LimitFieldsLength(JoinFieldsV(
+                  *table, {"name", "ansprechpartner", "telefon", "strasse", "plz", "ort", "land"})));
+  }
+  table.reset();
+  WriteExportFile(ctx, "mob_stall.txt", lines);
+}
+
+}  // namespace kelvanor
