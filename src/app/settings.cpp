@@ -1,0 +1,225 @@
+#include "app/settings.h"
+
+#include <unistd.h>
+
+#include <iterator>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/ini_file.h"
+#include "util/encoding.h"
+#include "util/files.h"
+#include "util/text.h"
+
+namespace kelvanor {
+
+namespace {
+
+const char kGeneral[] = "general";
+const char kSyncServer[] = "sync_server";
+const char kHostSection[] = "Allgemein";
+
+const char kDefaultBase[] = "http://sync.kelvanor.de";
+const char kDefaultWeb[] = "http://www.kelvanor.de";
+const char kDefaultFtp[] = "ftp://ftp.kelvanor.de";
+
+// "/..." or a drive form like "C:/..." (a path written on Windows).
+bool IsAbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == kPathSep) return true;
+  const bool letter = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') ||
+                                           (path[0] >= 'a' && path[0] <= 'z'));
+  return letter && path[1] == ':' && path[2] == kPathSep;
+}
+
+std::string CurrentFolder() {
+  std::vector<char> buffer(4096);
+  if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
+  std::string folder = Utf8ToCp1252(buffer.data());
+  if (folder.empty() || folder.back() != kPathSep) folder += kPathSep;
+  return folder;
+}
+
+// Resolves "." and ".." segments by text alone: the folder need not exist
+// (the database may sit on a drive that is not mounted yet). A ".." above the
+// root stays at the root.
+std::string NormalizePath(const std::string& path) {
+  std::string root;
+  std::size_t pos = 0;
+  if (!path.empty() && path[0] == kPathSep) {
+    root = std::string(1, kPathSep);
+    pos = 1;
+  } else if (IsAbsolutePath(path)) {
+    root = path.substr(0, 3);
+    pos = 3;
+  }
+  std::vector<std::string> segments;
+  while (pos <= path.size()) {
+    std::size_t end = path.find(kPathSep, pos);
+    if (end == std::string::npos) end = path.size();
+    const std::string segment = path.substr(pos, end - pos);
+    if (segment == "..") {
+      if (!segments.empty() && segments.back() != "..") {
+        segments.pop_back();
+      } else if (root.empty()) {
+        segments.push_back(segment);
+      }
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    pos = end + 1;
+  }
+  std::string result = root;
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    if (i > 0) result += kPathSep;
+    result += segments[i];
+  }
+  return result.empty() ? std::string(".") : result;
+}
+
+std::string ReadServerAddress(const std::string& ini, const char* key, const char* fallback) {
+  std::string address = Trim(IniReadString(ini, kSyncServer, key, ""));
+  if (address.empty()) return fallback;
+  if (address.back() == '/') address.pop_back();
+  return address;
+}
+
+}  // namespace
+
+Folders DetermineFolders() {
+  std::string base = GetEnvVar("APPDATA");
+  if (base.empty()) base = GetEnvVar("XDG_CONFIG_HOME");
+  if (base.empty()) {
+    const std::string home = GetEnvVar("HOME");
+    // Without any of them the folder lands in the root, as on Windows
+    // without APPDATA.
+    if (!home.empty()) base = home + kPathSep + ".config";
+  }
+  while (!base.empty() && base.back() == kPathSep) base.pop_back();
+
+  Folders folders;
+  folders.AppDataFolder = base + kPathSep + "dasTessavor" + kPathSep;
+  folders.ProgramFolder = ExecutableFolder();
+  folders.MobileFolder = folders.AppDataFolder + "mobil";
+  return folders;
+}
+
+HostDatabaseLocation ReadHostDatabaseLocation(const std::string& hostIniPath,
+                                              const std::string& appDataFolder) {
+  // The host application is a Windows program: its paths may use "\".
+  std::string folder =
+      ReplaceAll(IniReadString(hostIniPath, kHostSection, "db_pfad", ""), "\\", "/");
+  if (folder.find('.') != std::string::npos) {
+    if (IsAbsolutePath(folder)) {
+      folder = NormalizePath(folder);
+    } else {
+      std::string iniFolder = ExtractFilePath(hostIniPath);
+      if (!IsAbsolutePath(iniFolder)) iniFolder = CurrentFolder() + iniFolder;
+      folder = NormalizePath(iniFolder + folder);
+    }
+  }
+  if (Trim(folder).empty()) folder = appDataFolder;
+  if (folder.empty() || folder.back() != kPathSep) folder += kPathSep;
+
+  HostDatabaseLocation location;
+  location.folder = folder;
+  location.file = IniReadString(hostIniPath, kHostSection, "db_name", "");
+  return location;
+}
+
+void ReadSettings(const Folders& folders, Settings& settings) {
+  const std::string ini = folders.ToolIni();
+  const std::string defaultLocal = folders.AppDataFolder + "mobil" + kPathSep;
+  std::string localDir = IniReadString(ini, kGeneral, "local_dir", defaultLocal);
+  if (Trim(localDir).empty()) localDir = defaultLocal;
+  // Every user of local_dir appends a file name to it.
+  if (localDir.back() != kPathSep) localDir += kPathSep;
+  settings.local_dir = localDir;
+  settings.DebugLog = IniReadBool(ini, kGeneral, "debug", false);
+
+  settings.DataFiles = FileTable{};
+  const char* const dataFiles[] = {"mob_artikel.txt", "mob_kunde.txt",   "mob_kunde_pferd.txt",
+                                   "mob_leistgruppe.txt", "mob_leistung.txt", "mob_pferd.txt",
+                                   "mob_termin.txt",  "mob.ini",         "mobv2.ini",
+                                   "mob_stall.txt"};
+  for (std::size_t i = 0; i < std::size(dataFiles); ++i) settings.DataFiles[i] = dataFiles[i];
+
+  settings.ChangeFiles = FileTable{};
+  const char* const changeFiles[] = {"mob_kunde_x.txt",   "mob_stall_x.txt",    "mob_pferd_x.txt",
+                                     "mob_kunde_pferd_x.txt", "mob_rech_x.txt", "mob_termin_x.txt",
+                                     "mob_kasse_x.txt",   "mob_report_x.txt",   "mob_artikel_x.txt",
+                                     "mob_leistung_x.txt"};
+  for (std::size_t i = 0; i < std::size(changeFiles); ++i) settings.ChangeFiles[i] = changeFiles[i];
+
+  ReadAccountSettings(folders, settings);
+}
+
+void ReadAccountSettings(const Folders& folders, Settings& settings) {
+  const std::string ini = folders.ToolIni();
+  settings.name = IniReadString(ini, kGeneral, "name", "");
+  settings.server = IniReadString(ini, kGeneral, "server", "");
+  settings.directory = IniReadString(ini, kGeneral, "directory", "");
+  settings.ftpUser = IniReadString(ini, kGeneral, "ftp_user", "");
+  settings.ftpPass = IniReadString(ini, kGeneral, "ftp_pass", "");
+  settings.SyncCount = ReadSyncCounter(folders);
+  settings.servers.base = ReadServerAddress(ini, "base", kDefaultBase);
+  settings.servers.web = ReadServerAddress(ini, "web", kDefaultWeb);
+  settings.servers.ftp = ReadServerAddress(ini, "ftp", kDefaultFtp);
+}
+
+std::string ServerLabelText(const Settings& settings) {
+  return settings.name + " (" + std::to_string(settings.SyncCount) + " syncs)";
+}
+
+uint16_t ReadSyncCounter(const Folders& folders) {
+  // A 16-bit field: a larger stored number keeps its low 16 bits.
+  return static_cast<uint16_t>(IniReadInteger(folders.ToolIni(), kGeneral, "num_syncs", 0));
+}
+
+void WriteSyncCounter(const Folders& folders, uint16_t value) {
+  IniWriteInteger(folders.ToolIni(), kGeneral, "num_syncs", value);
+}
+
+void WriteAccountSettings(const Folders& folders, const std::string& name,
+                          const std::string& server) {
+  IniWriteString(folders.ToolIni(), kGeneral, "name", name);
+  IniWriteString(folders.ToolIni(), kGeneral, "server", server);
+}
+
+std::string CheckAccountName(const std::string& name) {
+  static const std::string kForbidden = "\"\\/:*?<>|%";
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      return "Der Kontoname darf keine Steuerzeichen enthalten (Zeichencode " +
+             std::to_string(byte) + ").";
+    }
+    if (kForbidden.find(c) != std::string::npos) {
+      return std::string("Der Kontoname darf das Zeichen '") + c +
+             "' nicht enthalten. Nicht erlaubt sind: \" \\ / : * ? < > | %";
+    }
+  }
+  return std::string();
+}
+
+std::string UrlEncodeAccountName(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                            (byte >= '0' && byte <= '9') || c == '-' || c == '_' || c == '.' ||
+                            c == '~';
+    if (unreserved) {
+      encoded += c;
+    } else {
+      // The raw Windows-1252 byte: the server names the account's folders
+      // with the same bytes the tool sends.
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0F];
+    }
+  }
+  return encoded;
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,42 @@
+#include "cli/cli_context.h"
+
+#include <exception>
+
+#include "cli/cli_output.h"
+#include "platform/environment.h"
+#include "util/files.h"
+
+namespace kelvanor::cli {
+
+CliContext LoadCliContext(const CliOptions& options) {
+  CliContext context;
+  context.folders = DetermineFolders();
+  ReadSettings(context.folders, context.settings);
+  if (options.hasDb) {
+    context.database.folder = ExtractFilePath(options.dbFile);
+    context.database.file = options.dbFile.substr(context.database.folder.size());
+    if (context.database.folder.empty()) context.database.folder = std::string(".") + kPathSep;
+  } else {
+    context.database =
+        ReadHostDatabaseLocation(context.folders.HostIni(), context.folders.AppDataFolder);
+  }
+  return context;
+}
+
+bool OpenCliDatabase(CliContext& context) {
+  if (context.database.file.empty()) {
+    PrintErr("Keine Datenbank eingestellt: db_name fehlt in " + context.folders.HostIni() +
+             ".\nMit --db DATEI l\xE4sst sich die Datenbank angeben.\n");
+    return false;
+  }
+  try {
+    context.db = std::make_unique<TDBase>(context.database.Path());
+    return true;
+  } catch (const std::exception& e) {
+    PrintErr("Die Datenbank kann nicht ge\xF6" "ffnet werden: " + context.database.Path() + "\n" +
+             e.what() + "\n");
+    return false;
+  }
+}
+
+}  // namespace kelvanor::cli

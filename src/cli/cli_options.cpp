@@ -1,0 +1,106 @@
+#include "cli/cli_options.h"
+
+#include "util/encoding.h"
+
+namespace kelvanor::cli {
+
+namespace {
+
+ParseResult Fail(const std::string& message) {
+  ParseResult result;
+  result.error = message;
+  return result;
+}
+
+bool LooksLikeOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+
+}  // namespace
+
+std::string UsageText() {
+  return "Aufruf:\n"
+         "  kelvanor-cli [--db DATEI] export [ORDNER]\n"
+         "  kelvanor-cli [--db DATEI] import [--yes] [ORDNER]\n"
+         "  kelvanor-cli [--db DATEI] sync [--yes | --no]\n"
+         "  kelvanor-cli version\n"
+         "  kelvanor-cli check-update\n";
+}
+
+ParseResult ParseCliOptions(const std::vector<std::string>& args) {
+  CliOptions options;
+  std::size_t i = 0;
+
+  // Options before the command.
+  for (; i < args.size() && LooksLikeOption(args[i]); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-h" || arg == "--help") {
+      ParseResult help;
+      help.ok = true;
+      help.options.command = Command::kHelp;
+      return help;
+    }
+    std::string value;
+    if (arg == "--db") {
+      if (i + 1 >= args.size()) return Fail("Nach --db fehlt der Name der Datenbank-Datei.");
+      value = args[++i];
+    } else if (arg.rfind("--db=", 0) == 0) {
+      value = arg.substr(5);
+    } else {
+      return Fail("Unbekannte Option: " + Utf8ToCp1252(arg));
+    }
+    if (options.hasDb) return Fail("--db ist mehrfach angegeben.");
+    if (value.empty()) return Fail("Nach --db fehlt der Name der Datenbank-Datei.");
+    options.hasDb = true;
+    options.dbFile = Utf8ToCp1252(value);
+  }
+
+  if (i >= args.size()) return Fail("Es ist kein Befehl angegeben.");
+  const std::string name = args[i++];
+  if (name == "export") {
+    options.command = Command::kExport;
+  } else if (name == "import") {
+    options.command = Command::kImport;
+  } else if (name == "sync") {
+    options.command = Command::kSync;
+  } else if (name == "version") {
+    options.command = Command::kVersion;
+  } else if (name == "check-update") {
+    options.command = Command::kCheckUpdate;
+  } else {
+    return Fail("Unbekannter Befehl: " + Utf8ToCp1252(name));
+  }
+
+  const bool takesDir = options.command == Command::kExport || options.command == Command::kImport;
+  const bool takesYes = options.command == Command::kImport || options.command == Command::kSync;
+  const bool takesNo = options.command == Command::kSync;
+  bool optionsEnded = false;
+  for (; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && LooksLikeOption(arg)) {
+      if (arg == "--yes" && takesYes) {
+        options.yes = true;
+      } else if (arg == "--no" && takesNo) {
+        options.no = true;
+      } else if (arg == "--db" || arg.rfind("--db=", 0) == 0) {
+        return Fail("--db steht vor dem Befehl: kelvanor-cli --db DATEI " + name);
+      } else {
+        return Fail("Unbekannte Option f\xFCr " + name + ": " + Utf8ToCp1252(arg));
+      }
+    } else if (takesDir && !options.hasDir) {
+      if (arg.empty()) return Fail("Der Ordner f\xFCr " + name + " ist leer.");
+      options.hasDir = true;
+      options.dir = Utf8ToCp1252(arg);
+    } else {
+      return Fail("Zu viele Argumente f\xFCr " + name + ": " + Utf8ToCp1252(arg));
+    }
+  }
+  if (options.yes && options.no) return Fail("--yes und --no schlie\xDF" "en sich aus.");
+
+  ParseResult result;
+  result.ok = true;
+  result.options = options;
+  return result;
+}
+
+}  // namespace kelvanor::cli

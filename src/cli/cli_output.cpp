@@ -1,0 +1,45 @@
+#include "cli/cli_output.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "util/encoding.h"
+#include "util/text.h"
+
+namespace kelvanor::cli {
+
+void PrintOut(const std::string& text) {
+  std::cout << Cp1252ToUtf8(text);
+  std::cout.flush();
+}
+
+void PrintErr(const std::string& text) {
+  std::cerr << Cp1252ToUtf8(text);
+  std::cerr.flush();
+}
+
+bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+std::optional<bool> ParseYesNo(const std::string& answer) {
+  const std::string word = AsciiLowerCase(Trim(answer));
+  if (word == "j" || word == "ja" || word == "y" || word == "yes") return true;
+  if (word == "n" || word == "nein" || word == "no") return false;
+  return std::nullopt;
+}
+
+std::optional<bool> AskYesNo(const std::string& question) {
+  for (;;) {
+    PrintOut(question + " [j/n] ");
+    std::string line;
+    if (!std::getline(std::cin, line)) {
+      PrintOut("\n");
+      return std::nullopt;
+    }
+    if (const std::optional<bool> answer = ParseYesNo(line)) return answer;
+    PrintOut("Bitte j (ja) oder n (nein) eingeben.\n");
+  }
+}
+
+}  // namespace kelvanor::cli

@@ -1,0 +1,25 @@
+// The terminal edge of kelvanor-cli: the tool's Windows-1252 texts leave as
+// UTF-8, and questions are asked only where someone can answer them.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kelvanor::cli {
+
+// Writes Windows-1252 text as UTF-8, unchanged otherwise (no newline added).
+void PrintOut(const std::string& text);
+void PrintErr(const std::string& text);
+
+// True when standard input is a terminal, i.e. a question can be answered.
+bool StdinIsTerminal();
+
+// Asks `question` (Windows-1252) on stdout and reads answers from stdin until
+// one is "j", "ja", "y" or "yes" (true) or "n", "nein" or "no" (false), in any
+// case. Empty when input ends first.
+std::optional<bool> AskYesNo(const std::string& question);
+
+// The answer word as typed (UTF-8); empty when it is neither yes nor no.
+std::optional<bool> ParseYesNo(const std::string& answer);
+
+}  // namespace kelvanor::cli

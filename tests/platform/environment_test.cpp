@@ -1,0 +1,75 @@
+#include "platform/environment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <regex>
+
+#include "support/test_db.h"
+
+namespace kelvanor {
+namespace {
+
+// Sets or unsets one variable for a test and puts the old state back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(GetEnvVar, UnsetAndEmptyBothGiveEmptyText) {
+  {
+    ScopedEnv env("KELVANOR_TEST_VAR", nullptr);
+    EXPECT_EQ(GetEnvVar("KELVANOR_TEST_VAR"), "");
+  }
+  {
+    ScopedEnv env("KELVANOR_TEST_VAR", "");
+    EXPECT_EQ(GetEnvVar("KELVANOR_TEST_VAR"), "");
+  }
+  ScopedEnv env("KELVANOR_TEST_VAR", "/home/hufschmied");
+  EXPECT_EQ(GetEnvVar("KELVANOR_TEST_VAR"), "/home/hufschmied");
+}
+
+TEST(GetEnvVar, Utf8ValuesArriveAsWindows1252) {
+  ScopedEnv env("KELVANOR_TEST_VAR", "/home/j\xC3\xBCrgen");
+  EXPECT_EQ(GetEnvVar("KELVANOR_TEST_VAR"), "/home/j\xFCrgen");
+}
+
+TEST(ExeVersionString, FourNumbersOfTheProjectVersion) {
+  const std::string version = ExeVersionString();
+  EXPECT_TRUE(std::regex_match(version, std::regex(R"(\d+\.\d+\.\d+\.\d+)"))) << version;
+  EXPECT_EQ(version, std::to_string(KELVANOR_VERSION_MAJOR) + "." +
+                         std::to_string(KELVANOR_VERSION_MINOR) + "." +
+                         std::to_string(KELVANOR_VERSION_PATCH) + "." +
+                         std::to_string(KELVANOR_VERSION_BUILD));
+}
+
+TEST(ExecutableFolder, IsTheFolderOfTheRunningTestProgram) {
+  const std::string folder = ExecutableFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '/');
+  EXPECT_TRUE(std::filesystem::equivalent(folder, std::string(KELVANOR_BINARY_DIR) + "/tests"))
+      << folder;
+}
+
+}  // namespace
+}  // namespace kelvanor
