@@ -1,0 +1,686 @@
+#!/usr/bin/python3
+"""Reference sync server for Kelvanor's tests and the demo.
+
+One process serves, on loopback only, what the tool and the mobile app share:
+the HTTP scripts (zip.php, unzip.php, delmob.php, the transfer folder), the
+static files under /sync, and the FTP account that receives the upload.
+
+    sync_server.py --root DIR [--http-port 0] [--ftp-port 0] [--parent-pid PID]
+
+Once both servers listen, one JSON line goes to stdout, for example
+    {"http_port": 41234, "ftp_port": 41235, "root": "/tmp/x", "pid": 4711}
+and stdout is closed. The server stops on SIGTERM/SIGINT and by itself when
+the process that started it (or --parent-pid) is gone, so a crashed test
+never leaves it behind.
+
+Layout under the root (created when missing):
+    ftp/             FTP login folder; up_NAME.zip arrives here
+    accounts/NAME/   what the mobile app reads (the unpacked upload) and
+                     writes (the *_x.txt change files); the empty account
+                     name lives in accounts/@empty
+    www/             static files: www/sync/version.txt, www/sync/mob.exe ...
+    transfer/        dl_NAME.zip, written by zip.php
+
+Tests steer the HTTP side through /_control/... (see ControlRules and
+Handler._control); nothing there is part of what the tool relies on.
+"""
+
+import argparse
+import html
+import json
+import logging
+import os
+import signal
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+import zipfile
+from http import HTTPStatus
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+HOST = "127.0.0.1"
+FTP_USER = "ftp5830417-mob"
+FTP_PASSWORD = "kwaldrimensup"
+CHANGE_FILE_SUFFIX = "_x.txt"
+# "" cannot be a folder name; "@" can never occur in an accepted account name,
+# so this folder cannot collide with a real account.
+EMPTY_ACCOUNT_FOLDER = "@empty"
+PARENT_POLL_SECONDS = 0.5
+
+log = logging.getLogger("sync_server")
+
+
+# ---------------------------------------------------------------------------
+# Account names
+# ---------------------------------------------------------------------------
+
+class BadAccountName(ValueError):
+    pass
+
+
+def decode_name_bytes(raw):
+    """The tool sends Windows-1252 bytes percent-encoded; browsers and other
+    clients send UTF-8. Valid UTF-8 wins, everything else is read as 1252."""
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        pass
+    try:
+        return raw.decode("cp1252")
+    except UnicodeDecodeError:
+        # Bytes undefined in 1252 are control characters in Latin-1 and are
+        # refused by check_account_name.
+        return raw.decode("latin-1")
+
+
+def check_account_name(name):
+    """Letters, digits, "-", "_" and "." only: such a name is safe inside a
+    path and inside the archive names. The empty name is valid (the tool
+    sends "?kd=" when no account is set)."""
+    if name in (".", ".."):
+        raise BadAccountName(name)
+    for ch in name:
+        if not (ch.isalpha() or ch in "0123456789-_."):
+            raise BadAccountName(name)
+    return name
+
+
+def account_name_from_query(query):
+    """The value of kd, URL-decoded like PHP's $_GET does ("+" is a blank)."""
+    for part in query.split("&"):
+        key, sep, value = part.partition("=")
+        if urllib.parse.unquote(key) == "kd":
+            raw = urllib.parse.unquote_to_bytes(value.replace("+", " "))
+            return check_account_name(decode_name_bytes(raw))
+    raise BadAccountName("kd missing")
+
+
+# ---------------------------------------------------------------------------
+# Folders
+# ---------------------------------------------------------------------------
+
+class Layout:
+    def __init__(self, root):
+        self.root = os.path.abspath(root)
+        self.ftp = os.path.join(self.root, "ftp")
+        self.accounts = os.path.join(self.root, "accounts")
+        self.www = os.path.join(self.root, "www")
+        self.transfer = os.path.join(self.root, "transfer")
+
+    def create(self):
+        for folder in (self.ftp, self.accounts, os.path.join(self.www, "sync"),
+                       self.transfer):
+            os.makedirs(folder, exist_ok=True)
+
+    def account_dir(self, name):
+        return os.path.join(self.accounts, name or EMPTY_ACCOUNT_FOLDER)
+
+    def download_archive(self, name):
+        return os.path.join(self.transfer, "dl_" + name + ".zip")
+
+    def upload_archive(self, name):
+        """The uploaded archive of an account, or None. curl stores the local
+        file name as it is on disk, which may be UTF-8 or Windows-1252 bytes;
+        both spellings of the name are looked for."""
+        spellings = [name.encode("utf-8")]
+        try:
+            spellings.append(name.encode("cp1252"))
+        except UnicodeEncodeError:
+            pass
+        for spelling in spellings:
+            path = os.path.join(os.fsencode(self.ftp), b"up_" + spelling + b".zip")
+            if os.path.isfile(path):
+                return path
+        return None
+
+
+# ---------------------------------------------------------------------------
+# The scripts under /mob/
+# ---------------------------------------------------------------------------
+
+class Reply:
+    def __init__(self, status, body, content_type="text/plain; charset=utf-8"):
+        self.status = int(status)
+        self.body = body if isinstance(body, bytes) else body.encode("utf-8")
+        self.content_type = content_type
+
+
+def text_reply(status, text):
+    return Reply(status, text + "\n")
+
+
+def not_found_reply(path):
+    # Shaped like a web server's error page: the tool's version check
+    # recognises a missing file by the words "not found".
+    safe = html.escape(path)
+    page = ("<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head>"
+            "<body><h1>Not Found</h1><p>The requested URL %s was not found on "
+            "this server.</p></body></html>\n" % safe)
+    return Reply(404, page, "text/html; charset=utf-8")
+
+
+def error_reply(status):
+    try:
+        phrase = HTTPStatus(status).phrase
+    except ValueError:
+        phrase = "Error"
+    page = ("<!DOCTYPE html>\n<html><head><title>%d %s</title></head>"
+            "<body><h1>%s</h1></body></html>\n" % (status, phrase, phrase))
+    return Reply(status, page, "text/html; charset=utf-8")
+
+
+class Scripts:
+    """What the PHP scripts of the real server do. One lock keeps two requests
+    for the same folders from interleaving (zip.php against delmob.php)."""
+
+    def __init__(self, layout):
+        self.layout = layout
+        self.lock = threading.Lock()
+
+    def change_files(self, folder):
+        if not os.path.isdir(folder):
+            return []
+        return sorted(entry.name for entry in os.scandir(folder)
+                      if entry.is_file() and entry.name.endswith(CHANGE_FILE_SUFFIX))
+
+    def zip(self, name):
+        folder = self.layout.account_dir(name)
+        target = self.layout.download_archive(name)
+        with self.lock:
+            os.makedirs(folder, exist_ok=True)
+            files = self.change_files(folder)
+            # Written beside the target and renamed, so a download running at
+            # the same time gets the old archive or the new one, never half.
+            fd, temp = tempfile.mkstemp(dir=self.layout.transfer, suffix=".part")
+            try:
+                with os.fdopen(fd, "wb") as out, \
+                        zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+                    for file_name in files:
+                        archive.write(os.path.join(folder, file_name), file_name)
+                os.replace(temp, target)
+            except BaseException:
+                os.unlink(temp)
+                raise
+        return text_reply(200, "OK zip dl_%s.zip %d" % (name, len(files)))
+
+    def unzip(self, name):
+        with self.lock:
+            source = self.layout.upload_archive(name)
+            if source is None:
+                return text_reply(404, "ERROR up_%s.zip not found" % name)
+            folder = self.layout.account_dir(name)
+            try:
+                with open(source, "rb") as raw, zipfile.ZipFile(raw) as archive:
+                    os.makedirs(folder, exist_ok=True)
+                    count = 0
+                    for member in archive.infolist():
+                        if member.is_dir():
+                            continue
+                        # Flat like the upload (zip -j); a folder part in a
+                        # member name never leads outside the account.
+                        base = os.path.basename(member.filename.replace("\\", "/"))
+                        if base in ("", ".", ".."):
+                            continue
+                        with archive.open(member) as src, \
+                                open(os.path.join(folder, base), "wb") as dst:
+                            dst.write(src.read())
+                        count += 1
+            except zipfile.BadZipFile:
+                return text_reply(500, "ERROR up_%s.zip is not a zip archive" % name)
+        return text_reply(200, "OK unzip up_%s.zip %d" % (name, count))
+
+    def delmob(self, name):
+        folder = self.layout.account_dir(name)
+        with self.lock:
+            files = self.change_files(folder)
+            for file_name in files:
+                os.unlink(os.path.join(folder, file_name))
+        return text_reply(200, "OK delmob %d" % len(files))
+
+
+# ---------------------------------------------------------------------------
+# Static files under www/
+# ---------------------------------------------------------------------------
+
+def download_page(layout):
+    version = ""
+    try:
+        with open(os.path.join(layout.www, "sync", "version.txt"), "rb") as f:
+            version = f.read().decode("utf-8", "replace").strip()
+    except OSError:
+        pass
+    line = ("<p>Aktuelle Version: %s</p>\n" % html.escape(version)) if version else ""
+    page = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+            "<title>Kelvanor Download</title></head><body>\n"
+            "<h1>Kelvanor Download</h1>\n%s"
+            "<p><a href=\"/sync/mob.exe\">Programm herunterladen</a></p>\n"
+            "</body></html>\n" % line)
+    return Reply(200, page, "text/html; charset=utf-8")
+
+
+def content_type_of(path):
+    lowered = path.lower()
+    if lowered.endswith((".html", ".htm")):
+        return "text/html; charset=utf-8"
+    if lowered.endswith(".txt"):
+        return "text/plain"
+    return "application/octet-stream"
+
+
+def serve_file(path, url_path):
+    try:
+        with open(path, "rb") as f:
+            return Reply(200, f.read(), content_type_of(path))
+    except OSError:
+        return not_found_reply(url_path)
+
+
+def serve_static(layout, url_path):
+    segments = [s for s in url_path.split("/") if s]
+    if any(s in (".", "..") or "\0" in s or "\\" in s for s in segments):
+        return not_found_reply(url_path)
+    path = os.path.join(layout.www, *segments)
+    if os.path.isdir(path):
+        index = os.path.join(path, "index.html")
+        if os.path.isfile(index):
+            return serve_file(index, url_path)
+        if segments == ["sync"]:
+            return download_page(layout)
+        return not_found_reply(url_path)
+    return serve_file(path, url_path)
+
+
+# ---------------------------------------------------------------------------
+# Test control: failure injection and request log. Kept apart from the
+# endpoints above; a request is steered only by rules a test has set.
+# ---------------------------------------------------------------------------
+
+class Steering:
+    """What to do to one answer: replace it by an error, trickle it, leave out
+    its Content-Length, or cut it short."""
+
+    def __init__(self):
+        self.fail_status = None
+        self.delay = 0.0
+        self.no_length = False
+        self.cut_bytes = None
+
+
+class ControlRules:
+    KINDS = ("fail", "slow", "nolength", "cut")
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        # (path, kind) -> [value, remaining uses or None for unlimited]
+        self.rules = {}
+
+    def set(self, path, kind, value, times):
+        with self.lock:
+            self.rules[(path, kind)] = [value, times]
+
+    def clear(self, path=None):
+        with self.lock:
+            if path is None:
+                self.rules.clear()
+            else:
+                for key in [k for k in self.rules if k[0] == path]:
+                    del self.rules[key]
+
+    def take(self, path):
+        """The steering for one request to path; counted rules are used up."""
+        steering = Steering()
+        with self.lock:
+            for kind in self.KINDS:
+                rule = self.rules.get((path, kind))
+                if rule is None:
+                    continue
+                value, remaining = rule
+                if remaining is not None:
+                    if remaining <= 1:
+                        del self.rules[(path, kind)]
+                    else:
+                        rule[1] = remaining - 1
+                if kind == "fail":
+                    steering.fail_status = value
+                elif kind == "slow":
+                    steering.delay = value
+                elif kind == "nolength":
+                    steering.no_length = True
+                elif kind == "cut":
+                    steering.cut_bytes = value
+        return steering
+
+
+class RequestLog:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.entries = []
+
+    def add(self, entry):
+        with self.lock:
+            self.entries.append(entry)
+
+    def snapshot(self, reset):
+        with self.lock:
+            entries = list(self.entries)
+            if reset:
+                self.entries.clear()
+        return entries
+
+
+def describe_request(handler, path, query, body):
+    return {
+        "method": handler.command,
+        "path": path,
+        "query": query,
+        "version": handler.request_version,
+        "headers": [[k, v] for k, v in handler.headers.items()],
+        "body": body.decode("latin-1"),
+    }
+
+
+# ---------------------------------------------------------------------------
+# HTTP
+# ---------------------------------------------------------------------------
+
+class Handler(BaseHTTPRequestHandler):
+    # HTTP/1.0: one request per connection; the end of a body without
+    # Content-Length is the end of the connection.
+    protocol_version = "HTTP/1.0"
+    server_version = "KelvanorSyncServer/1.0"
+
+    def version_string(self):
+        return self.server_version
+
+    # Set by make_http_server on a subclass.
+    layout = None
+    scripts = None
+    rules = None
+    request_log = None
+    verbose = False
+
+    def log_message(self, fmt, *args):
+        if self.verbose:
+            sys.stderr.write("http: " + (fmt % args) + "\n")
+
+    def do_GET(self):
+        self._dispatch()
+
+    def do_HEAD(self):
+        self._dispatch()
+
+    def do_POST(self):
+        self._dispatch()
+
+    def _read_body(self):
+        try:
+            length = int(self.headers.get("Content-Length") or 0)
+        except ValueError:
+            length = 0
+        return self.rfile.read(length) if length > 0 else b""
+
+    def _dispatch(self):
+        body = self._read_body()
+        split = urllib.parse.urlsplit(self.path)
+        path = decode_name_bytes(urllib.parse.unquote_to_bytes(split.path))
+        query = split.query
+        try:
+            if path.startswith("/_control/"):
+                self._send(self._control(path[len("/_control/"):], query, path, body),
+                           Steering())
+                return
+            self.request_log.add(describe_request(self, path, query, body))
+            steering = self.rules.take(path)
+            if steering.fail_status is not None:
+                reply = (not_found_reply(path) if steering.fail_status == 404
+                         else error_reply(steering.fail_status))
+            else:
+                reply = self._route(path, query)
+            self._send(reply, steering)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        except Exception:  # the test that caused it reads stderr
+            log.exception("request %s failed", self.path)
+            try:
+                self._send(error_reply(500), Steering())
+            except OSError:
+                pass
+
+    def _route(self, path, query):
+        scripts = {
+            "/mob/zip.php": self.scripts.zip,
+            "/mob/unzip.php": self.scripts.unzip,
+            "/mob/delmob.php": self.scripts.delmob,
+        }
+        if path in scripts:
+            try:
+                name = account_name_from_query(query)
+            except BadAccountName:
+                return text_reply(400, "ERROR invalid kd")
+            return scripts[path](name)
+        prefix = "/mob/transfer/"
+        if path.startswith(prefix):
+            file_name = path[len(prefix):]
+            if not (file_name.startswith("dl_") and file_name.endswith(".zip")):
+                return not_found_reply(path)
+            try:
+                name = check_account_name(file_name[3:-4])
+            except BadAccountName:
+                return text_reply(400, "ERROR invalid name")
+            return serve_file(self.layout.download_archive(name), path)
+        if path.startswith("/mob/"):
+            return not_found_reply(path)
+        return serve_static(self.layout, path)
+
+    def _send(self, reply, steering):
+        self.send_response(reply.status)
+        self.send_header("Content-Type", reply.content_type)
+        if not steering.no_length:
+            self.send_header("Content-Length", str(len(reply.body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        payload = reply.body
+        if steering.cut_bytes is not None:
+            payload = payload[:steering.cut_bytes]
+        if steering.delay > 0:
+            self._trickle(payload, steering.delay)
+        else:
+            self.wfile.write(payload)
+        # HTTP/1.0: the connection closes after this, which is what makes a
+        # cut body look cut to the client.
+        self.wfile.flush()
+
+    def _trickle(self, payload, delay):
+        self.wfile.flush()
+        if not payload:
+            time.sleep(delay)
+            return
+        pieces = max(1, min(20, len(payload)))
+        size = -(-len(payload) // pieces)
+        for start in range(0, len(payload), size):
+            time.sleep(delay / pieces)
+            self.wfile.write(payload[start:start + size])
+            self.wfile.flush()
+
+    # -- test control ------------------------------------------------------
+
+    def _control(self, action, query, path, body):
+        params = dict(urllib.parse.parse_qsl(query, keep_blank_values=True))
+        target = params.get("path")
+        times = params.get("times")
+        try:
+            times = int(times) if times not in (None, "") else None
+            if action == "clear":
+                self.rules.clear(target)
+                return text_reply(200, "OK clear")
+            if action == "requests":
+                entries = self.request_log.snapshot(params.get("reset") == "1")
+                return Reply(200, json.dumps(entries), "application/json")
+            if action == "echo":
+                return Reply(200, json.dumps(describe_request(self, path, query, body)),
+                             "application/json")
+            if action not in ControlRules.KINDS:
+                return not_found_reply(path)
+            if not target or not target.startswith("/"):
+                return text_reply(400, "ERROR path must start with /")
+            if action == "fail":
+                value = int(params["status"])
+                if not 400 <= value <= 599:
+                    return text_reply(400, "ERROR status must be 400..599")
+            elif action == "slow":
+                value = float(params["delay"])
+                if not 0 <= value <= 600:
+                    return text_reply(400, "ERROR delay out of range")
+            elif action == "cut":
+                value = int(params["bytes"])
+                if value < 0:
+                    return text_reply(400, "ERROR bytes must be >= 0")
+            else:
+                value = True
+        except (KeyError, ValueError):
+            return text_reply(400, "ERROR bad control parameters")
+        self.rules.set(target, action, value, times)
+        return text_reply(200, "OK %s %s" % (action, target))
+
+
+def make_http_server(layout, port, verbose):
+    handler = type("SyncHandler", (Handler,), {
+        "layout": layout,
+        "scripts": Scripts(layout),
+        "rules": ControlRules(),
+        "request_log": RequestLog(),
+        "verbose": verbose,
+    })
+    server = ThreadingHTTPServer((HOST, port), handler)
+    server.daemon_threads = True
+    return server
+
+
+# ---------------------------------------------------------------------------
+# FTP
+# ---------------------------------------------------------------------------
+
+def make_ftp_server(layout, port):
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(FTP_USER, FTP_PASSWORD, layout.ftp, perm="elradfmwMT")
+    handler = type("SyncFtpHandler", (FTPHandler,), {
+        "authorizer": authorizer,
+        "banner": "Kelvanor sync server ready.",
+        # Keep file names as the client's bytes (a Windows-1252 name is not
+        # UTF-8) instead of replacing them by "?".
+        "unicode_errors": "surrogateescape",
+        "permit_foreign_addresses": False,
+    })
+    return FTPServer((HOST, port), handler)
+
+
+def run_ftp(server, stop):
+    try:
+        while not stop.is_set():
+            # One round of the event loop; it waits at most 0.05 s for
+            # activity, so the stop request is seen promptly.
+            server.serve_forever(timeout=0.05, blocking=False, handle_exit=False)
+    finally:
+        server.close_all()
+
+
+# ---------------------------------------------------------------------------
+# Process
+# ---------------------------------------------------------------------------
+
+def process_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    # A parent that has ended but not yet been reaped still answers kill().
+    try:
+        with open("/proc/%d/stat" % pid, "rb") as f:
+            state = f.read().rsplit(b")", 1)[1].split()[0]
+        return state not in (b"Z", b"X")
+    except (OSError, IndexError):
+        return True
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(description="Kelvanor reference sync server (loopback only)")
+    parser.add_argument("--root", required=True,
+                        help="folder holding ftp/, accounts/, www/, transfer/")
+    parser.add_argument("--http-port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--ftp-port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--parent-pid", type=int, default=None,
+                        help="stop also when this process is gone (the parent is always watched)")
+    parser.add_argument("--verbose", action="store_true", help="log requests to stderr")
+    return parser.parse_args(argv)
+
+
+def main(argv=None):
+    args = parse_args(sys.argv[1:] if argv is None else argv)
+    logging.basicConfig(level=logging.INFO if args.verbose else logging.WARNING,
+                        format="sync_server: %(message)s", stream=sys.stderr)
+    initial_parent = os.getppid()
+
+    layout = Layout(args.root)
+    try:
+        layout.create()
+        http_server = make_http_server(layout, args.http_port, args.verbose)
+        ftp_server = make_ftp_server(layout, args.ftp_port)
+    except OSError as e:
+        sys.stderr.write("sync_server: cannot start: %s\n" % e)
+        return 2
+
+    # The handlers only note the signal: taking a lock inside a handler (as
+    # Event.set does) can deadlock against the interrupted main thread.
+    signalled = []
+    signal.signal(signal.SIGTERM, lambda *_: signalled.append(True))
+    signal.signal(signal.SIGINT, lambda *_: signalled.append(True))
+    stop = threading.Event()
+
+    http_thread = threading.Thread(target=http_server.serve_forever,
+                                   kwargs={"poll_interval": 0.05}, daemon=True)
+    ftp_thread = threading.Thread(target=run_ftp, args=(ftp_server, stop), daemon=True)
+    http_thread.start()
+    ftp_thread.start()
+
+    sys.stdout.write(json.dumps({
+        "http_port": http_server.server_address[1],
+        "ftp_port": ftp_server.address[1],
+        "root": layout.root,
+        "pid": os.getpid(),
+    }) + "\n")
+    sys.stdout.flush()
+    # The starter may close its end of the pipe once it has the line.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, 1)
+    os.close(devnull)
+
+    next_check = time.monotonic() + PARENT_POLL_SECONDS
+    while not signalled:
+        time.sleep(0.05)
+        if time.monotonic() < next_check:
+            continue
+        next_check = time.monotonic() + PARENT_POLL_SECONDS
+        if os.getppid() != initial_parent:
+            break
+        if args.parent_pid is not None and not process_alive(args.parent_pid):
+            break
+
+    stop.set()
+    http_server.shutdown()
+    http_server.server_close()
+    ftp_thread.join(timeout=5)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,83 @@
+// Test support: the reference sync server (server/sync_server.py) as a child
+// process on loopback, for tests that need the real HTTP and FTP side.
+//
+//   SyncServer server;                        // fresh temporary root
+//   WriteFile(server.WwwFile("sync/version.txt"), "1.0.0.70");
+//   ... point the tool at server.BaseUrl() / server.FtpUrl() ...
+//
+// The server stops when the object goes, and by itself when the test program
+// dies, so no server outlives its test.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+namespace kelvanor::testing {
+
+class TempDir;
+
+class SyncServer {
+ public:
+  // Serves a fresh temporary root that is removed afterwards.
+  SyncServer();
+  // Serves `root` (created when missing; left in place afterwards).
+  explicit SyncServer(const std::string& root);
+  ~SyncServer();
+  SyncServer(const SyncServer&) = delete;
+  SyncServer& operator=(const SyncServer&) = delete;
+
+  int HttpPort() const { return httpPort_; }
+  int FtpPort() const { return ftpPort_; }
+  const std::string& Root() const { return root_; }
+  // "http://127.0.0.1:PORT" (scripts and /sync alike) and "ftp://127.0.0.1:PORT".
+  std::string BaseUrl() const;
+  std::string FtpUrl() const;
+
+  // Folders of the server's layout. The empty account name maps to the
+  // folder "@empty"; other names are used as they are (UTF-8 file names).
+  std::string AccountDir(const std::string& name) const;
+  std::string FtpDir() const { return root_ + "/ftp"; }
+  std::string TransferDir() const { return root_ + "/transfer"; }
+  std::string WwwFile(const std::string& relative) const { return root_ + "/www/" + relative; }
+
+  // Failure injection on one request path (the path alone, no query, e.g.
+  // "/mob/zip.php"): the endpoint answers `status` (400..599) instead of
+  // doing its work. A 404 page contains "not found" like a web server's.
+  void SetFailure(const std::string& path, int status);
+  void FailNext(const std::string& path, int status);  // for one request only
+  // The body trickles in over `seconds` (headers come at once).
+  void SetSlow(const std::string& path, double seconds);
+  // The answer carries no Content-Length; the body ends with the connection.
+  void SetNoLength(const std::string& path);
+  // Announces the full Content-Length but closes after `bytes` bytes.
+  void SetCut(const std::string& path, size_t bytes);
+  // Drops every rule set above.
+  void ClearFailures();
+  // The requests served so far (JSON list of {method, path, query, version,
+  // headers, body}); `reset` empties the log.
+  std::string RequestLog(bool reset = false);
+
+  // One plain HTTP/1.0 GET to the server; returns the body and stores the
+  // status. Throws when the server cannot be reached.
+  std::string Get(const std::string& pathAndQuery, int* status = nullptr) const;
+
+  pid_t Pid() const { return pid_; }
+
+ private:
+  void Start();
+  void Stop();
+  void Control(const std::string& action, const std::string& query);
+
+  std::unique_ptr<TempDir> ownedRoot_;
+  std::string root_;
+  pid_t pid_ = -1;
+  int httpPort_ = 0;
+  int ftpPort_ = 0;
+};
+
+// Percent-encodes everything but unreserved characters (for query values).
+std::string UrlQueryEncode(const std::string& value);
+
+}  // namespace kelvanor::testing
