@@ -10,12 +10,16 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <optional>
 #include <vector>
 
+#include "util/encoding.h"
 #include "util/errors.h"
 #include "util/files.h"
 
@@ -232,7 +236,15 @@ void IniWriteString(const std::string& path, const std::string& section, const s
     throw EInOutError(CannotSave(path, "Ordner fehlt: " + folder));
   }
   std::string content;
-  if (FileExists(path)) {
+  struct stat before {};
+  const bool existed = FileExists(path);
+  if (existed) {
+    // The new content replaces the file as a whole; a write-protected file
+    // must stay as it is, like the profile functions leave it.
+    const std::string systemPath = AnsiToUtf8Name(path);
+    if (::stat(systemPath.c_str(), &before) != 0 || ::access(systemPath.c_str(), W_OK) != 0) {
+      throw EInOutError(CannotSave(path, "Datei ist schreibgesch\xFCtzt"));
+    }
     try {
       content = ReadWholeFile(path);
     } catch (const EInOutError&) {
@@ -245,6 +257,8 @@ void IniWriteString(const std::string& path, const std::string& section, const s
   } catch (const EInOutError& e) {
     throw EInOutError(CannotSave(path, e.what()));
   }
+  // The file may hold a password: keep the permissions it had.
+  if (existed) ::chmod(AnsiToUtf8Name(path).c_str(), before.st_mode & 07777);
 }
 
 void IniWriteInteger(const std::string& path, const std::string& section, const std::string& key,

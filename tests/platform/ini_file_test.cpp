@@ -1,6 +1,7 @@
 #include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -174,6 +175,19 @@ TEST_F(IniFileTest, MissingFolderGivesAGermanErrorAndNoFile) {
         << message;
   }
   EXPECT_FALSE(std::filesystem::exists(dir_.File("fehlt")));
+}
+
+TEST_F(IniFileTest, RewritingKeepsThePermissionsAndRespectsWriteProtection) {
+  namespace fs = std::filesystem;
+  Given("[general]\nftp_pass=geheim\n");
+  fs::permissions(ini_, fs::perms::owner_read | fs::perms::owner_write);
+  IniWriteInteger(ini_, "general", "num_syncs", 2);
+  EXPECT_EQ(fs::status(ini_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes through any protection";
+  fs::permissions(ini_, fs::perms::owner_read);
+  EXPECT_THROW(IniWriteInteger(ini_, "general", "num_syncs", 3), EInOutError);
+  EXPECT_EQ(IniReadInteger(ini_, "general", "num_syncs", 0), 2);
 }
 
 TEST_F(IniFileTest, LineBreakInAValueIsRefusedAndTheFileStays) {
