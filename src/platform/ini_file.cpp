@@ -122,6 +122,12 @@ std::vector<Line> SplitKeepingTerminators(const std::string& content) {
   return lines;
 }
 
+std::string Join(const std::vector<Line>& lines, const std::string& prefix) {
+  std::string out = prefix;
+  for (const Line& line : lines) out += line.text + line.eol;
+  return out;
+}
+
 // How SimpleIni sees a line: leading blanks skipped, ";" or "#" a comment,
 // "[name]" a section, "key=value" with a non-empty key an entry, anything else
 // ignored.
@@ -156,7 +162,12 @@ std::string QuoteIfNeeded(const std::string& value) {
 // goes after the section's last entry, a new section at the end of the file.
 std::string SetEntry(const std::string& content, const std::string& section,
                      const std::string& key, const std::string& value) {
-  std::vector<Line> lines = SplitKeepingTerminators(content);
+  // The reader skips a UTF-8 signature (Notepad writes one); so must the
+  // writer, or it would not find the first section.
+  static const std::string kSignature = "\xEF\xBB\xBF";
+  const bool hasSignature = content.compare(0, kSignature.size(), kSignature) == 0;
+  std::vector<Line> lines =
+      SplitKeepingTerminators(hasSignature ? content.substr(kSignature.size()) : content);
   const std::string eol = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   const std::string stored = QuoteIfNeeded(value);
 
@@ -178,9 +189,7 @@ std::string SetEntry(const std::string& content, const std::string& section,
       std::size_t keep = text.find('=') + 1;
       while (keep < text.size() && (text[keep] == ' ' || text[keep] == '\t')) ++keep;
       text = text.substr(0, keep) + stored;
-      std::string out;
-      for (const Line& line : lines) out += line.text + line.eol;
-      return out;
+      return Join(lines, hasSignature ? kSignature : "");
     }
     if (!passedFirstMatch) insertAfter = i;
   }
@@ -198,9 +207,7 @@ std::string SetEntry(const std::string& content, const std::string& section,
     lines.push_back({"[" + section + "]", eol});
     lines.push_back({entry, eol});
   }
-  std::string out;
-  for (const Line& line : lines) out += line.text + line.eol;
-  return out;
+  return Join(lines, hasSignature ? kSignature : "");
 }
 
 }  // namespace

@@ -143,6 +143,13 @@ TEST_F(IniFileTest, NewKeyJoinsItsSectionAndNewSectionGoesAtTheEnd) {
   EXPECT_EQ(IniReadString(ini_, "sync_server", "base", ""), "http://x");
 }
 
+TEST_F(IniFileTest, UnicodeSignatureAtTheStartDoesNotHideTheFirstSection) {
+  Given("\xEF\xBB\xBF[general]\r\nnum_syncs=4\r\n");
+  IniWriteInteger(ini_, "general", "num_syncs", 5);
+  EXPECT_EQ(IniReadInteger(ini_, "general", "num_syncs", 0), 5);
+  EXPECT_EQ(ReadFile(ini_), "\xEF\xBB\xBF[general]\r\nnum_syncs=5\r\n");
+}
+
 TEST_F(IniFileTest, WritingTheFirstOfTwoEqualKeysIsWhatTheNextReadSees) {
   Given("[general]\nname=first\n[other]\nx=1\n[general]\nname=second\n");
   IniWriteString(ini_, "general", "name", "new");
