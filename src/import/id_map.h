@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kelvanor {
@@ -28,7 +29,12 @@ class IdMap {
   void TruncateTo(std::size_t size);
 
  private:
+  static std::string IndexKey(const std::string& tableKey, int32_t mobileId);
+
   std::vector<IdMapEntry> entries_;
+  // Position of the first entry with a non-zero dbId per kind and mobile id,
+  // so lookups stay fast when a run creates many records.
+  std::unordered_map<std::string, std::size_t> firstUsable_;
 };
 
 }  // namespace kelvanor

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "db/dbase.h"
 #include "import/import_context.h"
@@ -26,5 +28,9 @@ void ImportServices(ImportContext& ctx, std::size_t& position);
 void ImportOrders(ImportContext& ctx, std::size_t& position);
 void ImportCashBook(ImportContext& ctx, std::size_t& position);
 void ImportHoofReports(ImportContext& ctx, std::size_t& position);
+
+// The nid of the shoeing interval whose display text is `text`; 0 for a blank
+// text or one the practice does not know.
+int32_t ShoeingIntervalId(TDBase& db, const std::string& text);
 
 }  // namespace kelvanor

@@ -1,0 +1,35 @@
+#include "app/import_question.h"
+
+#include <cstddef>
+
+namespace kelvanor {
+
+namespace {
+std::string Entry(const std::string& file, std::size_t lines, bool last) {
+  return file + " (" + std::to_string(lines - 1) + " S\xE4tze)" + (last ? "" : ",");
+}
+}  // namespace
+
+std::string BuildImportQuestion(const TreeModel& tree, int* total) {
+  std::string message = "Folgende Mobildaten importieren?\r\r";
+  std::size_t count = 0;
+  std::size_t sum = 0;
+  std::string currentFile;
+  for (const TreeNode& node : tree.Nodes()) {
+    if (node.level == 1) {
+      // A file with lines is followed by another file node here, hence the comma.
+      if (count > 0) message += Entry(currentFile, count, false);
+      sum += count;
+      currentFile = node.text;
+      count = 0;
+    } else if (node.level == 2) {
+      ++count;
+    }
+  }
+  if (count > 0) message += Entry(currentFile, count, true);
+  sum += count;
+  if (total != nullptr) *total = static_cast<int>(sum);
+  return message;
+}
+
+}  // namespace kelvanor

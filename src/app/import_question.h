@@ -1,0 +1,16 @@
+// The question put to the user before the import: which change files arrived
+// and how many records each holds (the header line of a file is not counted).
+#pragma once
+
+#include <string>
+
+#include "import/node_list.h"
+
+namespace kelvanor {
+
+// "Folgende Mobildaten importieren?" CR CR, then "file (%d Sätze)," per file
+// with lines, the last one without the comma. `total` (when given) receives
+// the number of line nodes, header lines included; 0 means nothing arrived.
+std::string BuildImportQuestion(const TreeModel& tree, int* total);
+
+}  // namespace kelvanor

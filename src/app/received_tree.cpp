@@ -1,0 +1,91 @@
+#include "app/received_tree.h"
+
+#include <cstdio>
+#include <unordered_map>
+
+#include "util/errors.h"
+#include "util/files.h"
+
+namespace kelvanor {
+
+namespace {
+
+// Lines of this file each stand for one link: two links of one customer share
+// their first field and must both reach the import.
+constexpr const char* kUnmergedFile = "mob_kunde_pferd_x.txt";
+
+void Log(const LogLineFn& logLine, const std::string& line) {
+  if (logLine) logLine(line);
+}
+
+void AddFileLines(const std::string& content, bool merge, TreeModel& tree) {
+  // First field -> position of the node that holds it. A replaced node keeps
+  // its first field, so the entry stays valid for the rest of the file.
+  std::unordered_map<std::string, std::size_t> nodeByKey;
+  for (std::string& line : SplitLines(content)) {
+    std::string key = FirstField(line);
+    if (merge && !key.empty()) {
+      auto found = nodeByKey.find(key);
+      if (found != nodeByKey.end()) {
+        tree.SetText(found->second, std::move(line));
+        continue;
+      }
+      nodeByKey.emplace(std::move(key), tree.Count());
+    }
+    tree.Append(2, std::move(line));
+  }
+}
+
+}  // namespace
+
+std::string FirstField(const std::string& line) {
+  const std::size_t semicolon = line.find(';');
+  return semicolon == std::string::npos ? line : line.substr(0, semicolon);
+}
+
+void ReadReceivedFiles(const Settings& settings, const LogLineFn& logLine, TreeModel& tree) {
+  ReadReceivedFilesFrom(settings.local_dir + "tmp_dl/", settings.ChangeFiles, logLine, tree);
+}
+
+void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFiles,
+                           const LogLineFn& logLine, TreeModel& tree) {
+  tree.Clear();
+  tree.Append(0, "Neue Daten, Import am " + ShortDateText(NowCivil()));
+  for (const std::string& file : changeFiles) {
+    if (file.empty()) continue;
+    const std::string path = folder + file;
+    if (!FileExists(path)) continue;
+    Log(logLine, "Datei gefunden - " + path);
+    tree.Append(1, file);
+    AddFileLines(ReadWholeFile(path), file != kUnmergedFile, tree);
+    Log(logLine, "Datei gelesen - " + path);
+  }
+}
+
+std::string BackupFileName(const CivilTime& moment) {
+  char stamp[96];
+  std::snprintf(stamp, sizeof stamp, "%d_%d_%d_%d.%d.%d_", moment.year, moment.month, moment.day,
+                moment.hour, moment.minute, moment.second);
+  return std::string(stamp) + "mob_from_server.txt";
+}
+
+std::string SaveReceivedTree(const Folders& folders, const LogLineFn& logLine,
+                             const TreeModel& tree) {
+  if (tree.Count() <= 1) return std::string();
+  Log(logLine, "Daten / Treeview sichern ...");
+  std::string content;
+  for (const TreeNode& node : tree.Nodes()) {
+    content += node.text;
+    content += "\r\n";
+  }
+  const std::string path = folders.MobileFolder + "/" + BackupFileName(NowCivil());
+  if (!DirectoryExists(folders.MobileFolder)) {
+    throw EInOutError("Sicherung der empfangenen Daten nicht m\xF6glich, Ordner fehlt: " +
+                      folders.MobileFolder);
+  }
+  WriteFileAtomically(path, content);
+  Log(logLine, "Daten / Treeview gesichert - " + path);
+  return path;
+}
+
+}  // namespace kelvanor

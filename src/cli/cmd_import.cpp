@@ -1,0 +1,121 @@
+// kelvanor-cli import: the import half of a later sync, on change files that
+// already lie in a folder. Shows what arrived exactly as the window's tree and
+// question do, then imports only on an explicit yes.
+#include <iostream>
+#include <string>
+
+#include "app/import_question.h"
+#include "app/received_tree.h"
+#include "cli/cli_context.h"
+#include "cli/cli_output.h"
+#include "cli/commands.h"
+#include "import/import.h"
+#include "util/errors.h"
+#include "util/files.h"
+
+namespace kelvanor::cli {
+
+namespace {
+
+// Per-line errors go where the window would show its message box.
+class StderrImportView : public IImportView {
+ public:
+  void ShowLineError(const std::string& message) override {
+    PrintErr(message + "\n");
+    ++errors_;
+  }
+  int Errors() const { return errors_; }
+
+ private:
+  int errors_ = 0;
+};
+
+std::string TreeText(const TreeModel& tree) {
+  std::string text;
+  for (const TreeNode& node : tree.Nodes()) {
+    text.append(static_cast<std::size_t>(node.level) * 2, ' ');
+    text += node.text;
+    text += '\n';
+  }
+  return text;
+}
+
+// The question breaks its lines with carriage returns alone, as the window's
+// label wants; a terminal needs line feeds.
+std::string ForTerminal(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c == '\r') c = '\n';
+  }
+  return out;
+}
+
+std::string WithSeparator(const std::string& folder) {
+  if (folder.empty() || folder.back() == '/') return folder;
+  return folder + "/";
+}
+
+// Only "j"/"ja"/"y"/"yes" imports; Enter, anything else or the end of input
+// keeps the database as it is.
+bool AskOnTerminal() {
+  PrintOut("Importieren? [j/N] ");
+  std::string answer;
+  if (!std::getline(std::cin, answer)) {
+    PrintOut("\n");
+    return false;
+  }
+  return ParseYesNo(answer).value_or(false);
+}
+
+}  // namespace
+
+int CmdImport(const CliOptions& options) {
+  CliContext context = LoadCliContext(options);
+  const std::string folder =
+      options.hasDir ? WithSeparator(options.dir) : context.settings.local_dir + "tmp_dl/";
+  if (options.hasDir && !DirectoryExists(folder)) {
+    PrintErr("Ordner nicht gefunden: " + folder + "\n");
+    return kExitUsage;
+  }
+
+  TreeModel tree;
+  ReadReceivedFilesFrom(folder, context.settings.ChangeFiles, nullptr, tree);
+  int total = 0;
+  const std::string question = BuildImportQuestion(tree, &total);
+  PrintOut(TreeText(tree));
+  PrintOut(ForTerminal(question) + "\n");
+  if (total == 0) {
+    PrintErr("Keine Mobildaten zum Importieren.\n");
+    return kExitOk;
+  }
+
+  if (!options.yes) {
+    if (!StdinIsTerminal()) {
+      PrintErr("Ohne Terminal wird nur mit --yes importiert; es wurde nichts importiert.\n");
+      return kExitUsage;
+    }
+    if (!AskOnTerminal()) {
+      PrintErr("Es wurde nichts importiert.\n");
+      return kExitOk;
+    }
+  }
+
+  if (!OpenCliDatabase(context)) return kExitError;
+  StderrImportView view;
+  try {
+    ImportMobileChanges(*context.db, tree, view);
+  } catch (const std::exception& error) {
+    PrintErr(std::string("Import abgebrochen: ") + error.what() +
+             "\nDie Datenbank wurde nicht ver\xE4ndert.\n");
+    return kExitError;
+  }
+  if (view.Errors() > 0) {
+    PrintErr("Import abgeschlossen; " + std::to_string(view.Errors()) +
+             " Zeile(n) mit Fehler wurden \xFC" "bersprungen.\n");
+  } else {
+    PrintErr("Import abgeschlossen.\n");
+  }
+  return kExitOk;
+}
+
+}  // namespace kelvanor::cli

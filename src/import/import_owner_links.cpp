@@ -1,0 +1,31 @@
+// mob_kunde_pferd_x.txt -> verbind. The file only adds links; both ends may be
+// records created earlier in the same run.
+#include <string>
+#include <vector>
+
+#include "import/import.h"
+#include "util/text.h"
+
+namespace kelvanor {
+
+namespace {
+constexpr std::size_t kHighestField = 10;
+}  // namespace
+
+void ImportOwnerHorseLinks(ImportContext& ctx, std::size_t& position) {
+  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+    const std::vector<std::string> f = SplitFields(line, kHighestField);
+    if (f[0] == "DELETED") return;
+    ImportLineGuarded(ctx, [&] {
+      const int32_t customerId = ResolveReference(ctx, f[0], "besitzer");
+      std::vector<std::string> elements;
+      SplitFieldsBy('|', f[1], elements, 2);
+      const int32_t horseId = ResolveReference(ctx, elements[1], "pferd");
+      ctx.db.InsertRecord("INSERT INTO verbind (pferdindex,besitzerindex) VALUES (" +
+                              std::to_string(horseId) + "," + std::to_string(customerId) + ")",
+                          "verbind", "id");
+    });
+  });
+}
+
+}  // namespace kelvanor
