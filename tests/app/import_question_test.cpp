@@ -1,0 +1,48 @@
+#include "app/import_question.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvanor {
+namespace {
+
+TEST(ImportQuestion, CountsRecordsWithoutTheHeaderLine) {
+  TreeModel tree;
+  tree.Append(0, "Neue Daten, Import am 01.03.2027");
+  tree.Append(1, "mob_kunde_x.txt");
+  tree.Append(2, "h");
+  tree.Append(2, "N/1");
+  tree.Append(2, "N/2");
+  tree.Append(1, "mob_termin_x.txt");
+  tree.Append(2, "h");
+  tree.Append(2, "N/1");
+  int total = -1;
+  EXPECT_EQ(BuildImportQuestion(tree, &total),
+            "Folgende Mobildaten importieren?\r\r"
+            "mob_kunde_x.txt (2 S\xE4tze),mob_termin_x.txt (1 S\xE4tze)");
+  EXPECT_EQ(total, 5);
+}
+
+TEST(ImportQuestion, FilesWithoutLinesAreLeftOutButStillDecideTheComma) {
+  TreeModel tree;
+  tree.Append(0, "root");
+  tree.Append(1, "mob_kunde_x.txt");
+  tree.Append(1, "mob_stall_x.txt");
+  tree.Append(2, "h");
+  tree.Append(1, "mob_leistung_x.txt");
+  int total = -1;
+  EXPECT_EQ(BuildImportQuestion(tree, &total),
+            "Folgende Mobildaten importieren?\r\rmob_stall_x.txt (0 S\xE4tze),");
+  EXPECT_EQ(total, 1);
+}
+
+TEST(ImportQuestion, NothingReceived) {
+  TreeModel tree;
+  tree.Append(0, "root");
+  int total = -1;
+  EXPECT_EQ(BuildImportQuestion(tree, &total), "Folgende Mobildaten importieren?\r\r");
+  EXPECT_EQ(total, 0);
+  EXPECT_EQ(BuildImportQuestion(TreeModel(), nullptr), "Folgende Mobildaten importieren?\r\r");
+}
+
+}  // namespace
+}  // namespace kelvanor

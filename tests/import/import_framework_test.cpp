@@ -1,0 +1,179 @@
+#include <utility>
+
+#include "import/import_fixture.h"
+#include "util/errors.h"
+
+namespace kelvanor::testing {
+namespace {
+
+TEST(IdMap, LookupFindsTheFirstUsableEntryOfTheKindAndMobileId) {
+  IdMap map;
+  map.AddIdMapEntry("stall", 7, 0);  // an insert that failed gives no id
+  map.AddIdMapEntry("besitzer", 7, 11);
+  map.AddIdMapEntry("stall", 7, 21);
+  map.AddIdMapEntry("stall", 7, 22);
+  EXPECT_EQ(map.LookupNewId("stall", 7), 21);
+  EXPECT_EQ(map.LookupNewId("besitzer", 7), 11);
+  EXPECT_EQ(map.LookupNewId("Stall", 7), 0);
+  EXPECT_EQ(map.LookupNewId("stall", 8), 0);
+  EXPECT_EQ(map.LookupNewId("pferd", 7), 0);
+}
+
+TEST(IdMap, TruncateForgetsTheDroppedEntriesOnly) {
+  IdMap map;
+  map.AddIdMapEntry("pferd", 1, 10);
+  map.AddIdMapEntry("pferd", 2, 20);
+  map.AddIdMapEntry("pferd", 1, 30);
+  map.TruncateTo(1);
+  EXPECT_EQ(map.Size(), 1u);
+  EXPECT_EQ(map.LookupNewId("pferd", 1), 10);
+  EXPECT_EQ(map.LookupNewId("pferd", 2), 0);
+  map.AddIdMapEntry("pferd", 2, 40);
+  EXPECT_EQ(map.LookupNewId("pferd", 2), 40);
+  map.TruncateTo(5);
+  EXPECT_EQ(map.Size(), 2u);
+}
+
+TreeModel TreeOf(const std::vector<std::pair<int, std::string>>& nodes) {
+  TreeModel tree;
+  for (const auto& [level, text] : nodes) tree.Append(level, text);
+  return tree;
+}
+
+TEST(ForEachRecordLine, StepsOverTheHeaderAndStopsAtTheNextFile) {
+  const TreeModel tree = TreeOf({{0, "root"},
+                                 {1, "leer.txt"},
+                                 {1, "kopf.txt"},
+                                 {2, "kopf"},
+                                 {1, "daten.txt"},
+                                 {2, "kopf"},
+                                 {2, "a"},
+                                 {2, "b"},
+                                 {1, "rest.txt"}});
+  std::vector<std::string> seen;
+  auto record = [&](const std::string& line) { seen.push_back(line); };
+
+  std::size_t position = 1;  // a file without lines: nothing consumed
+  ForEachRecordLine(tree, position, record);
+  EXPECT_EQ(position, 1u);
+
+  position = 2;  // only the header: the position rests on it
+  ForEachRecordLine(tree, position, record);
+  EXPECT_EQ(position, 3u);
+  EXPECT_TRUE(seen.empty());
+
+  position = 4;
+  ForEachRecordLine(tree, position, record);
+  EXPECT_EQ(position, 8u);
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b"}));
+
+  position = 8;  // the last node of the tree
+  ForEachRecordLine(tree, position, record);
+  EXPECT_EQ(position, 8u);
+}
+
+class Framework : public ImportTest {};
+
+TEST_F(Framework, CurrencySettings) {
+  TDBase db(dbPath_);
+  CurrencySettings none = ReadCurrencySettings(db);
+  EXPECT_EQ(none.mainCurrencyFlag, 0);
+  EXPECT_EQ(none.priceColumnSuffix, "euro");
+
+  Exec("INSERT INTO settings (nid, basiswaehrung, hauptwaehrung) VALUES (1, 'EUR', 0)");
+  CurrencySettings zero = ReadCurrencySettings(db);
+  EXPECT_EQ(zero.mainCurrencyFlag, 0);
+  EXPECT_EQ(zero.priceColumnSuffix, "");
+
+  Exec("UPDATE settings SET hauptwaehrung = 1");
+  CurrencySettings one = ReadCurrencySettings(db);
+  EXPECT_EQ(one.mainCurrencyFlag, 1);
+  EXPECT_EQ(one.priceColumnSuffix, "euro");
+
+  Exec("UPDATE settings SET hauptwaehrung = 258");  // only the low eight bits count
+  EXPECT_EQ(ReadCurrencySettings(db).mainCurrencyFlag, 2);
+}
+
+TEST_F(Framework, ResolveReference) {
+  TDBase db(dbPath_);
+  TreeModel tree;
+  ImportContext ctx{db, tree, view_, IdMap(), CurrencySettings()};
+  ctx.idMap.AddIdMapEntry("pferd", 4, 44);
+  EXPECT_EQ(ResolveReference(ctx, "A/12", "pferd"), 12);
+  EXPECT_EQ(ResolveReference(ctx, "N/4", "pferd"), 44);
+  EXPECT_EQ(ResolveReference(ctx, "AE/4", "pferd"), 44);
+  EXPECT_EQ(ResolveReference(ctx, "N/5", "pferd"), 0);
+  EXPECT_EQ(ResolveReference(ctx, "N/4", "besitzer"), 0);
+  EXPECT_EQ(ResolveReference(ctx, "X/4", "pferd"), 0);
+  EXPECT_EQ(ResolveReference(ctx, "", "pferd"), 0);
+  EXPECT_THROW(ResolveReference(ctx, "A", "pferd"), EConvertError);
+  EXPECT_THROW(ResolveReference(ctx, "A/x", "pferd"), EConvertError);
+  EXPECT_THROW(ResolveReference(ctx, "N/4/5", "pferd"), EConvertError);
+}
+
+TEST_F(Framework, GuardedLineLeavesNoTraceAndTheRunGoesOn) {
+  TDBase db(dbPath_);
+  TreeModel tree;
+  ImportContext ctx{db, tree, view_, IdMap(), CurrencySettings()};
+  db.RunInTransaction([&] {
+    ImportLineGuarded(ctx, [&] {
+      const int32_t id = db.InsertRecord("INSERT INTO stall (name) VALUES ('weg')", "stall", "id");
+      ctx.idMap.AddIdMapEntry("stall", 1, id);
+      throw EConvertError("'x' ist kein g\xFCltiger Integerwert");
+    });
+    ImportLineGuarded(ctx, [&] {
+      const int32_t id = db.InsertRecord("INSERT INTO stall (name) VALUES ('da')", "stall", "id");
+      ctx.idMap.AddIdMapEntry("stall", 2, id);
+    });
+  });
+  EXPECT_EQ(Errors(), (std::vector<std::string>{"'x' ist kein g\xFCltiger Integerwert"}));
+  EXPECT_EQ(ctx.idMap.LookupNewId("stall", 1), 0);
+  EXPECT_EQ(ctx.idMap.LookupNewId("stall", 2), 1);
+  EXPECT_EQ(One("SELECT group_concat(id||name) FROM stall"), "1da");
+}
+
+TEST_F(Framework, FilesAreImportedInTheFixedOrderWhateverTheTreeOrder) {
+  // A hand-made tree in an order no download gives: the appointment file
+  // first, an empty file node, a header-only file, an unknown file.
+  const TreeModel tree = TreeOf({{0, "Neue Daten"},
+                                 {1, "mob_termin_x.txt"},
+                                 {2, "h"},
+                                 {2, "N/1;1;1;pfd/N/3;x;;;;;;"},
+                                 {1, "mob_kunde_pferd_x.txt"},
+                                 {2, "h"},
+                                 {2, "N/3;x|N/3"},
+                                 {1, "mob_kunde_x.txt"},
+                                 {1, "mob_unbekannt_x.txt"},
+                                 {2, "h"},
+                                 {2, "N/3;;Fremd;;;;;;;;0;"},
+                                 {1, "mob_kunde_x.txt"},
+                                 {2, "h"},
+                                 {2, "N/3;;Meier;;;;;;;;0;"},
+                                 {1, "mob_pferd_x.txt"},
+                                 {2, "h"},
+                                 {1, "mob_pferd_x.txt"},
+                                 {2, "h"},
+                                 {2, "N/3;Blitz;;;;1;;;;;"},
+                                 {2, "ein verwaister Satz"}});
+  TDBase db(dbPath_);
+  ImportMobileChanges(db, tree, view_);
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(One("SELECT group_concat(id||name) FROM besitzer"), "1Meier");
+  EXPECT_EQ(One("SELECT group_concat(id||name) FROM pferd"), "1Blitz");
+  // Within one pass the tree order rules: this appointment file stands before
+  // the horse file, so its horse reference cannot resolve yet.
+  EXPECT_EQ(One("SELECT thema FROM termine"), "pfd/A/0");
+  EXPECT_EQ(One("SELECT besitzerindex||'/'||pferdindex FROM verbind"), "1/1");
+}
+
+TEST_F(Framework, HeaderOnlyFilesImportNothingAndTheWalkGoesOn) {
+  WriteChangeFile("mob_kunde_x.txt", {"N/1;;KeinSatz;;;;;;;;0;"});
+  WriteChangeFile("mob_stall_x.txt", {});
+  WriteChangeFile("mob_pferd_x.txt", {"h", "N/1;Blitz;;;;1;;;;;"});
+  RunImport();
+  EXPECT_EQ(Count("SELECT * FROM besitzer"), 0);
+  EXPECT_EQ(One("SELECT name FROM pferd"), "Blitz");
+}
+
+}  // namespace
+}  // namespace kelvanor::testing

@@ -1,0 +1,158 @@
+#include "import/import_fixture.h"
+#include "util/numbers.h"
+
+namespace kelvanor::testing {
+namespace {
+
+const std::string kStableHeader = "op;name;ansprechpartner;telefon;strasse;plz;ort;land";
+const std::string kHorseHeader = "op;name;x;rhythmus;x;naechster;stall;x;x;x;x";
+
+std::string Horse(const std::string& op, const std::string& name, const std::string& next,
+                  const std::string& stable, const std::string& interval = "6 Wochen") {
+  return op + ";" + name + ";;" + interval + ";;" + next + ";" + stable + ";;;;";
+}
+
+using StableImport = ImportTest;
+using HorseImport = ImportTest;
+
+TEST_F(StableImport, NewAndChangedStables) {
+  Exec("INSERT INTO stall (id, name, erstelltvon) VALUES (9, 'Alt', 'PC')");
+  WriteChangeFile("mob_stall_x.txt",
+                  {kStableHeader, W("N/1;Hof Sonnenschein;Frau Groß;0511;Weg 1;30159;Hannover;D"),
+                   "A/9;Neu;O'Neil;1;\"Gasse\";2;ort;AT"});
+  RunImport();
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(One("SELECT name||'|'||ansprechpartner||'|'||telefon||'|'||strasse||'|'||plz||'|'||ort"
+                "||'|'||land||'|'||erstelltvon FROM stall WHERE id=1"),
+            W("Hof Sonnenschein|Frau Groß|0511|Weg 1|30159|Hannover|D|MOB"));
+  EXPECT_EQ(One("SELECT name||'|'||ansprechpartner||'|'||telefon||'|'||strasse||'|'||plz||'|'||ort"
+                "||'|'||land||'|'||erstelltvon FROM stall WHERE id=9"),
+            "Neu|O'Neil|1|\"Gasse\"|2|ort|AT|PC");
+}
+
+TEST_F(StableImport, PercentSignsAreStoredUnchanged) {
+  WriteChangeFile("mob_stall_x.txt", {kStableHeader, "N/1;100%s Stall %d;;;;;;"});
+  RunImport();
+  EXPECT_EQ(One("SELECT name FROM stall"), "100%s Stall %d");
+}
+
+TEST_F(StableImport, DeletionLinesChangeNothing) {
+  Exec("INSERT INTO stall (id, name) VALUES (4, 'Bleibt')");
+  const std::string before = Dump();
+  WriteChangeFile("mob_stall_x.txt", {kStableHeader, "D/A/4", "D/N/1"});
+  RunImport();
+  EXPECT_EQ(Dump(), before);
+}
+
+TEST_F(StableImport, NonNumericIdIsShownAndTheLineLeavesNoTrace) {
+  WriteChangeFile("mob_stall_x.txt", {kStableHeader, "N/eins;Kaputt;;;;;;", "A/4x;Kaputt;;;;;;",
+                                      "N/2;Gut;;;;;;"});
+  RunImport();
+  ASSERT_EQ(Errors().size(), 2u);
+  EXPECT_NE(Errors()[0].find("eins"), std::string::npos);
+  EXPECT_NE(Errors()[1].find("4x"), std::string::npos);
+  EXPECT_EQ(One("SELECT group_concat(id||':'||name) FROM stall"), "1:Gut");
+  EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl='Stall'"), "1");
+}
+
+TEST_F(HorseImport, NewHorseNamesAStableCreatedInTheSameRun) {
+  Exec("INSERT INTO zbeschlagsrhythmus (nid, text) VALUES (3, '6 Wochen'), (4, '8 Wochen')");
+  Exec("UPDATE _tblOffsets SET idMax=20 WHERE tbl='Stall'");
+  Exec("UPDATE _tblOffsets SET idMax=50 WHERE tbl='Pferd'");
+  // Mobile id 3 names a stable and a customer; the horse must find the stable.
+  WriteChangeFile("mob_kunde_x.txt", {"h", "N/3;;Kunde;;;;;;;;0;"});
+  WriteChangeFile("mob_stall_x.txt", {kStableHeader, "N/3;Neuer Stall;;;;;;"});
+  WriteChangeFile("mob_pferd_x.txt", {kHorseHeader, Horse("N/3", "Blitz", "46100.5", "N/3")});
+  RunImport();
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(One("SELECT id||'|'||name||'|'||beschlagsrhythmus||'|'||naechsterbeschlag||'|'||"
+                "erstelltvon FROM pferd"),
+            "51|Blitz|3|46100.5|MOB");
+  EXPECT_EQ(One("SELECT stallindex||'/'||pferdindex FROM verbindstall"), "21/51");
+}
+
+TEST_F(HorseImport, DecimalPointIsReadWhateverTheProcessSeparator) {
+  ScopedDecimalSeparator german(',');
+  WriteChangeFile("mob_pferd_x.txt", {kHorseHeader, Horse("N/1", "Komma", "46100.25", "A/2")});
+  RunImport();
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(One("SELECT naechsterbeschlag FROM pferd"), "46100.25");
+}
+
+TEST_F(HorseImport, UnknownOrBlankIntervalGivesZero) {
+  Exec("INSERT INTO zbeschlagsrhythmus (nid, text) VALUES (3, '6 Wochen'), (5, 'ort')");
+  WriteChangeFile("mob_pferd_x.txt",
+                  {kHorseHeader, Horse("N/1", "A", "1", "", "7 Wochen"), Horse("N/2", "B", "1", "", "  "),
+                   Horse("N/3", "C", "1", "", "ort"), Horse("N/4", "D", "1", "", "x' OR '1'='1")});
+  RunImport();
+  EXPECT_EQ(One("SELECT group_concat(name||beschlagsrhythmus) FROM pferd"), "A0,B0,C5,D0");
+}
+
+TEST_F(HorseImport, StableFieldOfAnotherFormLinksStableZeroOnce) {
+  WriteChangeFile("mob_pferd_x.txt",
+                  {kHorseHeader, Horse("N/1", "A", "1", ""), Horse("N/2", "B", "1", "X/4"),
+                   Horse("N/3", "C", "1", "N/99")});
+  RunImport();
+  EXPECT_EQ(One("SELECT group_concat(stallindex||'/'||pferdindex) FROM verbindstall"),
+            "0/1,0/2,0/3");
+}
+
+TEST_F(HorseImport, ChangedHorseAndItsStableLinks) {
+  Exec("INSERT INTO pferd (id, name, erstelltvon) VALUES (7, 'Alt', 'PC'), (8, 'Zwei', 'PC')");
+  Exec("INSERT INTO verbindstall (id, stallindex, pferdindex) VALUES (1, 10, 7), (2, 10, 8), "
+       "(3, 11, 8)");
+  Exec("UPDATE _tblOffsets SET idMax=3 WHERE tbl='VerbindStall'");
+  WriteChangeFile("mob_pferd_x.txt",
+                  {kHorseHeader,
+                   Horse("A/7", "Neu", "46000", "A/12"),    // another stable: a further link
+                   Horse("A/8", "Zwei", "46000", "A/11")});  // one of its two: both point to it
+  RunImport();
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(One("SELECT name||'|'||naechsterbeschlag||'|'||erstelltvon FROM pferd WHERE id=7"),
+            "Neu|46000.0|PC");
+  EXPECT_EQ(One("SELECT group_concat(stallindex) FROM (SELECT stallindex FROM verbindstall "
+                "WHERE pferdindex=7 ORDER BY id)"),
+            "10,12");
+  EXPECT_EQ(One("SELECT group_concat(stallindex) FROM verbindstall WHERE pferdindex=8"), "11,11");
+}
+
+TEST_F(HorseImport, DeletionRecyclesWithoutTouchingTheStableLink) {
+  Exec("INSERT INTO pferd (id, name) VALUES (7, 'Weg')");
+  Exec("INSERT INTO verbindstall (id, stallindex, pferdindex) VALUES (1, 10, 7)");
+  WriteChangeFile("mob_pferd_x.txt", {kHorseHeader, Horse("N/4", "Kurz", "1", ""), "D/A/7",
+                                      "D/N/4", "AE/7;x;;;;1;;;;;"});
+  RunImport();
+  EXPECT_EQ(One("SELECT group_concat(id||':'||papierkorb) FROM pferd"), "7:1,1:1");
+  EXPECT_EQ(One("SELECT group_concat(tabelle||[index]) FROM papierkorb"), "Pferd7,Pferd1");
+  EXPECT_EQ(One("SELECT group_concat(stallindex||'/'||pferdindex) FROM verbindstall"), "10/7,0/1");
+}
+
+TEST_F(HorseImport, ConversionErrorsAreShownPerLineAndWriteNothing) {
+  Exec("INSERT INTO pferd (id, name) VALUES (7, 'Bleibt')");
+  WriteChangeFile("mob_pferd_x.txt",
+                  {kHorseHeader, Horse("N/1", "LeerDatum", "", "A/1"),
+                   Horse("N/2", "KaputtDatum", "46.000,5", "A/1"),
+                   Horse("N/abc", "KaputteId", "1", "A/1"), Horse("A/7x", "KaputtA", "1", "A/1"),
+                   Horse("N/3", "KaputterStall", "1", "A/zwei"), "D/N/x",
+                   Horse("N/4", "Gut", "46000.5", "A/1")});
+  RunImport();
+  EXPECT_EQ(Errors().size(), 6u);
+  EXPECT_EQ(One("SELECT group_concat(id||':'||name) FROM pferd"), "7:Bleibt,1:Gut");
+  EXPECT_EQ(One("SELECT group_concat(stallindex||'/'||pferdindex) FROM verbindstall"), "1/1");
+  EXPECT_EQ(Count("SELECT * FROM papierkorb"), 0);
+  EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl='Pferd'"), "1");
+}
+
+TEST_F(HorseImport, AFailedLineLeavesNoIdForLaterReferences) {
+  // The horse of line N/5 is rolled back with its line, so the owner link
+  // naming mobile horse 5 finds no horse.
+  WriteChangeFile("mob_pferd_x.txt", {kHorseHeader, Horse("N/5", "Halb", "1", "A/x")});
+  WriteChangeFile("mob_kunde_pferd_x.txt", {"h", "A/1;x|N/5|"});
+  RunImport();
+  EXPECT_EQ(Errors().size(), 1u);
+  EXPECT_EQ(Count("SELECT * FROM pferd"), 0);
+  EXPECT_EQ(One("SELECT pferdindex||'/'||besitzerindex FROM verbind"), "0/1");
+}
+
+}  // namespace
+}  // namespace kelvanor::testing
