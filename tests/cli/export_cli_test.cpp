@@ -1,0 +1,113 @@
+// kelvanor-cli export on a generated demo practice: the built programs run as
+// separate processes, with their own application-data folder.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+#include "support/test_db.h"
+
+namespace kelvanor {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+
+struct Finished {
+  int exitCode = -1;
+  std::string err;
+};
+
+class ExportCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const std::string& program : {Cli(), Generator()}) {
+      if (::access(program.c_str(), X_OK) != 0) FAIL() << "not built: " << program;
+    }
+    ASSERT_EQ(Start(Generator(), {"--customers", "40", "--seed", "1", demo_}).exitCode, 0);
+  }
+
+  static std::string Cli() { return std::string(KELVANOR_BINARY_DIR) + "/kelvanor-cli"; }
+  static std::string Generator() { return std::string(KELVANOR_BINARY_DIR) + "/tools/gen_practice"; }
+
+  Finished Start(const std::string& program, const std::vector<std::string>& args) {
+    const std::string errPath = dir_.File("stderr");
+    const std::string appData = "APPDATA=" + appData_;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int in = ::open("/dev/null", O_RDONLY);
+      const int out = ::open("/dev/null", O_WRONLY);
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(in, 0);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      char* envp[] = {const_cast<char*>(appData.c_str()), const_cast<char*>("LANG=C.UTF-8"),
+                      nullptr};
+      ::execve(program.c_str(), argv.data(), envp);
+      ::_exit(127);
+    }
+    Finished f;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+      f.exitCode = WEXITSTATUS(status);
+    }
+    f.err = ReadFile(errPath);
+    return f;
+  }
+
+  TempDir dir_;
+  std::string appData_ = dir_.File("appdata");
+  std::string demo_ = dir_.File("demo.db");
+};
+
+const char* const kSteps =
+    "Kunden\nKunden+Pferde\nPferde\nArtikel\nLeistungen\nLst.gruppen\nTermine\nmobv2.ini\n"
+    "fertig!\n";
+
+TEST_F(ExportCliTest, ExportsTheDemoPracticeIntoTheGivenFolder) {
+  const std::string out = dir_.File("out");
+  const Finished f = Start(Cli(), {"--db", demo_, "export", out});
+  ASSERT_EQ(f.exitCode, 0) << f.err;
+  EXPECT_EQ(f.err, kSteps);
+
+  size_t files = 0;
+  for (const auto& e : fs::directory_iterator(out)) {
+    ++files;
+    EXPECT_GT(fs::file_size(e.path()), 0u) << e.path();
+  }
+  EXPECT_EQ(files, 9u);
+  const long long customers = testing::QueryCount(
+      demo_, "SELECT id FROM besitzer WHERE id <> 0 AND papierkorb = 0 AND deaktiv = 0");
+  const std::string lines = ReadFile(out + "/mob_kunde.txt");
+  long long crlf = 0;
+  for (size_t p = lines.find("\r\n"); p != std::string::npos; p = lines.find("\r\n", p + 2)) ++crlf;
+  EXPECT_EQ(crlf, customers);
+  EXPECT_NE(ReadFile(out + "/mobv2.ini").find("ZorFtp-Version=\"" + ExeVersionString() + "\""),
+            std::string::npos);
+}
+
+TEST_F(ExportCliTest, DefaultFolderIsMobileFolderUnderTheApplicationData) {
+  // Without the application-data folder the mobile folder cannot be made.
+  Finished f = Start(Cli(), {"--db", demo_, "export"});
+  EXPECT_EQ(f.exitCode, 1);
+  EXPECT_EQ(f.err, "Kann Verzeichnis " + appData_ + "/dasTessavor/mobil nicht erstellen.\n");
+
+  fs::create_directories(appData_ + "/dasTessavor");
+  f = Start(Cli(), {"--db", demo_, "export"});
+  ASSERT_EQ(f.exitCode, 0) << f.err;
+  EXPECT_EQ(f.err, kSteps);
+  EXPECT_TRUE(fs::exists(appData_ + "/dasTessavor/mobil/mob_termin.txt"));
+}
+
+}  // namespace
+}  // namespace kelvanor
