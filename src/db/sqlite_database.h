@@ -16,6 +16,8 @@ struct sqlite3;
 
 namespace kelvanor {
 
+class TSQLiteDatabase;
+
 class ESQLiteException : public Exception {
  public:
   using Exception::Exception;
@@ -36,7 +38,7 @@ enum SQLiteColumnType : int {
 class TSQLiteTable {
  public:
   // Runs the first statement of `sql` on `db` and reads every row.
-  TSQLiteTable(sqlite3* db, const std::string& sql);
+  TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql);
 
   int64_t Count() const { return rowCount_; }
   bool IsEOF() const { return currentRow_ >= rowCount_; }

@@ -1,0 +1,254 @@
+#include "db/sqlite_database.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "util/encoding.h"
+#include "util/numbers.h"
+#include "util/text.h"
+
+namespace kelvanor {
+
+namespace {
+
+// The type code of a column by its declared type; an expression column (no
+// declared type) takes the storage class of its value in the first row.
+int ColumnTypeOf(sqlite3_stmt* stmt, int column) {
+  const char* declared = sqlite3_column_decltype(stmt, column);
+  if (declared == nullptr) return sqlite3_column_type(stmt, column);
+  const std::string type = declared;
+  if (type == "INTEGER" || type == "BOOLEAN") return kTypeInteger;
+  if (type == "NUMERIC" || type == "FLOAT" || type == "DOUBLE" || type == "REAL") return kTypeFloat;
+  if (type == "BLOB") return kTypeBlob;
+  return kTypeText;
+}
+
+// Prepares the first statement of `sql`; raises like ExecSQL and GetTable do.
+sqlite3_stmt* Prepare(const TSQLiteDatabase& db, const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt, &tail) != SQLITE_OK) {
+    db.RaiseError("Error executing SQL", sql);
+  }
+  if (stmt == nullptr) db.RaiseError("Could not prepare SQL statement", sql);
+  return stmt;
+}
+
+class StatementGuard {
+ public:
+  explicit StatementGuard(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  ~StatementGuard() { sqlite3_finalize(stmt_); }
+  StatementGuard(const StatementGuard&) = delete;
+  StatementGuard& operator=(const StatementGuard&) = delete;
+
+ private:
+  sqlite3_stmt* stmt_;
+};
+
+}  // namespace
+
+// ---- TSQLiteDatabase ----
+
+TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) {
+  const std::string utf8 = AnsiToUtf8Name(fileName);
+  // Never create a file: the database belongs to the host application.
+  const int rc = sqlite3_open_v2(utf8.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string message;
+    if (db_ == nullptr) {
+      message = "Failed to open database \"" + fileName + "\" : unknown error";
+    } else {
+      message = "Failed to open database \"" + fileName + "\" : " + sqlite3_errmsg(db_);
+      sqlite3_close(db_);
+      db_ = nullptr;
+    }
+    throw ESQLiteException(message);
+  }
+  // The host application may hold a lock for a moment; wait instead of failing.
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  try {
+    ExecSQL("PRAGMA SYNCHRONOUS=NORMAL;");
+    ExecSQL("PRAGMA temp_store = MEMORY;");
+  } catch (...) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw;
+  }
+}
+
+TSQLiteDatabase::~TSQLiteDatabase() {
+  if (db_ != nullptr) sqlite3_close(db_);
+}
+
+void TSQLiteDatabase::ExecSQL(const std::string& sql) {
+  sqlite3_stmt* stmt = Prepare(*this, sql);
+  StatementGuard guard(stmt);
+  if (sqlite3_step(stmt) != SQLITE_DONE) RaiseError("Error executing SQL statement", sql);
+}
+
+std::unique_ptr<TSQLiteTable> TSQLiteDatabase::GetTable(const std::string& sql) {
+  return std::make_unique<TSQLiteTable>(*this, sql);
+}
+
+int32_t TSQLiteDatabase::GetLastInsertRowID() const {
+  return static_cast<int32_t>(static_cast<uint32_t>(sqlite3_last_insert_rowid(db_)));
+}
+
+int TSQLiteDatabase::Changes() const { return sqlite3_changes(db_); }
+
+void TSQLiteDatabase::RaiseError(const std::string& message, const std::string& sql) const {
+  const char* sqliteMessage = db_ != nullptr ? sqlite3_errmsg(db_) : nullptr;
+  if (db_ != nullptr && sqlite3_errcode(db_) != SQLITE_OK && sqliteMessage != nullptr) {
+    throw ESQLiteException(message + " \"" + sql + "\" : " + sqliteMessage);
+  }
+  throw ESQLiteException(message);
+}
+
+// ---- TSQLiteTable ----
+
+TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql) {
+  sqlite3_stmt* stmt = Prepare(db, sql);
+  StatementGuard guard(stmt);
+  int rc = sqlite3_step(stmt);
+  while (rc != SQLITE_DONE) {
+    if (rc == SQLITE_BUSY) throw ESQLiteException("Could not prepare SQL statement");
+    if (rc != SQLITE_ROW) db.RaiseError("Could not retrieve data", sql);
+    ++rowCount_;
+    if (rowCount_ == 1) {
+      columnCount_ = sqlite3_column_count(stmt);
+      for (int c = 0; c < columnCount_; ++c) {
+        const char* name = sqlite3_column_name(stmt, c);
+        columnNames_.push_back(AnsiUpperCase(name != nullptr ? name : ""));
+      }
+      for (int c = 0; c < columnCount_; ++c) columnTypes_.push_back(ColumnTypeOf(stmt, c));
+    }
+    for (int c = 0; c < columnCount_; ++c) {
+      if (sqlite3_column_type(stmt, c) == SQLITE_NULL) {
+        results_.emplace_back(std::monostate{});
+        continue;
+      }
+      switch (columnTypes_[static_cast<size_t>(c)]) {
+        case kTypeInteger:
+          // Ids are 32-bit in the host application; wider values wrap.
+          results_.emplace_back(static_cast<int32_t>(
+              static_cast<uint32_t>(static_cast<uint64_t>(sqlite3_column_int64(stmt, c)))));
+          break;
+        case kTypeFloat:
+          results_.emplace_back(sqlite3_column_double(stmt, c));
+          break;
+        case kTypeBlob: {
+          const int bytes = sqlite3_column_bytes(stmt, c);
+          const void* data = sqlite3_column_blob(stmt, c);
+          if (bytes <= 0 || data == nullptr) {
+            results_.emplace_back(std::monostate{});
+          } else {
+            results_.emplace_back(std::string(static_cast<const char*>(data), static_cast<size_t>(bytes)));
+          }
+          break;
+        }
+        default: {
+          const unsigned char* text = sqlite3_column_text(stmt, c);
+          // Up to the first zero byte, as a C string would end.
+          results_.emplace_back(std::string(text != nullptr ? reinterpret_cast<const char*>(text) : ""));
+          break;
+        }
+      }
+    }
+    rc = sqlite3_step(stmt);
+  }
+  currentRow_ = 0;
+}
+
+bool TSQLiteTable::Next() {
+  if (IsEOF()) return false;
+  ++currentRow_;
+  return true;
+}
+
+void TSQLiteTable::CheckNotEof() const {
+  if (IsEOF()) throw ESQLiteException("Table is at End of File");
+}
+
+const TSQLiteTable::Cell& TSQLiteTable::CellAt(int index) const {
+  CheckNotEof();
+  if (index < 0 || index >= columnCount_) throw ESQLiteException("Field index out of range");
+  return results_[static_cast<size_t>(currentRow_ * columnCount_ + index)];
+}
+
+int TSQLiteTable::FieldIndex(const std::string& name) const {
+  if (columnNames_.empty()) throw ESQLiteException("Field " + name + " Not found. Empty dataset");
+  const std::string upper = AnsiUpperCase(name);
+  for (size_t i = 0; i < columnNames_.size(); ++i) {
+    if (columnNames_[i] == upper) return static_cast<int>(i);
+  }
+  throw ESQLiteException("Field not found in dataset: " + name);
+}
+
+std::string TSQLiteTable::Fields(int index) const {
+  CheckNotEof();
+  switch (ColumnType(index)) {
+    case kTypeInteger:
+      return std::to_string(FieldAsInteger(index));
+    case kTypeFloat:
+      return FormatGeneral(FieldAsDouble(index), DecimalSeparator());
+    case kTypeText: {
+      const Cell& cell = CellAt(index);
+      return std::holds_alternative<std::string>(cell) ? std::get<std::string>(cell) : std::string();
+    }
+    case kTypeBlob:
+      return FieldAsBlobText(index);
+    default:
+      return std::string();
+  }
+}
+
+std::string TSQLiteTable::FieldAsString(int index) const {
+  const Cell& cell = CellAt(index);
+  if (std::holds_alternative<std::monostate>(cell)) return std::string();
+  return Fields(index);
+}
+
+int32_t TSQLiteTable::FieldAsInteger(int index) const {
+  const Cell& cell = CellAt(index);
+  if (std::holds_alternative<std::monostate>(cell)) return 0;
+  switch (ColumnType(index)) {
+    case kTypeInteger:
+      return std::get<int32_t>(cell);
+    case kTypeFloat: {
+      const double v = std::trunc(std::get<double>(cell));
+      if (!(v >= -2147483648.0 && v <= 2147483647.0)) return 0;
+      return static_cast<int32_t>(v);
+    }
+    default:
+      throw ESQLiteException("Not an integer or numeric field");
+  }
+}
+
+double TSQLiteTable::FieldAsDouble(int index) const {
+  const Cell& cell = CellAt(index);
+  if (std::holds_alternative<std::monostate>(cell)) return 0.0;
+  switch (ColumnType(index)) {
+    case kTypeInteger:
+      return static_cast<double>(std::get<int32_t>(cell));
+    case kTypeFloat:
+      return std::get<double>(cell);
+    default:
+      throw ESQLiteException("Not an integer or numeric field");
+  }
+}
+
+const std::string* TSQLiteTable::FieldAsBlob(int index) const {
+  const Cell& cell = CellAt(index);
+  if (std::holds_alternative<std::monostate>(cell)) return nullptr;
+  if (ColumnType(index) != kTypeBlob) throw ESQLiteException("Not a Blob field");
+  return &std::get<std::string>(cell);
+}
+
+std::string TSQLiteTable::FieldAsBlobText(int index) const {
+  const std::string* blob = FieldAsBlob(index);
+  return blob != nullptr ? *blob : std::string();
+}
+
+}  // namespace kelvanor

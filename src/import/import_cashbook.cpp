@@ -1,0 +1,9 @@
+#include "import/import.h"
+
+namespace kelvanor {
+
+void ImportCashBook(ImportContext& ctx, std::size_t& position) {
+  ForEachRecordLine(ctx.tree, position, [](const std::string&) {});
+}
+
+}  // namespace kelvanor
