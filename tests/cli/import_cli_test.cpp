@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "import/import_fixture.h"
 #include "support/test_db.h"
 
 namespace kelvanor::testing {
@@ -77,11 +78,11 @@ TEST_F(ImportCli, WithoutYesAndWithoutTerminalImportsNothing) {
 
 TEST_F(ImportCli, AnErrorThatEndsTheImportExitsOneWithTheDatabaseUnchanged) {
   Change("mob_kunde_x.txt", "kopf\r\nN/1;;Meier;;;;;;;;0;\r\nN/2;;Kaputt;;;;;;;;zwei;\r\n");
-  const std::string before = ReadFile(db_);
+  const std::string before = DumpDatabase(db_);
   const CliRun run = Run("import --yes '" + changes_ + "'");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("'zwei' ist kein gültiger Integerwert"), std::string::npos) << run.err;
-  EXPECT_EQ(ReadFile(db_), before);
+  EXPECT_EQ(DumpDatabase(db_), before);
 }
 
 TEST_F(ImportCli, LineErrorsGoToStderrAndTheRestIsImported) {

@@ -96,10 +96,10 @@ TEST_F(AppointmentImport, ConversionErrorsOfNewAndChangedLinesAreShownAndSkipped
   WriteChangeFile("mob_termin_x.txt",
                   {kAppointmentHeader, Appointment("N/1", "morgen", "1", "x"),
                    Appointment("N/2", "1", "1,5x", "x"), Appointment("N/3", "1", "1", "kd/N/abc"),
-                   Appointment("N/3", "1", "1", "pfd/N/"), Appointment("N/x", "1", "1", "x"),
+                   Appointment("N/4", "1", "1", "pfd/N/"), Appointment("N/x", "1", "1", "x"),
                    Appointment("A/1 ", "1", "1", "x"), Appointment("N/7", "1", "1", "gut")});
   RunImport();
-  EXPECT_EQ(Errors().size(), 6u);
+  EXPECT_EQ(Errors().size(), 6u) << ::testing::PrintToString(Errors());
   EXPECT_EQ(One("SELECT group_concat(id||':'||thema) FROM termine"), "1:gut");
 }
 
