@@ -79,10 +79,12 @@ TEST_F(ImportCli, WithoutYesAndWithoutTerminalImportsNothing) {
 TEST_F(ImportCli, AnErrorThatEndsTheImportExitsOneWithTheDatabaseUnchanged) {
   Change("mob_kunde_x.txt", "kopf\r\nN/1;;Meier;;;;;;;;0;\r\nN/2;;Kaputt;;;;;;;;zwei;\r\n");
   const std::string before = DumpDatabase(db_);
+  const std::string bytesBefore = ReadFile(db_);
   const CliRun run = Run("import --yes '" + changes_ + "'");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("'zwei' ist kein gültiger Integerwert"), std::string::npos) << run.err;
   EXPECT_EQ(DumpDatabase(db_), before);
+  EXPECT_TRUE(ReadFile(db_) == bytesBefore) << "the database file changed";
 }
 
 TEST_F(ImportCli, LineErrorsGoToStderrAndTheRestIsImported) {

@@ -125,12 +125,14 @@ TEST_P(CustomerImportAbort, LeavesTheDatabaseExactlyAsBefore) {
   Exec("INSERT INTO besitzer (id, name, debitornr) VALUES (5, 'Bestand', 3)");
   Exec("UPDATE _tblOffsets SET idMax=5 WHERE tbl='Besitzer'");
   const std::string before = Dump();
+  const std::string bytesBefore = ReadFile(dbPath_);
   WriteChangeFile("mob_kunde_x.txt",
                   {kHeader, Customer("N/1", "Erster"), Customer("A/5", "Geaendert"), "D/A/5",
                    GetParam(), Customer("N/2", "Danach")});
   WriteChangeFile("mob_stall_x.txt", {"h", "N/1;Stall"});
   EXPECT_THROW(RunImport(), EConvertError);
   EXPECT_EQ(Dump(), before);
+  EXPECT_TRUE(ReadFile(dbPath_) == bytesBefore) << "the database file changed";
   EXPECT_TRUE(Errors().empty());
 }
 
