@@ -307,13 +307,14 @@ class Steering:
 
     def __init__(self):
         self.fail_status = None
+        self.body = None
         self.delay = 0.0
         self.no_length = False
         self.cut_bytes = None
 
 
 class ControlRules:
-    KINDS = ("fail", "slow", "nolength", "cut")
+    KINDS = ("fail", "body", "slow", "nolength", "cut")
 
     def __init__(self):
         self.lock = threading.Lock()
@@ -348,6 +349,8 @@ class ControlRules:
                         rule[1] = remaining - 1
                 if kind == "fail":
                     steering.fail_status = value
+                elif kind == "body":
+                    steering.body = value
                 elif kind == "slow":
                     steering.delay = value
                 elif kind == "nolength":
@@ -440,6 +443,8 @@ class Handler(BaseHTTPRequestHandler):
             if steering.fail_status is not None:
                 reply = (not_found_reply(path) if steering.fail_status == 404
                          else error_reply(steering.fail_status))
+            elif steering.body is not None:
+                reply = Reply(200, steering.body.encode("latin-1"), "application/octet-stream")
             else:
                 reply = self._route(path, query)
             self._send(reply, steering)
@@ -535,6 +540,8 @@ class Handler(BaseHTTPRequestHandler):
                 value = int(params["status"])
                 if not 400 <= value <= 599:
                     return text_reply(400, "ERROR status must be 400..599")
+            elif action == "body":
+                value = params["text"]
             elif action == "slow":
                 value = float(params["delay"])
                 if not 0 <= value <= 600:

@@ -242,6 +242,10 @@ void SyncServer::SetCut(const std::string& path, size_t bytes) {
   Control("cut", "path=" + UrlQueryEncode(path) + "&bytes=" + std::to_string(bytes));
 }
 
+void SyncServer::SetBody(const std::string& path, const std::string& body) {
+  Control("body", "path=" + UrlQueryEncode(path) + "&text=" + UrlQueryEncode(body));
+}
+
 void SyncServer::ClearFailures() { Control("clear", ""); }
 
 std::string SyncServer::RequestLog(bool reset) {

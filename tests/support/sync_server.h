@@ -53,6 +53,8 @@ class SyncServer {
   void SetNoLength(const std::string& path);
   // Announces the full Content-Length but closes after `bytes` bytes.
   void SetCut(const std::string& path, size_t bytes);
+  // The endpoint answers 200 with `body` instead of doing its work.
+  void SetBody(const std::string& path, const std::string& body);
   // Drops every rule set above.
   void ClearFailures();
   // The requests served so far (JSON list of {method, path, query, version,
