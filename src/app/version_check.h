@@ -1,0 +1,39 @@
+// The version check and the self-update without a window: the window (and
+// kelvanor-cli) decide how an offer or an error is shown.
+#pragma once
+
+#include <string>
+
+#include "net/http_get.h"
+
+namespace kelvanor {
+
+// True when `offered` differs from `own` and sorts after it byte by byte
+// (the longer text wins when one begins the other): 1.0.0.70 and 1.0.1 are
+// newer than 1.0.0.68, 1.0.0.100 is not.
+bool IsNewerVersion(const std::string& offered, const std::string& own);
+
+struct UpdateCheckResult {
+  enum Kind { NoOffer, Offer, Error } kind = NoOffer;
+  std::string offered;       // the server's version text (Offer)
+  std::string errorMessage;  // German (Error)
+};
+
+// Fetches webBase + "/sync/version.txt" into programFolder + "version.txt"
+// (deleted first) and compares its trimmed text with ownVersion. An error
+// page of the server offers nothing; a version file that could not be
+// fetched at all is an Error. Leaves http.WaitThread on.
+UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,
+                                 const std::string& programFolder,
+                                 const std::string& ownVersion);
+
+// "Update auf neue Version  <offered>  verfügbar. Jetzt laden?"
+std::string UpdateOfferText(const std::string& offered);
+
+// Downloads webBase + "/sync/mob.exe" into programFolder + "mob.exe", makes
+// it executable and starts it detached from this process. Whether the
+// download or the start worked is not looked at.
+void DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
+                            const std::string& programFolder);
+
+}  // namespace kelvanor
