@@ -8,10 +8,11 @@
 #include "export/export_progress.h"
 #include "import/import_view.h"
 #include "import/node_list.h"
+#include "platform/message_pump.h"
 
 namespace kelvanor {
 
-class IMessagePump {
+class IMessagePump : public IPendingMessagePump {
  public:
   virtual ~IMessagePump() = default;
   // Lets pending window messages run (repaint, clicks) in the middle of long work.

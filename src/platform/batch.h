@@ -1,0 +1,65 @@
+// A small interpreter for the tool's batch file tmp.bat, standing in for the
+// Windows command interpreter. It knows the three commands the tool writes
+// (copy, del, rmdir /S /Q); any other first word names a program, found as
+// NAME or as NAME without ".exe" (curl.exe -> curl), first in the current
+// folder, then on PATH.
+//
+// The file's bytes are in the console code page: the seven German letters
+// written by AnsiToOemUmlauts are read back as Windows-1252, and the line is
+// then handed to the file system and to programs as UTF-8.
+//
+// Splitting follows the two layers of Windows: the interpreter's own commands
+// see words grouped by double quotes (a backslash is an ordinary character);
+// a program receives the rest of the line split by the C runtime's rules
+// (CommandLineToArgvW: quotes group, backslashes escape only before a quote).
+// Nothing else of cmd is emulated: % & | < > ^ are ordinary characters.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/message_pump.h"
+
+namespace kelvanor {
+
+struct BatchOptions {
+  // "NAME=VALUE" entries added to the environment of a started program.
+  std::vector<std::string> environment;
+  // When set, receives what the command wrote (stdout and stderr of a
+  // program, the messages of a built-in command), as UTF-8. When not set,
+  // that text goes to our stderr.
+  std::string* output = nullptr;
+};
+
+// Runs the batch file (path in Windows-1252) and returns its exit status:
+// 0 for success; 0 or 1 for a built-in command; the program's own status; 9009
+// when the program cannot be found; 128 + signal when a signal ended it; -1
+// when the file cannot be read or no process could be started. Non-blank
+// lines run in order and the first failing one ends the run (the tool writes
+// exactly one). While a program runs, pump.ProcessPendingMessages() is called
+// every 50 ms at the latest.
+int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump);
+int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump,
+               const BatchOptions& options);
+
+// One command line, already UTF-8 (what RunAndWait does for each line).
+int RunBatchLine(const std::string& line, IPendingMessagePump& pump, const BatchOptions& options);
+
+// A word as the interpreter's own commands see it.
+struct CommandWord {
+  std::string text;     // without its quotes
+  bool quoted = false;  // held a double quote (then it is never a switch)
+};
+
+// The interpreter's splitting: blanks and tabs separate outside quotes, a
+// double quote toggles grouping and is dropped.
+std::vector<CommandWord> SplitCommandWords(const std::string& text);
+
+// The arguments a program receives from the text after its name, split by the
+// rules of CommandLineToArgvW: 2n backslashes before a quote give n
+// backslashes and the quote groups; 2n+1 give n backslashes and a literal
+// quote; backslashes elsewhere are literal; inside quotes, a run of three
+// quotes gives one literal quote.
+std::vector<std::string> SplitProgramArguments(const std::string& text);
+
+}  // namespace kelvanor
