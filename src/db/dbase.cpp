@@ -106,20 +106,31 @@ int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& ta
                              const std::string& idColumn) {
   if (closed_) return 0;
   // A savepoint, not BEGIN: the insert then nests inside an import's transaction.
+  const bool outermost = sqlite3_get_autocommit(connection_->Handle()) != 0;
   const std::string savepoint = "insert_record_" + std::to_string(savepointDepth_);
   if (!Execute("SAVEPOINT " + savepoint + ";")) return 0;
   ++savepointDepth_;
+  // Undoes the INSERT and the counter step together. Outside a transaction a
+  // plain ROLLBACK also ends the transaction the savepoint opened, even when
+  // its commit was what failed.
   auto abandon = [&] {
-    Execute("ROLLBACK TO " + savepoint + ";");
-    Execute("RELEASE " + savepoint + ";");
+    if (outermost) {
+      Execute("ROLLBACK;");
+    } else {
+      Execute("ROLLBACK TO " + savepoint + ";");
+      Execute("RELEASE " + savepoint + ";");
+    }
     --savepointDepth_;
   };
-  // A failed INSERT must give no row an id and leave the counter alone.
+  // A failed INSERT must give no row an id and leave the counter alone: the
+  // last rowid would then belong to an earlier row.
   if (!Execute(insertSql) || connection_->Changes() < 1) {
     abandon();
     return 0;
   }
-  const int32_t rowid = LastInsertId();
+  // The full rowid, not the 32-bit LastInsertId: a wrapped value could name
+  // another row.
+  const int64_t rowid = sqlite3_last_insert_rowid(connection_->Handle());
   int32_t id = 0;
   try {
     id = AllocateId(table);
@@ -127,12 +138,18 @@ int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& ta
     abandon();
     throw;
   }
-  if (id == 0 || !Execute("UPDATE " + table + " SET " + idColumn + "=" + std::to_string(id) +
-                          " WHERE rowid=" + std::to_string(rowid) + ";")) {
+  // A row left without its id would read as the placeholder row 0.
+  if (id == 0 ||
+      !Execute("UPDATE " + table + " SET " + idColumn + "=" + std::to_string(id) +
+               " WHERE rowid=" + std::to_string(rowid) + ";") ||
+      connection_->Changes() != 1) {
     abandon();
     return 0;
   }
-  Execute("RELEASE " + savepoint + ";");
+  if (!Execute("RELEASE " + savepoint + ";")) {
+    abandon();
+    return 0;
+  }
   --savepointDepth_;
   return id;
 }
@@ -148,24 +165,35 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
   // host application rather than failing half-way through.
   connection_->ExecSQL(outer ? "BEGIN IMMEDIATE;" : "SAVEPOINT " + savepoint + ";");
   ++savepointDepth_;
-  try {
-    block();
-  } catch (...) {
+  auto rollback = [&] {
     --savepointDepth_;
+    if (closed_) return;  // closing the connection already rolled back
     if (outer) {
       Execute("ROLLBACK;");
     } else {
       Execute("ROLLBACK TO " + savepoint + ";");
       Execute("RELEASE " + savepoint + ";");
     }
+  };
+  try {
+    block();
+  } catch (...) {
+    rollback();
+    throw;
+  }
+  if (closed_) {
+    --savepointDepth_;
+    return;
+  }
+  try {
+    // A commit that fails (the host holds the file too long) must not leave the
+    // transaction open: everything after it would silently never be saved.
+    connection_->ExecSQL(outer ? std::string("COMMIT;") : "RELEASE " + savepoint + ";");
+  } catch (...) {
+    rollback();
     throw;
   }
   --savepointDepth_;
-  if (outer) {
-    connection_->ExecSQL("COMMIT;");
-  } else {
-    connection_->ExecSQL("RELEASE " + savepoint + ";");
-  }
 }
 
 }  // namespace kelvanor

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "db/declared_type.h"
 #include "util/encoding.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -13,12 +14,21 @@ namespace kelvanor {
 
 namespace {
 
-// The type code of a column by its declared type; an expression column (no
-// declared type) takes the storage class of its value in the first row.
-int ColumnTypeOf(sqlite3_stmt* stmt, int column) {
+// SQLite reports these declared types upper-cased however the schema spells
+// them; the other words of the type rule it leaves as written.
+bool IsNormalisedTypeName(const char* declared) {
+  if (declared == nullptr) return false;
+  const std::string type = declared;
+  return type == "INTEGER" || type == "REAL" || type == "BLOB";
+}
+
+// The type code of a column by its declared type, compared with case; an
+// expression column (no declared type) takes the storage class of its value in
+// the first row.
+int ColumnTypeOf(sqlite3_stmt* stmt, int column, const std::optional<std::string>& spelled) {
   const char* declared = sqlite3_column_decltype(stmt, column);
   if (declared == nullptr) return sqlite3_column_type(stmt, column);
-  const std::string type = declared;
+  const std::string type = spelled ? *spelled : std::string(declared);
   if (type == "INTEGER" || type == "BOOLEAN") return kTypeInteger;
   if (type == "NUMERIC" || type == "FLOAT" || type == "DOUBLE" || type == "REAL") return kTypeFloat;
   if (type == "BLOB") return kTypeBlob;
@@ -106,6 +116,36 @@ void TSQLiteDatabase::RaiseError(const std::string& message, const std::string& 
   throw ESQLiteException(message);
 }
 
+std::optional<std::string> TSQLiteDatabase::SpelledDeclaredType(sqlite3_stmt* stmt,
+                                                                 int column) const {
+  const char* database = sqlite3_column_database_name(stmt, column);
+  const char* table = sqlite3_column_table_name(stmt, column);
+  const char* origin = sqlite3_column_origin_name(stmt, column);
+  if (database == nullptr || table == nullptr || origin == nullptr) return std::nullopt;
+  std::string key = std::string(database) + '\x1F' + table + '\x1F' + origin;
+  const auto known = spelledTypes_.find(key);
+  if (known != spelledTypes_.end()) return known->second;
+
+  // Read apart from the statement being stepped; a failure here only means
+  // the reported type stands.
+  std::string schema = "\"" + ReplaceAll(database, "\"", "\"\"") + "\".sqlite_master";
+  const std::string sql = "SELECT sql FROM " + schema + " WHERE type = 'table' AND name = ?1;";
+  sqlite3_stmt* lookup = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &lookup, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(lookup);
+    return std::nullopt;
+  }
+  StatementGuard guard(lookup);
+  sqlite3_bind_text(lookup, 1, table, -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(lookup) != SQLITE_ROW) return std::nullopt;
+  const unsigned char* createSql = sqlite3_column_text(lookup, 0);
+  if (createSql == nullptr) return std::nullopt;
+  std::optional<std::string> spelled =
+      DeclaredTypeInCreateTable(reinterpret_cast<const char*>(createSql), origin);
+  if (spelled) spelledTypes_.emplace(std::move(key), *spelled);
+  return spelled;
+}
+
 // ---- TSQLiteTable ----
 
 TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql) {
@@ -122,7 +162,13 @@ TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql) {
         const char* name = sqlite3_column_name(stmt, c);
         columnNames_.push_back(AnsiUpperCase(name != nullptr ? name : ""));
       }
-      for (int c = 0; c < columnCount_; ++c) columnTypes_.push_back(ColumnTypeOf(stmt, c));
+      for (int c = 0; c < columnCount_; ++c) {
+        std::optional<std::string> spelled;
+        if (IsNormalisedTypeName(sqlite3_column_decltype(stmt, c))) {
+          spelled = db.SpelledDeclaredType(stmt, c);
+        }
+        columnTypes_.push_back(ColumnTypeOf(stmt, c, spelled));
+      }
     }
     for (int c = 0; c < columnCount_; ++c) {
       if (sqlite3_column_type(stmt, c) == SQLITE_NULL) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "util/errors.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace kelvanor {
 
@@ -97,7 +99,14 @@ class TSQLiteDatabase {
   static constexpr int kBusyTimeoutMs = 5000;
 
  private:
+  friend class TSQLiteTable;
+  // The declared type of a result column as the schema spells it, for the
+  // standard type names SQLite reports upper-cased; nullopt when unknown.
+  std::optional<std::string> SpelledDeclaredType(sqlite3_stmt* stmt, int column) const;
+
   sqlite3* db_ = nullptr;
+  // Spellings read from the schema, by database, table and column.
+  mutable std::map<std::string, std::string> spelledTypes_;
 };
 
 }  // namespace kelvanor
