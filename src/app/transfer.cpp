@@ -1,0 +1,196 @@
+#include "app/transfer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "app/command_batch.h"
+#include "util/encoding.h"
+#include "util/errors.h"
+#include "util/files.h"
+#include "util/text.h"
+
+namespace kelvanor {
+
+namespace {
+
+// The FTP account of the upload is fixed; it is not taken from the settings.
+constexpr char kFtpLogin[] = "ftp5830417-mob:kwaldrimensup";
+// How much of a failed command's output goes into the log.
+constexpr std::size_t kOutputLinesShown = 10;
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// An archive without any entry is exactly its end record: 22 bytes starting
+// with PK 05 06, and a zero entry count.
+bool IsEmptyZip(const std::string& path) {
+  std::ifstream in(AnsiToUtf8Name(path), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return bytes.size() == 22 && bytes.compare(0, 4, "PK\x05\x06") == 0 && bytes[10] == 0 &&
+         bytes[11] == 0;
+}
+
+class StepRunner {
+ public:
+  StepRunner(const Settings& settings, Logger& log) : settings_(settings), log_(log) {}
+
+  bool Run(const TransferStep& step) {
+    if (!step.startLine.empty()) log_.LogLine(step.startLine);
+    std::string output;
+    int status = RunCommand(step.command, settings_.local_dir, log_.Pump(), &output);
+    if (status == 1 && !step.emptyArchive.empty() && IsEmptyZip(step.emptyArchive)) status = 0;
+    if (status != 0) {
+      Fail(step.name, status, Utf8ToCp1252(output));
+      return false;
+    }
+    log_.LogLine(step.endLine);
+    return true;
+  }
+
+  // Always in the memo, whatever the detail log says: the user must see
+  // which step stopped the sync and why.
+  void Fail(const std::string& stepName, int exitCode, const std::string& detail) {
+    result_.ok = false;
+    result_.failedStep = stepName;
+    result_.exitCode = exitCode;
+    log_.Step("FEHLER: " + stepName + " fehlgeschlagen (Exit-Code " + std::to_string(exitCode) +
+              ").");
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitLines(detail))
+      if (!Trim(line).empty()) lines.push_back(line);
+    const std::size_t first = lines.size() > kOutputLinesShown ? lines.size() - kOutputLinesShown : 0;
+    for (std::size_t i = first; i < lines.size(); ++i) log_.Step("  " + lines[i]);
+  }
+
+  const TransferResult& Result() const { return result_; }
+
+ private:
+  const Settings& settings_;
+  Logger& log_;
+  TransferResult result_;
+};
+
+}  // namespace
+
+std::string TransferResult::Message() const {
+  if (ok) return "";
+  return "Der Schritt \"" + failedStep + "\" ist fehlgeschlagen (Exit-Code " +
+         std::to_string(exitCode) + "). Die Synchronisation wurde abgebrochen.";
+}
+
+UploadPlan PlanUpload(const Settings& settings) {
+  const std::string& localDir = settings.local_dir;
+  const std::string& name = settings.name;
+  const std::string urlName = UrlEncodeAccountName(name);
+
+  std::string list;
+  for (const std::string& file : settings.DataFiles)
+    if (!file.empty()) list += " " + Quoted(localDir + file);
+
+  UploadPlan plan;
+  plan.archive = localDir + "up_" + name + ".zip";
+  plan.files = AnsiToOemUmlauts(list);
+  const std::string fwd = AnsiToOemUmlauts(ReplaceAll(localDir, "\\", "/"));
+  const std::string archive = Quoted(fwd + "up_" + name + ".zip");
+  const std::string& ftp = settings.servers.ftp;
+  const std::string unzipUrl = settings.servers.base + "/mob/unzip.php?kd=" + urlName;
+
+  plan.steps.push_back({"Zip", "Zip (s. tmp.bat) ...", "zip.exe -j " + archive + " " + plan.files,
+                        "Zip fertig - " + plan.files + " -> " + archive, ""});
+  plan.steps.push_back({"Upload zum Server", "Upload zum Server (s. tmp.bat) ...",
+                        "curl.exe -T " + archive + " -u " + kFtpLogin + " " + ftp,
+                        "Upload zum Server fertig - " + archive + " -> " + ftp, ""});
+  plan.steps.push_back({"Server-Unzip.php", "Server-Unzip.php (s. tmp.bat) ...",
+                        "curl.exe " + unzipUrl, "Server-Unzip.php fertig - " + unzipUrl, ""});
+  return plan;
+}
+
+DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
+  const std::string& localDir = settings.local_dir;
+  const std::string& name = settings.name;
+  const std::string& base = settings.servers.base;
+  const std::string urlName = UrlEncodeAccountName(name);
+
+  DownloadPlan plan;
+  const std::string zipUrl = base + "/mob/zip.php?kd=" + urlName;
+  plan.serverZip = {"Server-Zip.php", "", "curl.exe " + zipUrl, "curl.exe " + zipUrl, ""};
+
+  plan.dir = ReplaceAll(localDir, "\\", "/") + "tmp_dl/";
+  plan.folderToEmpty = localDir + "tmp_dl/";
+  const std::string dir = AnsiToOemUmlauts(plan.dir);
+  const std::string zip = Quoted(dir + "dl_" + name + ".zip");
+  const std::string transferUrl = base + "/mob/transfer/dl_" + urlName + ".zip";
+
+  plan.steps.push_back({"Download", "Download (s. tmp.bat) ...",
+                        "curl.exe " + transferUrl + " -o " + zip,
+                        "Download fertig - " + transferUrl, ""});
+  plan.steps.push_back({"Unzip", "Unzip (s. tmp.bat) ...",
+                        "unzip.exe " + zip + " -d " + Quoted(dir),
+                        "Unzip fertig - " + zip + " -> " + Quoted(dir),
+                        plan.dir + "dl_" + name + ".zip"});
+
+  const std::string zipBack = ReplaceAll(zip, "/", "\\");
+  const std::string copy =
+      ReplaceAll(dir + "dl_" + name + "_" + ShortDateText(today) + ".zip", "/", "\\");
+  plan.steps.push_back({"Copy", "Copy (s. tmp.bat) ...", "copy " + zipBack + " " + Quoted(copy),
+                        "Copy fertig - " + zipBack + " -> " + Quoted(copy), ""});
+  plan.steps.push_back({"Delete", "Delete (s. tmp.bat) ...", "del " + zipBack,
+                        "Delete fertig - " + zipBack, ""});
+  return plan;
+}
+
+std::string RemoveDownloadFolderCommand(const Settings& settings) {
+  return "rmdir /S /Q " + Quoted(settings.local_dir + "tmp_dl/");
+}
+
+TransferResult UploadData(const Settings& settings, Logger& log) {
+  const UploadPlan plan = PlanUpload(settings);
+  StepRunner runner(settings, log);
+
+  // zip adds to an archive that is already there, so a stale one must go
+  // first; if it cannot, the upload would send old files and must stop.
+  log.LogLine("Delete ...");
+  if (::unlink(AnsiToUtf8Name(plan.archive).c_str()) != 0 && errno != ENOENT) {
+    const std::string reason = std::strerror(errno);
+    runner.Fail("Delete", 1, plan.archive + " kann nicht gel\xF6scht werden: " + reason);
+    return runner.Result();
+  }
+  log.LogLine("Delete fertig - " + plan.archive);
+
+  for (const TransferStep& step : plan.steps)
+    if (!runner.Run(step)) break;
+  return runner.Result();
+}
+
+TransferResult DownloadData(const Settings& settings, const Folders& folders, Logger& log) {
+  // The tools beside the program are found first (the interpreter looks in
+  // the current folder before the search path).
+  if (::chdir(AnsiToUtf8Name(folders.ProgramFolder).c_str()) != 0) {
+    // Not fatal: the tools are then taken from the search path.
+  }
+  const DownloadPlan plan = PlanDownload(settings, NowCivil());
+  StepRunner runner(settings, log);
+  if (!runner.Run(plan.serverZip)) return runner.Result();
+
+  const std::string dir = AnsiToUtf8Name(plan.dir);
+  if (::mkdir(dir.c_str(), 0777) != 0) {
+    // Usually left from an earlier run: clear it and make it anew.
+    EmptyAndRemoveFolder(plan.folderToEmpty);
+    if (::mkdir(dir.c_str(), 0777) != 0) {
+      const int err = errno;
+      throw EInOutError("Das Verzeichnis " + plan.dir + " kann nicht angelegt werden (" +
+                        Utf8ToCp1252(std::strerror(err)) + ").");
+    }
+    log.LogLine("Verzeichnis gel\xF6scht + neu erstellt - " + plan.dir);
+  }
+
+  for (const TransferStep& step : plan.steps)
+    if (!runner.Run(step)) break;
+  return runner.Result();
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,78 @@
+// The two transfers with the sync server, each a fixed sequence of command
+// lines run through the command batch:
+//
+//   UploadData    zip the data files in local_dir into up_NAME.zip, send it
+//                 to the FTP account, ask the server to unpack it;
+//   DownloadData  ask the server to pack the mobile's change files, fetch
+//                 dl_NAME.zip into local_dir/tmp_dl/, unpack it there, keep a
+//                 dated copy of the archive and delete the original.
+//
+// Every step's exit status is checked. A failed step is logged always (not
+// only with the detail log on), names the step and its exit status, and ends
+// the sequence right there: nothing after it runs.
+//
+// Paths go into the commands with the German letters in the console code
+// page (AnsiToOemUmlauts), the batch interpreter maps them back.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/logger.h"
+#include "app/settings.h"
+#include "util/daynumber.h"
+
+namespace kelvanor {
+
+struct TransferStep {
+  std::string name;       // German name of the step, used when it fails
+  std::string startLine;  // detail line before the command ("" for none)
+  std::string command;    // the line written into tmp.bat
+  std::string endLine;    // detail line after success
+  // When set: unzip's status 1 ("zipfile is empty") counts as success if
+  // this archive really is an empty zip (the server sends one when the
+  // mobile has no changes).
+  std::string emptyArchive;
+};
+
+struct UploadPlan {
+  std::string archive;  // ‹local_dir›up_‹name›.zip, deleted before the zip
+  std::string files;    // the mapped file list, starting with a blank
+  std::vector<TransferStep> steps;  // zip, FTP upload, server unzip
+};
+
+struct DownloadPlan {
+  std::string dir;           // local_dir with slashes + "tmp_dl/", not mapped
+  std::string folderToEmpty; // ‹local_dir›tmp_dl/ for EmptyAndRemoveFolder
+  TransferStep serverZip;    // runs before the folder is prepared
+  std::vector<TransferStep> steps;  // download, unzip, copy, delete
+};
+
+// The command and log texts, built from the settings (and the date of the
+// dated copy); the functions below run them.
+UploadPlan PlanUpload(const Settings& settings);
+DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today);
+
+// The command that removes the download folder after the import question:
+// rmdir /S /Q "‹local_dir›tmp_dl/" with local_dir as stored (not mapped).
+std::string RemoveDownloadFolderCommand(const Settings& settings);
+
+struct TransferResult {
+  bool ok = true;
+  std::string failedStep;  // German name of the step that failed
+  int exitCode = 0;        // its exit status
+  // For the user: which step failed and that the sync was stopped.
+  std::string Message() const;
+};
+
+// Runs the upload in local_dir. Raises EInOutError when tmp.bat cannot be
+// written.
+TransferResult UploadData(const Settings& settings, Logger& log);
+
+// Runs the download: makes ProgramFolder the current folder (a failure is
+// ignored), so tools beside the program win over the search path. Raises
+// EInOutError when tmp.bat cannot be written or the download folder cannot
+// be made anew.
+TransferResult DownloadData(const Settings& settings, const Folders& folders, Logger& log);
+
+}  // namespace kelvanor

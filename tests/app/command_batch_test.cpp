@@ -1,0 +1,120 @@
+// The command batch: tmp.bat holds exactly the command and CR LF, the exit
+// status comes back, curl gets the configuration that makes HTTP errors
+// fail, and the download folder is emptied and removed as the download needs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/command_batch.h"
+#include "support/test_db.h"
+#include "util/errors.h"
+
+namespace kelvanor::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class NullPump : public IMessagePump {
+ public:
+  void ProcessPendingMessages() override { ++calls; }
+  int calls = 0;
+};
+
+// local_dir in Windows-1252 ("Büro") and the same folder in UTF-8.
+struct LocalDir {
+  TempDir root;
+  std::string ansi = root.Path() + "/B\xFCro mobil/";
+  std::string utf8 = root.Path() + "/B\xC3\xBCro mobil/";
+  LocalDir() { fs::create_directories(utf8); }
+};
+
+TEST(RunCommand, WritesExactlyTheCommandAndCrLfThenRunsIt) {
+  LocalDir local;
+  NullPump pump;
+  WriteFile(local.utf8 + "tmp_dl/dl_anna.zip", "zip");
+  // The driver's form: the local folder unmapped (0xFC), a trailing "/".
+  const std::string command = "rmdir /S /Q \"" + local.ansi + "tmp_dl/\"";
+
+  EXPECT_EQ(RunCommand(command, local.ansi, pump), 0);
+  EXPECT_EQ(ReadFile(local.utf8 + "tmp.bat"), command + "\r\n");
+  EXPECT_FALSE(fs::exists(local.utf8 + "tmp_dl"));
+
+  // The bytes are written as built: the console code of ü stays 0x81.
+  std::string output;
+  const std::string second = "del \"" + local.ansi + "B\x81ro.txt\"";
+  EXPECT_EQ(RunCommand(second, local.ansi, pump, &output), 1);
+  EXPECT_EQ(ReadFile(local.utf8 + "tmp.bat"), second + "\r\n");
+  EXPECT_NE(output.find("nicht gefunden"), std::string::npos);
+}
+
+TEST(RunCommand, ReportsTheProgramsExitStatus) {
+  LocalDir local;
+  NullPump pump;
+  std::string output;
+  EXPECT_EQ(RunCommand("no-such-tool.exe x", local.ansi, pump, &output), 9009);
+  EXPECT_EQ(RunCommand("sh -c \"exit 4\"", local.ansi, pump, &output), 4);
+}
+
+TEST(RunCommand, AFolderThatCannotHoldTmpBatIsAnInputOutputError) {
+  LocalDir local;
+  NullPump pump;
+  try {
+    RunCommand("del x", local.ansi + "missing/", pump);
+    FAIL() << "no error";
+  } catch (const EInOutError& e) {
+    EXPECT_NE(std::string(e.what()).find("tmp.bat"), std::string::npos);
+  }
+}
+
+TEST(RunCommand, CurlReadsAConfigurationThatMakesHttpErrorsFail) {
+  const std::string folder = CurlConfigFolder();
+  ASSERT_FALSE(folder.empty());
+  const std::string rc = ReadFile(folder + "/.curlrc");
+  for (const char* option : {"\nfail\n", "\nsilent\n", "\nshow-error\n"})
+    EXPECT_NE(rc.find(option), std::string::npos) << option;
+
+  // What a started program sees (the real curl runs in the transfer tests).
+  LocalDir local;
+  NullPump pump;
+  std::string output;
+  EXPECT_EQ(RunCommand("sh -c \"echo $CURL_HOME\"", local.ansi, pump, &output), 0);
+  EXPECT_EQ(output, folder + "\n");
+}
+
+TEST(EmptyAndRemoveFolder, DeletesEveryPlainFileThenTheFolder) {
+  LocalDir local;
+  const std::string dir = local.utf8 + "tmp_dl/";
+  WriteFile(dir + "mob_kunde_x.txt", "x");
+  WriteFile(dir + ".hidden", "x");
+  WriteFile(dir + "readonly.txt", "x");
+  ::chmod((dir + "readonly.txt").c_str(), 0444);
+  ::symlink("/nonexistent", (dir + "dangling").c_str());
+
+  EmptyAndRemoveFolder(local.ansi + "tmp_dl/");
+  EXPECT_FALSE(fs::exists(dir));
+}
+
+TEST(EmptyAndRemoveFolder, ASubfolderStaysAndTheFolderCannotGo) {
+  LocalDir local;
+  const std::string dir = local.utf8 + "tmp_dl/";
+  WriteFile(dir + "mob_kunde_x.txt", "x");
+  WriteFile(dir + "sub/inner.txt", "x");
+  try {
+    EmptyAndRemoveFolder(local.ansi + "tmp_dl/");
+    FAIL() << "no error";
+  } catch (const EInOutError& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find("kann nicht gel\xF6scht werden"), std::string::npos) << message;
+    EXPECT_NE(message.find(local.ansi + "tmp_dl"), std::string::npos) << message;
+  }
+  EXPECT_FALSE(fs::exists(dir + "mob_kunde_x.txt"));
+  EXPECT_TRUE(fs::exists(dir + "sub/inner.txt"));
+
+  EXPECT_THROW(EmptyAndRemoveFolder(local.ansi + "never-made/"), EInOutError);
+}
+
+}  // namespace
+}  // namespace kelvanor::testing

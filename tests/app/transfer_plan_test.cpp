@@ -1,0 +1,146 @@
+// The command and log texts of the two transfers, byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "app/transfer.h"
+
+namespace kelvanor::testing {
+namespace {
+
+Settings MakeSettings(const std::string& localDir, const std::string& name) {
+  Settings s;
+  s.local_dir = localDir;
+  s.name = name;
+  const char* const files[] = {"mob_artikel.txt", "mob_kunde.txt", "mob_kunde_pferd.txt",
+                               "mob_leistgruppe.txt", "mob_leistung.txt", "mob_pferd.txt",
+                               "mob_termin.txt", "mob.ini", "mobv2.ini", "mob_stall.txt"};
+  for (std::size_t i = 0; i < std::size(files); ++i) s.DataFiles[i] = files[i];
+  s.servers.base = "http://sync.example";
+  s.servers.ftp = "ftp://ftp.example";
+  return s;
+}
+
+CivilTime SeventhOfDecember() {
+  CivilTime t;
+  t.year = 2026;
+  t.month = 12;
+  t.day = 7;
+  return t;
+}
+
+TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
+  const UploadPlan plan = PlanUpload(MakeSettings("C:\\Daten\\B\xFCro\\mobil\\", "anna"));
+  const std::string dir = "C:\\Daten\\B\x81ro\\mobil\\";  // mapped, backslashes kept
+  const std::string files = " \"" + dir + "mob_artikel.txt\" \"" + dir + "mob_kunde.txt\" \"" +
+                            dir + "mob_kunde_pferd.txt\" \"" + dir + "mob_leistgruppe.txt\" \"" +
+                            dir + "mob_leistung.txt\" \"" + dir + "mob_pferd.txt\" \"" + dir +
+                            "mob_termin.txt\" \"" + dir + "mob.ini\" \"" + dir + "mobv2.ini\" \"" +
+                            dir + "mob_stall.txt\"";
+  const std::string zip = "\"C:/Daten/B\x81ro/mobil/up_anna.zip\"";
+
+  EXPECT_EQ(plan.archive, "C:\\Daten\\B\xFCro\\mobil\\up_anna.zip");
+  EXPECT_EQ(plan.files, files);
+  ASSERT_EQ(plan.steps.size(), 3u);
+  EXPECT_EQ(plan.steps[0].startLine, "Zip (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[0].command, "zip.exe -j " + zip + " " + files);
+  // One blank after the archive, one leading the list.
+  EXPECT_EQ(plan.steps[0].command.rfind(
+                "zip.exe -j \"C:/Daten/B\x81ro/mobil/up_anna.zip\"  \"C:\\Daten\\B\x81ro", 0),
+            0u);
+  EXPECT_EQ(plan.steps[0].endLine, "Zip fertig - " + files + " -> " + zip);
+
+  EXPECT_EQ(plan.steps[1].name, "Upload zum Server");
+  EXPECT_EQ(plan.steps[1].startLine, "Upload zum Server (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[1].command,
+            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example");
+  EXPECT_EQ(plan.steps[1].endLine, "Upload zum Server fertig - " + zip + " -> ftp://ftp.example");
+
+  EXPECT_EQ(plan.steps[2].name, "Server-Unzip.php");
+  EXPECT_EQ(plan.steps[2].startLine, "Server-Unzip.php (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[2].command, "curl.exe http://sync.example/mob/unzip.php?kd=anna");
+  EXPECT_EQ(plan.steps[2].endLine,
+            "Server-Unzip.php fertig - http://sync.example/mob/unzip.php?kd=anna");
+}
+
+TEST(TransferPlan, DownloadWithAnUmlautInTheLocalFolder) {
+  const Settings s = MakeSettings("C:\\Daten\\B\xFCro\\mobil\\", "anna");
+  const DownloadPlan plan = PlanDownload(s, SeventhOfDecember());
+  const std::string dir = "C:/Daten/B\x81ro/mobil/tmp_dl/";
+  const std::string zip = "\"" + dir + "dl_anna.zip\"";
+  const std::string zipBack = "\"C:\\Daten\\B\x81ro\\mobil\\tmp_dl\\dl_anna.zip\"";
+  const std::string copy = "C:\\Daten\\B\x81ro\\mobil\\tmp_dl\\dl_anna_07.12.2026.zip";
+
+  EXPECT_EQ(plan.serverZip.command, "curl.exe http://sync.example/mob/zip.php?kd=anna");
+  EXPECT_EQ(plan.serverZip.startLine, "");
+  EXPECT_EQ(plan.serverZip.endLine, plan.serverZip.command);
+  EXPECT_EQ(plan.dir, "C:/Daten/B\xFCro/mobil/tmp_dl/");  // created unmapped
+
+  ASSERT_EQ(plan.steps.size(), 4u);
+  EXPECT_EQ(plan.steps[0].command,
+            "curl.exe http://sync.example/mob/transfer/dl_anna.zip -o " + zip);
+  EXPECT_EQ(plan.steps[0].startLine, "Download (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[0].endLine, "Download fertig - http://sync.example/mob/transfer/dl_anna.zip");
+  EXPECT_EQ(plan.steps[1].command, "unzip.exe " + zip + " -d \"" + dir + "\"");
+  EXPECT_EQ(plan.steps[1].startLine, "Unzip (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[1].endLine, "Unzip fertig - " + zip + " -> \"" + dir + "\"");
+  EXPECT_EQ(plan.steps[2].command, "copy " + zipBack + " \"" + copy + "\"");
+  EXPECT_EQ(plan.steps[2].startLine, "Copy (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[2].endLine.rfind("Copy fertig - ", 0), 0u);
+  EXPECT_NE(plan.steps[2].endLine.find(zipBack), std::string::npos);
+  EXPECT_NE(plan.steps[2].endLine.find(copy), std::string::npos);
+  EXPECT_EQ(plan.steps[3].command, "del " + zipBack);
+  EXPECT_EQ(plan.steps[3].startLine, "Delete (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[3].endLine, "Delete fertig - " + zipBack);
+
+  // The removal of the folder keeps the Windows-1252 letter.
+  EXPECT_EQ(RemoveDownloadFolderCommand(s),
+            "rmdir /S /Q \"C:\\Daten\\B\xFCro\\mobil\\tmp_dl/\"");
+}
+
+TEST(TransferPlan, AnEmptyAccountName) {
+  const Settings s = MakeSettings("/home/u/mobil/", "");
+  const UploadPlan up = PlanUpload(s);
+  EXPECT_EQ(up.archive, "/home/u/mobil/up_.zip");
+  EXPECT_EQ(up.steps[0].command.rfind("zip.exe -j \"/home/u/mobil/up_.zip\"  \"/home", 0), 0u);
+  EXPECT_EQ(up.steps[2].command, "curl.exe http://sync.example/mob/unzip.php?kd=");
+
+  const DownloadPlan down = PlanDownload(s, SeventhOfDecember());
+  EXPECT_EQ(down.serverZip.command, "curl.exe http://sync.example/mob/zip.php?kd=");
+  EXPECT_EQ(down.steps[0].command,
+            "curl.exe http://sync.example/mob/transfer/dl_.zip -o \"/home/u/mobil/tmp_dl/dl_.zip\"");
+  EXPECT_EQ(down.steps[2].command,
+            "copy \"\\home\\u\\mobil\\tmp_dl\\dl_.zip\" \"\\home\\u\\mobil\\tmp_dl\\dl__07.12.2026.zip\"");
+}
+
+TEST(TransferPlan, AccountNameIsEncodedInUrlsButNotInFileNames) {
+  const Settings s = MakeSettings("/m/", "M\xFCller");
+  const UploadPlan up = PlanUpload(s);
+  EXPECT_EQ(up.steps[2].command, "curl.exe http://sync.example/mob/unzip.php?kd=M%FCller");
+  EXPECT_NE(up.steps[0].command.find("\"/m/up_M\xFCller.zip\""), std::string::npos);
+
+  const DownloadPlan down = PlanDownload(s, SeventhOfDecember());
+  EXPECT_EQ(down.steps[0].command,
+            "curl.exe http://sync.example/mob/transfer/dl_M%FCller.zip -o \"/m/tmp_dl/dl_M\xFCller.zip\"");
+}
+
+TEST(TransferPlan, BlanksInTheLocalFolderAreQuotedExactlyOnce) {
+  const Settings s = MakeSettings("/home/u/Meine Daten/mobil/", "anna");
+  auto quotes = [](const std::string& text) { return std::count(text.begin(), text.end(), '"'); };
+
+  const UploadPlan up = PlanUpload(s);
+  EXPECT_EQ(quotes(up.steps[0].command), 2 + 2 * 10);
+  EXPECT_EQ(quotes(up.steps[1].command), 2);
+  const DownloadPlan down = PlanDownload(s, SeventhOfDecember());
+  EXPECT_EQ(quotes(down.steps[0].command), 2);
+  EXPECT_EQ(quotes(down.steps[1].command), 4);
+  EXPECT_EQ(quotes(down.steps[2].command), 4);
+  EXPECT_EQ(quotes(down.steps[3].command), 2);
+  EXPECT_EQ(down.steps[1].command,
+            "unzip.exe \"/home/u/Meine Daten/mobil/tmp_dl/dl_anna.zip\" -d "
+            "\"/home/u/Meine Daten/mobil/tmp_dl/\"");
+}
+
+}  // namespace
+}  // namespace kelvanor::testing

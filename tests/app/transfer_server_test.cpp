@@ -1,0 +1,335 @@
+// The transfers run for real: tmp.bat through the batch interpreter, Debian's
+// curl, zip and unzip, against the reference sync server on loopback. The
+// local folder and the account name both hold a German letter, so the
+// console code page and the URL encoding are on the path of every step.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/transfer.h"
+#include "support/sync_server.h"
+#include "support/test_db.h"
+#include "util/daynumber.h"
+#include "util/errors.h"
+
+namespace kelvanor::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kNineFiles[] = {"mob_artikel.txt", "mob_kunde.txt", "mob_kunde_pferd.txt",
+                                  "mob_leistgruppe.txt", "mob_leistung.txt", "mob_pferd.txt",
+                                  "mob_termin.txt", "mobv2.ini", "mob_stall.txt"};
+
+class Pump : public IMessagePump {
+ public:
+  void ProcessPendingMessages() override { ++calls; }
+  int calls = 0;
+};
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  if (!fs::is_directory(dir)) return names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class TransferOnServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char buf[4096];
+    ASSERT_NE(::getcwd(buf, sizeof buf), nullptr);
+    oldCwd_ = buf;
+
+    folders.AppDataFolder = appData.Path() + "/";
+    folders.ProgramFolder = program.Path() + "/";
+    ReadSettings(folders, settings);  // the real file tables; no ini: defaults
+    settings.local_dir = local.Path() + "/B\xFCro mobil/";
+    settings.name = "M\xFCller";
+    settings.servers.base = server.BaseUrl();
+    settings.servers.web = server.BaseUrl();
+    settings.servers.ftp = server.FtpUrl();
+    settings.DebugLog = true;
+    fs::create_directories(LocalUtf8());
+  }
+  void TearDown() override { ASSERT_EQ(::chdir(oldCwd_.c_str()), 0); }
+
+  std::string LocalUtf8() const { return local.Path() + "/B\xC3\xBCro mobil/"; }
+  std::string DownloadDirUtf8() const { return LocalUtf8() + "tmp_dl/"; }
+  std::string Account() const { return server.AccountDir(kNameUtf8); }
+
+  // The data files of an export: Windows-1252 content, one per file.
+  std::string Content(const std::string& file) const {
+    return "A/1;" + file + ";Stra\xDF" "e;M\xFCller\r\n";
+  }
+  void WriteDataFiles() {
+    for (const char* file : kNineFiles) WriteFile(LocalUtf8() + file, Content(file));
+  }
+
+  TransferResult Upload() {
+    Logger log(pump, [this](const std::string& l) { memo.push_back(l); }, settings.DebugLog);
+    return UploadData(settings, log);
+  }
+  TransferResult Download() {
+    Logger log(pump, [this](const std::string& l) { memo.push_back(l); }, settings.DebugLog);
+    return DownloadData(settings, folders, log);
+  }
+
+  static constexpr const char* kNameUtf8 = "M\xC3\xBCller";
+  SyncServer server;
+  TempDir appData, program, local;
+  Folders folders;
+  Settings settings;
+  Pump pump;
+  std::vector<std::string> memo;
+
+ private:
+  std::string oldCwd_;
+};
+
+// ---------------------------------------------------------------------------
+// Upload
+
+TEST_F(TransferOnServer, UploadPutsTheNineFilesIntoTheAccount) {
+  WriteDataFiles();
+  const TransferResult result = Upload();
+  ASSERT_TRUE(result.ok) << result.Message() << "\n" << Joined(memo);
+
+  // mob.ini is in the file table but not written by the export; zip skips it.
+  EXPECT_EQ(FilesIn(Account()).size(), 9u);
+  for (const char* file : kNineFiles)
+    EXPECT_EQ(ReadFile(Account() + "/" + file), Content(file)) << file;
+
+  const UploadPlan plan = PlanUpload(settings);
+  std::vector<std::string> expected{"Delete ...", "-----", "Delete fertig - " + plan.archive,
+                                    "-----"};
+  for (const TransferStep& step : plan.steps) {
+    expected.insert(expected.end(), {step.startLine, "-----", step.endLine, "-----"});
+  }
+  EXPECT_EQ(memo, expected);
+  EXPECT_EQ(ReadFile(LocalUtf8() + "tmp.bat"), plan.steps.back().command + "\r\n");
+  EXPECT_TRUE(fs::exists(LocalUtf8() + "up_M\xC3\xBCller.zip"));  // stays after the upload
+  EXPECT_GT(pump.calls, 0);
+}
+
+TEST_F(TransferOnServer, UploadWithoutDetailLogWritesNoLineAndRebuildsTheArchive) {
+  settings.DebugLog = false;
+  WriteDataFiles();
+  ASSERT_TRUE(Upload().ok) << Joined(memo);
+  EXPECT_TRUE(memo.empty()) << Joined(memo);
+
+  // zip would add to an archive left from before; the old one goes first, so
+  // a file that is gone locally is not sent again.
+  fs::remove(LocalUtf8() + "mob_stall.txt");
+  ASSERT_TRUE(Upload().ok) << Joined(memo);
+  const std::string archive = LocalUtf8() + "up_M\xC3\xBCller.zip";
+  FILE* list = ::popen(("unzip -Z1 '" + archive + "'").c_str(), "r");
+  ASSERT_NE(list, nullptr);
+  std::string names;
+  char buf[256];
+  while (std::fgets(buf, sizeof buf, list) != nullptr) names += buf;
+  ::pclose(list);
+  EXPECT_NE(names.find("mob_kunde.txt"), std::string::npos) << names;
+  EXPECT_EQ(names.find("mob_stall.txt"), std::string::npos) << names;
+}
+
+TEST_F(TransferOnServer, UploadWithAnEmptyAccountName) {
+  settings.name = "";
+  WriteDataFiles();
+  ASSERT_TRUE(Upload().ok) << Joined(memo);
+  EXPECT_TRUE(fs::exists(LocalUtf8() + "up_.zip"));
+  EXPECT_EQ(ReadFile(server.AccountDir("") + "/mob_kunde.txt"), Content("mob_kunde.txt"));
+}
+
+TEST_F(TransferOnServer, AFailedUploadStepStopsTheUpload) {
+  settings.DebugLog = false;
+  WriteDataFiles();
+
+  for (const int status : {404, 500}) {
+    SCOPED_TRACE(status);
+    memo.clear();
+    server.SetFailure("/mob/unzip.php", status);
+    const TransferResult result = Upload();
+    server.ClearFailures();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.failedStep, "Server-Unzip.php");
+    EXPECT_EQ(result.exitCode, 22);
+    ASSERT_FALSE(memo.empty());
+    EXPECT_EQ(memo[0], "FEHLER: Server-Unzip.php fehlgeschlagen (Exit-Code 22).");
+    EXPECT_NE(Joined(memo).find(std::to_string(status)), std::string::npos) << Joined(memo);
+    EXPECT_NE(result.Message().find("Server-Unzip.php"), std::string::npos);
+    EXPECT_TRUE(FilesIn(Account()).empty());
+  }
+
+  // The FTP server cannot be reached: the server is never asked to unpack.
+  server.RequestLog(true);
+  memo.clear();
+  settings.servers.ftp = "ftp://127.0.0.1:1";
+  TransferResult result = Upload();
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failedStep, "Upload zum Server");
+  EXPECT_EQ(result.exitCode, 7);
+  EXPECT_EQ(memo.at(0), "FEHLER: Upload zum Server fehlgeschlagen (Exit-Code 7).");
+  EXPECT_EQ(server.RequestLog().find("unzip.php"), std::string::npos);
+
+  // Nothing to pack: zip fails and nothing is sent.
+  settings.servers.ftp = server.FtpUrl();
+  for (const char* file : kNineFiles) fs::remove(LocalUtf8() + file);
+  fs::remove(fs::path(server.FtpDir()) / "up_M\xC3\xBCller.zip");
+  result = Upload();
+  EXPECT_EQ(result.failedStep, "Zip");
+  EXPECT_EQ(result.exitCode, 12);
+  EXPECT_TRUE(FilesIn(server.FtpDir()).empty());
+  EXPECT_EQ(server.RequestLog().find("unzip.php"), std::string::npos);
+
+  // A stale archive that cannot be deleted stops the upload before zip.
+  WriteDataFiles();
+  fs::remove(LocalUtf8() + "up_M\xC3\xBCller.zip");
+  fs::create_directories(LocalUtf8() + "up_M\xC3\xBCller.zip/x");
+  fs::remove(LocalUtf8() + "tmp.bat");
+  memo.clear();
+  result = Upload();
+  EXPECT_EQ(result.failedStep, "Delete");
+  EXPECT_NE(Joined(memo).find("FEHLER: Delete fehlgeschlagen"), std::string::npos);
+  EXPECT_FALSE(fs::exists(LocalUtf8() + "tmp.bat"));
+}
+
+// ---------------------------------------------------------------------------
+// Download
+
+TEST_F(TransferOnServer, DownloadFetchesTheChangeFilesAndKeepsADatedCopy) {
+  WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nN/1;M\xFCller;;\r\n");
+  WriteFile(Account() + "/mob_termin_x.txt", "Termin\r\nD/7\r\n");
+  WriteFile(Account() + "/mob_kunde.txt", "not a change file");
+
+  const std::string before = ShortDateText(NowCivil());
+  const TransferResult result = Download();
+  const std::string after = ShortDateText(NowCivil());
+  ASSERT_TRUE(result.ok) << result.Message() << "\n" << Joined(memo);
+
+  const std::string dir = DownloadDirUtf8();
+  EXPECT_EQ(ReadFile(dir + "mob_kunde_x.txt"), "Kunde\r\nN/1;M\xFCller;;\r\n");
+  EXPECT_EQ(ReadFile(dir + "mob_termin_x.txt"), "Termin\r\nD/7\r\n");
+  const std::vector<std::string> files = FilesIn(dir);
+  ASSERT_EQ(files.size(), 3u) << Joined(files);
+  const std::string copy = files[0];  // "dl_..." sorts first
+  EXPECT_TRUE(copy == "dl_M\xC3\xBCller_" + before + ".zip" ||
+              copy == "dl_M\xC3\xBCller_" + after + ".zip")
+      << copy;
+  EXPECT_EQ(ReadFile(dir + copy).compare(0, 2, "PK"), 0);
+
+  // The tools beside the program are looked for first.
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), program.Path()));
+
+  // The log in the order of the steps (the dated copy named as made).
+  const DownloadPlan plan = PlanDownload(settings, NowCivil());
+  std::vector<std::string> expected{plan.serverZip.endLine, "-----"};
+  for (const TransferStep& step : plan.steps)
+    expected.insert(expected.end(), {step.startLine, "-----", step.endLine, "-----"});
+  if (before == after) {
+    EXPECT_EQ(memo, expected);
+  }
+  EXPECT_EQ(ReadFile(LocalUtf8() + "tmp.bat"), plan.steps.back().command + "\r\n");
+}
+
+TEST_F(TransferOnServer, ASecondDownloadClearsTheFolderFirst) {
+  WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
+  ASSERT_TRUE(Download().ok) << Joined(memo);
+  WriteFile(DownloadDirUtf8() + "left-over.txt", "old");
+  memo.clear();
+
+  ASSERT_TRUE(Download().ok) << Joined(memo);
+  EXPECT_FALSE(fs::exists(DownloadDirUtf8() + "left-over.txt"));
+  EXPECT_TRUE(fs::exists(DownloadDirUtf8() + "mob_kunde_x.txt"));
+  const std::string line =
+      "Verzeichnis gel\xF6scht + neu erstellt - " + PlanDownload(settings, NowCivil()).dir;
+  EXPECT_NE(std::find(memo.begin(), memo.end(), line), memo.end()) << Joined(memo);
+
+  // A subfolder keeps the old folder from going: that ends the run.
+  fs::create_directories(DownloadDirUtf8() + "sub");
+  EXPECT_THROW(Download(), EInOutError);
+}
+
+TEST_F(TransferOnServer, NoChangesGiveAnEmptyFolderNotAFailure) {
+  const TransferResult result = Download();
+  ASSERT_TRUE(result.ok) << result.Message() << "\n" << Joined(memo);
+  const std::vector<std::string> files = FilesIn(DownloadDirUtf8());
+  ASSERT_EQ(files.size(), 1u) << Joined(files);
+  EXPECT_EQ(files[0].rfind("dl_M\xC3\xBCller_", 0), 0u);
+}
+
+TEST_F(TransferOnServer, AFailedDownloadStepStopsTheDownload) {
+  settings.DebugLog = false;
+  WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
+  struct Case {
+    const char* path;
+    const char* step;
+  };
+  const Case cases[] = {{"/mob/zip.php", "Server-Zip.php"},
+                        {"/mob/transfer/dl_M\xC3\xBCller.zip", "Download"}};
+  for (const Case& c : cases) {
+    for (const int status : {404, 500}) {
+      SCOPED_TRACE(std::string(c.path) + " " + std::to_string(status));
+      fs::remove_all(DownloadDirUtf8());
+      memo.clear();
+      server.RequestLog(true);
+      server.SetFailure(c.path, status);
+      const TransferResult result = Download();
+      server.ClearFailures();
+
+      EXPECT_FALSE(result.ok);
+      EXPECT_EQ(result.failedStep, c.step);
+      EXPECT_EQ(result.exitCode, 22);
+      ASSERT_FALSE(memo.empty());
+      EXPECT_EQ(memo[0], std::string("FEHLER: ") + c.step + " fehlgeschlagen (Exit-Code 22).");
+      EXPECT_NE(Joined(memo).find(std::to_string(status)), std::string::npos) << Joined(memo);
+      // Nothing after the failed step: no unpacked file, no copy.
+      EXPECT_TRUE(FilesIn(DownloadDirUtf8()).empty()) << Joined(FilesIn(DownloadDirUtf8()));
+      if (std::string(c.step) == "Server-Zip.php") {
+        EXPECT_FALSE(fs::exists(DownloadDirUtf8()));
+        EXPECT_EQ(server.RequestLog().find("/mob/transfer/"), std::string::npos);
+      }
+    }
+  }
+
+  // An archive cut short in transit is a failed download, not an empty one.
+  memo.clear();
+  server.SetCut("/mob/transfer/dl_M\xC3\xBCller.zip", 10);
+  const TransferResult result = Download();
+  server.ClearFailures();
+  EXPECT_EQ(result.failedStep, "Download");
+  EXPECT_NE(result.exitCode, 0);
+  EXPECT_FALSE(fs::exists(DownloadDirUtf8() + "mob_kunde_x.txt"));
+}
+
+TEST_F(TransferOnServer, AFailedUnzipLeavesTheArchiveUncopied) {
+  settings.DebugLog = false;
+  WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
+  // An unzip beside the program is preferred to the system's.
+  const std::string stub = program.File("unzip");
+  WriteFile(stub, "#!/bin/sh\necho 'unzip: kaputt' >&2\nexit 9\n");
+  ::chmod(stub.c_str(), 0755);
+
+  const TransferResult result = Download();
+  EXPECT_EQ(result.failedStep, "Unzip");
+  EXPECT_EQ(result.exitCode, 9);
+  EXPECT_EQ(memo, (std::vector<std::string>{"FEHLER: Unzip fehlgeschlagen (Exit-Code 9).",
+                                            "  unzip: kaputt"}));
+  EXPECT_EQ(FilesIn(DownloadDirUtf8()), std::vector<std::string>{"dl_M\xC3\xBCller.zip"});
+}
+
+}  // namespace
+}  // namespace kelvanor::testing
