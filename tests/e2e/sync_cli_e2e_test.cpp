@@ -1,0 +1,265 @@
+// The whole life of an installation, driven through kelvanor-cli sync against
+// the reference sync server with real curl, zip and unzip.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/ini_file.h"
+#include "support/cli_runner.h"
+#include "support/sync_server.h"
+#include "support/test_db.h"
+
+namespace kelvanor::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kExportedFiles[] = {"mob_kunde.txt",    "mob_stall.txt",       "mob_kunde_pferd.txt",
+                                      "mob_pferd.txt",    "mob_artikel.txt",     "mob_leistung.txt",
+                                      "mob_leistgruppe.txt", "mob_termin.txt",   "mobv2.ini"};
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class SyncLife : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server = std::make_unique<SyncServer>();
+    appData = tmp.Path() + "/" + AppDataName();
+    toolDir = appData + "/dasTessavor/";
+    fs::create_directories(toolDir);
+    dbPath = tmp.File("praxis.db");
+    CreateHostDatabase(dbPath,
+                       "INSERT INTO besitzer (id,name,vorname,ort,preisstufe) "
+                       "VALUES (1,'Huber','Anna','Au',1);"
+                       "INSERT INTO pferd (id,name,naechsterbeschlag) VALUES (1,'Fury',46400);"
+                       "INSERT INTO verbind (id,pferdindex,besitzerindex) VALUES (1,1,1);"
+                       "UPDATE _tblOffsets SET idMax=1 WHERE tbl IN ('Besitzer','Pferd','Verbind');"
+                       "INSERT INTO settings (basiswaehrung,hauptwaehrung,MwSt,MwSt2) "
+                       "VALUES ('EUR',1,19,7);");
+    IniWriteString(W(toolDir + "tessavor.ini"), "Allgemein", "db_pfad", tmp.Path() + "/");
+    IniWriteString(W(toolDir + "tessavor.ini"), "Allgemein", "db_name", "praxis.db");
+    WriteToolIni("hof1");
+  }
+
+  virtual std::string AppDataName() const { return "appdata"; }
+
+  void WriteToolIni(const std::string& name) {
+    // Ini paths are Windows-1252 like every path of the tool.
+    const std::string ini = W(toolDir + "Kelvanor.ini");
+    IniWriteString(ini, "general", "name", name);
+    IniWriteInteger(ini, "general", "debug", 1);
+    IniWriteString(ini, "sync_server", "base", server->BaseUrl());
+    IniWriteString(ini, "sync_server", "web", server->BaseUrl());
+    IniWriteString(ini, "sync_server", "ftp", server->FtpUrl());
+  }
+
+  long Counter() { return IniReadInteger(W(toolDir + "Kelvanor.ini"), "general", "num_syncs", -1); }
+  void SetCounter(long n) { IniWriteInteger(W(toolDir + "Kelvanor.ini"), "general", "num_syncs", n); }
+  std::string MobileFolder() { return toolDir + "mobil/"; }
+  CliRun Sync(const std::string& answer) { return RunCli({"sync", answer}, appData, tmp.Path()); }
+  std::string Account() { return server->AccountDir(account); }
+  void PutChange(const std::string& file, const std::string& content) {
+    WriteFile(Account() + "/" + file, content);
+  }
+  bool ChangeFilesOnServer() {
+    for (const auto& e : fs::directory_iterator(Account())) {
+      const std::string n = e.path().filename().string();
+      if (n.size() > 6 && n.compare(n.size() - 6, 6, "_x.txt") == 0) return true;
+    }
+    return false;
+  }
+
+  TempDir tmp;
+  std::unique_ptr<SyncServer> server;
+  std::string appData, toolDir, dbPath;
+  std::string account = "hof1";
+};
+
+TEST_F(SyncLife, FirstSecondThirdAndQuietSync) {
+  // First sync: export, zip, FTP upload, unzip on the server.
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "1) Datens\xC3\xA4tze aus dasTessavor exportieren.")) << r.out;
+  EXPECT_TRUE(Has(r.out, "2) Datens\xC3\xA4tze auf den Server HOCH-laden."));
+  EXPECT_TRUE(Has(r.out, "Zip (s. tmp.bat) ..."));
+  EXPECT_TRUE(Has(r.out, "fertig!"));
+  EXPECT_EQ(Counter(), 1);
+  for (const char* file : kExportedFiles) {
+    ASSERT_TRUE(fs::exists(Account() + "/" + file)) << file;
+    EXPECT_EQ(ReadFile(Account() + "/" + file), ReadFile(MobileFolder() + file)) << file;
+  }
+  EXPECT_FALSE(fs::exists(Account() + "/mob.ini"));
+
+  // The farrier works in the field: a new customer with a new horse in a new
+  // stable, a changed customer, an appointment for the new customer.
+  PutChange("mob_kunde_x.txt",
+            "h\r\nN/7;Frau;B\xE4" "cker;J\xFClia;K7;;Am Anger 3;83022;Rosenheim;;2;\r\n"
+            "A/1;Frau;Huber;Anna;;;;;Bad Aibling;;1;\r\n");
+  PutChange("mob_stall_x.txt", "h\r\nN/2;Reitstall Sonnenhof;;;;;;\r\n");
+  PutChange("mob_pferd_x.txt", "h\r\nN/3;Blitz;;;;46500;N/2;;;;\r\n");
+  PutChange("mob_kunde_pferd_x.txt", "h\r\nN/7;x|N/3\r\n");
+  PutChange("mob_termin_x.txt", "h\r\nN/1;46500.5;46500.5625;kd/N/7;Rosenheim;;;;;;\r\n");
+
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Folgende Mobildaten importieren?")) << r.out;
+  EXPECT_TRUE(Has(r.out, "mob_kunde_x.txt (2 S\xC3\xA4tze),")) << r.out;
+  EXPECT_TRUE(Has(r.out, "5) Tmp-Mobil Datens\xC3\xA4tze lokal sichern."));
+  EXPECT_EQ(Counter(), 2);
+  const std::string newCustomer = QueryOne(dbPath, "SELECT id FROM besitzer WHERE name='B\xE4" "cker'");
+  EXPECT_EQ(newCustomer, "2");
+  EXPECT_EQ(QueryOne(dbPath, "SELECT ort FROM besitzer WHERE id=1"), "Bad Aibling");
+  EXPECT_EQ(QueryOne(dbPath, "SELECT s.name FROM pferd p JOIN verbindstall v ON v.pferdindex=p.id "
+                             "JOIN stall s ON s.id=v.stallindex WHERE p.name='Blitz'"),
+            "Reitstall Sonnenhof");
+  EXPECT_EQ(QueryOne(dbPath, "SELECT besitzerindex FROM verbind WHERE pferdindex="
+                             "(SELECT id FROM pferd WHERE name='Blitz')"),
+            newCustomer);
+  EXPECT_EQ(QueryOne(dbPath, "SELECT thema FROM termine"), "kd/A/" + newCustomer);
+  EXPECT_FALSE(ChangeFilesOnServer());
+  EXPECT_TRUE(Has(ReadFile(Account() + "/mob_kunde.txt"), "B\xE4" "cker"));
+  EXPECT_TRUE(Has(ReadFile(Account() + "/mob_kunde_pferd.txt"), "Blitz"));
+  EXPECT_FALSE(fs::exists(MobileFolder() + "tmp_dl"));
+  int backups = 0;
+  for (const auto& e : fs::directory_iterator(MobileFolder())) {
+    if (Has(e.path().filename().string(), "_mob_from_server.txt")) ++backups;
+  }
+  EXPECT_EQ(backups, 1);
+
+  // Third sync answered "no": nothing imported, the change stays on the server.
+  PutChange("mob_kunde_x.txt", "h\r\nN/8;;Abgelehnt;;;;;;;;1;\r\n");
+  r = Sync("--no");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Abgelehnt'"), "0");
+  EXPECT_TRUE(ChangeFilesOnServer());
+  EXPECT_EQ(Counter(), 2);
+  EXPECT_FALSE(fs::exists(MobileFolder() + "tmp_dl"));
+
+  // No changes at all: the question whether to upload anyway.
+  fs::remove(Account() + "/mob_kunde_x.txt");
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Keine \xC3\x84nderungen auf dem Server.")) << r.out;
+  EXPECT_EQ(Counter(), 3);
+}
+
+TEST_F(SyncLife, WithoutAnswerAndWithoutTerminalNothingHappens) {
+  CliRun r = RunCli({"sync"}, appData, tmp.Path());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(Counter(), -1);
+  EXPECT_FALSE(fs::exists(MobileFolder()));
+}
+
+TEST_F(SyncLife, ServerGoneTheSyncFailsAndTheCounterStays) {
+  server.reset();
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "fehlgeschlagen")) << r.err;
+  EXPECT_EQ(Counter(), -1);
+
+  SetCounter(5);
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "fehlgeschlagen")) << r.err;
+  // A failed download is never taken for "no changes".
+  EXPECT_FALSE(Has(r.out, "Keine \xC3\x84nderungen")) << r.out;
+  EXPECT_EQ(Counter(), 5);
+}
+
+// Each script request in turn answers an error: the run stops at that step,
+// says so, keeps the counter and loses nothing on either side.
+TEST_F(SyncLife, EveryRequestFailingStopsAtItsStep) {
+  for (int status : {404, 500}) {
+    SetCounter(0);
+    server->SetFailure("/mob/unzip.php", status);
+    CliRun r = Sync("--yes");
+    EXPECT_EQ(r.exitCode, 1) << status;
+    EXPECT_TRUE(Has(r.err, "Server-Unzip.php")) << r.err;
+    EXPECT_EQ(Counter(), 0);
+    server->ClearFailures();
+
+    SetCounter(1);
+    PutChange("mob_kunde_x.txt", "h\r\nN/9;;Feld" + std::to_string(status) + ";;;;;;;;1;\r\n");
+    for (const char* path : {"/mob/zip.php", "/mob/transfer/dl_hof1.zip"}) {
+      server->SetFailure(path, status);
+      r = Sync("--yes");
+      EXPECT_EQ(r.exitCode, 1) << path << status;
+      EXPECT_TRUE(Has(r.err, "fehlgeschlagen")) << path << r.err;
+      EXPECT_FALSE(Has(r.out, "Keine \xC3\x84nderungen")) << path;
+      EXPECT_EQ(Counter(), 1) << path;
+      EXPECT_TRUE(ChangeFilesOnServer()) << path;
+      server->ClearFailures();
+    }
+
+    // The delete request fails after the import: the run stops before the
+    // upload, the counter stays, and the user is told.
+    server->SetFailure("/mob/delmob.php", status);
+    r = Sync("--yes");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Has(r.err, "Server-Delmob.php")) << r.err;
+    EXPECT_EQ(Counter(), 1);
+    EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Feld" +
+                                   std::to_string(status) + "'"),
+              "1");
+    server->ClearFailures();
+    fs::remove(Account() + "/mob_kunde_x.txt");
+  }
+}
+
+TEST_F(SyncLife, ADownloadThatIsNoZipFails) {
+  SetCounter(1);
+  PutChange("mob_kunde_x.txt", "h\r\nN/9;;Bleibt;;;;;;;;1;\r\n");
+  server->SetBody("/mob/transfer/dl_hof1.zip", "<html>kein Archiv</html>");
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Unzip")) << r.err;
+  EXPECT_EQ(Counter(), 1);
+  EXPECT_TRUE(ChangeFilesOnServer());
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Bleibt'"), "0");
+}
+
+// Every path goes into the commands quoted once, with the umlaut in the
+// console's code page for zip and curl and as it is for rmdir.
+class SyncLifeInOddFolder : public SyncLife {
+ protected:
+  std::string AppDataName() const override { return "B\xC3\xBCro Daten"; }
+};
+
+TEST_F(SyncLifeInOddFolder, LocalFolderWithBlanksAndUmlauts) {
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "B\xC3\xBCro Daten")) << r.out;
+  for (const char* file : kExportedFiles) {
+    ASSERT_TRUE(fs::exists(Account() + "/" + file)) << file;
+  }
+  PutChange("mob_kunde_x.txt", "h\r\nN/7;;Wei\xDF;;;;;;;;1;\r\n");
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Wei\xDF'"), "1");
+  EXPECT_FALSE(fs::exists(MobileFolder() + "tmp_dl"));
+  EXPECT_EQ(Counter(), 2);
+}
+
+TEST_F(SyncLife, AccountNameWithAQuoteIsRefusedBeforeAnything) {
+  WriteToolIni("hof\"1");
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "\"")) << r.err;
+  EXPECT_EQ(Counter(), -1);
+  EXPECT_FALSE(fs::exists(MobileFolder()));
+}
+
+TEST_F(SyncLife, AccountNameWithABlankFailsAtTheServerWithAClearMessage) {
+  WriteToolIni("hof 1");
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Server-Unzip.php")) << r.err;
+  EXPECT_EQ(Counter(), -1);
+}
+
+}  // namespace
+}  // namespace kelvanor::testing
