@@ -13,7 +13,8 @@ class Logger {
  public:
   using MemoSink = std::function<void(const std::string&)>;
 
-  // `debugLog` is read at every line, so switching it takes effect at once.
+  // `debugLog` is read at every line, so switching it takes effect at once;
+  // it (and the view or pump) must outlive the logger.
   Logger(ISyncView& view, const bool& debugLog);
   Logger(IMessagePump& pump, MemoSink appendMemo, const bool& debugLog);
 

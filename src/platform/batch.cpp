@@ -85,6 +85,10 @@ int BuiltinCopy(const std::vector<CommandWord>& words, CommandOutput& out) {
   const fs::path source = FileSystemPath(operands[0]);
   std::string targetText = operands.size() == 2 ? FileSystemPath(operands[1]) : ".";
   std::error_code ec;
+  if (targetText.empty()) {
+    out.Say("Die Syntax f\xC3\xBCr den Dateinamen ist falsch.");
+    return 1;
+  }
   if (!fs::is_regular_file(source, ec)) {
     out.Say(kFileNotFound);
     return 1;
@@ -224,20 +228,20 @@ int RunProgram(const std::string& word, const std::string& rest, IPendingMessage
             "\" ist entweder falsch geschrieben oder konnte nicht gefunden werden.");
     return kExitProgramNotFound;
   }
-  ChildProcessSpec spec;
-  spec.program = program;
-  spec.argv.push_back(word);
-  for (std::string& arg : SplitProgramArguments(rest)) spec.argv.push_back(std::move(arg));
-  spec.environment = options.environment;
+  ChildProcessSetup setup;
+  setup.program = program;
+  setup.argv.push_back(word);
+  for (std::string& arg : SplitProgramArguments(rest)) setup.argv.push_back(std::move(arg));
+  setup.environment = options.environment;
 
-  if (options.output == nullptr) return RunProcessAndWait(spec, pump);
+  if (options.output == nullptr) return RunProcessAndWait(setup, pump);
   OutputCapture capture;
   if (capture.Path().empty()) {
     out.Say("Keine tempor\xC3\xA4re Datei f\xC3\xBCr die Ausgabe.");
     return kExitCannotStart;
   }
-  spec.outputFile = capture.Path();
-  const int status = RunProcessAndWait(spec, pump);
+  setup.outputFile = capture.Path();
+  const int status = RunProcessAndWait(setup, pump);
   *options.output += capture.Text();
   if (status == kExitCannotExecute) out.Say(program + " kann nicht ausgef\xC3\xBChrt werden.");
   return status;

@@ -160,20 +160,20 @@ std::string FindProgram(const std::string& name) {
   return "";
 }
 
-int RunProcessAndWait(const ChildProcessSpec& spec, IPendingMessagePump& pump) {
-  if (spec.argv.empty()) return kExitCannotStart;
+int RunProcessAndWait(const ChildProcessSetup& setup, IPendingMessagePump& pump) {
+  if (setup.argv.empty()) return kExitCannotStart;
   // Everything the child needs is prepared here: between fork and exec only
   // async-signal-safe calls are allowed (other threads may hold locks).
-  std::vector<std::string> argvTexts = spec.argv;
-  std::vector<std::string> envTexts = MergedEnvironment(spec.environment);
+  std::vector<std::string> argvTexts = setup.argv;
+  std::vector<std::string> envTexts = MergedEnvironment(setup.environment);
   std::vector<char*> argv = PointersTo(argvTexts);
   std::vector<char*> envp = PointersTo(envTexts);
 
   Fd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (devNull.get() < 0) return kExitCannotStart;
   Fd output;
-  if (!spec.outputFile.empty()) {
-    output.Reset(::open(spec.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!setup.outputFile.empty()) {
+    output.Reset(::open(setup.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (output.get() < 0) return kExitCannotStart;
   }
   int pipeFds[2];
@@ -200,7 +200,7 @@ int RunProcessAndWait(const ChildProcessSpec& spec, IPendingMessagePump& pump) {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(spec.program.c_str(), argv.data(), envp.data());
+    ::execve(setup.program.c_str(), argv.data(), envp.data());
     const int err = errno;
     ssize_t ignored = ::write(execErrorWrite.get(), &err, sizeof err);
     (void)ignored;

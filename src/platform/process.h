@@ -21,7 +21,7 @@ constexpr int kExitSignalBase = 128;        // a signal ended the program: 128 +
 // How long one wait round lasts before the front end gets its turn.
 constexpr int kWaitRoundMilliseconds = 50;
 
-struct ChildProcessSpec {
+struct ChildProcessSetup {
   std::string program;             // path of the executable
   std::vector<std::string> argv;   // argv[0] first
   // "NAME=VALUE" entries set on top of our own environment.
@@ -37,7 +37,7 @@ struct ChildProcessSpec {
 // when exec failed, kExitCannotStart when no process could be made or the
 // wait itself failed (it never waits forever on a lost child). When the pump
 // throws, the child is killed and reaped before the exception goes on.
-int RunProcessAndWait(const ChildProcessSpec& spec, IPendingMessagePump& pump);
+int RunProcessAndWait(const ChildProcessSetup& setup, IPendingMessagePump& pump);
 
 // The executable a command word names: `name` itself or, when it ends in
 // ".exe" (any case), `name` without it; looked for first in the current

@@ -101,6 +101,7 @@ TEST_F(BatchRun, CopyFailuresReturnOne) {
 
   EXPECT_EQ(Run("copy same.txt no\\such\\folder\\x.txt\r\n"), 1);
   EXPECT_EQ(Run("copy /Z same.txt x.txt\r\n"), 1);  // unknown switch
+  EXPECT_EQ(Run("copy same.txt \"\"\r\n"), 1);
   EXPECT_FALSE(Exists("x.txt"));
 }
 
