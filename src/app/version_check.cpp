@@ -1,6 +1,5 @@
 #include "app/version_check.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
