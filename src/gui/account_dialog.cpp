@@ -1,0 +1,140 @@
+#include "gui/account_dialog.h"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/sizer.h>
+#include <wx/statline.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <algorithm>
+
+#include "app/command_batch.h"
+#include "gui/main_window.h"
+#include "platform/ini_file.h"
+
+namespace kelvanor {
+
+namespace {
+class YieldPump : public IMessagePump {
+ public:
+  void ProcessPendingMessages() override { wxTheApp->Yield(true); }
+};
+}  // namespace
+
+Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& settings,
+                           IMessageBoxes& boxes)
+    : wxDialog(parent, wxID_ANY, "Konto-Einstellungen", wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxFRAME_TOOL_WINDOW),
+      folders_(folders),
+      settings_(settings),
+      boxes_(boxes) {
+  auto* grid = new wxFlexGridSizer(2, wxSize(8, 2));
+  grid->AddGrowableCol(1);
+  auto addRow = [&](const wxString& caption, wxTextCtrl*& edit, const wxString& example) {
+    grid->Add(new wxStaticText(this, wxID_ANY, caption, wxDefaultPosition, wxSize(60, -1),
+                               wxALIGN_RIGHT | wxST_NO_AUTORESIZE),
+              0, wxALIGN_CENTER_VERTICAL);
+    edit = new wxTextCtrl(this, wxID_ANY);
+    grid->Add(edit, 1, wxEXPAND);
+    grid->AddSpacer(0);
+    auto* hint = new wxStaticText(this, wxID_ANY, "Bsp.: " + example);
+    hint->SetForegroundColour(wxColour(128, 128, 128));
+    grid->Add(hint, 0, wxBOTTOM, 4);
+  };
+  addRow("Name", edit_name, "hufschmied-mueller");
+  addRow("Server", edit_server, "sync.kelvanor.de");
+
+  chkDebug = new wxCheckBox(this, wxID_ANY, "Debug");
+  chkDebug->SetValue(false);
+
+  btn_ok = new wxButton(this, wxID_OK, "OK");
+  btn_ok->SetDefault();
+  btn_abbrechen = new wxButton(this, wxID_CANCEL, "Abbrechen");
+  btnResetSyncCounter = new wxButton(this, wxID_ANY, wxString::FromUTF8("Sync-Z\u00e4hler = 0"));
+  btnResetSyncCounter->DisableFocusFromKeyboard();
+  Button1 = new wxButton(this, wxID_ANY, wxString::FromUTF8("Mobildaten l\u00f6schen"));
+
+  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+  auto* serverButtons = new wxBoxSizer(wxVERTICAL);
+  serverButtons->Add(btnResetSyncCounter, 0, wxEXPAND | wxBOTTOM, 4);
+  serverButtons->Add(Button1, 0, wxEXPAND);
+  auto* closeButtons = new wxBoxSizer(wxVERTICAL);
+  closeButtons->Add(btn_ok, 0, wxEXPAND | wxBOTTOM, 4);
+  closeButtons->Add(btn_abbrechen, 0, wxEXPAND);
+  buttons->Add(serverButtons, 0);
+  buttons->AddStretchSpacer();
+  buttons->Add(closeButtons, 0);
+
+  auto* root = new wxBoxSizer(wxVERTICAL);
+  root->Add(grid, 0, wxEXPAND | wxALL, 8);
+  root->Add(chkDebug, 0, wxLEFT | wxBOTTOM, 8);
+  root->Add(new wxStaticLine(this), 0, wxEXPAND | wxLEFT | wxRIGHT, 8);
+  root->Add(buttons, 0, wxEXPAND | wxALL, 8);
+  SetSizer(root);
+  // 359 x 207 as designed; larger fonts get what they need, no button is cut.
+  const wxSize needed = root->GetMinSize();
+  SetClientSize(std::max(359, needed.GetWidth()), std::max(207, needed.GetHeight()));
+  Centre(wxBOTH);
+
+  edit_name->SetValue(ToWx(IniReadString(folders_.ToolIni(), "general", "name", "")));
+  edit_server->SetValue(ToWx(IniReadString(folders_.ToolIni(), "general", "server", "")));
+
+  btn_ok->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_okClick(); });
+  btn_abbrechen->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_abbrechenClick(); });
+  btnResetSyncCounter->Bind(wxEVT_BUTTON,
+                            [this](wxCommandEvent&) { btnResetSyncCounterClick(); });
+  Button1->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Button1Click(); });
+}
+
+void Tfrm_account::btn_okClick() {
+  const std::string name = FromWx(edit_name->GetValue());
+  const std::string server = FromWx(edit_server->GetValue());
+  const std::string problem = CheckAccountName(name);
+  if (!problem.empty()) {
+    boxes_.Error(this, problem);
+    return;
+  }
+  try {
+    WriteAccountSettings(folders_, name, server);
+  } catch (const std::exception& e) {
+    boxes_.Error(this, e.what());
+    return;
+  }
+  settings_.name = name;
+  settings_.server = server;
+  settings_.DebugLog = chkDebug->GetValue();
+  if (IsModal()) {
+    EndModal(wxID_OK);
+  } else {
+    Hide();
+  }
+}
+
+void Tfrm_account::btn_abbrechenClick() {
+  if (IsModal()) {
+    EndModal(wxID_CANCEL);
+  } else {
+    Hide();
+  }
+}
+
+void Tfrm_account::btnResetSyncCounterClick() {
+  settings_.SyncCount = 0;
+  try {
+    WriteSyncCounter(folders_, 0);
+  } catch (const std::exception& e) {
+    boxes_.Error(this, e.what());
+  }
+}
+
+void Tfrm_account::Button1Click() {
+  // The name held in the settings, not what the edit shows right now.
+  YieldPump pump;
+  RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
+                 UrlEncodeAccountName(settings_.name),
+             settings_.local_dir, pump);
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,25 @@
+// Program entry: the application object creates the main window and runs the
+// message loop until the window closes.
+#include <wx/app.h>
+
+#include "app/settings.h"
+#include "gui/main_window.h"
+#include "util/numbers.h"
+
+namespace {
+
+class KelvanorApp : public wxApp {
+ public:
+  bool OnInit() override {
+    kelvanor::InitDecimalSeparatorFromLocale();
+    auto* frame = new kelvanor::Tfrm_main(kelvanor::DetermineFolders());
+    frame->Show();
+    // Without a window manager no activation arrives; run the steps once anyway.
+    frame->CallAfter([frame] { frame->EnsureActivated(); });
+    return true;
+  }
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP(KelvanorApp);

@@ -1,0 +1,457 @@
+#include "gui/main_window.h"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/dcscreen.h>
+#include <wx/gauge.h>
+#include <wx/hyperlink.h>
+#include <wx/msgdlg.h>
+#include <wx/panel.h>
+#include <wx/settings.h>
+#include <wx/sizer.h>
+#include <wx/splitter.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/treectrl.h>
+#include <wx/time.h>
+#include <wx/utils.h>
+
+#include <ctime>
+
+#include "app/version_check.h"
+#include "gui/account_dialog.h"
+#include "gui/wx_dispatcher.h"
+#include "net/http_get.h"
+#include "platform/environment.h"
+#include "util/encoding.h"
+
+namespace kelvanor {
+
+wxString ToWx(const std::string& ansi) { return wxString::FromUTF8(Cp1252ToUtf8(ansi)); }
+
+wxString ToWxMessage(const std::string& ansi) {
+  // Message texts break lines with carriage returns alone; GTK wants line feeds.
+  std::string text = ansi;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') {
+        text.erase(i, 1);
+      } else {
+        text[i] = '\n';
+      }
+    }
+  }
+  return ToWx(text);
+}
+
+std::string FromWx(const wxString& text) { return Utf8ToCp1252(std::string(text.utf8_str())); }
+
+namespace {
+
+const wxColour kGrey(128, 128, 128);
+
+class RealMessageBoxes : public IMessageBoxes {
+ public:
+  void Error(wxWindow* parent, const std::string& text) override {
+    wxMessageBox(ToWxMessage(text), "Kelvanor", wxOK | wxICON_ERROR, parent);
+  }
+  void Info(wxWindow* parent, const std::string& text) override {
+    wxMessageBox(ToWxMessage(text), "Kelvanor", wxOK | wxICON_INFORMATION, parent);
+  }
+  bool YesNo(wxWindow* parent, const std::string& text) override {
+    return wxMessageBox(ToWxMessage(text), "Kelvanor", wxYES_NO | wxICON_INFORMATION, parent) == wxYES;
+  }
+};
+
+wxStaticText* WhiteLabel(wxWindow* parent, const wxString& text, long style = 0) {
+  auto* label = new wxStaticText(parent, wxID_ANY, text, wxDefaultPosition, wxDefaultSize, style);
+  label->SetForegroundColour(*wxWHITE);
+  return label;
+}
+
+// The window's caption: version and a credit line with the current year.
+wxString Caption() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return ToWx("S Y N C  " + ExeVersionString() + "  -  Kelvanor, Mobil-Abgleich f\xFCr dasTessavor (c) " +
+              std::to_string(local.tm_year + 1900));
+}
+
+}  // namespace
+
+void IMessageBoxes::AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings) {
+  Tfrm_account dialog(parent, folders, settings, *this);
+  dialog.ShowModal();
+}
+
+Tfrm_main::Tfrm_main(const Folders& folders, IMessageBoxes* boxes)
+    : wxFrame(nullptr, wxID_ANY, Caption()), folders_(folders) {
+  if (boxes == nullptr) {
+    ownBoxes_ = std::make_unique<RealMessageBoxes>();
+    boxes_ = ownBoxes_.get();
+  } else {
+    boxes_ = boxes;
+  }
+  dispatcher_ = std::make_unique<WxDispatcher>(this);
+  HTTPGet1 = std::make_unique<THTTPGet>(*dispatcher_);
+  HTTPGet1->AcceptTypes = "*/*";
+  HTTPGet1->UseCache = false;
+  HTTPGet1->WaitThread = false;
+  BuildControls();
+  FormCreate();
+  Bind(wxEVT_ACTIVATE, &Tfrm_main::OnActivate, this);
+  Bind(wxEVT_CLOSE_WINDOW, &Tfrm_main::OnClose, this);
+}
+
+Tfrm_main::~Tfrm_main() {
+  // The worker of a running download must not report to a window that is gone.
+  HTTPGet1.reset();
+  driver_.reset();
+  if (db_) db_->Close();
+}
+
+wxPanel* Tfrm_main::MakeGreyPanel(wxWindow* parent) {
+  auto* panel = new wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE);
+  panel->SetBackgroundColour(kGrey);
+  return panel;
+}
+
+void Tfrm_main::BuildControls() {
+  auto* client = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE);
+  rootSizer_ = new wxBoxSizer(wxVERTICAL);
+
+  // Top: progress labels and bars of the export, the account label at the right.
+  pnlTop = new wxPanel(client, wxID_ANY, wxDefaultPosition, wxSize(-1, 57), wxBORDER_NONE);
+  auto* topSizer = new wxBoxSizer(wxHORIZONTAL);
+  auto* labels = new wxBoxSizer(wxVERTICAL);
+  Label1_ = new wxStaticText(pnlTop, wxID_ANY, "", wxDefaultPosition, wxSize(110, -1),
+                             wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+  Label2_ = new wxStaticText(pnlTop, wxID_ANY, "", wxDefaultPosition, wxSize(110, -1),
+                             wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+  labels->Add(Label1_, 1, wxEXPAND | wxALL, 3);
+  labels->Add(Label2_, 1, wxEXPAND | wxALL, 3);
+  auto* bars = new wxBoxSizer(wxVERTICAL);
+  pbPut = new wxGauge(pnlTop, wxID_ANY, 100);
+  pbGet = new wxGauge(pnlTop, wxID_ANY, 100);
+  bars->Add(pbPut, 1, wxEXPAND | wxALL, 3);
+  bars->Add(pbGet, 1, wxEXPAND | wxALL, 3);
+  lbl_SvrName = new wxStaticText(pnlTop, wxID_ANY, "", wxDefaultPosition, wxSize(150, -1),
+                                 wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+  topSizer->Add(labels, 0, wxEXPAND);
+  topSizer->Add(bars, 1, wxEXPAND);
+  topSizer->Add(lbl_SvrName, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
+  pnlTop->SetSizer(topSizer);
+  rootSizer_->Add(pnlTop, 0, wxEXPAND);
+
+  // Middle: the log above, the received-data tree below, resizable.
+  Splitter1 = new wxSplitterWindow(client, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                   wxSP_LIVE_UPDATE | wxSP_3DSASH);
+  Splitter1->SetMinimumPaneSize(30);
+  pnl2 = new wxPanel(Splitter1, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE);
+  auto* logSizer = new wxBoxSizer(wxHORIZONTAL);
+  Panel1 = new wxPanel(pnl2, wxID_ANY, wxDefaultPosition, wxSize(113, -1), wxBORDER_NONE);
+  new wxStaticText(Panel1, wxID_ANY, "", wxPoint(6, 6));
+  DisplayMemo_ = new wxTextCtrl(pnl2, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
+                                wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL);
+  logSizer->Add(Panel1, 0, wxEXPAND);
+  logSizer->Add(DisplayMemo_, 1, wxEXPAND);
+  pnl2->SetSizer(logSizer);
+
+  pnl3 = new wxPanel(Splitter1, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE);
+  auto* treeSizer = new wxBoxSizer(wxHORIZONTAL);
+  Panel2 = new wxPanel(pnl3, wxID_ANY, wxDefaultPosition, wxSize(113, -1), wxBORDER_NONE);
+  new wxStaticText(Panel2, wxID_ANY, "", wxPoint(6, 6));
+  tv = new wxTreeCtrl(pnl3, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                      wxTR_DEFAULT_STYLE | wxTR_HAS_BUTTONS);
+  treeSizer->Add(Panel2, 0, wxEXPAND);
+  treeSizer->Add(tv, 1, wxEXPAND);
+  pnl3->SetSizer(treeSizer);
+  Splitter1->SplitHorizontally(pnl2, pnl3, 145);
+  rootSizer_->Add(Splitter1, 1, wxEXPAND);
+
+  // Bottom: the sync button and the small buttons.
+  pnlBottom = MakeGreyPanel(client);
+  auto* bottomSizer = new wxBoxSizer(wxHORIZONTAL);
+  auto* syncCaption = WhiteLabel(pnlBottom, "S Y N C");
+  wxFont bold = syncCaption->GetFont();
+  bold.SetWeight(wxFONTWEIGHT_BOLD);
+  bold.SetPointSize(bold.GetPointSize() + 4);
+  syncCaption->SetFont(bold);
+  btnSync = new wxButton(pnlBottom, wxID_ANY, "Sync", wxDefaultPosition, wxSize(220, 44));
+  btnSync->SetToolTip("synchronize mobile data (local <-> server)");
+  pnlRight = MakeGreyPanel(pnlBottom);
+  auto* rightSizer = new wxBoxSizer(wxHORIZONTAL);
+  btn_settings = new wxButton(pnlRight, wxID_ANY, "Konto ...");
+  btn_help = new wxButton(pnlRight, wxID_ANY, "?", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+  btn_exit = new wxButton(pnlRight, wxID_ANY, "Schliessen");
+  rightSizer->Add(btn_settings, 0, wxALL, 3);
+  rightSizer->Add(btn_help, 0, wxALL, 3);
+  rightSizer->Add(btn_exit, 0, wxALL, 3);
+  pnlRight->SetSizer(rightSizer);
+  bottomSizer->Add(syncCaption, 0, wxALIGN_CENTER_VERTICAL | wxALL, 10);
+  bottomSizer->Add(btnSync, 0, wxALIGN_CENTER_VERTICAL | wxALL, 8);
+  bottomSizer->AddStretchSpacer();
+  bottomSizer->Add(pnlRight, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
+  pnlBottom->SetSizer(bottomSizer);
+  rootSizer_->Add(pnlBottom, 0, wxEXPAND);
+
+  // The import question, shown in place of the bottom panel.
+  pnlImport = MakeGreyPanel(client);
+  auto* importSizer = new wxBoxSizer(wxHORIZONTAL);
+  Label5_ = WhiteLabel(pnlImport, "");
+  btn_yes = new wxButton(pnlImport, wxID_ANY, "Ja");
+  btn_no = new wxButton(pnlImport, wxID_ANY, "Nein");
+  importSizer->Add(Label5_, 1, wxEXPAND | wxALL, 8);
+  importSizer->Add(btn_yes, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
+  importSizer->Add(btn_no, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
+  pnlImport->SetSizer(importSizer);
+  rootSizer_->Add(pnlImport, 0, wxEXPAND);
+
+  // The update offer, shown in place of the bottom panel.
+  pnlUpdate = MakeGreyPanel(client);
+  auto* updateSizer = new wxBoxSizer(wxHORIZONTAL);
+  Label3_ = WhiteLabel(pnlUpdate, "");
+  btnUpdate = new wxButton(pnlUpdate, wxID_ANY, "Ja");
+  HTMLabel1 = new wxHyperlinkCtrl(pnlUpdate, wxID_ANY, "Download-Seite",
+                                  ToWx(settings_.servers.web + "/sync"));
+  updateSizer->Add(Label3_, 1, wxALIGN_CENTER_VERTICAL | wxALL, 8);
+  updateSizer->Add(btnUpdate, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
+  updateSizer->Add(HTMLabel1, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
+  pnlUpdate->SetSizer(updateSizer);
+  rootSizer_->Add(pnlUpdate, 0, wxEXPAND);
+
+  client->SetSizer(rootSizer_);
+
+  btnSync->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnSyncClick(); });
+  btn_yes->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_yesClick(); });
+  btn_no->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_noClick(); });
+  btn_help->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_helpClick(); });
+  btn_exit->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_exitClick(); });
+  btn_settings->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_settingsClick(); });
+  btnUpdate->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnUpdateClick(); });
+  HTMLabel1->Bind(wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) {
+    wxLaunchDefaultBrowser(ToWx(settings_.servers.web + "/sync"));
+  });
+  lbl_SvrName->Bind(wxEVT_LEFT_DOWN, [](wxMouseEvent&) {});
+}
+
+void Tfrm_main::FormCreate() {
+  // Client area 613 x 427 at 96 dpi, scaled by the screen's dpi.
+  const int dpi = wxScreenDC().GetPPI().GetHeight() > 0 ? wxScreenDC().GetPPI().GetHeight() : 96;
+  SetClientSize(613 * dpi / 96, 427 * dpi / 96);
+  Centre();
+
+  static_cast<wxStaticText*>(Panel1->GetChildren().front())->SetLabel("Init / Transfer");
+  static_cast<wxStaticText*>(Panel2->GetChildren().front())->SetLabel("Inhalte");
+  pnlImport->Hide();
+  pnlUpdate->Hide();
+  Label1_->SetLabel("");
+  Label2_->SetLabel("");
+
+  dbLocation_ = ReadHostDatabaseLocation(folders_.HostIni(), folders_.AppDataFolder);
+  try {
+    db_ = std::make_unique<TDBase>(dbLocation_.Path());
+  } catch (const std::exception& e) {
+    db_.reset();
+    boxes_->Error(this, e.what());
+  }
+  driver_ = std::make_unique<SyncDriver>(*this, folders_, settings_, db_.get());
+  Layout();
+}
+
+void Tfrm_main::OnActivate(wxActivateEvent& event) {
+  event.Skip();
+  // A window on its way out is activated once more while it goes; the steps
+  // would then run on parts that are already gone.
+  if (!event.GetActive() || activating_ || closing_ || IsBeingDeleted() ||
+      wxPendingDelete.Member(this)) {
+    return;
+  }
+  FormActivate();
+}
+
+void Tfrm_main::FormActivate() {
+  if (activating_ || driver_->IsBusy()) return;
+  activating_ = true;
+  activatedOnce_ = true;
+  ClearMemo();
+  ReadSettings();
+  if (settings_.name.empty()) {
+    // lbl_SvrName keeps what ReadSettings showed; the dialog's values show
+    // after the next use of the settings button.
+    boxes_->AccountDialog(this, folders_, settings_);
+  }
+  btn_exit->Disable();
+  CheckForUpdate();
+  btn_exit->Enable();
+  // Closing our own dialogs and boxes activates the window again; those
+  // activations are ours, not the user's, and must not start the steps anew.
+  CallAfter([this] { activating_ = false; });
+}
+
+void Tfrm_main::ReadSettings() {
+  kelvanor::ReadSettings(folders_, settings_);
+  lbl_SvrName->SetLabel(ToWx(ServerLabelText(settings_)));
+  HTMLabel1->SetURL(ToWx(settings_.servers.web + "/sync"));
+}
+
+void Tfrm_main::ReadAccountSettings() {
+  kelvanor::ReadAccountSettings(folders_, settings_);
+  lbl_SvrName->SetLabel(ToWx(ServerLabelText(settings_)));
+}
+
+void Tfrm_main::CheckForUpdate() {
+  const UpdateCheckResult result = kelvanor::CheckForUpdate(
+      *HTTPGet1, settings_.servers.web, folders_.ProgramFolder, ExeVersionString());
+  if (result.kind == UpdateCheckResult::Offer) {
+    Label3_->SetLabel(ToWx(UpdateOfferText(result.offered)));
+    ShowBottomPanel(pnlUpdate);
+  } else if (result.kind == UpdateCheckResult::Error) {
+    boxes_->Error(this, result.errorMessage);
+  }
+}
+
+void Tfrm_main::btnUpdateClick() {
+  AppendMemo("Lade Update ... B i t t e   W a r t e n ...");
+  ProcessPendingMessages();
+  DownloadAndStartUpdate(*HTTPGet1, settings_.servers.web, folders_.ProgramFolder);
+  SetCursor(wxNullCursor);
+  Close(true);
+}
+
+void Tfrm_main::btnSyncClick() { driver_->btnSyncClick(); }
+
+void Tfrm_main::btn_yesClick() { driver_->btn_yesClick(); }
+
+void Tfrm_main::btn_noClick() { driver_->btn_noClick(); }
+
+void Tfrm_main::btn_helpClick() {
+  boxes_->Info(this, "Database = " + dbLocation_.file + "\r\r" + "Database-Path = " +
+                         dbLocation_.folder + "\r\r" + "Local-Mobile-Path = " +
+                         settings_.local_dir + "\r\r");
+}
+
+void Tfrm_main::btn_exitClick() {
+  ProcessPendingMessages();
+  Close();
+}
+
+void Tfrm_main::btn_settingsClick() {
+  if (driver_->IsBusy()) return;
+  boxes_->AccountDialog(this, folders_, settings_);
+  ReadAccountSettings();
+}
+
+void Tfrm_main::OnClose(wxCloseEvent& event) {
+  if (driver_ && driver_->GetState() == SyncDriver::State::Running && event.CanVeto()) {
+    // Closing in the middle of a step would leave a half-done transfer behind.
+    boxes_->Info(this, "Bitte warten, die Synchronisation l\xE4uft noch.");
+    event.Veto();
+    return;
+  }
+  closing_ = true;
+  if (db_) db_->Close();  // FormClose
+  event.Skip();
+}
+
+void Tfrm_main::ShowBottomPanel(wxPanel* panel) {
+  for (wxPanel* p : {pnlBottom, pnlImport, pnlUpdate}) p->Show(p == panel);
+  GetChildren().front()->Layout();
+}
+
+// ---- ISyncView ----
+
+void Tfrm_main::ProcessPendingMessages() {
+  // The export reports every horse row; a yield per row would cost more than
+  // the export itself, and 30 ms keeps the window just as responsive.
+  const wxLongLong now = wxGetLocalTimeMillis();
+  if (yielding_ || now - lastYieldMs_ < 30) return;
+  yielding_ = true;
+  wxTheApp->Yield(true);
+  yielding_ = false;
+  lastYieldMs_ = wxGetLocalTimeMillis();
+}
+
+void Tfrm_main::ShowLineError(const std::string& message) { boxes_->Error(this, message); }
+
+void Tfrm_main::ShowExportStep(const std::string& text, int stepPosition, int totalPosition) {
+  Label1_->SetLabel(ToWx(text));
+  pbPut->SetValue(std::min(stepPosition, pbPut->GetRange()));
+  Label2_->SetLabel("Gesamt");
+  pbGet->SetValue(std::min(totalPosition, pbGet->GetRange()));
+  ProcessPendingMessages();
+}
+
+void Tfrm_main::SetStepMaximum(int maximum) { pbPut->SetRange(std::max(maximum, 1)); }
+
+int Tfrm_main::StepPosition() const { return pbPut->GetValue(); }
+
+void Tfrm_main::SetTotalMaximum(int maximum) { pbGet->SetRange(std::max(maximum, 1)); }
+
+void Tfrm_main::SetTotalBold(bool bold) {
+  wxFont font = Label2_->GetFont();
+  font.SetWeight(bold ? wxFONTWEIGHT_BOLD : wxFONTWEIGHT_NORMAL);
+  Label2_->SetFont(font);
+}
+
+void Tfrm_main::ShowExportError(const std::string& message) { boxes_->Error(this, message); }
+
+void Tfrm_main::AppendMemo(const std::string& line) {
+  DisplayMemo_->AppendText((DisplayMemo_->IsEmpty() ? wxString() : wxString("\n")) + ToWx(line));
+}
+
+void Tfrm_main::ClearMemo() { DisplayMemo_->Clear(); }
+
+void Tfrm_main::ShowImportPanel(const std::string& question) {
+  Label5_->SetLabel(ToWxMessage(question));
+  Label5_->Wrap(std::max(200, GetClientSize().GetWidth() - 200));
+  ShowBottomPanel(pnlImport);
+}
+
+void Tfrm_main::SetImportLabel(const std::string& text) { Label5_->SetLabel(ToWx(text)); }
+
+void Tfrm_main::SetImportButtonsEnabled(bool enabled) {
+  btn_yes->Enable(enabled);
+  btn_no->Enable(enabled);
+}
+
+void Tfrm_main::HideImportPanel() { ShowBottomPanel(pnlBottom); }
+
+bool Tfrm_main::AskYesNo(const std::string& question) { return boxes_->YesNo(this, question); }
+
+void Tfrm_main::ShowError(const std::string& message) { boxes_->Error(this, message); }
+
+void Tfrm_main::ShowInfo(const std::string& message) { boxes_->Info(this, message); }
+
+void Tfrm_main::TreeChanged(const TreeModel& tree) {
+  tv->DeleteAllItems();
+  if (tree.Count() == 0) return;
+  wxTreeItemId root;
+  wxTreeItemId file;
+  for (const TreeNode& node : tree.Nodes()) {
+    if (node.level == 0) {
+      root = tv->AddRoot(ToWx(node.text));
+    } else if (node.level == 1 && root.IsOk()) {
+      file = tv->AppendItem(root, ToWx(node.text));
+    } else if (node.level == 2 && file.IsOk()) {
+      tv->AppendItem(file, ToWx(node.text));
+    }
+  }
+  if (!root.IsOk()) return;
+  tv->Expand(root);
+  // Open the files too, unless one is so long that the view would crawl.
+  wxTreeItemIdValue cookie;
+  for (wxTreeItemId item = tv->GetFirstChild(root, cookie); item.IsOk();
+       item = tv->GetNextChild(root, cookie)) {
+    if (tv->GetChildrenCount(item, false) <= 2000) tv->Expand(item);
+  }
+}
+
+void Tfrm_main::SetBusy(bool busy) {
+  // A second run while one is going would share tmp.bat and tmp_dl.
+  btnSync->Enable(!busy);
+  btn_settings->Enable(!busy);
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,172 @@
+// Tfrm_main: the tool's one window. It draws and asks; everything else is the
+// core's. It implements the core's view interface, so the sync driver, the
+// export progress and the import's per-line errors reach the user here.
+#pragma once
+
+#include <wx/frame.h>
+#include <wx/longlong.h>
+
+#include <memory>
+#include <string>
+
+#include "app/settings.h"
+#include "app/sync_driver.h"
+#include "app/sync_view.h"
+#include "db/dbase.h"
+
+class wxBoxSizer;
+class wxButton;
+class wxGauge;
+class wxHyperlinkCtrl;
+class wxPanel;
+class wxSplitterWindow;
+class wxStaticText;
+class wxTextCtrl;
+class wxTreeCtrl;
+
+namespace kelvanor {
+
+class THTTPGet;
+class WxDispatcher;
+
+// How the window shows its message boxes. The window tests replace it so that
+// no modal box blocks them; the program uses real boxes.
+class IMessageBoxes {
+ public:
+  virtual ~IMessageBoxes() = default;
+  virtual void Error(wxWindow* parent, const std::string& text) = 0;
+  virtual void Info(wxWindow* parent, const std::string& text) = 0;
+  virtual bool YesNo(wxWindow* parent, const std::string& text) = 0;
+  // Shows the account dialog modally; the default creates Tfrm_account.
+  virtual void AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings);
+};
+
+class Tfrm_main : public wxFrame, public ISyncView {
+ public:
+  // `boxes` may be null: real message boxes. The folders are those of the
+  // program (DetermineFolders) unless a test passes its own.
+  Tfrm_main(const Folders& folders, IMessageBoxes* boxes = nullptr);
+  ~Tfrm_main() override;
+
+  // The handlers, public so the window tests can drive them.
+  void FormCreate();
+  void FormActivate();
+  // Runs the activation steps unless an activation already ran them (a
+  // display without window manager sends no activation).
+  void EnsureActivated() {
+    if (!activatedOnce_) FormActivate();
+  }
+  void btnSyncClick();
+  void btn_yesClick();
+  void btn_noClick();
+  void btn_helpClick();
+  void btn_exitClick();
+  void btn_settingsClick();
+  void btnUpdateClick();
+  void CheckForUpdate();
+  void ReadSettings();
+  void ReadAccountSettings();
+
+  // ISyncView
+  void ProcessPendingMessages() override;
+  void ShowLineError(const std::string& message) override;
+  void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) override;
+  void SetStepMaximum(int maximum) override;
+  int StepPosition() const override;
+  void SetTotalMaximum(int maximum) override;
+  void SetTotalBold(bool bold) override;
+  void ShowExportError(const std::string& message) override;
+  void AppendMemo(const std::string& line) override;
+  void ClearMemo() override;
+  void ShowImportPanel(const std::string& question) override;
+  void SetImportLabel(const std::string& text) override;
+  void SetImportButtonsEnabled(bool enabled) override;
+  void HideImportPanel() override;
+  bool AskYesNo(const std::string& question) override;
+  void ShowError(const std::string& message) override;
+  void ShowInfo(const std::string& message) override;
+  void TreeChanged(const TreeModel& tree) override;
+  void SetBusy(bool busy) override;
+
+  // Read access for the tests and the program entry.
+  Settings& CurrentSettings() { return settings_; }
+  const Folders& CurrentFolders() const { return folders_; }
+  TDBase* Database() const { return db_.get(); }
+  SyncDriver& Driver() { return *driver_; }
+  wxTextCtrl* DisplayMemo() const { return DisplayMemo_; }
+  wxTreeCtrl* Tv() const { return tv; }
+  wxPanel* PnlBottom() const { return pnlBottom; }
+  wxPanel* PnlImport() const { return pnlImport; }
+  wxPanel* PnlUpdate() const { return pnlUpdate; }
+  wxStaticText* LblSvrName() const { return lbl_SvrName; }
+  wxStaticText* Label5() const { return Label5_; }
+  wxStaticText* Label3() const { return Label3_; }
+  wxButton* BtnSync() const { return btnSync; }
+  wxButton* BtnYes() const { return btn_yes; }
+  wxButton* BtnNo() const { return btn_no; }
+  wxButton* BtnExit() const { return btn_exit; }
+  wxButton* BtnSettings() const { return btn_settings; }
+  wxStaticText* Label1() const { return Label1_; }
+  wxStaticText* Label2() const { return Label2_; }
+  wxGauge* PbPut() const { return pbPut; }
+  wxGauge* PbGet() const { return pbGet; }
+
+ private:
+  void BuildControls();
+  wxPanel* MakeGreyPanel(wxWindow* parent);
+  void ShowBottomPanel(wxPanel* panel);
+  void OnActivate(wxActivateEvent& event);
+  void OnClose(wxCloseEvent& event);
+
+  Folders folders_;
+  Settings settings_;
+  HostDatabaseLocation dbLocation_;
+  std::unique_ptr<TDBase> db_;
+  std::unique_ptr<SyncDriver> driver_;
+  std::unique_ptr<WxDispatcher> dispatcher_;
+  std::unique_ptr<THTTPGet> HTTPGet1;
+  std::unique_ptr<IMessageBoxes> ownBoxes_;
+  IMessageBoxes* boxes_;
+  bool activating_ = false;
+  bool closing_ = false;
+  bool activatedOnce_ = false;
+  bool yielding_ = false;
+  wxLongLong lastYieldMs_ = 0;
+
+  wxBoxSizer* rootSizer_ = nullptr;
+  wxPanel* pnlTop = nullptr;
+  wxStaticText* Label1_ = nullptr;
+  wxStaticText* Label2_ = nullptr;
+  wxGauge* pbPut = nullptr;
+  wxGauge* pbGet = nullptr;
+  wxStaticText* lbl_SvrName = nullptr;
+  wxSplitterWindow* Splitter1 = nullptr;
+  wxPanel* pnl2 = nullptr;
+  wxPanel* Panel1 = nullptr;
+  wxTextCtrl* DisplayMemo_ = nullptr;
+  wxPanel* pnl3 = nullptr;
+  wxPanel* Panel2 = nullptr;
+  wxTreeCtrl* tv = nullptr;
+  wxPanel* pnlBottom = nullptr;
+  wxButton* btnSync = nullptr;
+  wxPanel* pnlRight = nullptr;
+  wxButton* btn_settings = nullptr;
+  wxButton* btn_help = nullptr;
+  wxButton* btn_exit = nullptr;
+  wxPanel* pnlImport = nullptr;
+  wxStaticText* Label5_ = nullptr;
+  wxButton* btn_yes = nullptr;
+  wxButton* btn_no = nullptr;
+  wxPanel* pnlUpdate = nullptr;
+  wxStaticText* Label3_ = nullptr;
+  wxButton* btnUpdate = nullptr;
+  wxHyperlinkCtrl* HTMLabel1 = nullptr;
+};
+
+// Windows-1252 bytes to a wxString for display, and back for typed text.
+wxString ToWx(const std::string& ansi);
+// The same for message texts, whose lines break at carriage returns.
+wxString ToWxMessage(const std::string& ansi);
+std::string FromWx(const wxString& text);
+
+}  // namespace kelvanor

@@ -1,0 +1,68 @@
+// A practice, its settings and the reference sync server, ready for a window.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "gui/main_window.h"
+#include "support/sync_server.h"
+#include "support/test_db.h"
+
+namespace kelvanor::testing {
+
+extern bool g_haveDisplay;
+
+// Records the message boxes instead of showing them, and answers Yes/No and
+// the account dialog as the test says.
+class RecordingBoxes : public IMessageBoxes {
+ public:
+  std::vector<std::string> errors, infos, questions;
+  bool yesNoAnswer = true;
+  int accountDialogOpened = 0;
+  std::function<void(wxWindow*, const Folders&, Settings&)> onAccountDialog;
+
+  void Error(wxWindow*, const std::string& text) override { errors.push_back(text); }
+  void Info(wxWindow*, const std::string& text) override { infos.push_back(text); }
+  bool YesNo(wxWindow*, const std::string& text) override {
+    questions.push_back(text);
+    return yesNoAnswer;
+  }
+  void AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings) override {
+    ++accountDialogOpened;
+    if (onAccountDialog) onAccountDialog(parent, folders, settings);
+  }
+};
+
+class GuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes Kelvanor.ini for the account `name` against the test server.
+  void WriteToolIni(const std::string& name, int numSyncs, bool debug = true);
+  void WriteHostIni(const std::string& dbFolder, const std::string& dbName);
+  // Creates the window (FormCreate runs in the constructor).
+  Tfrm_main& OpenWindow();
+  std::vector<std::string> MemoLines() const;
+  // Node texts of the tree view in flat order, indented two blanks per level.
+  std::vector<std::string> TreeLines() const;
+  void Pump();
+  // Saves a picture of the screen under the build folder (for the issue note).
+  void Screenshot(const std::string& name, wxWindow* top = nullptr);
+  // A change file where the mobile app leaves it on the server.
+  void PutChangeFile(const std::string& file, const std::string& content);
+
+  std::unique_ptr<TempDir> tmp;
+  std::unique_ptr<SyncServer> server;
+  Folders folders;
+  std::string dbPath;
+  RecordingBoxes boxes;
+  Tfrm_main* frame = nullptr;
+};
+
+}  // namespace kelvanor::testing
