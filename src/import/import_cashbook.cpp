@@ -1,9 +1,91 @@
+// mob_kasse_x.txt -> kasse. Every accepted line is a new cash entry, either
+// paid to a supplier (named by text) or received from a customer (by id).
+// Amounts arrive gross and are stored net.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "db/sql.h"
 #include "import/import.h"
+#include "util/errors.h"
+#include "util/numbers.h"
+#include "util/text.h"
 
 namespace kelvanor {
 
+namespace {
+
+constexpr std::size_t kHighestField = 10;
+
+// Amount and VAT rate must be given: an empty field is an error here.
+double RequiredDecimal(const std::string& text) {
+  const char separator = DecimalSeparator();
+  return StrToFloat(ReplaceAll(text, ".", std::string(1, separator)), separator);
+}
+
+// The name as a LIKE pattern that matches only itself: the wildcards "%" and
+// "_" and the escape character are escaped.
+std::string LikeEscaped(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    if (c == '\\' || c == '%' || c == '_') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+// The first supplier whose name begins with `name`; 0 when there is none.
+int32_t SupplierId(TDBase& db, const std::string& name) {
+  auto row = db.Query("SELECT id FROM lieferant WHERE name LIKE " +
+                      SqlString(LikeEscaped(name)) + " || '%' ESCAPE '\\'");
+  if (row->Eof()) return 0;
+  return static_cast<int32_t>(row->FieldAsVariant("id").AsInteger());
+}
+
+void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
+  const double moment = Trim(f[1]).empty() ? 0.0 : ParseDecimal(f[1]);
+  const double date = std::trunc(moment);
+  const double time = moment - date;
+
+  const bool supplierEntry = f[2] == "A";
+  int32_t customerId = 0;
+  int32_t supplierId = 0;
+  std::string remark;
+  if (supplierEntry) {
+    supplierId = SupplierId(ctx.db, f[7]);
+    remark = "Lieferant: " + f[7];
+  } else {
+    customerId = ResolveReference(ctx, f[7], "besitzer");
+  }
+
+  const double gross = RequiredDecimal(f[5]);
+  const double vat = RequiredDecimal(f[6]);
+  const double net = gross / (vat * 0.01 + 1.0);
+  // A VAT rate of -100 % would divide by zero; such an entry has no amount.
+  if (!std::isfinite(net)) {
+    throw EConvertError("Kein g\xFCltiger Nettobetrag aus Betrag '" + f[5] + "' und MwSt. '" +
+                        f[6] + "'");
+  }
+
+  const std::string sql =
+      "INSERT INTO kasse (neinaus,bezeichnung,buchungsnr,besitzerindex,lieferantindex,termin,"
+      "uhrzeit,betrag,waehrung,mwst,bemerkung,erstelltam,erstelltvon) VALUES (" +
+      std::string(supplierEntry ? "1" : "0") + "," + SqlString(f[3]) + "," + SqlString(f[4]) +
+      "," + std::to_string(customerId) + "," + std::to_string(supplierId) + "," +
+      SqlNumber(date) + "," + SqlNumber(time) + "," + SqlNumber(net) + ",1," + SqlNumber(vat) +
+      "," + SqlString(remark) + "," + ctx.NowLiteral() + ",'MOB')";
+  ctx.db.InsertRecord(sql, "kasse", "id");
+}
+
+}  // namespace
+
 void ImportCashBook(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [](const std::string&) {});
+  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+    const std::vector<std::string> f = SplitFields(line, kHighestField);
+    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) return;
+    ImportLineGuarded(ctx, [&] { ImportCashLine(ctx, f); });
+  });
 }
 
 }  // namespace kelvanor
