@@ -1,0 +1,164 @@
+// The sync driver against the reference server, seen through a recording view:
+// what the user is shown, and what a second click in the middle of a run does.
+#include "app/sync_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "platform/ini_file.h"
+#include "support/sync_server.h"
+#include "support/test_db.h"
+
+namespace kelvanor {
+namespace {
+
+using testing::CreateHostDatabase;
+using testing::SyncServer;
+using testing::TempDir;
+using testing::WriteFile;
+
+class RecordingView : public ISyncView {
+ public:
+  std::vector<std::string> memo, errors, questions, importQuestions;
+  bool answer = true;
+  bool busy = false;
+  int pumps = 0;
+  std::function<void()> onPump;
+
+  void ProcessPendingMessages() override {
+    ++pumps;
+    if (onPump) onPump();
+  }
+  void ShowLineError(const std::string& m) override { errors.push_back(m); }
+  void ShowExportStep(const std::string&, int step, int) override { step_ = step; }
+  void SetStepMaximum(int) override {}
+  int StepPosition() const override { return step_; }
+  void SetTotalMaximum(int) override {}
+  void SetTotalBold(bool) override {}
+  void ShowExportError(const std::string& m) override { errors.push_back(m); }
+  void AppendMemo(const std::string& line) override { memo.push_back(line); }
+  void ClearMemo() override { memo.clear(); }
+  void ShowImportPanel(const std::string& q) override { importQuestions.push_back(q); }
+  void SetImportLabel(const std::string&) override {}
+  void SetImportButtonsEnabled(bool) override {}
+  void HideImportPanel() override {}
+  bool AskYesNo(const std::string& q) override {
+    questions.push_back(q);
+    return answer;
+  }
+  void ShowError(const std::string& m) override { errors.push_back(m); }
+  void ShowInfo(const std::string&) override {}
+  void TreeChanged(const TreeModel&) override {}
+  void SetBusy(bool b) override { busy = b; }
+
+ private:
+  int step_ = 0;
+};
+
+class SyncDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folders.AppDataFolder = tmp.Path() + "/dasTessavor/";
+    folders.ProgramFolder = tmp.Path() + "/prog/";
+    folders.MobileFolder = folders.AppDataFolder + "mobil";
+    std::filesystem::create_directories(folders.ProgramFolder);
+    std::filesystem::create_directories(folders.AppDataFolder);
+    CreateHostDatabase(tmp.File("praxis.db"));
+    db = std::make_unique<TDBase>(tmp.File("praxis.db"));
+    const std::string ini = folders.ToolIni();
+    IniWriteString(ini, "general", "name", "hof");
+    IniWriteString(ini, "sync_server", "base", server.BaseUrl());
+    IniWriteString(ini, "sync_server", "web", server.BaseUrl());
+    IniWriteString(ini, "sync_server", "ftp", server.FtpUrl());
+    ReadSettings(folders, settings);
+    cwd = std::filesystem::current_path();
+  }
+  void TearDown() override { std::filesystem::current_path(cwd); }
+
+  long Counter() { return IniReadInteger(folders.ToolIni(), "general", "num_syncs", -1); }
+
+  TempDir tmp;
+  SyncServer server;
+  Folders folders;
+  Settings settings;
+  std::unique_ptr<TDBase> db;
+  RecordingView view;
+  std::filesystem::path cwd;
+};
+
+TEST_F(SyncDriverTest, ASecondClickDuringARunStartsNothing) {
+  SyncDriver driver(view, folders, settings, db.get());
+  int clicksDuringRun = 0;
+  view.onPump = [&] {
+    if (clicksDuringRun++ < 3) driver.btnSyncClick();  // the user clicks again while it runs
+  };
+  driver.btnSyncClick();
+  EXPECT_GT(clicksDuringRun, 0);
+  EXPECT_TRUE(view.errors.empty()) << view.errors.front();
+  EXPECT_EQ(std::count(view.memo.begin(), view.memo.end(), "fertig!"), 1);
+  EXPECT_EQ(Counter(), 1);
+  EXPECT_FALSE(view.busy);
+  EXPECT_EQ(driver.GetState(), SyncDriver::State::Idle);
+}
+
+TEST_F(SyncDriverTest, TheCounterWrapsAtSixteenBitsAndTheNextSyncIsAFirstSync) {
+  IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 65535);
+  SyncDriver driver(view, folders, settings, db.get());
+  driver.btnSyncClick();  // a later sync without changes, answered "yes"
+  ASSERT_EQ(view.questions.size(), 1u);
+  EXPECT_EQ(Counter(), 0);
+  driver.btnSyncClick();
+  EXPECT_EQ(view.memo.end()[-1], "fertig!");
+  EXPECT_NE(std::find(view.memo.begin(), view.memo.end(),
+                      "1) Datens\xE4tze aus dasTessavor exportieren."),
+            view.memo.end());
+  EXPECT_EQ(Counter(), 1);
+}
+
+TEST_F(SyncDriverTest, DecliningTheUploadKeepsTheCounterAndSavesTheTree) {
+  IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 3);
+  WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt", "");  // a file without lines
+  view.answer = false;
+  SyncDriver driver(view, folders, settings, db.get());
+  driver.btnSyncClick();
+  EXPECT_EQ(Counter(), 3);
+  EXPECT_TRUE(view.importQuestions.empty());
+  EXPECT_FALSE(std::filesystem::exists(folders.MobileFolder + "/tmp_dl"));
+  int backups = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folders.MobileFolder)) {
+    if (e.path().string().find("_mob_from_server.txt") != std::string::npos) ++backups;
+  }
+  EXPECT_EQ(backups, 1);
+}
+
+TEST_F(SyncDriverTest, AnImportThatFailsLeavesEverythingForTheNextTry) {
+  IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 2);
+  // A customer line whose price level is no number ends the import.
+  WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt",
+            "h\r\nN/1;;Gut;;;;;;;;1;\r\nN/2;;Schlecht;;;;;;;;x;\r\n");
+  SyncDriver driver(view, folders, settings, db.get());
+  driver.btnSyncClick();
+  ASSERT_EQ(driver.GetState(), SyncDriver::State::WaitingForAnswer);
+  driver.btn_yesClick();
+  ASSERT_EQ(view.errors.size(), 1u);
+  EXPECT_NE(view.errors[0].find("nichts \xFC" "bernommen"), std::string::npos) << view.errors[0];
+  EXPECT_EQ(testing::QueryOne(tmp.File("praxis.db"), "SELECT COUNT(*) FROM besitzer"), "0");
+  EXPECT_TRUE(std::filesystem::exists(server.AccountDir("hof") + "/mob_kunde_x.txt"));
+  EXPECT_EQ(Counter(), 2);
+  EXPECT_EQ(driver.GetState(), SyncDriver::State::Idle);
+}
+
+TEST_F(SyncDriverTest, WithoutDatabaseNothingIsUploaded) {
+  SyncDriver driver(view, folders, settings, nullptr);
+  driver.btnSyncClick();
+  ASSERT_EQ(view.errors.size(), 1u);
+  EXPECT_EQ(Counter(), -1);
+  EXPECT_FALSE(std::filesystem::exists(server.FtpDir() + "/up_hof.zip"));
+}
+
+}  // namespace
+}  // namespace kelvanor
