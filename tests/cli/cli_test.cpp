@@ -1,7 +1,5 @@
 // Runs the built kelvanor-cli as a separate process, with its own
 // application-data folder and no terminal on stdin.
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "support/cli_runner.h"
 #include "support/test_db.h"
 
 namespace kelvanor {
@@ -20,11 +19,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using RunResult = testing::CliRun;
 
 class CliTest : public ::testing::Test {
  protected:
@@ -39,35 +34,7 @@ class CliTest : public ::testing::Test {
   static std::string Binary() { return std::string(KELVANOR_BINARY_DIR) + "/kelvanor-cli"; }
 
   RunResult Run(const std::vector<std::string>& args) {
-    const std::string outPath = dir_.File("stdout");
-    const std::string errPath = dir_.File("stderr");
-    const std::string appData = "APPDATA=" + dir_.Path() + "/appdata";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int in = ::open("/dev/null", O_RDONLY);
-      const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(in, 0);
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      std::vector<char*> argv;
-      const std::string binary = Binary();
-      argv.push_back(const_cast<char*>(binary.c_str()));
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      char* envp[] = {const_cast<char*>(appData.c_str()), const_cast<char*>("LANG=C.UTF-8"),
-                      nullptr};
-      ::execve(binary.c_str(), argv.data(), envp);
-      ::_exit(127);
-    }
-    RunResult result;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-      result.exitCode = WEXITSTATUS(status);
-    }
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    return result;
+    return testing::RunCli(args, dir_.Path() + "/appdata", dir_.Path());
   }
 
   void ExpectUsageError(const std::vector<std::string>& args, const std::string& text) {

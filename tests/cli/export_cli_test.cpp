@@ -1,7 +1,5 @@
 // kelvanor-cli export on a generated demo practice: the built programs run as
 // separate processes, with their own application-data folder.
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "support/cli_runner.h"
 #include "support/test_db.h"
 
 namespace kelvanor {
@@ -20,10 +19,7 @@ namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
 
-struct Finished {
-  int exitCode = -1;
-  std::string err;
-};
+using Finished = testing::CliRun;
 
 class ExportCliTest : public ::testing::Test {
  protected:
@@ -34,35 +30,11 @@ class ExportCliTest : public ::testing::Test {
     ASSERT_EQ(Start(Generator(), {"--customers", "40", "--seed", "1", demo_}).exitCode, 0);
   }
 
-  static std::string Cli() { return std::string(KELVANOR_BINARY_DIR) + "/kelvanor-cli"; }
-  static std::string Generator() { return std::string(KELVANOR_BINARY_DIR) + "/tools/gen_practice"; }
+  static std::string Cli() { return testing::CliBinary(); }
+  static std::string Generator() { return testing::BuiltProgram("tools/gen_practice"); }
 
   Finished Start(const std::string& program, const std::vector<std::string>& args) {
-    const std::string errPath = dir_.File("stderr");
-    const std::string appData = "APPDATA=" + appData_;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int in = ::open("/dev/null", O_RDONLY);
-      const int out = ::open("/dev/null", O_WRONLY);
-      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(in, 0);
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      std::vector<char*> argv{const_cast<char*>(program.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      char* envp[] = {const_cast<char*>(appData.c_str()), const_cast<char*>("LANG=C.UTF-8"),
-                      nullptr};
-      ::execve(program.c_str(), argv.data(), envp);
-      ::_exit(127);
-    }
-    Finished f;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-      f.exitCode = WEXITSTATUS(status);
-    }
-    f.err = ReadFile(errPath);
-    return f;
+    return testing::RunProgram(program, args, appData_, dir_.Path());
   }
 
   TempDir dir_;

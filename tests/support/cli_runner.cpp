@@ -10,10 +10,19 @@
 
 namespace kelvanor::testing {
 
-std::string CliBinary() { return std::string(KELVANOR_BINARY_DIR) + "/kelvanor-cli"; }
+std::string CliBinary() { return BuiltProgram("kelvanor-cli"); }
+
+std::string BuiltProgram(const std::string& relativePath) {
+  return std::string(KELVANOR_BINARY_DIR) + "/" + relativePath;
+}
 
 CliRun RunCli(const std::vector<std::string>& args, const std::string& appData,
               const std::string& scratchDir) {
+  return RunProgram(CliBinary(), args, appData, scratchDir);
+}
+
+CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& appData, const std::string& scratchDir) {
   const std::string outPath = scratchDir + "/cli.stdout";
   const std::string errPath = scratchDir + "/cli.stderr";
   const std::string appDataVar = "APPDATA=" + appData;
@@ -28,13 +37,12 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& appData,
     ::dup2(out, 1);
     ::dup2(err, 2);
     std::vector<char*> argv;
-    const std::string binary = CliBinary();
-    argv.push_back(const_cast<char*>(binary.c_str()));
+    argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     char* envp[] = {const_cast<char*>(appDataVar.c_str()), const_cast<char*>(pathVar.c_str()),
                     const_cast<char*>("LANG=C.UTF-8"), nullptr};
-    ::execve(binary.c_str(), argv.data(), envp);
+    ::execve(program.c_str(), argv.data(), envp);
     ::_exit(127);
   }
   CliRun result;

@@ -14,6 +14,12 @@ struct CliRun {
 };
 
 std::string CliBinary();
+// A built tool: tools/gen_practice and the like.
+std::string BuiltProgram(const std::string& relativePath);
+
+// Runs `program` with `args` the same way (see RunCli).
+CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& appData, const std::string& scratchDir);
 
 // `appData` becomes $APPDATA; PATH is passed on so curl, zip and unzip are
 // found; LANG is C.UTF-8. Output is captured through files in `scratchDir`.
