@@ -132,9 +132,17 @@ void Tfrm_account::btnResetSyncCounterClick() {
 void Tfrm_account::Button1Click() {
   // The name held in the settings, not what the edit shows right now.
   YieldPump pump;
-  RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
-                 UrlEncodeAccountName(settings_.name),
-             settings_.local_dir, pump);
+  try {
+    const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
+                                      UrlEncodeAccountName(settings_.name),
+                                  settings_.local_dir, pump);
+    if (status != 0) {
+      boxes_.Error(this, "Die Mobildaten auf dem Server konnten nicht gel\xF6scht werden (Exit-Code " +
+                             std::to_string(status) + ").");
+    }
+  } catch (const std::exception& e) {
+    boxes_.Error(this, e.what());
+  }
 }
 
 }  // namespace kelvanor

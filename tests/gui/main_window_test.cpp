@@ -123,6 +123,28 @@ TEST_F(GuiTest, AccountDialogWritesOnOkOnlyAndResetsTheCounterAtOnce) {
   EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "name", ""), "m\xFCller");
 }
 
+TEST_F(GuiTest, DeleteMobileDataUsesTheNameHeldInTheSettingsAndReportsAFailure) {
+  Tfrm_main& w = OpenWindow();
+  std::filesystem::create_directories(folders.AppDataFolder + "mobil");
+  PutChangeFile("mob_kunde_x.txt", "h\r\n");
+  {
+    Tfrm_account& dlg = *new Tfrm_account(&w, folders, w.CurrentSettings(), boxes);
+    DialogCloser closer(&dlg, this);
+    dlg.edit_name->SetValue("anderer");  // not yet confirmed: the request goes for "demo"
+    dlg.Button1Click();
+  }
+  EXPECT_TRUE(boxes.errors.empty());
+  EXPECT_FALSE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
+  server->SetFailure("/mob/delmob.php", 500);
+  {
+    Tfrm_account& dlg = *new Tfrm_account(&w, folders, w.CurrentSettings(), boxes);
+    DialogCloser closer(&dlg, this);
+    dlg.Button1Click();
+  }
+  ASSERT_EQ(boxes.errors.size(), 1u);
+  EXPECT_NE(boxes.errors[0].find("nicht gel\xF6scht"), std::string::npos) << boxes.errors[0];
+}
+
 TEST_F(GuiTest, FirstSyncExportsAndUploads) {
   Tfrm_main& w = OpenWindow();
   w.btnSyncClick();
