@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/ini_file.h"
+#include "support/scoped_env.h"
 #include "support/test_db.h"
 #include "util/errors.h"
 
@@ -18,28 +19,7 @@ using testing::TempDir;
 using testing::W;
 using testing::WriteFile;
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 TEST(DetermineFolders, AppDataThenXdgConfigHomeThenHomeConfig) {
   ScopedEnv home("HOME", "/home/hs");

@@ -7,34 +7,13 @@
 #include <optional>
 #include <regex>
 
+#include "support/scoped_env.h"
 #include "support/test_db.h"
 
 namespace kelvanor {
 namespace {
 
-// Sets or unsets one variable for a test and puts the old state back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 TEST(GetEnvVar, UnsetAndEmptyBothGiveEmptyText) {
   {
