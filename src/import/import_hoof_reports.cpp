@@ -79,12 +79,14 @@ std::string SqlValue(const std::string& field, const std::string& what) {
 
 void ImportReportLine(ImportContext& ctx, const std::vector<std::string>& f) {
   const int32_t horseId = ResolveReference(ctx, f[1], "pferd");
+  // One after the other, so the message names the first field in error.
+  const std::string orderId = SqlValue(f[2], "die Auftragsnummer");
+  const std::string date = SqlValue(f[3], "das Datum");
   std::string sql =
       "INSERT INTO verbindbeschlag (pferdindex,auftragindex,datum,z_ges,besonderheitenalt,"
       "behandlung,besonderheiten,pflegehinweis,z_vl, z_vr, z_hl, z_hr, txt_vl, txt_vr, txt_hl, "
       "txt_hr) VALUES (" +
-      std::to_string(horseId) + "," + SqlValue(f[2], "die Auftragsnummer") + "," +
-      SqlValue(f[3], "das Datum");
+      std::to_string(horseId) + "," + orderId + "," + date;
   for (std::size_t i = kFirstTextField; i <= kHighestField; ++i) sql += "," + SqlString(f[i]);
   sql += ")";
   ctx.db.InsertRecord(sql, "verbindbeschlag", "id");
