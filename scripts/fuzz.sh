@@ -30,5 +30,5 @@ cmake --build "$BUILD" -j2 --target fuzz_import >/dev/null
 mkdir -p "$BUILD/corpus" "$BUILD/findings"
 echo "fuzz.sh: running fuzz_import for ${SECONDS_TO_RUN}s" >&2
 "$BUILD/fuzz/fuzz_import" "$BUILD/corpus" "$ROOT/fuzz/corpus" \
-  -max_total_time="$SECONDS_TO_RUN" -max_len=8192 -timeout=20 -rss_limit_mb=2048 \
+  -dict="$ROOT/fuzz/import.dict" -max_total_time="$SECONDS_TO_RUN" -max_len=8192 -timeout=20 -rss_limit_mb=2048 \
   -artifact_prefix="$BUILD/findings/" -print_final_stats=1
