@@ -24,6 +24,17 @@ fi
 cd "$BUILD"
 ctest --output-on-failure -j2 --timeout 600
 
+# A short fuzzing run of the import where clang is there to build it.
+if command -v clang++ >/dev/null; then
+  echo "== Fuzzing the import (30 s; log: $BUILD/fuzz.log) =="
+  if ! "$ROOT/scripts/fuzz.sh" 30 >"$BUILD/fuzz.log" 2>&1; then
+    tail -40 "$BUILD/fuzz.log"
+    echo "Der Fuzzer hat einen Fehler gefunden (siehe $BUILD/fuzz.log)." >&2
+    exit 1
+  fi
+  grep -E "^stat::number_of_executed_units|Done [0-9]+ runs" "$BUILD/fuzz.log" | tail -2
+fi
+
 if [ -x "$ROOT/bench/run" ]; then
   echo "== Benchmarks (tiny size) =="
   "$ROOT/bench/run" --tiny
