@@ -17,12 +17,6 @@ namespace {
 
 constexpr std::size_t kHighestField = 10;
 
-// Amount and VAT rate must be given: an empty field is an error here.
-double RequiredDecimal(const std::string& text) {
-  const char separator = DecimalSeparator();
-  return StrToFloat(ReplaceAll(text, ".", std::string(1, separator)), separator);
-}
-
 // The name as a LIKE pattern that matches only itself: the wildcards "%" and
 // "_" and the escape character are escaped.
 std::string LikeEscaped(const std::string& text) {
@@ -59,8 +53,8 @@ void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
     customerId = ResolveReference(ctx, f[7], "besitzer");
   }
 
-  const double gross = RequiredDecimal(f[5]);
-  const double vat = RequiredDecimal(f[6]);
+  const double gross = ParseRequiredDecimal(f[5]);
+  const double vat = ParseRequiredDecimal(f[6]);
   const double net = gross / (vat * 0.01 + 1.0);
   // A VAT rate of -100 % would divide by zero; such an entry has no amount.
   if (!std::isfinite(net)) {

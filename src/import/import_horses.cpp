@@ -14,13 +14,6 @@ namespace {
 
 constexpr std::size_t kHighestField = 10;
 
-// The next-shoeing date must be given: unlike other decimals an empty field
-// is an error here.
-double NextShoeing(const std::string& text) {
-  const char separator = DecimalSeparator();
-  return StrToFloat(ReplaceAll(text, ".", std::string(1, separator)), separator);
-}
-
 int32_t StableId(const ImportContext& ctx, const std::string& reference) {
   std::vector<std::string> parts;
   SplitFieldsBy('/', reference, parts, 1);
@@ -50,7 +43,7 @@ void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
   }
   std::vector<std::string> op;
   SplitFieldsBy('/', f[0], op, 1);
-  const std::string next = SqlNumber(NextShoeing(f[5]));
+  const std::string next = SqlNumber(ParseRequiredDecimal(f[5]));
   const int32_t stableId = StableId(ctx, f[6]);
   int32_t horseId = 0;
   if (op[0] == "N") {

@@ -24,12 +24,6 @@ constexpr std::size_t kHighestField = 50;
 constexpr std::size_t kHighestHorse = 15;
 constexpr std::size_t kHighestItem = 15;
 
-// A decimal that must be given: unlike most fields an empty one is an error.
-double RequiredDecimal(const std::string& text) {
-  const char separator = DecimalSeparator();
-  return StrToFloat(ReplaceAll(text, ".", std::string(1, separator)), separator);
-}
-
 int8_t LowByte(int32_t value) { return static_cast<int8_t>(static_cast<uint8_t>(value & 0xFF)); }
 
 // 1 to 5; an empty, zero or out-of-range level means the first price.
@@ -210,8 +204,8 @@ OrderLine ReadOrderLine(const ImportContext& ctx, const std::vector<std::string>
   order.invoiceNumber = f[1];
   order.customerId = ResolveReference(ctx, f[2], "besitzer");
   order.horseCount = SplitFieldsBy('|', f[3], order.horses, kHighestHorse);
-  order.date = RequiredDecimal(f[4]);
-  (void)RequiredDecimal(f[5]);  // not stored, but a broken number here means a broken line
+  order.date = ParseRequiredDecimal(f[4]);
+  (void)ParseRequiredDecimal(f[5]);  // not stored, but a broken number here means a broken line
   const std::size_t h = order.horseCount;
   order.priceLevel = PriceLevel(f[6 + h]);
   order.type = OrderType(f[7 + h]);

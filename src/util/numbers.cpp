@@ -149,6 +149,10 @@ double StrToFloat(const std::string& text) { return StrToFloat(text, DecimalSepa
 
 double ParseDecimal(const std::string& text) {
   if (text.empty()) return 0.0;
+  return ParseRequiredDecimal(text);
+}
+
+double ParseRequiredDecimal(const std::string& text) {
   const char sep = DecimalSeparator();
   std::string local = text;
   for (char& c : local) {

@@ -51,5 +51,7 @@ double StrToFloat(const std::string& text);
 // The import's rule for decimals in change files: empty gives 0; otherwise
 // every "." becomes the process separator and the text is converted.
 double ParseDecimal(const std::string& text);
+// The same for fields that must be given: an empty text is a conversion error.
+double ParseRequiredDecimal(const std::string& text);
 
 }  // namespace kelvanor
