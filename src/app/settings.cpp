@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <iterator>
 #include <vector>
 
@@ -101,6 +102,12 @@ Folders DetermineFolders() {
   folders.ProgramFolder = ExecutableFolder();
   folders.MobileFolder = folders.AppDataFolder + "mobil";
   return folders;
+}
+
+std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders) {
+  std::error_code error;
+  std::filesystem::create_directories(AnsiToUtf8Name(folders.AppDataFolder), error);
+  return InstanceLock::TryAcquire(folders.LockFile());
 }
 
 HostDatabaseLocation ReadHostDatabaseLocation(const std::string& hostIniPath,

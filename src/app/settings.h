@@ -4,7 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/instance_lock.h"
 
 namespace kelvanor {
 
@@ -25,7 +28,13 @@ struct Folders {
   std::string MobileFolder;   // no trailing separator
   std::string ToolIni() const { return AppDataFolder + "Kelvanor.ini"; }
   std::string HostIni() const { return AppDataFolder + "tessavor.ini"; }
+  std::string LockFile() const { return AppDataFolder + "Kelvanor.lock"; }
 };
+
+// Takes the lock that keeps a second Kelvanor (window or CLI) off this
+// application-data folder, creating the folder when it is missing. Null when
+// another process holds it. Raises EInOutError when the lock cannot be made.
+std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders);
 
 // $APPDATA, else $XDG_CONFIG_HOME, else $HOME/.config; plus "/dasTessavor/".
 // ProgramFolder is the folder of the running executable.

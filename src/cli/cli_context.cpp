@@ -24,6 +24,16 @@ CliContext LoadCliContext(const CliOptions& options) {
 }
 
 bool OpenCliDatabase(CliContext& context) {
+  try {
+    context.lock = LockApplicationDataFolder(context.folders);
+  } catch (const std::exception& e) {
+    PrintErr(std::string(e.what()) + "\n");
+    return false;
+  }
+  if (context.lock == nullptr) {
+    PrintErr(std::string(kAlreadyRunningMessage) + "\n");
+    return false;
+  }
   if (context.database.file.empty()) {
     PrintErr("Keine Datenbank eingestellt: db_name fehlt in " + context.folders.HostIni() +
              ".\nMit --db DATEI l\xE4sst sich die Datenbank angeben.\n");

@@ -4,6 +4,7 @@
 #include <wx/msgdlg.h>
 
 #include <exception>
+#include <memory>
 
 #include "app/settings.h"
 #include "gui/main_window.h"
@@ -15,7 +16,21 @@ class KelvanorApp : public wxApp {
  public:
   bool OnInit() override {
     kelvanor::InitDecimalSeparatorFromLocale();
-    auto* frame = new kelvanor::Tfrm_main(kelvanor::DetermineFolders());
+    const kelvanor::Folders folders = kelvanor::DetermineFolders();
+    // A second window (or a CLI sync) on the same folder would race on
+    // tmp.bat, tmp_dl, the server's files and the database.
+    try {
+      lock_ = kelvanor::LockApplicationDataFolder(folders);
+    } catch (const std::exception& e) {
+      wxMessageBox(kelvanor::ToWxMessage(e.what()), "Kelvanor", wxOK | wxICON_ERROR);
+      return false;
+    }
+    if (lock_ == nullptr) {
+      wxMessageBox(kelvanor::ToWxMessage(kelvanor::kAlreadyRunningMessage), "Kelvanor",
+                   wxOK | wxICON_ERROR);
+      return false;
+    }
+    auto* frame = new kelvanor::Tfrm_main(folders);
     frame->Show();
     // Without a window manager no activation arrives; run the steps once anyway.
     frame->CallAfter([frame] { frame->EnsureActivated(); });
@@ -34,6 +49,9 @@ class KelvanorApp : public wxApp {
     }
     return true;
   }
+
+ private:
+  std::unique_ptr<kelvanor::InstanceLock> lock_;
 };
 
 }  // namespace

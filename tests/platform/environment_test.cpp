@@ -1,4 +1,5 @@
 #include "platform/environment.h"
+#include "platform/instance_lock.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 
 #include "support/scoped_env.h"
 #include "support/test_db.h"
+#include "util/errors.h"
 
 namespace kelvanor {
 namespace {
@@ -48,6 +50,17 @@ TEST(ExecutableFolder, IsTheFolderOfTheRunningTestProgram) {
   EXPECT_EQ(folder.back(), '/');
   EXPECT_TRUE(std::filesystem::equivalent(folder, std::string(KELVANOR_BINARY_DIR) + "/tests"))
       << folder;
+}
+
+TEST(InstanceLock, OnlyOneHolderAtATimeAndFreeAgainWhenReleased) {
+  testing::TempDir dir;
+  const std::string path = dir.Path() + "/Kelvanor.lock";
+  auto first = InstanceLock::TryAcquire(path);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(InstanceLock::TryAcquire(path), nullptr);
+  first.reset();
+  EXPECT_NE(InstanceLock::TryAcquire(path), nullptr);
+  EXPECT_THROW(InstanceLock::TryAcquire(dir.Path() + "/missing/Kelvanor.lock"), EInOutError);
 }
 
 }  // namespace
