@@ -76,18 +76,49 @@ std::unique_ptr<TDBTable> TDBase::Query(const std::string& sql) {
 }
 
 bool TDBase::Execute(const std::string& sql) {
-  if (closed_) return false;
-  try {
-    connection_->ExecSQL(sql);
-    return true;
-  } catch (...) {
+  if (closed_) {
+    lastError_ = "Die Datenbank ist geschlossen.";
     return false;
   }
+  try {
+    connection_->ExecSQL(sql);
+    lastError_.clear();
+    return true;
+  } catch (const EDatabaseFailure&) {
+    throw;
+  } catch (const std::exception& e) {
+    lastError_ = e.what();
+    return false;
+  }
+}
+
+void TDBase::ExecuteQuietly(const std::string& sql) noexcept {
+  if (closed_) return;
+  try {
+    connection_->ExecSQL(sql);
+  } catch (...) {
+  }
+}
+
+void TDBase::ExecuteChecked(const std::string& sql) {
+  if (!Execute(sql)) throw ERecordRefused("Die Datenbank hat die \xC4nderung abgelehnt: " + lastError_);
+}
+
+int32_t TDBase::InsertRecordChecked(const std::string& insertSql, const std::string& table,
+                                    const std::string& idColumn) {
+  const int32_t id = InsertRecord(insertSql, table, idColumn);
+  if (id == 0) {
+    throw ERecordRefused("Die Datenbank hat den neuen Datensatz abgelehnt: " +
+                         (lastError_.empty() ? std::string("kein Datensatz angelegt") : lastError_));
+  }
+  return id;
 }
 
 int32_t TDBase::LastInsertId() const {
   return closed_ ? 0 : connection_->GetLastInsertRowID();
 }
+
+int TDBase::Changes() const { return closed_ ? 0 : connection_->Changes(); }
 
 int32_t TDBase::AllocateId(const std::string& table) {
   const std::string name = AsciiLowerCase(table);
@@ -104,7 +135,10 @@ int32_t TDBase::AllocateId(const std::string& table) {
 
 int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& table,
                              const std::string& idColumn) {
-  if (closed_) return 0;
+  if (closed_) {
+    lastError_ = "Die Datenbank ist geschlossen.";
+    return 0;
+  }
   // A savepoint, not BEGIN: the insert then nests inside an import's transaction.
   const bool outermost = sqlite3_get_autocommit(connection_->Handle()) != 0;
   const std::string savepoint = "insert_record_" + std::to_string(savepointDepth_);
@@ -115,42 +149,55 @@ int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& ta
   // its commit was what failed.
   auto abandon = [&] {
     if (outermost) {
-      Execute("ROLLBACK;");
+      ExecuteQuietly("ROLLBACK;");
     } else {
-      Execute("ROLLBACK TO " + savepoint + ";");
-      Execute("RELEASE " + savepoint + ";");
+      ExecuteQuietly("ROLLBACK TO " + savepoint + ";");
+      ExecuteQuietly("RELEASE " + savepoint + ";");
     }
     --savepointDepth_;
   };
-  // A failed INSERT must give no row an id and leave the counter alone: the
-  // last rowid would then belong to an earlier row.
-  if (!Execute(insertSql) || connection_->Changes() < 1) {
-    abandon();
-    return 0;
-  }
-  // The full rowid, not the 32-bit LastInsertId: a wrapped value could name
-  // another row.
-  const int64_t rowid = sqlite3_last_insert_rowid(connection_->Handle());
   int32_t id = 0;
   try {
+    // A failed INSERT must give no row an id and leave the counter alone: the
+    // last rowid would then belong to an earlier row.
+    if (!Execute(insertSql)) {
+      const std::string reason = lastError_;
+      abandon();
+      lastError_ = reason;
+      return 0;
+    }
+    if (connection_->Changes() < 1) {
+      abandon();
+      lastError_ = "Die Anweisung hat keinen Datensatz angelegt.";
+      return 0;
+    }
+    // The full rowid, not the 32-bit LastInsertId: a wrapped value could name
+    // another row.
+    const int64_t rowid = sqlite3_last_insert_rowid(connection_->Handle());
     id = AllocateId(table);
+    // A row left without its id would read as the placeholder row 0.
+    if (id == 0 ||
+        !Execute("UPDATE " + table + " SET " + idColumn + "=" + std::to_string(id) +
+                 " WHERE rowid=" + std::to_string(rowid) + ";") ||
+        connection_->Changes() != 1) {
+      const std::string reason =
+          lastError_.empty() ? "Dem neuen Datensatz kann keine Nummer gegeben werden." : lastError_;
+      abandon();
+      lastError_ = reason;
+      return 0;
+    }
+    if (!Execute("RELEASE " + savepoint + ";")) {
+      const std::string reason = lastError_;
+      abandon();
+      lastError_ = reason;
+      return 0;
+    }
   } catch (...) {
     abandon();
     throw;
   }
-  // A row left without its id would read as the placeholder row 0.
-  if (id == 0 ||
-      !Execute("UPDATE " + table + " SET " + idColumn + "=" + std::to_string(id) +
-               " WHERE rowid=" + std::to_string(rowid) + ";") ||
-      connection_->Changes() != 1) {
-    abandon();
-    return 0;
-  }
-  if (!Execute("RELEASE " + savepoint + ";")) {
-    abandon();
-    return 0;
-  }
   --savepointDepth_;
+  lastError_.clear();
   return id;
 }
 
@@ -169,10 +216,10 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
     --savepointDepth_;
     if (closed_) return;  // closing the connection already rolled back
     if (outer) {
-      Execute("ROLLBACK;");
+      ExecuteQuietly("ROLLBACK;");
     } else {
-      Execute("ROLLBACK TO " + savepoint + ";");
-      Execute("RELEASE " + savepoint + ";");
+      ExecuteQuietly("ROLLBACK TO " + savepoint + ";");
+      ExecuteQuietly("RELEASE " + savepoint + ";");
     }
   };
   try {

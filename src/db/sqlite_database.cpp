@@ -57,7 +57,61 @@ class StatementGuard {
   sqlite3_stmt* stmt_;
 };
 
+// What the user is told when the file or connection fails, by result code.
+std::string FailureCause(sqlite3* db, int code) {
+  switch (code) {
+    case SQLITE_READONLY:
+      if (sqlite3_db_readonly(db, "main") == 1) {
+        return "Die Praxis-Datenbank ist schreibgesch\xFCtzt und kann nicht ge\xE4ndert werden";
+      }
+      return "Eine Datenbank-Datei ist schreibgesch\xFCtzt und kann nicht ge\xE4ndert werden";
+    case SQLITE_CANTOPEN:
+      return "Eine Datenbank-Datei oder ihre Journal-Datei kann nicht ge\xF6" "ffnet oder angelegt "
+             "werden (ist der Ordner schreibgesch\xFCtzt?)";
+    case SQLITE_FULL:
+      return "Der Datentr\xE4ger ist voll";
+    case SQLITE_IOERR:
+      return "Lese- oder Schreibfehler beim Zugriff auf die Datenbank";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return "Die Datenbank-Datei ist besch\xE4" "digt";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "Die Praxis-Datenbank ist von einem anderen Programm gesperrt (speichert dasTessavor "
+             "gerade?); bitte sp\xE4ter noch einmal versuchen";
+    case SQLITE_NOMEM:
+      return "Nicht genug Arbeitsspeicher f\xFCr die Datenbank";
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return "Der Zugriff auf die Datenbank wurde verweigert";
+    default:
+      return "Die Verbindung zur Datenbank ist gest\xF6rt";
+  }
+}
+
 }  // namespace
+
+bool IsDatabaseFailure(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_PERM:
+    case SQLITE_ABORT:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOMEM:
+    case SQLITE_READONLY:
+    case SQLITE_INTERRUPT:
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PROTOCOL:
+    case SQLITE_NOTADB:
+    case SQLITE_AUTH:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // ---- TSQLiteDatabase ----
 
@@ -109,11 +163,17 @@ int32_t TSQLiteDatabase::GetLastInsertRowID() const {
 int TSQLiteDatabase::Changes() const { return sqlite3_changes(db_); }
 
 void TSQLiteDatabase::RaiseError(const std::string& message, const std::string& sql) const {
+  const int code = db_ != nullptr ? sqlite3_errcode(db_) : SQLITE_OK;
   const char* sqliteMessage = db_ != nullptr ? sqlite3_errmsg(db_) : nullptr;
-  if (db_ != nullptr && sqlite3_errcode(db_) != SQLITE_OK && sqliteMessage != nullptr) {
-    throw ESQLiteException(message + " \"" + sql + "\" : " + sqliteMessage);
-  }
-  throw ESQLiteException(message);
+  std::string text = message;
+  if (code != SQLITE_OK && sqliteMessage != nullptr) text += " \"" + sql + "\" : " + sqliteMessage;
+  RaiseWithCode(text, code);
+}
+
+void TSQLiteDatabase::RaiseWithCode(const std::string& message, int code) const {
+  const int primary = code & 0xFF;
+  if (IsDatabaseFailure(primary)) throw EDatabaseFailure(message, primary, FailureCause(db_, primary));
+  throw ESQLiteException(message, primary);
 }
 
 std::optional<std::string> TSQLiteDatabase::SpelledDeclaredType(sqlite3_stmt* stmt,
@@ -153,7 +213,7 @@ TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql) {
   StatementGuard guard(stmt);
   int rc = sqlite3_step(stmt);
   while (rc != SQLITE_DONE) {
-    if (rc == SQLITE_BUSY) throw ESQLiteException("Could not prepare SQL statement");
+    if (rc == SQLITE_BUSY) db.RaiseWithCode("Could not prepare SQL statement", rc);
     if (rc != SQLITE_ROW) db.RaiseError("Could not retrieve data", sql);
     ++rowCount_;
     if (rowCount_ == 1) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -22,8 +23,36 @@ class TSQLiteDatabase;
 
 class ESQLiteException : public Exception {
  public:
-  using Exception::Exception;
+  explicit ESQLiteException(const std::string& message, int code = 0)
+      : Exception(message), code_(code) {}
+  // SQLite's primary result code; 0 when the layer itself found the fault.
+  int Code() const { return code_; }
+
+ private:
+  int code_;
 };
+
+// The file or the connection failed, not the statement: the database is
+// read-only, its folder refuses the journal, the disk is full, an I/O error,
+// a corrupt file, or a lock held past the busy timeout. Nothing written after
+// it can be trusted, so a writer must stop and roll back instead of treating
+// it as one refused row. what() keeps the layer's English text; Cause() says
+// in German what is wrong.
+class EDatabaseFailure : public ESQLiteException {
+ public:
+  EDatabaseFailure(const std::string& message, int code, std::string cause)
+      : ESQLiteException(message, code), cause_(std::move(cause)) {}
+  const std::string& Cause() const { return cause_; }
+  // The German cause followed by SQLite's own words, for the user.
+  std::string UserMessage() const { return cause_ + " (" + what() + ")"; }
+
+ private:
+  std::string cause_;
+};
+
+// True for result codes that mean the file or connection failed (see
+// EDatabaseFailure), false for a statement refused for its own sake.
+bool IsDatabaseFailure(int code);
 
 // SQLite's storage-class numbers, used as column type codes.
 enum SQLiteColumnType : int {
@@ -91,7 +120,10 @@ class TSQLiteDatabase {
   int32_t GetLastInsertRowID() const;
   // Rows changed by the last statement.
   int Changes() const;
+  // Raises `message` with SQLite's words for the last failure appended;
+  // EDatabaseFailure when that failure is one of the file or connection.
   [[noreturn]] void RaiseError(const std::string& message, const std::string& sql) const;
+  [[noreturn]] void RaiseWithCode(const std::string& message, int code) const;
 
   sqlite3* Handle() const { return db_; }
 
