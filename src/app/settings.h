@@ -29,6 +29,8 @@ struct Folders {
   std::string ToolIni() const { return AppDataFolder + "Kelvanor.ini"; }
   std::string HostIni() const { return AppDataFolder + "tessavor.ini"; }
   std::string LockFile() const { return AppDataFolder + "Kelvanor.lock"; }
+  // What was imported while the server still holds it (see ImportJournal).
+  std::string ImportJournalFile() const { return AppDataFolder + "Kelvanor-Importjournal.db"; }
 };
 
 // Takes the lock that keeps a second Kelvanor (window or CLI) off this

@@ -373,8 +373,6 @@ void Tfrm_main::ProcessPendingMessages() {
   lastYieldMs_ = wxGetLocalTimeMillis();
 }
 
-void Tfrm_main::ShowLineError(const std::string& message) { boxes_->Error(this, message); }
-
 void Tfrm_main::ShowExportStep(const std::string& text, int stepPosition, int totalPosition) {
   Label1_->SetLabel(ToWx(text));
   pbPut->SetValue(std::min(stepPosition, pbPut->GetRange()));

@@ -69,7 +69,6 @@ class Tfrm_main : public wxFrame, public ISyncView {
 
   // ISyncView
   void ProcessPendingMessages() override;
-  void ShowLineError(const std::string& message) override;
   void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) override;
   void SetStepMaximum(int maximum) override;
   int StepPosition() const override;
