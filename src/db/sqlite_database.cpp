@@ -172,7 +172,11 @@ void TSQLiteDatabase::RaiseError(const std::string& message, const std::string& 
 
 void TSQLiteDatabase::RaiseWithCode(const std::string& message, int code) const {
   const int primary = code & 0xFF;
-  if (IsDatabaseFailure(primary)) throw EDatabaseFailure(message, primary, FailureCause(db_, primary));
+  if (IsDatabaseFailure(primary)) {
+    const char* words = db_ != nullptr ? sqlite3_errmsg(db_) : nullptr;
+    throw EDatabaseFailure(message, primary, FailureCause(db_, primary),
+                           words != nullptr ? words : "");
+  }
   throw ESQLiteException(message, primary);
 }
 

@@ -40,14 +40,20 @@ class ESQLiteException : public Exception {
 // in German what is wrong.
 class EDatabaseFailure : public ESQLiteException {
  public:
-  EDatabaseFailure(const std::string& message, int code, std::string cause)
-      : ESQLiteException(message, code), cause_(std::move(cause)) {}
+  EDatabaseFailure(const std::string& message, int code, std::string cause,
+                   std::string sqliteWords)
+      : ESQLiteException(message, code),
+        cause_(std::move(cause)),
+        sqliteWords_(std::move(sqliteWords)) {}
   const std::string& Cause() const { return cause_; }
-  // The German cause followed by SQLite's own words, for the user.
-  std::string UserMessage() const { return cause_ + " (" + what() + ")"; }
+  // The German cause followed by SQLite's own short words, for the user.
+  std::string UserMessage() const {
+    return sqliteWords_.empty() ? cause_ : cause_ + " (" + sqliteWords_ + ")";
+  }
 
  private:
   std::string cause_;
+  std::string sqliteWords_;
 };
 
 // True for result codes that mean the file or connection failed (see

@@ -14,13 +14,13 @@ namespace {
 
 // How a kind of record is named in a message.
 std::string KindName(const std::string& tableKey) {
-  if (tableKey == "besitzer") return "den Kunden";
-  if (tableKey == "stall") return "den Stall";
-  if (tableKey == "pferd") return "das Pferd";
-  if (tableKey == "termin") return "den Termin";
-  if (tableKey == "artikel") return "den Artikel";
-  if (tableKey == "leistung") return "die Leistung";
-  return "den Datensatz";
+  if (tableKey == "besitzer") return "Kunde";
+  if (tableKey == "stall") return "Stall";
+  if (tableKey == "pferd") return "Pferd";
+  if (tableKey == "termin") return "Termin";
+  if (tableKey == "artikel") return "Artikel";
+  if (tableKey == "leistung") return "Leistung";
+  return tableKey;
 }
 
 // The mobile id of a line that creates a record ("N/12;..."); false when the
@@ -106,9 +106,9 @@ void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
 int32_t LookupCreatedId(const ImportContext& ctx, const std::string& tableKey, int32_t mobileId) {
   const int32_t id = ctx.idMap.LookupNewId(tableKey, mobileId);
   if (id == 0 && ctx.failedNewIds.count({tableKey, mobileId}) > 0) {
-    throw EReferenceFailed("Die Zeile bezieht sich auf " + KindName(tableKey) + " N/" +
-                           std::to_string(mobileId) +
-                           ", dessen eigene Zeile nicht importiert werden konnte.");
+    throw EReferenceFailed("Die Zeile bezieht sich auf den Datensatz N/" +
+                           std::to_string(mobileId) + " (" + KindName(tableKey) +
+                           "), der selbst nicht importiert werden konnte.");
   }
   return id;
 }

@@ -44,7 +44,7 @@ void Detach(TDBase& db) { db.Execute(std::string("DETACH DATABASE ") + kSchema);
     reason = failure->UserMessage();
   }
   throw EDatabaseFailure(cause.what(), code,
-                         "Das Importjournal " + path + " kann nicht benutzt werden: " + reason);
+                         "Das Importjournal " + path + " kann nicht benutzt werden: " + reason, "");
 }
 
 void CreateTables(TDBase& db) {

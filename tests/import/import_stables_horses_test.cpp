@@ -153,7 +153,7 @@ TEST_F(HorseImport, LinesNamingAHorseWhoseLineFailedFailToo) {
   WriteChangeFile("mob_report_x.txt", {"h", "N/1;N/5;1;46400;;;;;;;;;;;;;"});
   RunImport();
   ASSERT_EQ(Errors().size(), 4u);
-  EXPECT_NE(Errors()[1].find("das Pferd N/5"), std::string::npos) << Errors()[1];
+  EXPECT_NE(Errors()[1].find("den Datensatz N/5 (Pferd)"), std::string::npos) << Errors()[1];
   EXPECT_EQ(Summary().failures[3].file, "mob_report_x.txt");
   EXPECT_EQ(Count("SELECT * FROM pferd"), 0);
   EXPECT_EQ(Count("SELECT * FROM auftrag"), 0);
