@@ -49,6 +49,11 @@ CurrencySettings ReadCurrencySettings(TDBase& db) {
   return currency;
 }
 
+int32_t ImportContext::LookupNewId(const std::string& tableKey, int32_t mobileId) const {
+  const int32_t id = idMap.LookupNewId(tableKey, mobileId);
+  return id != 0 ? id : journaledIdMap.LookupNewId(tableKey, mobileId);
+}
+
 std::string ImportContext::NowLiteral() const { return SqlNumber(NowDayNumber()); }
 
 void ImportContext::Notice(const std::string& text) {
@@ -104,7 +109,7 @@ void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
 }
 
 int32_t LookupCreatedId(const ImportContext& ctx, const std::string& tableKey, int32_t mobileId) {
-  const int32_t id = ctx.idMap.LookupNewId(tableKey, mobileId);
+  const int32_t id = ctx.LookupNewId(tableKey, mobileId);
   if (id == 0 && ctx.failedNewIds.count({tableKey, mobileId}) > 0) {
     throw EReferenceFailed("Die Zeile bezieht sich auf den Datensatz N/" +
                            std::to_string(mobileId) + " (" + KindName(tableKey) +
@@ -133,7 +138,7 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
   SplitFieldsBy('/', field0, parts, 2);
   int32_t id = 0;
   if (parts[1] == "N") {
-    id = ctx.idMap.LookupNewId(idMapKey, StrToInt(Trim(parts[2])));
+    id = ctx.LookupNewId(idMapKey, StrToInt(Trim(parts[2])));
   } else if (parts[1] == "A") {
     id = StrToInt(Trim(parts[2]));
   }

@@ -38,7 +38,10 @@ struct ImportContext {
 
   TDBase& db;
   const TreeModel& tree;
-  IdMap idMap;
+  IdMap idMap;  // the records this run created
+  // The records journaled runs created, named when this run has no record of
+  // the same kind and mobile id (the mobile may have reused an id since).
+  IdMap journaledIdMap;
   CurrencySettings currency;
   ImportJournal* journal = nullptr;  // null: nothing is remembered across runs
   ImportSummary summary;
@@ -51,6 +54,9 @@ struct ImportContext {
   // Mobile ids ("stall", 12) whose creating line failed in this run.
   std::set<std::pair<std::string, int32_t>> failedNewIds;
 
+  // The database id of the record created on the mobile as `mobileId`, by
+  // this run or else by a journaled one; 0 when none is known.
+  int32_t LookupNewId(const std::string& tableKey, int32_t mobileId) const;
   // The moment of this run as SQL literal, for erstelltam and friends.
   std::string NowLiteral() const;
   // Notes a line that changed nothing on purpose, for the run's summary.
@@ -77,8 +83,8 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
 void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
                        const char* createsKey = nullptr);
 
-// The database id of a record created on the mobile (LookupNewId); 0 when
-// this run knows no such record. Raises EReferenceFailed when the record's
+// The database id of a record created on the mobile (ImportContext::
+// LookupNewId); 0 when no such record is known. Raises EReferenceFailed when the record's
 // own line failed in this run.
 int32_t LookupCreatedId(const ImportContext& ctx, const std::string& tableKey, int32_t mobileId);
 

@@ -52,12 +52,10 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
     ctx.currency = ReadCurrencySettings(db);
     ctx.journal = journal.get();
     // Records an earlier run created can still be named by this run's lines.
-    std::size_t restored = 0;
     if (journal) {
       for (const IdMapEntry& entry : journal->IdMapEntries()) {
-        ctx.idMap.AddIdMapEntry(entry.tableKey, entry.mobileId, entry.dbId);
+        ctx.journaledIdMap.AddIdMapEntry(entry.tableKey, entry.mobileId, entry.dbId);
       }
-      restored = ctx.idMap.Size();
     }
     RunPass(ctx, {{"mob_kunde_x.txt", &ImportCustomers},
                   {"mob_stall_x.txt", &ImportStables},
@@ -70,7 +68,7 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
     RunPass(ctx, {{"mob_kasse_x.txt", &ImportCashBook}});
     RunPass(ctx, {{"mob_report_x.txt", &ImportHoofReports}});
     if (journal) {
-      for (std::size_t i = restored; i < ctx.idMap.Size(); ++i) {
+      for (std::size_t i = 0; i < ctx.idMap.Size(); ++i) {
         journal->RecordIdMapEntry(ctx.idMap.Entry(i));
       }
     }
