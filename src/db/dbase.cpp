@@ -76,12 +76,20 @@ std::unique_ptr<TDBTable> TDBase::Query(const std::string& sql) {
 }
 
 bool TDBase::Execute(const std::string& sql) {
+  return ExecuteWith([&] { connection_->ExecSQL(sql); });
+}
+
+bool TDBase::ExecuteBound(const std::string& sql, const SqlParams& params) {
+  return ExecuteWith([&] { connection_->ExecBound(sql, params); });
+}
+
+bool TDBase::ExecuteWith(const std::function<void()>& run) {
   if (closed_) {
     lastError_ = "Die Datenbank ist geschlossen.";
     return false;
   }
   try {
-    connection_->ExecSQL(sql);
+    run();
     lastError_.clear();
     return true;
   } catch (const EDatabaseFailure&) {
@@ -90,6 +98,36 @@ bool TDBase::Execute(const std::string& sql) {
     lastError_ = e.what();
     return false;
   }
+}
+
+void TDBase::ExecuteBoundChecked(const std::string& sql, const SqlParams& params) {
+  if (!ExecuteBound(sql, params)) {
+    throw ERecordRefused("Die Datenbank hat die \xC4nderung abgelehnt: " + lastError_);
+  }
+}
+
+int32_t TDBase::InsertRecordBound(const std::string& insertSql, const SqlParams& params,
+                                  const std::string& table, const std::string& idColumn) {
+  return InsertRecordWith([&] { return ExecuteBound(insertSql, params); }, table, idColumn);
+}
+
+int32_t TDBase::InsertRecordBoundChecked(const std::string& insertSql, const SqlParams& params,
+                                         const std::string& table, const std::string& idColumn) {
+  const int32_t id = InsertRecordBound(insertSql, params, table, idColumn);
+  if (id == 0) {
+    throw ERecordRefused("Die Datenbank hat den neuen Datensatz abgelehnt: " +
+                         (lastError_.empty() ? std::string("kein Datensatz angelegt") : lastError_));
+  }
+  return id;
+}
+
+std::unique_ptr<TDBTable> TDBase::QueryBound(const std::string& sql, const SqlParams& params) {
+  if (closed_) return std::make_unique<TDBTable>(nullptr);
+  return std::make_unique<TDBTable>(connection_->GetTableBound(sql, params));
+}
+
+void TDBase::ClearStatementCache() {
+  if (!closed_) connection_->ClearStatementCache();
 }
 
 void TDBase::ExecuteQuietly(const std::string& sql) noexcept {
@@ -124,17 +162,24 @@ int32_t TDBase::AllocateId(const std::string& table) {
   const std::string name = AsciiLowerCase(table);
   if (!IsPlainName(name)) return 0;
   int32_t id = 1;
+  const SqlParams counter{SqlParam::Text(name)};
   {
-    auto row = Query("SELECT idMax FROM \"_tblOffsets\" WHERE LOWER(tbl)='" + name +
-                     "' ORDER BY idMax DESC LIMIT 1;");
+    auto row = QueryBound(
+        "SELECT idMax FROM \"_tblOffsets\" WHERE LOWER(tbl)=?1 ORDER BY idMax DESC LIMIT 1;",
+        counter);
     if (!row->Eof()) id = static_cast<int32_t>(row->FieldAsVariant("idMax").AsInteger() + 1);
   }
-  Execute("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE LOWER(tbl)='" + name + "';");
+  ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE LOWER(tbl)=?1;", counter);
   return id;
 }
 
 int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& table,
                              const std::string& idColumn) {
+  return InsertRecordWith([&] { return Execute(insertSql); }, table, idColumn);
+}
+
+int32_t TDBase::InsertRecordWith(const std::function<bool()>& insert, const std::string& table,
+                                 const std::string& idColumn) {
   if (closed_) {
     lastError_ = "Die Datenbank ist geschlossen.";
     return 0;
@@ -142,7 +187,7 @@ int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& ta
   // A savepoint, not BEGIN: the insert then nests inside an import's transaction.
   const bool outermost = sqlite3_get_autocommit(connection_->Handle()) != 0;
   const std::string savepoint = "insert_record_" + std::to_string(savepointDepth_);
-  if (!Execute("SAVEPOINT " + savepoint + ";")) return 0;
+  if (!ExecuteBound("SAVEPOINT " + savepoint + ";", {})) return 0;
   ++savepointDepth_;
   // Undoes the INSERT and the counter step together. Outside a transaction a
   // plain ROLLBACK also ends the transaction the savepoint opened, even when
@@ -160,7 +205,7 @@ int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& ta
   try {
     // A failed INSERT must give no row an id and leave the counter alone: the
     // last rowid would then belong to an earlier row.
-    if (!Execute(insertSql)) {
+    if (!insert()) {
       const std::string reason = lastError_;
       abandon();
       lastError_ = reason;
@@ -177,8 +222,8 @@ int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& ta
     id = AllocateId(table);
     // A row left without its id would read as the placeholder row 0.
     if (id == 0 ||
-        !Execute("UPDATE " + table + " SET " + idColumn + "=" + std::to_string(id) +
-                 " WHERE rowid=" + std::to_string(rowid) + ";") ||
+        !ExecuteBound("UPDATE " + table + " SET " + idColumn + "=?1 WHERE rowid=?2;",
+                      {SqlParam::Integer(id), SqlParam::Integer(rowid)}) ||
         connection_->Changes() != 1) {
       const std::string reason =
           lastError_.empty() ? "Dem neuen Datensatz kann keine Nummer gegeben werden." : lastError_;
@@ -186,7 +231,7 @@ int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& ta
       lastError_ = reason;
       return 0;
     }
-    if (!Execute("RELEASE " + savepoint + ";")) {
+    if (!ExecuteBound("RELEASE " + savepoint + ";", {})) {
       const std::string reason = lastError_;
       abandon();
       lastError_ = reason;

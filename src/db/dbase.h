@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "db/sql.h"
 #include "db/sqlite_database.h"
 #include "db/variant.h"
 
@@ -71,6 +72,20 @@ class TDBase {
   int32_t InsertRecordChecked(const std::string& insertSql, const std::string& table,
                               const std::string& idColumn);
 
+  // The same with the values bound to parameters ?1, ?2 ... instead of
+  // written into the text: the statement is prepared once and reused (see
+  // ClearStatementCache), and what is stored is exactly what the values
+  // written as literals would store.
+  bool ExecuteBound(const std::string& sql, const SqlParams& params);
+  void ExecuteBoundChecked(const std::string& sql, const SqlParams& params);
+  int32_t InsertRecordBound(const std::string& insertSql, const SqlParams& params,
+                            const std::string& table, const std::string& idColumn);
+  int32_t InsertRecordBoundChecked(const std::string& insertSql, const SqlParams& params,
+                                   const std::string& table, const std::string& idColumn);
+  std::unique_ptr<TDBTable> QueryBound(const std::string& sql, const SqlParams& params);
+  // Finalizes the statements kept for reuse; a run calls it when it ends.
+  void ClearStatementCache();
+
   // Why the last Execute or InsertRecord was refused ("" after a success).
   const std::string& LastError() const { return lastError_; }
 
@@ -84,6 +99,12 @@ class TDBase {
 
  private:
   int32_t AllocateId(const std::string& table);
+  // Runs one statement through `run` with Execute's contract: false (and
+  // LastError) when it is refused, EDatabaseFailure when the file fails.
+  bool ExecuteWith(const std::function<void()>& run);
+  // InsertRecord around an INSERT run by `insert` (Execute's contract).
+  int32_t InsertRecordWith(const std::function<bool()>& insert, const std::string& table,
+                           const std::string& idColumn);
   // Runs a statement whose failure must not hide the first one (undoing a
   // savepoint or transaction after an error); its own failure is dropped.
   void ExecuteQuietly(const std::string& sql) noexcept;

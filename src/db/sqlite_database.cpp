@@ -143,7 +143,61 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) {
 }
 
 TSQLiteDatabase::~TSQLiteDatabase() {
+  ClearStatementCache();
   if (db_ != nullptr) sqlite3_close(db_);
+}
+
+void TSQLiteDatabase::ClearStatementCache() {
+  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+  statements_.clear();
+}
+
+sqlite3_stmt* TSQLiteDatabase::BoundStatement(const std::string& sql, const SqlParams& params) {
+  auto found = statements_.find(sql);
+  sqlite3_stmt* stmt = nullptr;
+  if (found != statements_.end()) {
+    stmt = found->second;
+  } else {
+    stmt = Prepare(*this, sql);
+    statements_.emplace(sql, stmt);
+  }
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  int rc = SQLITE_OK;
+  for (std::size_t i = 0; i < params.size() && rc == SQLITE_OK; ++i) {
+    const int index = static_cast<int>(i) + 1;
+    const SqlParam& param = params[i];
+    switch (param.GetKind()) {
+      case SqlParam::Kind::kText:
+        rc = sqlite3_bind_text(stmt, index, param.Text().data(),
+                               static_cast<int>(param.Text().size()), SQLITE_TRANSIENT);
+        break;
+      case SqlParam::Kind::kNumber:
+        rc = param.IsInteger() ? sqlite3_bind_int64(stmt, index, param.IntegerValue())
+                               : sqlite3_bind_double(stmt, index, param.RealValue());
+        break;
+      case SqlParam::Kind::kNull:
+        rc = sqlite3_bind_null(stmt, index);
+        break;
+    }
+  }
+  if (rc != SQLITE_OK) RaiseError("Error executing SQL", sql);
+  return stmt;
+}
+
+void TSQLiteDatabase::ExecBound(const std::string& sql, const SqlParams& params) {
+  sqlite3_stmt* stmt = BoundStatement(sql, params);
+  const int rc = sqlite3_step(stmt);
+  if (rc != SQLITE_DONE) {
+    // The error stays readable until the reset that the next use does.
+    RaiseError("Error executing SQL statement", sql);
+  }
+  sqlite3_reset(stmt);
+}
+
+std::unique_ptr<TSQLiteTable> TSQLiteDatabase::GetTableBound(const std::string& sql,
+                                                             const SqlParams& params) {
+  return std::make_unique<TSQLiteTable>(*this, BoundStatement(sql, params), sql);
 }
 
 void TSQLiteDatabase::ExecSQL(const std::string& sql) {
@@ -215,6 +269,20 @@ std::optional<std::string> TSQLiteDatabase::SpelledDeclaredType(sqlite3_stmt* st
 TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql) {
   sqlite3_stmt* stmt = Prepare(db, sql);
   StatementGuard guard(stmt);
+  ReadRows(db, stmt, sql);
+}
+
+TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql) {
+  try {
+    ReadRows(db, stmt, sql);
+  } catch (...) {
+    sqlite3_reset(stmt);
+    throw;
+  }
+  sqlite3_reset(stmt);
+}
+
+void TSQLiteTable::ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql) {
   int rc = sqlite3_step(stmt);
   while (rc != SQLITE_DONE) {
     if (rc == SQLITE_BUSY) db.RaiseWithCode("Could not prepare SQL statement", rc);

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "db/sql.h"
 #include "util/errors.h"
 
 struct sqlite3;
@@ -76,6 +77,9 @@ class TSQLiteTable {
  public:
   // Runs the first statement of `sql` on `db` and reads every row.
   TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql);
+  // Reads every row of `stmt`, prepared and bound by `db`'s cache; the
+  // statement is left reset for its next use.
+  TSQLiteTable(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql);
 
   int64_t Count() const { return rowCount_; }
   bool IsEOF() const { return currentRow_ >= rowCount_; }
@@ -104,6 +108,8 @@ class TSQLiteTable {
   std::vector<Cell> results_;
   int64_t rowCount_ = 0;
   int columnCount_ = 0;
+  void ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql);
+
   std::vector<std::string> columnNames_;  // upper-cased
   std::vector<int> columnTypes_;
   int64_t currentRow_ = 0;
@@ -123,6 +129,14 @@ class TSQLiteDatabase {
   // Runs the first statement of `sql`; it must return no rows.
   void ExecSQL(const std::string& sql);
   std::unique_ptr<TSQLiteTable> GetTable(const std::string& sql);
+
+  // The same with parameters ?1, ?2 ... bound to `params`. The statement is
+  // prepared on its first use and kept for the next until
+  // ClearStatementCache, so a text run many times is parsed once.
+  void ExecBound(const std::string& sql, const SqlParams& params);
+  std::unique_ptr<TSQLiteTable> GetTableBound(const std::string& sql, const SqlParams& params);
+  // Finalizes the kept statements (at the end of a run; also on destruction).
+  void ClearStatementCache();
   int32_t GetLastInsertRowID() const;
   // Rows changed by the last statement.
   int Changes() const;
@@ -142,7 +156,11 @@ class TSQLiteDatabase {
   // standard type names SQLite reports upper-cased; nullopt when unknown.
   std::optional<std::string> SpelledDeclaredType(sqlite3_stmt* stmt, int column) const;
 
+  // The kept statement for `sql`, bound to `params` and ready to step.
+  sqlite3_stmt* BoundStatement(const std::string& sql, const SqlParams& params);
+
   sqlite3* db_ = nullptr;
+  std::map<std::string, sqlite3_stmt*> statements_;
   // Spellings read from the schema, by database, table and column.
   mutable std::map<std::string, std::string> spelledTypes_;
 };
