@@ -63,7 +63,7 @@ std::string SyncDriver::DownloadFolderForRmdir() const { return settings_.local_
 void SyncDriver::btnSyncClick() {
   if (state_ != State::Idle) return;  // one run at a time
   lastError_.clear();
-  const std::string problem = CheckAccountName(settings_.name);
+  const std::string problem = CheckCommandLineSettings(settings_);
   if (!problem.empty()) {
     Fail(problem);
     return;
