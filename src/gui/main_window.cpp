@@ -90,7 +90,8 @@ wxStaticText* WhiteLabel(wxWindow* parent, const wxString& text, long style = 0)
 // Lines of at most `width` pixels in the label's font. The import question
 // lists its files as "a.txt (2 Sätze),b.txt (1 Sätze)": a line ends after a
 // comma where one fits, at a blank only inside an entry too long for a line.
-// Only line breaks are added; the text stays as it is.
+// Nothing else of the text changes: a break follows the comma or takes the
+// blank's place.
 wxString WrapQuestion(const wxWindow& label, const wxString& text, int width) {
   auto fits = [&](const wxString& line) {
     wxString shown = line;
