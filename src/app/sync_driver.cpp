@@ -74,7 +74,7 @@ void SyncDriver::btnSyncClick() {
   if (state_ != State::Idle) return;  // one run at a time
   lastError_.clear();
   backupPath_.clear();
-  const std::string problem = CheckAccountName(settings_.name);
+  const std::string problem = CheckCommandLineSettings(settings_);
   if (!problem.empty()) {
     Fail(problem);
     return;

@@ -268,17 +268,18 @@ TEST_F(SyncLife, ADownloadThatIsNoZipFails) {
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Bleibt'"), "0");
 }
 
-// Every path goes into the commands quoted once, with the umlaut in the
-// console's code page for zip and curl and as it is for rmdir.
+// Every path goes into the commands quoted once and in the console's code
+// page, the umlaut as always and the á of "Mária" too (it used to reach zip
+// as ß).
 class SyncLifeInOddFolder : public SyncLife {
  protected:
-  std::string AppDataName() const override { return "B\xC3\xBCro Daten"; }
+  std::string AppDataName() const override { return "M\xC3\xA1ria B\xC3\xBCro Daten"; }
 };
 
-TEST_F(SyncLifeInOddFolder, LocalFolderWithBlanksAndUmlauts) {
+TEST_F(SyncLifeInOddFolder, LocalFolderWithBlanksUmlautsAndAccents) {
   CliRun r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(Has(r.out, "B\xC3\xBCro Daten")) << r.out;
+  EXPECT_TRUE(Has(r.out, "M\xC3\xA1ria B\xC3\xBCro Daten")) << r.out;
   for (const char* file : kExportedFiles) {
     ASSERT_TRUE(fs::exists(Account() + "/" + file)) << file;
   }
@@ -295,6 +296,15 @@ TEST_F(SyncLife, AccountNameWithAQuoteIsRefusedBeforeAnything) {
   CliRun r = Sync("--yes");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "\"")) << r.err;
+  EXPECT_EQ(Counter(), -1);
+  EXPECT_FALSE(fs::exists(MobileFolder()));
+}
+
+TEST_F(SyncLife, AccountNameTheConsoleCannotShowIsRefusedBeforeAnything) {
+  WriteToolIni("Schmiede\x99");
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "enth\xC3\xA4lt das Zeichen '\xE2\x84\xA2'")) << r.err;
   EXPECT_EQ(Counter(), -1);
   EXPECT_FALSE(fs::exists(MobileFolder()));
 }
