@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/sql.h"
 #include "db/sqlite_database.h"
@@ -78,10 +80,15 @@ class TDBase {
   // written as literals would store.
   bool ExecuteBound(const std::string& sql, const SqlParams& params);
   void ExecuteBoundChecked(const std::string& sql, const SqlParams& params);
-  int32_t InsertRecordBound(const std::string& insertSql, const SqlParams& params,
-                            const std::string& table, const std::string& idColumn);
-  int32_t InsertRecordBoundChecked(const std::string& insertSql, const SqlParams& params,
-                                   const std::string& table, const std::string& idColumn);
+  // InsertRecord for a row given as columns and values: the same row, id and
+  // counter. The id goes in with the row (one write instead of an INSERT and
+  // an UPDATE), and inside a transaction no savepoint is needed, since a
+  // refused INSERT changes nothing and the counter moves only after it.
+  int32_t InsertRecordBound(const std::string& table, const std::vector<std::string>& columns,
+                            const SqlParams& values, const std::string& idColumn);
+  int32_t InsertRecordBoundChecked(const std::string& table,
+                                   const std::vector<std::string>& columns,
+                                   const SqlParams& values, const std::string& idColumn);
   std::unique_ptr<TDBTable> QueryBound(const std::string& sql, const SqlParams& params);
   // Finalizes the statements kept for reuse; a run calls it when it ends.
   void ClearStatementCache();
@@ -99,6 +106,13 @@ class TDBase {
 
  private:
   int32_t AllocateId(const std::string& table);
+  // The two halves of AllocateId: the id the next record gets, and moving
+  // the counter past it.
+  int32_t NextId(const std::string& lowerName);
+  bool StepCounter(const std::string& lowerName);
+  // The rowid of the single counter row of a table (lower-case name) while a
+  // transaction is open; empty when there is none, several, or no transaction.
+  const std::vector<int64_t>& CounterRows(const std::string& lowerName);
   // Runs one statement through `run` with Execute's contract: false (and
   // LastError) when it is refused, EDatabaseFailure when the file fails.
   bool ExecuteWith(const std::function<void()>& run);
@@ -114,6 +128,7 @@ class TDBase {
   bool closed_ = true;
   int savepointDepth_ = 0;
   std::string lastError_;
+  std::map<std::string, std::vector<int64_t>> counterRows_;  // see CounterRows
 };
 
 // A statement the database refused for its own row (a constraint, a missing

@@ -147,7 +147,17 @@ TSQLiteDatabase::~TSQLiteDatabase() {
   if (db_ != nullptr) sqlite3_close(db_);
 }
 
+const TSQLiteDatabase::ColumnLayout* TSQLiteDatabase::KeptLayout(sqlite3_stmt* stmt) const {
+  const auto found = layouts_.find(stmt);
+  return found == layouts_.end() ? nullptr : &found->second;
+}
+
+void TSQLiteDatabase::KeepLayout(sqlite3_stmt* stmt, ColumnLayout layout) const {
+  layouts_[stmt] = std::move(layout);
+}
+
 void TSQLiteDatabase::ClearStatementCache() {
+  layouts_.clear();
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
   statements_.clear();
 }
@@ -189,8 +199,13 @@ void TSQLiteDatabase::ExecBound(const std::string& sql, const SqlParams& params)
   sqlite3_stmt* stmt = BoundStatement(sql, params);
   const int rc = sqlite3_step(stmt);
   if (rc != SQLITE_DONE) {
-    // The error stays readable until the reset that the next use does.
-    RaiseError("Error executing SQL statement", sql);
+    try {
+      RaiseError("Error executing SQL statement", sql);
+    } catch (...) {
+      // Not left half-run: a ROLLBACK after the error must not find it busy.
+      sqlite3_reset(stmt);
+      throw;
+    }
   }
   sqlite3_reset(stmt);
 }
@@ -269,12 +284,12 @@ std::optional<std::string> TSQLiteDatabase::SpelledDeclaredType(sqlite3_stmt* st
 TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql) {
   sqlite3_stmt* stmt = Prepare(db, sql);
   StatementGuard guard(stmt);
-  ReadRows(db, stmt, sql);
+  ReadRows(db, stmt, sql, false);
 }
 
 TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql) {
   try {
-    ReadRows(db, stmt, sql);
+    ReadRows(db, stmt, sql, true);
   } catch (...) {
     sqlite3_reset(stmt);
     throw;
@@ -282,7 +297,8 @@ TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const 
   sqlite3_reset(stmt);
 }
 
-void TSQLiteTable::ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql) {
+void TSQLiteTable::ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql,
+                            bool kept) {
   int rc = sqlite3_step(stmt);
   while (rc != SQLITE_DONE) {
     if (rc == SQLITE_BUSY) db.RaiseWithCode("Could not prepare SQL statement", rc);
@@ -290,16 +306,34 @@ void TSQLiteTable::ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const
     ++rowCount_;
     if (rowCount_ == 1) {
       columnCount_ = sqlite3_column_count(stmt);
-      for (int c = 0; c < columnCount_; ++c) {
-        const char* name = sqlite3_column_name(stmt, c);
-        columnNames_.push_back(AnsiUpperCase(name != nullptr ? name : ""));
-      }
-      for (int c = 0; c < columnCount_; ++c) {
-        std::optional<std::string> spelled;
-        if (IsNormalisedTypeName(sqlite3_column_decltype(stmt, c))) {
-          spelled = db.SpelledDeclaredType(stmt, c);
+      const TSQLiteDatabase::ColumnLayout* layout = kept ? db.KeptLayout(stmt) : nullptr;
+      if (layout != nullptr && layout->names.size() == static_cast<size_t>(columnCount_)) {
+        columnNames_ = layout->names;
+        for (int c = 0; c < columnCount_; ++c) {
+          const int type = layout->types[static_cast<size_t>(c)];
+          columnTypes_.push_back(type == TSQLiteDatabase::kTypeByValue ? sqlite3_column_type(stmt, c)
+                                                                       : type);
         }
-        columnTypes_.push_back(ColumnTypeOf(stmt, c, spelled));
+      } else {
+        TSQLiteDatabase::ColumnLayout fresh;
+        for (int c = 0; c < columnCount_; ++c) {
+          const char* name = sqlite3_column_name(stmt, c);
+          columnNames_.push_back(AnsiUpperCase(name != nullptr ? name : ""));
+        }
+        for (int c = 0; c < columnCount_; ++c) {
+          std::optional<std::string> spelled;
+          if (IsNormalisedTypeName(sqlite3_column_decltype(stmt, c))) {
+            spelled = db.SpelledDeclaredType(stmt, c);
+          }
+          columnTypes_.push_back(ColumnTypeOf(stmt, c, spelled));
+          fresh.types.push_back(sqlite3_column_decltype(stmt, c) == nullptr
+                                    ? TSQLiteDatabase::kTypeByValue
+                                    : columnTypes_.back());
+        }
+        if (kept) {
+          fresh.names = columnNames_;
+          db.KeepLayout(stmt, std::move(fresh));
+        }
       }
     }
     for (int c = 0; c < columnCount_; ++c) {

@@ -108,7 +108,8 @@ class TSQLiteTable {
   std::vector<Cell> results_;
   int64_t rowCount_ = 0;
   int columnCount_ = 0;
-  void ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql);
+  void ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql,
+                bool kept);
 
   std::vector<std::string> columnNames_;  // upper-cased
   std::vector<int> columnTypes_;
@@ -137,6 +138,17 @@ class TSQLiteDatabase {
   std::unique_ptr<TSQLiteTable> GetTableBound(const std::string& sql, const SqlParams& params);
   // Finalizes the kept statements (at the end of a run; also on destruction).
   void ClearStatementCache();
+
+  // The column names (upper-cased) and types a kept statement's first result
+  // showed, so later results of it skip reading the schema again. A type of
+  // kTypeByValue follows each result's first row (expression columns).
+  struct ColumnLayout {
+    std::vector<std::string> names;
+    std::vector<int> types;
+  };
+  static constexpr int kTypeByValue = -1;
+  const ColumnLayout* KeptLayout(sqlite3_stmt* stmt) const;
+  void KeepLayout(sqlite3_stmt* stmt, ColumnLayout layout) const;
   int32_t GetLastInsertRowID() const;
   // Rows changed by the last statement.
   int Changes() const;
@@ -161,6 +173,7 @@ class TSQLiteDatabase {
 
   sqlite3* db_ = nullptr;
   std::map<std::string, sqlite3_stmt*> statements_;
+  mutable std::map<sqlite3_stmt*, ColumnLayout> layouts_;
   // Spellings read from the schema, by database, table and column.
   mutable std::map<std::string, std::string> spelledTypes_;
 };

@@ -2,7 +2,6 @@
 
 #include <unordered_map>
 
-#include "db/sql.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
 #include "util/numbers.h"
@@ -54,7 +53,7 @@ int32_t ImportContext::LookupNewId(const std::string& tableKey, int32_t mobileId
   return id != 0 ? id : journaledIdMap.LookupNewId(tableKey, mobileId);
 }
 
-std::string ImportContext::NowLiteral() const { return SqlNumber(NowDayNumber()); }
+double ImportContext::Now() const { return NowDayNumber(); }
 
 void ImportContext::Notice(const std::string& text) {
   summary.notices.push_back(file + " " + FirstField(line) + ": " + text);
@@ -148,21 +147,22 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
     ctx.Notice(skipped);
     return;
   }
-  const std::string idText = std::to_string(id);
-  ctx.db.ExecuteChecked("UPDATE " + table + " SET papierkorb=1 WHERE ID=" + idText);
-  if (ctx.db.Changes() == 0) {
+  if (!UpdateValues(ctx.db, table, RecordValues().Integer("papierkorb", 1), "ID", id)) {
     ctx.Notice(skipped);
     return;
   }
-  ctx.db.InsertRecordChecked(
-      "INSERT INTO papierkorb (name,tabelle,loeschdatum,[index],typ) VALUES ('MOBIL'," +
-          SqlString(label) + "," + ctx.NowLiteral() + "," + idText + ",0)",
-      "papierkorb", "id");
+  InsertValues(ctx.db, "papierkorb",
+               RecordValues()
+                   .Text("name", "MOBIL")
+                   .Text("tabelle", label)
+                   .Number("loeschdatum", ctx.Now())
+                   .Integer("[index]", id)
+                   .Integer("typ", 0));
 }
 
-bool UpdateChangedRecord(ImportContext& ctx, const std::string& sql) {
-  ctx.db.ExecuteChecked(sql);
-  if (ctx.db.Changes() > 0) return true;
+bool UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
+                         int32_t id) {
+  if (UpdateValues(ctx.db, table, values, "id", id)) return true;
   ctx.Notice("\xC4nderung nicht \xFC" "bernommen, der Datensatz ist in der Praxis nicht mehr "
              "vorhanden.");
   return false;

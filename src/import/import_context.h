@@ -15,6 +15,7 @@
 #include "import/id_map.h"
 #include "import/import_journal.h"
 #include "import/import_summary.h"
+#include "import/record_values.h"
 #include "import/node_list.h"
 
 namespace kelvanor {
@@ -57,8 +58,8 @@ struct ImportContext {
   // The database id of the record created on the mobile as `mobileId`, by
   // this run or else by a journaled one; 0 when none is known.
   int32_t LookupNewId(const std::string& tableKey, int32_t mobileId) const;
-  // The moment of this run as SQL literal, for erstelltam and friends.
-  std::string NowLiteral() const;
+  // The current moment as a day number, for erstelltam and friends.
+  double Now() const;
   // Notes a line that changed nothing on purpose, for the run's summary.
   void Notice(const std::string& text);
 };
@@ -106,9 +107,10 @@ int32_t ResolveReference(const ImportContext& ctx, const std::string& reference,
 void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::string& table,
                    const std::string& idMapKey, const std::string& label);
 
-// Runs an UPDATE of the changed record `id` that must not be refused; when it
-// changes no row (the record is gone from the practice) the summary says so
-// and the result is false.
-bool UpdateChangedRecord(ImportContext& ctx, const std::string& sql);
+// Writes `values` into the changed record `id` of `table`; a refused row
+// raises ERecordRefused. When the record is gone from the practice the
+// summary says so and the result is false.
+bool UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
+                         int32_t id);
 
 }  // namespace kelvanor

@@ -47,6 +47,11 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
   std::unique_ptr<ImportJournal> journal;
   if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(db, journalFile);
   ImportSummary summary;
+  // The statements prepared for this run are finalized when it ends, however.
+  struct StatementCacheGuard {
+    TDBase& db;
+    ~StatementCacheGuard() { db.ClearStatementCache(); }
+  } statements{db};
   db.RunInTransaction([&] {
     ImportContext ctx(db, tree);
     ctx.currency = ReadCurrencySettings(db);
