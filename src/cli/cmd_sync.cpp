@@ -22,13 +22,11 @@ class CliSyncView : public ISyncView {
   bool importQuestionShown() const { return importQuestionShown_; }
 
   void ProcessPendingMessages() override {}
-  void ShowExportStep(const std::string& text, int stepPosition, int /*total*/) override {
-    stepPosition_ = stepPosition;
+  void ShowExportStep(const std::string& text, int /*stepPosition*/, int /*total*/) override {
     if (text != lastStep_) PrintErr("  " + text + "\n");
     lastStep_ = text;
   }
   void SetStepMaximum(int /*maximum*/) override {}
-  int StepPosition() const override { return stepPosition_; }
   void SetTotalMaximum(int /*maximum*/) override {}
   void SetTotalBold(bool /*bold*/) override {}
   void ShowExportError(const std::string& message) override {
@@ -77,7 +75,6 @@ class CliSyncView : public ISyncView {
 
   std::optional<bool> answer_;
   std::string lastStep_;
-  int stepPosition_ = 0;
   bool hadError_ = false;
   bool importQuestionShown_ = false;
 };

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 #include "export/last_appointment.h"
 #include "export/mobv2_ini.h"
 #include "platform/environment.h"
@@ -13,10 +14,15 @@
 
 namespace kelvanor {
 
-const char* const kExportFileNames[9] = {
-    "mob_kunde.txt",   "mob_stall.txt",    "mob_kunde_pferd.txt",
-    "mob_pferd.txt",   "mob_artikel.txt",  "mob_leistung.txt",
-    "mob_leistgruppe.txt", "mob_termin.txt", "mobv2.ini"};
+std::vector<std::string> ExportFileNames() {
+  std::vector<std::string> names;
+  for (const ExchangeFile& file : kExchangeFiles) {
+    if (*file.dataFile != '\0' && file.kind != FileKind::kOldMobileSettings) {
+      names.push_back(file.dataFile);
+    }
+  }
+  return names;
+}
 
 ExportEnvironment ExportEnvironment::ForThisProgram() {
   ExportEnvironment env;

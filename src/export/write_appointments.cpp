@@ -1,6 +1,7 @@
 // mob_termin.txt: appointments from 90 days ago on, by start; moments with
 // three decimals, subjects without ";" and without tags.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -33,7 +34,7 @@ void WriteAppointments(ExportContext& ctx) {
               FormatFixedDot(end, 3) + ";" + subject + ";" + FieldV(*table, "ort"));
   }
   table.reset();
-  WriteExportFile(ctx, "mob_termin.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kAppointments).dataFile, lines);
 }
 
 }  // namespace kelvanor

@@ -1,5 +1,6 @@
 // mob_kunde.txt: every live, active customer, by name and first name.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 
 namespace kelvanor {
 
@@ -16,7 +17,7 @@ void WriteCustomers(ExportContext& ctx) {
                            "ort", "email", "preisstufe", "telefonhandy", "land"})));
   }
   table.reset();
-  WriteExportFile(ctx, "mob_kunde.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kCustomers).dataFile, lines);
 }
 
 }  // namespace kelvanor

@@ -1,6 +1,7 @@
 // mob_leistgruppe.txt: every live service group; the mobile expects a third
 // field, always 100.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 
 namespace kelvanor {
 
@@ -12,7 +13,7 @@ void WriteServiceGroups(ExportContext& ctx) {
     lines.Add("Lgr/" + FieldS(*table, "id") + ";" + FieldV(*table, "bezeichnung") + ";100");
   }
   table.reset();
-  WriteExportFile(ctx, "mob_leistgruppe.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kServiceGroups).dataFile, lines);
 }
 
 }  // namespace kelvanor

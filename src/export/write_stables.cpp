@@ -1,5 +1,6 @@
 // mob_stall.txt: every live stable, by name.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 
 namespace kelvanor {
 
@@ -13,7 +14,7 @@ void WriteStables(ExportContext& ctx) {
                   *table, {"name", "ansprechpartner", "telefon", "strasse", "plz", "ort", "land"})));
   }
   table.reset();
-  WriteExportFile(ctx, "mob_stall.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kStables).dataFile, lines);
 }
 
 }  // namespace kelvanor

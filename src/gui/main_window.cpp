@@ -513,8 +513,6 @@ void Tfrm_main::ShowExportStep(const std::string& text, int stepPosition, int to
 
 void Tfrm_main::SetStepMaximum(int maximum) { pbPut->SetRange(std::max(maximum, 1)); }
 
-int Tfrm_main::StepPosition() const { return pbPut->GetValue(); }
-
 void Tfrm_main::SetTotalMaximum(int maximum) { pbGet->SetRange(std::max(maximum, 1)); }
 
 void Tfrm_main::SetTotalBold(bool bold) {

@@ -89,7 +89,6 @@ class Tfrm_main : public wxFrame, public ISyncView {
   void ProcessPendingMessages() override;
   void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) override;
   void SetStepMaximum(int maximum) override;
-  int StepPosition() const override;
   void SetTotalMaximum(int maximum) override;
   void SetTotalBold(bool bold) override;
   void ShowExportError(const std::string& message) override;
