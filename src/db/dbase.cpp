@@ -80,6 +80,11 @@ void TDBase::Close() {
   closed_ = true;
 }
 
+std::unique_ptr<TDBTable> TDBase::QueryStreamed(const std::string& sql) {
+  if (closed_) return std::make_unique<TDBTable>(nullptr);
+  return std::make_unique<TDBTable>(TSQLiteTable::Streamed(*connection_, sql));
+}
+
 std::unique_ptr<TDBTable> TDBase::Query(const std::string& sql) {
   if (closed_) return std::make_unique<TDBTable>(nullptr);
   return std::make_unique<TDBTable>(connection_->GetTable(sql));

@@ -24,7 +24,8 @@ class TDBTable {
 
   bool Eof() const;
   bool Next();
-  // Total rows while not at the end, 0 once Eof is true.
+  // Total rows while not at the end, 0 once Eof is true; -1 for a streamed
+  // result that is not at its end.
   int64_t RowCount() const;
   // The text form of the column (NULL in a numeric column gives "0").
   TVariant FieldAsVariant(const std::string& column) const;
@@ -51,6 +52,10 @@ class TDBase {
 
   // Raises ESQLiteException on errors; a closed database gives an empty result.
   std::unique_ptr<TDBTable> Query(const std::string& sql);
+  // The same result read row by row as it is walked (see
+  // TSQLiteTable::Streamed): for long reads that write nothing meanwhile.
+  // Its RowCount is unknown (-1).
+  std::unique_ptr<TDBTable> QueryStreamed(const std::string& sql);
   // False when the database refuses the statement (and when closed); the
   // reason is kept for LastError. A failure of the file or the connection is
   // never a plain false: it raises EDatabaseFailure, so nobody reports as

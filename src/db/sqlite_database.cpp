@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 
 #include "db/declared_type.h"
@@ -304,77 +306,141 @@ void TSQLiteTable::ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const
     if (rc == SQLITE_BUSY) db.RaiseWithCode("Could not prepare SQL statement", rc);
     if (rc != SQLITE_ROW) db.RaiseError("Could not retrieve data", sql);
     ++rowCount_;
-    if (rowCount_ == 1) {
-      columnCount_ = sqlite3_column_count(stmt);
-      const TSQLiteDatabase::ColumnLayout* layout = kept ? db.KeptLayout(stmt) : nullptr;
-      if (layout != nullptr && layout->names.size() == static_cast<size_t>(columnCount_)) {
-        columnNames_ = layout->names;
-        for (int c = 0; c < columnCount_; ++c) {
-          const int type = layout->types[static_cast<size_t>(c)];
-          columnTypes_.push_back(type == TSQLiteDatabase::kTypeByValue ? sqlite3_column_type(stmt, c)
-                                                                       : type);
-        }
-      } else {
-        TSQLiteDatabase::ColumnLayout fresh;
-        for (int c = 0; c < columnCount_; ++c) {
-          const char* name = sqlite3_column_name(stmt, c);
-          columnNames_.push_back(AnsiUpperCase(name != nullptr ? name : ""));
-        }
-        for (int c = 0; c < columnCount_; ++c) {
-          std::optional<std::string> spelled;
-          if (IsNormalisedTypeName(sqlite3_column_decltype(stmt, c))) {
-            spelled = db.SpelledDeclaredType(stmt, c);
-          }
-          columnTypes_.push_back(ColumnTypeOf(stmt, c, spelled));
-          fresh.types.push_back(sqlite3_column_decltype(stmt, c) == nullptr
-                                    ? TSQLiteDatabase::kTypeByValue
-                                    : columnTypes_.back());
-        }
-        if (kept) {
-          fresh.names = columnNames_;
-          db.KeepLayout(stmt, std::move(fresh));
-        }
-      }
-    }
-    for (int c = 0; c < columnCount_; ++c) {
-      if (sqlite3_column_type(stmt, c) == SQLITE_NULL) {
-        results_.emplace_back(std::monostate{});
-        continue;
-      }
-      switch (columnTypes_[static_cast<size_t>(c)]) {
-        case kTypeInteger:
-          // Ids are 32-bit in the host application; wider values wrap.
-          results_.emplace_back(static_cast<int32_t>(
-              static_cast<uint32_t>(static_cast<uint64_t>(sqlite3_column_int64(stmt, c)))));
-          break;
-        case kTypeFloat:
-          results_.emplace_back(sqlite3_column_double(stmt, c));
-          break;
-        case kTypeBlob: {
-          const int bytes = sqlite3_column_bytes(stmt, c);
-          const void* data = sqlite3_column_blob(stmt, c);
-          if (bytes <= 0 || data == nullptr) {
-            results_.emplace_back(std::monostate{});
-          } else {
-            results_.emplace_back(std::string(static_cast<const char*>(data), static_cast<size_t>(bytes)));
-          }
-          break;
-        }
-        default: {
-          const unsigned char* text = sqlite3_column_text(stmt, c);
-          // Up to the first zero byte, as a C string would end.
-          results_.emplace_back(std::string(text != nullptr ? reinterpret_cast<const char*>(text) : ""));
-          break;
-        }
-      }
-    }
+    if (rowCount_ == 1) ReadColumns(db, stmt, kept);
+    AppendRow(stmt);
     rc = sqlite3_step(stmt);
   }
   currentRow_ = 0;
 }
 
+void TSQLiteTable::ReadColumns(const TSQLiteDatabase& db, sqlite3_stmt* stmt, bool kept) {
+  columnCount_ = sqlite3_column_count(stmt);
+  const TSQLiteDatabase::ColumnLayout* layout = kept ? db.KeptLayout(stmt) : nullptr;
+  if (layout != nullptr && layout->names.size() == static_cast<size_t>(columnCount_)) {
+    columnNames_ = layout->names;
+    for (int c = 0; c < columnCount_; ++c) {
+      const int type = layout->types[static_cast<size_t>(c)];
+      columnTypes_.push_back(type == TSQLiteDatabase::kTypeByValue ? sqlite3_column_type(stmt, c)
+                                                                   : type);
+    }
+    return;
+  }
+  TSQLiteDatabase::ColumnLayout fresh;
+  for (int c = 0; c < columnCount_; ++c) {
+    const char* name = sqlite3_column_name(stmt, c);
+    columnNames_.push_back(AnsiUpperCase(name != nullptr ? name : ""));
+  }
+  for (int c = 0; c < columnCount_; ++c) {
+    std::optional<std::string> spelled;
+    if (IsNormalisedTypeName(sqlite3_column_decltype(stmt, c))) {
+      spelled = db.SpelledDeclaredType(stmt, c);
+    }
+    columnTypes_.push_back(ColumnTypeOf(stmt, c, spelled));
+    fresh.types.push_back(sqlite3_column_decltype(stmt, c) == nullptr ? TSQLiteDatabase::kTypeByValue
+                                                                      : columnTypes_.back());
+  }
+  if (kept) {
+    fresh.names = columnNames_;
+    db.KeepLayout(stmt, std::move(fresh));
+  }
+}
+
+uint64_t TSQLiteTable::TextStore::Add(const char* data, std::size_t size) {
+  // A text longer than a block gets a block of its own.
+  if (blocks_.empty() || blocks_.back().size() + size > blocks_.back().capacity()) {
+    blocks_.emplace_back();
+    blocks_.back().reserve(std::max(size, kBlockSize));
+  }
+  std::string& block = blocks_.back();
+  const uint64_t handle = (static_cast<uint64_t>(blocks_.size() - 1) << 32) | block.size();
+  block.append(data, size);
+  return handle;
+}
+
+std::string TSQLiteTable::TextStore::Get(uint64_t handle, uint32_t size) const {
+  const std::string& block = blocks_[static_cast<std::size_t>(handle >> 32)];
+  return block.substr(static_cast<std::size_t>(handle & 0xFFFFFFFFu), size);
+}
+
+void TSQLiteTable::AppendRow(sqlite3_stmt* stmt) {
+  for (int c = 0; c < columnCount_; ++c) {
+    Cell cell;
+    if (sqlite3_column_type(stmt, c) == SQLITE_NULL) {
+      results_.push_back(cell);
+      continue;
+    }
+    switch (columnTypes_[static_cast<size_t>(c)]) {
+      case kTypeInteger:
+        // Ids are 32-bit in the host application; wider values wrap.
+        cell.kind = Cell::kInteger;
+        cell.integer = static_cast<int32_t>(
+            static_cast<uint32_t>(static_cast<uint64_t>(sqlite3_column_int64(stmt, c))));
+        break;
+      case kTypeFloat:
+        cell.kind = Cell::kReal;
+        cell.real = sqlite3_column_double(stmt, c);
+        break;
+      case kTypeBlob: {
+        const int bytes = sqlite3_column_bytes(stmt, c);
+        const void* data = sqlite3_column_blob(stmt, c);
+        if (bytes > 0 && data != nullptr) {
+          cell.kind = Cell::kBytes;
+          cell.length = static_cast<uint32_t>(bytes);
+          cell.bytes = texts_.Add(static_cast<const char*>(data), static_cast<size_t>(bytes));
+        }
+        break;
+      }
+      default: {
+        const unsigned char* text = sqlite3_column_text(stmt, c);
+        // Up to the first zero byte, as a C string would end.
+        const char* chars = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+        const std::size_t size = std::strlen(chars);
+        cell.kind = Cell::kBytes;
+        cell.length = static_cast<uint32_t>(size);
+        cell.bytes = texts_.Add(chars, size);
+        break;
+      }
+    }
+    results_.push_back(cell);
+  }
+}
+
+std::unique_ptr<TSQLiteTable> TSQLiteTable::Streamed(const TSQLiteDatabase& db,
+                                                     const std::string& sql) {
+  std::unique_ptr<TSQLiteTable> table(new TSQLiteTable());
+  table->streamDb_ = &db;
+  table->streamSql_ = sql;
+  table->stream_ = Prepare(db, sql);
+  table->StepStream();
+  return table;
+}
+
+TSQLiteTable::~TSQLiteTable() {
+  if (stream_ != nullptr) sqlite3_finalize(stream_);
+}
+
+void TSQLiteTable::StepStream() {
+  const int rc = sqlite3_step(stream_);
+  results_.clear();
+  texts_.Clear();
+  currentRow_ = 0;
+  if (rc == SQLITE_DONE) {
+    rowCount_ = 0;
+    return;
+  }
+  if (rc == SQLITE_BUSY) streamDb_->RaiseWithCode("Could not prepare SQL statement", rc);
+  if (rc != SQLITE_ROW) streamDb_->RaiseError("Could not retrieve data", streamSql_);
+  if (columnCount_ == 0 && columnNames_.empty()) ReadColumns(*streamDb_, stream_, false);
+  rowCount_ = 1;
+  AppendRow(stream_);
+}
+
 bool TSQLiteTable::Next() {
   if (IsEOF()) return false;
+  if (stream_ != nullptr) {
+    StepStream();
+    return !IsEOF();
+  }
   ++currentRow_;
   return true;
 }
@@ -407,7 +473,7 @@ std::string TSQLiteTable::Fields(int index) const {
       return FormatGeneral(FieldAsDouble(index), DecimalSeparator());
     case kTypeText: {
       const Cell& cell = CellAt(index);
-      return std::holds_alternative<std::string>(cell) ? std::get<std::string>(cell) : std::string();
+      return cell.kind == Cell::kBytes ? TextOf(cell) : std::string();
     }
     case kTypeBlob:
       return FieldAsBlobText(index);
@@ -417,19 +483,18 @@ std::string TSQLiteTable::Fields(int index) const {
 }
 
 std::string TSQLiteTable::FieldAsString(int index) const {
-  const Cell& cell = CellAt(index);
-  if (std::holds_alternative<std::monostate>(cell)) return std::string();
+  if (CellAt(index).kind == Cell::kEmpty) return std::string();
   return Fields(index);
 }
 
 int32_t TSQLiteTable::FieldAsInteger(int index) const {
   const Cell& cell = CellAt(index);
-  if (std::holds_alternative<std::monostate>(cell)) return 0;
+  if (cell.kind == Cell::kEmpty) return 0;
   switch (ColumnType(index)) {
     case kTypeInteger:
-      return std::get<int32_t>(cell);
+      return cell.integer;
     case kTypeFloat: {
-      const double v = std::trunc(std::get<double>(cell));
+      const double v = std::trunc(cell.real);
       if (!(v >= -2147483648.0 && v <= 2147483647.0)) return 0;
       return static_cast<int32_t>(v);
     }
@@ -440,27 +505,26 @@ int32_t TSQLiteTable::FieldAsInteger(int index) const {
 
 double TSQLiteTable::FieldAsDouble(int index) const {
   const Cell& cell = CellAt(index);
-  if (std::holds_alternative<std::monostate>(cell)) return 0.0;
+  if (cell.kind == Cell::kEmpty) return 0.0;
   switch (ColumnType(index)) {
     case kTypeInteger:
-      return static_cast<double>(std::get<int32_t>(cell));
+      return static_cast<double>(cell.integer);
     case kTypeFloat:
-      return std::get<double>(cell);
+      return cell.real;
     default:
       throw ESQLiteException("Not an integer or numeric field");
   }
 }
 
-const std::string* TSQLiteTable::FieldAsBlob(int index) const {
+std::optional<std::string> TSQLiteTable::FieldAsBlob(int index) const {
   const Cell& cell = CellAt(index);
-  if (std::holds_alternative<std::monostate>(cell)) return nullptr;
+  if (cell.kind == Cell::kEmpty) return std::nullopt;
   if (ColumnType(index) != kTypeBlob) throw ESQLiteException("Not a Blob field");
-  return &std::get<std::string>(cell);
+  return TextOf(cell);
 }
 
 std::string TSQLiteTable::FieldAsBlobText(int index) const {
-  const std::string* blob = FieldAsBlob(index);
-  return blob != nullptr ? *blob : std::string();
+  return FieldAsBlob(index).value_or(std::string());
 }
 
 }  // namespace kelvanor

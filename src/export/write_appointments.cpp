@@ -24,7 +24,7 @@ std::string AppointmentQuery(double now) {
 
 void WriteAppointments(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(AppointmentQuery(ctx.now));
+  auto table = ctx.db.QueryStreamed(AppointmentQuery(ctx.now));
   for (; !table->Eof(); table->Next()) {
     const double start = MomentPart(*table, "b") + MomentPart(*table, "bz");
     const double end = MomentPart(*table, "e") + MomentPart(*table, "ez");

@@ -21,7 +21,7 @@ void WritePriceList(ExportContext& ctx, const char* query, const char* keyPrefix
     priceColumns[i] = priceStem + std::to_string(i + 1) + (euro ? "euro" : "");
   }
   ExportLines lines;
-  auto table = ctx.db.Query(query);
+  auto table = ctx.db.QueryStreamed(query);
   for (; !table->Eof(); table->Next()) {
     std::string line = keyPrefix + FieldS(*table, "id") + ";" + FieldV(*table, "bezeichnung") +
                        ";" + NetPriceText(*table, priceColumns[0], ctx.billingTypeFlag) + ";" +

@@ -6,7 +6,7 @@ namespace kelvanor {
 
 void WriteCustomers(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(
+  auto table = ctx.db.QueryStreamed(
       "SELECT * FROM besitzer WHERE (id <> 0) AND (papierkorb = 0) AND (deaktiv = 0) "
       "ORDER BY name, vorname");
   for (; !table->Eof(); table->Next()) {

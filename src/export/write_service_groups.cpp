@@ -7,7 +7,7 @@ namespace kelvanor {
 
 void WriteServiceGroups(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(
+  auto table = ctx.db.QueryStreamed(
       "SELECT * FROM leistgruppen WHERE (id <> 0) AND (papierkorb = 0) ORDER BY bezeichnung");
   for (; !table->Eof(); table->Next()) {
     lines.Add("Lgr/" + FieldS(*table, "id") + ";" + FieldV(*table, "bezeichnung") + ";100");

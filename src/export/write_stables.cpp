@@ -6,7 +6,7 @@ namespace kelvanor {
 
 void WriteStables(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(
+  auto table = ctx.db.QueryStreamed(
       "SELECT * FROM stall WHERE (id <> 0) AND (papierkorb = 0) ORDER BY name");
   for (; !table->Eof(); table->Next()) {
     lines.Add("A/" + FieldS(*table, "id") + ";" +
