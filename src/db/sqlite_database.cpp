@@ -457,9 +457,14 @@ const TSQLiteTable::Cell& TSQLiteTable::CellAt(int index) const {
 
 int TSQLiteTable::FieldIndex(const std::string& name) const {
   if (columnNames_.empty()) throw ESQLiteException("Field " + name + " Not found. Empty dataset");
-  const std::string upper = AnsiUpperCase(name);
+  // Looked up for every field of every row: compared letter by letter
+  // instead of upper-casing a copy of the name each time.
   for (size_t i = 0; i < columnNames_.size(); ++i) {
-    if (columnNames_[i] == upper) return static_cast<int>(i);
+    const std::string& column = columnNames_[i];
+    if (column.size() != name.size()) continue;
+    bool same = true;
+    for (size_t k = 0; k < name.size() && same; ++k) same = AnsiUpperChar(name[k]) == column[k];
+    if (same) return static_cast<int>(i);
   }
   throw ESQLiteException("Field not found in dataset: " + name);
 }

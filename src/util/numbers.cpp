@@ -96,6 +96,11 @@ std::string FormatGeneral(double value, char separator) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
   if (value == 0.0) return "0";  // also -0
+  // Whole numbers of up to 15 digits (days, ids, most prices) need no
+  // rounding: their digits are the text.
+  if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
+    return std::to_string(static_cast<int64_t>(value));
+  }
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
   std::string raw(buf, res.ptr);
@@ -106,7 +111,8 @@ std::string FormatGeneral(double value, char separator) {
   const std::string exact(sci, sciEnd);
   const std::size_t ePos = exact.find('e');
   const int exponent10 = std::atoi(exact.c_str() + ePos + 1);
-  if (IsExactHalf(value, 14 - exponent10)) {
+  // Only a sixteenth digit 5 can be an exact half.
+  if (exact[ePos - 1] == '5' && IsExactHalf(value, 14 - exponent10)) {
     const std::string rounded = RoundHalfTextAway(exact.substr(0, ePos)) + exact.substr(ePos);
     double away = 0.0;
     const char* first = rounded.c_str() + (rounded[0] == '-' ? 1 : 0);
