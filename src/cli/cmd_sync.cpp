@@ -49,8 +49,20 @@ class CliSyncView : public ISyncView {
   }
   void ShowInfo(const std::string& message) override { PrintErr(ToLines(message) + "\n"); }
   void TreeChanged(const TreeModel& tree) override {
+    tree_ = tree;
     for (const TreeNode& node : tree.Nodes()) {
       PrintOut(std::string(static_cast<std::size_t>(node.level) * 2, ' ') + node.text + "\n");
+    }
+  }
+  void ShowChangeDetails(const std::map<std::size_t, std::vector<std::string>>& details) override {
+    if (details.empty()) return;
+    PrintOut("Ge\xE4nderte Datens\xE4tze:\n");
+    for (const auto& [position, changes] : details) {
+      if (position >= tree_.Count()) continue;
+      std::size_t file = position;
+      while (file > 0 && tree_.Level(file) != 1) --file;
+      PrintOut("  " + tree_.Text(file) + " " + FirstField(tree_.Text(position)) + "\n");
+      for (const std::string& change : changes) PrintOut("    " + change + "\n");
     }
   }
   void SetBusy(bool /*busy*/) override {}
@@ -74,6 +86,7 @@ class CliSyncView : public ISyncView {
   }
 
   std::optional<bool> answer_;
+  TreeModel tree_;
   std::string lastStep_;
   bool hadError_ = false;
   bool importQuestionShown_ = false;

@@ -5,6 +5,7 @@
 
 #include <wx/frame.h>
 #include <wx/longlong.h>
+#include <wx/treebase.h>
 
 #include <memory>
 #include <string>
@@ -102,6 +103,7 @@ class Tfrm_main : public wxFrame, public ISyncView {
   void ShowError(const std::string& message) override;
   void ShowInfo(const std::string& message) override;
   void TreeChanged(const TreeModel& tree) override;
+  void ShowChangeDetails(const std::map<std::size_t, std::vector<std::string>>& details) override;
   void SetBusy(bool busy) override;
 
   // Read access for the tests and the program entry.
@@ -195,6 +197,8 @@ class Tfrm_main : public wxFrame, public ISyncView {
   wxStaticText* Label3_ = nullptr;
   wxButton* btnUpdate = nullptr;
   wxHyperlinkCtrl* HTMLabel1 = nullptr;
+  // The tv item of every node of the received-data tree, by node position.
+  std::vector<wxTreeItemId> treeItems_;
 };
 
 // Windows-1252 bytes to a wxString for display, and back for typed text.

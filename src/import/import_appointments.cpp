@@ -48,8 +48,10 @@ std::string RewriteSubject(const ImportContext& ctx, const std::string& subject)
 void ImportAppointmentLine(ImportContext& ctx, const std::vector<std::string>& f) {
   std::vector<std::string> op;
   SplitFieldsBy('/', f[0], op, 1);
-  RecordValues values(AppointmentColumns(), f);
-  values.Text("thema", RewriteSubject(ctx, f[3]));
+  std::optional<std::set<std::size_t>> untouched;
+  if (op[0] != "N") untouched = ctx.UntouchedFields(FileKind::kAppointments, StrToInt(op[1]), f);
+  RecordValues values(AppointmentColumns(), f, untouched ? &*untouched : nullptr);
+  if (!untouched || untouched->count(3) == 0) values.Text("thema", RewriteSubject(ctx, f[3]));
   const int32_t id = StrToInt(op[1]);
   if (op[0] == "N") {
     values.Text("ursprung", "")

@@ -49,7 +49,9 @@ void InsertCustomer(ImportContext& ctx, const std::vector<std::string>& f, const
 
 void UpdateCustomer(ImportContext& ctx, const std::vector<std::string>& f, const std::string& id) {
   const int32_t dbId = StrToInt(id);
-  UpdateChangedRecord(ctx, "besitzer", RecordValues(CustomerColumns(), f), dbId);
+  const auto untouched = ctx.UntouchedFields(FileKind::kCustomers, dbId, f);
+  UpdateChangedRecord(ctx, "besitzer",
+                      RecordValues(CustomerColumns(), f, untouched ? &*untouched : nullptr), dbId);
 }
 
 }  // namespace

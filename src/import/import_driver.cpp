@@ -60,7 +60,7 @@ void RunPass(ImportContext& ctx, int pass) {
 }  // namespace
 
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
-                                  const std::string& journalFile) {
+                                  const std::string& journalFile, const FieldMerge* merge) {
   // Attached before the transaction begins (SQLite allows it only outside one).
   std::unique_ptr<ImportJournal> journal;
   if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(db, journalFile);
@@ -74,6 +74,7 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
     ImportContext ctx(db, tree);
     ctx.currency = ReadCurrencySettings(db);
     ctx.journal = journal.get();
+    ctx.merge = merge;
     // Records an earlier run created can still be named by this run's lines.
     if (journal) {
       for (const IdMapEntry& entry : journal->IdMapEntries()) {

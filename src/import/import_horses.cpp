@@ -48,22 +48,27 @@ void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
   }
   std::vector<std::string> op;
   SplitFieldsBy('/', f[0], op, 1);
-  RecordValues values(HorseColumns(), f);
-  const int32_t stableId = StableId(ctx, f[6]);
-  int32_t horseId = StrToInt(op[1]);
   if (op[0] == "N") {
-    const int32_t mobileId = horseId;
+    RecordValues values(HorseColumns(), f);
+    const int32_t stableId = StableId(ctx, f[6]);
+    const int32_t mobileId = StrToInt(op[1]);
     values.Integer("beschlagsrhythmus", ShoeingIntervalId(ctx.db, f[3]))
         .Number("erstelltam", ctx.Now())
         .Text("erstelltvon", "MOB");
-    horseId = InsertValues(ctx.db, "pferd", values);
+    const int32_t horseId = InsertValues(ctx.db, "pferd", values);
     ctx.idMap.AddIdMapEntry("pferd", mobileId, horseId);
-  } else {
-    values.Integer("beschlagsrhythmus", ShoeingIntervalId(ctx.db, f[3]));
-    // A horse gone from the practice gets no new stable link either.
-    if (!UpdateChangedRecord(ctx, "pferd", values, horseId)) return;
+    LinkStable(ctx, horseId, stableId);
+    return;
   }
-  LinkStable(ctx, horseId, stableId);
+  const int32_t horseId = StrToInt(op[1]);
+  const auto untouched = ctx.UntouchedFields(FileKind::kHorses, horseId, f);
+  auto changed = [&](std::size_t field) { return !untouched || untouched->count(field) == 0; };
+  RecordValues values(HorseColumns(), f, untouched ? &*untouched : nullptr);
+  const int32_t stableId = changed(6) ? StableId(ctx, f[6]) : 0;
+  if (changed(3)) values.Integer("beschlagsrhythmus", ShoeingIntervalId(ctx.db, f[3]));
+  // A horse gone from the practice gets no new stable link either.
+  if (!UpdateChangedRecord(ctx, "pferd", values, horseId)) return;
+  if (changed(6)) LinkStable(ctx, horseId, stableId);
 }
 
 }  // namespace

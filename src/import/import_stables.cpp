@@ -27,12 +27,14 @@ void ImportStableLine(ImportContext& ctx, const std::vector<std::string>& f) {
   std::vector<std::string> op;
   SplitFieldsBy('/', f[0], op, 1);
   const int32_t id = StrToInt(op[1]);
-  RecordValues values(StableColumns(), f);
   if (op[0] == "N") {
+    RecordValues values(StableColumns(), f);
     values.Number("erstelltam", ctx.Now()).Text("erstelltvon", "MOB");
     ctx.idMap.AddIdMapEntry("stall", id, InsertValues(ctx.db, "stall", values));
   } else {
-    UpdateChangedRecord(ctx, "stall", values, id);
+    const auto untouched = ctx.UntouchedFields(FileKind::kStables, id, f);
+    UpdateChangedRecord(ctx, "stall",
+                        RecordValues(StableColumns(), f, untouched ? &*untouched : nullptr), id);
   }
 }
 

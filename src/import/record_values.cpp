@@ -44,9 +44,11 @@ SqlParams ParamsOf(const RecordValues& values) {
 
 }  // namespace
 
-RecordValues::RecordValues(const ColumnMap& map, const std::vector<std::string>& fields) {
+RecordValues::RecordValues(const ColumnMap& map, const std::vector<std::string>& fields,
+                           const std::set<std::size_t>* skipped) {
   columns_.reserve(map.size() + 4);
   for (const MappedField& mapped : map) {
+    if (skipped != nullptr && skipped->count(mapped.field) > 0) continue;
     columns_.push_back({mapped.column, FieldValue(fields[mapped.field], mapped.kind)});
   }
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,9 @@ class RecordValues {
  public:
   RecordValues() = default;
   // The mapped fields of a line, read in map order (so the first field in
-  // error is the one reported).
-  RecordValues(const ColumnMap& map, const std::vector<std::string>& fields);
+  // error is the one reported); fields in `skipped` are left out, unread.
+  RecordValues(const ColumnMap& map, const std::vector<std::string>& fields,
+               const std::set<std::size_t>* skipped = nullptr);
 
   RecordValues& Text(const std::string& column, const std::string& text);
   RecordValues& Integer(const std::string& column, int64_t value);
