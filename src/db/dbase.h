@@ -106,8 +106,6 @@ class TDBase {
   // transaction is already open.
   void RunInTransaction(const std::function<void()>& block);
 
-  // Direct access for the few callers that need the connection itself.
-  TSQLiteDatabase* Connection() const { return connection_.get(); }
 
  private:
   int32_t AllocateId(const std::string& table);

@@ -70,7 +70,7 @@ ExportResult ExportMobileData(TDBase& db, const std::string& exportFolder,
   ExportContext ctx{db, exportFolder, progress};
   ctx.now = env.now ? *env.now : NowDayNumber();
 
-  progress.ShowExportStep("Kunden", 0, 1);
+  progress.ShowExportStep("Kunden", 0, kStepCustomers);
   WriteCustomers(ctx);
   WriteStables(ctx);
 
