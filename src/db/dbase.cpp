@@ -42,6 +42,16 @@ TVariant TDBTable::FieldAsVariant(const std::string& column) const {
   return TVariant(table_->FieldByName(column));
 }
 
+double TDBTable::FieldAsNumber(const std::string& column) const {
+  if (table_ == nullptr) throw ESQLiteException("Table is at End of File");
+  return table_->FieldsAsNumber(table_->FieldIndex(column));
+}
+
+bool TDBTable::FieldIsEmpty(const std::string& column) const {
+  if (table_ == nullptr) throw ESQLiteException("Table is at End of File");
+  return table_->FieldIsEmpty(table_->FieldIndex(column));
+}
+
 std::string TDBTable::FieldAsString(const std::string& column) const {
   if (table_ == nullptr) throw ESQLiteException("Table is at End of File");
   return table_->FieldAsString(table_->FieldIndex(column));

@@ -31,6 +31,10 @@ class TDBTable {
   TVariant FieldAsVariant(const std::string& column) const;
   // The column's text; a NULL of any type gives "".
   std::string FieldAsString(const std::string& column) const;
+  // FieldAsVariant(column).AsDouble(), for numeric columns without the text.
+  double FieldAsNumber(const std::string& column) const;
+  // Whether FieldAsString(column) is empty, without making the text.
+  bool FieldIsEmpty(const std::string& column) const;
 
  private:
   std::unique_ptr<TSQLiteTable> table_;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "db/declared_type.h"
+#include "db/variant.h"
 #include "util/encoding.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -362,47 +363,46 @@ std::string TSQLiteTable::TextStore::Get(uint64_t handle, uint32_t size) const {
   return block.substr(static_cast<std::size_t>(handle & 0xFFFFFFFFu), size);
 }
 
-void TSQLiteTable::AppendRow(sqlite3_stmt* stmt) {
-  for (int c = 0; c < columnCount_; ++c) {
-    Cell cell;
-    if (sqlite3_column_type(stmt, c) == SQLITE_NULL) {
-      results_.push_back(cell);
-      continue;
-    }
-    switch (columnTypes_[static_cast<size_t>(c)]) {
-      case kTypeInteger:
-        // Ids are 32-bit in the host application; wider values wrap.
-        cell.kind = Cell::kInteger;
-        cell.integer = static_cast<int32_t>(
-            static_cast<uint32_t>(static_cast<uint64_t>(sqlite3_column_int64(stmt, c))));
-        break;
-      case kTypeFloat:
-        cell.kind = Cell::kReal;
-        cell.real = sqlite3_column_double(stmt, c);
-        break;
-      case kTypeBlob: {
-        const int bytes = sqlite3_column_bytes(stmt, c);
-        const void* data = sqlite3_column_blob(stmt, c);
-        if (bytes > 0 && data != nullptr) {
-          cell.kind = Cell::kBytes;
-          cell.length = static_cast<uint32_t>(bytes);
-          cell.bytes = texts_.Add(static_cast<const char*>(data), static_cast<size_t>(bytes));
-        }
-        break;
-      }
-      default: {
-        const unsigned char* text = sqlite3_column_text(stmt, c);
-        // Up to the first zero byte, as a C string would end.
-        const char* chars = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-        const std::size_t size = std::strlen(chars);
+TSQLiteTable::Cell TSQLiteTable::ReadCell(sqlite3_stmt* stmt, int c, TextStore& texts) const {
+  Cell cell;
+  if (sqlite3_column_type(stmt, c) == SQLITE_NULL) return cell;
+  switch (columnTypes_[static_cast<size_t>(c)]) {
+    case kTypeInteger:
+      // Ids are 32-bit in the host application; wider values wrap.
+      cell.kind = Cell::kInteger;
+      cell.integer = static_cast<int32_t>(
+          static_cast<uint32_t>(static_cast<uint64_t>(sqlite3_column_int64(stmt, c))));
+      break;
+    case kTypeFloat:
+      cell.kind = Cell::kReal;
+      cell.real = sqlite3_column_double(stmt, c);
+      break;
+    case kTypeBlob: {
+      const int bytes = sqlite3_column_bytes(stmt, c);
+      const void* data = sqlite3_column_blob(stmt, c);
+      if (bytes > 0 && data != nullptr) {
         cell.kind = Cell::kBytes;
-        cell.length = static_cast<uint32_t>(size);
-        cell.bytes = texts_.Add(chars, size);
-        break;
+        cell.length = static_cast<uint32_t>(bytes);
+        cell.bytes = texts.Add(static_cast<const char*>(data), static_cast<size_t>(bytes));
       }
+      break;
     }
-    results_.push_back(cell);
+    default: {
+      const unsigned char* text = sqlite3_column_text(stmt, c);
+      // Up to the first zero byte, as a C string would end.
+      const char* chars = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+      const std::size_t size = std::strlen(chars);
+      cell.kind = Cell::kBytes;
+      cell.length = static_cast<uint32_t>(size);
+      cell.bytes = texts.Add(chars, size);
+      break;
+    }
   }
+  return cell;
+}
+
+void TSQLiteTable::AppendRow(sqlite3_stmt* stmt) {
+  for (int c = 0; c < columnCount_; ++c) results_.push_back(ReadCell(stmt, c, texts_));
 }
 
 std::unique_ptr<TSQLiteTable> TSQLiteTable::Streamed(const TSQLiteDatabase& db,
@@ -421,7 +421,6 @@ TSQLiteTable::~TSQLiteTable() {
 
 void TSQLiteTable::StepStream() {
   const int rc = sqlite3_step(stream_);
-  results_.clear();
   texts_.Clear();
   currentRow_ = 0;
   if (rc == SQLITE_DONE) {
@@ -432,7 +431,10 @@ void TSQLiteTable::StepStream() {
   if (rc != SQLITE_ROW) streamDb_->RaiseError("Could not retrieve data", streamSql_);
   if (columnCount_ == 0 && columnNames_.empty()) ReadColumns(*streamDb_, stream_, false);
   rowCount_ = 1;
-  AppendRow(stream_);
+  // The row's values are read from the statement when asked for: a long
+  // result's unused columns are never copied.
+  results_.assign(static_cast<size_t>(columnCount_), Cell());
+  streamLoaded_.assign(static_cast<size_t>(columnCount_), false);
 }
 
 bool TSQLiteTable::Next() {
@@ -452,11 +454,22 @@ void TSQLiteTable::CheckNotEof() const {
 const TSQLiteTable::Cell& TSQLiteTable::CellAt(int index) const {
   CheckNotEof();
   if (index < 0 || index >= columnCount_) throw ESQLiteException("Field index out of range");
+  if (stream_ != nullptr) {
+    const auto column = static_cast<size_t>(index);
+    if (!streamLoaded_[column]) {
+      results_[column] = ReadCell(stream_, index, texts_);
+      streamLoaded_[column] = true;
+    }
+    return results_[column];
+  }
   return results_[static_cast<size_t>(currentRow_ * columnCount_ + index)];
 }
 
 int TSQLiteTable::FieldIndex(const std::string& name) const {
   if (columnNames_.empty()) throw ESQLiteException("Field " + name + " Not found. Empty dataset");
+  // The same names are asked for on every row.
+  const auto known = indexByName_.find(name);
+  if (known != indexByName_.end()) return known->second;
   // Looked up for every field of every row: compared letter by letter
   // instead of upper-casing a copy of the name each time.
   for (size_t i = 0; i < columnNames_.size(); ++i) {
@@ -464,7 +477,10 @@ int TSQLiteTable::FieldIndex(const std::string& name) const {
     if (column.size() != name.size()) continue;
     bool same = true;
     for (size_t k = 0; k < name.size() && same; ++k) same = AnsiUpperChar(name[k]) == column[k];
-    if (same) return static_cast<int>(i);
+    if (same) {
+      indexByName_.emplace(name, static_cast<int>(i));
+      return static_cast<int>(i);
+    }
   }
   throw ESQLiteException("Field not found in dataset: " + name);
 }
@@ -490,6 +506,36 @@ std::string TSQLiteTable::Fields(int index) const {
 std::string TSQLiteTable::FieldAsString(int index) const {
   if (CellAt(index).kind == Cell::kEmpty) return std::string();
   return Fields(index);
+}
+
+double TSQLiteTable::FieldsAsNumber(int index) const {
+  const Cell& cell = CellAt(index);
+  switch (ColumnType(index)) {
+    case kTypeInteger:
+      return cell.kind == Cell::kEmpty ? 0.0 : static_cast<double>(cell.integer);
+    case kTypeFloat:
+      if (cell.kind == Cell::kEmpty) return 0.0;
+      if (std::isfinite(cell.real)) return RoundToGeneral(cell.real);
+      break;
+    default:
+      break;
+  }
+  return TVariant(Fields(index)).AsDouble();
+}
+
+bool TSQLiteTable::FieldIsEmpty(int index) const {
+  const Cell& cell = CellAt(index);
+  if (cell.kind == Cell::kEmpty) return true;
+  switch (ColumnType(index)) {
+    case kTypeInteger:
+    case kTypeFloat:
+      return false;  // a number's text is never empty
+    case kTypeText:
+    case kTypeBlob:
+      return cell.kind != Cell::kBytes || cell.length == 0;
+    default:
+      return Fields(index).empty();
+  }
 }
 
 int32_t TSQLiteTable::FieldAsInteger(int index) const {

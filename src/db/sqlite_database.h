@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -98,6 +99,11 @@ class TSQLiteTable {
   std::string Fields(int index) const;
   std::string FieldByName(const std::string& name) const { return Fields(FieldIndex(name)); }
   std::string FieldAsString(int index) const;
+  // The number Fields(index) reads as (TVariant's AsDouble of it), without
+  // making the text for numeric columns. Raises like AsDouble.
+  double FieldsAsNumber(int index) const;
+  // Whether FieldAsString(index) is empty, without making the text.
+  bool FieldIsEmpty(int index) const;
   int32_t FieldAsInteger(int index) const;
   double FieldAsDouble(int index) const;
   // The blob's bytes; nullopt for an empty cell.
@@ -135,13 +141,18 @@ class TSQLiteTable {
   };
 
   const Cell& CellAt(int index) const;
+  // The value of column `c` of the statement's current row.
+  Cell ReadCell(sqlite3_stmt* stmt, int c, TextStore& texts) const;
   std::string TextOf(const Cell& cell) const { return texts_.Get(cell.bytes, cell.length); }
   void CheckNotEof() const;
 
   // A deque, not a vector: a long result grows block by block instead of
   // being copied into twice the room at every doubling.
-  std::deque<Cell> results_;
-  TextStore texts_;
+  // Mutable for a streamed result, which reads a row's values when asked.
+  mutable std::deque<Cell> results_;
+  mutable TextStore texts_;
+  mutable std::vector<bool> streamLoaded_;
+  mutable std::unordered_map<std::string, int> indexByName_;
   int64_t rowCount_ = 0;
   int columnCount_ = 0;
   TSQLiteTable() = default;

@@ -11,7 +11,7 @@ namespace {
 
 // A date or time column as a number; an empty column counts 0.
 double MomentPart(const TDBTable& row, const char* column) {
-  return row.FieldAsString(column).empty() ? 0.0 : row.FieldAsVariant(column).AsDouble();
+  return row.FieldIsEmpty(column) ? 0.0 : row.FieldAsNumber(column);
 }
 
 }  // namespace
