@@ -121,7 +121,10 @@ bool IsDatabaseFailure(int code) {
 TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) {
   const std::string utf8 = AnsiToUtf8Name(fileName);
   // Never create a file: the database belongs to the host application.
-  const int rc = sqlite3_open_v2(utf8.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+  // One thread uses a connection (the GUI thread, or the CLI), so SQLite
+  // need not lock its own mutex around every call.
+  const int rc =
+      sqlite3_open_v2(utf8.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string message;
     if (db_ == nullptr) {
