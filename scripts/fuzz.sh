@@ -4,6 +4,9 @@
 #
 #   scripts/fuzz.sh [SECONDS]     default 60
 #
+# KELVANOR_FUZZ_SEED fixes libFuzzer's random seed (the test script sets
+# one, so a CI run is repeatable).
+#
 # New inputs go to build-fuzz/corpus (seeded from fuzz/corpus, which stays as
 # it is); a finding is written to build-fuzz/findings/ and ends the run with
 # status 1.
@@ -31,4 +34,5 @@ mkdir -p "$BUILD/corpus" "$BUILD/findings"
 echo "fuzz.sh: running fuzz_import for ${SECONDS_TO_RUN}s" >&2
 "$BUILD/fuzz/fuzz_import" "$BUILD/corpus" "$ROOT/fuzz/corpus" \
   -dict="$ROOT/fuzz/import.dict" -max_total_time="$SECONDS_TO_RUN" -max_len=8192 -timeout=20 -rss_limit_mb=2048 \
-  -artifact_prefix="$BUILD/findings/" -print_final_stats=1
+  -artifact_prefix="$BUILD/findings/" -print_final_stats=1 \
+  ${KELVANOR_FUZZ_SEED:+-seed="$KELVANOR_FUZZ_SEED"}

@@ -13,6 +13,7 @@ PACKAGES=(
   zip unzip
   python3 python3-pyftpdlib
   xvfb xauth imagemagick openbox x11-utils
+  time
   valgrind
 )
 
