@@ -16,13 +16,13 @@
 #include <wx/time.h>
 #include <wx/utils.h>
 
-#include <ctime>
 
 #include "app/version_check.h"
 #include "gui/account_dialog.h"
 #include "gui/wx_dispatcher.h"
 #include "net/http_get.h"
 #include "platform/environment.h"
+#include "util/daynumber.h"
 #include "util/encoding.h"
 
 namespace kelvanor {
@@ -71,11 +71,8 @@ wxStaticText* WhiteLabel(wxWindow* parent, const wxString& text, long style = 0)
 
 // The window's caption: version and a credit line with the current year.
 wxString Caption() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
   return ToWx("S Y N C  " + ExeVersionString() + "  -  Kelvanor, Mobil-Abgleich f\xFCr dasTessavor (c) " +
-              std::to_string(local.tm_year + 1900));
+              std::to_string(NowCivil().year));
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
 #include "util/numbers.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
+#include "platform/environment.h"
 #include "util/errors.h"
 
 namespace kelvanor {
@@ -29,13 +27,10 @@ char DecimalSeparator() { return g_decimalSeparator.load(); }
 void SetDecimalSeparator(char separator) { g_decimalSeparator.store(separator); }
 
 void InitDecimalSeparatorFromLocale() {
-  // A private locale object: the C library's global locale stays "C", so no
-  // printf anywhere starts writing commas behind our back.
-  locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
-  if (loc == static_cast<locale_t>(0)) return;
-  const char* radix = nl_langinfo_l(RADIXCHAR, loc);
-  if (radix != nullptr && radix[0] != '\0' && radix[1] == '\0') SetDecimalSeparator(radix[0]);
-  freelocale(loc);
+  // Read without changing the C library's global locale: it stays "C", so
+  // no printf anywhere starts writing commas behind our back.
+  const char separator = UserDecimalSeparator();
+  if (separator != '\0') SetDecimalSeparator(separator);
 }
 
 ScopedDecimalSeparator::ScopedDecimalSeparator(char separator) : previous_(DecimalSeparator()) {
