@@ -293,6 +293,7 @@ PACKAGE="$BUILD/package"
 rm -rf "$PACKAGE"
 mkdir -p "$PACKAGE"
 install -m 0755 "$BUILD/Kelvanor.exe" "$BUILD/kelvanor-cli.exe" "$PACKAGE/"
+$HOST-strip --strip-unneeded "$PACKAGE/Kelvanor.exe" "$PACKAGE/kelvanor-cli.exe"
 install -m 0755 "$PREFIX/bin/curl.exe" "$PREFIX/bin/zip.exe" "$PREFIX/bin/unzip.exe" "$PACKAGE/"
 # Notepad wants CRLF; the text is Windows-1252 like everything else.
 sed "s/@VERSION@/$VERSION/; s/\$/\r/" "$ROOT/packaging/windows/LIESMICH.txt" |

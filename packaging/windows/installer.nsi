@@ -3,12 +3,12 @@
 ; Installs the package into Program Files with a Start-menu entry and an
 ; uninstaller; "/S" installs silently. The user's settings and data under
 ; %APPDATA%\dasTessavor are never touched, not even by the uninstaller.
-Unicode true
+; A 64-bit installer for the 64-bit programs (and it needs no 32-bit layer).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
 !include "MUI2.nsh"
-!include "x64.nsh"
 
 Name "Kelvanor ${VERSION}"
 OutFile "${OUTFILE}"
@@ -38,10 +38,6 @@ VIAddVersionKey /LANG=1031 "LegalCopyright" "Kelvanor"
 !insertmacro MUI_LANGUAGE "German"
 
 Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP "Kelvanor braucht ein 64-Bit-Windows." /SD IDOK
-    Abort
-  ${EndIf}
   SetRegView 64
 FunctionEnd
 

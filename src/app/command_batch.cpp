@@ -103,7 +103,7 @@ void EmptyAndRemoveFolder(const std::string& folder) {
     std::error_code ignored;
     // Subfolders stay (and then keep the folder from being removed).
     if (fs::is_directory(it->symlink_status(ignored))) continue;
-    fs::remove(it->path(), ignored);
+    DeleteFileEvenIfReadOnly(it->path());
   }
   std::string target = folder;
   while (target.size() > 1 && (target.back() == '/' || target.back() == kPathSep)) target.pop_back();

@@ -7,11 +7,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <string>
 
 #include "platform/batch.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/text_convert.h"
@@ -26,7 +26,7 @@ void Say(const BatchOptions& options, const std::string& utf8Line) {
   if (options.output != nullptr) {
     *options.output += utf8Line + "\n";
   } else {
-    std::cerr << utf8Line << std::endl;
+    WriteStderr(utf8Line + "\n");
   }
 }
 
@@ -139,29 +139,24 @@ int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump,
   info.lpVerb = L"open";
   info.lpDirectory = nullptr;  // the interpreter inherits our current folder
 
-  // Opening the batch file itself is what its file type does; when the
-  // caller wants the output, the interpreter is opened with the batch file
-  // and a redirection instead (/S: the outer quotes go, the rest stays as
-  // written), which leaves tmp.bat exactly as it is.
+  // The interpreter is opened with the batch file, as opening the .bat
+  // itself does, plus a redirection of everything it and its programs write
+  // (/S: the outer quotes go, the rest stays as written), so tmp.bat stays
+  // exactly as it is. Without the redirection the output would go to a
+  // console window, or nowhere at all when we have no console and a
+  // program's write fails (curl then ends with status 23).
   OutputCapture capture;
-  std::wstring interpreter;
-  std::wstring parameters;
-  if (options.output != nullptr) {
-    if (capture.Path().empty()) {
-      Say(options, "Keine tempor\xC3\xA4re Datei f\xC3\xBCr die Ausgabe.");
-      return kExitCannotStart;
-    }
-    interpreter = CommandInterpreter();
-    parameters = L"/S /C \"\"" + batch + L"\" >\"" + capture.Path() + L"\" 2>&1\"";
-    info.lpFile = interpreter.c_str();
-    info.lpParameters = parameters.c_str();
-    // Everything it says comes back to the caller: no empty console window.
-    info.nShow = SW_HIDE;
-  } else {
-    info.lpFile = batch.c_str();
-    info.lpParameters = nullptr;
-    info.nShow = SW_SHOWNORMAL;
+  if (capture.Path().empty()) {
+    Say(options, "Keine tempor\xC3\xA4re Datei f\xC3\xBCr die Ausgabe.");
+    return kExitCannotStart;
   }
+  const std::wstring interpreter = CommandInterpreter();
+  const std::wstring parameters =
+      L"/S /C \"\"" + batch + L"\" >\"" + capture.Path() + L"\" 2>&1\"";
+  info.lpFile = interpreter.c_str();
+  info.lpParameters = parameters.c_str();
+  // Everything it says comes back to the caller: no empty console window.
+  info.nShow = SW_HIDE;
 
   if (!::ShellExecuteExW(&info)) {
     Say(options, "Die Stapeldatei kann nicht gestartet werden: " + SystemErrorText(::GetLastError()));
@@ -181,7 +176,12 @@ int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump,
   guard.Disarm();
   DWORD exitCode = 0;
   if (!::GetExitCodeProcess(info.hProcess, &exitCode)) return kExitCannotStart;
-  if (options.output != nullptr) *options.output += capture.Utf8Text();
+  const std::string text = capture.Utf8Text();
+  if (options.output != nullptr) {
+    *options.output += text;
+  } else {
+    WriteStderr(text);
+  }
   return static_cast<int>(exitCode);
 }
 

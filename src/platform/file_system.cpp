@@ -58,6 +58,19 @@ unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid())
 
 #endif
 
+bool DeleteFileEvenIfReadOnly(const fs::path& file) {
+  std::error_code ec;
+  if (fs::remove(file, ec)) return true;
+#ifdef _WIN32
+  const DWORD attributes = ::GetFileAttributesW(file.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+      ::SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    return fs::remove(file, ec);
+  }
+#endif
+  return false;
+}
+
 std::string CurrentFolder() {
   std::error_code ec;
   const fs::path here = fs::current_path(ec);

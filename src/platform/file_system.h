@@ -20,6 +20,10 @@ std::FILE* OpenFile(const std::string& ansiPath, const char* mode);
 // Pushes what was written to `file` through to the disk (fsync).
 bool FlushToDisk(std::FILE* file);
 
+// Deletes a file, a read-only one too: Linux lets the folder decide, and on
+// Windows the read-only flag is cleared first. False when it stays.
+bool DeleteFileEvenIfReadOnly(const std::filesystem::path& file);
+
 // May this process write to the existing file? (Checked before an ini file
 // is replaced, so a write-protected one stays as it is.)
 bool MayWriteFile(const std::string& ansiPath);

@@ -11,8 +11,8 @@ wine ./kelvanor-cli.exe sync --yes >"$WORK/sync1.log" 2>&1 || { cat "$WORK/sync1
 cat "$WORK/sync1.log"
 [ "$(ini_value num_syncs)" = 1 ] || fail "num_syncs nach der ersten Synchronisation: $(ini_value num_syncs)"
 [ -f "$SERVER_ROOT/ftp/up_hufwine.zip" ] || fail "kein up_hufwine.zip auf dem FTP-Server"
-grep -q "K-" "$ACCOUNT/mob_kunde.txt" || fail "mob_kunde.txt nicht beim Mobilgerät angekommen"
-[ -f "$LOCAL/tmp.bat" ] || fail "kein tmp.bat in local_dir"
+[ -s "$ACCOUNT/mob_kunde.txt" ] || fail "mob_kunde.txt nicht beim Mobilgerät angekommen"
+[ -f "$TOOL_DIR/mobil/tmp.bat" ] || fail "kein tmp.bat in local_dir"
 
 field_changes
 echo "== zweite Synchronisation =="
@@ -22,7 +22,9 @@ cat "$WORK/sync2.log"
 # The customer typed in the field is in the practice, in Windows-1252.
 name_hex="$(sqlite3 "$PRACTICE/praxis.db" "SELECT hex(name) FROM besitzer WHERE kundennr = 'K-900'")"
 [ "$name_hex" = "42E4636B6572" ] || fail "Kunde K-900 nicht importiert (name: $name_hex)"
-[ "$(sqlite3 "$PRACTICE/praxis.db" "SELECT COUNT(*) FROM termine WHERE thema LIKE 'kd/A/%/Hufbeschlag vorne'")" = 1 ] ||
+# The appointment names the new customer by the id the practice gave it.
+[ "$(sqlite3 "$PRACTICE/praxis.db" "SELECT COUNT(*) FROM termine
+      WHERE thema = 'kd/A/' || (SELECT id FROM besitzer WHERE kundennr = 'K-900')")" = 1 ] ||
   fail "Termin nicht importiert"
 # The server's change files were deleted after the import, and the
 # new customer went back to the mobile in the fresh export.

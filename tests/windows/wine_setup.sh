@@ -31,18 +31,20 @@ PROGRAM="$WORK/Programm"
 mkdir -p "$PROGRAM"
 cp "$BUILD/package/"*.exe "$PROGRAM/"
 
-# The practice lives in a folder with an umlaut and a blank, and so does
-# local_dir: every command line carries them through cmd in code page 850.
+# The practice lives in a folder with an umlaut and a blank, and so does the
+# user's profile (the farrier is called Jürgen): local_dir below it carries
+# them into every command line, through cmd in code page 850.
 UE="$(printf '\xc3\xbc')"
 PRACTICE="$WORK/B${UE}ro Praxis"
-LOCAL="$WORK/Mobil B${UE}ro"
 mkdir -p "$PRACTICE"
 "$LINUX_BUILD/tools/gen_practice" --customers 30 --seed 7 "$PRACTICE/praxis.db" >/dev/null
 
-# APPDATA as Windows gives it to the programs.
-APPDATA_WIN="$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')"
-APPDATA_UNIX="$(winepath -u "$APPDATA_WIN" 2>/dev/null)"
-[ -d "$APPDATA_UNIX" ] || fail "APPDATA von Wine nicht gefunden: $APPDATA_WIN"
+# APPDATA as Windows gives it to the programs, in a profile "Jürgen Schmid".
+APPDATA_UNIX="$WORK/Benutzer/J${UE}rgen Schmid/AppData/Roaming"
+mkdir -p "$APPDATA_UNIX"
+wine reg add 'HKCU\Volatile Environment' /v APPDATA /t REG_SZ /d "$(win "$APPDATA_UNIX")" /f >/dev/null 2>&1
+APPDATA_WIN="$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r' | iconv -f WINDOWS-1252 -t UTF-8)"
+[ "$APPDATA_WIN" = "$(win "$APPDATA_UNIX")" ] || fail "APPDATA nicht gesetzt: $APPDATA_WIN"
 TOOL_DIR="$APPDATA_UNIX/dasTessavor"
 rm -rf "$TOOL_DIR"
 mkdir -p "$TOOL_DIR"
@@ -75,7 +77,6 @@ ini "$TOOL_DIR/Kelvanor.ini" <<INI
 name=hufwine
 num_syncs=0
 debug=1
-local_dir=$(win "$LOCAL")\\
 
 [sync_server]
 base=http://127.0.0.1:$HTTP_PORT
