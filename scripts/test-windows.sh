@@ -13,6 +13,16 @@ BUILD="${KELVANOR_WIN64_BUILD_DIR:-$ROOT/build-win64}"
 LINUX_BUILD="${KELVANOR_BUILD_DIR:-$ROOT/build}"
 
 "$ROOT/scripts/build-windows.sh"
+# What the tests use besides Wine: a virtual display with a window manager,
+# screenshots, clicks, and the sqlite3 shell for looking into the practice.
+missing=()
+for p in xvfb xauth openbox imagemagick xdotool sqlite3 python3-pyftpdlib; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 # The tests take their practices from the Linux build's generator.
 [ -x "$LINUX_BUILD/tools/gen_practice" ] || "$ROOT/scripts/build.sh"
 
@@ -32,8 +42,10 @@ export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX="$BUILD/wine-prefix"
 rm -rf "$WINEPREFIX"
 XVFB_PID=""
+WM_PID=""
 cleanup() {
   wineserver -k 2>/dev/null || true
+  [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -44,18 +56,19 @@ wineboot -i >/dev/null 2>&1
 (setsid wineserver -p </dev/null >/dev/null 2>&1 &)
 wine cmd /c exit 0 >/dev/null 2>&1
 
-# The window test needs a display.
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 121 150); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      XVFB_PID=$!
-      export DISPLAY=":$n"
-      sleep 1
-      break
-    fi
-  done
-fi
+# The window test gets a display of its own with a window manager (without
+# one Wine draws no frame and the window never gets the focus).
+for n in $(seq 121 150); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    sleep 1
+    openbox >/dev/null 2>&1 &
+    WM_PID=$!
+    break
+  fi
+done
 
 echo "== Windows-Tests unter Wine =="
 cd "$BUILD"

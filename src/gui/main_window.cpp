@@ -255,6 +255,10 @@ void Tfrm_main::FormCreate() {
   }
   driver_ = std::make_unique<SyncDriver>(*this, folders_, settings_, db_.get());
   Layout();
+  // The hidden panels give their room back only when the client panel lays
+  // itself out again: its size did not change, so Windows sends it no size
+  // event that would.
+  GetChildren().front()->Layout();
 }
 
 void Tfrm_main::OnActivate(wxActivateEvent& event) {
