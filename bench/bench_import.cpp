@@ -42,12 +42,6 @@ namespace fs = std::filesystem;
 using namespace kelvanor;
 using Clock = std::chrono::steady_clock;
 
-class CountingView : public IImportView {
- public:
-  void ShowLineError(const std::string&) override { ++errors; }
-  int errors = 0;
-};
-
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
                "usage: bench_import [--runs N] [--lines L1,L2,...] [--keep FILE] PRACTICE.db...\n");
@@ -271,14 +265,12 @@ int main(int argc, char** argv) {
         int errors = 0;
         for (int r = 0; r < runs; ++r) {
           fs::copy_file(practice, imported, fs::copy_options::overwrite_existing);
-          CountingView view;
           const auto start = Clock::now();
           {
             TDBase db(imported);
-            ImportMobileChanges(db, tree, view);
+            errors = static_cast<int>(ImportMobileChanges(db, tree).failures.size());
           }
           importTimes.push_back(Milliseconds(start));
-          errors = view.errors;
         }
 
         const FloorScript floor = FloorSql(practice, imported);

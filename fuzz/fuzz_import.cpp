@@ -155,11 +155,6 @@ std::string SchemaOf(const std::string& path) {
   return schema;
 }
 
-class NullView : public IImportView {
- public:
-  void ShowLineError(const std::string&) override {}
-};
-
 struct Workspace {
   std::string root;
   std::string dbPath;
@@ -242,12 +237,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   TreeModel tree;
   ReadReceivedFilesFrom(ws.downloadFolder, ws.changeFiles, nullptr, tree);
-  NullView view;
+  // A fresh journal each time, so its lines are journaled and rolled back
+  // with the records.
+  const std::string journal = ws.root + "/journal.db";
+  fs::remove(journal, ignored);
   bool ended = false;
   {
     TDBase db(ws.dbPath);
     try {
-      ImportMobileChanges(db, tree, view);
+      ImportMobileChanges(db, tree, journal);
     } catch (const kelvanor::Exception&) {
       // The import may end with one of the tool's own errors, but then
       // nothing of the run may stay.

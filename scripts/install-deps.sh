@@ -12,7 +12,7 @@ PACKAGES=(
   libwxgtk3.2-dev
   zip unzip
   python3 python3-pyftpdlib
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick openbox x11-utils
   valgrind
 )
 

@@ -8,7 +8,11 @@ BUILD="${KELVANOR_BUILD_DIR:-$ROOT/build}"
 "$ROOT/scripts/build.sh"
 
 XVFB_PID=""
-cleanup() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
+WM_PID=""
+cleanup() {
+  [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
   for n in $(seq 91 120); do
@@ -20,6 +24,13 @@ if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
       break
     fi
   done
+  # A window manager moves the focus as on a desktop: the window tests see
+  # what closing a box really does to the window.
+  if [ -n "$XVFB_PID" ] && command -v openbox >/dev/null; then
+    openbox --sm-disable >/dev/null 2>&1 &
+    WM_PID=$!
+    sleep 1
+  fi
 fi
 
 cd "$BUILD"

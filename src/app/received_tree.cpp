@@ -39,11 +39,6 @@ void AddFileLines(const std::string& content, bool merge, TreeModel& tree) {
 
 }  // namespace
 
-std::string FirstField(const std::string& line) {
-  const std::size_t semicolon = line.find(';');
-  return semicolon == std::string::npos ? line : line.substr(0, semicolon);
-}
-
 void ReadReceivedFiles(const Settings& settings, const LogLineFn& logLine, TreeModel& tree) {
   ReadReceivedFilesFrom(settings.local_dir + "tmp_dl/", settings.ChangeFiles, logLine, tree);
 }

@@ -15,9 +15,6 @@ namespace kelvanor {
 // Receives the detail log lines; the caller decides whether they are shown.
 using LogLineFn = std::function<void(const std::string& line)>;
 
-// The text of a line before its first ";"; the whole line when it has none.
-std::string FirstField(const std::string& line);
-
 // Rebuilds `tree` from the change files in ‹local_dir›tmp_dl/.
 void ReadReceivedFiles(const Settings& settings, const LogLineFn& logLine, TreeModel& tree);
 

@@ -188,6 +188,26 @@ std::string CheckAccountName(const std::string& name) {
              "' nicht enthalten. Nicht erlaubt sind: \" \\ / : * ? < > | %";
     }
   }
+  const std::size_t bad = FindNonOemCharacter(name);
+  if (bad != std::string::npos) {
+    return "Der Kontoname \"" + name + "\" enth\xE4lt das Zeichen '" + name[bad] +
+           "', das die Eingabeaufforderung (Codepage 850) nicht darstellen kann. Bitte einen "
+           "Namen ohne dieses Zeichen w\xE4hlen.";
+  }
+  return std::string();
+}
+
+std::string CheckCommandLineSettings(const Settings& settings) {
+  const std::string problem = CheckAccountName(settings.name);
+  if (!problem.empty()) return problem;
+  const std::size_t bad = FindNonOemCharacter(settings.local_dir);
+  if (bad != std::string::npos) {
+    return "Der Ordner \"" + settings.local_dir + "\" enth\xE4lt das Zeichen '" +
+           settings.local_dir[bad] +
+           "', das die Eingabeaufforderung (Codepage 850) nicht darstellen kann; die "
+           "Synchronisation l\xE4uft deshalb nicht. Bitte in Kelvanor.ini unter local_dir einen "
+           "Ordner ohne dieses Zeichen eintragen.";
+  }
   return std::string();
 }
 

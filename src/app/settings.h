@@ -29,6 +29,8 @@ struct Folders {
   std::string ToolIni() const { return AppDataFolder + "Kelvanor.ini"; }
   std::string HostIni() const { return AppDataFolder + "tessavor.ini"; }
   std::string LockFile() const { return AppDataFolder + "Kelvanor.lock"; }
+  // What was imported while the server still holds it (see ImportJournal).
+  std::string ImportJournalFile() const { return AppDataFolder + "Kelvanor-Importjournal.db"; }
 };
 
 // Takes the lock that keeps a second Kelvanor (window or CLI) off this
@@ -78,8 +80,14 @@ void WriteAccountSettings(const Folders& folders, const std::string& name,
                           const std::string& server);
 
 // Characters an account name may not hold: they break file names or command
-// lines. Returns "" when the name is usable, else a German message.
+// lines, or the console code page cannot show them (™, €, Š ...). Returns ""
+// when the name is usable, else a German message naming the character.
 std::string CheckAccountName(const std::string& name);
+// Everything of the settings that goes into a command line of tmp.bat: the
+// account name (CheckAccountName) and local_dir, whose every character must
+// exist in the console code page. "" when a sync can run, else a German
+// message naming the character and the name or folder.
+std::string CheckCommandLineSettings(const Settings& settings);
 // The name as it goes into a URL: percent-encoded, plain names unchanged.
 std::string UrlEncodeAccountName(const std::string& name);
 

@@ -9,6 +9,7 @@
 #include "app/received_tree.h"
 #include "app/transfer.h"
 #include "import/import.h"
+#include "import/import_journal.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
@@ -20,6 +21,15 @@ namespace {
 const char kNoChangesQuestion[] =
     "Keine \xC4nderungen auf dem Server.\r\r"
     "\xC4nderungen vom PC/Laptop zum Server \xFC" "bertragen?";
+
+// What the user reads for an error: a failure of the database says in German
+// what is wrong with it.
+std::string UserText(const std::exception& error) {
+  if (const auto* failure = dynamic_cast<const EDatabaseFailure*>(&error)) {
+    return failure->UserMessage();
+  }
+  return error.what();
+}
 
 std::string StepFailedMessage(const std::string& step, int exitCode) {
   TransferResult failed;
@@ -64,7 +74,8 @@ std::string SyncDriver::DownloadFolderForRmdir() const { return settings_.local_
 void SyncDriver::btnSyncClick() {
   if (state_ != State::Idle) return;  // one run at a time
   lastError_.clear();
-  const std::string problem = CheckAccountName(settings_.name);
+  backupPath_.clear();
+  const std::string problem = CheckCommandLineSettings(settings_);
   if (!problem.empty()) {
     Fail(problem);
     return;
@@ -78,7 +89,7 @@ void SyncDriver::btnSyncClick() {
       RunLaterSync();
     }
   } catch (const std::exception& e) {
-    Fail(e.what());
+    Fail(UserText(e));
     view_.HideImportPanel();
     SetState(State::Idle);
   }
@@ -144,6 +155,9 @@ int SyncDriver::AskImport() {
     view_.ShowImportPanel(question);
     return total;
   }
+  // The server holds no change line any more, so none of the journaled ones
+  // can come back.
+  ForgetImportedLines();
   if (view_.AskYesNo(kNoChangesQuestion)) {
     if (!FinishSync()) {
       SetState(State::Idle);
@@ -174,30 +188,40 @@ void SyncDriver::btn_yesClick() {
   SetState(State::Running);
   view_.SetImportLabel("Bitte warten ...");
   view_.SetImportButtonsEnabled(false);
+  ImportSummary summary;
   try {
     if (db_ == nullptr) {
       throw Exception("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts importiert werden.");
     }
-    ImportMobileChanges(*db_, tree_, view_);
+    summary = ImportMobileChanges(*db_, tree_, folders_.ImportJournalFile());
   } catch (const std::exception& e) {
     // The import is one transaction: nothing of it was written. The change
     // files stay on the server and in tmp_dl, so a later sync brings them again.
     Fail(std::string("Der Import ist fehlgeschlagen, es wurde nichts \xFC" "bernommen: ") +
-         e.what());
+         UserText(e));
     view_.SetImportButtonsEnabled(true);
     view_.HideImportPanel();
     SetState(State::Idle);
     return;
   }
+  // Told now that the database is free again, so the host program can save
+  // while the user reads.
+  for (const std::string& line : summary.LogLines()) Step(line);
+  if (!summary.failures.empty()) view_.ShowError(summary.FailureMessage());
   try {
+    // Every received line is on disk before the server is asked to forget it.
+    SaveBackupOnce();
     LogLine("Server-Delmob.php (s. tmp.bat) ...");
     const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
                                       UrlEncodeAccountName(settings_.name),
                                   settings_.local_dir, view_);
     if (status != 0) {
+      // The import stays committed and journaled: the next sync brings the
+      // same lines again and skips them.
       Fail(StepFailedMessage("Server-Delmob.php", status));
     } else {
       LogLine("Server-Delmob.php fertig - !");
+      ForgetImportedLines();
       LogLine("rmdir (s. tmp.bat) ...");
       if (RemoveDownloadFolder()) {
         LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
@@ -205,11 +229,22 @@ void SyncDriver::btn_yesClick() {
       }
     }
   } catch (const std::exception& e) {
-    Fail(e.what());
+    Fail(UserText(e));
   }
   view_.SetImportButtonsEnabled(true);
   view_.HideImportPanel();
   SetState(State::Idle);
+}
+
+std::string SyncDriver::SaveBackupOnce() {
+  if (backupPath_.empty()) {
+    backupPath_ = SaveReceivedTree(folders_, [this](const std::string& t) { LogLine(t); }, tree_);
+  }
+  return backupPath_;
+}
+
+void SyncDriver::ForgetImportedLines() {
+  if (db_ != nullptr) ImportJournal::Clear(*db_, folders_.ImportJournalFile());
 }
 
 void SyncDriver::btn_noClick() {
@@ -237,7 +272,7 @@ bool SyncDriver::FinishSync() {
     return false;
   }
   Step("5) Tmp-Mobil Datens\xE4tze lokal sichern.");
-  SaveReceivedTree(folders_, [this](const std::string& t) { LogLine(t); }, tree_);
+  SaveBackupOnce();
   WriteSyncCounter(folders_, static_cast<uint16_t>(ReadSyncCounter(folders_) + 1));
   Step("fertig!");
   tree_.Clear();

@@ -56,6 +56,11 @@ class SyncDriver {
   void LogLine(const std::string& text);
   void Step(const std::string& text);
   std::string DownloadFolderForRmdir() const;
+  // Writes the dated backup of the received tree the first time in a run and
+  // gives its path ("" for a tree without files).
+  std::string SaveBackupOnce();
+  // Empties the import journal once the server has dropped its change files.
+  void ForgetImportedLines();
   void EnsureLocalFolder() const;
 
   ISyncView& view_;
@@ -66,6 +71,7 @@ class SyncDriver {
   TreeModel tree_;
   State state_ = State::Idle;
   std::string lastError_;
+  std::string backupPath_;  // the backup written in this run, if any
 };
 
 }  // namespace kelvanor

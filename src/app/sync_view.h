@@ -6,7 +6,6 @@
 #include <string>
 
 #include "export/export_progress.h"
-#include "import/import_view.h"
 #include "import/node_list.h"
 #include "platform/message_pump.h"
 
@@ -19,7 +18,7 @@ class IMessagePump : public IPendingMessagePump {
   virtual void ProcessPendingMessages() = 0;
 };
 
-class ISyncView : public IMessagePump, public IImportView, public IExportProgress {
+class ISyncView : public IMessagePump, public IExportProgress {
  public:
   // Appends one line to the log memo (DisplayMemo).
   virtual void AppendMemo(const std::string& line) = 0;

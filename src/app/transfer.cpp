@@ -23,6 +23,13 @@ constexpr std::size_t kOutputLinesShown = 10;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// A command line holds only what the console code page can show; a name or
+// folder with any other character is refused before a command is written.
+void RefuseWhatTheConsoleCannotShow(const Settings& settings) {
+  const std::string problem = CheckCommandLineSettings(settings);
+  if (!problem.empty()) throw Exception(problem);
+}
+
 // An archive without any entry is exactly its end record: 22 bytes starting
 // with PK 05 06, and a zero entry count.
 bool IsEmptyZip(const std::string& path) {
@@ -81,18 +88,19 @@ std::string TransferResult::Message() const {
 }
 
 UploadPlan PlanUpload(const Settings& settings) {
+  RefuseWhatTheConsoleCannotShow(settings);
   const std::string& localDir = settings.local_dir;
-  const std::string& name = settings.name;
-  const std::string urlName = UrlEncodeAccountName(name);
+  const std::string name = AnsiToOem(settings.name);
+  const std::string urlName = UrlEncodeAccountName(settings.name);
 
   std::string list;
   for (const std::string& file : settings.DataFiles)
     if (!file.empty()) list += " " + Quoted(localDir + file);
 
   UploadPlan plan;
-  plan.archive = localDir + "up_" + name + ".zip";
-  plan.files = AnsiToOemUmlauts(list);
-  const std::string fwd = AnsiToOemUmlauts(ReplaceAll(localDir, "\\", "/"));
+  plan.archive = localDir + "up_" + settings.name + ".zip";
+  plan.files = AnsiToOem(list);
+  const std::string fwd = AnsiToOem(ReplaceAll(localDir, "\\", "/"));
   const std::string archive = Quoted(fwd + "up_" + name + ".zip");
   const std::string& ftp = settings.servers.ftp;
   const std::string unzipUrl = settings.servers.base + "/mob/unzip.php?kd=" + urlName;
@@ -108,10 +116,11 @@ UploadPlan PlanUpload(const Settings& settings) {
 }
 
 DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
+  RefuseWhatTheConsoleCannotShow(settings);
   const std::string& localDir = settings.local_dir;
-  const std::string& name = settings.name;
+  const std::string name = AnsiToOem(settings.name);
   const std::string& base = settings.servers.base;
-  const std::string urlName = UrlEncodeAccountName(name);
+  const std::string urlName = UrlEncodeAccountName(settings.name);
 
   DownloadPlan plan;
   const std::string zipUrl = base + "/mob/zip.php?kd=" + urlName;
@@ -119,7 +128,7 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
 
   plan.dir = ReplaceAll(localDir, "\\", "/") + "tmp_dl/";
   plan.folderToEmpty = localDir + "tmp_dl/";
-  const std::string dir = AnsiToOemUmlauts(plan.dir);
+  const std::string dir = AnsiToOem(plan.dir);
   const std::string zip = Quoted(dir + "dl_" + name + ".zip");
   const std::string transferUrl = base + "/mob/transfer/dl_" + urlName + ".zip";
 
@@ -129,7 +138,7 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
   plan.steps.push_back({"Unzip", "Unzip (s. tmp.bat) ...",
                         "unzip.exe " + zip + " -d " + Quoted(dir),
                         "Unzip fertig - " + zip + " -> " + Quoted(dir),
-                        plan.dir + "dl_" + name + ".zip"});
+                        plan.dir + "dl_" + settings.name + ".zip"});
 
   const std::string zipBack = ReplaceAll(zip, "/", "\\");
   const std::string copy =
@@ -142,7 +151,8 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
 }
 
 std::string RemoveDownloadFolderCommand(const Settings& settings) {
-  return "rmdir /S /Q " + Quoted(settings.local_dir + "tmp_dl/");
+  RefuseWhatTheConsoleCannotShow(settings);
+  return "rmdir /S /Q " + Quoted(AnsiToOem(settings.local_dir) + "tmp_dl/");
 }
 
 TransferResult UploadData(const Settings& settings, Logger& log) {

@@ -11,8 +11,10 @@
 // only with the detail log on), names the step and its exit status, and ends
 // the sequence right there: nothing after it runs.
 //
-// Paths go into the commands with the German letters in the console code
-// page (AnsiToOemUmlauts), the batch interpreter maps them back.
+// Paths and the account name go into the commands in the console code page
+// (AnsiToOem), in which the command interpreter reads the whole line. A name
+// or local_dir holding a character that code page cannot show is refused
+// (Exception with a German message) before any command is planned.
 #pragma once
 
 #include <string>
@@ -49,12 +51,14 @@ struct DownloadPlan {
 };
 
 // The command and log texts, built from the settings (and the date of the
-// dated copy); the functions below run them.
+// dated copy); the functions below run them. Raise Exception when
+// CheckCommandLineSettings refuses the settings.
 UploadPlan PlanUpload(const Settings& settings);
 DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today);
 
 // The command that removes the download folder after the import question:
-// rmdir /S /Q "‹local_dir›tmp_dl/" with local_dir as stored (not mapped).
+// rmdir /S /Q "‹local_dir›tmp_dl/", local_dir in the console code page like
+// every other path (the interpreter reads the whole line in it).
 std::string RemoveDownloadFolderCommand(const Settings& settings);
 
 struct TransferResult {

@@ -1,8 +1,10 @@
 #include "app/version_check.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/launch.h"
@@ -11,9 +13,54 @@
 
 namespace kelvanor {
 
+namespace {
+
+// The numbers of a dotted version ("1.0.0.72" -> 1, 0, 0, 72) as digit texts
+// without leading zeros, so that numbers of any length compare exactly.
+// False for anything else: an empty part, a sign, a blank, a letter.
+bool SplitDottedVersion(const std::string& text, std::vector<std::string>& numbers) {
+  numbers.clear();
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = text.find('.', start);
+    const std::size_t end = dot == std::string::npos ? text.size() : dot;
+    if (end == start) return false;
+    std::string number;
+    for (std::size_t i = start; i < end; ++i) {
+      const char c = text[i];
+      if (c < '0' || c > '9') return false;
+      if (number.empty() && c == '0') continue;
+      number += c;
+    }
+    numbers.push_back(number);
+    if (dot == std::string::npos) return true;
+    start = dot + 1;
+  }
+}
+
+// <0, 0, >0 as the number a is below, equal to or above b (both digit texts
+// without leading zeros; "" is 0).
+int CompareNumbers(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return a.compare(b);
+}
+
+}  // namespace
+
 bool IsNewerVersion(const std::string& offered, const std::string& own) {
-  // std::string compares through char_traits<char>, i.e. as unsigned bytes.
-  return offered != own && offered.compare(own) > 0;
+  std::vector<std::string> offeredNumbers;
+  std::vector<std::string> ownNumbers;
+  if (!SplitDottedVersion(offered, offeredNumbers) || !SplitDottedVersion(own, ownNumbers)) {
+    return false;
+  }
+  const std::size_t parts = std::max(offeredNumbers.size(), ownNumbers.size());
+  offeredNumbers.resize(parts);  // a missing part counts 0
+  ownNumbers.resize(parts);
+  for (std::size_t i = 0; i < parts; ++i) {
+    const int order = CompareNumbers(offeredNumbers[i], ownNumbers[i]);
+    if (order != 0) return order > 0;
+  }
+  return false;
 }
 
 UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,

@@ -8,9 +8,11 @@
 
 namespace kelvanor {
 
-// True when `offered` differs from `own` and sorts after it byte by byte
-// (the longer text wins when one begins the other): 1.0.0.70 and 1.0.1 are
-// newer than 1.0.0.68, 1.0.0.100 is not.
+// True when both are dotted versions (numbers joined by single dots) and
+// `offered` is the greater, compared number by number with a missing part
+// counting 0: 1.0.0.100 is newer than 1.0.0.99, 1.0.1 than 1.0.0.99, 1.0.0.8
+// is not newer than 1.0.0.72, and 1.0 equals 1.0.0.0. A text that is not a
+// dotted version (a word, a blank inside, "1..2", "-1") is never newer.
 bool IsNewerVersion(const std::string& offered, const std::string& own);
 
 struct UpdateCheckResult {

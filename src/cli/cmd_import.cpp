@@ -18,19 +18,6 @@ namespace kelvanor::cli {
 
 namespace {
 
-// Per-line errors go where the window would show its message box.
-class StderrImportView : public IImportView {
- public:
-  void ShowLineError(const std::string& message) override {
-    PrintErr(message + "\n");
-    ++errors_;
-  }
-  int Errors() const { return errors_; }
-
- private:
-  int errors_ = 0;
-};
-
 std::string TreeText(const TreeModel& tree) {
   std::string text;
   for (const TreeNode& node : tree.Nodes()) {
@@ -102,16 +89,22 @@ int CmdImport(const CliOptions& options) {
   }
 
   if (!OpenCliDatabase(context)) return kExitError;
-  StderrImportView view;
+  ImportSummary summary;
   try {
-    ImportMobileChanges(*context.db, tree, view);
+    summary = ImportMobileChanges(*context.db, tree);
+  } catch (const EDatabaseFailure& failure) {
+    PrintErr("Import abgebrochen: " + failure.UserMessage() +
+             "\nDie Datenbank wurde nicht ver\xE4ndert.\n");
+    return kExitError;
   } catch (const std::exception& error) {
     PrintErr(std::string("Import abgebrochen: ") + error.what() +
              "\nDie Datenbank wurde nicht ver\xE4ndert.\n");
     return kExitError;
   }
-  if (view.Errors() > 0) {
-    PrintErr("Import abgeschlossen; " + std::to_string(view.Errors()) +
+  // Shown once the import is over, never while it holds the database.
+  for (const std::string& line : summary.LogLines()) PrintErr(line + "\n");
+  if (!summary.failures.empty()) {
+    PrintErr("Import abgeschlossen; " + std::to_string(summary.failures.size()) +
              " Zeile(n) mit Fehler wurden \xFC" "bersprungen.\n");
   } else {
     PrintErr("Import abgeschlossen.\n");

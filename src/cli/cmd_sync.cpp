@@ -20,9 +20,6 @@ class CliSyncView : public ISyncView {
   bool importQuestionShown() const { return importQuestionShown_; }
 
   void ProcessPendingMessages() override {}
-  void ShowLineError(const std::string& message) override {
-    PrintErr("Fehler: " + message + "\n");
-  }
   void ShowExportStep(const std::string& text, int stepPosition, int /*total*/) override {
     stepPosition_ = stepPosition;
     if (text != lastStep_) PrintErr("  " + text + "\n");

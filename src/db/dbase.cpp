@@ -73,81 +73,173 @@ std::unique_ptr<TDBTable> TDBase::Query(const std::string& sql) {
 }
 
 bool TDBase::Execute(const std::string& sql) {
-  if (closed_) return false;
-  try {
-    connection_->ExecSQL(sql);
-    return true;
-  } catch (...) {
+  return ExecuteWith([&] { connection_->ExecSQL(sql); });
+}
+
+bool TDBase::ExecuteBound(const std::string& sql, const SqlParams& params) {
+  return ExecuteWith([&] { connection_->ExecBound(sql, params); });
+}
+
+bool TDBase::ExecuteWith(const std::function<void()>& run) {
+  if (closed_) {
+    lastError_ = "Die Datenbank ist geschlossen.";
     return false;
   }
+  try {
+    run();
+    lastError_.clear();
+    return true;
+  } catch (const EDatabaseFailure&) {
+    throw;
+  } catch (const std::exception& e) {
+    lastError_ = e.what();
+    return false;
+  }
+}
+
+void TDBase::ExecuteBoundChecked(const std::string& sql, const SqlParams& params) {
+  if (!ExecuteBound(sql, params)) {
+    throw ERecordRefused("Die Datenbank hat die \xC4nderung abgelehnt: " + lastError_);
+  }
+}
+
+int32_t TDBase::InsertRecordBound(const std::string& insertSql, const SqlParams& params,
+                                  const std::string& table, const std::string& idColumn) {
+  return InsertRecordWith([&] { return ExecuteBound(insertSql, params); }, table, idColumn);
+}
+
+int32_t TDBase::InsertRecordBoundChecked(const std::string& insertSql, const SqlParams& params,
+                                         const std::string& table, const std::string& idColumn) {
+  const int32_t id = InsertRecordBound(insertSql, params, table, idColumn);
+  if (id == 0) {
+    throw ERecordRefused("Die Datenbank hat den neuen Datensatz abgelehnt: " +
+                         (lastError_.empty() ? std::string("kein Datensatz angelegt") : lastError_));
+  }
+  return id;
+}
+
+std::unique_ptr<TDBTable> TDBase::QueryBound(const std::string& sql, const SqlParams& params) {
+  if (closed_) return std::make_unique<TDBTable>(nullptr);
+  return std::make_unique<TDBTable>(connection_->GetTableBound(sql, params));
+}
+
+void TDBase::ClearStatementCache() {
+  if (!closed_) connection_->ClearStatementCache();
+}
+
+void TDBase::ExecuteQuietly(const std::string& sql) noexcept {
+  if (closed_) return;
+  try {
+    connection_->ExecSQL(sql);
+  } catch (...) {
+  }
+}
+
+void TDBase::ExecuteChecked(const std::string& sql) {
+  if (!Execute(sql)) throw ERecordRefused("Die Datenbank hat die \xC4nderung abgelehnt: " + lastError_);
+}
+
+int32_t TDBase::InsertRecordChecked(const std::string& insertSql, const std::string& table,
+                                    const std::string& idColumn) {
+  const int32_t id = InsertRecord(insertSql, table, idColumn);
+  if (id == 0) {
+    throw ERecordRefused("Die Datenbank hat den neuen Datensatz abgelehnt: " +
+                         (lastError_.empty() ? std::string("kein Datensatz angelegt") : lastError_));
+  }
+  return id;
 }
 
 int32_t TDBase::LastInsertId() const {
   return closed_ ? 0 : connection_->GetLastInsertRowID();
 }
 
+int TDBase::Changes() const { return closed_ ? 0 : connection_->Changes(); }
+
 int32_t TDBase::AllocateId(const std::string& table) {
   const std::string name = AsciiLowerCase(table);
   if (!IsPlainName(name)) return 0;
   int32_t id = 1;
+  const SqlParams counter{SqlParam::Text(name)};
   {
-    auto row = Query("SELECT idMax FROM \"_tblOffsets\" WHERE LOWER(tbl)='" + name +
-                     "' ORDER BY idMax DESC LIMIT 1;");
+    auto row = QueryBound(
+        "SELECT idMax FROM \"_tblOffsets\" WHERE LOWER(tbl)=?1 ORDER BY idMax DESC LIMIT 1;",
+        counter);
     if (!row->Eof()) id = static_cast<int32_t>(row->FieldAsVariant("idMax").AsInteger() + 1);
   }
-  Execute("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE LOWER(tbl)='" + name + "';");
+  ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE LOWER(tbl)=?1;", counter);
   return id;
 }
 
 int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& table,
                              const std::string& idColumn) {
-  if (closed_) return 0;
+  return InsertRecordWith([&] { return Execute(insertSql); }, table, idColumn);
+}
+
+int32_t TDBase::InsertRecordWith(const std::function<bool()>& insert, const std::string& table,
+                                 const std::string& idColumn) {
+  if (closed_) {
+    lastError_ = "Die Datenbank ist geschlossen.";
+    return 0;
+  }
   // A savepoint, not BEGIN: the insert then nests inside an import's transaction.
   const bool outermost = sqlite3_get_autocommit(connection_->Handle()) != 0;
   const std::string savepoint = "insert_record_" + std::to_string(savepointDepth_);
-  if (!Execute("SAVEPOINT " + savepoint + ";")) return 0;
+  if (!ExecuteBound("SAVEPOINT " + savepoint + ";", {})) return 0;
   ++savepointDepth_;
   // Undoes the INSERT and the counter step together. Outside a transaction a
   // plain ROLLBACK also ends the transaction the savepoint opened, even when
   // its commit was what failed.
   auto abandon = [&] {
     if (outermost) {
-      Execute("ROLLBACK;");
+      ExecuteQuietly("ROLLBACK;");
     } else {
-      Execute("ROLLBACK TO " + savepoint + ";");
-      Execute("RELEASE " + savepoint + ";");
+      ExecuteQuietly("ROLLBACK TO " + savepoint + ";");
+      ExecuteQuietly("RELEASE " + savepoint + ";");
     }
     --savepointDepth_;
   };
-  // A failed INSERT must give no row an id and leave the counter alone: the
-  // last rowid would then belong to an earlier row.
-  if (!Execute(insertSql) || connection_->Changes() < 1) {
-    abandon();
-    return 0;
-  }
-  // The full rowid, not the 32-bit LastInsertId: a wrapped value could name
-  // another row.
-  const int64_t rowid = sqlite3_last_insert_rowid(connection_->Handle());
   int32_t id = 0;
   try {
+    // A failed INSERT must give no row an id and leave the counter alone: the
+    // last rowid would then belong to an earlier row.
+    if (!insert()) {
+      const std::string reason = lastError_;
+      abandon();
+      lastError_ = reason;
+      return 0;
+    }
+    if (connection_->Changes() < 1) {
+      abandon();
+      lastError_ = "Die Anweisung hat keinen Datensatz angelegt.";
+      return 0;
+    }
+    // The full rowid, not the 32-bit LastInsertId: a wrapped value could name
+    // another row.
+    const int64_t rowid = sqlite3_last_insert_rowid(connection_->Handle());
     id = AllocateId(table);
+    // A row left without its id would read as the placeholder row 0.
+    if (id == 0 ||
+        !ExecuteBound("UPDATE " + table + " SET " + idColumn + "=?1 WHERE rowid=?2;",
+                      {SqlParam::Integer(id), SqlParam::Integer(rowid)}) ||
+        connection_->Changes() != 1) {
+      const std::string reason =
+          lastError_.empty() ? "Dem neuen Datensatz kann keine Nummer gegeben werden." : lastError_;
+      abandon();
+      lastError_ = reason;
+      return 0;
+    }
+    if (!ExecuteBound("RELEASE " + savepoint + ";", {})) {
+      const std::string reason = lastError_;
+      abandon();
+      lastError_ = reason;
+      return 0;
+    }
   } catch (...) {
     abandon();
     throw;
   }
-  // A row left without its id would read as the placeholder row 0.
-  if (id == 0 ||
-      !Execute("UPDATE " + table + " SET " + idColumn + "=" + std::to_string(id) +
-               " WHERE rowid=" + std::to_string(rowid) + ";") ||
-      connection_->Changes() != 1) {
-    abandon();
-    return 0;
-  }
-  if (!Execute("RELEASE " + savepoint + ";")) {
-    abandon();
-    return 0;
-  }
   --savepointDepth_;
+  lastError_.clear();
   return id;
 }
 
@@ -166,10 +258,10 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
     --savepointDepth_;
     if (closed_) return;  // closing the connection already rolled back
     if (outer) {
-      Execute("ROLLBACK;");
+      ExecuteQuietly("ROLLBACK;");
     } else {
-      Execute("ROLLBACK TO " + savepoint + ";");
-      Execute("RELEASE " + savepoint + ";");
+      ExecuteQuietly("ROLLBACK TO " + savepoint + ";");
+      ExecuteQuietly("RELEASE " + savepoint + ";");
     }
   };
   try {

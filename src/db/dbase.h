@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "db/sql.h"
 #include "db/sqlite_database.h"
 #include "db/variant.h"
 
@@ -48,15 +49,45 @@ class TDBase {
 
   // Raises ESQLiteException on errors; a closed database gives an empty result.
   std::unique_ptr<TDBTable> Query(const std::string& sql);
-  // False on any failure (and when closed); nothing is reported.
+  // False when the database refuses the statement (and when closed); the
+  // reason is kept for LastError. A failure of the file or the connection is
+  // never a plain false: it raises EDatabaseFailure, so nobody reports as
+  // written what was not.
   bool Execute(const std::string& sql);
   int32_t LastInsertId() const;
+  // Rows changed by the last statement that ran.
+  int Changes() const;
 
   // Runs one INSERT and gives the new row the next id of `table` from
   // _tblOffsets. Nests inside an open transaction (savepoint). When the INSERT
-  // fails nothing is given an id, the counter stays, and the result is 0.
+  // is refused nothing is given an id, the counter stays, and the result is 0
+  // (LastError says why); a failure of the file or connection raises
+  // EDatabaseFailure after undoing what the call began.
   int32_t InsertRecord(const std::string& insertSql, const std::string& table,
                        const std::string& idColumn);
+
+  // The same two for writes that must not fail quietly: a refused statement
+  // raises ERecordRefused with the database's reason.
+  void ExecuteChecked(const std::string& sql);
+  int32_t InsertRecordChecked(const std::string& insertSql, const std::string& table,
+                              const std::string& idColumn);
+
+  // The same with the values bound to parameters ?1, ?2 ... instead of
+  // written into the text: the statement is prepared once and reused (see
+  // ClearStatementCache), and what is stored is exactly what the values
+  // written as literals would store.
+  bool ExecuteBound(const std::string& sql, const SqlParams& params);
+  void ExecuteBoundChecked(const std::string& sql, const SqlParams& params);
+  int32_t InsertRecordBound(const std::string& insertSql, const SqlParams& params,
+                            const std::string& table, const std::string& idColumn);
+  int32_t InsertRecordBoundChecked(const std::string& insertSql, const SqlParams& params,
+                                   const std::string& table, const std::string& idColumn);
+  std::unique_ptr<TDBTable> QueryBound(const std::string& sql, const SqlParams& params);
+  // Finalizes the statements kept for reuse; a run calls it when it ends.
+  void ClearStatementCache();
+
+  // Why the last Execute or InsertRecord was refused ("" after a success).
+  const std::string& LastError() const { return lastError_; }
 
   // Runs `block` as one transaction: committed when it returns, rolled back
   // when it throws (the exception passes on). Nests as a savepoint when a
@@ -68,11 +99,28 @@ class TDBase {
 
  private:
   int32_t AllocateId(const std::string& table);
+  // Runs one statement through `run` with Execute's contract: false (and
+  // LastError) when it is refused, EDatabaseFailure when the file fails.
+  bool ExecuteWith(const std::function<void()>& run);
+  // InsertRecord around an INSERT run by `insert` (Execute's contract).
+  int32_t InsertRecordWith(const std::function<bool()>& insert, const std::string& table,
+                           const std::string& idColumn);
+  // Runs a statement whose failure must not hide the first one (undoing a
+  // savepoint or transaction after an error); its own failure is dropped.
+  void ExecuteQuietly(const std::string& sql) noexcept;
 
   std::string fileName_;
   std::unique_ptr<TSQLiteDatabase> connection_;
   bool closed_ = true;
   int savepointDepth_ = 0;
+  std::string lastError_;
+};
+
+// A statement the database refused for its own row (a constraint, a missing
+// column): the row is not written, but the connection is fine.
+class ERecordRefused : public Exception {
+ public:
+  using Exception::Exception;
 };
 
 }  // namespace kelvanor

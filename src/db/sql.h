@@ -3,7 +3,10 @@
 // intact, and a value equal to a column name stays a value.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kelvanor {
 
@@ -13,5 +16,39 @@ std::string SqlString(const std::string& text);
 
 // A day number, price or amount as SQL numeric literal ("." decimal point).
 std::string SqlNumber(double value);
+
+// A value bound to a statement parameter, stored exactly as the SQL literal
+// it stands for would be: text (its bytes up to a NUL, like SqlString), a
+// number given as its literal (an integer literal binds as an integer, any
+// other as a real, as SQLite reads literals), or NULL.
+class SqlParam {
+ public:
+  enum class Kind { kText, kNumber, kNull };
+
+  static SqlParam Text(std::string text);
+  // `literal` must read as a number ("42", "-1", "46400.5", "1E+20").
+  static SqlParam Number(std::string literal);
+  static SqlParam Integer(int64_t value) { return Number(std::to_string(value)); }
+  static SqlParam Real(double value) { return Number(SqlNumber(value)); }
+  static SqlParam Null() { return SqlParam(Kind::kNull, std::string()); }
+
+  Kind GetKind() const { return kind_; }
+  const std::string& Text() const { return text_; }
+  // For kNumber: whether the literal is an integer, and its value.
+  bool IsInteger() const { return isInteger_; }
+  int64_t IntegerValue() const { return integer_; }
+  double RealValue() const { return real_; }
+
+ private:
+  SqlParam(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+
+  Kind kind_;
+  std::string text_;
+  bool isInteger_ = false;
+  int64_t integer_ = 0;
+  double real_ = 0;
+};
+
+using SqlParams = std::vector<SqlParam>;
 
 }  // namespace kelvanor

@@ -57,7 +57,61 @@ class StatementGuard {
   sqlite3_stmt* stmt_;
 };
 
+// What the user is told when the file or connection fails, by result code.
+std::string FailureCause(sqlite3* db, int code) {
+  switch (code) {
+    case SQLITE_READONLY:
+      if (sqlite3_db_readonly(db, "main") == 1) {
+        return "Die Praxis-Datenbank ist schreibgesch\xFCtzt und kann nicht ge\xE4ndert werden";
+      }
+      return "Eine Datenbank-Datei ist schreibgesch\xFCtzt und kann nicht ge\xE4ndert werden";
+    case SQLITE_CANTOPEN:
+      return "Eine Datenbank-Datei oder ihre Journal-Datei kann nicht ge\xF6" "ffnet oder angelegt "
+             "werden (ist der Ordner schreibgesch\xFCtzt?)";
+    case SQLITE_FULL:
+      return "Der Datentr\xE4ger ist voll";
+    case SQLITE_IOERR:
+      return "Lese- oder Schreibfehler beim Zugriff auf die Datenbank";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return "Die Datenbank-Datei ist besch\xE4" "digt";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "Die Praxis-Datenbank ist von einem anderen Programm gesperrt (speichert dasTessavor "
+             "gerade?); bitte sp\xE4ter noch einmal versuchen";
+    case SQLITE_NOMEM:
+      return "Nicht genug Arbeitsspeicher f\xFCr die Datenbank";
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return "Der Zugriff auf die Datenbank wurde verweigert";
+    default:
+      return "Die Verbindung zur Datenbank ist gest\xF6rt";
+  }
+}
+
 }  // namespace
+
+bool IsDatabaseFailure(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_PERM:
+    case SQLITE_ABORT:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOMEM:
+    case SQLITE_READONLY:
+    case SQLITE_INTERRUPT:
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PROTOCOL:
+    case SQLITE_NOTADB:
+    case SQLITE_AUTH:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // ---- TSQLiteDatabase ----
 
@@ -89,7 +143,61 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) {
 }
 
 TSQLiteDatabase::~TSQLiteDatabase() {
+  ClearStatementCache();
   if (db_ != nullptr) sqlite3_close(db_);
+}
+
+void TSQLiteDatabase::ClearStatementCache() {
+  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+  statements_.clear();
+}
+
+sqlite3_stmt* TSQLiteDatabase::BoundStatement(const std::string& sql, const SqlParams& params) {
+  auto found = statements_.find(sql);
+  sqlite3_stmt* stmt = nullptr;
+  if (found != statements_.end()) {
+    stmt = found->second;
+  } else {
+    stmt = Prepare(*this, sql);
+    statements_.emplace(sql, stmt);
+  }
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  int rc = SQLITE_OK;
+  for (std::size_t i = 0; i < params.size() && rc == SQLITE_OK; ++i) {
+    const int index = static_cast<int>(i) + 1;
+    const SqlParam& param = params[i];
+    switch (param.GetKind()) {
+      case SqlParam::Kind::kText:
+        rc = sqlite3_bind_text(stmt, index, param.Text().data(),
+                               static_cast<int>(param.Text().size()), SQLITE_TRANSIENT);
+        break;
+      case SqlParam::Kind::kNumber:
+        rc = param.IsInteger() ? sqlite3_bind_int64(stmt, index, param.IntegerValue())
+                               : sqlite3_bind_double(stmt, index, param.RealValue());
+        break;
+      case SqlParam::Kind::kNull:
+        rc = sqlite3_bind_null(stmt, index);
+        break;
+    }
+  }
+  if (rc != SQLITE_OK) RaiseError("Error executing SQL", sql);
+  return stmt;
+}
+
+void TSQLiteDatabase::ExecBound(const std::string& sql, const SqlParams& params) {
+  sqlite3_stmt* stmt = BoundStatement(sql, params);
+  const int rc = sqlite3_step(stmt);
+  if (rc != SQLITE_DONE) {
+    // The error stays readable until the reset that the next use does.
+    RaiseError("Error executing SQL statement", sql);
+  }
+  sqlite3_reset(stmt);
+}
+
+std::unique_ptr<TSQLiteTable> TSQLiteDatabase::GetTableBound(const std::string& sql,
+                                                             const SqlParams& params) {
+  return std::make_unique<TSQLiteTable>(*this, BoundStatement(sql, params), sql);
 }
 
 void TSQLiteDatabase::ExecSQL(const std::string& sql) {
@@ -109,11 +217,21 @@ int32_t TSQLiteDatabase::GetLastInsertRowID() const {
 int TSQLiteDatabase::Changes() const { return sqlite3_changes(db_); }
 
 void TSQLiteDatabase::RaiseError(const std::string& message, const std::string& sql) const {
+  const int code = db_ != nullptr ? sqlite3_errcode(db_) : SQLITE_OK;
   const char* sqliteMessage = db_ != nullptr ? sqlite3_errmsg(db_) : nullptr;
-  if (db_ != nullptr && sqlite3_errcode(db_) != SQLITE_OK && sqliteMessage != nullptr) {
-    throw ESQLiteException(message + " \"" + sql + "\" : " + sqliteMessage);
+  std::string text = message;
+  if (code != SQLITE_OK && sqliteMessage != nullptr) text += " \"" + sql + "\" : " + sqliteMessage;
+  RaiseWithCode(text, code);
+}
+
+void TSQLiteDatabase::RaiseWithCode(const std::string& message, int code) const {
+  const int primary = code & 0xFF;
+  if (IsDatabaseFailure(primary)) {
+    const char* words = db_ != nullptr ? sqlite3_errmsg(db_) : nullptr;
+    throw EDatabaseFailure(message, primary, FailureCause(db_, primary),
+                           words != nullptr ? words : "");
   }
-  throw ESQLiteException(message);
+  throw ESQLiteException(message, primary);
 }
 
 std::optional<std::string> TSQLiteDatabase::SpelledDeclaredType(sqlite3_stmt* stmt,
@@ -151,9 +269,23 @@ std::optional<std::string> TSQLiteDatabase::SpelledDeclaredType(sqlite3_stmt* st
 TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql) {
   sqlite3_stmt* stmt = Prepare(db, sql);
   StatementGuard guard(stmt);
+  ReadRows(db, stmt, sql);
+}
+
+TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql) {
+  try {
+    ReadRows(db, stmt, sql);
+  } catch (...) {
+    sqlite3_reset(stmt);
+    throw;
+  }
+  sqlite3_reset(stmt);
+}
+
+void TSQLiteTable::ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql) {
   int rc = sqlite3_step(stmt);
   while (rc != SQLITE_DONE) {
-    if (rc == SQLITE_BUSY) throw ESQLiteException("Could not prepare SQL statement");
+    if (rc == SQLITE_BUSY) db.RaiseWithCode("Could not prepare SQL statement", rc);
     if (rc != SQLITE_ROW) db.RaiseError("Could not retrieve data", sql);
     ++rowCount_;
     if (rowCount_ == 1) {

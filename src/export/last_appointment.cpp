@@ -1,5 +1,6 @@
 #include "export/last_appointment.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -27,6 +28,15 @@ std::string DateTextOf(double termin) {
   return ShortDateText(DayNumberToCivil(termin));
 }
 
+// A 32-bit id in its one plain spelling ("41", "-3", "0"): the text an
+// integer id, or a whole real one, reads as. "041", "41x" and "41.5" are not.
+bool IsPlainInt32(const std::string& text, int32_t& value) {
+  const std::size_t digits = text.size() - (!text.empty() && text[0] == '-' ? 1 : 0);
+  if (digits == 0 || (digits > 1 && text[text.size() - digits] == '0')) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
 }  // namespace
 
 std::string LastAppointmentDate(TDBase& db, int32_t horseId) {
@@ -45,6 +55,10 @@ std::string LastAppointmentDate(TDBase& db, int32_t horseId) {
 }
 
 LastAppointmentIndex::LastAppointmentIndex(TDBase& db) {
+  // The single lookup's own match, vbauftragpferd.npferdindex = pferd.ID with
+  // SQLite's comparison, grouped by the horse: a reference no horse's id
+  // equals (a number beyond 32 bits, '41x', 41.5) counts for no horse, where
+  // reading it as a number would have charged it to horse 41 or 42.
   // MAX picks the same row as ORDER BY termin DESC LIMIT 1 (NULLs lose to any
   // value, texts win over numbers, both ways), and the bare column `termin`
   // takes its value from that row while keeping the declared type REAL, so it
@@ -52,20 +66,21 @@ LastAppointmentIndex::LastAppointmentIndex(TDBase& db) {
   std::unique_ptr<TDBTable> table;
   try {
     table = db.Query(
-        "SELECT npferdindex, MAX(termin) AS newest, termin FROM vbauftragpferd "
-        "GROUP BY npferdindex");
+        "SELECT pferd.ID AS horse, MAX(termin) AS newest, termin FROM pferd, vbauftragpferd "
+        "WHERE vbauftragpferd.npferdindex = pferd.ID GROUP BY pferd.ID");
   } catch (const std::exception&) {
     return;
   }
   for (; !table->Eof(); table->Next()) {
-    // A NULL horse reference matches no horse.
-    const std::string horse = table->FieldAsString("npferdindex");
-    if (horse.empty()) continue;
+    // The export asks by a 32-bit id, and the single lookup finds this horse
+    // only when its stored id equals that number.
+    int32_t horse = 0;
+    if (!IsPlainInt32(table->FieldAsString("horse"), horse)) continue;
     try {
       const double termin = table->FieldAsVariant("termin").AsDouble();
       if (termin == 0) continue;
       DateTextOf(termin);  // a moment without a date text reads "" like a failed lookup
-      newest_[static_cast<int32_t>(table->FieldAsVariant("npferdindex").AsInteger())] = termin;
+      newest_[horse] = termin;
     } catch (const std::exception&) {
       continue;
     }

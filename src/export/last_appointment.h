@@ -22,8 +22,10 @@ namespace kelvanor {
 // give "" (a missing order table must not stop the export).
 std::string LastAppointmentDate(TDBase& db, int32_t horseId);
 
-// Every horse at once, from one grouped query. DateText(id) gives exactly what
-// LastAppointmentDate(db, id) gives for a horse that exists in `pferd`.
+// Every horse at once, from one grouped query with the single lookup's own
+// match. DateText(id) gives exactly what LastAppointmentDate(db, id) gives for
+// a horse that exists in `pferd`; an order reference that equals no horse's id
+// (beyond 32 bits, a word, a fraction) counts for no horse.
 class LastAppointmentIndex {
  public:
   // Reads the newest order date of every horse. When the query fails every

@@ -130,19 +130,32 @@ void Tfrm_account::btnResetSyncCounterClick() {
 }
 
 void Tfrm_account::Button1Click() {
-  // The name held in the settings, not what the edit shows right now.
+  // The name held in the settings, not what the edit shows right now. What
+  // goes is what the mobile sent and nobody imported yet: one click must not
+  // do that, and Return alone must not either.
+  const std::string& name = settings_.name;
+  if (!boxes_.YesNo(this,
+                    "Alle noch nicht importierten Mobildaten von Konto " + name +
+                        " auf dem Server l\xF6schen?",
+                    IMessageBoxes::Preselected::No)) {
+    return;
+  }
   YieldPump pump;
   try {
     const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
-                                      UrlEncodeAccountName(settings_.name),
+                                      UrlEncodeAccountName(name),
                                   settings_.local_dir, pump);
     if (status != 0) {
       boxes_.Error(this, "Die Mobildaten auf dem Server konnten nicht gel\xF6scht werden (Exit-Code " +
                              std::to_string(status) + ").");
+      return;
     }
   } catch (const std::exception& e) {
     boxes_.Error(this, e.what());
+    return;
   }
+  boxes_.Info(this, "Die noch nicht importierten Mobildaten von Konto " + name +
+                        " wurden auf dem Server gel\xF6scht.");
 }
 
 }  // namespace kelvanor

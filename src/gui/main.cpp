@@ -22,12 +22,11 @@ class KelvanorApp : public wxApp {
     try {
       lock_ = kelvanor::LockApplicationDataFolder(folders);
     } catch (const std::exception& e) {
-      wxMessageBox(kelvanor::ToWxMessage(e.what()), "Kelvanor", wxOK | wxICON_ERROR);
+      kelvanor::ShowMessageBox(nullptr, e.what(), wxOK | wxICON_ERROR);
       return false;
     }
     if (lock_ == nullptr) {
-      wxMessageBox(kelvanor::ToWxMessage(kelvanor::kAlreadyRunningMessage), "Kelvanor",
-                   wxOK | wxICON_ERROR);
+      kelvanor::ShowMessageBox(nullptr, kelvanor::kAlreadyRunningMessage, wxOK | wxICON_ERROR);
       return false;
     }
     auto* frame = new kelvanor::Tfrm_main(folders);
@@ -43,9 +42,9 @@ class KelvanorApp : public wxApp {
     try {
       throw;
     } catch (const std::exception& e) {
-      wxMessageBox(kelvanor::ToWxMessage(e.what()), "Kelvanor", wxOK | wxICON_ERROR);
+      kelvanor::ShowMessageBox(nullptr, e.what(), wxOK | wxICON_ERROR);
     } catch (...) {
-      wxMessageBox("Unbekannter Fehler", "Kelvanor", wxOK | wxICON_ERROR);
+      kelvanor::ShowMessageBox(nullptr, "Unbekannter Fehler", wxOK | wxICON_ERROR);
     }
     return true;
   }

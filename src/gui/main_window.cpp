@@ -5,6 +5,7 @@
 #include <wx/dcscreen.h>
 #include <wx/gauge.h>
 #include <wx/hyperlink.h>
+#include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/panel.h>
 #include <wx/settings.h>
@@ -16,6 +17,8 @@
 #include <wx/time.h>
 #include <wx/utils.h>
 
+#include <algorithm>
+#include <memory>
 
 #include "app/version_check.h"
 #include "gui/account_dialog.h"
@@ -46,6 +49,20 @@ wxString ToWxMessage(const std::string& ansi) {
 
 std::string FromWx(const wxString& text) { return Utf8ToCp1252(std::string(text.utf8_str())); }
 
+wxMessageDialog* NewMessageBox(wxWindow* parent, const std::string& text, long style) {
+  auto* box = new wxMessageDialog(parent, ToWxMessage(text), "Kelvanor", style | wxCENTRE);
+  // GTK would label the buttons in the desktop's language ("No", "Yes" under
+  // the C locale); the tool speaks German throughout.
+  box->SetYesNoCancelLabels("Ja", "Nein", "Abbrechen");
+  box->SetOKCancelLabels("OK", "Abbrechen");
+  return box;
+}
+
+int ShowMessageBox(wxWindow* parent, const std::string& text, long style) {
+  const std::unique_ptr<wxMessageDialog> box(NewMessageBox(parent, text, style));
+  return box->ShowModal();
+}
+
 namespace {
 
 const wxColour kGrey(128, 128, 128);
@@ -53,13 +70,14 @@ const wxColour kGrey(128, 128, 128);
 class RealMessageBoxes : public IMessageBoxes {
  public:
   void Error(wxWindow* parent, const std::string& text) override {
-    wxMessageBox(ToWxMessage(text), "Kelvanor", wxOK | wxICON_ERROR, parent);
+    ShowMessageBox(parent, text, wxOK | wxICON_ERROR);
   }
   void Info(wxWindow* parent, const std::string& text) override {
-    wxMessageBox(ToWxMessage(text), "Kelvanor", wxOK | wxICON_INFORMATION, parent);
+    ShowMessageBox(parent, text, wxOK | wxICON_INFORMATION);
   }
-  bool YesNo(wxWindow* parent, const std::string& text) override {
-    return wxMessageBox(ToWxMessage(text), "Kelvanor", wxYES_NO | wxICON_INFORMATION, parent) == wxYES;
+  bool YesNo(wxWindow* parent, const std::string& text, Preselected preselected) override {
+    const long answer = preselected == Preselected::No ? wxNO_DEFAULT : wxYES_DEFAULT;
+    return ShowMessageBox(parent, text, wxYES_NO | answer | wxICON_INFORMATION) == wxID_YES;
   }
 };
 
@@ -69,6 +87,65 @@ wxStaticText* WhiteLabel(wxWindow* parent, const wxString& text, long style = 0)
   return label;
 }
 
+// Lines of at most `width` pixels in the label's font. The import question
+// lists its files as "a.txt (2 Sätze),b.txt (1 Sätze)": a line ends after a
+// comma where one fits, at a blank only inside an entry too long for a line.
+// Nothing else of the text changes: a break follows the comma or takes the
+// blank's place.
+wxString WrapQuestion(const wxWindow& label, const wxString& text, int width) {
+  auto fits = [&](const wxString& line) {
+    wxString shown = line;
+    shown.Trim(true);
+    return label.GetTextExtent(shown).GetWidth() <= width;
+  };
+  // Breaks `piece` at blanks into `lines`, the last part left in `line`.
+  auto wrapAtBlanks = [&](const wxString& piece, wxString& line, wxArrayString& lines) {
+    wxString word;
+    for (const wxUniChar c : piece) {
+      word += c;
+      if (c != ' ') continue;
+      if (!line.empty() && !fits(line + word)) {
+        lines.Add(line.Trim(true));
+        line.clear();
+      }
+      line += word;
+      word.clear();
+    }
+    if (!line.empty() && !word.empty() && !fits(line + word)) {
+      lines.Add(line.Trim(true));
+      line.clear();
+    }
+    line += word;
+  };
+  wxArrayString out;
+  for (const wxString& paragraph : wxSplit(text, '\n', '\0')) {
+    wxArrayString lines;
+    wxString line;
+    wxString piece;
+    for (std::size_t i = 0; i <= paragraph.length(); ++i) {
+      if (i < paragraph.length()) {
+        piece += paragraph[i];
+        if (paragraph[i] != ',') continue;
+      }
+      if (fits(line + piece)) {
+        line += piece;
+      } else {
+        if (!line.empty()) lines.Add(line.Trim(true));
+        line.clear();
+        if (fits(piece)) {
+          line = piece;
+        } else {
+          wrapAtBlanks(piece, line, lines);
+        }
+      }
+      piece.clear();
+    }
+    lines.Add(line);
+    for (const wxString& l : lines) out.Add(l);
+  }
+  return wxJoin(out, '\n', '\0');
+}
+
 // The window's caption: version and a credit line with the current year.
 wxString Caption() {
   return ToWx("S Y N C  " + ExeVersionString() + "  -  Kelvanor, Mobil-Abgleich f\xFCr dasTessavor (c) " +
@@ -76,6 +153,28 @@ wxString Caption() {
 }
 
 }  // namespace
+
+// wx reports every modal dialog and message box before it shows and after it
+// closes: the account dialog, each box of ours, also the box for an error
+// that left a handler. Each takes the focus from the window and gives it back
+// when it closes; the window must not take that for the user coming back.
+class Tfrm_main::OwnDialogWatch : public wxModalDialogHook {
+ public:
+  explicit OwnDialogWatch(Tfrm_main& window) : window_(window) { Register(); }
+
+ protected:
+  int Enter(wxDialog*) override {
+    ++window_.openOwnDialogs_;
+    return wxID_NONE;  // show it
+  }
+  void Exit(wxDialog*) override {
+    if (window_.openOwnDialogs_ > 0) --window_.openOwnDialogs_;
+    if (window_.openOwnDialogs_ == 0 && window_.IsShown()) window_.backFromOwnDialog_ = true;
+  }
+
+ private:
+  Tfrm_main& window_;
+};
 
 void IMessageBoxes::AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings) {
   Tfrm_account dialog(parent, folders, settings, *this);
@@ -90,6 +189,7 @@ Tfrm_main::Tfrm_main(const Folders& folders, IMessageBoxes* boxes)
   } else {
     boxes_ = boxes;
   }
+  ownDialogWatch_ = std::make_unique<OwnDialogWatch>(*this);
   dispatcher_ = std::make_unique<WxDispatcher>(this);
   HTTPGet1 = std::make_unique<THTTPGet>(*dispatcher_);
   HTTPGet1->AcceptTypes = "*/*";
@@ -133,8 +233,11 @@ void Tfrm_main::BuildControls() {
   pbGet = new wxGauge(pnlTop, wxID_ANY, 100);
   bars->Add(pbPut, 1, wxEXPAND | wxALL, 3);
   bars->Add(pbGet, 1, wxEXPAND | wxALL, 3);
-  lbl_SvrName = new wxStaticText(pnlTop, wxID_ANY, "", wxDefaultPosition, wxSize(150, -1),
-                                 wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+  // A long account name beside them must not squeeze the bars to nothing.
+  bars->SetMinSize(wxSize(120, -1));
+  // As wide as its text: the account name and the counter both show.
+  lbl_SvrName = new wxStaticText(pnlTop, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
+                                 wxALIGN_CENTRE_HORIZONTAL);
   topSizer->Add(labels, 0, wxEXPAND);
   topSizer->Add(bars, 1, wxEXPAND);
   topSizer->Add(lbl_SvrName, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
@@ -182,8 +285,10 @@ void Tfrm_main::BuildControls() {
   btn_settings = new wxButton(pnlRight, wxID_ANY, "Konto ...");
   btn_help = new wxButton(pnlRight, wxID_ANY, "?", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
   btn_exit = new wxButton(pnlRight, wxID_ANY, "Schliessen");
+  // Narrow, but as high as its neighbours.
+  btn_help->SetMinSize(wxSize(btn_settings->GetBestSize().GetHeight(), -1));
   rightSizer->Add(btn_settings, 0, wxALL, 3);
-  rightSizer->Add(btn_help, 0, wxALL, 3);
+  rightSizer->Add(btn_help, 0, wxEXPAND | wxALL, 3);
   rightSizer->Add(btn_exit, 0, wxALL, 3);
   pnlRight->SetSizer(rightSizer);
   bottomSizer->Add(syncCaption, 0, wxALIGN_CENTER_VERTICAL | wxALL, 10);
@@ -231,6 +336,11 @@ void Tfrm_main::BuildControls() {
     wxLaunchDefaultBrowser(ToWx(settings_.servers.web + "/sync"));
   });
   lbl_SvrName->Bind(wxEVT_LEFT_DOWN, [](wxMouseEvent&) {});
+  // The question wraps at the width the label really has, anew when it changes.
+  pnlImport->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    event.Skip();
+    if (pnlImport->IsShown()) CallAfter([this] { WrapImportQuestion(); });
+  });
 }
 
 void Tfrm_main::FormCreate() {
@@ -263,12 +373,28 @@ void Tfrm_main::FormCreate() {
 
 void Tfrm_main::OnActivate(wxActivateEvent& event) {
   event.Skip();
-  // A window on its way out is activated once more while it goes; the steps
-  // would then run on parts that are already gone.
-  if (!event.GetActive() || activating_ || closing_ || IsBeingDeleted() ||
-      wxPendingDelete.Member(this)) {
+  if (!event.GetActive()) {
+    active_ = false;
+    // Left for another program: coming back is the user's activation. Left
+    // for a box of ours: coming back is the box closing.
+    if (openOwnDialogs_ == 0) backFromOwnDialog_ = false;
     return;
   }
+  ++activationsReported_;
+  const bool wasActive = active_;
+  active_ = true;
+  // A repeated notice, a box of ours still open or just closed, the steps
+  // already running or already run for the window's showing: none of these
+  // is the user activating the window.
+  if (wasActive || openOwnDialogs_ > 0 || activating_) return;
+  if (activationsReported_ == 1 && activatedOnce_) return;
+  if (backFromOwnDialog_) {
+    backFromOwnDialog_ = false;
+    return;
+  }
+  // A window on its way out is activated once more while it goes; the steps
+  // would then run on parts that are already gone.
+  if (closing_ || IsBeingDeleted() || wxPendingDelete.Member(this)) return;
   FormActivate();
 }
 
@@ -276,6 +402,7 @@ void Tfrm_main::FormActivate() {
   if (activating_ || driver_->IsBusy()) return;
   activating_ = true;
   activatedOnce_ = true;
+  ++activationStepsRun_;
   ClearMemo();
   ReadSettings();
   if (settings_.name.empty()) {
@@ -286,20 +413,23 @@ void Tfrm_main::FormActivate() {
   btn_exit->Disable();
   CheckForUpdate();
   btn_exit->Enable();
-  // Closing our own dialogs and boxes activates the window again; those
-  // activations are ours, not the user's, and must not start the steps anew.
-  CallAfter([this] { activating_ = false; });
+  activating_ = false;
 }
 
 void Tfrm_main::ReadSettings() {
   kelvanor::ReadSettings(folders_, settings_);
-  lbl_SvrName->SetLabel(ToWx(ServerLabelText(settings_)));
+  ShowServerLabel();
   HTMLabel1->SetURL(ToWx(settings_.servers.web + "/sync"));
 }
 
 void Tfrm_main::ReadAccountSettings() {
   kelvanor::ReadAccountSettings(folders_, settings_);
+  ShowServerLabel();
+}
+
+void Tfrm_main::ShowServerLabel() {
   lbl_SvrName->SetLabel(ToWx(ServerLabelText(settings_)));
+  pnlTop->Layout();
 }
 
 void Tfrm_main::CheckForUpdate() {
@@ -374,8 +504,6 @@ void Tfrm_main::ProcessPendingMessages() {
   lastYieldMs_ = wxGetLocalTimeMillis();
 }
 
-void Tfrm_main::ShowLineError(const std::string& message) { boxes_->Error(this, message); }
-
 void Tfrm_main::ShowExportStep(const std::string& text, int stepPosition, int totalPosition) {
   Label1_->SetLabel(ToWx(text));
   pbPut->SetValue(std::min(stepPosition, pbPut->GetRange()));
@@ -405,12 +533,27 @@ void Tfrm_main::AppendMemo(const std::string& line) {
 void Tfrm_main::ClearMemo() { DisplayMemo_->Clear(); }
 
 void Tfrm_main::ShowImportPanel(const std::string& question) {
-  Label5_->SetLabel(ToWxMessage(question));
-  Label5_->Wrap(std::max(200, GetClientSize().GetWidth() - 200));
   ShowBottomPanel(pnlImport);
+  SetImportLabel(question);
 }
 
-void Tfrm_main::SetImportLabel(const std::string& text) { Label5_->SetLabel(ToWx(text)); }
+void Tfrm_main::SetImportLabel(const std::string& text) {
+  importQuestion_ = text;
+  importWrapWidth_ = 0;
+  WrapImportQuestion();
+}
+
+void Tfrm_main::WrapImportQuestion() {
+  // Label5 has what the two buttons and the margins leave of the panel.
+  const int margins = 2 * 8 + 4 * 6;
+  const int width = GetChildren().front()->GetClientSize().GetWidth() -
+                    btn_yes->GetSize().GetWidth() - btn_no->GetSize().GetWidth() - margins;
+  const int wrapAt = std::max(80, width);
+  if (wrapAt == importWrapWidth_) return;
+  importWrapWidth_ = wrapAt;
+  Label5_->SetLabel(WrapQuestion(*Label5_, ToWxMessage(importQuestion_), wrapAt));
+  GetChildren().front()->Layout();
+}
 
 void Tfrm_main::SetImportButtonsEnabled(bool enabled) {
   btn_yes->Enable(enabled);
@@ -453,6 +596,8 @@ void Tfrm_main::SetBusy(bool busy) {
   // A second run while one is going would share tmp.bat and tmp_dl.
   btnSync->Enable(!busy);
   btn_settings->Enable(!busy);
+  // A run may have counted: the label shows the counter the file now holds.
+  if (!busy) ReadAccountSettings();
 }
 
 }  // namespace kelvanor

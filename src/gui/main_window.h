@@ -18,6 +18,7 @@ class wxBoxSizer;
 class wxButton;
 class wxGauge;
 class wxHyperlinkCtrl;
+class wxMessageDialog;
 class wxPanel;
 class wxSplitterWindow;
 class wxStaticText;
@@ -30,16 +31,29 @@ class THTTPGet;
 class WxDispatcher;
 
 // How the window shows its message boxes. The window tests replace it so that
-// no modal box blocks them; the program uses real boxes.
+// no modal box blocks them; the program uses real boxes (ShowMessageBox).
 class IMessageBoxes {
  public:
+  // Which answer Return gives when the user just confirms the box.
+  enum class Preselected { Yes, No };
+
   virtual ~IMessageBoxes() = default;
   virtual void Error(wxWindow* parent, const std::string& text) = 0;
   virtual void Info(wxWindow* parent, const std::string& text) = 0;
-  virtual bool YesNo(wxWindow* parent, const std::string& text) = 0;
+  // True for "Ja".
+  virtual bool YesNo(wxWindow* parent, const std::string& text,
+                     Preselected preselected = Preselected::Yes) = 0;
   // Shows the account dialog modally; the default creates Tfrm_account.
   virtual void AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings);
 };
+
+// A real message box with the buttons in German ("OK", "Ja", "Nein",
+// "Abbrechen") whatever language the desktop speaks. `style` as for
+// wxMessageBox (wxOK, wxYES_NO, wxNO_DEFAULT, wxICON_...); returns wxID_OK,
+// wxID_YES, wxID_NO or wxID_CANCEL.
+int ShowMessageBox(wxWindow* parent, const std::string& text, long style);
+// The same box, not yet shown: its labels, for a look in the window tests.
+wxMessageDialog* NewMessageBox(wxWindow* parent, const std::string& text, long style);
 
 class Tfrm_main : public wxFrame, public ISyncView {
  public:
@@ -56,6 +70,10 @@ class Tfrm_main : public wxFrame, public ISyncView {
   void EnsureActivated() {
     if (!activatedOnce_) FormActivate();
   }
+  // How often the activation steps ran, and how many activations the window
+  // manager reported (for the window tests).
+  int ActivationStepsRun() const { return activationStepsRun_; }
+  int ActivationsReported() const { return activationsReported_; }
   void btnSyncClick();
   void btn_yesClick();
   void btn_noClick();
@@ -69,7 +87,6 @@ class Tfrm_main : public wxFrame, public ISyncView {
 
   // ISyncView
   void ProcessPendingMessages() override;
-  void ShowLineError(const std::string& message) override;
   void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) override;
   void SetStepMaximum(int maximum) override;
   int StepPosition() const override;
@@ -93,6 +110,7 @@ class Tfrm_main : public wxFrame, public ISyncView {
   const Folders& CurrentFolders() const { return folders_; }
   TDBase* Database() const { return db_.get(); }
   SyncDriver& Driver() { return *driver_; }
+  IMessageBoxes& Boxes() { return *boxes_; }
   wxTextCtrl* DisplayMemo() const { return DisplayMemo_; }
   wxTreeCtrl* Tv() const { return tv; }
   wxPanel* PnlBottom() const { return pnlBottom; }
@@ -106,6 +124,7 @@ class Tfrm_main : public wxFrame, public ISyncView {
   wxButton* BtnNo() const { return btn_no; }
   wxButton* BtnExit() const { return btn_exit; }
   wxButton* BtnSettings() const { return btn_settings; }
+  wxButton* BtnHelp() const { return btn_help; }
   wxStaticText* Label1() const { return Label1_; }
   wxStaticText* Label2() const { return Label2_; }
   wxGauge* PbPut() const { return pbPut; }
@@ -115,8 +134,13 @@ class Tfrm_main : public wxFrame, public ISyncView {
   void BuildControls();
   wxPanel* MakeGreyPanel(wxWindow* parent);
   void ShowBottomPanel(wxPanel* panel);
+  void ShowServerLabel();
+  void WrapImportQuestion();
   void OnActivate(wxActivateEvent& event);
   void OnClose(wxCloseEvent& event);
+
+  class OwnDialogWatch;
+  friend class OwnDialogWatch;
 
   Folders folders_;
   Settings settings_;
@@ -130,6 +154,17 @@ class Tfrm_main : public wxFrame, public ISyncView {
   bool activating_ = false;
   bool closing_ = false;
   bool activatedOnce_ = false;
+  // The tool's own modal dialogs and boxes: how many are open, and whether
+  // the window lost the focus to one of them (so that getting it back is no
+  // activation by the user).
+  std::unique_ptr<OwnDialogWatch> ownDialogWatch_;
+  int openOwnDialogs_ = 0;
+  bool backFromOwnDialog_ = false;
+  bool active_ = false;
+  int activationStepsRun_ = 0;
+  int activationsReported_ = 0;
+  std::string importQuestion_;  // Label5's text before wrapping
+  int importWrapWidth_ = 0;
   bool yielding_ = false;
   wxLongLong lastYieldMs_ = 0;
 

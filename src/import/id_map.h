@@ -25,6 +25,7 @@ class IdMap {
   void AddIdMapEntry(const std::string& tableKey, int32_t mobileId, int32_t dbId);
 
   std::size_t Size() const { return entries_.size(); }
+  const IdMapEntry& Entry(std::size_t index) const { return entries_[index]; }
   // Drops the entries added after `size` (a line that was rolled back).
   void TruncateTo(std::size_t size);
 

@@ -7,14 +7,22 @@
 
 #include "db/dbase.h"
 #include "import/import_context.h"
-#include "import/import_view.h"
+#include "import/import_summary.h"
 #include "import/node_list.h"
 
 namespace kelvanor {
 
 // Runs the whole import over the received-data tree as one transaction: an
-// error that ends the import rolls everything back and passes on to the caller.
-void ImportMobileChanges(TDBase& db, const TreeModel& tree, IImportView& view);
+// error that ends the import rolls everything back and passes on to the
+// caller (EDatabaseFailure when the database itself failed). Lines whose
+// errors are caught are skipped and named in the returned summary, which the
+// caller shows once the database is free again.
+//
+// With a `journalFile` (see ImportJournal) lines an earlier run committed are
+// skipped, the records they created can be named again, and this run's lines
+// are journaled in the same transaction. Without one nothing is remembered.
+ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
+                                  const std::string& journalFile = std::string());
 
 // The importers. On entry `position` is the file node; on return it stands on
 // the first node after the lines consumed.

@@ -44,7 +44,7 @@ std::string RewriteSubject(const ImportContext& ctx, const std::string& subject)
   }
   std::vector<std::string> parts;
   SplitFieldsBy('/', subject, parts, 3);
-  return kindPrefix + std::to_string(ctx.idMap.LookupNewId(tableKey, StrToInt(parts[2])));
+  return kindPrefix + std::to_string(LookupCreatedId(ctx, tableKey, StrToInt(parts[2])));
 }
 
 void ImportAppointmentLine(ImportContext& ctx, const std::vector<std::string>& f) {
@@ -61,11 +61,10 @@ void ImportAppointmentLine(ImportContext& ctx, const std::vector<std::string>& f
         "msoutlook,erstelltam,erstelltvon) VALUES (" +
         start.date + "," + start.time + "," + end.date + "," + end.time + "," + subject + "," +
         place + ",'','',0," + ctx.NowLiteral() + ",'MOB')";
-    const int32_t newId = ctx.db.InsertRecord(sql, "termine", "id");
-    if (newId != 0) ctx.idMap.AddIdMapEntry("termin", mobileId, newId);
+    ctx.idMap.AddIdMapEntry("termin", mobileId, ctx.db.InsertRecordChecked(sql, "termine", "id"));
   } else {
     const int32_t dbId = StrToInt(op[1]);
-    ctx.db.Execute("UPDATE termine SET beginn=" + start.date + ",beginnzeit=" + start.time +
+    UpdateChangedRecord(ctx, "UPDATE termine SET beginn=" + start.date + ",beginnzeit=" + start.time +
                    ",ende=" + end.date + ",endezeit=" + end.time + ",thema=" + subject +
                    ",ort=" + place + " WHERE ID=" + std::to_string(dbId));
   }
@@ -74,12 +73,12 @@ void ImportAppointmentLine(ImportContext& ctx, const std::vector<std::string>& f
 }  // namespace
 
 void ImportAppointments(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (StartsWith(f[0], "D/")) {
       RecycleRecord(ctx, f[0], "termine", "termin", "Termin");
     } else if (StartsWith(f[0], "N/") || StartsWith(f[0], "A/")) {
-      ImportLineGuarded(ctx, [&] { ImportAppointmentLine(ctx, f); });
+      ImportLineGuarded(ctx, [&] { ImportAppointmentLine(ctx, f); }, "termin");
     }
   });
 }

@@ -26,7 +26,7 @@ constexpr PricedItemTable kArticles{"artikel", "vkpreis", "artikel"};
 constexpr PricedItemTable kServices{"leistungen", "preis", "leistung"};
 
 void ImportPricedItems(ImportContext& ctx, std::size_t& position, const PricedItemTable& kind) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     // The numbers must be valid on every line, whatever its operation: the
     // mobile writes nothing else there, so anything else means a broken file.
@@ -50,8 +50,7 @@ void ImportPricedItems(ImportContext& ctx, std::size_t& position, const PricedIt
     }
     const std::string sql = columns + " erstelltam,erstelltvon) VALUES (" + values +
                             ctx.NowLiteral() + ",'MOB')";
-    const int32_t newId = ctx.db.InsertRecord(sql, kind.table, "id");
-    if (newId != 0) ctx.idMap.AddIdMapEntry(kind.idMapKey, mobileId, newId);
+    ctx.idMap.AddIdMapEntry(kind.idMapKey, mobileId, ctx.db.InsertRecordChecked(sql, kind.table, "id"));
   });
 }
 

@@ -47,7 +47,8 @@ void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
   int32_t supplierId = 0;
   std::string remark;
   if (supplierEntry) {
-    supplierId = SupplierId(ctx.db, f[7]);
+    // An empty name would match every supplier.
+    supplierId = f[7].empty() ? 0 : SupplierId(ctx.db, f[7]);
     remark = "Lieferant: " + f[7];
   } else {
     customerId = ResolveReference(ctx, f[7], "besitzer");
@@ -69,13 +70,13 @@ void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
       "," + std::to_string(customerId) + "," + std::to_string(supplierId) + "," +
       SqlNumber(date) + "," + SqlNumber(time) + "," + SqlNumber(net) + ",1," + SqlNumber(vat) +
       "," + SqlString(remark) + "," + ctx.NowLiteral() + ",'MOB')";
-  ctx.db.InsertRecord(sql, "kasse", "id");
+  ctx.db.InsertRecordChecked(sql, "kasse", "id");
 }
 
 }  // namespace
 
 void ImportCashBook(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) return;
     ImportLineGuarded(ctx, [&] { ImportCashLine(ctx, f); });

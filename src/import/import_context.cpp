@@ -1,5 +1,7 @@
 #include "import/import_context.h"
 
+#include <unordered_map>
+
 #include "db/sql.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
@@ -7,6 +9,35 @@
 #include "util/text.h"
 
 namespace kelvanor {
+
+namespace {
+
+// How a kind of record is named in a message.
+std::string KindName(const std::string& tableKey) {
+  if (tableKey == "besitzer") return "Kunde";
+  if (tableKey == "stall") return "Stall";
+  if (tableKey == "pferd") return "Pferd";
+  if (tableKey == "termin") return "Termin";
+  if (tableKey == "artikel") return "Artikel";
+  if (tableKey == "leistung") return "Leistung";
+  return tableKey;
+}
+
+// The mobile id of a line that creates a record ("N/12;..."); false when the
+// line creates none or its id is no number.
+bool CreatedMobileId(const std::string& line, int32_t& mobileId) {
+  std::vector<std::string> op;
+  SplitFieldsBy('/', FirstField(line), op, 1);
+  if (op[0] != "N") return false;
+  try {
+    mobileId = StrToInt(op[1]);
+    return true;
+  } catch (const EConvertError&) {
+    return false;
+  }
+}
+
+}  // namespace
 
 CurrencySettings ReadCurrencySettings(TDBase& db) {
   CurrencySettings currency;
@@ -18,37 +49,79 @@ CurrencySettings ReadCurrencySettings(TDBase& db) {
   return currency;
 }
 
+int32_t ImportContext::LookupNewId(const std::string& tableKey, int32_t mobileId) const {
+  const int32_t id = idMap.LookupNewId(tableKey, mobileId);
+  return id != 0 ? id : journaledIdMap.LookupNewId(tableKey, mobileId);
+}
+
 std::string ImportContext::NowLiteral() const { return SqlNumber(NowDayNumber()); }
 
-void ForEachRecordLine(const TreeModel& tree, std::size_t& position,
+void ImportContext::Notice(const std::string& text) {
+  summary.notices.push_back(file + " " + FirstField(line) + ": " + text);
+}
+
+void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
                        const std::function<void(const std::string& line)>& handleLine) {
+  const TreeModel& tree = ctx.tree;
   const std::size_t count = tree.Count();
+  ctx.file = tree.Text(position);
   auto lineFollows = [&] { return position + 1 < count && tree.Level(position + 1) == 2; };
   // The header line names the fields; it is stepped over, never imported.
   if (!lineFollows()) return;
   ++position;
   if (!lineFollows()) return;
   ++position;
+  // Identical lines (a link sent twice) are told apart by their count so far.
+  std::unordered_map<std::string, std::size_t> seen;
   while (position < count && tree.Level(position) == 2) {
-    handleLine(tree.Text(position));
+    const std::string& line = tree.Text(position);
+    const std::size_t occurrence = seen[line]++;
+    if (ctx.journal != nullptr && ctx.journal->Contains(ctx.file, line, occurrence)) {
+      ++ctx.summary.alreadyImported;
+    } else {
+      ctx.line = line;
+      ctx.lineFailed = false;
+      handleLine(line);
+      if (!ctx.lineFailed && ctx.journal != nullptr) {
+        ctx.journal->RecordLine(ctx.file, line, occurrence);
+      }
+    }
     ++position;
   }
 }
 
-void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work) {
+void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
+                       const char* createsKey) {
   const std::size_t idMapSize = ctx.idMap.Size();
   try {
     ctx.db.RunInTransaction(work);
+  } catch (const EDatabaseFailure&) {
+    throw;
   } catch (const Exception& error) {
     ctx.idMap.TruncateTo(idMapSize);
-    ctx.view.ShowLineError(error.what());
+    ctx.lineFailed = true;
+    ctx.summary.failures.push_back({ctx.file, FirstField(ctx.line), error.what()});
+    int32_t mobileId = 0;
+    if (createsKey != nullptr && CreatedMobileId(ctx.line, mobileId)) {
+      ctx.failedNewIds.emplace(createsKey, mobileId);
+    }
   }
+}
+
+int32_t LookupCreatedId(const ImportContext& ctx, const std::string& tableKey, int32_t mobileId) {
+  const int32_t id = ctx.LookupNewId(tableKey, mobileId);
+  if (id == 0 && ctx.failedNewIds.count({tableKey, mobileId}) > 0) {
+    throw EReferenceFailed("Die Zeile bezieht sich auf den Datensatz N/" +
+                           std::to_string(mobileId) + " (" + KindName(tableKey) +
+                           "), der selbst nicht importiert werden konnte.");
+  }
+  return id;
 }
 
 int32_t ResolveReference(const ImportContext& ctx, const std::string& op, const std::string& id,
                          const std::string& tableKey) {
   if (op == "A") return StrToInt(id);
-  if (op == "N" || op == "AE") return ctx.idMap.LookupNewId(tableKey, StrToInt(id));
+  if (op == "N" || op == "AE") return LookupCreatedId(ctx, tableKey, StrToInt(id));
   return 0;
 }
 
@@ -65,16 +138,34 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
   SplitFieldsBy('/', field0, parts, 2);
   int32_t id = 0;
   if (parts[1] == "N") {
-    id = ctx.idMap.LookupNewId(idMapKey, StrToInt(Trim(parts[2])));
+    id = ctx.LookupNewId(idMapKey, StrToInt(Trim(parts[2])));
   } else if (parts[1] == "A") {
     id = StrToInt(Trim(parts[2]));
   }
+  const std::string skipped = "nicht gel\xF6scht, die Praxis hat keinen solchen Datensatz.";
+  // Row 0 is the host's placeholder; it is never deleted for an unknown id.
+  if (id == 0) {
+    ctx.Notice(skipped);
+    return;
+  }
   const std::string idText = std::to_string(id);
-  ctx.db.Execute("UPDATE " + table + " SET papierkorb=1 WHERE ID=" + idText);
-  ctx.db.InsertRecord(
+  ctx.db.ExecuteChecked("UPDATE " + table + " SET papierkorb=1 WHERE ID=" + idText);
+  if (ctx.db.Changes() == 0) {
+    ctx.Notice(skipped);
+    return;
+  }
+  ctx.db.InsertRecordChecked(
       "INSERT INTO papierkorb (name,tabelle,loeschdatum,[index],typ) VALUES ('MOBIL'," +
           SqlString(label) + "," + ctx.NowLiteral() + "," + idText + ",0)",
       "papierkorb", "id");
+}
+
+bool UpdateChangedRecord(ImportContext& ctx, const std::string& sql) {
+  ctx.db.ExecuteChecked(sql);
+  if (ctx.db.Changes() > 0) return true;
+  ctx.Notice("\xC4nderung nicht \xFC" "bernommen, der Datensatz ist in der Praxis nicht mehr "
+             "vorhanden.");
+  return false;
 }
 
 }  // namespace kelvanor

@@ -1,16 +1,20 @@
 // Everything one import run shares: the database, the id map, the currency
-// settings, the user's view, and the walk over the received-data tree.
+// settings, the journal of earlier runs, what the run has to tell the user,
+// and the walk over the received-data tree.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/dbase.h"
 #include "import/id_map.h"
-#include "import/import_view.h"
+#include "import/import_journal.h"
+#include "import/import_summary.h"
 #include "import/node_list.h"
 
 namespace kelvanor {
@@ -23,32 +27,71 @@ struct CurrencySettings {
 // Reads basiswaehrung/hauptwaehrung from settings (defaults when no row).
 CurrencySettings ReadCurrencySettings(TDBase& db);
 
+// A line that references a record whose own line failed in this run.
+class EReferenceFailed : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 struct ImportContext {
+  ImportContext(TDBase& database, const TreeModel& received) : db(database), tree(received) {}
+
   TDBase& db;
   const TreeModel& tree;
-  IImportView& view;
-  IdMap idMap;
+  IdMap idMap;  // the records this run created
+  // The records journaled runs created, named when this run has no record of
+  // the same kind and mobile id (the mobile may have reused an id since).
+  IdMap journaledIdMap;
   CurrencySettings currency;
+  ImportJournal* journal = nullptr;  // null: nothing is remembered across runs
+  ImportSummary summary;
+
+  // The change file being imported and the line being handled, for messages.
+  std::string file;
+  std::string line;
+  // Set by ImportLineGuarded when the current line failed and was rolled back.
+  bool lineFailed = false;
+  // Mobile ids ("stall", 12) whose creating line failed in this run.
+  std::set<std::pair<std::string, int32_t>> failedNewIds;
+
+  // The database id of the record created on the mobile as `mobileId`, by
+  // this run or else by a journaled one; 0 when none is known.
+  int32_t LookupNewId(const std::string& tableKey, int32_t mobileId) const;
   // The moment of this run as SQL literal, for erstelltam and friends.
   std::string NowLiteral() const;
+  // Notes a line that changed nothing on purpose, for the run's summary.
+  void Notice(const std::string& text);
 };
 
 // The common skeleton of every importer: `position` stands on the file node;
 // steps over the header line and calls `handleLine` with the text of every
-// record line. Returns with `position` on the first node after the file's lines.
-void ForEachRecordLine(const TreeModel& tree, std::size_t& position,
+// record line. A line an earlier run committed (see ImportJournal) is
+// counted and skipped; a line handled without failing is journaled. Returns
+// with `position` on the first node after the file's lines.
+void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
                        const std::function<void(const std::string& line)>& handleLine);
 
 // Runs the work of one line so that a caught error leaves no trace: the line's
 // statements run in a savepoint and its id-map entries are dropped when it
-// throws; the error's message is shown through the view and the import goes on.
+// throws; the error goes into the run's summary (shown after the import) and
+// the import goes on. When the line would have created a record under
+// `createsKey` ("stall", "pferd" ...), its mobile id is remembered as failed,
+// so lines naming it fail too instead of pointing at row 0. A failure of the
+// database itself (EDatabaseFailure) is never caught here: it ends the run.
 // Errors of types the line may not catch (see each importer) must be raised
 // outside this guard.
-void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work);
+void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
+                       const char* createsKey = nullptr);
+
+// The database id of a record created on the mobile (ImportContext::
+// LookupNewId); 0 when no such record is known. Raises EReferenceFailed when the record's
+// own line failed in this run.
+int32_t LookupCreatedId(const ImportContext& ctx, const std::string& tableKey, int32_t mobileId);
 
 // Resolves a reference "A/id", "N/id" or "AE/id" (op and id already split):
 // "A" gives the id, "N" and "AE" look the mobile id up under tableKey, any
-// other op gives 0. Non-numeric ids raise EConvertError.
+// other op gives 0. Non-numeric ids raise EConvertError; a reference to a
+// record whose line failed in this run raises EReferenceFailed.
 int32_t ResolveReference(const ImportContext& ctx, const std::string& op, const std::string& id,
                          const std::string& tableKey);
 // The same for the unsplit text ("A/12"); split on "/" into exactly two parts.
@@ -56,8 +99,16 @@ int32_t ResolveReference(const ImportContext& ctx, const std::string& reference,
                          const std::string& tableKey);
 
 // Deletion through the recycle bin: field0 is "D/N/id" or "D/A/id". Sets
-// papierkorb=1 on `table` and writes the papierkorb row with `label`.
+// papierkorb=1 on `table` and writes the papierkorb row with `label`. A
+// record the practice does not have (an unknown mobile id, id 0, an id
+// without row) is left alone and named in the summary: the placeholder row 0
+// is never touched.
 void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::string& table,
                    const std::string& idMapKey, const std::string& label);
+
+// Runs an UPDATE of the changed record `id` that must not be refused; when it
+// changes no row (the record is gone from the practice) the summary says so
+// and the result is false.
+bool UpdateChangedRecord(ImportContext& ctx, const std::string& sql);
 
 }  // namespace kelvanor

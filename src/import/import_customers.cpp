@@ -40,14 +40,13 @@ void InsertCustomer(ImportContext& ctx, const std::vector<std::string>& f, const
       "," + SqlString(f[5]) + "," + SqlString(f[6]) + "," + SqlString(f[7]) + "," +
       SqlString(f[8]) + "," + SqlString(f[9]) + "," + std::to_string(priceLevel) + "," +
       SqlString(f[11]) + "," + std::to_string(debitor) + "," + now + "," + now + ",'MOB')";
-  const int32_t newId = ctx.db.InsertRecord(sql, "besitzer", "id");
-  if (newId != 0) ctx.idMap.AddIdMapEntry("besitzer", mobileId, newId);
+  ctx.idMap.AddIdMapEntry("besitzer", mobileId, ctx.db.InsertRecordChecked(sql, "besitzer", "id"));
 }
 
 void UpdateCustomer(ImportContext& ctx, const std::vector<std::string>& f, const std::string& id) {
   const int32_t dbId = StrToInt(id);
   const int32_t priceLevel = StrToInt(f[10]);
-  ctx.db.Execute("UPDATE besitzer SET anrede=" + SqlString(f[1]) + ",name=" + SqlString(f[2]) +
+  UpdateChangedRecord(ctx, "UPDATE besitzer SET anrede=" + SqlString(f[1]) + ",name=" + SqlString(f[2]) +
                  ",vorname=" + SqlString(f[3]) + ",kundennr=" + SqlString(f[4]) +
                  ",telefon=" + SqlString(f[5]) + "," + StreetColumn() + "=" + SqlString(f[6]) +
                  ",plz=" + SqlString(f[7]) + ",ort=" + SqlString(f[8]) +
@@ -58,7 +57,7 @@ void UpdateCustomer(ImportContext& ctx, const std::vector<std::string>& f, const
 }  // namespace
 
 void ImportCustomers(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (StartsWith(f[0], "D/")) {
       RecycleRecord(ctx, f[0], "besitzer", "besitzer", "Besitzer");

@@ -1,6 +1,7 @@
 // The import driver: walks the received-data tree in five passes and hands
 // each change file to its importer, so every file sees the records created
 // by the files imported before it.
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,9 +41,22 @@ void RunPass(ImportContext& ctx, const Dispatch& dispatch) {
 
 }  // namespace
 
-void ImportMobileChanges(TDBase& db, const TreeModel& tree, IImportView& view) {
+ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
+                                  const std::string& journalFile) {
+  // Attached before the transaction begins (SQLite allows it only outside one).
+  std::unique_ptr<ImportJournal> journal;
+  if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(db, journalFile);
+  ImportSummary summary;
   db.RunInTransaction([&] {
-    ImportContext ctx{db, tree, view, IdMap(), ReadCurrencySettings(db)};
+    ImportContext ctx(db, tree);
+    ctx.currency = ReadCurrencySettings(db);
+    ctx.journal = journal.get();
+    // Records an earlier run created can still be named by this run's lines.
+    if (journal) {
+      for (const IdMapEntry& entry : journal->IdMapEntries()) {
+        ctx.journaledIdMap.AddIdMapEntry(entry.tableKey, entry.mobileId, entry.dbId);
+      }
+    }
     RunPass(ctx, {{"mob_kunde_x.txt", &ImportCustomers},
                   {"mob_stall_x.txt", &ImportStables},
                   {"mob_pferd_x.txt", &ImportHorses},
@@ -53,7 +67,14 @@ void ImportMobileChanges(TDBase& db, const TreeModel& tree, IImportView& view) {
     RunPass(ctx, {{"mob_rech_x.txt", &ImportOrders}});
     RunPass(ctx, {{"mob_kasse_x.txt", &ImportCashBook}});
     RunPass(ctx, {{"mob_report_x.txt", &ImportHoofReports}});
+    if (journal) {
+      for (std::size_t i = 0; i < ctx.idMap.Size(); ++i) {
+        journal->RecordIdMapEntry(ctx.idMap.Entry(i));
+      }
+    }
+    summary = std::move(ctx.summary);
   });
+  return summary;
 }
 
 }  // namespace kelvanor

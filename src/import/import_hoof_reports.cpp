@@ -89,13 +89,13 @@ void ImportReportLine(ImportContext& ctx, const std::vector<std::string>& f) {
       std::to_string(horseId) + "," + orderId + "," + date;
   for (std::size_t i = kFirstTextField; i <= kHighestField; ++i) sql += "," + SqlString(f[i]);
   sql += ")";
-  ctx.db.InsertRecord(sql, "verbindbeschlag", "id");
+  ctx.db.InsertRecordChecked(sql, "verbindbeschlag", "id");
 }
 
 }  // namespace
 
 void ImportHoofReports(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (!StartsWith(f[0], "N/")) return;
     ImportLineGuarded(ctx, [&] { ImportReportLine(ctx, f); });

@@ -18,7 +18,7 @@ int32_t StableId(const ImportContext& ctx, const std::string& reference) {
   std::vector<std::string> parts;
   SplitFieldsBy('/', reference, parts, 1);
   if (parts[0] == "A") return StrToInt(parts[1]);
-  if (parts[0] == "N") return ctx.idMap.LookupNewId("stall", StrToInt(parts[1]));
+  if (parts[0] == "N") return LookupCreatedId(ctx, "stall", StrToInt(parts[1]));
   return 0;
 }
 
@@ -27,13 +27,13 @@ void LinkStable(ImportContext& ctx, int32_t horseId, int32_t stableId) {
   const std::string stable = std::to_string(stableId);
   auto existing = ctx.db.Query("SELECT * FROM verbindstall WHERE pferdindex=" + horse +
                                " AND stallindex=" + stable);
-  if (existing->Eof()) {
-    ctx.db.InsertRecord(
-        "INSERT INTO verbindstall (stallindex,pferdindex) VALUES (" + stable + "," + horse + ")",
-        "verbindstall", "id");
-  } else {
-    ctx.db.Execute("UPDATE verbindstall SET stallindex=" + stable + " WHERE pferdindex=" + horse);
-  }
+  // A horse already linked to the named stable keeps all its links: one that
+  // stands in two stables comes as two lines, one per stable, and pointing
+  // every link at the stable of the line would lose the other one.
+  if (!existing->Eof()) return;
+  ctx.db.InsertRecordChecked(
+      "INSERT INTO verbindstall (stallindex,pferdindex) VALUES (" + stable + "," + horse + ")",
+      "verbindstall", "id");
 }
 
 void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
@@ -53,15 +53,17 @@ void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
         "VALUES (" +
         SqlString(f[1]) + "," + std::to_string(ShoeingIntervalId(ctx.db, f[3])) + "," + next +
         "," + ctx.NowLiteral() + ",'MOB')";
-    horseId = ctx.db.InsertRecord(sql, "pferd", "id");
-    // A horse the database refused has no id to link a stable to.
-    if (horseId == 0) return;
+    horseId = ctx.db.InsertRecordChecked(sql, "pferd", "id");
     ctx.idMap.AddIdMapEntry("pferd", mobileId, horseId);
   } else {
     horseId = StrToInt(op[1]);
-    ctx.db.Execute("UPDATE pferd SET name=" + SqlString(f[1]) +
-                   ",beschlagsrhythmus=" + std::to_string(ShoeingIntervalId(ctx.db, f[3])) +
-                   ",naechsterbeschlag=" + next + " WHERE id=" + std::to_string(horseId));
+    // A horse gone from the practice gets no new stable link either.
+    if (!UpdateChangedRecord(ctx, "UPDATE pferd SET name=" + SqlString(f[1]) + ",beschlagsrhythmus=" +
+                                      std::to_string(ShoeingIntervalId(ctx.db, f[3])) +
+                                      ",naechsterbeschlag=" + next +
+                                      " WHERE id=" + std::to_string(horseId))) {
+      return;
+    }
   }
   LinkStable(ctx, horseId, stableId);
 }
@@ -76,10 +78,10 @@ int32_t ShoeingIntervalId(TDBase& db, const std::string& text) {
 }
 
 void ImportHorses(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) return;
-    ImportLineGuarded(ctx, [&] { ImportHorseLine(ctx, f); });
+    ImportLineGuarded(ctx, [&] { ImportHorseLine(ctx, f); }, "pferd");
   });
 }
 

@@ -78,7 +78,8 @@ struct ItemRef {
 };
 
 // "Art/12", "Lst/7" or "N/Art/3" (a mobile id of this run). False for an
-// element that names no item: another kind word or no id.
+// element that names no item: another kind word, no id, or a mobile id this
+// run does not know.
 bool ParseItem(const ImportContext& ctx, const std::string& element, ItemRef& item) {
   std::vector<std::string> parts;
   SplitFieldsBy('/', element, parts, 2);
@@ -95,10 +96,11 @@ bool ParseItem(const ImportContext& ctx, const std::string& element, ItemRef& it
   if (idText.empty()) return false;
   item.id = StrToInt(idText);
   if (isNew) {
-    item.id = ctx.idMap.LookupNewId(item.kind == ItemKind::kArticle ? "artikel" : "leistung",
-                                    item.id);
+    item.id = LookupCreatedId(ctx, item.kind == ItemKind::kArticle ? "artikel" : "leistung",
+                              item.id);
   }
-  return true;
+  // Row 0 is the host's placeholder, never an article or service to copy.
+  return item.id != 0;
 }
 
 struct ItemDetails {
@@ -232,7 +234,7 @@ int32_t InsertOrder(ImportContext& ctx, const OrderLine& order, const std::strin
           "," + date + "," + date + "," + date + ", " + SqlString(order.invoiceNumber) + ",-1," +
           tail;
   }
-  return ctx.db.InsertRecord(sql, "auftrag", "id");
+  return ctx.db.InsertRecordChecked(sql, "auftrag", "id");
 }
 
 void InsertItems(ImportContext& ctx, const OrderLine& order, int32_t orderId,
@@ -248,7 +250,7 @@ void InsertItems(ImportContext& ctx, const OrderLine& order, int32_t orderId,
     // The description goes in exactly as the practice holds it, quotes and
     // all; nr and duration are numbers in every practice we know of, but a
     // text there must not cost the order its line.
-    ctx.db.InsertRecord(
+    ctx.db.InsertRecordChecked(
         "INSERT INTO verbindauftrag (auftragindex,nvbauftragindex,anzahl,typ,[index],nr,"
         "bezeichnung,preis,dauer,mwst) VALUES (" +
             std::to_string(orderId) + "," + std::to_string(orderHorseId) + ",1," +
@@ -263,13 +265,11 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
   const OrderLine order = ReadOrderLine(ctx, f);
   const std::string date = SqlNumber(order.date);
   const int32_t orderId = InsertOrder(ctx, order, date);
-  // An order the database refused has nothing to hang horses and lines on.
-  if (orderId == 0) return;
   const std::string orderText = std::to_string(orderId);
 
   for (std::size_t k = 0; k < order.horseCount; ++k) {
     const int32_t horseId = ResolveReference(ctx, order.horses[k], "pferd");
-    const int32_t orderHorseId = ctx.db.InsertRecord(
+    const int32_t orderHorseId = ctx.db.InsertRecordChecked(
         "INSERT INTO vbauftragpferd (nauftragindex,npferdindex,nhufprotokoll,termin) VALUES (" +
             orderText + "," + std::to_string(horseId) + ",0," + date + ")",
         "vbauftragpferd", "nid");
@@ -282,7 +282,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
   if (!std::isfinite(totals.net) || !std::isfinite(totals.gross)) {
     throw EConvertError("Der Betrag des Auftrags ist zu gro\xDF.");
   }
-  ctx.db.Execute("UPDATE auftrag SET rechbetrag=" + SqlNumber(totals.net) +
+  ctx.db.ExecuteChecked("UPDATE auftrag SET rechbetrag=" + SqlNumber(totals.net) +
                  ",rechbetrag2=" + SqlNumber(totals.gross) +
                  ",davonbezahlt=" + SqlNumber(order.paid ? totals.gross : 0.0) +
                  ",adresse=" + SqlString(CustomerDisplayName(ctx.db, order.customerId)) +
@@ -293,7 +293,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
 }  // namespace
 
 void ImportOrders(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     ImportLineGuarded(ctx, [&] { ImportOrderLine(ctx, f); });
   });

@@ -13,7 +13,7 @@ constexpr std::size_t kHighestField = 10;
 }  // namespace
 
 void ImportOwnerHorseLinks(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (f[0] == "DELETED") return;
     ImportLineGuarded(ctx, [&] {
@@ -21,7 +21,7 @@ void ImportOwnerHorseLinks(ImportContext& ctx, std::size_t& position) {
       std::vector<std::string> elements;
       SplitFieldsBy('|', f[1], elements, 2);
       const int32_t horseId = ResolveReference(ctx, elements[1], "pferd");
-      ctx.db.InsertRecord("INSERT INTO verbind (pferdindex,besitzerindex) VALUES (" +
+      ctx.db.InsertRecordChecked("INSERT INTO verbind (pferdindex,besitzerindex) VALUES (" +
                               std::to_string(horseId) + "," + std::to_string(customerId) + ")",
                           "verbind", "id");
     });

@@ -25,11 +25,10 @@ void ImportStableLine(ImportContext& ctx, const std::vector<std::string>& f) {
                             "," + SqlString(f[2]) + "," + SqlString(f[3]) + "," +
                             SqlString(f[4]) + "," + SqlString(f[5]) + "," + SqlString(f[6]) +
                             "," + SqlString(f[7]) + "," + ctx.NowLiteral() + ",'MOB')";
-    const int32_t newId = ctx.db.InsertRecord(sql, "stall", "id");
-    if (newId != 0) ctx.idMap.AddIdMapEntry("stall", mobileId, newId);
+    ctx.idMap.AddIdMapEntry("stall", mobileId, ctx.db.InsertRecordChecked(sql, "stall", "id"));
   } else {
     const int32_t dbId = StrToInt(op[1]);
-    ctx.db.Execute("UPDATE stall SET name=" + SqlString(f[1]) +
+    UpdateChangedRecord(ctx, "UPDATE stall SET name=" + SqlString(f[1]) +
                    ",ansprechpartner=" + SqlString(f[2]) + ",telefon=" + SqlString(f[3]) + "," +
                    street + "=" + SqlString(f[4]) + ",plz=" + SqlString(f[5]) +
                    ",ort=" + SqlString(f[6]) + ",land=" + SqlString(f[7]) +
@@ -40,10 +39,10 @@ void ImportStableLine(ImportContext& ctx, const std::vector<std::string>& f) {
 }  // namespace
 
 void ImportStables(ImportContext& ctx, std::size_t& position) {
-  ForEachRecordLine(ctx.tree, position, [&](const std::string& line) {
+  ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) return;
-    ImportLineGuarded(ctx, [&] { ImportStableLine(ctx, f); });
+    ImportLineGuarded(ctx, [&] { ImportStableLine(ctx, f); }, "stall");
   });
 }
 

@@ -13,6 +13,13 @@ struct TreeNode {
   std::string text;
 };
 
+// The text of a line before its first ";" (the record key of a change line);
+// the whole line when it has none.
+inline std::string FirstField(const std::string& line) {
+  const std::size_t semicolon = line.find(';');
+  return semicolon == std::string::npos ? line : line.substr(0, semicolon);
+}
+
 // Nodes in flat order: root, first file node, its lines, next file node, ...
 class TreeModel {
  public:

@@ -5,9 +5,9 @@
 // NAME or as NAME without ".exe" (curl.exe -> curl), first in the current
 // folder, then on PATH.
 //
-// The file's bytes are in the console code page: the seven German letters
-// written by AnsiToOemUmlauts are read back as Windows-1252, and the line is
-// then handed to the file system and to programs as UTF-8.
+// The file's bytes are in the console code page 850 (what AnsiToOem writes),
+// every byte of every line, and are handed to the file system and to programs
+// as UTF-8.
 //
 // Splitting follows the two layers of Windows: the interpreter's own commands
 // see words grouped by double quotes (a backslash is an ordinary character);

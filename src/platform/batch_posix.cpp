@@ -364,8 +364,9 @@ int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump,
                                AnsiToUtf8Name(batchFile));
     return kExitCannotStart;
   }
-  // Console code page -> Windows-1252 -> the file system's UTF-8.
-  const std::string text = AnsiToUtf8Name(OemUmlautsToAnsi(buf.str()));
+  // The whole file is in the console code page, as cmd reads it: a byte the
+  // tool did not convert is not read as Windows-1252 (0xE1 is ß, never á).
+  const std::string text = OemToUtf8(buf.str());
 
   std::size_t start = 0;
   while (start <= text.size()) {

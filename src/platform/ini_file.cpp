@@ -49,6 +49,17 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
+// The profile functions drop one pair of quotes around a value, single
+// (db_pfad='C:\Praxis\') as well as double.
+bool IsQuotedValue(const std::string& value) {
+  return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+         value.back() == value.front();
+}
+
+std::string Unquoted(const std::string& value) {
+  return IsQuotedValue(value) ? value.substr(1, value.size() - 2) : value;
+}
+
 // A missing or unreadable file reads as defaults, like the profile functions.
 std::optional<std::string> LookUp(const std::string& path, const std::string& section,
                                   const std::string& key) {
@@ -60,12 +71,14 @@ std::optional<std::string> LookUp(const std::string& path, const std::string& se
     return std::nullopt;
   }
   // Multi-key on: with a key written twice the first one counts, as on Windows.
+  // SimpleIni trims the value; the quotes are ours to remove, since it knows
+  // only double ones.
   CSimpleIniA ini(/*isUtf8=*/false, /*multiKey=*/true, /*multiLine=*/false);
-  ini.SetQuotes(true);
+  ini.SetQuotes(false);
   if (ini.LoadData(bytes) < 0) return std::nullopt;
   const char* value = ini.GetValue(section.c_str(), key.c_str(), nullptr);
   if (value == nullptr) return std::nullopt;
-  return std::string(value);
+  return Unquoted(value);
 }
 
 bool IsHexDigit(char c) {
@@ -154,8 +167,7 @@ LineKind Classify(const std::string& line, std::string& name) {
 std::string QuoteIfNeeded(const std::string& value) {
   if (value.empty()) return value;
   const bool edgeBlank = IsIniSpace(value.front()) || IsIniSpace(value.back());
-  const bool looksQuoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
-  return (edgeBlank || looksQuoted) ? "\"" + value + "\"" : value;
+  return (edgeBlank || IsQuotedValue(value)) ? "\"" + value + "\"" : value;
 }
 
 // Sets section/key to value in the file text, touching nothing else: an

@@ -2,6 +2,7 @@
 // converts only at the edge: file names for SQLite, the window, the terminal.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace kelvanor {
@@ -17,5 +18,19 @@ inline std::string Cp1252ToUtf8(const std::string& ansi) { return AnsiToUtf8Name
 // line). Characters the code page lacks become "?"; invalid UTF-8 bytes are
 // taken as Windows-1252 bytes as they stand.
 std::string Utf8ToCp1252(const std::string& utf8);
+
+// Windows-1252 -> code page 850, the console code page in which the command
+// interpreter reads tmp.bat. ASCII is the same in both. Every other character
+// that code page 850 can show becomes its byte there: the German letters as
+// they always were (ä 0x84, ö 0x94, ü 0x81, Ä 0x8E, Ö 0x99, Ü 0x9A, ß 0xE1),
+// and so do á é ñ ç ø ... and the other Latin-1 letters and signs.
+// Characters code page 850 lacks (€ ‚ „ … † ‰ Š Œ Ž ' " • – — ˜ ™ š œ ž Ÿ and
+// the five unassigned bytes) have no byte there: a caller checks with
+// FindNonOemCharacter and refuses such a text; AnsiToOem would write "?".
+std::string AnsiToOem(const std::string& ansi);
+// Where the first character lies that AnsiToOem cannot convert, npos if none.
+std::size_t FindNonOemCharacter(const std::string& ansi);
+// A code page 850 text (a line of tmp.bat) in UTF-8, byte by byte.
+std::string OemToUtf8(const std::string& oem);
 
 }  // namespace kelvanor

@@ -20,6 +20,54 @@ std::atomic<char> g_decimalSeparator{'.'};
 [[noreturn]] void ThrowNotInteger(const std::string& text) {
   throw EConvertError("'" + text + "' ist kein g\xFCltiger Integerwert");
 }
+
+// Whether |value| * 10^shift lies exactly halfway between two integers: the
+// one case where to_chars (half to even) and the host program's runtime (half
+// away from zero) round differently. Decided on the exact binary value.
+bool IsExactHalf(double value, int shift) {
+  if (!std::isfinite(value) || value == 0.0) return false;
+  int exponent = 0;
+  const double fraction = std::frexp(std::fabs(value), &exponent);
+  auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+  exponent -= 53;
+  while ((mantissa & 1u) == 0) {
+    mantissa >>= 1;
+    ++exponent;
+  }
+  // |value| = mantissa * 2^exponent with an odd mantissa, so
+  // 2 * |value| * 10^shift = mantissa * 5^shift * 2^(exponent + 1 + shift)
+  // is an odd integer exactly when the power of two vanishes and, for a
+  // negative shift, 5^-shift divides the mantissa.
+  if (exponent + 1 + shift != 0) return false;
+  for (int i = shift; i < 0; ++i) {
+    if (mantissa % 5 != 0) return false;
+    mantissa /= 5;
+  }
+  return true;
+}
+
+// The exact text of a half ("46363.0625") rounded away from zero at one digit
+// less ("46363.063"); the carry runs over the point ("9.95" -> "10.0").
+std::string RoundHalfTextAway(std::string text) {
+  text.pop_back();  // the 5
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  std::size_t i = text.size();
+  while (i > 0) {
+    char& c = text[--i];
+    if (c == '.') continue;
+    if (c < '0' || c > '9') {
+      ++i;
+      break;
+    }
+    if (c != '9') {
+      ++c;
+      return text;
+    }
+    c = '0';
+  }
+  text.insert(i, 1, '1');
+  return text;
+}
 }  // namespace
 
 char DecimalSeparator() { return g_decimalSeparator.load(); }
@@ -46,6 +94,22 @@ std::string FormatGeneral(double value, char separator) {
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
   std::string raw(buf, res.ptr);
+  // An exact half at the sixteenth significant digit goes away from zero.
+  // Sixteen significant digits show such a half exactly ("d.ddd...5e+XX").
+  char sci[64];
+  auto sciEnd = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific, 15).ptr;
+  const std::string exact(sci, sciEnd);
+  const std::size_t ePos = exact.find('e');
+  const int exponent10 = std::atoi(exact.c_str() + ePos + 1);
+  if (IsExactHalf(value, 14 - exponent10)) {
+    const std::string rounded = RoundHalfTextAway(exact.substr(0, ePos)) + exact.substr(ePos);
+    double away = 0.0;
+    const char* first = rounded.c_str() + (rounded[0] == '-' ? 1 : 0);
+    std::from_chars(first, rounded.c_str() + rounded.size(), away);
+    if (rounded[0] == '-') away = -away;
+    res = std::to_chars(buf, buf + sizeof buf, away, std::chars_format::general, 15);
+    raw.assign(buf, res.ptr);
+  }
   std::string mantissa = raw;
   std::string exponent;
   std::size_t e = raw.find('e');
@@ -65,9 +129,14 @@ std::string FloatToDotStr(double value) { return FormatGeneral(value, '.'); }
 
 std::string FormatFixedDot(double value, int decimals) {
   char buf[400];
-  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  // An exact half goes away from zero (0.0625 -> 0.063, not 0.062): shown
+  // with one decimal more it is exact, and the last kept digit goes up.
+  const bool half = IsExactHalf(value, decimals);
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
+                           half ? decimals + 1 : decimals);
   if (res.ec != std::errc()) return FloatToDotStr(value);
   std::string out(buf, res.ptr);
+  if (half) out = RoundHalfTextAway(out);
   if (out[0] == '-' && out.find_first_not_of("-0.") == std::string::npos) out.erase(0, 1);
   return out;
 }

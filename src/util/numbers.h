@@ -30,12 +30,14 @@ class ScopedDecimalSeparator {
 // The general format: shortest text with up to 15 significant digits, no
 // thousands separator, no trailing zeros or trailing separator (3, 12.5,
 // 29.4117647058824). Very large or small magnitudes use an exponent (1E20).
+// Like the host program's runtime, an exact half rounds away from zero.
 std::string FormatGeneral(double value, char separator);
 // FormatGeneral with the process separator.
 std::string FloatToStr(double value);
 // FormatGeneral with "." whatever the process separator.
 std::string FloatToDotStr(double value);
-// Fixed number of decimals with ".", e.g. FormatFixedDot(46363.4375, 3) = "46363.438".
+// Fixed number of decimals with ".", e.g. FormatFixedDot(46363.4375, 3) = "46363.438";
+// an exact half rounds away from zero: FormatFixedDot(46363.0625, 3) = "46363.063".
 std::string FormatFixedDot(double value, int decimals);
 
 // Plain decimal integer (optional sign, digits, 32-bit range; leading blanks

@@ -52,33 +52,6 @@ std::string ReplaceAll(const std::string& text, const std::string& pattern,
   return out;
 }
 
-namespace {
-// Windows-1252 byte -> byte of the DOS code page 850 the command interpreter reads.
-constexpr unsigned char kAnsiUmlauts[7] = {0xC4, 0xE4, 0xD6, 0xF6, 0xDC, 0xFC, 0xDF};
-constexpr unsigned char kOemUmlauts[7] = {0x8E, 0x84, 0x99, 0x94, 0x9A, 0x81, 0xE1};
-
-std::string MapBytes(const std::string& text, const unsigned char* from, const unsigned char* to) {
-  std::string out = text;
-  for (char& c : out) {
-    for (int i = 0; i < 7; ++i) {
-      if (static_cast<unsigned char>(c) == from[i]) {
-        c = static_cast<char>(to[i]);
-        break;
-      }
-    }
-  }
-  return out;
-}
-}  // namespace
-
-std::string AnsiToOemUmlauts(const std::string& text) {
-  return MapBytes(text, kAnsiUmlauts, kOemUmlauts);
-}
-
-std::string OemUmlautsToAnsi(const std::string& text) {
-  return MapBytes(text, kOemUmlauts, kAnsiUmlauts);
-}
-
 std::string EscapeQuotes(const std::string& text) { return ReplaceAll(text, "\"", "+!"); }
 
 std::string UnescapeQuotes(const std::string& text) { return ReplaceAll(text, "+!", "\"\""); }

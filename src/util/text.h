@@ -23,12 +23,6 @@ std::size_t SplitFieldsBy(char sep, const std::string& text, std::vector<std::st
 std::string ReplaceAll(const std::string& text, const std::string& pattern,
                        const std::string& replacement);
 
-// Maps the seven German letters Ä ä Ö ö Ü ü ß to the DOS code page the command
-// interpreter reads; every other byte stays.
-std::string AnsiToOemUmlauts(const std::string& text);
-// The inverse mapping, used by the batch interpreter when it reads tmp.bat.
-std::string OemUmlautsToAnsi(const std::string& text);
-
 // Every double quote becomes "+!" / every "+!" becomes two double quotes.
 std::string EscapeQuotes(const std::string& text);
 std::string UnescapeQuotes(const std::string& text);

@@ -26,10 +26,11 @@ class NullPump : public IMessagePump {
   int calls = 0;
 };
 
-// local_dir in Windows-1252 ("Büro") and the same folder in UTF-8.
+// local_dir in Windows-1252 ("Büro"), in the console code page, in UTF-8.
 struct LocalDir {
   TempDir root;
   std::string ansi = root.Path() + "/B\xFCro mobil/";
+  std::string oem = root.Path() + "/B\x81ro mobil/";
   std::string utf8 = root.Path() + "/B\xC3\xBCro mobil/";
   LocalDir() { fs::create_directories(fs::u8path(utf8)); }
 };
@@ -39,8 +40,8 @@ TEST(RunCommand, WritesExactlyTheCommandAndCrLfThenRunsIt) {
   LocalDir local;
   NullPump pump;
   WriteFile(local.utf8 + "tmp_dl/dl_anna.zip", "zip");
-  // The driver's form: the local folder unmapped (0xFC), a trailing "/".
-  const std::string command = "rmdir /S /Q \"" + local.ansi + "tmp_dl/\"";
+  // The driver's form: the local folder in the console code page, a trailing "/".
+  const std::string command = "rmdir /S /Q \"" + local.oem + "tmp_dl/\"";
 
   EXPECT_EQ(RunCommand(command, local.ansi, pump), 0);
   EXPECT_EQ(ReadFile(local.utf8 + "tmp.bat"), command + "\r\n");

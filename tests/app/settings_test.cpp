@@ -251,7 +251,14 @@ TEST(CheckAccountName, RefusesWhatBreaksFileNamesAndCommandLines) {
   }
   EXPECT_EQ(CheckAccountName(""), "");
   EXPECT_EQ(CheckAccountName("Hufschmied Meier-2_b.c~"), "");
-  EXPECT_EQ(CheckAccountName(W("Müller€")), "");
+  EXPECT_EQ(CheckAccountName(W("Müller Mária José")), "");
+  // The console code page has no trade mark sign: the name could not reach
+  // a command line intact.
+  const std::string message = CheckAccountName(W("Schmiede™"));
+  EXPECT_EQ(message, W("Der Kontoname \"Schmiede™\" enthält das Zeichen '™', das die "
+                       "Eingabeaufforderung (Codepage 850) nicht darstellen kann. Bitte einen "
+                       "Namen ohne dieses Zeichen wählen."));
+  EXPECT_NE(CheckAccountName(W("Müller€")), "");
 }
 
 TEST(UrlEncodeAccountName, PlainNamesStayOthersArePercentEncodedBytes) {

@@ -33,7 +33,6 @@ class RecordingView : public ISyncView {
     ++pumps;
     if (onPump) onPump();
   }
-  void ShowLineError(const std::string& m) override { errors.push_back(m); }
   void ShowExportStep(const std::string&, int step, int) override { step_ = step; }
   void SetStepMaximum(int) override {}
   int StepPosition() const override { return step_; }

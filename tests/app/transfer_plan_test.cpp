@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/transfer.h"
+#include "util/errors.h"
 
 namespace kelvanor::testing {
 namespace {
@@ -94,9 +95,10 @@ TEST(TransferPlan, DownloadWithAnUmlautInTheLocalFolder) {
   EXPECT_EQ(plan.steps[3].startLine, "Delete (s. tmp.bat) ...");
   EXPECT_EQ(plan.steps[3].endLine, "Delete fertig - " + zipBack);
 
-  // The removal of the folder keeps the Windows-1252 letter.
+  // The interpreter reads the whole line in the console code page, so the
+  // removal of the folder names it there too.
   EXPECT_EQ(RemoveDownloadFolderCommand(s),
-            "rmdir /S /Q \"C:\\Daten\\B\xFCro\\mobil\\tmp_dl/\"");
+            "rmdir /S /Q \"C:\\Daten\\B\x81ro\\mobil\\tmp_dl/\"");
 }
 
 TEST(TransferPlan, AnEmptyAccountName) {
@@ -114,15 +116,56 @@ TEST(TransferPlan, AnEmptyAccountName) {
             "copy \"\\home\\u\\mobil\\tmp_dl\\dl_.zip\" \"\\home\\u\\mobil\\tmp_dl\\dl__07.12.2026.zip\"");
 }
 
-TEST(TransferPlan, AccountNameIsEncodedInUrlsButNotInFileNames) {
+TEST(TransferPlan, AccountNameIsEncodedInUrlsAndInTheConsoleCodePageInFileNames) {
   const Settings s = MakeSettings("/m/", "M\xFCller");
   const UploadPlan up = PlanUpload(s);
+  EXPECT_EQ(up.archive, "/m/up_M\xFCller.zip");
   EXPECT_EQ(up.steps[2].command, "curl.exe http://sync.example/mob/unzip.php?kd=M%FCller");
-  EXPECT_NE(up.steps[0].command.find("\"/m/up_M\xFCller.zip\""), std::string::npos);
+  EXPECT_NE(up.steps[0].command.find("\"/m/up_M\x81ller.zip\""), std::string::npos);
 
   const DownloadPlan down = PlanDownload(s, SeventhOfDecember());
   EXPECT_EQ(down.steps[0].command,
-            "curl.exe http://sync.example/mob/transfer/dl_M%FCller.zip -o \"/m/tmp_dl/dl_M\xFCller.zip\"");
+            "curl.exe http://sync.example/mob/transfer/dl_M%FCller.zip -o \"/m/tmp_dl/dl_M\x81ller.zip\"");
+  EXPECT_EQ(down.steps[1].emptyArchive, "/m/tmp_dl/dl_M\xFCller.zip");
+}
+
+TEST(TransferPlan, EveryLetterTheConsoleShowsIsConverted) {
+  // A data folder under "Mária": á is 0xA0 in the console code page; before,
+  // it went in as 0xE1 and came back as ß.
+  const Settings s = MakeSettings("C:\\Users\\M\xE1ria\\mobil\\", "jos\xE9");
+  const UploadPlan up = PlanUpload(s);
+  EXPECT_EQ(up.steps[0].command.rfind(
+                "zip.exe -j \"C:/Users/M\xA0ria/mobil/up_jos\x82.zip\"  \"C:\\Users\\M\xA0ria\\", 0),
+            0u);
+  EXPECT_EQ(up.steps[0].command.find('\xE1'), std::string::npos);
+  const DownloadPlan down = PlanDownload(s, SeventhOfDecember());
+  EXPECT_EQ(down.dir, "C:/Users/M\xE1ria/mobil/tmp_dl/");  // created in Windows-1252
+  EXPECT_EQ(down.steps[1].command, "unzip.exe \"C:/Users/M\xA0ria/mobil/tmp_dl/dl_jos\x82.zip\" -d "
+                                   "\"C:/Users/M\xA0ria/mobil/tmp_dl/\"");
+  EXPECT_EQ(RemoveDownloadFolderCommand(s), "rmdir /S /Q \"C:\\Users\\M\xA0ria\\mobil\\tmp_dl/\"");
+}
+
+TEST(TransferPlan, ANameOrFolderTheConsoleCannotShowIsRefused) {
+  try {
+    PlanUpload(MakeSettings("/m/", "Firma\x99"));
+    FAIL() << "no refusal";
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("Kontoname \"Firma\x99\" enth\xE4lt das Zeichen '\x99'"),
+              std::string::npos)
+        << e.what();
+  }
+  const Settings folder = MakeSettings("/home/\x8A" "arka/mobil/", "anna");
+  try {
+    PlanDownload(folder, SeventhOfDecember());
+    FAIL() << "no refusal";
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("Ordner \"/home/\x8A" "arka/mobil/\" enth\xE4lt das Zeichen '\x8A'"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_THROW(RemoveDownloadFolderCommand(folder), Exception);
+  EXPECT_NE(CheckCommandLineSettings(folder), "");
+  EXPECT_EQ(CheckCommandLineSettings(MakeSettings("/home/M\xE1ria/", "anna")), "");
 }
 
 TEST(TransferPlan, BlanksInTheLocalFolderAreQuotedExactlyOnce) {

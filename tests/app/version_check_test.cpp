@@ -24,18 +24,31 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-TEST(IsNewerVersionTest, ComparesTheTextsByteByByte) {
+TEST(IsNewerVersionTest, ComparesNumberByNumber) {
   EXPECT_TRUE(IsNewerVersion("1.0.0.70", "1.0.0.68"));
   EXPECT_FALSE(IsNewerVersion("1.0.0.68", "1.0.0.68"));
-  // At the first difference "1" sorts before "6".
-  EXPECT_FALSE(IsNewerVersion("1.0.0.100", "1.0.0.68"));
-  EXPECT_TRUE(IsNewerVersion("1.0.1", "1.0.0.68"));
+  // A downgrade is never offered, a three-digit build always.
+  EXPECT_FALSE(IsNewerVersion("1.0.0.8", "1.0.0.72"));
+  EXPECT_TRUE(IsNewerVersion("1.0.0.72", "1.0.0.8"));
+  EXPECT_TRUE(IsNewerVersion("1.0.0.100", "1.0.0.99"));
+  EXPECT_FALSE(IsNewerVersion("1.0.0.99", "1.0.0.100"));
+  EXPECT_TRUE(IsNewerVersion("1.0.1", "1.0.0.99"));
   EXPECT_FALSE(IsNewerVersion("1.0.0.60", "1.0.0.68"));
-  // One text begins the other: the longer is greater.
+  // Missing parts count 0; leading zeros do not matter.
   EXPECT_TRUE(IsNewerVersion("1.0.0.68.1", "1.0.0.68"));
-  EXPECT_FALSE(IsNewerVersion("1.0.0", "1.0.0.68"));
-  // Bytes above 0x7F count as unsigned codes.
-  EXPECT_TRUE(IsNewerVersion("1.0.\xE4", "1.0.a"));
+  EXPECT_FALSE(IsNewerVersion("1.0", "1.0.0.0"));
+  EXPECT_FALSE(IsNewerVersion("1.0.0.068", "1.0.0.68"));
+  EXPECT_TRUE(IsNewerVersion("2", "1.9.9.9"));
+  EXPECT_TRUE(IsNewerVersion("1.0.0.123456789012345678901", "1.0.0.123456789012345678900"));
+}
+
+TEST(IsNewerVersionTest, AnythingButADottedVersionOffersNothing) {
+  for (const char* garbage : {"", "abc", "1.0.0.x", "9.9 beta", "1..2", "1.0.", ".1", "-2.0",
+                              "+2", "2,0", "2.0\r\n", "1.0.\xE4", "<html>9</html>"}) {
+    EXPECT_FALSE(IsNewerVersion(garbage, "1.0.0.68")) << garbage;
+  }
+  // An own version that is no dotted version cannot be compared either.
+  EXPECT_FALSE(IsNewerVersion("9.0", "unbekannt"));
 }
 
 TEST(UpdateOfferTextTest, FramesTheVersionWithTwoBlanks) {
@@ -77,10 +90,12 @@ TEST_F(VersionCheckTest, ANewerVersionIsOffered) {
   EXPECT_EQ(ReadFile(program.File("version.txt")), "1.0.0.70");
 }
 
-TEST_F(VersionCheckTest, TheSameOrAnOrdinallySmallerVersionIsNotOffered) {
+TEST_F(VersionCheckTest, TheSameOrASmallerVersionOrGarbageIsNotOffered) {
   EXPECT_EQ(Check("1.0.0.68").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check("1.0.0.100").kind, UpdateCheckResult::NoOffer);
+  EXPECT_EQ(Check("1.0.0.8").kind, UpdateCheckResult::NoOffer);
   EXPECT_EQ(Check("1.0.0.67").kind, UpdateCheckResult::NoOffer);
+  EXPECT_EQ(Check("Wartungsarbeiten").kind, UpdateCheckResult::NoOffer);
+  EXPECT_EQ(Check("1.0.0.100").kind, UpdateCheckResult::Offer);
 }
 
 TEST_F(VersionCheckTest, LineBreaksBlanksAndControlCharactersAreTrimmed) {

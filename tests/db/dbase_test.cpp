@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "db/dbase.h"
+#include "db/sqlite_database.h"
 #include "db/sql.h"
 #include "support/test_db.h"
 
@@ -173,9 +174,38 @@ TEST_F(DBaseTest, FailedInsertGivesNoIdAndLeavesTheCounter) {
 
   EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl = 'Besitzer'"), "11");
   EXPECT_EQ(One("SELECT group_concat(id) FROM besitzer"), "11");
+  // The checked forms say why instead of giving 0 or false.
+  EXPECT_THAT(ErrorOf<ERecordRefused>([&] {
+                db_->InsertRecordChecked("INSERT INTO besitzer (kundennr) VALUES ('K1');",
+                                         "besitzer", "id");
+              }),
+              ::testing::HasSubstr("UNIQUE constraint failed"));
+  EXPECT_THAT(ErrorOf<ERecordRefused>([&] { db_->ExecuteChecked("UPDATE besitzer SET x = 1;"); }),
+              ::testing::HasSubstr("no such column: x"));
   // No transaction or savepoint is left open: the next insert commits.
   EXPECT_EQ(db_->InsertRecord("INSERT INTO besitzer (kundennr) VALUES ('K3');", "besitzer", "id"), 12);
   EXPECT_EQ(QueryCount(path_, "SELECT * FROM besitzer"), 2);
+}
+
+TEST_F(DBaseTest, AFailureOfTheFileIsNeverAPlainFalse) {
+  Open("INSERT INTO besitzer (id, name) VALUES (1, 'Alt');");
+  // A database that cannot grow fails like a full disk does.
+  const std::string pages = One("PRAGMA page_count");
+  db_->Query("PRAGMA max_page_count = " + pages);  // answers with the new limit
+  const std::string longText = "'" + std::string(100000, 'x') + "'";
+  try {
+    db_->Execute("UPDATE besitzer SET name = " + longText + ";");
+    FAIL() << "a full database reported as a refused statement";
+  } catch (const EDatabaseFailure& e) {
+    EXPECT_EQ(e.Cause(), "Der Datentr\xE4ger ist voll");
+    EXPECT_THAT(e.UserMessage(), ::testing::HasSubstr("database or disk is full"));
+  }
+  EXPECT_THROW(db_->InsertRecord("INSERT INTO besitzer (name) VALUES (" + longText + ");",
+                                 "besitzer", "id"),
+               EDatabaseFailure);
+  // Nothing is left half-done and the connection goes on.
+  EXPECT_EQ(One("SELECT group_concat(id || name) FROM besitzer"), "1Alt");
+  EXPECT_EQ(db_->InsertRecord("INSERT INTO besitzer (name) VALUES ('Neu');", "besitzer", "id"), 1);
 }
 
 TEST_F(DBaseTest, InsertUpdatesTheRowByItsFullRowid) {

@@ -1,10 +1,14 @@
 // The whole life of an installation, driven through kelvanor-cli sync against
 // the reference sync server with real curl, zip and unzip.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/ini_file.h"
 #include "support/cli_runner.h"
@@ -71,6 +75,48 @@ class SyncLife : public ::testing::Test {
       if (n.size() > 6 && n.compare(n.size() - 6, 6, "_x.txt") == 0) return true;
     }
     return false;
+  }
+
+  // A day of field work: a new customer, a horse in a new stable with its
+  // owner link, an appointment, an order and a cash entry for the customer.
+  // `tag` tells one day's records from another's.
+  void PutFieldWork(const std::string& tag) {
+    PutChange("mob_kunde_x.txt", "h\r\nN/7;;Kunde" + tag + ";;;;;;;;1;\r\n");
+    PutChange("mob_stall_x.txt", "h\r\nN/2;Stall" + tag + ";;;;;;\r\n");
+    PutChange("mob_pferd_x.txt", "h\r\nN/3;Pferd" + tag + ";;;;46500;N/2;;;;\r\n");
+    PutChange("mob_kunde_pferd_x.txt", "h\r\nN/7;x|N/3\r\n");
+    PutChange("mob_termin_x.txt", "h\r\nN/1;46500.5;46500.5625;kd/N/7;Termin" + tag + ";;;;;;\r\n");
+    PutChange("mob_rech_x.txt", "h\r\nR1;R-" + tag + ";N/7;N/3;46500;0;;1;;\r\n");
+    PutChange("mob_kasse_x.txt", "h\r\nN/1;46500.5;K;Kasse" + tag + ";B-1;119;19;N/7;;;\r\n");
+  }
+
+  // Every record of PutFieldWork(tag) is in the practice exactly once, and
+  // the file is sound.
+  void ExpectFieldWorkOnce(const std::string& tag) {
+    EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
+    const std::string customer = "(SELECT id FROM besitzer WHERE name='Kunde" + tag + "')";
+    const std::string horse = "(SELECT id FROM pferd WHERE name='Pferd" + tag + "')";
+    for (const std::string& sql :
+         {"SELECT COUNT(*) FROM besitzer WHERE name='Kunde" + tag + "'",
+          "SELECT COUNT(*) FROM stall WHERE name='Stall" + tag + "'",
+          "SELECT COUNT(*) FROM pferd WHERE name='Pferd" + tag + "'",
+          "SELECT COUNT(*) FROM verbindstall WHERE pferdindex=" + horse,
+          "SELECT COUNT(*) FROM verbind WHERE besitzerindex=" + customer + " AND pferdindex=" + horse,
+          "SELECT COUNT(*) FROM termine WHERE ort='Termin" + tag + "' AND thema='kd/A/'||" + customer,
+          "SELECT COUNT(*) FROM auftrag WHERE rechnungsnr='R-" + tag + "' AND besitzerindex=" + customer,
+          "SELECT COUNT(*) FROM vbauftragpferd WHERE npferdindex=" + horse,
+          "SELECT COUNT(*) FROM kasse WHERE bezeichnung='Kasse" + tag + "' AND besitzerindex=" +
+              customer}) {
+      EXPECT_EQ(QueryOne(dbPath, sql), "1") << sql;
+    }
+  }
+
+  int Backups() {
+    int backups = 0;
+    for (const auto& e : fs::directory_iterator(MobileFolder())) {
+      if (Has(e.path().filename().string(), "_mob_from_server.txt")) ++backups;
+    }
+    return backups;
   }
 
   TempDir tmp;
@@ -222,17 +268,18 @@ TEST_F(SyncLife, ADownloadThatIsNoZipFails) {
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Bleibt'"), "0");
 }
 
-// Every path goes into the commands quoted once, with the umlaut in the
-// console's code page for zip and curl and as it is for rmdir.
+// Every path goes into the commands quoted once and in the console's code
+// page, the umlaut as always and the á of "Mária" too (it used to reach zip
+// as ß).
 class SyncLifeInOddFolder : public SyncLife {
  protected:
-  std::string AppDataName() const override { return "B\xC3\xBCro Daten"; }
+  std::string AppDataName() const override { return "M\xC3\xA1ria B\xC3\xBCro Daten"; }
 };
 
-TEST_F(SyncLifeInOddFolder, LocalFolderWithBlanksAndUmlauts) {
+TEST_F(SyncLifeInOddFolder, LocalFolderWithBlanksUmlautsAndAccents) {
   CliRun r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(Has(r.out, "B\xC3\xBCro Daten")) << r.out;
+  EXPECT_TRUE(Has(r.out, "M\xC3\xA1ria B\xC3\xBCro Daten")) << r.out;
   for (const char* file : kExportedFiles) {
     ASSERT_TRUE(fs::exists(Account() + "/" + file)) << file;
   }
@@ -253,12 +300,156 @@ TEST_F(SyncLife, AccountNameWithAQuoteIsRefusedBeforeAnything) {
   EXPECT_FALSE(fs::exists(MobileFolder()));
 }
 
+TEST_F(SyncLife, AccountNameTheConsoleCannotShowIsRefusedBeforeAnything) {
+  WriteToolIni("Schmiede\x99");
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "enth\xC3\xA4lt das Zeichen '\xE2\x84\xA2'")) << r.err;
+  EXPECT_EQ(Counter(), -1);
+  EXPECT_FALSE(fs::exists(MobileFolder()));
+}
+
 TEST_F(SyncLife, AccountNameWithABlankFailsAtTheServerWithAClearMessage) {
   WriteToolIni("hof 1");
   CliRun r = Sync("--yes");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "Server-Unzip.php")) << r.err;
   EXPECT_EQ(Counter(), -1);
+}
+
+// Whatever fails after the import has committed, the next syncs bring
+// nothing twice: the journal skips the lines the server sends again, and
+// every received line is backed up before the server is asked to drop it.
+TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+
+  // The delete request fails after the import.
+  PutFieldWork("A");
+  server->SetFailure("/mob/delmob.php", 500);
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Server-Delmob.php")) << r.err;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  ASSERT_EQ(Backups(), 1);
+  for (const auto& e : fs::directory_iterator(MobileFolder())) {
+    if (Has(e.path().filename().string(), "_mob_from_server.txt")) {
+      EXPECT_TRUE(Has(ReadFile(e.path().string()), "N/7;;KundeA;"));
+    }
+  }
+  EXPECT_EQ(Counter(), 1);
+  ExpectFieldWorkOnce("A");
+  server->ClearFailures();
+
+  // The next sync gets the same lines, imports none of them again, and then
+  // the upload after the import fails.
+  server->SetFailure("/mob/unzip.php", 500);
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  EXPECT_TRUE(Has(r.err, "Server-Unzip.php")) << r.err;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  EXPECT_EQ(Counter(), 1);
+  ExpectFieldWorkOnce("A");
+  server->ClearFailures();
+
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Keine \xC3\x84nderungen auf dem Server.")) << r.out;
+  EXPECT_EQ(Counter(), 2);
+  ExpectFieldWorkOnce("A");
+
+  // The tool dies (power cut, task manager) after the import committed, while
+  // the delete request is under way and before the server has done it.
+  PutFieldWork("B");
+  server->SetBody("/mob/delmob.php", "OK");
+  server->SetSlow("/mob/delmob.php", 60);
+  server->RequestLog(true);
+  const StartedProgram running = StartProgram(CliBinary(), {"sync", "--yes"}, appData, tmp.Path());
+  for (int i = 0; i < 600 && !Has(server->RequestLog(), "/mob/delmob.php"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(Has(server->RequestLog(), "/mob/delmob.php"));
+  ::kill(running.pid, SIGKILL);
+  WaitProgram(running);
+  server->ClearFailures();
+  EXPECT_TRUE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("B");
+
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  EXPECT_EQ(Counter(), 3);
+  ExpectFieldWorkOnce("A");
+  ExpectFieldWorkOnce("B");
+}
+
+// A practice database the tool cannot write is never reported as imported:
+// the run stops before the delete request, so the server keeps everything.
+TEST_F(SyncLife, AWriteProtectedDatabaseIsNeverReportedAsImported) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutFieldWork("A");
+  // As root file modes do not count, so the tool runs as "nobody", from a
+  // copy that nobody may run.
+  const std::string bin = tmp.Path() + "/bin/kelvanor-cli";
+  fs::create_directories(tmp.Path() + "/bin");
+  fs::copy_file(CliBinary(), bin);
+  const auto everyone = fs::perms::owner_all | fs::perms::group_all | fs::perms::others_all;
+  fs::permissions(tmp.Path(), everyone);
+  for (const auto& e : fs::recursive_directory_iterator(tmp.Path())) {
+    fs::permissions(e.path(), e.is_directory() || e.path() == bin
+                                  ? everyone
+                                  : fs::perms::owner_read | fs::perms::owner_write |
+                                        fs::perms::group_read | fs::perms::group_write |
+                                        fs::perms::others_read | fs::perms::others_write);
+  }
+  const std::string before = QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer");
+  auto syncAsNobody = [&] {
+    return WaitProgram(StartProgram(bin, {"sync", "--yes"}, appData, tmp.Path(), true));
+  };
+
+  // The file is write-protected.
+  fs::permissions(dbPath, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  CliRun r = syncAsNobody();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "nichts \xC3\xBC" "bernommen")) << r.err;
+  EXPECT_TRUE(Has(r.err, "schreibgesch\xC3\xBCtzt")) << r.err;
+  EXPECT_FALSE(Has(r.out, "Server-Delmob.php")) << r.out;
+
+  // The file may be written, its folder takes no journal file.
+  fs::permissions(dbPath, everyone & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                       fs::perms::others_exec));
+  fs::permissions(tmp.Path(), everyone & ~(fs::perms::group_write | fs::perms::others_write));
+  r = syncAsNobody();
+  fs::permissions(tmp.Path(), everyone);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "nichts \xC3\xBC" "bernommen")) << r.err;
+
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), before);
+  EXPECT_TRUE(ChangeFilesOnServer());
+  EXPECT_EQ(Counter(), 1);
+
+  // Once the database can be written, everything arrives once.
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  ExpectFieldWorkOnce("A");
+}
+
+// Two syncs on one application-data folder (the window started twice, or a
+// scheduled sync beside the window): one runs, the other touches nothing.
+TEST_F(SyncLife, TwoSyncsAtOnceOneRunsTheOtherIsRefused) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutFieldWork("A");
+  server->SetSlow("/mob/zip.php", 2);  // keeps the first run busy meanwhile
+  const StartedProgram first = StartProgram(CliBinary(), {"sync", "--yes"}, appData, tmp.Path());
+  const StartedProgram second = StartProgram(CliBinary(), {"sync", "--yes"}, appData, tmp.Path());
+  const CliRun a = WaitProgram(first);
+  const CliRun b = WaitProgram(second);
+  const CliRun& refused = a.exitCode == 0 ? b : a;
+  EXPECT_EQ(a.exitCode + b.exitCode, 1) << a.err << b.err;
+  EXPECT_EQ(refused.err, "Kelvanor l\xC3\xA4uft bereits.\n");
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(Counter(), 2);
+  ExpectFieldWorkOnce("A");
 }
 
 }  // namespace

@@ -197,12 +197,19 @@ TEST_F(AppointmentFileTest, NinetyDayWindowMomentsAndCleanedSubjects) {
              "(3, 46268, NULL, NULL, NULL, '1<2>3<4', 'Lüneburg; Nord', NULL, 0),"  // 89 days ago
              "(4, 46266, 0.5, 46266, 0.6, 'Zu alt', '', '', 0),"                   // 91 days ago
              "(5, 46364, 0.5, 46364, 0.6, 'Gelöscht', '', '', 1),"
-             "(6, 46363, 0.25, 46363, 0.3, 'Früh > spät', 'Ort', '', 0);"));
+             "(6, 46363, 0.25, 46363, 0.3, 'Früh > spät', 'Ort', '', 0),"
+             // 01:30 to 13:30 and 19:30: exact halves at the third decimal.
+             "(7, 46363, 0.0625, 46363, 0.5625, 'Nacht', 'Ort', '', 0),"
+             "(8, 46363, 0.8125, 46363, 0.8125, 'Abend', 'Ort', '', 0);"));
   ASSERT_EQ(Export(), ExportResult::Written);
+  // Halves round away from zero as in the host program: 01:30 is 46363.063
+  // (01:30:43 on the mobile), never 46363.062 (01:29:17).
   EXPECT_EQ(Out("mob_termin.txt"),
             Lines({W("A/3;46268.000;0.000;13;Lüneburg; Nord"),
+                   "A/7;46363.063;46363.563;Nacht;Ort",
                    W("A/6;46363.250;46363.300;Früh  spät;Ort"),
-                   "A/2;46363.438;46363.469;Beschlag, vorne;Musterstadt"}));
+                   "A/2;46363.438;46363.469;Beschlag, vorne;Musterstadt",
+                   "A/8;46363.813;46363.813;Abend;Ort"}));
 }
 
 TEST(AppointmentQueryTest, WindowIsNowMinusNinetyWithADecimalPoint) {

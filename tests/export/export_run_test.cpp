@@ -152,7 +152,10 @@ class LastAppointmentTest : public ExportTest {
         " (9, 6, -1), (10, 6, 0),"                          // newest is 0
         " (11, NULL, 46300),"                               // belongs to no horse
         " (12, 7, 46000), (13, 7, 'morgen'),"               // a word sorts above numbers
-        " (14, 8, 2958466), (15, 99, 46001);");             // beyond 9999; horse 99 missing
+        " (14, 8, 2958466), (15, 99, 46001),"               // beyond 9999; horse 99 missing
+        // References no horse id equals: beyond 32 bits (2^32 + 1), a word,
+        // fractions. Read as numbers they would name horses 1, 3, 2 and 4.
+        " (16, 4294967297, 46500), (17, '3x', 46501), (18, 2.5, 46502), (19, 4.4, 46503);");
   }
 };
 
@@ -164,6 +167,8 @@ TEST_F(LastAppointmentTest, IndexAnswersLikeTheSingleLookup) {
   }
   EXPECT_EQ(index.DateText(1), "01.09.2026");
   EXPECT_EQ(index.DateText(5), "09.12.2025");
+  // The malformed references count for nobody.
+  EXPECT_EQ(index.size(), 2u);
   for (int32_t horse : {0, 2, 3, 4, 6, 7, 8}) EXPECT_EQ(index.DateText(horse), "") << horse;
 }
 

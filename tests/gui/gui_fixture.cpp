@@ -57,8 +57,8 @@ void GuiTest::WriteHostIni(const std::string& dbFolder, const std::string& dbNam
   IniWriteString(folders.HostIni(), "Allgemein", "db_name", dbName);
 }
 
-Tfrm_main& GuiTest::OpenWindow() {
-  frame = new Tfrm_main(folders, &boxes);
+Tfrm_main& GuiTest::OpenWindow(bool realBoxes) {
+  frame = new Tfrm_main(folders, realBoxes ? nullptr : &boxes);
   frame->Show();
   Pump();
   // With or without a window manager, the activation steps have run once.
@@ -101,15 +101,24 @@ void GuiTest::Pump() {
   }
 }
 
+void GuiTest::PumpFor(int milliseconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (std::chrono::steady_clock::now() < end) Pump();
+}
+
 void GuiTest::Screenshot(const std::string& name, wxWindow* top) {
-  const std::string folder = std::string(KELVANOR_BINARY_DIR) + "/screenshots";
-  std::filesystem::create_directories(folder);
   if (top == nullptr) top = frame;
   top->Raise();
   top->Update();
   Pump();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   Pump();
+  ScreenshotAsIs(name);
+}
+
+void GuiTest::ScreenshotAsIs(const std::string& name) {
+  const std::string folder = std::string(KELVANOR_BINARY_DIR) + "/screenshots";
+  std::filesystem::create_directories(folder);
   const std::string cmd = "command -v import >/dev/null && import -window root '" + folder + "/" +
                           name + ".png' 2>/dev/null";
   (void)std::system(cmd.c_str());

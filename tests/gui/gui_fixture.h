@@ -28,8 +28,10 @@ class RecordingBoxes : public IMessageBoxes {
 
   void Error(wxWindow*, const std::string& text) override { errors.push_back(text); }
   void Info(wxWindow*, const std::string& text) override { infos.push_back(text); }
-  bool YesNo(wxWindow*, const std::string& text) override {
+  std::vector<Preselected> preselected;
+  bool YesNo(wxWindow*, const std::string& text, Preselected answer) override {
     questions.push_back(text);
+    preselected.push_back(answer);
     return yesNoAnswer;
   }
   void AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings) override {
@@ -39,6 +41,10 @@ class RecordingBoxes : public IMessageBoxes {
 };
 
 class GuiTest : public ::testing::Test {
+ public:
+  // The screen as it is, nothing raised or pumped (a modal box is up).
+  static void ScreenshotAsIs(const std::string& name);
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -46,12 +52,15 @@ class GuiTest : public ::testing::Test {
   // Writes Kelvanor.ini for the account `name` against the test server.
   void WriteToolIni(const std::string& name, int numSyncs, bool debug = true);
   void WriteHostIni(const std::string& dbFolder, const std::string& dbName);
-  // Creates the window (FormCreate runs in the constructor).
-  Tfrm_main& OpenWindow();
+  // Creates the window (FormCreate runs in the constructor), with the
+  // recording boxes or with the program's real ones.
+  Tfrm_main& OpenWindow(bool realBoxes = false);
   std::vector<std::string> MemoLines() const;
   // Node texts of the tree view in flat order, indented two blanks per level.
   std::vector<std::string> TreeLines() const;
   void Pump();
+  // Lets events run for a while (a window manager answers in its own time).
+  void PumpFor(int milliseconds);
   // Saves a picture of the screen under the build folder (for the issue note).
   void Screenshot(const std::string& name, wxWindow* top = nullptr);
   // A change file where the mobile app leaves it on the server.

@@ -2,13 +2,20 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 #include <wx/treectrl.h>
+#include <wx/uiaction.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "gui/account_dialog.h"
 #include "gui_fixture.h"
@@ -29,6 +36,62 @@ struct DialogCloser {
   GuiTest* test;
   DialogCloser(wxWindow* d, GuiTest* t) : dialog(d), test(t) {}
   ~DialogCloser() { dialog->Destroy(); }
+};
+
+bool AnyStartsWith(const std::vector<std::string>& lines, const std::string& start) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+}
+
+// A window manager announces itself on the root window.
+bool WindowManagerRuns() {
+  return std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") == 0;
+}
+
+// Answers the program's real modal boxes as a user would: once the window
+// manager has shown a box, the Return key goes to it through the X server.
+// Records what each box said and how its buttons read; the first box of a
+// name given in `photograph` is saved as a screenshot while it is up. The
+// account dialog is handed to `onAccountDialog`, which must end it.
+class RealBoxAnswerer : public wxModalDialogHook {
+ public:
+  struct Box {
+    std::string message;
+    std::string ok, yes, no;
+    long style = 0;
+  };
+  std::vector<Box> boxes;
+  std::vector<std::string> photograph;  // screenshot names, one per box in order
+  std::function<void(Tfrm_account&)> onAccountDialog;
+
+  RealBoxAnswerer() { Register(); }
+
+ protected:
+  int Enter(wxDialog* dialog) override {
+    auto timer = std::make_unique<wxTimer>();
+    if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+      boxes.push_back({FromWx(box->GetMessage()), FromWx(box->GetOKLabel()),
+                       FromWx(box->GetYesLabel()), FromWx(box->GetNoLabel()),
+                       box->GetMessageDialogStyle()});
+      const std::string shot =
+          boxes.size() <= photograph.size() ? photograph[boxes.size() - 1] : std::string();
+      timer->Bind(wxEVT_TIMER, [shot](wxTimerEvent&) {
+        if (!shot.empty()) GuiTest::ScreenshotAsIs(shot);
+        wxUIActionSimulator().Char(WXK_RETURN);
+      });
+    } else if (auto* account = dynamic_cast<Tfrm_account*>(dialog)) {
+      timer->Bind(wxEVT_TIMER, [this, account](wxTimerEvent&) {
+        if (onAccountDialog) onAccountDialog(*account);
+        if (account->IsModal()) account->EndModal(wxID_CANCEL);
+      });
+    }
+    timer->StartOnce(800);
+    timers_.push_back(std::move(timer));
+    return wxID_NONE;
+  }
+
+ private:
+  std::vector<std::unique_ptr<wxTimer>> timers_;
 };
 
 const char kCustomerHeader[] =
@@ -123,18 +186,33 @@ TEST_F(GuiTest, AccountDialogWritesOnOkOnlyAndResetsTheCounterAtOnce) {
   EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "name", ""), "m\xFCller");
 }
 
-TEST_F(GuiTest, DeleteMobileDataUsesTheNameHeldInTheSettingsAndReportsAFailure) {
+TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
   Tfrm_main& w = OpenWindow();
   std::filesystem::create_directories(folders.AppDataFolder + "mobil");
   PutChangeFile("mob_kunde_x.txt", "h\r\n");
+  const std::string question =
+      "Alle noch nicht importierten Mobildaten von Konto demo auf dem Server l\xF6schen?";
   {
     Tfrm_account& dlg = *new Tfrm_account(&w, folders, w.CurrentSettings(), boxes);
     DialogCloser closer(&dlg, this);
+    boxes.yesNoAnswer = false;  // "Nein": nothing happens
+    dlg.Button1Click();
+    ASSERT_EQ(boxes.questions.size(), 1u);
+    EXPECT_EQ(boxes.questions[0], question);
+    EXPECT_EQ(boxes.preselected[0], IMessageBoxes::Preselected::No);
+    EXPECT_TRUE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
+    EXPECT_TRUE(boxes.infos.empty());
+
+    boxes.yesNoAnswer = true;
     dlg.edit_name->SetValue("anderer");  // not yet confirmed: the request goes for "demo"
     dlg.Button1Click();
   }
   EXPECT_TRUE(boxes.errors.empty());
   EXPECT_FALSE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
+  ASSERT_EQ(boxes.infos.size(), 1u);
+  EXPECT_EQ(boxes.infos[0],
+            "Die noch nicht importierten Mobildaten von Konto demo wurden auf dem Server "
+            "gel\xF6scht.");
   server->SetFailure("/mob/delmob.php", 500);
   {
     Tfrm_account& dlg = *new Tfrm_account(&w, folders, w.CurrentSettings(), boxes);
@@ -143,6 +221,60 @@ TEST_F(GuiTest, DeleteMobileDataUsesTheNameHeldInTheSettingsAndReportsAFailure) 
   }
   ASSERT_EQ(boxes.errors.size(), 1u);
   EXPECT_NE(boxes.errors[0].find("nicht gel\xF6scht"), std::string::npos) << boxes.errors[0];
+  EXPECT_EQ(boxes.infos.size(), 1u);
+}
+
+// Under a window manager every box of ours takes the focus and gives it back
+// when it closes. That must not count as the user activating the window: the
+// memo (with the FEHLER lines of a failed sync) stays, and the version check
+// does not run again (with the server unreachable it would bring its error
+// box anew, each time a box closes).
+TEST_F(GuiTest, RealBoxesUnderAWindowManagerNeverRunTheActivationStepsAgain) {
+  if (!WindowManagerRuns()) {
+    GTEST_SKIP() << "no window manager on this display (scripts/test.sh starts openbox)";
+  }
+  IniWriteString(folders.ToolIni(), "sync_server", "web", "http://127.0.0.1:1");
+  server->SetFailure("/mob/unzip.php", 500);
+  std::filesystem::create_directories(folders.AppDataFolder + "mobil");
+  PutChangeFile("mob_kunde_x.txt", "h\r\n");
+  RealBoxAnswerer answerer;
+  answerer.photograph = {"box_error_version", "box_error_sync", "box_help", "box_delete_question"};
+  Tfrm_main& w = OpenWindow(/*realBoxes=*/true);
+  PumpFor(1500);
+  // The version file could not be fetched: one box, not one more per closing.
+  ASSERT_EQ(answerer.boxes.size(), 1u);
+  EXPECT_NE(answerer.boxes[0].message.find("Versionsdatei"), std::string::npos);
+  EXPECT_EQ(answerer.boxes[0].ok, "OK");
+  EXPECT_EQ(w.ActivationStepsRun(), 1);
+
+  // A first sync whose server unzip fails: FEHLER lines, then the error box.
+  const int reported = w.ActivationsReported();
+  w.btnSyncClick();
+  PumpFor(1500);
+  ASSERT_EQ(answerer.boxes.size(), 2u);
+  EXPECT_NE(answerer.boxes[1].message.find("Server-Unzip.php"), std::string::npos);
+  EXPECT_GT(w.ActivationsReported(), reported) << "the focus never came back to the window";
+  EXPECT_TRUE(AnyStartsWith(MemoLines(), "FEHLER: Server-Unzip.php fehlgeschlagen"));
+  EXPECT_EQ(w.ActivationStepsRun(), 1);
+
+  // The help box, then the account dialog with the delete question, which
+  // Return answers "Nein": nothing is deleted, and still no activation step.
+  w.btn_helpClick();
+  PumpFor(1000);
+  answerer.onAccountDialog = [](Tfrm_account& dialog) { dialog.Button1Click(); };
+  w.btn_settingsClick();
+  PumpFor(1500);
+  ASSERT_EQ(answerer.boxes.size(), 4u);
+  EXPECT_EQ(answerer.boxes[2].message.rfind("Database = praxis.db", 0), 0u);
+  const RealBoxAnswerer::Box& question = answerer.boxes[3];
+  EXPECT_EQ(question.message,
+            "Alle noch nicht importierten Mobildaten von Konto demo auf dem Server l\xF6schen?");
+  EXPECT_EQ(question.yes, "Ja");
+  EXPECT_EQ(question.no, "Nein");
+  EXPECT_NE(question.style & wxNO_DEFAULT, 0);
+  EXPECT_TRUE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
+  EXPECT_TRUE(AnyStartsWith(MemoLines(), "FEHLER: Server-Unzip.php fehlgeschlagen"));
+  EXPECT_EQ(w.ActivationStepsRun(), 1);
 }
 
 TEST_F(GuiTest, FirstSyncExportsAndUploads) {
@@ -157,6 +289,57 @@ TEST_F(GuiTest, FirstSyncExportsAndUploads) {
   EXPECT_TRUE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde.txt"));
   EXPECT_EQ(FromWx(w.Label1()->GetLabel()), "fertig!");
   EXPECT_TRUE(w.BtnSync()->IsEnabled());
+  // The label shows the counter the run left in the file.
+  EXPECT_EQ(FromWx(w.LblSvrName()->GetLabel()), "demo (1 syncs)");
+}
+
+// The dialog's own example name with its counter, and a download of all ten
+// change files: every text shows in full, at any window width.
+TEST_F(GuiTest, LongAccountNameAndTenReceivedFilesShowInFull) {
+  const std::string name = "hufschmied-mueller-und-soehne";
+  WriteToolIni(name, 12);
+  for (const char* file : {"mob_kunde_x.txt", "mob_stall_x.txt", "mob_pferd_x.txt",
+                           "mob_kunde_pferd_x.txt", "mob_rech_x.txt", "mob_termin_x.txt",
+                           "mob_kasse_x.txt", "mob_report_x.txt", "mob_artikel_x.txt",
+                           "mob_leistung_x.txt"}) {
+    WriteFile(server->AccountDir(name) + "/" + file, "kopf\r\nN/1;eins\r\nN/2;zwei\r\n");
+  }
+  Tfrm_main& w = OpenWindow();
+  wxStaticText* account = w.LblSvrName();
+  EXPECT_EQ(FromWx(account->GetLabel()), name + " (12 syncs)");
+  EXPECT_GE(account->GetSize().GetWidth(), account->GetBestSize().GetWidth());
+  EXPECT_EQ(w.BtnHelp()->GetSize().GetHeight(), w.BtnSettings()->GetSize().GetHeight());
+
+  w.btnSyncClick();
+  ASSERT_TRUE(w.PnlImport()->IsShown());
+  wxStaticText* question = w.Label5();
+  auto expectQuestionInFull = [&](const char* when) {
+    const wxRect label = question->GetRect();
+    EXPECT_LE(label.GetRight(), w.BtnYes()->GetRect().GetLeft()) << when;
+    EXPECT_LE(question->GetBestSize().GetWidth(), label.GetWidth()) << when;
+    EXPECT_LE(label.GetBottom(), w.PnlImport()->GetClientSize().GetHeight()) << when;
+    wxString text = question->GetLabel();
+    text.Replace("\n", " ");
+    EXPECT_NE(FromWx(text).find("mob_leistung_x.txt (2 S\xE4tze)"), std::string::npos) << when;
+  };
+  expectQuestionInFull("as opened");
+  Screenshot("import_panel_ten_files");
+  const int linesAtFirst = question->GetLabel().Freq('\n');
+
+  w.SetClientSize(w.FromDIP(wxSize(480, 427)));
+  PumpFor(800);
+  expectQuestionInFull("narrow");
+  EXPECT_GT(question->GetLabel().Freq('\n'), linesAtFirst);
+  Screenshot("import_panel_ten_files_narrow");
+  w.SetClientSize(w.FromDIP(wxSize(900, 500)));
+  PumpFor(800);
+  expectQuestionInFull("wide");
+  EXPECT_LT(question->GetLabel().Freq('\n'), linesAtFirst);
+  Screenshot("import_panel_ten_files_wide");
+
+  w.btn_noClick();
+  EXPECT_EQ(FromWx(account->GetLabel()), name + " (12 syncs)");
+  Screenshot("main_window_long_name");
 }
 
 TEST_F(GuiTest, SecondSyncShowsTheQuestionAndImportsOnJa) {

@@ -62,19 +62,23 @@ TEST_F(ArticleImport, UnreadableNumberOrIdEndsTheImportAndNothingOfTheRunStays) 
   }
 }
 
-TEST_F(ArticleImport, PriceColumnTheDatabaseLacksSkipsTheRecordSilently) {
+TEST_F(ArticleImport, PriceColumnTheDatabaseLacksEndsTheImportVisibly) {
   Exec("INSERT INTO settings (basiswaehrung, hauptwaehrung) VALUES ('EUR', 1);"
        "ALTER TABLE artikel DROP COLUMN vkpreis3euro;"
        "INSERT INTO besitzer (id, name) VALUES (1, 'Meier');");
   WriteChangeFile("mob_artikel_x.txt", {kPricedHeader, "N/1;Eisen;1;19;;;;"});
   WriteChangeFile("mob_leistung_x.txt", {kPricedHeader, "N/1;Beschlag;50;19;;;;"});
   WriteChangeFile("mob_rech_x.txt", {"h", "K1;0;A/1;;46400;0;N/Art/1|N/Lst/1;1;;"});
-  RunImport();
-  EXPECT_TRUE(Errors().empty());
-  EXPECT_EQ(Count("SELECT * FROM artikel"), 0);
-  // The article got no id, so the order finds only the service.
-  EXPECT_EQ(One("SELECT group_concat(typ||':'||[index]||':'||preis) FROM verbindauftrag"),
-            "1:1:50.0");
+  const std::string before = Dump();
+  // A refused article is no silent gap in the order: the run stops and
+  // leaves the practice as it was.
+  try {
+    RunImport();
+    FAIL() << "the import went on without the article";
+  } catch (const ERecordRefused& e) {
+    EXPECT_NE(std::string(e.what()).find("vkpreis3euro"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(Dump(), before);
 }
 
 TEST_F(CashImport, NetAmountFromGrossAndTheMomentSplitIntoDayAndTime) {
@@ -102,7 +106,7 @@ TEST_F(CashImport, SupplierNameIsAPrefixWhoseWildcardsAndQuotesAreTakenLiterally
        "(3, 'AxB Handel'), (4, 'A_B Handel'), (5, 'O''Brien & Co'), (6, 'C:\\Pfad\\Huf'), "
        "(7, 'Weiss A'), (8, 'Weiss B')");
   const std::vector<std::string> names = {"100%", "A_B", "O'Brien", "C:\\Pfad", "Weiss", "%",
-                                          "_", "\"", "Unbekannt", "weiss"};
+                                          "_", "\"", "Unbekannt", "weiss", ""};
   std::vector<std::string> lines{kCashHeader};
   for (std::size_t i = 0; i < names.size(); ++i) {
     lines.push_back("N/" + std::to_string(i) + ";46400;A;Ware;;11.9;19;" + names[i] + ";;;");
@@ -110,8 +114,9 @@ TEST_F(CashImport, SupplierNameIsAPrefixWhoseWildcardsAndQuotesAreTakenLiterally
   WriteChangeFile("mob_kasse_x.txt", lines);
   RunImport();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
-  // LIKE ignores the case of ASCII letters, as it always did.
-  EXPECT_EQ(One("SELECT group_concat(lieferantindex) FROM kasse"), "2,4,5,6,7,0,0,0,0,7");
+  // LIKE ignores the case of ASCII letters, as it always did; an empty name
+  // names no supplier (as a prefix it would match them all).
+  EXPECT_EQ(One("SELECT group_concat(lieferantindex) FROM kasse"), "2,4,5,6,7,0,0,0,0,7,0");
   EXPECT_EQ(One("SELECT group_concat(neinaus||besitzerindex||':'||bemerkung, '|') FROM kasse "
                 "WHERE id IN (2, 3, 8)"),
             "10:Lieferant: A_B|10:Lieferant: O'Brien|10:Lieferant: \"");

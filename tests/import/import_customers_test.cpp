@@ -69,12 +69,16 @@ TEST_F(CustomerImport, DeletionByMobileIdRecyclesTheCustomerCreatedEarlierInTheF
   EXPECT_NEAR(std::stod(One("SELECT loeschdatum FROM papierkorb")), NowDayNumber(), 0.01);
 }
 
-TEST_F(CustomerImport, DeletionOfAnUnknownMobileIdRecyclesIdZero) {
-  Exec("INSERT INTO besitzer (id, name) VALUES (0, 'Platzhalter')");
-  WriteChangeFile("mob_kunde_x.txt", {kHeader, "D/N/12"});
+TEST_F(CustomerImport, DeletionOfARecordThePracticeLacksTouchesNothingAndIsNamed) {
+  Exec("INSERT INTO besitzer (id, name) VALUES (0, 'Platzhalter'), (5, 'Bleibt')");
+  WriteChangeFile("mob_kunde_x.txt", {kHeader, "D/N/12", "D/A/0", "D/A/99"});
   RunImport();
-  EXPECT_EQ(One("SELECT papierkorb FROM besitzer WHERE id=0"), "1");
-  EXPECT_EQ(One("SELECT [index] FROM papierkorb"), "0");
+  // Row 0 is the host's placeholder: an unknown id never reaches it.
+  EXPECT_EQ(One("SELECT group_concat(id||':'||papierkorb) FROM besitzer"), "0:0,5:0");
+  EXPECT_EQ(Count("SELECT * FROM papierkorb"), 0);
+  ASSERT_EQ(Summary().notices.size(), 3u);
+  EXPECT_EQ(Summary().notices[0].find("mob_kunde_x.txt D/N/12: nicht gel\xF6scht"), 0u)
+      << Summary().notices[0];
 }
 
 TEST_F(CustomerImport, DeletionByDatabaseIdTrimsTheId) {

@@ -20,13 +20,6 @@
 
 namespace kelvanor::testing {
 
-// Remembers every per-line error the import shows.
-class RecordingImportView : public IImportView {
- public:
-  void ShowLineError(const std::string& message) override { errors.push_back(message); }
-  std::vector<std::string> errors;
-};
-
 // The change files in the order the download folder is read.
 inline FileTable TestChangeFiles() {
   FileTable files{};
@@ -94,25 +87,30 @@ class ImportTest : public ::testing::Test {
     WriteFile(downloadFolder_ + file, bytes);
   }
 
-  // Reads the download folder into a tree and imports it. Errors that end the
-  // import pass on to the test.
-  void RunImport() {
+  // Reads the download folder into a tree and imports it (with a journal
+  // when one is given). Errors that end the import pass on to the test.
+  void RunImport(const std::string& journal = std::string()) {
     TreeModel tree;
     ReadReceivedFilesFrom(downloadFolder_, TestChangeFiles(), nullptr, tree);
     TDBase db(dbPath_);
-    ImportMobileChanges(db, tree, view_);
+    summary_ = ImportMobileChanges(db, tree, journal);
+    errors_.clear();
+    for (const LineFailure& failure : summary_.failures) errors_.push_back(failure.message);
   }
 
   void Exec(const std::string& sql) { ExecOnFile(dbPath_, sql); }
   std::string One(const std::string& sql) const { return QueryOne(dbPath_, sql); }
   long long Count(const std::string& sql) const { return QueryCount(dbPath_, sql); }
   std::string Dump() const { return DumpDatabase(dbPath_); }
-  const std::vector<std::string>& Errors() const { return view_.errors; }
+  // The messages of the lines that failed in the last run.
+  const std::vector<std::string>& Errors() const { return errors_; }
+  const ImportSummary& Summary() const { return summary_; }
 
   TempDir dir_;
   std::string dbPath_;
   std::string downloadFolder_;
-  RecordingImportView view_;
+  ImportSummary summary_;
+  std::vector<std::string> errors_;
 };
 
 }  // namespace kelvanor::testing

@@ -40,7 +40,9 @@ TreeModel TreeOf(const std::vector<std::pair<int, std::string>>& nodes) {
   return tree;
 }
 
-TEST(ForEachRecordLine, StepsOverTheHeaderAndStopsAtTheNextFile) {
+class Framework : public ImportTest {};
+
+TEST_F(Framework, ForEachRecordLineStepsOverTheHeaderAndStopsAtTheNextFile) {
   const TreeModel tree = TreeOf({{0, "root"},
                                  {1, "leer.txt"},
                                  {1, "kopf.txt"},
@@ -50,29 +52,29 @@ TEST(ForEachRecordLine, StepsOverTheHeaderAndStopsAtTheNextFile) {
                                  {2, "a"},
                                  {2, "b"},
                                  {1, "rest.txt"}});
+  TDBase db(dbPath_);
+  ImportContext ctx(db, tree);
   std::vector<std::string> seen;
   auto record = [&](const std::string& line) { seen.push_back(line); };
 
   std::size_t position = 1;  // a file without lines: nothing consumed
-  ForEachRecordLine(tree, position, record);
+  ForEachRecordLine(ctx, position, record);
   EXPECT_EQ(position, 1u);
 
   position = 2;  // only the header: the position rests on it
-  ForEachRecordLine(tree, position, record);
+  ForEachRecordLine(ctx, position, record);
   EXPECT_EQ(position, 3u);
   EXPECT_TRUE(seen.empty());
 
   position = 4;
-  ForEachRecordLine(tree, position, record);
+  ForEachRecordLine(ctx, position, record);
   EXPECT_EQ(position, 8u);
   EXPECT_EQ(seen, (std::vector<std::string>{"a", "b"}));
 
   position = 8;  // the last node of the tree
-  ForEachRecordLine(tree, position, record);
+  ForEachRecordLine(ctx, position, record);
   EXPECT_EQ(position, 8u);
 }
-
-class Framework : public ImportTest {};
 
 TEST_F(Framework, CurrencySettings) {
   TDBase db(dbPath_);
@@ -97,7 +99,7 @@ TEST_F(Framework, CurrencySettings) {
 TEST_F(Framework, ResolveReference) {
   TDBase db(dbPath_);
   TreeModel tree;
-  ImportContext ctx{db, tree, view_, IdMap(), CurrencySettings()};
+  ImportContext ctx(db, tree);
   ctx.idMap.AddIdMapEntry("pferd", 4, 44);
   EXPECT_EQ(ResolveReference(ctx, "A/12", "pferd"), 12);
   EXPECT_EQ(ResolveReference(ctx, "N/4", "pferd"), 44);
@@ -114,7 +116,7 @@ TEST_F(Framework, ResolveReference) {
 TEST_F(Framework, GuardedLineLeavesNoTraceAndTheRunGoesOn) {
   TDBase db(dbPath_);
   TreeModel tree;
-  ImportContext ctx{db, tree, view_, IdMap(), CurrencySettings()};
+  ImportContext ctx(db, tree);
   db.RunInTransaction([&] {
     ImportLineGuarded(ctx, [&] {
       const int32_t id = db.InsertRecord("INSERT INTO stall (name) VALUES ('weg')", "stall", "id");
@@ -126,7 +128,8 @@ TEST_F(Framework, GuardedLineLeavesNoTraceAndTheRunGoesOn) {
       ctx.idMap.AddIdMapEntry("stall", 2, id);
     });
   });
-  EXPECT_EQ(Errors(), (std::vector<std::string>{"'x' ist kein g\xFCltiger Integerwert"}));
+  ASSERT_EQ(ctx.summary.failures.size(), 1u);
+  EXPECT_EQ(ctx.summary.failures[0].message, "'x' ist kein g\xFCltiger Integerwert");
   EXPECT_EQ(ctx.idMap.LookupNewId("stall", 1), 0);
   EXPECT_EQ(ctx.idMap.LookupNewId("stall", 2), 1);
   EXPECT_EQ(One("SELECT group_concat(id||name) FROM stall"), "1da");
@@ -156,8 +159,7 @@ TEST_F(Framework, FilesAreImportedInTheFixedOrderWhateverTheTreeOrder) {
                                  {2, "N/3;Blitz;;;;1;;;;;"},
                                  {2, "ein verwaister Satz"}});
   TDBase db(dbPath_);
-  ImportMobileChanges(db, tree, view_);
-  EXPECT_TRUE(Errors().empty());
+  EXPECT_TRUE(ImportMobileChanges(db, tree).failures.empty());
   EXPECT_EQ(One("SELECT group_concat(id||name) FROM besitzer"), "1Meier");
   EXPECT_EQ(One("SELECT group_concat(id||name) FROM pferd"), "1Blitz");
   // Within one pass the tree order rules: this appointment file stands before
@@ -173,6 +175,54 @@ TEST_F(Framework, HeaderOnlyFilesImportNothingAndTheWalkGoesOn) {
   RunImport();
   EXPECT_EQ(Count("SELECT * FROM besitzer"), 0);
   EXPECT_EQ(One("SELECT name FROM pferd"), "Blitz");
+}
+
+TEST_F(Framework, JournalKeepsCommittedLinesFromBeingImportedTwice) {
+  const std::string journal = dir_.File("journal.db");
+  // A run that ends with an error journals nothing.
+  WriteChangeFile("mob_kunde_x.txt", {"h", "N/5;;Neu;;;;;;;;x;"});
+  EXPECT_THROW(RunImport(journal), EConvertError);
+
+  WriteChangeFile("mob_kunde_x.txt", {"h", "N/5;;Neu;;;;;;;;1;"});
+  WriteChangeFile("mob_kunde_pferd_x.txt", {"h", "N/5;x|A/1|", "N/5;x|A/1|"});
+  WriteChangeFile("mob_pferd_x.txt", {"h", "N/7;Halb;;;;;A/x;;;;"});
+  RunImport(journal);
+  EXPECT_EQ(Errors().size(), 1u);
+  const std::string customer = One("SELECT id FROM besitzer");
+
+  // The delete request failed: the server sends the same lines again, now
+  // with a third identical link and an appointment for the customer the
+  // first run created.
+  WriteChangeFile("mob_kunde_pferd_x.txt", {"h", "N/5;x|A/1|", "N/5;x|A/1|", "N/5;x|A/1|"});
+  WriteChangeFile("mob_termin_x.txt", {"h", "N/1;46400;46400;kd/N/5;Hof"});
+  RunImport(journal);
+  EXPECT_EQ(Summary().alreadyImported, 3u);
+  EXPECT_EQ(Errors().size(), 1u);  // the failed line was not imported, so it is tried again
+  EXPECT_EQ(Count("SELECT * FROM besitzer"), 1);
+  EXPECT_EQ(Count("SELECT * FROM verbind"), 3);
+  EXPECT_EQ(One("SELECT thema FROM termine"), "kd/A/" + customer);
+
+  // Once the server has dropped the lines, the same text is new again.
+  {
+    TDBase db(dbPath_);
+    ImportJournal::Clear(db, journal);
+  }
+  RunImport(journal);
+  EXPECT_EQ(Summary().alreadyImported, 0u);
+  EXPECT_EQ(Count("SELECT * FROM besitzer"), 2);
+}
+
+TEST_F(Framework, AFailureOfTheDatabaseEndsTheRunEvenInAGuardedLine) {
+  WriteChangeFile("mob_stall_x.txt", {"h", "N/1;Hof;;;;;;", "N/2;" + std::string(100000, 'x') + ";;;;;;"});
+  TreeModel tree;
+  ReadReceivedFilesFrom(downloadFolder_, TestChangeFiles(), nullptr, tree);
+  const std::string before = Dump();
+  {
+    TDBase db(dbPath_);
+    db.Query("PRAGMA max_page_count = " + One("PRAGMA page_count"));
+    EXPECT_THROW(ImportMobileChanges(db, tree, dir_.File("journal.db")), EDatabaseFailure);
+  }
+  EXPECT_EQ(Dump(), before);
 }
 
 }  // namespace

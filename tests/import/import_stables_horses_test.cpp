@@ -105,7 +105,7 @@ TEST_F(HorseImport, ChangedHorseAndItsStableLinks) {
   WriteChangeFile("mob_pferd_x.txt",
                   {kHorseHeader,
                    Horse("A/7", "Neu", "46000", "A/12"),    // another stable: a further link
-                   Horse("A/8", "Zwei", "46000", "A/11")});  // one of its two: both point to it
+                   Horse("A/8", "Zwei", "46000", "A/11")});  // one of its two: all stay
   RunImport();
   EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(One("SELECT name||'|'||naechsterbeschlag||'|'||erstelltvon FROM pferd WHERE id=7"),
@@ -113,7 +113,7 @@ TEST_F(HorseImport, ChangedHorseAndItsStableLinks) {
   EXPECT_EQ(One("SELECT group_concat(stallindex) FROM (SELECT stallindex FROM verbindstall "
                 "WHERE pferdindex=7 ORDER BY id)"),
             "10,12");
-  EXPECT_EQ(One("SELECT group_concat(stallindex) FROM verbindstall WHERE pferdindex=8"), "11,11");
+  EXPECT_EQ(One("SELECT group_concat(stallindex) FROM verbindstall WHERE pferdindex=8"), "10,11");
 }
 
 TEST_F(HorseImport, DeletionRecyclesWithoutTouchingTheStableLink) {
@@ -143,14 +143,23 @@ TEST_F(HorseImport, ConversionErrorsAreShownPerLineAndWriteNothing) {
   EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl='Pferd'"), "1");
 }
 
-TEST_F(HorseImport, AFailedLineLeavesNoIdForLaterReferences) {
-  // The horse of line N/5 is rolled back with its line, so the owner link
-  // naming mobile horse 5 finds no horse.
+TEST_F(HorseImport, LinesNamingAHorseWhoseLineFailedFailToo) {
+  // The horse of line N/5 is rolled back with its line; the owner link, the
+  // order and the hoof report naming mobile horse 5 must not land on row 0.
+  Exec("INSERT INTO besitzer (id, name) VALUES (1, 'Meier')");
   WriteChangeFile("mob_pferd_x.txt", {kHorseHeader, Horse("N/5", "Halb", "1", "A/x")});
-  WriteChangeFile("mob_kunde_pferd_x.txt", {"h", "A/1;x|N/5|"});
+  WriteChangeFile("mob_kunde_pferd_x.txt", {"h", "A/1;x|N/5|", "A/1;x|N/6|"});
+  WriteChangeFile("mob_rech_x.txt", {"h", "K1;0;A/1;N/5;46400;0;;1;;"});
+  WriteChangeFile("mob_report_x.txt", {"h", "N/1;N/5;1;46400;;;;;;;;;;;;;"});
   RunImport();
-  EXPECT_EQ(Errors().size(), 1u);
+  ASSERT_EQ(Errors().size(), 4u);
+  EXPECT_NE(Errors()[1].find("den Datensatz N/5 (Pferd)"), std::string::npos) << Errors()[1];
+  EXPECT_EQ(Summary().failures[3].file, "mob_report_x.txt");
   EXPECT_EQ(Count("SELECT * FROM pferd"), 0);
+  EXPECT_EQ(Count("SELECT * FROM auftrag"), 0);
+  EXPECT_EQ(Count("SELECT * FROM vbauftragpferd"), 0);
+  EXPECT_EQ(Count("SELECT * FROM verbindbeschlag"), 0);
+  // A mobile id this run never saw still resolves to 0, as before.
   EXPECT_EQ(One("SELECT pferdindex||'/'||besitzerindex FROM verbind"), "0/1");
 }
 

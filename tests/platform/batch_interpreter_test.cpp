@@ -143,8 +143,14 @@ TEST_F(BatchRun, ConsoleLettersNameTheRightFiles) {
   EXPECT_EQ(Run("copy \"B\x81ro\\a.txt\" \"Stra\xE1" "e.txt\"\r\n"), 0);
   EXPECT_EQ(ReadFile(folder.File("Stra\xC3\x9F" "e.txt")), "a");
 
-  // A Windows-1252 letter that was not mapped is read as itself.
-  EXPECT_EQ(Run("rmdir /S /Q \"B\xFCro\\\"\r\n"), 0);
+  // Every byte is read in code page 850: 0xA0 is á, 0xE1 is ß (never the
+  // Windows-1252 á), 0xFC is ³ (never the Windows-1252 ü).
+  WriteFile(folder.File("M\xC3\xA1ria/a.txt"), "a");
+  EXPECT_EQ(Run("copy \"M\xA0ria\\a.txt\" \"\xE1\xFC.txt\"\r\n"), 0);
+  EXPECT_EQ(ReadFile(folder.File("\xC3\x9F\xC2\xB3.txt")), "a");
+  EXPECT_EQ(Run("rmdir /S /Q \"M\xA0ria\\\"\r\n"), 0);
+  EXPECT_FALSE(Exists("M\xC3\xA1ria"));
+  EXPECT_EQ(Run("rmdir /S /Q \"B\x81ro\\\"\r\n"), 0);
   EXPECT_FALSE(Exists("B\xC3\xBCro"));
 
   // Programs receive the letters in UTF-8.

@@ -57,6 +57,18 @@ TEST_F(IniFileTest, QuotesKeepBlanksAndAreRemoved) {
   EXPECT_EQ(IniReadString(ini_, "general", "q", "x"), "");
 }
 
+TEST_F(IniFileTest, SingleQuotesAreRemovedLikeDoubleOnes) {
+  Given("[Allgemein]\ndb_pfad='C:\\Praxis\\'\ndb_name = ' praxis.db '\nmixed='a\"\n"
+        "inner=it's\none='\nnested=\"'x'\"\n");
+  EXPECT_EQ(IniReadString(ini_, "Allgemein", "db_pfad", ""), "C:\\Praxis\\");
+  EXPECT_EQ(IniReadString(ini_, "Allgemein", "db_name", ""), " praxis.db ");
+  // Only a matching pair around the whole value is a pair of quotes.
+  EXPECT_EQ(IniReadString(ini_, "Allgemein", "mixed", ""), "'a\"");
+  EXPECT_EQ(IniReadString(ini_, "Allgemein", "inner", ""), "it's");
+  EXPECT_EQ(IniReadString(ini_, "Allgemein", "one", ""), "'");
+  EXPECT_EQ(IniReadString(ini_, "Allgemein", "nested", ""), "'x'");
+}
+
 TEST_F(IniFileTest, FirstOfTwoEqualKeysCounts) {
   Given("[general]\nname=first\nname=second\n[general]\nname=third\n");
   EXPECT_EQ(IniReadString(ini_, "general", "name", ""), "first");
@@ -166,7 +178,7 @@ TEST_F(IniFileTest, Windows1252BytesRoundTripUnconverted) {
 }
 
 TEST_F(IniFileTest, ValuesTheReaderWouldAlterAreQuoted) {
-  for (const std::string value : {" lead", "trail ", "\"quoted\"", "\"", "a\"b\""}) {
+  for (const std::string value : {" lead", "trail ", "\"quoted\"", "\"", "a\"b\"", "'single'"}) {
     IniWriteString(ini_, "general", "v", value);
     EXPECT_EQ(IniReadString(ini_, "general", "v", "?"), value) << ReadFile(ini_);
   }

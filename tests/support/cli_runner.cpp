@@ -1,6 +1,7 @@
 #include "support/cli_runner.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,35 +24,55 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& appData,
 
 CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                   const std::string& appData, const std::string& scratchDir) {
-  const std::string outPath = scratchDir + "/cli.stdout";
-  const std::string errPath = scratchDir + "/cli.stderr";
+  return WaitProgram(StartProgram(program, args, appData, scratchDir));
+}
+
+StartedProgram StartProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& appData, const std::string& scratchDir,
+                            bool asNobody) {
+  static int runs = 0;
+  StartedProgram started;
+  const std::string stem = scratchDir + "/cli" + std::to_string(++runs);
+  started.outPath = stem + ".stdout";
+  started.errPath = stem + ".stderr";
   const std::string appDataVar = "APPDATA=" + appData;
   const char* path = std::getenv("PATH");
   const std::string pathVar = std::string("PATH=") + (path ? path : "/usr/bin:/bin");
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  char* envp[] = {const_cast<char*>(appDataVar.c_str()), const_cast<char*>(pathVar.c_str()),
+                  const_cast<char*>("LANG=C.UTF-8"), nullptr};
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = ::open(started.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(started.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    char* envp[] = {const_cast<char*>(appDataVar.c_str()), const_cast<char*>(pathVar.c_str()),
-                    const_cast<char*>("LANG=C.UTF-8"), nullptr};
+    if (asNobody && ::geteuid() == 0) {
+      const gid_t nogroup = 65534;
+      if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0) {
+        ::_exit(126);
+      }
+    }
     ::execve(program.c_str(), argv.data(), envp);
     ::_exit(127);
   }
+  started.pid = pid;
+  return started;
+}
+
+CliRun WaitProgram(const StartedProgram& started) {
   CliRun result;
   int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+  if (started.pid > 0 && ::waitpid(started.pid, &status, 0) == started.pid && WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);
   }
-  result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
+  result.out = ReadFile(started.outPath);
+  result.err = ReadFile(started.errPath);
   return result;
 }
 

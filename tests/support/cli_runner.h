@@ -8,9 +8,16 @@
 namespace kelvanor::testing {
 
 struct CliRun {
-  int exitCode = -1;
+  int exitCode = -1;  // -1 when a signal ended it
   std::string out;
   std::string err;
+};
+
+// A program started by StartProgram and not yet waited for.
+struct StartedProgram {
+  int pid = -1;
+  std::string outPath;
+  std::string errPath;
 };
 
 std::string CliBinary();
@@ -25,5 +32,13 @@ CliRun RunProgram(const std::string& program, const std::vector<std::string>& ar
 // found; LANG is C.UTF-8. Output is captured through files in `scratchDir`.
 CliRun RunCli(const std::vector<std::string>& args, const std::string& appData,
               const std::string& scratchDir);
+
+// The same, but returns as soon as the program runs (several may run at once).
+// With `asNobody` and when we are root, the program runs as the unprivileged
+// user "nobody", for whom file modes count.
+StartedProgram StartProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& appData, const std::string& scratchDir,
+                            bool asNobody = false);
+CliRun WaitProgram(const StartedProgram& started);
 
 }  // namespace kelvanor::testing

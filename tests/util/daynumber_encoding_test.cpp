@@ -51,6 +51,32 @@ TEST(Encoding, Windows1252ToUtf8AndBack) {
   EXPECT_EQ(Utf8ToCp1252("\xE2\x98\x83"), "?");
 }
 
+TEST(Encoding, ConsoleCodePageKeepsTheUmlautBytesAndAddsEveryOtherLetter) {
+  // The bytes of the German letters stay exactly as they always were.
+  EXPECT_EQ(AnsiToOem("\xC4\xE4\xD6\xF6\xDC\xFC\xDF-x"), "\x8E\x84\x99\x94\x9A\x81\xE1-x");
+  // á é ñ ç ø and the like get their code page 850 bytes.
+  EXPECT_EQ(AnsiToOem("M\xE1ria Jos\xE9 Espa\xF1" "a \xE7\xF8\xC9\xA3\x83"),
+            "M\xA0ria Jos\x82 Espa\xA4" "a \x87\x9B\x90\x9C\x9F");
+  EXPECT_EQ(FindNonOemCharacter("C:\\Users\\M\xE1ria\\"), std::string::npos);
+  // Read back, every convertible character is itself again.
+  for (int b = 1; b < 256; ++b) {
+    const std::string ansi(1, static_cast<char>(b));
+    if (FindNonOemCharacter(ansi) != std::string::npos) continue;
+    EXPECT_EQ(OemToUtf8(AnsiToOem(ansi)), AnsiToUtf8Name(ansi)) << b;
+  }
+}
+
+TEST(Encoding, CharactersTheConsoleCannotShowAreFound) {
+  // Trade mark, euro, low double quote, S caron, Z caron, s caron, unassigned.
+  for (const char* text : {"Firma\x99", "\x80", "a\x84" "b", "\x8A", "\x8E", "\x9A", "\x81"}) {
+    const std::size_t at = std::string(text).find_first_of("\x80\x81\x84\x8A\x8E\x99\x9A");
+    EXPECT_EQ(FindNonOemCharacter(text), at) << text;
+  }
+  EXPECT_EQ(AnsiToOem("Firma\x99"), "Firma?");
+  // In a batch file 0x99 is the capital O umlaut, 0xA0 a-acute, 0xE1 sharp s.
+  EXPECT_EQ(OemToUtf8("\x99\xA0\xE1"), "\xC3\x96\xC3\xA1\xC3\x9F");
+}
+
 TEST(SplitLines, AllThreeLineEnds) {
   auto lines = SplitLines("a\r\nb\rc\n\nd");
   ASSERT_EQ(lines.size(), 5u);

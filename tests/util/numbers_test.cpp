@@ -17,6 +17,12 @@ TEST(FormatGeneral, ShortestWithFifteenDigits) {
   EXPECT_EQ(FormatGeneral(46363.4375, '.'), "46363.4375");
   EXPECT_EQ(FormatGeneral(1e20, '.'), "1E20");
   EXPECT_EQ(FormatGeneral(100.0 / 3.0, ','), "33,3333333333333");
+  // An exact half at the sixteenth digit goes away from zero, as in the host
+  // program (00:00:42.1875 on a day, a sixteen-digit integer).
+  EXPECT_EQ(FormatGeneral(46363.00048828125, '.'), "46363.0004882813");
+  EXPECT_EQ(FormatGeneral(-46363.00048828125, ','), "-46363,0004882813");
+  EXPECT_EQ(FormatGeneral(1000000000000005.0, '.'), "1.00000000000001E15");
+  EXPECT_EQ(FormatGeneral(999999999999999.5, '.'), "1E15");
 }
 
 TEST(FloatToDotStr, AlwaysAPointAndTheProcessSettingStays) {
@@ -29,6 +35,17 @@ TEST(FloatToDotStr, AlwaysAPointAndTheProcessSettingStays) {
 TEST(FormatFixedDot, ThreeDecimalsRounded) {
   EXPECT_EQ(FormatFixedDot(46363.4375, 3), "46363.438");
   EXPECT_EQ(FormatFixedDot(0, 3), "0.000");
+  // Exact halves go away from zero like the host program's runtime: 01:30,
+  // 13:30 and 19:30 on 7 December 2026.
+  EXPECT_EQ(FormatFixedDot(46363.0625, 3), "46363.063");
+  EXPECT_EQ(FormatFixedDot(46363.5625, 3), "46363.563");
+  EXPECT_EQ(FormatFixedDot(46363.8125, 3), "46363.813");
+  EXPECT_EQ(FormatFixedDot(-0.0625, 3), "-0.063");
+  EXPECT_EQ(FormatFixedDot(9.9995, 3), "9.999");  // not a half in binary: below it
+  EXPECT_EQ(FormatFixedDot(2.5, 0), "3");
+  EXPECT_EQ(FormatFixedDot(99.5, 0), "100");
+  EXPECT_EQ(FormatFixedDot(-9.75, 1), "-9.8");
+  EXPECT_EQ(FormatFixedDot(0.0001, 3), "0.000");
 }
 
 TEST(StrToInt, PlainDecimalOnly) {

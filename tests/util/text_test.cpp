@@ -54,13 +54,6 @@ TEST(ReplaceAll, NonOverlappingLeftToRight) {
   EXPECT_EQ(ReplaceAll("abc", "", "z"), "abc");
 }
 
-TEST(OemUmlauts, MapsTheSevenLettersBothWays) {
-  const std::string ansi = "\xC4\xE4\xD6\xF6\xDC\xFC\xDF-x";
-  const std::string oem = AnsiToOemUmlauts(ansi);
-  EXPECT_EQ(oem, "\x8E\x84\x99\x94\x9A\x81\xE1-x");
-  EXPECT_EQ(OemUmlautsToAnsi(oem), ansi);
-}
-
 TEST(Quotes, EscapeAndUnescape) {
   EXPECT_EQ(EscapeQuotes("Eisen \"Spezial\""), "Eisen +!Spezial+!");
   EXPECT_EQ(UnescapeQuotes("'Eisen +!Spezial+!'"), "'Eisen \"\"Spezial\"\"'");

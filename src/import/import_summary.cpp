@@ -1,0 +1,45 @@
+#include "import/import_summary.h"
+
+namespace kelvanor {
+
+namespace {
+
+// More than this many lines make a box nobody reads to the end; the log has all.
+constexpr std::size_t kFailuresInMessage = 20;
+
+std::string Describe(const LineFailure& failure) {
+  return failure.file + " " + failure.firstField + ": " + failure.message;
+}
+
+}  // namespace
+
+std::vector<std::string> ImportSummary::LogLines() const {
+  std::vector<std::string> lines;
+  if (alreadyImported > 0) {
+    lines.push_back(std::to_string(alreadyImported) +
+                    " Zeile(n) waren schon bei einem fr\xFCh" "eren Import \xFC" "bernommen worden "
+                    "und wurden nicht noch einmal importiert.");
+  }
+  for (const std::string& notice : notices) lines.push_back(notice);
+  for (const LineFailure& failure : failures) {
+    lines.push_back("FEHLER: nicht importiert: " + Describe(failure));
+  }
+  return lines;
+}
+
+std::string ImportSummary::FailureMessage() const {
+  if (failures.empty()) return std::string();
+  std::string message = std::to_string(failures.size()) +
+                        " Zeile(n) konnten nicht importiert werden; alle anderen wurden "
+                        "\xFC" "bernommen:\r";
+  for (std::size_t i = 0; i < failures.size() && i < kFailuresInMessage; ++i) {
+    message += "\r" + Describe(failures[i]);
+  }
+  if (failures.size() > kFailuresInMessage) {
+    message += "\r... und " + std::to_string(failures.size() - kFailuresInMessage) +
+               " weitere (siehe Protokoll).";
+  }
+  return message;
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,33 @@
+// What one import run has to tell the user once it is over: the lines that
+// failed (collected, not shown while the database is locked), what it
+// skipped and why. Texts are Windows-1252.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kelvanor {
+
+struct LineFailure {
+  std::string file;        // the change file, e.g. "mob_pferd_x.txt"
+  std::string firstField;  // the line's record key, e.g. "N/12"
+  std::string message;     // why it was not imported
+};
+
+struct ImportSummary {
+  std::vector<LineFailure> failures;
+  // Lines that changed nothing on purpose (a deletion of a record the
+  // practice does not have, a change of a record that is gone), one sentence each.
+  std::vector<std::string> notices;
+  // Lines an earlier run already committed (their delete request failed).
+  std::size_t alreadyImported = 0;
+
+  // The lines for the log, one finding each; empty when there is nothing to say.
+  std::vector<std::string> LogLines() const;
+  // One message for an error box listing the failed lines (the first ones
+  // when there are many); "" when no line failed.
+  std::string FailureMessage() const;
+};
+
+}  // namespace kelvanor
