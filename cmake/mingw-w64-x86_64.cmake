@@ -25,8 +25,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Static archives only: the package ships no DLL besides the programs.
+# Static archives only: the package ships no DLL besides the programs. (An
+# import library ends in .a too: FindZLIB would take libz.dll.a without the
+# second line, and the programs would need zlib1.dll.)
 set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Everything linked in: a program runs from any folder without DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

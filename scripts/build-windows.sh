@@ -156,10 +156,12 @@ logged() {
   fi
 }
 
-# build_piece NAME VERSION FUNCTION: runs FUNCTION in a fresh work folder
-# unless NAME at VERSION is already in the prefix.
+# build_piece NAME VERSION FUNCTION [RECIPE]: runs FUNCTION in a fresh work
+# folder unless NAME at VERSION, built by RECIPE (a number raised whenever
+# its build function changes what it makes), is already in the prefix.
 build_piece() {
-  local name="$1" version="$2" fn="$3"
+  local name="$1" version="$2" fn="$3" recipe="${4:-1}"
+  [ "$recipe" -gt 1 ] && version="$version-r$recipe"
   local stamp="$STAMPS/$name-$version"
   [ -f "$stamp" ] && return
   say "baue $name $version (einmalig, Protokoll: $WORK/$name.log)"
@@ -265,7 +267,7 @@ build_wxwidgets() {
 
 ensure_deb_src
 build_piece sqlite "$(source_version sqlite3)" build_sqlite
-build_piece curl "$(source_version curl)" build_curl
+build_piece curl "$(source_version curl)" build_curl 2
 build_piece googletest "$(dpkg-query -W -f='${Version}' googletest)" build_googletest
 build_piece simpleini "$(dpkg-query -W -f='${Version}' libsimpleini-dev)" build_simpleini
 build_piece zip "$(source_version zip)" build_zip
@@ -295,6 +297,19 @@ mkdir -p "$PACKAGE"
 install -m 0755 "$BUILD/Kelvanor.exe" "$BUILD/kelvanor-cli.exe" "$PACKAGE/"
 $HOST-strip --strip-unneeded "$PACKAGE/Kelvanor.exe" "$PACKAGE/kelvanor-cli.exe"
 install -m 0755 "$PREFIX/bin/curl.exe" "$PREFIX/bin/zip.exe" "$PREFIX/bin/unzip.exe" "$PACKAGE/"
+$HOST-strip --strip-unneeded "$PACKAGE/curl.exe"
+# Nothing but Windows' own DLLs: a program that needs another one would not
+# start on a user's PC (Wine might still find it on this machine).
+for exe in "$PACKAGE"/*.exe; do
+  for dll in $($HOST-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
+    case "$dll" in
+      advapi32.dll|bcrypt.dll|comctl32.dll|comdlg32.dll|crypt32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|\
+      ole32.dll|oleacc.dll|oleaut32.dll|shell32.dll|shlwapi.dll|user32.dll|uxtheme.dll|version.dll|\
+      winspool.drv|ws2_32.dll|secur32.dll|normaliz.dll|iphlpapi.dll|wldap32.dll|rpcrt4.dll|winmm.dll) ;;
+      *) die "$(basename "$exe") braucht $dll, das Windows nicht mitbringt" ;;
+    esac
+  done
+done
 # Notepad wants CRLF; the text is Windows-1252 like everything else.
 sed "s/@VERSION@/$VERSION/; s/\$/\r/" "$ROOT/packaging/windows/LIESMICH.txt" |
   iconv -f UTF-8 -t WINDOWS-1252 >"$PACKAGE/LIESMICH.txt"

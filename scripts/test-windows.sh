@@ -52,7 +52,10 @@ trap cleanup EXIT
 echo "== Wine-Umgebung (Präfix $WINEPREFIX) =="
 wineboot -i >/dev/null 2>&1
 # One wineserver for the whole run, detached from our pipes: without it
-# every test program waits seconds for Wine's service processes.
+# every test program waits seconds for Wine's service processes. The one
+# wineboot started must be gone first: a test connecting while it shuts
+# down gets its connection reset.
+wineserver -w
 (setsid wineserver -p </dev/null >/dev/null 2>&1 &)
 wine cmd /c exit 0 >/dev/null 2>&1
 

@@ -15,6 +15,9 @@ mkdir -p "$WORK"
 export WINEPREFIX="$WORK/prefix"
 trap 'wineserver -k 2>/dev/null || true' EXIT
 wineboot -i >/dev/null 2>&1
+# A server of its own for the whole test (see scripts/test-windows.sh).
+wineserver -w
+(setsid wineserver -p </dev/null >/dev/null 2>&1 &)
 
 wine "$SETUP" /S
 INSTALLED="$WINEPREFIX/drive_c/Program Files/Kelvanor"
