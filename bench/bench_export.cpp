@@ -30,11 +30,8 @@ using namespace kelvanor;
 
 class SilentProgress : public IExportProgress {
  public:
-  void ShowExportStep(const std::string&, int stepPosition, int) override {
-    stepPosition_ = stepPosition;
-  }
+  void ShowExportStep(const std::string&, int, int) override {}
   void SetStepMaximum(int) override {}
-  int StepPosition() const override { return stepPosition_; }
   void SetTotalMaximum(int) override {}
   void SetTotalBold(bool) override {}
   void ShowExportError(const std::string& message) override {
@@ -42,7 +39,6 @@ class SilentProgress : public IExportProgress {
   }
 
  private:
-  int stepPosition_ = 0;
 };
 
 [[noreturn]] void Usage() {

@@ -5,15 +5,12 @@
 
 #include "platform/environment.h"
 #include "util/errors.h"
+#include "util/exchange_files.h"
 #include "util/files.h"
 
 namespace kelvanor {
 
 namespace {
-
-// Lines of this file each stand for one link: two links of one customer share
-// their first field and must both reach the import.
-constexpr const char* kUnmergedFile = "mob_kunde_pferd_x.txt";
 
 void Log(const LogLineFn& logLine, const std::string& line) {
   if (logLine) logLine(line);
@@ -53,7 +50,8 @@ void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFil
     if (!FileExists(path)) continue;
     Log(logLine, "Datei gefunden - " + path);
     tree.Append(1, file);
-    AddFileLines(ReadWholeFile(path), file != kUnmergedFile, tree);
+    const ExchangeFile* kind = ExchangeFileByChangeFile(file);
+    AddFileLines(ReadWholeFile(path), kind == nullptr || kind->mergeLines, tree);
     Log(logLine, "Datei gelesen - " + path);
   }
 }

@@ -8,6 +8,7 @@
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "util/encoding.h"
+#include "util/exchange_files.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -127,18 +128,13 @@ void ReadSettings(const Folders& folders, Settings& settings) {
   settings.DebugLog = IniReadBool(ini, kGeneral, "debug", false);
 
   settings.DataFiles = FileTable{};
-  const char* const dataFiles[] = {"mob_artikel.txt", "mob_kunde.txt",   "mob_kunde_pferd.txt",
-                                   "mob_leistgruppe.txt", "mob_leistung.txt", "mob_pferd.txt",
-                                   "mob_termin.txt",  "mob.ini",         "mobv2.ini",
-                                   "mob_stall.txt"};
-  for (std::size_t i = 0; i < std::size(dataFiles); ++i) settings.DataFiles[i] = dataFiles[i];
-
   settings.ChangeFiles = FileTable{};
-  const char* const changeFiles[] = {"mob_kunde_x.txt",   "mob_stall_x.txt",    "mob_pferd_x.txt",
-                                     "mob_kunde_pferd_x.txt", "mob_rech_x.txt", "mob_termin_x.txt",
-                                     "mob_kasse_x.txt",   "mob_report_x.txt",   "mob_artikel_x.txt",
-                                     "mob_leistung_x.txt"};
-  for (std::size_t i = 0; i < std::size(changeFiles); ++i) settings.ChangeFiles[i] = changeFiles[i];
+  for (const ExchangeFile& file : kExchangeFiles) {
+    if (file.dataSlot >= 0) settings.DataFiles[static_cast<std::size_t>(file.dataSlot)] = file.dataFile;
+    if (file.changeSlot >= 0) {
+      settings.ChangeFiles[static_cast<std::size_t>(file.changeSlot)] = file.changeFile;
+    }
+  }
 
   ReadAccountSettings(folders, settings);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/environment.h"
 #include "platform/instance_lock.h"
 
 namespace kelvanor {
@@ -29,6 +30,8 @@ struct Folders {
   std::string ToolIni() const { return AppDataFolder + "Kelvanor.ini"; }
   std::string HostIni() const { return AppDataFolder + "tessavor.ini"; }
   std::string LockFile() const { return AppDataFolder + "Kelvanor.lock"; }
+  // The data files of the last upload (see KeepUploadedFilesAsBase).
+  std::string MobileBaseFolder() const { return AppDataFolder + "Kelvanor-Basis" + kPathSep; }
   // What was imported while the server still holds it (see ImportJournal).
   std::string ImportJournalFile() const { return AppDataFolder + "Kelvanor-Importjournal.db"; }
 };

@@ -6,6 +6,7 @@
 #include "app/command_batch.h"
 #include "app/import_question.h"
 #include "app/logger.h"
+#include "app/mobile_base.h"
 #include "app/received_tree.h"
 #include "app/transfer.h"
 #include "import/import.h"
@@ -126,6 +127,7 @@ void SyncDriver::RunFirstSync() {
     SetState(State::Idle);
     return;
   }
+  KeepBase();
   WriteSyncCounter(folders_, static_cast<uint16_t>(counter + 1));
   Step("fertig!");
   SetState(State::Idle);
@@ -143,6 +145,7 @@ void SyncDriver::RunLaterSync() {
   }
   ReadReceivedFiles(settings_, [this](const std::string& t) { LogLine(t); }, tree_);
   view_.TreeChanged(tree_);
+  ShowChangePreview();
   Step("2) \xC4nderungen importieren");
   AskImport();
 }
@@ -193,7 +196,8 @@ void SyncDriver::btn_yesClick() {
     if (db_ == nullptr) {
       throw Exception("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts importiert werden.");
     }
-    summary = ImportMobileChanges(*db_, tree_, folders_.ImportJournalFile());
+    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_);
+    summary = ImportMobileChanges(*db_, tree_, folders_.ImportJournalFile(), merge.get());
   } catch (const std::exception& e) {
     // The import is one transaction: nothing of it was written. The change
     // files stay on the server and in tmp_dl, so a later sync brings them again.
@@ -208,6 +212,7 @@ void SyncDriver::btn_yesClick() {
   // while the user reads.
   for (const std::string& line : summary.LogLines()) Step(line);
   if (!summary.failures.empty()) view_.ShowError(summary.FailureMessage());
+  if (!summary.conflicts.empty()) view_.ShowInfo(summary.ConflictMessage());
   try {
     // Every received line is on disk before the server is asked to forget it.
     SaveBackupOnce();
@@ -234,6 +239,25 @@ void SyncDriver::btn_yesClick() {
   view_.SetImportButtonsEnabled(true);
   view_.HideImportPanel();
   SetState(State::Idle);
+}
+
+void SyncDriver::KeepBase() {
+  try {
+    KeepUploadedFilesAsBase(settings_, folders_);
+  } catch (const std::exception& e) {
+    // The upload itself went well; the next import merely writes whole records.
+    Step("Hinweis: " + std::string(e.what()));
+  }
+}
+
+void SyncDriver::ShowChangePreview() {
+  if (db_ == nullptr) return;
+  try {
+    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_);
+    if (merge) view_.ShowChangeDetails(DescribeChanges(*db_, tree_, *merge));
+  } catch (const std::exception&) {
+    // Without a preview the raw lines still show what arrived.
+  }
 }
 
 std::string SyncDriver::SaveBackupOnce() {
@@ -271,6 +295,7 @@ bool SyncDriver::FinishSync() {
     Fail(upload.Message());
     return false;
   }
+  KeepBase();
   Step("5) Tmp-Mobil Datens\xE4tze lokal sichern.");
   SaveBackupOnce();
   WriteSyncCounter(folders_, static_cast<uint16_t>(ReadSyncCounter(folders_) + 1));

@@ -61,6 +61,10 @@ class SyncDriver {
   std::string SaveBackupOnce();
   // Empties the import journal once the server has dropped its change files.
   void ForgetImportedLines();
+  // Keeps the files just uploaded as the mobile's view of the practice.
+  void KeepBase();
+  // Shows, beside the received lines, which fields each changed record changes.
+  void ShowChangePreview();
   void EnsureLocalFolder() const;
 
   ISyncView& view_;

@@ -3,7 +3,10 @@
 // terminal; the tests with a recording fake. All texts are Windows-1252.
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "export/export_progress.h"
 #include "import/node_list.h"
@@ -38,6 +41,12 @@ class ISyncView : public IMessagePump, public IExportProgress {
   virtual void ShowInfo(const std::string& message) = 0;
   // The received-data tree changed (rebuilt or cleared); the window mirrors it.
   virtual void TreeChanged(const TreeModel& tree) = 0;
+  // For the lines of the tree (by node position) that change a record: which
+  // fields they change, in words ("Telefon: 0711 -> 0301234"). The raw lines
+  // stay as they are.
+  virtual void ShowChangeDetails(const std::map<std::size_t, std::vector<std::string>>& details) {
+    (void)details;
+  }
   // Whether a sync run is under way (S6: the window disables what would start another).
   virtual void SetBusy(bool busy) = 0;
 };

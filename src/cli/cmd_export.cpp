@@ -13,22 +13,19 @@ namespace {
 // One stderr line per step; the per-row progress inside a step stays quiet.
 class StderrExportProgress : public IExportProgress {
  public:
-  void ShowExportStep(const std::string& text, int stepPosition, int /*totalPosition*/) override {
-    stepPosition_ = stepPosition;
+  void ShowExportStep(const std::string& text, int /*stepPosition*/, int /*totalPosition*/) override {
     if (text != lastText_) {
       PrintErr(text + "\n");
       lastText_ = text;
     }
   }
   void SetStepMaximum(int /*maximum*/) override {}
-  int StepPosition() const override { return stepPosition_; }
   void SetTotalMaximum(int /*maximum*/) override {}
   void SetTotalBold(bool /*bold*/) override {}
   void ShowExportError(const std::string& message) override { PrintErr(message + "\n"); }
 
  private:
   std::string lastText_;
-  int stepPosition_ = 0;
 };
 
 // The export takes its folder without a trailing separator.

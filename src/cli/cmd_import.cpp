@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/import_question.h"
+#include "app/mobile_base.h"
 #include "app/received_tree.h"
 #include "cli/cli_context.h"
 #include "cli/cli_output.h"
@@ -91,7 +92,9 @@ int CmdImport(const CliOptions& options) {
   if (!OpenCliDatabase(context)) return kExitError;
   ImportSummary summary;
   try {
-    summary = ImportMobileChanges(*context.db, tree);
+    // Changed records take only what the mobile changed, as in a sync.
+    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*context.db, context.folders);
+    summary = ImportMobileChanges(*context.db, tree, std::string(), merge.get());
   } catch (const EDatabaseFailure& failure) {
     PrintErr("Import abgebrochen: " + failure.UserMessage() +
              "\nDie Datenbank wurde nicht ver\xE4ndert.\n");

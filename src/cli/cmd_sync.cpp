@@ -20,13 +20,11 @@ class CliSyncView : public ISyncView {
   bool importQuestionShown() const { return importQuestionShown_; }
 
   void ProcessPendingMessages() override {}
-  void ShowExportStep(const std::string& text, int stepPosition, int /*total*/) override {
-    stepPosition_ = stepPosition;
+  void ShowExportStep(const std::string& text, int /*stepPosition*/, int /*total*/) override {
     if (text != lastStep_) PrintErr("  " + text + "\n");
     lastStep_ = text;
   }
   void SetStepMaximum(int /*maximum*/) override {}
-  int StepPosition() const override { return stepPosition_; }
   void SetTotalMaximum(int /*maximum*/) override {}
   void SetTotalBold(bool /*bold*/) override {}
   void ShowExportError(const std::string& message) override {
@@ -49,8 +47,20 @@ class CliSyncView : public ISyncView {
   }
   void ShowInfo(const std::string& message) override { PrintErr(ToLines(message) + "\n"); }
   void TreeChanged(const TreeModel& tree) override {
+    tree_ = tree;
     for (const TreeNode& node : tree.Nodes()) {
       PrintOut(std::string(static_cast<std::size_t>(node.level) * 2, ' ') + node.text + "\n");
+    }
+  }
+  void ShowChangeDetails(const std::map<std::size_t, std::vector<std::string>>& details) override {
+    if (details.empty()) return;
+    PrintOut("Ge\xE4nderte Datens\xE4tze:\n");
+    for (const auto& [position, changes] : details) {
+      if (position >= tree_.Count()) continue;
+      std::size_t file = position;
+      while (file > 0 && tree_.Level(file) != 1) --file;
+      PrintOut("  " + tree_.Text(file) + " " + FirstField(tree_.Text(position)) + "\n");
+      for (const std::string& change : changes) PrintOut("    " + change + "\n");
     }
   }
   void SetBusy(bool /*busy*/) override {}
@@ -74,8 +84,8 @@ class CliSyncView : public ISyncView {
   }
 
   std::optional<bool> answer_;
+  TreeModel tree_;
   std::string lastStep_;
-  int stepPosition_ = 0;
   bool hadError_ = false;
   bool importQuestionShown_ = false;
 };

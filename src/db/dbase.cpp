@@ -39,6 +39,16 @@ TVariant TDBTable::FieldAsVariant(const std::string& column) const {
   return TVariant(table_->FieldByName(column));
 }
 
+double TDBTable::FieldAsNumber(const std::string& column) const {
+  if (table_ == nullptr) throw ESQLiteException("Table is at End of File");
+  return table_->FieldsAsNumber(table_->FieldIndex(column));
+}
+
+bool TDBTable::FieldIsEmpty(const std::string& column) const {
+  if (table_ == nullptr) throw ESQLiteException("Table is at End of File");
+  return table_->FieldIsEmpty(table_->FieldIndex(column));
+}
+
 std::string TDBTable::FieldAsString(const std::string& column) const {
   if (table_ == nullptr) throw ESQLiteException("Table is at End of File");
   return table_->FieldAsString(table_->FieldIndex(column));
@@ -54,6 +64,16 @@ TDBase::TDBase(const std::string& fileName) {
   fileName_ = fileName;
   connection_ = std::make_unique<TSQLiteDatabase>(fileName);
   closed_ = false;
+  sqlite3_commit_hook(
+      connection_->Handle(),
+      [](void* self) {
+        static_cast<TDBase*>(self)->counterRows_.clear();
+        return 0;  // let the commit go on
+      },
+      this);
+  sqlite3_rollback_hook(
+      connection_->Handle(), [](void* self) { static_cast<TDBase*>(self)->counterRows_.clear(); },
+      this);
 }
 
 TDBase::~TDBase() {
@@ -65,6 +85,11 @@ void TDBase::Close() {
   if (closed_) return;
   connection_.reset();
   closed_ = true;
+}
+
+std::unique_ptr<TDBTable> TDBase::QueryStreamed(const std::string& sql) {
+  if (closed_) return std::make_unique<TDBTable>(nullptr);
+  return std::make_unique<TDBTable>(TSQLiteTable::Streamed(*connection_, sql));
 }
 
 std::unique_ptr<TDBTable> TDBase::Query(const std::string& sql) {
@@ -103,14 +128,56 @@ void TDBase::ExecuteBoundChecked(const std::string& sql, const SqlParams& params
   }
 }
 
-int32_t TDBase::InsertRecordBound(const std::string& insertSql, const SqlParams& params,
-                                  const std::string& table, const std::string& idColumn) {
-  return InsertRecordWith([&] { return ExecuteBound(insertSql, params); }, table, idColumn);
+int32_t TDBase::InsertRecordBound(const std::string& table, const std::vector<std::string>& columns,
+                                  const SqlParams& values, const std::string& idColumn) {
+  if (closed_) {
+    lastError_ = "Die Datenbank ist geschlossen.";
+    return 0;
+  }
+  const std::string name = AsciiLowerCase(table);
+  if (!IsPlainName(name)) {
+    lastError_ = "Kein g\xFCltiger Tabellenname: " + table;
+    return 0;
+  }
+  // Outside a transaction the row and the counter step must still commit
+  // together: the savepoint of InsertRecord does that.
+  if (sqlite3_get_autocommit(connection_->Handle()) != 0) {
+    int32_t id = 0;
+    RunInTransaction([&] { id = InsertRecordBound(table, columns, values, idColumn); });
+    return id;
+  }
+  const int32_t id = NextId(name);
+  std::string sql = "INSERT INTO " + table + " (" + idColumn;
+  for (const std::string& column : columns) sql += "," + column;
+  sql += ") VALUES (?1";
+  for (std::size_t i = 0; i < columns.size(); ++i) sql += ",?" + std::to_string(i + 2);
+  sql += ")";
+  SqlParams params;
+  params.reserve(values.size() + 1);
+  params.push_back(SqlParam::Integer(id));
+  params.insert(params.end(), values.begin(), values.end());
+  // A refused INSERT changes nothing (SQLite undoes a failed statement), so
+  // the counter has not moved yet and no row carries the id.
+  if (!ExecuteBound(sql, params)) return 0;
+  if (connection_->Changes() < 1) {
+    lastError_ = "Die Anweisung hat keinen Datensatz angelegt.";
+    return 0;
+  }
+  const int64_t rowid = sqlite3_last_insert_rowid(connection_->Handle());
+  if (!StepCounter(name)) {
+    const std::string reason = lastError_;
+    ExecuteBound("DELETE FROM " + table + " WHERE rowid=?1;", {SqlParam::Integer(rowid)});
+    lastError_ = reason;
+    return 0;
+  }
+  lastError_.clear();
+  return id;
 }
 
-int32_t TDBase::InsertRecordBoundChecked(const std::string& insertSql, const SqlParams& params,
-                                         const std::string& table, const std::string& idColumn) {
-  const int32_t id = InsertRecordBound(insertSql, params, table, idColumn);
+int32_t TDBase::InsertRecordBoundChecked(const std::string& table,
+                                         const std::vector<std::string>& columns,
+                                         const SqlParams& values, const std::string& idColumn) {
+  const int32_t id = InsertRecordBound(table, columns, values, idColumn);
   if (id == 0) {
     throw ERecordRefused("Die Datenbank hat den neuen Datensatz abgelehnt: " +
                          (lastError_.empty() ? std::string("kein Datensatz angelegt") : lastError_));
@@ -158,16 +225,56 @@ int TDBase::Changes() const { return closed_ ? 0 : connection_->Changes(); }
 int32_t TDBase::AllocateId(const std::string& table) {
   const std::string name = AsciiLowerCase(table);
   if (!IsPlainName(name)) return 0;
-  int32_t id = 1;
-  const SqlParams counter{SqlParam::Text(name)};
-  {
-    auto row = QueryBound(
-        "SELECT idMax FROM \"_tblOffsets\" WHERE LOWER(tbl)=?1 ORDER BY idMax DESC LIMIT 1;",
-        counter);
-    if (!row->Eof()) id = static_cast<int32_t>(row->FieldAsVariant("idMax").AsInteger() + 1);
-  }
-  ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE LOWER(tbl)=?1;", counter);
+  const int32_t id = NextId(name);
+  StepCounter(name);
   return id;
+}
+
+// The host keeps one counter row per table; finding it by name means a scan
+// with LOWER() on every row, so within a transaction (when nobody else can add
+// or drop counter rows) the row is found once and then read and stepped by
+// its rowid. Several rows of one name take the general way.
+int32_t TDBase::NextId(const std::string& lowerName) {
+  const std::vector<int64_t>& rows = CounterRows(lowerName);
+  auto row = rows.size() == 1
+                 ? QueryBound("SELECT idMax FROM \"_tblOffsets\" WHERE rowid=?1;",
+                              {SqlParam::Integer(rows.front())})
+                 : QueryBound("SELECT idMax FROM \"_tblOffsets\" WHERE LOWER(tbl)=?1 "
+                              "ORDER BY idMax DESC LIMIT 1;",
+                              {SqlParam::Text(lowerName)});
+  if (row->Eof()) return 1;
+  return static_cast<int32_t>(row->FieldAsVariant("idMax").AsInteger() + 1);
+}
+
+bool TDBase::StepCounter(const std::string& lowerName) {
+  const std::vector<int64_t>& rows = CounterRows(lowerName);
+  if (rows.size() == 1) {
+    return ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE rowid=?1;",
+                        {SqlParam::Integer(rows.front())});
+  }
+  return ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE LOWER(tbl)=?1;",
+                      {SqlParam::Text(lowerName)});
+}
+
+const std::vector<int64_t>& TDBase::CounterRows(const std::string& lowerName) {
+  static const std::vector<int64_t> kUnknown;
+  // Outside a transaction the host may change the table between two calls;
+  // the hooks set at opening forget the rows when a transaction ends.
+  if (sqlite3_get_autocommit(connection_->Handle()) != 0) return kUnknown;
+  auto found = counterRows_.find(lowerName);
+  if (found != counterRows_.end()) return found->second;
+  std::vector<int64_t> rows;
+  // Looked up with the same rule as the allocation; the rowid as text, so it
+  // is read whole.
+  auto table = connection_->GetTableBound(
+      "SELECT CAST(rowid AS TEXT) AS r FROM \"_tblOffsets\" WHERE LOWER(tbl)=?1;",
+      {SqlParam::Text(lowerName)});
+  for (; !table->IsEOF(); table->Next()) {
+    rows.push_back(std::stoll(table->FieldAsString(0)));
+  }
+  // Zero rows or several: the general statements handle both.
+  if (rows.size() != 1) rows.clear();
+  return counterRows_.emplace(lowerName, std::move(rows)).first->second;
 }
 
 int32_t TDBase::InsertRecord(const std::string& insertSql, const std::string& table,
@@ -252,7 +359,8 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
   const std::string savepoint = "run_" + std::to_string(savepointDepth_);
   // IMMEDIATE takes the write lock at once, waiting (busy timeout) for the
   // host application rather than failing half-way through.
-  connection_->ExecSQL(outer ? "BEGIN IMMEDIATE;" : "SAVEPOINT " + savepoint + ";");
+  // The savepoint statements are kept: an import opens one for every line.
+  connection_->ExecBound(outer ? "BEGIN IMMEDIATE;" : "SAVEPOINT " + savepoint + ";", {});
   ++savepointDepth_;
   auto rollback = [&] {
     --savepointDepth_;
@@ -277,7 +385,7 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
   try {
     // A commit that fails (the host holds the file too long) must not leave the
     // transaction open: everything after it would silently never be saved.
-    connection_->ExecSQL(outer ? std::string("COMMIT;") : "RELEASE " + savepoint + ";");
+    connection_->ExecBound(outer ? std::string("COMMIT;") : "RELEASE " + savepoint + ";", {});
   } catch (...) {
     rollback();
     throw;

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/sql.h"
 #include "db/sqlite_database.h"
@@ -22,12 +24,17 @@ class TDBTable {
 
   bool Eof() const;
   bool Next();
-  // Total rows while not at the end, 0 once Eof is true.
+  // Total rows while not at the end, 0 once Eof is true; -1 for a streamed
+  // result that is not at its end.
   int64_t RowCount() const;
   // The text form of the column (NULL in a numeric column gives "0").
   TVariant FieldAsVariant(const std::string& column) const;
   // The column's text; a NULL of any type gives "".
   std::string FieldAsString(const std::string& column) const;
+  // FieldAsVariant(column).AsDouble(), for numeric columns without the text.
+  double FieldAsNumber(const std::string& column) const;
+  // Whether FieldAsString(column) is empty, without making the text.
+  bool FieldIsEmpty(const std::string& column) const;
 
  private:
   std::unique_ptr<TSQLiteTable> table_;
@@ -49,6 +56,10 @@ class TDBase {
 
   // Raises ESQLiteException on errors; a closed database gives an empty result.
   std::unique_ptr<TDBTable> Query(const std::string& sql);
+  // The same result read row by row as it is walked (see
+  // TSQLiteTable::Streamed): for long reads that write nothing meanwhile.
+  // Its RowCount is unknown (-1).
+  std::unique_ptr<TDBTable> QueryStreamed(const std::string& sql);
   // False when the database refuses the statement (and when closed); the
   // reason is kept for LastError. A failure of the file or the connection is
   // never a plain false: it raises EDatabaseFailure, so nobody reports as
@@ -78,10 +89,15 @@ class TDBase {
   // written as literals would store.
   bool ExecuteBound(const std::string& sql, const SqlParams& params);
   void ExecuteBoundChecked(const std::string& sql, const SqlParams& params);
-  int32_t InsertRecordBound(const std::string& insertSql, const SqlParams& params,
-                            const std::string& table, const std::string& idColumn);
-  int32_t InsertRecordBoundChecked(const std::string& insertSql, const SqlParams& params,
-                                   const std::string& table, const std::string& idColumn);
+  // InsertRecord for a row given as columns and values: the same row, id and
+  // counter. The id goes in with the row (one write instead of an INSERT and
+  // an UPDATE), and inside a transaction no savepoint is needed, since a
+  // refused INSERT changes nothing and the counter moves only after it.
+  int32_t InsertRecordBound(const std::string& table, const std::vector<std::string>& columns,
+                            const SqlParams& values, const std::string& idColumn);
+  int32_t InsertRecordBoundChecked(const std::string& table,
+                                   const std::vector<std::string>& columns,
+                                   const SqlParams& values, const std::string& idColumn);
   std::unique_ptr<TDBTable> QueryBound(const std::string& sql, const SqlParams& params);
   // Finalizes the statements kept for reuse; a run calls it when it ends.
   void ClearStatementCache();
@@ -94,11 +110,16 @@ class TDBase {
   // transaction is already open.
   void RunInTransaction(const std::function<void()>& block);
 
-  // Direct access for the few callers that need the connection itself.
-  TSQLiteDatabase* Connection() const { return connection_.get(); }
 
  private:
   int32_t AllocateId(const std::string& table);
+  // The two halves of AllocateId: the id the next record gets, and moving
+  // the counter past it.
+  int32_t NextId(const std::string& lowerName);
+  bool StepCounter(const std::string& lowerName);
+  // The rowid of the single counter row of a table (lower-case name) while a
+  // transaction is open; empty when there is none, several, or no transaction.
+  const std::vector<int64_t>& CounterRows(const std::string& lowerName);
   // Runs one statement through `run` with Execute's contract: false (and
   // LastError) when it is refused, EDatabaseFailure when the file fails.
   bool ExecuteWith(const std::function<void()>& run);
@@ -114,6 +135,7 @@ class TDBase {
   bool closed_ = true;
   int savepointDepth_ = 0;
   std::string lastError_;
+  std::map<std::string, std::vector<int64_t>> counterRows_;  // see CounterRows
 };
 
 // A statement the database refused for its own row (a constraint, a missing

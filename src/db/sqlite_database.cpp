@@ -2,10 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 
 #include "db/declared_type.h"
+#include "db/variant.h"
 #include "util/encoding.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -147,7 +150,17 @@ TSQLiteDatabase::~TSQLiteDatabase() {
   if (db_ != nullptr) sqlite3_close(db_);
 }
 
+const TSQLiteDatabase::ColumnLayout* TSQLiteDatabase::KeptLayout(sqlite3_stmt* stmt) const {
+  const auto found = layouts_.find(stmt);
+  return found == layouts_.end() ? nullptr : &found->second;
+}
+
+void TSQLiteDatabase::KeepLayout(sqlite3_stmt* stmt, ColumnLayout layout) const {
+  layouts_[stmt] = std::move(layout);
+}
+
 void TSQLiteDatabase::ClearStatementCache() {
+  layouts_.clear();
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
   statements_.clear();
 }
@@ -189,8 +202,13 @@ void TSQLiteDatabase::ExecBound(const std::string& sql, const SqlParams& params)
   sqlite3_stmt* stmt = BoundStatement(sql, params);
   const int rc = sqlite3_step(stmt);
   if (rc != SQLITE_DONE) {
-    // The error stays readable until the reset that the next use does.
-    RaiseError("Error executing SQL statement", sql);
+    try {
+      RaiseError("Error executing SQL statement", sql);
+    } catch (...) {
+      // Not left half-run: a ROLLBACK after the error must not find it busy.
+      sqlite3_reset(stmt);
+      throw;
+    }
   }
   sqlite3_reset(stmt);
 }
@@ -269,12 +287,12 @@ std::optional<std::string> TSQLiteDatabase::SpelledDeclaredType(sqlite3_stmt* st
 TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, const std::string& sql) {
   sqlite3_stmt* stmt = Prepare(db, sql);
   StatementGuard guard(stmt);
-  ReadRows(db, stmt, sql);
+  ReadRows(db, stmt, sql, false);
 }
 
 TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql) {
   try {
-    ReadRows(db, stmt, sql);
+    ReadRows(db, stmt, sql, true);
   } catch (...) {
     sqlite3_reset(stmt);
     throw;
@@ -282,65 +300,149 @@ TSQLiteTable::TSQLiteTable(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const 
   sqlite3_reset(stmt);
 }
 
-void TSQLiteTable::ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql) {
+void TSQLiteTable::ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql,
+                            bool kept) {
   int rc = sqlite3_step(stmt);
   while (rc != SQLITE_DONE) {
     if (rc == SQLITE_BUSY) db.RaiseWithCode("Could not prepare SQL statement", rc);
     if (rc != SQLITE_ROW) db.RaiseError("Could not retrieve data", sql);
     ++rowCount_;
-    if (rowCount_ == 1) {
-      columnCount_ = sqlite3_column_count(stmt);
-      for (int c = 0; c < columnCount_; ++c) {
-        const char* name = sqlite3_column_name(stmt, c);
-        columnNames_.push_back(AnsiUpperCase(name != nullptr ? name : ""));
-      }
-      for (int c = 0; c < columnCount_; ++c) {
-        std::optional<std::string> spelled;
-        if (IsNormalisedTypeName(sqlite3_column_decltype(stmt, c))) {
-          spelled = db.SpelledDeclaredType(stmt, c);
-        }
-        columnTypes_.push_back(ColumnTypeOf(stmt, c, spelled));
-      }
-    }
-    for (int c = 0; c < columnCount_; ++c) {
-      if (sqlite3_column_type(stmt, c) == SQLITE_NULL) {
-        results_.emplace_back(std::monostate{});
-        continue;
-      }
-      switch (columnTypes_[static_cast<size_t>(c)]) {
-        case kTypeInteger:
-          // Ids are 32-bit in the host application; wider values wrap.
-          results_.emplace_back(static_cast<int32_t>(
-              static_cast<uint32_t>(static_cast<uint64_t>(sqlite3_column_int64(stmt, c)))));
-          break;
-        case kTypeFloat:
-          results_.emplace_back(sqlite3_column_double(stmt, c));
-          break;
-        case kTypeBlob: {
-          const int bytes = sqlite3_column_bytes(stmt, c);
-          const void* data = sqlite3_column_blob(stmt, c);
-          if (bytes <= 0 || data == nullptr) {
-            results_.emplace_back(std::monostate{});
-          } else {
-            results_.emplace_back(std::string(static_cast<const char*>(data), static_cast<size_t>(bytes)));
-          }
-          break;
-        }
-        default: {
-          const unsigned char* text = sqlite3_column_text(stmt, c);
-          // Up to the first zero byte, as a C string would end.
-          results_.emplace_back(std::string(text != nullptr ? reinterpret_cast<const char*>(text) : ""));
-          break;
-        }
-      }
-    }
+    if (rowCount_ == 1) ReadColumns(db, stmt, kept);
+    AppendRow(stmt);
     rc = sqlite3_step(stmt);
   }
   currentRow_ = 0;
 }
 
+void TSQLiteTable::ReadColumns(const TSQLiteDatabase& db, sqlite3_stmt* stmt, bool kept) {
+  columnCount_ = sqlite3_column_count(stmt);
+  const TSQLiteDatabase::ColumnLayout* layout = kept ? db.KeptLayout(stmt) : nullptr;
+  if (layout != nullptr && layout->names.size() == static_cast<size_t>(columnCount_)) {
+    columnNames_ = layout->names;
+    for (int c = 0; c < columnCount_; ++c) {
+      const int type = layout->types[static_cast<size_t>(c)];
+      columnTypes_.push_back(type == TSQLiteDatabase::kTypeByValue ? sqlite3_column_type(stmt, c)
+                                                                   : type);
+    }
+    return;
+  }
+  TSQLiteDatabase::ColumnLayout fresh;
+  for (int c = 0; c < columnCount_; ++c) {
+    const char* name = sqlite3_column_name(stmt, c);
+    columnNames_.push_back(AnsiUpperCase(name != nullptr ? name : ""));
+  }
+  for (int c = 0; c < columnCount_; ++c) {
+    std::optional<std::string> spelled;
+    if (IsNormalisedTypeName(sqlite3_column_decltype(stmt, c))) {
+      spelled = db.SpelledDeclaredType(stmt, c);
+    }
+    columnTypes_.push_back(ColumnTypeOf(stmt, c, spelled));
+    fresh.types.push_back(sqlite3_column_decltype(stmt, c) == nullptr ? TSQLiteDatabase::kTypeByValue
+                                                                      : columnTypes_.back());
+  }
+  if (kept) {
+    fresh.names = columnNames_;
+    db.KeepLayout(stmt, std::move(fresh));
+  }
+}
+
+uint64_t TSQLiteTable::TextStore::Add(const char* data, std::size_t size) {
+  // A text longer than a block gets a block of its own.
+  if (blocks_.empty() || blocks_.back().size() + size > blocks_.back().capacity()) {
+    blocks_.emplace_back();
+    blocks_.back().reserve(std::max(size, kBlockSize));
+  }
+  std::string& block = blocks_.back();
+  const uint64_t handle = (static_cast<uint64_t>(blocks_.size() - 1) << 32) | block.size();
+  block.append(data, size);
+  return handle;
+}
+
+std::string TSQLiteTable::TextStore::Get(uint64_t handle, uint32_t size) const {
+  const std::string& block = blocks_[static_cast<std::size_t>(handle >> 32)];
+  return block.substr(static_cast<std::size_t>(handle & 0xFFFFFFFFu), size);
+}
+
+TSQLiteTable::Cell TSQLiteTable::ReadCell(sqlite3_stmt* stmt, int c, TextStore& texts) const {
+  Cell cell;
+  if (sqlite3_column_type(stmt, c) == SQLITE_NULL) return cell;
+  switch (columnTypes_[static_cast<size_t>(c)]) {
+    case kTypeInteger:
+      // Ids are 32-bit in the host application; wider values wrap.
+      cell.kind = Cell::kInteger;
+      cell.integer = static_cast<int32_t>(
+          static_cast<uint32_t>(static_cast<uint64_t>(sqlite3_column_int64(stmt, c))));
+      break;
+    case kTypeFloat:
+      cell.kind = Cell::kReal;
+      cell.real = sqlite3_column_double(stmt, c);
+      break;
+    case kTypeBlob: {
+      const int bytes = sqlite3_column_bytes(stmt, c);
+      const void* data = sqlite3_column_blob(stmt, c);
+      if (bytes > 0 && data != nullptr) {
+        cell.kind = Cell::kBytes;
+        cell.length = static_cast<uint32_t>(bytes);
+        cell.bytes = texts.Add(static_cast<const char*>(data), static_cast<size_t>(bytes));
+      }
+      break;
+    }
+    default: {
+      const unsigned char* text = sqlite3_column_text(stmt, c);
+      // Up to the first zero byte, as a C string would end.
+      const char* chars = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+      const std::size_t size = std::strlen(chars);
+      cell.kind = Cell::kBytes;
+      cell.length = static_cast<uint32_t>(size);
+      cell.bytes = texts.Add(chars, size);
+      break;
+    }
+  }
+  return cell;
+}
+
+void TSQLiteTable::AppendRow(sqlite3_stmt* stmt) {
+  for (int c = 0; c < columnCount_; ++c) results_.push_back(ReadCell(stmt, c, texts_));
+}
+
+std::unique_ptr<TSQLiteTable> TSQLiteTable::Streamed(const TSQLiteDatabase& db,
+                                                     const std::string& sql) {
+  std::unique_ptr<TSQLiteTable> table(new TSQLiteTable());
+  table->streamDb_ = &db;
+  table->streamSql_ = sql;
+  table->stream_ = Prepare(db, sql);
+  table->StepStream();
+  return table;
+}
+
+TSQLiteTable::~TSQLiteTable() {
+  if (stream_ != nullptr) sqlite3_finalize(stream_);
+}
+
+void TSQLiteTable::StepStream() {
+  const int rc = sqlite3_step(stream_);
+  texts_.Clear();
+  currentRow_ = 0;
+  if (rc == SQLITE_DONE) {
+    rowCount_ = 0;
+    return;
+  }
+  if (rc == SQLITE_BUSY) streamDb_->RaiseWithCode("Could not prepare SQL statement", rc);
+  if (rc != SQLITE_ROW) streamDb_->RaiseError("Could not retrieve data", streamSql_);
+  if (columnCount_ == 0 && columnNames_.empty()) ReadColumns(*streamDb_, stream_, false);
+  rowCount_ = 1;
+  // The row's values are read from the statement when asked for: a long
+  // result's unused columns are never copied.
+  results_.assign(static_cast<size_t>(columnCount_), Cell());
+  streamLoaded_.assign(static_cast<size_t>(columnCount_), false);
+}
+
 bool TSQLiteTable::Next() {
   if (IsEOF()) return false;
+  if (stream_ != nullptr) {
+    StepStream();
+    return !IsEOF();
+  }
   ++currentRow_;
   return true;
 }
@@ -352,14 +454,33 @@ void TSQLiteTable::CheckNotEof() const {
 const TSQLiteTable::Cell& TSQLiteTable::CellAt(int index) const {
   CheckNotEof();
   if (index < 0 || index >= columnCount_) throw ESQLiteException("Field index out of range");
+  if (stream_ != nullptr) {
+    const auto column = static_cast<size_t>(index);
+    if (!streamLoaded_[column]) {
+      results_[column] = ReadCell(stream_, index, texts_);
+      streamLoaded_[column] = true;
+    }
+    return results_[column];
+  }
   return results_[static_cast<size_t>(currentRow_ * columnCount_ + index)];
 }
 
 int TSQLiteTable::FieldIndex(const std::string& name) const {
   if (columnNames_.empty()) throw ESQLiteException("Field " + name + " Not found. Empty dataset");
-  const std::string upper = AnsiUpperCase(name);
+  // The same names are asked for on every row.
+  const auto known = indexByName_.find(name);
+  if (known != indexByName_.end()) return known->second;
+  // Looked up for every field of every row: compared letter by letter
+  // instead of upper-casing a copy of the name each time.
   for (size_t i = 0; i < columnNames_.size(); ++i) {
-    if (columnNames_[i] == upper) return static_cast<int>(i);
+    const std::string& column = columnNames_[i];
+    if (column.size() != name.size()) continue;
+    bool same = true;
+    for (size_t k = 0; k < name.size() && same; ++k) same = AnsiUpperChar(name[k]) == column[k];
+    if (same) {
+      indexByName_.emplace(name, static_cast<int>(i));
+      return static_cast<int>(i);
+    }
   }
   throw ESQLiteException("Field not found in dataset: " + name);
 }
@@ -373,7 +494,7 @@ std::string TSQLiteTable::Fields(int index) const {
       return FormatGeneral(FieldAsDouble(index), DecimalSeparator());
     case kTypeText: {
       const Cell& cell = CellAt(index);
-      return std::holds_alternative<std::string>(cell) ? std::get<std::string>(cell) : std::string();
+      return cell.kind == Cell::kBytes ? TextOf(cell) : std::string();
     }
     case kTypeBlob:
       return FieldAsBlobText(index);
@@ -383,19 +504,48 @@ std::string TSQLiteTable::Fields(int index) const {
 }
 
 std::string TSQLiteTable::FieldAsString(int index) const {
-  const Cell& cell = CellAt(index);
-  if (std::holds_alternative<std::monostate>(cell)) return std::string();
+  if (CellAt(index).kind == Cell::kEmpty) return std::string();
   return Fields(index);
+}
+
+double TSQLiteTable::FieldsAsNumber(int index) const {
+  const Cell& cell = CellAt(index);
+  switch (ColumnType(index)) {
+    case kTypeInteger:
+      return cell.kind == Cell::kEmpty ? 0.0 : static_cast<double>(cell.integer);
+    case kTypeFloat:
+      if (cell.kind == Cell::kEmpty) return 0.0;
+      if (std::isfinite(cell.real)) return RoundToGeneral(cell.real);
+      break;
+    default:
+      break;
+  }
+  return TVariant(Fields(index)).AsDouble();
+}
+
+bool TSQLiteTable::FieldIsEmpty(int index) const {
+  const Cell& cell = CellAt(index);
+  if (cell.kind == Cell::kEmpty) return true;
+  switch (ColumnType(index)) {
+    case kTypeInteger:
+    case kTypeFloat:
+      return false;  // a number's text is never empty
+    case kTypeText:
+    case kTypeBlob:
+      return cell.kind != Cell::kBytes || cell.length == 0;
+    default:
+      return Fields(index).empty();
+  }
 }
 
 int32_t TSQLiteTable::FieldAsInteger(int index) const {
   const Cell& cell = CellAt(index);
-  if (std::holds_alternative<std::monostate>(cell)) return 0;
+  if (cell.kind == Cell::kEmpty) return 0;
   switch (ColumnType(index)) {
     case kTypeInteger:
-      return std::get<int32_t>(cell);
+      return cell.integer;
     case kTypeFloat: {
-      const double v = std::trunc(std::get<double>(cell));
+      const double v = std::trunc(cell.real);
       if (!(v >= -2147483648.0 && v <= 2147483647.0)) return 0;
       return static_cast<int32_t>(v);
     }
@@ -406,27 +556,26 @@ int32_t TSQLiteTable::FieldAsInteger(int index) const {
 
 double TSQLiteTable::FieldAsDouble(int index) const {
   const Cell& cell = CellAt(index);
-  if (std::holds_alternative<std::monostate>(cell)) return 0.0;
+  if (cell.kind == Cell::kEmpty) return 0.0;
   switch (ColumnType(index)) {
     case kTypeInteger:
-      return static_cast<double>(std::get<int32_t>(cell));
+      return static_cast<double>(cell.integer);
     case kTypeFloat:
-      return std::get<double>(cell);
+      return cell.real;
     default:
       throw ESQLiteException("Not an integer or numeric field");
   }
 }
 
-const std::string* TSQLiteTable::FieldAsBlob(int index) const {
+std::optional<std::string> TSQLiteTable::FieldAsBlob(int index) const {
   const Cell& cell = CellAt(index);
-  if (std::holds_alternative<std::monostate>(cell)) return nullptr;
+  if (cell.kind == Cell::kEmpty) return std::nullopt;
   if (ColumnType(index) != kTypeBlob) throw ESQLiteException("Not a Blob field");
-  return &std::get<std::string>(cell);
+  return TextOf(cell);
 }
 
 std::string TSQLiteTable::FieldAsBlobText(int index) const {
-  const std::string* blob = FieldAsBlob(index);
-  return blob != nullptr ? *blob : std::string();
+  return FieldAsBlob(index).value_or(std::string());
 }
 
 }  // namespace kelvanor

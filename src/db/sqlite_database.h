@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -80,8 +82,16 @@ class TSQLiteTable {
   // Reads every row of `stmt`, prepared and bound by `db`'s cache; the
   // statement is left reset for its next use.
   TSQLiteTable(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql);
+  // A result read one row at a time as it is walked, for long results read
+  // once from start to end: the same values and errors, a fraction of the
+  // memory. The statement stays open until the table goes, so nothing may
+  // write to the database meanwhile; Count() is unknown (-1).
+  static std::unique_ptr<TSQLiteTable> Streamed(const TSQLiteDatabase& db, const std::string& sql);
+  ~TSQLiteTable();
+  TSQLiteTable(const TSQLiteTable&) = delete;
+  TSQLiteTable& operator=(const TSQLiteTable&) = delete;
 
-  int64_t Count() const { return rowCount_; }
+  int64_t Count() const { return stream_ != nullptr ? -1 : rowCount_; }
   bool IsEOF() const { return currentRow_ >= rowCount_; }
   bool Next();
 
@@ -89,10 +99,15 @@ class TSQLiteTable {
   std::string Fields(int index) const;
   std::string FieldByName(const std::string& name) const { return Fields(FieldIndex(name)); }
   std::string FieldAsString(int index) const;
+  // The number Fields(index) reads as (TVariant's AsDouble of it), without
+  // making the text for numeric columns. Raises like AsDouble.
+  double FieldsAsNumber(int index) const;
+  // Whether FieldAsString(index) is empty, without making the text.
+  bool FieldIsEmpty(int index) const;
   int32_t FieldAsInteger(int index) const;
   double FieldAsDouble(int index) const;
-  // The table's own bytes, or nullptr for an empty cell; owned by the table.
-  const std::string* FieldAsBlob(int index) const;
+  // The blob's bytes; nullopt for an empty cell.
+  std::optional<std::string> FieldAsBlob(int index) const;
   std::string FieldAsBlobText(int index) const;
 
   int ColumnCount() const { return columnCount_; }
@@ -100,15 +115,59 @@ class TSQLiteTable {
   const std::vector<std::string>& ColumnNames() const { return columnNames_; }
 
  private:
-  // Empty cell = NULL (or a zero-length blob).
-  using Cell = std::variant<std::monostate, int32_t, double, std::string>;
+  // One value in 16 bytes; texts and blobs live in the table's TextStore.
+  // An empty cell is a NULL (or a zero-length blob).
+  struct Cell {
+    enum Kind : uint8_t { kEmpty, kInteger, kReal, kBytes };
+    union {
+      int32_t integer;
+      double real;
+      uint64_t bytes;  // handle into texts_
+    };
+    uint32_t length = 0;
+    Kind kind = kEmpty;
+  };
+
+  // The bytes of a result's texts in large blocks, not one allocation each.
+  class TextStore {
+   public:
+    uint64_t Add(const char* data, std::size_t size);
+    std::string Get(uint64_t handle, uint32_t size) const;
+    void Clear() { blocks_.clear(); }
+
+   private:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+    std::vector<std::string> blocks_;
+  };
+
   const Cell& CellAt(int index) const;
+  // The value of column `c` of the statement's current row.
+  Cell ReadCell(sqlite3_stmt* stmt, int c, TextStore& texts) const;
+  std::string TextOf(const Cell& cell) const { return texts_.Get(cell.bytes, cell.length); }
   void CheckNotEof() const;
 
-  std::vector<Cell> results_;
+  // A deque, not a vector: a long result grows block by block instead of
+  // being copied into twice the room at every doubling.
+  // Mutable for a streamed result, which reads a row's values when asked.
+  mutable std::deque<Cell> results_;
+  mutable TextStore texts_;
+  mutable std::vector<bool> streamLoaded_;
+  mutable std::unordered_map<std::string, int> indexByName_;
   int64_t rowCount_ = 0;
   int columnCount_ = 0;
-  void ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql);
+  TSQLiteTable() = default;
+  void ReadRows(const TSQLiteDatabase& db, sqlite3_stmt* stmt, const std::string& sql,
+                bool kept);
+  // The names and types of the columns, from the first row.
+  void ReadColumns(const TSQLiteDatabase& db, sqlite3_stmt* stmt, bool kept);
+  // Appends the current row of `stmt` to the results.
+  void AppendRow(sqlite3_stmt* stmt);
+  // Streaming: reads the next row in place of the current one.
+  void StepStream();
+
+  const TSQLiteDatabase* streamDb_ = nullptr;
+  sqlite3_stmt* stream_ = nullptr;
+  std::string streamSql_;
 
   std::vector<std::string> columnNames_;  // upper-cased
   std::vector<int> columnTypes_;
@@ -137,6 +196,17 @@ class TSQLiteDatabase {
   std::unique_ptr<TSQLiteTable> GetTableBound(const std::string& sql, const SqlParams& params);
   // Finalizes the kept statements (at the end of a run; also on destruction).
   void ClearStatementCache();
+
+  // The column names (upper-cased) and types a kept statement's first result
+  // showed, so later results of it skip reading the schema again. A type of
+  // kTypeByValue follows each result's first row (expression columns).
+  struct ColumnLayout {
+    std::vector<std::string> names;
+    std::vector<int> types;
+  };
+  static constexpr int kTypeByValue = -1;
+  const ColumnLayout* KeptLayout(sqlite3_stmt* stmt) const;
+  void KeepLayout(sqlite3_stmt* stmt, ColumnLayout layout) const;
   int32_t GetLastInsertRowID() const;
   // Rows changed by the last statement.
   int Changes() const;
@@ -161,6 +231,7 @@ class TSQLiteDatabase {
 
   sqlite3* db_ = nullptr;
   std::map<std::string, sqlite3_stmt*> statements_;
+  mutable std::map<sqlite3_stmt*, ColumnLayout> layouts_;
   // Spellings read from the schema, by database, table and column.
   mutable std::map<std::string, std::string> spelledTypes_;
 };

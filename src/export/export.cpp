@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 #include "export/last_appointment.h"
 #include "export/mobv2_ini.h"
 #include "platform/environment.h"
@@ -15,10 +16,15 @@
 
 namespace kelvanor {
 
-const char* const kExportFileNames[9] = {
-    "mob_kunde.txt",   "mob_stall.txt",    "mob_kunde_pferd.txt",
-    "mob_pferd.txt",   "mob_artikel.txt",  "mob_leistung.txt",
-    "mob_leistgruppe.txt", "mob_termin.txt", "mobv2.ini"};
+std::vector<std::string> ExportFileNames() {
+  std::vector<std::string> names;
+  for (const ExchangeFile& file : kExchangeFiles) {
+    if (*file.dataFile != '\0' && file.kind != FileKind::kOldMobileSettings) {
+      names.push_back(file.dataFile);
+    }
+  }
+  return names;
+}
 
 ExportEnvironment ExportEnvironment::ForThisProgram() {
   ExportEnvironment env;
@@ -67,7 +73,7 @@ ExportResult ExportMobileData(TDBase& db, const std::string& exportFolder,
   ExportContext ctx{db, exportFolder, progress};
   ctx.now = env.now ? *env.now : NowDayNumber();
 
-  progress.ShowExportStep("Kunden", 0, 1);
+  progress.ShowExportStep("Kunden", 0, kStepCustomers);
   WriteCustomers(ctx);
   WriteStables(ctx);
 

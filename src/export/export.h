@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "db/dbase.h"
 #include "export/export_progress.h"
@@ -61,6 +62,6 @@ ExportResult ExportMobileData(TDBase& db, const std::string& exportFolder,
                               const ExportEnvironment& env);
 
 // The nine file names, in the order the export writes them.
-extern const char* const kExportFileNames[9];
+std::vector<std::string> ExportFileNames();
 
 }  // namespace kelvanor

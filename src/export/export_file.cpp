@@ -12,8 +12,14 @@ void WriteExportFile(const ExportContext& ctx, const std::string& name, const Ex
 }
 
 std::string ExportContext::LastAppointmentDay(int32_t horseId) {
-  return LastAppointmentDayField(lastAppointments != nullptr ? lastAppointments->DateText(horseId)
-                                                             : LastAppointmentDate(db, horseId));
+  const std::string date = lastAppointments != nullptr ? lastAppointments->DateText(horseId)
+                                                       : LastAppointmentDate(db, horseId);
+  // Many horses share a date; its text is read back once.
+  auto known = dayFields_.find(date);
+  if (known != dayFields_.end()) return known->second;
+  std::string field = LastAppointmentDayField(date);
+  dayFields_.emplace(date, field);
+  return field;
 }
 
 int ProgressMaximum(int64_t rows) {

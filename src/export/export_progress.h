@@ -13,7 +13,6 @@ class IExportProgress {
   // total bar := totalPosition; then pending window messages run.
   virtual void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) = 0;
   virtual void SetStepMaximum(int maximum) = 0;
-  virtual int StepPosition() const = 0;
   virtual void SetTotalMaximum(int maximum) = 0;
   virtual void SetTotalBold(bool bold) = 0;
   // An error box (error icon, OK only). Text in Windows-1252.

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <initializer_list>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "db/dbase.h"
 #include "export/export_progress.h"
@@ -28,6 +30,9 @@ class ExportLines {
 
 // What the writers of one run share.
 struct ExportContext {
+  ExportContext(TDBase& database, std::string exportFolder, IExportProgress& progressView)
+      : db(database), folder(std::move(exportFolder)), progress(progressView) {}
+
   TDBase& db;
   std::string folder;  // no trailing separator
   IExportProgress& progress;
@@ -43,6 +48,9 @@ struct ExportContext {
   // The last appointment day of a horse as its sub-field text: from the index
   // when the run has one, else by a single lookup.
   std::string LastAppointmentDay(int32_t horseId);
+
+ private:
+  std::unordered_map<std::string, std::string> dayFields_;  // date text -> sub-field
 };
 
 // The two ways a column becomes text in the data files. V: the variant's text

@@ -79,7 +79,9 @@ LastAppointmentIndex::LastAppointmentIndex(TDBase& db) {
     try {
       const double termin = table->FieldAsVariant("termin").AsDouble();
       if (termin == 0) continue;
-      DateTextOf(termin);  // a moment without a date text reads "" like a failed lookup
+      // Many horses share a date; its text is made once. A moment without a
+      // date text reads "" like a failed lookup.
+      if (dateTexts_.count(termin) == 0) dateTexts_.emplace(termin, DateTextOf(termin));
       newest_[horse] = termin;
     } catch (const std::exception&) {
       continue;
@@ -89,7 +91,7 @@ LastAppointmentIndex::LastAppointmentIndex(TDBase& db) {
 
 std::string LastAppointmentIndex::DateText(int32_t horseId) const {
   auto it = newest_.find(horseId);
-  return it == newest_.end() ? std::string() : DateTextOf(it->second);
+  return it == newest_.end() ? std::string() : dateTexts_.at(it->second);
 }
 
 std::string LastAppointmentDayField(const std::string& dateText) {

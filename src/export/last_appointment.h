@@ -39,6 +39,7 @@ class LastAppointmentIndex {
  private:
   // Only horses whose newest date is not 0.
   std::unordered_map<int32_t, double> newest_;
+  std::unordered_map<double, std::string> dateTexts_;  // by newest date
 };
 
 // The sub-field of the horse files: the date text read back as a date and

@@ -1,4 +1,5 @@
 #include "export/mobv2_ini.h"
+#include "util/exchange_files.h"
 
 #include "util/numbers.h"
 #include "util/text.h"
@@ -89,7 +90,7 @@ void WriteMobV2Ini(ExportContext& ctx, const VatRates& rates, const std::string&
       lines.Add(Quoted(FieldV(*table, "nid"), FieldV(*table, "text")));
     }
   }
-  WriteExportFile(ctx, "mobv2.ini", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kMobileSettings).dataFile, lines);
 }
 
 }  // namespace kelvanor

@@ -1,6 +1,7 @@
 // mob_termin.txt: appointments from 90 days ago on, by start; moments with
 // three decimals, subjects without ";" and without tags.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -10,7 +11,7 @@ namespace {
 
 // A date or time column as a number; an empty column counts 0.
 double MomentPart(const TDBTable& row, const char* column) {
-  return row.FieldAsString(column).empty() ? 0.0 : row.FieldAsVariant(column).AsDouble();
+  return row.FieldIsEmpty(column) ? 0.0 : row.FieldAsNumber(column);
 }
 
 }  // namespace
@@ -23,7 +24,7 @@ std::string AppointmentQuery(double now) {
 
 void WriteAppointments(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(AppointmentQuery(ctx.now));
+  auto table = ctx.db.QueryStreamed(AppointmentQuery(ctx.now));
   for (; !table->Eof(); table->Next()) {
     const double start = MomentPart(*table, "b") + MomentPart(*table, "bz");
     const double end = MomentPart(*table, "e") + MomentPart(*table, "ez");
@@ -33,7 +34,7 @@ void WriteAppointments(ExportContext& ctx) {
               FormatFixedDot(end, 3) + ";" + subject + ";" + FieldV(*table, "ort"));
   }
   table.reset();
-  WriteExportFile(ctx, "mob_termin.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kAppointments).dataFile, lines);
 }
 
 }  // namespace kelvanor

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 #include "util/numbers.h"
 
 namespace kelvanor {
@@ -20,7 +21,7 @@ void WritePriceList(ExportContext& ctx, const char* query, const char* keyPrefix
     priceColumns[i] = priceStem + std::to_string(i + 1) + (euro ? "euro" : "");
   }
   ExportLines lines;
-  auto table = ctx.db.Query(query);
+  auto table = ctx.db.QueryStreamed(query);
   for (; !table->Eof(); table->Next()) {
     std::string line = keyPrefix + FieldS(*table, "id") + ";" + FieldV(*table, "bezeichnung") +
                        ";" + NetPriceText(*table, priceColumns[0], ctx.billingTypeFlag) + ";" +
@@ -50,13 +51,13 @@ std::string NetPriceText(const TDBTable& row, const std::string& priceColumn,
 void WriteArticles(ExportContext& ctx) {
   WritePriceList(ctx,
                  "SELECT * FROM artikel WHERE (id <> 0) AND (papierkorb = 0) ORDER BY bezeichnung",
-                 "Art/", "vkpreis", "mob_artikel.txt");
+                 "Art/", "vkpreis", ExchangeFileOf(FileKind::kArticles).dataFile);
 }
 
 void WriteServices(ExportContext& ctx) {
   WritePriceList(
       ctx, "SELECT * FROM leistungen WHERE (id <> 0) AND (papierkorb = 0) ORDER BY bezeichnung",
-      "Lst/", "preis", "mob_leistung.txt");
+      "Lst/", "preis", ExchangeFileOf(FileKind::kServices).dataFile);
 }
 
 }  // namespace kelvanor

@@ -2,6 +2,7 @@
 // horses listed after the customer's key, each with its id, last appointment
 // day and next shoeing date.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 
 namespace kelvanor {
 
@@ -26,6 +27,7 @@ void WriteCustomerHorses(ExportContext& ctx) {
   std::string pending;
   int64_t previousCustomer = 0;
   bool anyRow = false;
+  int row = 0;
   for (; !table->Eof(); table->Next()) {
     anyRow = true;
     const int64_t customer = table->FieldAsVariant("bes_index").AsInteger();
@@ -43,12 +45,11 @@ void WriteCustomerHorses(ExportContext& ctx) {
                ctx.LastAppointmentDay(static_cast<int32_t>(horse.AsInteger())) + "|" +
                FieldS(*table, "naechsterbeschlag");
     previousCustomer = customer;
-    ctx.progress.ShowExportStep("Kunden+Pferde", ctx.progress.StepPosition() + 1,
-                                kStepCustomerHorses);
+    ctx.progress.ShowExportStep("Kunden+Pferde", ++row, kStepCustomerHorses);
   }
   if (anyRow) lines.Add(pending);
   table.reset();
-  WriteExportFile(ctx, "mob_kunde_pferd.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kCustomerHorses).dataFile, lines);
 }
 
 }  // namespace kelvanor

@@ -1,11 +1,12 @@
 // mob_kunde.txt: every live, active customer, by name and first name.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 
 namespace kelvanor {
 
 void WriteCustomers(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(
+  auto table = ctx.db.QueryStreamed(
       "SELECT * FROM besitzer WHERE (id <> 0) AND (papierkorb = 0) AND (deaktiv = 0) "
       "ORDER BY name, vorname");
   for (; !table->Eof(); table->Next()) {
@@ -16,7 +17,7 @@ void WriteCustomers(ExportContext& ctx) {
                            "ort", "email", "preisstufe", "telefonhandy", "land"})));
   }
   table.reset();
-  WriteExportFile(ctx, "mob_kunde.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kCustomers).dataFile, lines);
 }
 
 }  // namespace kelvanor

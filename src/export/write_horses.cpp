@@ -1,6 +1,7 @@
 // mob_pferd.txt: every live, active horse, by name; a horse in two stables
 // gives two lines.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 
 namespace kelvanor {
 
@@ -17,6 +18,7 @@ void WriteHorses(ExportContext& ctx) {
   ExportLines lines;
   auto table = ctx.db.Query(kHorseQuery);
   ctx.progress.SetStepMaximum(ProgressMaximum(table->RowCount()));
+  int row = 0;
   for (; !table->Eof(); table->Next()) {
     const TVariant horse = table->FieldAsVariant("pferd_id");
     const std::string lastDay = ctx.LastAppointmentDay(static_cast<int32_t>(horse.AsInteger()));
@@ -27,10 +29,10 @@ void WriteHorses(ExportContext& ctx) {
               lastDay + ";" + FieldS(*table, "naechsterbeschlag") + ";A/" +
               FieldV(*table, "stall_id") + ";" + FieldV(*table, "plz") + ";" +
               FieldV(*table, "ort"));
-    ctx.progress.ShowExportStep("Pferde", ctx.progress.StepPosition() + 1, kStepHorses);
+    ctx.progress.ShowExportStep("Pferde", ++row, kStepHorses);
   }
   table.reset();
-  WriteExportFile(ctx, "mob_pferd.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kHorses).dataFile, lines);
 }
 
 }  // namespace kelvanor

@@ -1,11 +1,12 @@
 // mob_stall.txt: every live stable, by name.
 #include "export/export_writers.h"
+#include "util/exchange_files.h"
 
 namespace kelvanor {
 
 void WriteStables(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(
+  auto table = ctx.db.QueryStreamed(
       "SELECT * FROM stall WHERE (id <> 0) AND (papierkorb = 0) ORDER BY name");
   for (; !table->Eof(); table->Next()) {
     lines.Add("A/" + FieldS(*table, "id") + ";" +
@@ -13,7 +14,7 @@ void WriteStables(ExportContext& ctx) {
                   *table, {"name", "ansprechpartner", "telefon", "strasse", "plz", "ort", "land"})));
   }
   table.reset();
-  WriteExportFile(ctx, "mob_stall.txt", lines);
+  WriteExportFile(ctx, ExchangeFileOf(FileKind::kStables).dataFile, lines);
 }
 
 }  // namespace kelvanor

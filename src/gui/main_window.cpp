@@ -514,8 +514,6 @@ void Tfrm_main::ShowExportStep(const std::string& text, int stepPosition, int to
 
 void Tfrm_main::SetStepMaximum(int maximum) { pbPut->SetRange(std::max(maximum, 1)); }
 
-int Tfrm_main::StepPosition() const { return pbPut->GetValue(); }
-
 void Tfrm_main::SetTotalMaximum(int maximum) { pbGet->SetRange(std::max(maximum, 1)); }
 
 void Tfrm_main::SetTotalBold(bool bold) {
@@ -570,16 +568,20 @@ void Tfrm_main::ShowInfo(const std::string& message) { boxes_->Info(this, messag
 
 void Tfrm_main::TreeChanged(const TreeModel& tree) {
   tv->DeleteAllItems();
+  treeItems_.assign(tree.Count(), wxTreeItemId());
   if (tree.Count() == 0) return;
   wxTreeItemId root;
   wxTreeItemId file;
-  for (const TreeNode& node : tree.Nodes()) {
+  for (std::size_t position = 0; position < tree.Count(); ++position) {
+    const TreeNode& node = tree.Nodes()[position];
     if (node.level == 0) {
       root = tv->AddRoot(ToWx(node.text));
+      treeItems_[position] = root;
     } else if (node.level == 1 && root.IsOk()) {
       file = tv->AppendItem(root, ToWx(node.text));
+      treeItems_[position] = file;
     } else if (node.level == 2 && file.IsOk()) {
-      tv->AppendItem(file, ToWx(node.text));
+      treeItems_[position] = tv->AppendItem(file, ToWx(node.text));
     }
   }
   if (!root.IsOk()) return;
@@ -589,6 +591,20 @@ void Tfrm_main::TreeChanged(const TreeModel& tree) {
   for (wxTreeItemId item = tv->GetFirstChild(root, cookie); item.IsOk();
        item = tv->GetNextChild(root, cookie)) {
     if (tv->GetChildrenCount(item, false) <= 2000) tv->Expand(item);
+  }
+}
+
+void Tfrm_main::ShowChangeDetails(
+    const std::map<std::size_t, std::vector<std::string>>& details) {
+  for (const auto& [position, changes] : details) {
+    if (position >= treeItems_.size() || !treeItems_[position].IsOk()) continue;
+    for (const std::string& change : changes) {
+      // Windows-1252 has no arrow; the core writes "->" and the tree draws one.
+      wxString text = ToWx(change);
+      text.Replace(" -> ", wxString::FromUTF8(" \xE2\x86\x92 "));
+      tv->AppendItem(treeItems_[position], text);
+    }
+    tv->Expand(treeItems_[position]);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <wx/frame.h>
 #include <wx/longlong.h>
+#include <wx/treebase.h>
 
 #include <memory>
 #include <string>
@@ -89,7 +90,6 @@ class Tfrm_main : public wxFrame, public ISyncView {
   void ProcessPendingMessages() override;
   void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) override;
   void SetStepMaximum(int maximum) override;
-  int StepPosition() const override;
   void SetTotalMaximum(int maximum) override;
   void SetTotalBold(bool bold) override;
   void ShowExportError(const std::string& message) override;
@@ -103,6 +103,7 @@ class Tfrm_main : public wxFrame, public ISyncView {
   void ShowError(const std::string& message) override;
   void ShowInfo(const std::string& message) override;
   void TreeChanged(const TreeModel& tree) override;
+  void ShowChangeDetails(const std::map<std::size_t, std::vector<std::string>>& details) override;
   void SetBusy(bool busy) override;
 
   // Read access for the tests and the program entry.
@@ -196,6 +197,8 @@ class Tfrm_main : public wxFrame, public ISyncView {
   wxStaticText* Label3_ = nullptr;
   wxButton* btnUpdate = nullptr;
   wxHyperlinkCtrl* HTMLabel1 = nullptr;
+  // The tv item of every node of the received-data tree, by node position.
+  std::vector<wxTreeItemId> treeItems_;
 };
 
 // Windows-1252 bytes to a wxString for display, and back for typed text.

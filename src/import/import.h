@@ -6,6 +6,7 @@
 #include <string>
 
 #include "db/dbase.h"
+#include "import/field_merge.h"
 #include "import/import_context.h"
 #include "import/import_summary.h"
 #include "import/node_list.h"
@@ -21,8 +22,12 @@ namespace kelvanor {
 // With a `journalFile` (see ImportJournal) lines an earlier run committed are
 // skipped, the records they created can be named again, and this run's lines
 // are journaled in the same transaction. Without one nothing is remembered.
+//
+// With a `merge` a changed record takes only the fields the mobile changed
+// (see FieldMerge); without one it is written whole.
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
-                                  const std::string& journalFile = std::string());
+                                  const std::string& journalFile = std::string(),
+                                  const FieldMerge* merge = nullptr);
 
 // The importers. On entry `position` is the file node; on return it stands on
 // the first node after the lines consumed.

@@ -1,11 +1,10 @@
 // mob_termin_x.txt -> termine. New and changed appointments are guarded per
 // line; a deletion that cannot be read ends the import.
-#include <cmath>
 #include <string>
 #include <vector>
 
-#include "db/sql.h"
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -15,17 +14,16 @@ namespace {
 
 constexpr std::size_t kHighestField = 10;
 
-struct DateAndTime {
-  std::string date;
-  std::string time;
-};
-
 // A moment as the calendar stores it: the day in one column, the time of day
-// as fraction in the other. A blank field is the zero moment.
-DateAndTime SplitMoment(const std::string& text) {
-  const double moment = Trim(text).empty() ? 0.0 : ParseDecimal(text);
-  const double day = std::trunc(moment);
-  return {SqlNumber(day), SqlNumber(moment - day)};
+// as fraction in the other. A blank field is the zero moment. The subject is
+// added by the importer (see RewriteSubject).
+const ColumnMap& AppointmentColumns() {
+  static const ColumnMap map = {{"beginn", 1, FieldKind::kMomentDay},
+                                {"beginnzeit", 1, FieldKind::kMomentTime},
+                                {"ende", 2, FieldKind::kMomentDay},
+                                {"endezeit", 2, FieldKind::kMomentTime},
+                                {"ort", 4, FieldKind::kText}};
+  return map;
 }
 
 // The subject names the customer or horse the appointment is about; one
@@ -50,23 +48,20 @@ std::string RewriteSubject(const ImportContext& ctx, const std::string& subject)
 void ImportAppointmentLine(ImportContext& ctx, const std::vector<std::string>& f) {
   std::vector<std::string> op;
   SplitFieldsBy('/', f[0], op, 1);
-  const DateAndTime start = SplitMoment(f[1]);
-  const DateAndTime end = SplitMoment(f[2]);
-  const std::string subject = SqlString(RewriteSubject(ctx, f[3]));
-  const std::string place = SqlString(f[4]);
+  std::optional<std::set<std::size_t>> untouched;
+  if (op[0] != "N") untouched = ctx.UntouchedFields(FileKind::kAppointments, StrToInt(op[1]), f);
+  RecordValues values(AppointmentColumns(), f, untouched ? &*untouched : nullptr);
+  if (!untouched || untouched->count(3) == 0) values.Text("thema", RewriteSubject(ctx, f[3]));
+  const int32_t id = StrToInt(op[1]);
   if (op[0] == "N") {
-    const int32_t mobileId = StrToInt(op[1]);
-    const std::string sql =
-        "INSERT INTO termine (beginn,beginnzeit,ende,endezeit,thema,ort,ursprung,bemerkung,"
-        "msoutlook,erstelltam,erstelltvon) VALUES (" +
-        start.date + "," + start.time + "," + end.date + "," + end.time + "," + subject + "," +
-        place + ",'','',0," + ctx.NowLiteral() + ",'MOB')";
-    ctx.idMap.AddIdMapEntry("termin", mobileId, ctx.db.InsertRecordChecked(sql, "termine", "id"));
+    values.Text("ursprung", "")
+        .Text("bemerkung", "")
+        .Integer("msoutlook", 0)
+        .Number("erstelltam", ctx.Now())
+        .Text("erstelltvon", "MOB");
+    ctx.idMap.AddIdMapEntry("termin", id, InsertValues(ctx.db, "termine", values));
   } else {
-    const int32_t dbId = StrToInt(op[1]);
-    UpdateChangedRecord(ctx, "UPDATE termine SET beginn=" + start.date + ",beginnzeit=" + start.time +
-                   ",ende=" + end.date + ",endezeit=" + end.time + ",thema=" + subject +
-                   ",ort=" + place + " WHERE ID=" + std::to_string(dbId));
+    UpdateChangedRecord(ctx, "termine", values, id);
   }
 }
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "db/sql.h"
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -25,15 +25,25 @@ struct PricedItemTable {
 constexpr PricedItemTable kArticles{"artikel", "vkpreis", "artikel"};
 constexpr PricedItemTable kServices{"leistungen", "preis", "leistung"};
 
+// The price columns carry the currency's suffix, so the map is made per run.
+// Field 3 (the VAT rate) is read first, then the prices of levels 1 to 5.
+ColumnMap PricedItemColumns(const PricedItemTable& kind, const std::string& suffix) {
+  ColumnMap map = {{"bezeichnung", 1, FieldKind::kText}, {"mwst", 3, FieldKind::kDecimal}};
+  const std::size_t priceFields[kPriceLevels] = {2, 4, 5, 6, 7};
+  for (int level = 0; level < kPriceLevels; ++level) {
+    map.push_back({kind.priceStem + std::to_string(level + 1) + suffix, priceFields[level],
+                   FieldKind::kDecimal});
+  }
+  return map;
+}
+
 void ImportPricedItems(ImportContext& ctx, std::size_t& position, const PricedItemTable& kind) {
+  const ColumnMap columns = PricedItemColumns(kind, ctx.currency.priceColumnSuffix);
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     // The numbers must be valid on every line, whatever its operation: the
     // mobile writes nothing else there, so anything else means a broken file.
-    const double vat = ParseDecimal(f[3]);
-    double prices[kPriceLevels];
-    prices[0] = ParseDecimal(f[2]);
-    for (int level = 1; level < kPriceLevels; ++level) prices[level] = ParseDecimal(f[3 + level]);
+    RecordValues values(columns, f);
 
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) return;
     std::vector<std::string> op;
@@ -41,16 +51,8 @@ void ImportPricedItems(ImportContext& ctx, std::size_t& position, const PricedIt
     // Changes and deletions of articles and services stay with the practice.
     if (op[0] != "N") return;
     const int32_t mobileId = StrToInt(op[1]);
-
-    std::string columns = std::string("INSERT INTO ") + kind.table + " (bezeichnung,mwst, ";
-    std::string values = SqlString(f[1]) + "," + SqlNumber(vat) + ", ";
-    for (int level = 0; level < kPriceLevels; ++level) {
-      columns += kind.priceStem + std::to_string(level + 1) + ctx.currency.priceColumnSuffix + ",";
-      values += SqlNumber(prices[level]) + ",";
-    }
-    const std::string sql = columns + " erstelltam,erstelltvon) VALUES (" + values +
-                            ctx.NowLiteral() + ",'MOB')";
-    ctx.idMap.AddIdMapEntry(kind.idMapKey, mobileId, ctx.db.InsertRecordChecked(sql, kind.table, "id"));
+    values.Number("erstelltam", ctx.Now()).Text("erstelltvon", "MOB");
+    ctx.idMap.AddIdMapEntry(kind.idMapKey, mobileId, InsertValues(ctx.db, kind.table, values));
   });
 }
 

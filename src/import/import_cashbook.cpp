@@ -7,6 +7,7 @@
 
 #include "db/sql.h"
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/errors.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -31,8 +32,8 @@ std::string LikeEscaped(const std::string& text) {
 
 // The first supplier whose name begins with `name`; 0 when there is none.
 int32_t SupplierId(TDBase& db, const std::string& name) {
-  auto row = db.Query("SELECT id FROM lieferant WHERE name LIKE " +
-                      SqlString(LikeEscaped(name)) + " || '%' ESCAPE '\\'");
+  auto row = db.QueryBound("SELECT id FROM lieferant WHERE name LIKE ?1 || '%' ESCAPE '\\'",
+                           {SqlParam::Text(LikeEscaped(name))});
   if (row->Eof()) return 0;
   return static_cast<int32_t>(row->FieldAsVariant("id").AsInteger());
 }
@@ -63,14 +64,21 @@ void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
                         f[6] + "'");
   }
 
-  const std::string sql =
-      "INSERT INTO kasse (neinaus,bezeichnung,buchungsnr,besitzerindex,lieferantindex,termin,"
-      "uhrzeit,betrag,waehrung,mwst,bemerkung,erstelltam,erstelltvon) VALUES (" +
-      std::string(supplierEntry ? "1" : "0") + "," + SqlString(f[3]) + "," + SqlString(f[4]) +
-      "," + std::to_string(customerId) + "," + std::to_string(supplierId) + "," +
-      SqlNumber(date) + "," + SqlNumber(time) + "," + SqlNumber(net) + ",1," + SqlNumber(vat) +
-      "," + SqlString(remark) + "," + ctx.NowLiteral() + ",'MOB')";
-  ctx.db.InsertRecordChecked(sql, "kasse", "id");
+  InsertValues(ctx.db, "kasse",
+               RecordValues()
+                   .Integer("neinaus", supplierEntry ? 1 : 0)
+                   .Text("bezeichnung", f[3])
+                   .Text("buchungsnr", f[4])
+                   .Integer("besitzerindex", customerId)
+                   .Integer("lieferantindex", supplierId)
+                   .Number("termin", date)
+                   .Number("uhrzeit", time)
+                   .Number("betrag", net)
+                   .Integer("waehrung", 1)
+                   .Number("mwst", vat)
+                   .Text("bemerkung", remark)
+                   .Number("erstelltam", ctx.Now())
+                   .Text("erstelltvon", "MOB"));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "db/sql.h"
+#include "import/field_merge.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
 #include "util/numbers.h"
@@ -54,7 +54,18 @@ int32_t ImportContext::LookupNewId(const std::string& tableKey, int32_t mobileId
   return id != 0 ? id : journaledIdMap.LookupNewId(tableKey, mobileId);
 }
 
-std::string ImportContext::NowLiteral() const { return SqlNumber(NowDayNumber()); }
+double ImportContext::Now() const { return NowDayNumber(); }
+
+std::optional<std::set<std::size_t>> ImportContext::UntouchedFields(
+    FileKind kind, int32_t id, const std::vector<std::string>& fields) {
+  if (merge == nullptr) return std::nullopt;
+  std::optional<LineMerge> decided = merge->Decide(db, kind, id, fields);
+  if (!decided) return std::nullopt;
+  for (FieldConflict& conflict : decided->conflicts) {
+    summary.conflicts.push_back(std::move(conflict));
+  }
+  return std::move(decided->untouched);
+}
 
 void ImportContext::Notice(const std::string& text) {
   summary.notices.push_back(file + " " + FirstField(line) + ": " + text);
@@ -93,12 +104,14 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
 void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
                        const char* createsKey) {
   const std::size_t idMapSize = ctx.idMap.Size();
+  const std::size_t conflicts = ctx.summary.conflicts.size();
   try {
     ctx.db.RunInTransaction(work);
   } catch (const EDatabaseFailure&) {
     throw;
   } catch (const Exception& error) {
     ctx.idMap.TruncateTo(idMapSize);
+    ctx.summary.conflicts.resize(conflicts);
     ctx.lineFailed = true;
     ctx.summary.failures.push_back({ctx.file, FirstField(ctx.line), error.what()});
     int32_t mobileId = 0;
@@ -148,21 +161,27 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
     ctx.Notice(skipped);
     return;
   }
-  const std::string idText = std::to_string(id);
-  ctx.db.ExecuteChecked("UPDATE " + table + " SET papierkorb=1 WHERE ID=" + idText);
-  if (ctx.db.Changes() == 0) {
+  if (!UpdateValues(ctx.db, table, RecordValues().Integer("papierkorb", 1), "ID", id)) {
     ctx.Notice(skipped);
     return;
   }
-  ctx.db.InsertRecordChecked(
-      "INSERT INTO papierkorb (name,tabelle,loeschdatum,[index],typ) VALUES ('MOBIL'," +
-          SqlString(label) + "," + ctx.NowLiteral() + "," + idText + ",0)",
-      "papierkorb", "id");
+  InsertValues(ctx.db, "papierkorb",
+               RecordValues()
+                   .Text("name", "MOBIL")
+                   .Text("tabelle", label)
+                   .Number("loeschdatum", ctx.Now())
+                   .Integer("[index]", id)
+                   .Integer("typ", 0));
 }
 
-bool UpdateChangedRecord(ImportContext& ctx, const std::string& sql) {
-  ctx.db.ExecuteChecked(sql);
-  if (ctx.db.Changes() > 0) return true;
+bool UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
+                         int32_t id) {
+  if (values.Columns().empty()) {
+    auto row = ctx.db.QueryBound("SELECT id FROM " + table + " WHERE id=?1", {SqlParam::Integer(id)});
+    if (!row->Eof()) return true;
+  } else if (UpdateValues(ctx.db, table, values, "id", id)) {
+    return true;
+  }
   ctx.Notice("\xC4nderung nicht \xFC" "bernommen, der Datensatz ist in der Praxis nicht mehr "
              "vorhanden.");
   return false;

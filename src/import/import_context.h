@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -15,9 +16,13 @@
 #include "import/id_map.h"
 #include "import/import_journal.h"
 #include "import/import_summary.h"
+#include "import/record_values.h"
+#include "util/exchange_files.h"
 #include "import/node_list.h"
 
 namespace kelvanor {
+
+class FieldMerge;
 
 struct CurrencySettings {
   uint8_t mainCurrencyFlag = 0;
@@ -44,6 +49,7 @@ struct ImportContext {
   IdMap journaledIdMap;
   CurrencySettings currency;
   ImportJournal* journal = nullptr;  // null: nothing is remembered across runs
+  const FieldMerge* merge = nullptr;  // null: changed records are written whole
   ImportSummary summary;
 
   // The change file being imported and the line being handled, for messages.
@@ -57,8 +63,13 @@ struct ImportContext {
   // The database id of the record created on the mobile as `mobileId`, by
   // this run or else by a journaled one; 0 when none is known.
   int32_t LookupNewId(const std::string& tableKey, int32_t mobileId) const;
-  // The moment of this run as SQL literal, for erstelltam and friends.
-  std::string NowLiteral() const;
+  // For an "A/" line: the change file's field numbers the mobile left as it
+  // was sent them (see FieldMerge), with any conflict noted in the summary;
+  // nullopt when the record is written whole.
+  std::optional<std::set<std::size_t>> UntouchedFields(FileKind kind, int32_t id,
+                                                       const std::vector<std::string>& fields);
+  // The current moment as a day number, for erstelltam and friends.
+  double Now() const;
   // Notes a line that changed nothing on purpose, for the run's summary.
   void Notice(const std::string& text);
 };
@@ -106,9 +117,11 @@ int32_t ResolveReference(const ImportContext& ctx, const std::string& reference,
 void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::string& table,
                    const std::string& idMapKey, const std::string& label);
 
-// Runs an UPDATE of the changed record `id` that must not be refused; when it
-// changes no row (the record is gone from the practice) the summary says so
-// and the result is false.
-bool UpdateChangedRecord(ImportContext& ctx, const std::string& sql);
+// Writes `values` into the changed record `id` of `table`; a refused row
+// raises ERecordRefused. When the record is gone from the practice the
+// summary says so and the result is false. With no values (the mobile
+// changed nothing of it) only whether the record is there is asked.
+bool UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
+                         int32_t id);
 
 }  // namespace kelvanor

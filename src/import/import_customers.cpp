@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "db/sql.h"
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -14,44 +14,44 @@ namespace {
 
 constexpr std::size_t kHighestField = 11;
 
+// The fields of a customer line. strasse is spelt through the
+// transliteration the host's own column naming follows.
+const ColumnMap& CustomerColumns() {
+  static const ColumnMap map = {
+      {"anrede", 1, FieldKind::kText},        {"name", 2, FieldKind::kText},
+      {"vorname", 3, FieldKind::kText},       {"kundennr", 4, FieldKind::kText},
+      {"telefon", 5, FieldKind::kText},       {Transliterate("stra\xDF" "e"), 6, FieldKind::kText},
+      {"plz", 7, FieldKind::kText},           {"ort", 8, FieldKind::kText},
+      {"email", 9, FieldKind::kText},         {"preisstufe", 10, FieldKind::kInteger},
+      {"telefonhandy", 11, FieldKind::kText}};
+  return map;
+}
+
 // The next debitor number: one above the highest, or 0 while the practice
 // does not number its debitors (highest 0 or no customer at all).
 int64_t NextDebitorNumber(TDBase& db) {
-  auto top = db.Query("SELECT * FROM besitzer ORDER BY debitornr DESC LIMIT 1");
+  auto top = db.QueryBound("SELECT * FROM besitzer ORDER BY debitornr DESC LIMIT 1", {});
   if (top->Eof()) return 0;
   const int64_t highest = top->FieldAsVariant("debitornr").AsInteger();
   return highest == 0 ? 0 : highest + 1;
 }
 
-// The shared column list; strasse is spelt through the transliteration the
-// host's own column naming follows.
-std::string StreetColumn() { return Transliterate("stra\xDF" "e"); }
-
 void InsertCustomer(ImportContext& ctx, const std::vector<std::string>& f, const std::string& id) {
-  const int32_t priceLevel = StrToInt(f[10]);
+  RecordValues values(CustomerColumns(), f);
   const int32_t mobileId = StrToInt(id);
-  const int64_t debitor = NextDebitorNumber(ctx.db);
-  const std::string now = ctx.NowLiteral();
-  const std::string sql =
-      "INSERT INTO besitzer (anrede,name,vorname,kundennr,telefon," + StreetColumn() +
-      ",plz,ort,email,preisstufe,telefonhandy,debitornr,aufgenommenam,erstelltam,erstelltvon) "
-      "VALUES (" +
-      SqlString(f[1]) + "," + SqlString(f[2]) + "," + SqlString(f[3]) + "," + SqlString(f[4]) +
-      "," + SqlString(f[5]) + "," + SqlString(f[6]) + "," + SqlString(f[7]) + "," +
-      SqlString(f[8]) + "," + SqlString(f[9]) + "," + std::to_string(priceLevel) + "," +
-      SqlString(f[11]) + "," + std::to_string(debitor) + "," + now + "," + now + ",'MOB')";
-  ctx.idMap.AddIdMapEntry("besitzer", mobileId, ctx.db.InsertRecordChecked(sql, "besitzer", "id"));
+  const double now = ctx.Now();
+  values.Integer("debitornr", NextDebitorNumber(ctx.db))
+      .Number("aufgenommenam", now)
+      .Number("erstelltam", now)
+      .Text("erstelltvon", "MOB");
+  ctx.idMap.AddIdMapEntry("besitzer", mobileId, InsertValues(ctx.db, "besitzer", values));
 }
 
 void UpdateCustomer(ImportContext& ctx, const std::vector<std::string>& f, const std::string& id) {
   const int32_t dbId = StrToInt(id);
-  const int32_t priceLevel = StrToInt(f[10]);
-  UpdateChangedRecord(ctx, "UPDATE besitzer SET anrede=" + SqlString(f[1]) + ",name=" + SqlString(f[2]) +
-                 ",vorname=" + SqlString(f[3]) + ",kundennr=" + SqlString(f[4]) +
-                 ",telefon=" + SqlString(f[5]) + "," + StreetColumn() + "=" + SqlString(f[6]) +
-                 ",plz=" + SqlString(f[7]) + ",ort=" + SqlString(f[8]) +
-                 ",email=" + SqlString(f[9]) + ",preisstufe=" + std::to_string(priceLevel) +
-                 ",telefonhandy=" + SqlString(f[11]) + " WHERE id=" + std::to_string(dbId));
+  const auto untouched = ctx.UntouchedFields(FileKind::kCustomers, dbId, f);
+  UpdateChangedRecord(ctx, "besitzer",
+                      RecordValues(CustomerColumns(), f, untouched ? &*untouched : nullptr), dbId);
 }
 
 }  // namespace

@@ -7,26 +7,44 @@
 #include <vector>
 
 #include "import/import.h"
+#include "util/exchange_files.h"
 
 namespace kelvanor {
 
 namespace {
 
 using Importer = void (*)(ImportContext&, std::size_t&);
-using Dispatch = std::vector<std::pair<std::string, Importer>>;
 
-void RunPass(ImportContext& ctx, const Dispatch& dispatch) {
+// The importer of each kind of change file.
+Importer ImporterOf(FileKind kind) {
+  switch (kind) {
+    case FileKind::kCustomers: return &ImportCustomers;
+    case FileKind::kStables: return &ImportStables;
+    case FileKind::kHorses: return &ImportHorses;
+    case FileKind::kCustomerHorses: return &ImportOwnerHorseLinks;
+    case FileKind::kAppointments: return &ImportAppointments;
+    case FileKind::kArticles: return &ImportArticles;
+    case FileKind::kServices: return &ImportServices;
+    case FileKind::kOrders: return &ImportOrders;
+    case FileKind::kCashBook: return &ImportCashBook;
+    case FileKind::kHoofReports: return &ImportHoofReports;
+    case FileKind::kServiceGroups:
+    case FileKind::kMobileSettings:
+    case FileKind::kOldMobileSettings:
+      break;
+  }
+  return nullptr;
+}
+
+// Hands every file node of this pass to its importer, in tree order.
+void RunPass(ImportContext& ctx, int pass) {
   const TreeModel& tree = ctx.tree;
   std::size_t position = 0;
   while (position < tree.Count()) {
     Importer importer = nullptr;
     if (tree.Level(position) == 1) {
-      for (const auto& [file, candidate] : dispatch) {
-        if (tree.Text(position) == file) {
-          importer = candidate;
-          break;
-        }
-      }
+      const ExchangeFile* file = ExchangeFileByChangeFile(tree.Text(position));
+      if (file != nullptr && file->importPass == pass) importer = ImporterOf(file->kind);
     }
     if (importer == nullptr) {
       ++position;
@@ -42,31 +60,29 @@ void RunPass(ImportContext& ctx, const Dispatch& dispatch) {
 }  // namespace
 
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
-                                  const std::string& journalFile) {
+                                  const std::string& journalFile, const FieldMerge* merge) {
   // Attached before the transaction begins (SQLite allows it only outside one).
   std::unique_ptr<ImportJournal> journal;
   if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(db, journalFile);
   ImportSummary summary;
+  // The statements prepared for this run are finalized when it ends, however.
+  struct StatementCacheGuard {
+    TDBase& db;
+    ~StatementCacheGuard() { db.ClearStatementCache(); }
+  } statements{db};
   db.RunInTransaction([&] {
     ImportContext ctx(db, tree);
     ctx.currency = ReadCurrencySettings(db);
     ctx.journal = journal.get();
+    ctx.merge = merge;
     // Records an earlier run created can still be named by this run's lines.
     if (journal) {
       for (const IdMapEntry& entry : journal->IdMapEntries()) {
         ctx.journaledIdMap.AddIdMapEntry(entry.tableKey, entry.mobileId, entry.dbId);
       }
     }
-    RunPass(ctx, {{"mob_kunde_x.txt", &ImportCustomers},
-                  {"mob_stall_x.txt", &ImportStables},
-                  {"mob_pferd_x.txt", &ImportHorses},
-                  {"mob_termin_x.txt", &ImportAppointments},
-                  {"mob_artikel_x.txt", &ImportArticles},
-                  {"mob_leistung_x.txt", &ImportServices}});
-    RunPass(ctx, {{"mob_kunde_pferd_x.txt", &ImportOwnerHorseLinks}});
-    RunPass(ctx, {{"mob_rech_x.txt", &ImportOrders}});
-    RunPass(ctx, {{"mob_kasse_x.txt", &ImportCashBook}});
-    RunPass(ctx, {{"mob_report_x.txt", &ImportHoofReports}});
+    // Master data first, so every later file can name what it created.
+    for (int pass = 1; pass <= 5; ++pass) RunPass(ctx, pass);
     if (journal) {
       for (std::size_t i = 0; i < ctx.idMap.Size(); ++i) {
         journal->RecordIdMapEntry(ctx.idMap.Entry(i));

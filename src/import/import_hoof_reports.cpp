@@ -9,6 +9,7 @@
 
 #include "db/sql.h"
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/errors.h"
 #include "util/text.h"
 
@@ -18,6 +19,10 @@ namespace {
 
 constexpr std::size_t kHighestField = 16;
 constexpr std::size_t kFirstTextField = 4;
+// The columns of fields 4 to 16, in field order.
+const char* const kTextColumns[] = {"z_ges",  "besonderheitenalt", "behandlung", "besonderheiten",
+                                    "pflegehinweis", "z_vl", "z_vr", "z_hl", "z_hr", "txt_vl",
+                                    "txt_vr", "txt_hl", "txt_hr"};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -66,30 +71,27 @@ bool UnquoteLiteral(const std::string& text, char quote, std::string& value) {
 
 // The field as one SQL value: a number, a string in single or double quotes,
 // or NULL, with blanks around it. Anything else is refused with `what` named.
-std::string SqlValue(const std::string& field, const std::string& what) {
+SqlParam SqlValue(const std::string& field, const std::string& what) {
   const std::string text = Trim(field);
-  if (IsNumber(text)) return text;
-  if (AsciiLowerCase(text) == "null") return "NULL";
+  if (IsNumber(text)) return SqlParam::Number(text);
+  if (AsciiLowerCase(text) == "null") return SqlParam::Null();
   std::string value;
   if (UnquoteLiteral(text, '\'', value) || UnquoteLiteral(text, '"', value)) {
-    return SqlString(value);
+    return SqlParam::Text(value);
   }
   throw EConvertError("'" + field + "' ist kein g\xFCltiger Wert f\xFCr " + what);
 }
 
 void ImportReportLine(ImportContext& ctx, const std::vector<std::string>& f) {
-  const int32_t horseId = ResolveReference(ctx, f[1], "pferd");
+  RecordValues values;
+  values.Integer("pferdindex", ResolveReference(ctx, f[1], "pferd"));
   // One after the other, so the message names the first field in error.
-  const std::string orderId = SqlValue(f[2], "die Auftragsnummer");
-  const std::string date = SqlValue(f[3], "das Datum");
-  std::string sql =
-      "INSERT INTO verbindbeschlag (pferdindex,auftragindex,datum,z_ges,besonderheitenalt,"
-      "behandlung,besonderheiten,pflegehinweis,z_vl, z_vr, z_hl, z_hr, txt_vl, txt_vr, txt_hl, "
-      "txt_hr) VALUES (" +
-      std::to_string(horseId) + "," + orderId + "," + date;
-  for (std::size_t i = kFirstTextField; i <= kHighestField; ++i) sql += "," + SqlString(f[i]);
-  sql += ")";
-  ctx.db.InsertRecordChecked(sql, "verbindbeschlag", "id");
+  values.Value("auftragindex", SqlValue(f[2], "die Auftragsnummer"));
+  values.Value("datum", SqlValue(f[3], "das Datum"));
+  for (std::size_t i = kFirstTextField; i <= kHighestField; ++i) {
+    values.Text(kTextColumns[i - kFirstTextField], f[i]);
+  }
+  InsertValues(ctx.db, "verbindbeschlag", values);
 }
 
 }  // namespace

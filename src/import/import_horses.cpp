@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "db/sql.h"
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -13,6 +13,13 @@ namespace kelvanor {
 namespace {
 
 constexpr std::size_t kHighestField = 10;
+
+// The interval comes as its display text and is looked up; see ShoeingIntervalId.
+const ColumnMap& HorseColumns() {
+  static const ColumnMap map = {{"name", 1, FieldKind::kText},
+                                {"naechsterbeschlag", 5, FieldKind::kRequiredDecimal}};
+  return map;
+}
 
 int32_t StableId(const ImportContext& ctx, const std::string& reference) {
   std::vector<std::string> parts;
@@ -23,17 +30,15 @@ int32_t StableId(const ImportContext& ctx, const std::string& reference) {
 }
 
 void LinkStable(ImportContext& ctx, int32_t horseId, int32_t stableId) {
-  const std::string horse = std::to_string(horseId);
-  const std::string stable = std::to_string(stableId);
-  auto existing = ctx.db.Query("SELECT * FROM verbindstall WHERE pferdindex=" + horse +
-                               " AND stallindex=" + stable);
+  auto existing = ctx.db.QueryBound(
+      "SELECT * FROM verbindstall WHERE pferdindex=?1 AND stallindex=?2",
+      {SqlParam::Integer(horseId), SqlParam::Integer(stableId)});
   // A horse already linked to the named stable keeps all its links: one that
   // stands in two stables comes as two lines, one per stable, and pointing
   // every link at the stable of the line would lose the other one.
   if (!existing->Eof()) return;
-  ctx.db.InsertRecordChecked(
-      "INSERT INTO verbindstall (stallindex,pferdindex) VALUES (" + stable + "," + horse + ")",
-      "verbindstall", "id");
+  InsertValues(ctx.db, "verbindstall",
+               RecordValues().Integer("stallindex", stableId).Integer("pferdindex", horseId));
 }
 
 void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
@@ -43,36 +48,35 @@ void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
   }
   std::vector<std::string> op;
   SplitFieldsBy('/', f[0], op, 1);
-  const std::string next = SqlNumber(ParseRequiredDecimal(f[5]));
-  const int32_t stableId = StableId(ctx, f[6]);
-  int32_t horseId = 0;
   if (op[0] == "N") {
+    RecordValues values(HorseColumns(), f);
+    const int32_t stableId = StableId(ctx, f[6]);
     const int32_t mobileId = StrToInt(op[1]);
-    const std::string sql =
-        "INSERT INTO pferd (name,beschlagsrhythmus,naechsterbeschlag,erstelltam,erstelltvon) "
-        "VALUES (" +
-        SqlString(f[1]) + "," + std::to_string(ShoeingIntervalId(ctx.db, f[3])) + "," + next +
-        "," + ctx.NowLiteral() + ",'MOB')";
-    horseId = ctx.db.InsertRecordChecked(sql, "pferd", "id");
+    values.Integer("beschlagsrhythmus", ShoeingIntervalId(ctx.db, f[3]))
+        .Number("erstelltam", ctx.Now())
+        .Text("erstelltvon", "MOB");
+    const int32_t horseId = InsertValues(ctx.db, "pferd", values);
     ctx.idMap.AddIdMapEntry("pferd", mobileId, horseId);
-  } else {
-    horseId = StrToInt(op[1]);
-    // A horse gone from the practice gets no new stable link either.
-    if (!UpdateChangedRecord(ctx, "UPDATE pferd SET name=" + SqlString(f[1]) + ",beschlagsrhythmus=" +
-                                      std::to_string(ShoeingIntervalId(ctx.db, f[3])) +
-                                      ",naechsterbeschlag=" + next +
-                                      " WHERE id=" + std::to_string(horseId))) {
-      return;
-    }
+    LinkStable(ctx, horseId, stableId);
+    return;
   }
-  LinkStable(ctx, horseId, stableId);
+  const int32_t horseId = StrToInt(op[1]);
+  const auto untouched = ctx.UntouchedFields(FileKind::kHorses, horseId, f);
+  auto changed = [&](std::size_t field) { return !untouched || untouched->count(field) == 0; };
+  RecordValues values(HorseColumns(), f, untouched ? &*untouched : nullptr);
+  const int32_t stableId = changed(6) ? StableId(ctx, f[6]) : 0;
+  if (changed(3)) values.Integer("beschlagsrhythmus", ShoeingIntervalId(ctx.db, f[3]));
+  // A horse gone from the practice gets no new stable link either.
+  if (!UpdateChangedRecord(ctx, "pferd", values, horseId)) return;
+  if (changed(6)) LinkStable(ctx, horseId, stableId);
 }
 
 }  // namespace
 
 int32_t ShoeingIntervalId(TDBase& db, const std::string& text) {
   if (Trim(text).empty()) return 0;
-  auto row = db.Query("SELECT nid FROM zbeschlagsrhythmus WHERE text = " + SqlString(text));
+  auto row = db.QueryBound("SELECT nid FROM zbeschlagsrhythmus WHERE text = ?1",
+                           {SqlParam::Text(text)});
   if (row->Eof()) return 0;
   return static_cast<int32_t>(row->FieldAsVariant("nid").AsInteger());
 }

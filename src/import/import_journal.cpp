@@ -86,7 +86,11 @@ ImportJournal::ImportJournal(TDBase& db, const std::string& path) : db_(db) {
   }
 }
 
-ImportJournal::~ImportJournal() { Detach(db_); }
+ImportJournal::~ImportJournal() {
+  // Kept statements of the journal would hold it attached.
+  db_.ClearStatementCache();
+  Detach(db_);
+}
 
 std::string ImportJournal::Key(const std::string& file, const std::string& line,
                                std::size_t occurrence) {
@@ -100,16 +104,17 @@ bool ImportJournal::Contains(const std::string& file, const std::string& line,
 
 void ImportJournal::RecordLine(const std::string& file, const std::string& line,
                                std::size_t occurrence) {
-  db_.ExecuteChecked(std::string("INSERT OR IGNORE INTO ") + kSchema +
-                     ".imported_line (file, line_hex, occurrence) VALUES (" + SqlString(file) +
-                     ", '" + Hex(line) + "', " + std::to_string(occurrence) + ")");
+  db_.ExecuteBoundChecked(std::string("INSERT OR IGNORE INTO ") + kSchema +
+                              ".imported_line (file, line_hex, occurrence) VALUES (?1, ?2, ?3)",
+                          {SqlParam::Text(file), SqlParam::Text(Hex(line)),
+                           SqlParam::Integer(static_cast<int64_t>(occurrence))});
 }
 
 void ImportJournal::RecordIdMapEntry(const IdMapEntry& entry) {
-  db_.ExecuteChecked(std::string("INSERT INTO ") + kSchema +
-                     ".id_map (table_key, mobile_id, db_id) VALUES (" + SqlString(entry.tableKey) +
-                     ", " + std::to_string(entry.mobileId) + ", " + std::to_string(entry.dbId) +
-                     ")");
+  db_.ExecuteBoundChecked(std::string("INSERT INTO ") + kSchema +
+                              ".id_map (table_key, mobile_id, db_id) VALUES (?1, ?2, ?3)",
+                          {SqlParam::Text(entry.tableKey), SqlParam::Integer(entry.mobileId),
+                           SqlParam::Integer(entry.dbId)});
 }
 
 void ImportJournal::Clear(TDBase& db, const std::string& path) {

@@ -10,6 +10,7 @@
 
 #include "db/sql.h"
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/errors.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -66,8 +67,8 @@ bool IsNumberLiteral(const std::string& text) {
 
 // A value read from the practice as text goes in as a number when it is one
 // (stored as before) and as a string otherwise, instead of breaking the row.
-std::string NumberOrString(const std::string& text) {
-  return IsNumberLiteral(text) ? text : SqlString(text);
+SqlParam NumberOrString(const std::string& text) {
+  return IsNumberLiteral(text) ? SqlParam::Number(text) : SqlParam::Text(text);
 }
 
 enum class ItemKind { kArticle, kService };
@@ -107,9 +108,9 @@ struct ItemDetails {
   bool found = false;
   std::string number;
   std::string description;
-  std::string price;
+  double price = 0;
   std::string duration;
-  std::string vatRate;
+  double vatRate = 0;
 };
 
 // What an order line copies from the article or service. A price column the
@@ -119,35 +120,37 @@ ItemDetails ReadItemDetails(ImportContext& ctx, int priceLevel, const ItemRef& i
   const std::string table = article ? "artikel" : "leistungen";
   const std::string priceColumn = std::string(article ? "vkpreis" : "preis") +
                                   std::to_string(priceLevel) + ctx.currency.priceColumnSuffix;
-  auto row = ctx.db.Query("SELECT * FROM " + table + " WHERE id=" + std::to_string(item.id));
+  auto row = ctx.db.QueryBound("SELECT * FROM " + table + " WHERE id=?1",
+                               {SqlParam::Integer(item.id)});
   ItemDetails details;
   if (row->Eof()) return details;
   details.found = true;
   details.number = row->FieldAsString("nr");
   details.description = row->FieldAsString("bezeichnung");
-  details.price = SqlNumber(row->FieldAsVariant(priceColumn).AsDouble());
+  details.price = row->FieldAsVariant(priceColumn).AsDouble();
   details.duration = article ? "0" : row->FieldAsString("arbeitsdauer");
-  details.vatRate = SqlNumber(row->FieldAsVariant("mwst").AsDouble());
+  details.vatRate = row->FieldAsVariant("mwst").AsDouble();
   return details;
 }
 
 std::string OrderTypeText(TDBase& db, int type) {
-  auto row = db.Query("SELECT text FROM zauftragstyp WHERE nid=" + std::to_string(type));
+  auto row = db.QueryBound("SELECT text FROM zauftragstyp WHERE nid=?1", {SqlParam::Integer(type)});
   if (row->Eof()) return "Ihre Rechnung";
   return row->FieldAsString("text");
 }
 
 std::string OrderTypeTextOfOrder(TDBase& db, int32_t orderId) {
-  auto row = db.Query("SELECT text FROM zauftragstyp, auftrag WHERE auftrag.id=" +
-                      std::to_string(orderId) + " and nid=auftrag.auftragstyp");
+  auto row = db.QueryBound("SELECT text FROM zauftragstyp, auftrag WHERE auftrag.id=?1 and "
+                           "nid=auftrag.auftragstyp",
+                           {SqlParam::Integer(orderId)});
   if (row->Eof()) return std::string();
   return row->FieldAsString("text");
 }
 
 // "Meier, Anna" for the address of the order; the surname alone without a first name.
 std::string CustomerDisplayName(TDBase& db, int32_t customerId) {
-  auto row = db.Query("SELECT name, vorname, kundennr, id FROM besitzer WHERE id = " +
-                      std::to_string(customerId));
+  auto row = db.QueryBound("SELECT name, vorname, kundennr, id FROM besitzer WHERE id = ?1",
+                           {SqlParam::Integer(customerId)});
   if (row->Eof()) return std::string();
   std::string name = row->FieldAsString("name");
   const std::string firstName = row->FieldAsString("vorname");
@@ -169,13 +172,14 @@ struct Totals {
 // An order with its own VAT rate adds it to the whole net; otherwise the VAT
 // comes from the lines, each at its own rate.
 Totals OrderTotals(TDBase& db, int32_t orderId) {
-  const std::string id = std::to_string(orderId);
-  auto order = db.Query("SELECT * FROM auftrag WHERE id=" + id);
+  const SqlParams id{SqlParam::Integer(orderId)};
+  auto order = db.QueryBound("SELECT * FROM auftrag WHERE id=?1", id);
   const double discount = order->FieldAsVariant("skonto").AsDouble();
   const double orderVat = order->FieldAsVariant("mwst").AsDouble();
-  auto sums = db.Query(
+  auto sums = db.QueryBound(
       "SELECT SUM(anzahl*preis) AS betrag_sum, SUM(anzahl*(preis*(mwst/100.0))) AS mwst_sum "
-      "FROM verbindauftrag WHERE auftragindex=" + id);
+      "FROM verbindauftrag WHERE auftragindex=?1",
+      id);
   const double lineNet = SumValue(*sums, "betrag_sum");
   const double lineVat = SumValue(*sums, "mwst_sum");
   Totals totals;
@@ -215,26 +219,25 @@ OrderLine ReadOrderLine(const ImportContext& ctx, const std::vector<std::string>
   return order;
 }
 
-int32_t InsertOrder(ImportContext& ctx, const OrderLine& order, const std::string& date) {
-  const std::string typeText = SqlString(OrderTypeText(ctx.db, order.type));
-  const std::string tail = std::to_string(order.paid ? -1 : 0) + "," +
-                           std::to_string(ctx.currency.mainCurrencyFlag) + "," +
-                           std::to_string(order.priceLevel) + "," + ctx.NowLiteral() + ",'MOB')";
-  std::string sql;
-  if (order.invoiceNumber == "0") {
-    sql = "INSERT INTO auftrag (auftragstyp,bezeichnung,besitzerindex,termin,bezahlt,waehrung,"
-          "npreisstufe,erstelltam,erstelltvon) VALUES ( " +
-          std::to_string(order.type) + "," + typeText + ",  " + std::to_string(order.customerId) +
-          "," + date + ", " + tail;
-  } else {
-    sql = "INSERT INTO auftrag (auftragstyp,bezeichnung,besitzerindex,termin,abgerechnetam,"
-          "gedrucktam,rechnungsnr,abgerechnet,bezahlt,waehrung,npreisstufe,erstelltam,"
-          "erstelltvon) VALUES ( " +
-          std::to_string(order.type) + "," + typeText + ",  " + std::to_string(order.customerId) +
-          "," + date + "," + date + "," + date + ", " + SqlString(order.invoiceNumber) + ",-1," +
-          tail;
+// An order not yet invoiced (invoice number "0") has no invoice columns.
+int32_t InsertOrder(ImportContext& ctx, const OrderLine& order) {
+  RecordValues values;
+  values.Integer("auftragstyp", order.type)
+      .Text("bezeichnung", OrderTypeText(ctx.db, order.type))
+      .Integer("besitzerindex", order.customerId)
+      .Number("termin", order.date);
+  if (order.invoiceNumber != "0") {
+    values.Number("abgerechnetam", order.date)
+        .Number("gedrucktam", order.date)
+        .Text("rechnungsnr", order.invoiceNumber)
+        .Integer("abgerechnet", -1);
   }
-  return ctx.db.InsertRecordChecked(sql, "auftrag", "id");
+  values.Integer("bezahlt", order.paid ? -1 : 0)
+      .Integer("waehrung", ctx.currency.mainCurrencyFlag)
+      .Integer("npreisstufe", order.priceLevel)
+      .Number("erstelltam", ctx.Now())
+      .Text("erstelltvon", "MOB");
+  return InsertValues(ctx.db, "auftrag", values);
 }
 
 void InsertItems(ImportContext& ctx, const OrderLine& order, int32_t orderId,
@@ -250,29 +253,35 @@ void InsertItems(ImportContext& ctx, const OrderLine& order, int32_t orderId,
     // The description goes in exactly as the practice holds it, quotes and
     // all; nr and duration are numbers in every practice we know of, but a
     // text there must not cost the order its line.
-    ctx.db.InsertRecordChecked(
-        "INSERT INTO verbindauftrag (auftragindex,nvbauftragindex,anzahl,typ,[index],nr,"
-        "bezeichnung,preis,dauer,mwst) VALUES (" +
-            std::to_string(orderId) + "," + std::to_string(orderHorseId) + ",1," +
-            std::to_string(lineType) + "," + std::to_string(item.id) + "," +
-            NumberOrString(details.number) + "," + SqlString(details.description) + "," +
-            details.price + "," + NumberOrString(details.duration) + "," + details.vatRate + ")",
-        "verbindauftrag", "id");
+    InsertValues(ctx.db, "verbindauftrag",
+                 RecordValues()
+                     .Integer("auftragindex", orderId)
+                     .Integer("nvbauftragindex", orderHorseId)
+                     .Integer("anzahl", 1)
+                     .Integer("typ", lineType)
+                     .Integer("[index]", item.id)
+                     .Value("nr", NumberOrString(details.number))
+                     .Text("bezeichnung", details.description)
+                     .Number("preis", details.price)
+                     .Value("dauer", NumberOrString(details.duration))
+                     .Number("mwst", details.vatRate));
   }
 }
 
 void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
   const OrderLine order = ReadOrderLine(ctx, f);
-  const std::string date = SqlNumber(order.date);
-  const int32_t orderId = InsertOrder(ctx, order, date);
-  const std::string orderText = std::to_string(orderId);
+  const int32_t orderId = InsertOrder(ctx, order);
 
   for (std::size_t k = 0; k < order.horseCount; ++k) {
     const int32_t horseId = ResolveReference(ctx, order.horses[k], "pferd");
-    const int32_t orderHorseId = ctx.db.InsertRecordChecked(
-        "INSERT INTO vbauftragpferd (nauftragindex,npferdindex,nhufprotokoll,termin) VALUES (" +
-            orderText + "," + std::to_string(horseId) + ",0," + date + ")",
-        "vbauftragpferd", "nid");
+    const int32_t orderHorseId =
+        InsertValues(ctx.db, "vbauftragpferd",
+                     RecordValues()
+                         .Integer("nauftragindex", orderId)
+                         .Integer("npferdindex", horseId)
+                         .Integer("nhufprotokoll", 0)
+                         .Number("termin", order.date),
+                     "nid");
     InsertItems(ctx, order, orderId, orderHorseId, f[6 + k]);
   }
 
@@ -282,12 +291,14 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
   if (!std::isfinite(totals.net) || !std::isfinite(totals.gross)) {
     throw EConvertError("Der Betrag des Auftrags ist zu gro\xDF.");
   }
-  ctx.db.ExecuteChecked("UPDATE auftrag SET rechbetrag=" + SqlNumber(totals.net) +
-                 ",rechbetrag2=" + SqlNumber(totals.gross) +
-                 ",davonbezahlt=" + SqlNumber(order.paid ? totals.gross : 0.0) +
-                 ",adresse=" + SqlString(CustomerDisplayName(ctx.db, order.customerId)) +
-                 ",sAuftyp=" + SqlString(OrderTypeTextOfOrder(ctx.db, orderId)) +
-                 " WHERE id=" + orderText);
+  UpdateValues(ctx.db, "auftrag",
+               RecordValues()
+                   .Number("rechbetrag", totals.net)
+                   .Number("rechbetrag2", totals.gross)
+                   .Number("davonbezahlt", order.paid ? totals.gross : 0.0)
+                   .Text("adresse", CustomerDisplayName(ctx.db, order.customerId))
+                   .Text("sAuftyp", OrderTypeTextOfOrder(ctx.db, orderId)),
+               "id", orderId);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/text.h"
 
 namespace kelvanor {
@@ -21,9 +22,8 @@ void ImportOwnerHorseLinks(ImportContext& ctx, std::size_t& position) {
       std::vector<std::string> elements;
       SplitFieldsBy('|', f[1], elements, 2);
       const int32_t horseId = ResolveReference(ctx, elements[1], "pferd");
-      ctx.db.InsertRecordChecked("INSERT INTO verbind (pferdindex,besitzerindex) VALUES (" +
-                              std::to_string(horseId) + "," + std::to_string(customerId) + ")",
-                          "verbind", "id");
+      InsertValues(ctx.db, "verbind",
+                   RecordValues().Integer("pferdindex", horseId).Integer("besitzerindex", customerId));
     });
   });
 }

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "db/sql.h"
 #include "import/import.h"
+#include "import/record_values.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -14,25 +14,27 @@ namespace {
 
 constexpr std::size_t kHighestField = 7;
 
+const ColumnMap& StableColumns() {
+  static const ColumnMap map = {
+      {"name", 1, FieldKind::kText},    {"ansprechpartner", 2, FieldKind::kText},
+      {"telefon", 3, FieldKind::kText}, {Transliterate("stra\xDF" "e"), 4, FieldKind::kText},
+      {"plz", 5, FieldKind::kText},     {"ort", 6, FieldKind::kText},
+      {"land", 7, FieldKind::kText}};
+  return map;
+}
+
 void ImportStableLine(ImportContext& ctx, const std::vector<std::string>& f) {
   std::vector<std::string> op;
   SplitFieldsBy('/', f[0], op, 1);
-  const std::string street = Transliterate("stra\xDF" "e");
+  const int32_t id = StrToInt(op[1]);
   if (op[0] == "N") {
-    const int32_t mobileId = StrToInt(op[1]);
-    const std::string sql = "INSERT INTO stall (name,ansprechpartner,telefon," + street +
-                            ",plz,ort,land,erstelltam,erstelltvon) VALUES (" + SqlString(f[1]) +
-                            "," + SqlString(f[2]) + "," + SqlString(f[3]) + "," +
-                            SqlString(f[4]) + "," + SqlString(f[5]) + "," + SqlString(f[6]) +
-                            "," + SqlString(f[7]) + "," + ctx.NowLiteral() + ",'MOB')";
-    ctx.idMap.AddIdMapEntry("stall", mobileId, ctx.db.InsertRecordChecked(sql, "stall", "id"));
+    RecordValues values(StableColumns(), f);
+    values.Number("erstelltam", ctx.Now()).Text("erstelltvon", "MOB");
+    ctx.idMap.AddIdMapEntry("stall", id, InsertValues(ctx.db, "stall", values));
   } else {
-    const int32_t dbId = StrToInt(op[1]);
-    UpdateChangedRecord(ctx, "UPDATE stall SET name=" + SqlString(f[1]) +
-                   ",ansprechpartner=" + SqlString(f[2]) + ",telefon=" + SqlString(f[3]) + "," +
-                   street + "=" + SqlString(f[4]) + ",plz=" + SqlString(f[5]) +
-                   ",ort=" + SqlString(f[6]) + ",land=" + SqlString(f[7]) +
-                   " WHERE id=" + std::to_string(dbId));
+    const auto untouched = ctx.UntouchedFields(FileKind::kStables, id, f);
+    UpdateChangedRecord(ctx, "stall",
+                        RecordValues(StableColumns(), f, untouched ? &*untouched : nullptr), id);
   }
 }
 

@@ -11,6 +11,11 @@ std::string Describe(const LineFailure& failure) {
   return failure.file + " " + failure.firstField + ": " + failure.message;
 }
 
+std::string Describe(const FieldConflict& conflict) {
+  return "Konflikt: " + conflict.record + ", " + conflict.field + ": B\xFCro \"" +
+         conflict.desktop + "\", Mobilger\xE4t \"" + conflict.mobile + "\"";
+}
+
 }  // namespace
 
 std::vector<std::string> ImportSummary::LogLines() const {
@@ -21,10 +26,26 @@ std::vector<std::string> ImportSummary::LogLines() const {
                     "und wurden nicht noch einmal importiert.");
   }
   for (const std::string& notice : notices) lines.push_back(notice);
+  for (const FieldConflict& conflict : conflicts) lines.push_back(Describe(conflict));
   for (const LineFailure& failure : failures) {
     lines.push_back("FEHLER: nicht importiert: " + Describe(failure));
   }
   return lines;
+}
+
+std::string ImportSummary::ConflictMessage() const {
+  if (conflicts.empty()) return std::string();
+  std::string message = std::to_string(conflicts.size()) +
+                        " Feld(er) wurden im B\xFCro und auf dem Mobilger\xE4t verschieden "
+                        "ge\xE4ndert; \xFC" "bernommen wurde der Wert vom Mobilger\xE4t:\r";
+  for (std::size_t i = 0; i < conflicts.size() && i < kFailuresInMessage; ++i) {
+    message += "\r" + Describe(conflicts[i]);
+  }
+  if (conflicts.size() > kFailuresInMessage) {
+    message += "\r... und " + std::to_string(conflicts.size() - kFailuresInMessage) +
+               " weitere (siehe Protokoll).";
+  }
+  return message;
 }
 
 std::string ImportSummary::FailureMessage() const {

@@ -15,6 +15,14 @@ struct LineFailure {
   std::string message;     // why it was not imported
 };
 
+// A field the mobile changed while the office changed it too.
+struct FieldConflict {
+  std::string record;   // "Kunde A/12"
+  std::string field;    // "Telefon"
+  std::string desktop;  // the practice's value before the import
+  std::string mobile;   // the value written
+};
+
 struct ImportSummary {
   std::vector<LineFailure> failures;
   // Lines that changed nothing on purpose (a deletion of a record the
@@ -22,12 +30,16 @@ struct ImportSummary {
   std::vector<std::string> notices;
   // Lines an earlier run already committed (their delete request failed).
   std::size_t alreadyImported = 0;
+  // Fields changed on both sides; the mobile's value was written.
+  std::vector<FieldConflict> conflicts;
 
   // The lines for the log, one finding each; empty when there is nothing to say.
   std::vector<std::string> LogLines() const;
   // One message for an error box listing the failed lines (the first ones
   // when there are many); "" when no line failed.
   std::string FailureMessage() const;
+  // One message naming every conflict; "" when there was none.
+  std::string ConflictMessage() const;
 };
 
 }  // namespace kelvanor

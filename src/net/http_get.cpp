@@ -445,7 +445,7 @@ THTTPGet::~THTTPGet() {
 }
 
 void THTTPGet::GetFile() {
-  if (FThread) return;
+  if (worker_) return;
   // The previous worker has posted its end already; its thread is done or
   // about to be.
   if (thread_.joinable()) thread_.join();
@@ -468,7 +468,7 @@ void THTTPGet::GetFile() {
   auto worker = std::make_shared<THTTPGetThread>(std::move(request), dispatcher_, [link] {
     if (link->owner != nullptr) link->owner->DoneDownload();
   });
-  FThread = worker;
+  worker_ = worker;
   try {
     thread_ = std::thread([worker] { worker->Execute(); });
   } catch (...) {
@@ -481,10 +481,10 @@ void THTTPGet::GetFile() {
   if (!WaitThread) return;
   // Locals only from here: a handler run by the dispatcher may destroy us.
   IMainThreadDispatcher& dispatcher = dispatcher_;
-  while (link->owner != nullptr && FThread == worker) {
+  while (link->owner != nullptr && worker_ == worker) {
     const uint64_t seen = worker->ActivityCount();
     dispatcher.ProcessPending();
-    if (link->owner == nullptr || FThread != worker) break;
+    if (link->owner == nullptr || worker_ != worker) break;
     worker->WaitForActivity(seen, std::chrono::milliseconds(5));
   }
 }
@@ -499,21 +499,21 @@ void THTTPGet::DownloadFile(const std::string& url, const std::string& fileName)
 }
 
 void THTTPGet::Abort() {
-  if (FThread) FThread->Terminate();
+  if (worker_) worker_->Terminate();
 }
 
 void THTTPGet::DoneDownload() {
-  std::shared_ptr<THTTPGetThread> worker = FThread;
+  std::shared_ptr<THTTPGetThread> worker = worker_;
   if (!worker) return;
-  FResult = worker->Result();
+  result_ = worker->Result();
   std::shared_ptr<Link> link = link_;
-  if (FResult) {
+  if (result_) {
     if (OnDoneFile) OnDoneFile(this, worker->Request().FileName, worker->FileSize());
   } else {
     if (OnError) OnError(this);
   }
   if (link->owner == nullptr) return;  // a handler destroyed the component
-  FThread.reset();
+  worker_.reset();
 }
 
 }  // namespace kelvanor

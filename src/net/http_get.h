@@ -101,9 +101,9 @@ class THTTPGet {
   // fires OnDoneFile or OnError, and forgets the worker.
   void DoneDownload();
 
-  bool Running() const { return FThread != nullptr; }
+  bool Running() const { return worker_ != nullptr; }
   // Outcome of the last finished download.
-  bool Result() const { return FResult; }
+  bool Result() const { return result_; }
 
  private:
   // What queued calls hold instead of the component: cleared when the
@@ -114,9 +114,9 @@ class THTTPGet {
 
   IMainThreadDispatcher& dispatcher_;
   std::shared_ptr<Link> link_;
-  std::shared_ptr<THTTPGetThread> FThread;  // the running worker, none when idle
+  std::shared_ptr<THTTPGetThread> worker_;  // the running worker, none when idle
   std::thread thread_;
-  bool FResult = false;
+  bool result_ = false;
 };
 
 // The worker's state. It lives as long as its thread or any call it queued

@@ -1,6 +1,7 @@
 #include "util/numbers.h"
 
 #include <atomic>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -87,29 +88,51 @@ ScopedDecimalSeparator::ScopedDecimalSeparator(char separator) : previous_(Decim
 
 ScopedDecimalSeparator::~ScopedDecimalSeparator() { SetDecimalSeparator(previous_); }
 
+namespace {
+
+// The shortest text of `value` with up to 15 significant digits in
+// std::to_chars' general form ("12.5", "1e+20"), an exact half at the
+// sixteenth digit rounded away from zero. `value` is finite and not 0.
+std::string GeneralDigits(double value) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  // Sixteen significant digits show such a half exactly ("d.ddd...5e+XX").
+  char sci[64];
+  char* sciStop =
+      std::to_chars(sci, sci + sizeof sci - 1, value, std::chars_format::scientific, 15).ptr;
+  *sciStop = '\0';  // atoi reads the exponent up to here
+  const char* sciBegin = sci;
+  const char* sciEnd = sciStop;
+  const char* e = std::find(sciBegin, sciEnd, 'e');
+  // Only a sixteenth digit 5 can be an exact half.
+  if (e[-1] == '5') {
+    const int exponent10 = std::atoi(e + 1);
+    if (IsExactHalf(value, 14 - exponent10)) {
+      const std::string rounded = RoundHalfTextAway(std::string(sciBegin, e)) + std::string(e, sciEnd);
+      double away = 0.0;
+      const char* first = rounded.c_str() + (rounded[0] == '-' ? 1 : 0);
+      std::from_chars(first, rounded.c_str() + rounded.size(), away);
+      if (rounded[0] == '-') away = -away;
+      res = std::to_chars(buf, buf + sizeof buf, away, std::chars_format::general, 15);
+    }
+  }
+  return std::string(buf, res.ptr);
+}
+
+bool IsSmallWholeNumber(double value) {
+  return std::fabs(value) < 1e15 && value == std::trunc(value);
+}
+
+}  // namespace
+
 std::string FormatGeneral(double value, char separator) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
   if (value == 0.0) return "0";  // also -0
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
-  std::string raw(buf, res.ptr);
-  // An exact half at the sixteenth significant digit goes away from zero.
-  // Sixteen significant digits show such a half exactly ("d.ddd...5e+XX").
-  char sci[64];
-  auto sciEnd = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific, 15).ptr;
-  const std::string exact(sci, sciEnd);
-  const std::size_t ePos = exact.find('e');
-  const int exponent10 = std::atoi(exact.c_str() + ePos + 1);
-  if (IsExactHalf(value, 14 - exponent10)) {
-    const std::string rounded = RoundHalfTextAway(exact.substr(0, ePos)) + exact.substr(ePos);
-    double away = 0.0;
-    const char* first = rounded.c_str() + (rounded[0] == '-' ? 1 : 0);
-    std::from_chars(first, rounded.c_str() + rounded.size(), away);
-    if (rounded[0] == '-') away = -away;
-    res = std::to_chars(buf, buf + sizeof buf, away, std::chars_format::general, 15);
-    raw.assign(buf, res.ptr);
-  }
+  // Whole numbers of up to 15 digits (days, ids, most prices) need no
+  // rounding: their digits are the text.
+  if (IsSmallWholeNumber(value)) return std::to_string(static_cast<int64_t>(value));
+  const std::string raw = GeneralDigits(value);
   std::string mantissa = raw;
   std::string exponent;
   std::size_t e = raw.find('e');
@@ -121,6 +144,16 @@ std::string FormatGeneral(double value, char separator) {
   std::size_t dot = mantissa.find('.');
   if (dot != std::string::npos) mantissa[dot] = separator;
   return mantissa + exponent;
+}
+
+double RoundToGeneral(double value) {
+  if (!std::isfinite(value) || value == 0.0 || IsSmallWholeNumber(value)) return value;
+
+  const std::string raw = GeneralDigits(value);
+  double rounded = 0.0;
+  const char* first = raw.c_str() + (raw[0] == '-' ? 1 : 0);
+  std::from_chars(first, raw.c_str() + raw.size(), rounded);
+  return raw[0] == '-' ? -rounded : rounded;
 }
 
 std::string FloatToStr(double value) { return FormatGeneral(value, DecimalSeparator()); }

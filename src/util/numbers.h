@@ -32,6 +32,9 @@ class ScopedDecimalSeparator {
 // 29.4117647058824). Very large or small magnitudes use an exponent (1E20).
 // Like the host program's runtime, an exact half rounds away from zero.
 std::string FormatGeneral(double value, char separator);
+// The number FormatGeneral's text stands for, read back: `value` rounded to
+// 15 significant digits by the same rule, without making the text.
+double RoundToGeneral(double value);
 // FormatGeneral with the process separator.
 std::string FloatToStr(double value);
 // FormatGeneral with "." whatever the process separator.

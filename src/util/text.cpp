@@ -94,20 +94,18 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first);
 }
 
+char AnsiUpperChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
+  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 32);  // à..þ, not ÷
+  if (u == 0x9A || u == 0x9C || u == 0x9E) return static_cast<char>(u - 16);  // š œ ž
+  if (u == 0xFF) return static_cast<char>(0x9F);                              // ÿ
+  return c;
+}
+
 std::string AnsiUpperCase(const std::string& text) {
   std::string out = text;
-  for (char& c : out) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u >= 'a' && u <= 'z') {
-      c = static_cast<char>(u - 32);
-    } else if (u >= 0xE0 && u <= 0xFE && u != 0xF7) {
-      c = static_cast<char>(u - 32);  // à..þ -> À..Þ, except ÷
-    } else if (u == 0x9A || u == 0x9C || u == 0x9E) {
-      c = static_cast<char>(u - 16);  // š œ ž -> Š Œ Ž
-    } else if (u == 0xFF) {
-      c = static_cast<char>(0x9F);  // ÿ -> Ÿ
-    }
-  }
+  for (char& c : out) c = AnsiUpperChar(c);
   return out;
 }
 

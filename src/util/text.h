@@ -42,6 +42,8 @@ std::string Trim(const std::string& text);
 // Upper-cases ASCII and the Windows-1252 Latin-1 letters (ä -> Ä ...), the way
 // the host platform compares column names.
 std::string AnsiUpperCase(const std::string& text);
+// The same for one character.
+char AnsiUpperChar(char c);
 // Lower-cases the letters A to Z only.
 std::string AsciiLowerCase(const std::string& text);
 

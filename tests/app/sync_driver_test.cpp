@@ -33,9 +33,8 @@ class RecordingView : public ISyncView {
     ++pumps;
     if (onPump) onPump();
   }
-  void ShowExportStep(const std::string&, int step, int) override { step_ = step; }
+  void ShowExportStep(const std::string&, int, int) override {}
   void SetStepMaximum(int) override {}
-  int StepPosition() const override { return step_; }
   void SetTotalMaximum(int) override {}
   void SetTotalBold(bool) override {}
   void ShowExportError(const std::string& m) override { errors.push_back(m); }
@@ -55,7 +54,6 @@ class RecordingView : public ISyncView {
   void SetBusy(bool b) override { busy = b; }
 
  private:
-  int step_ = 0;
 };
 
 class SyncDriverTest : public ::testing::Test {

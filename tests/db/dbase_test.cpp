@@ -174,6 +174,19 @@ TEST_F(DBaseTest, FailedInsertGivesNoIdAndLeavesTheCounter) {
 
   EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl = 'Besitzer'"), "11");
   EXPECT_EQ(One("SELECT group_concat(id) FROM besitzer"), "11");
+  // Given as columns and values, inside a transaction or not: the same.
+  for (const bool inTransaction : {false, true}) {
+    auto insert = [&] {
+      EXPECT_EQ(db_->InsertRecordBound("besitzer", {"kundennr"}, {SqlParam::Text("K1")},
+                                       "id"),
+                0);
+    };
+    if (inTransaction) {
+      db_->RunInTransaction(insert);
+    } else {
+      insert();
+    }
+  }
   // The checked forms say why instead of giving 0 or false.
   EXPECT_THAT(ErrorOf<ERecordRefused>([&] {
                 db_->InsertRecordChecked("INSERT INTO besitzer (kundennr) VALUES ('K1');",
@@ -184,7 +197,9 @@ TEST_F(DBaseTest, FailedInsertGivesNoIdAndLeavesTheCounter) {
               ::testing::HasSubstr("no such column: x"));
   // No transaction or savepoint is left open: the next insert commits.
   EXPECT_EQ(db_->InsertRecord("INSERT INTO besitzer (kundennr) VALUES ('K3');", "besitzer", "id"), 12);
-  EXPECT_EQ(QueryCount(path_, "SELECT * FROM besitzer"), 2);
+  EXPECT_EQ(db_->InsertRecordBound("besitzer", {"kundennr"}, {SqlParam::Text("K4")}, "id"), 13);
+  EXPECT_EQ(One("SELECT group_concat(id || kundennr) FROM besitzer"), "11K1,12K3,13K4");
+  EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl = 'Besitzer'"), "13");
 }
 
 TEST_F(DBaseTest, AFailureOfTheFileIsNeverAPlainFalse) {

@@ -181,7 +181,7 @@ TEST_F(ColumnTypes, NullCellsReadAsZeroOrEmptyByType) {
   EXPECT_EQ(t->FieldAsInteger(t->FieldIndex("lower_int")), 0);  // empty before the type check
   EXPECT_EQ(t->FieldAsDouble(t->FieldIndex("t")), 0.0);
   // A blob of zero bytes is an empty cell.
-  EXPECT_EQ(t->FieldAsBlob(t->FieldIndex("bl")), nullptr);
+  EXPECT_EQ(t->FieldAsBlob(t->FieldIndex("bl")), std::nullopt);
   EXPECT_EQ(t->FieldByName("bl"), "");
 }
 
@@ -189,7 +189,7 @@ TEST_F(ColumnTypes, BlobsKeepZeroBytesAndTextStopsAtTheFirst) {
   ExecOnFile(path_, "INSERT INTO v (t) VALUES (CAST(x'41004200' AS TEXT));");
   auto t = db_->GetTable("SELECT t, bl FROM v");
   EXPECT_EQ(t->FieldAsBlobText(1), std::string("\0A\0B", 4));
-  ASSERT_NE(t->FieldAsBlob(1), nullptr);
+  ASSERT_NE(t->FieldAsBlob(1), std::nullopt);
   EXPECT_EQ(t->FieldAsBlob(1)->size(), 4u);
   t->Next();
   t->Next();

@@ -6,14 +6,17 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/ini_file.h"
 #include "support/cli_runner.h"
 #include "support/sync_server.h"
 #include "support/test_db.h"
+#include "util/files.h"
 
 namespace kelvanor::testing {
 namespace {
@@ -450,6 +453,79 @@ TEST_F(SyncLife, TwoSyncsAtOnceOneRunsTheOtherIsRefused) {
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(Counter(), 2);
   ExpectFieldWorkOnce("A");
+}
+
+// The line the mobile sends back for a record it was sent, with some of its
+// fields changed: the uploaded data line, key turned into "A/", the fields a
+// change line carries (the mobile keeps what it was sent in the others).
+std::string ChangedLine(const std::string& uploaded, std::size_t fieldCount,
+                        const std::map<std::size_t, std::string>& changes) {
+  std::vector<std::string> fields;
+  std::string rest = uploaded;
+  for (std::size_t semicolon; (semicolon = rest.find(';')) != std::string::npos;) {
+    fields.push_back(rest.substr(0, semicolon));
+    rest.erase(0, semicolon + 1);
+  }
+  fields.push_back(rest);
+  fields.resize(fieldCount);
+  for (const auto& [field, value] : changes) fields[field] = value;
+  std::string line;
+  for (std::size_t i = 0; i < fields.size(); ++i) line += (i > 0 ? ";" : "") + fields[i];
+  return line;
+}
+
+std::string UploadedLine(const std::string& file, const std::string& key) {
+  for (const std::string& line : SplitLines(ReadFile(file))) {
+    if (line.compare(0, key.size() + 1, key + ";") == 0) return line;
+  }
+  return std::string();
+}
+
+// A changed record takes only the fields changed on the mobile: what the
+// office changed since the upload stays, fields the export cut off stay, and
+// a field changed on both sides takes the mobile's value and is named.
+TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
+  const std::string longName(140, 'x');
+  ExecOnFile(dbPath, "UPDATE besitzer SET kundennr='K-1', telefon='0711', email='anna@hof.de' "
+                     "WHERE id=1;"
+                     "INSERT INTO besitzer (id,name,vorname,kundennr,telefon,email,preisstufe) "
+                     "VALUES (2,'Lang','" + longName + "','K-2','0800','lang@hof.de',3);"
+                     "UPDATE _tblOffsets SET idMax=2 WHERE tbl='Besitzer';");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  const std::string anna = UploadedLine(Account() + "/mob_kunde.txt", "A/1");
+  const std::string lang = UploadedLine(Account() + "/mob_kunde.txt", "A/2");
+  const std::string fury = UploadedLine(Account() + "/mob_pferd.txt", "A/1");
+  ASSERT_FALSE(anna.empty());
+  ASSERT_LT(lang.size(), 160u);  // the export cut it
+
+  // Meanwhile in the office: Anna's phone and e-mail, Fury's next shoeing.
+  ExecOnFile(dbPath, "UPDATE besitzer SET telefon='0301', email='neu@hof.de' WHERE id=1;"
+                     "UPDATE pferd SET naechsterbeschlag=46450 WHERE id=1;");
+  // In the field: Anna's street and e-mail, Lang's phone, Fury's name.
+  PutChange("mob_kunde_x.txt", "h\r\n" + ChangedLine(anna, 12, {{6, "Am Hof 2"}, {9, "feld@hof.de"}}) +
+                                   "\r\n" + ChangedLine(lang, 12, {{5, "0170 123"}}) + "\r\n");
+  PutChange("mob_pferd_x.txt",
+            "h\r\n" + ChangedLine(fury, 11, {{1, "Fury II"}, {3, ""}, {6, "A/0"}}) + "\r\n");
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  // The office's phone and the mobile's street both survive.
+  EXPECT_EQ(QueryOne(dbPath, "SELECT telefon||'|'||strasse||'|'||kundennr FROM besitzer WHERE id=1"),
+            "0301|Am Hof 2|K-1");
+  // Changed on both sides: the mobile's value, and the conflict is named.
+  EXPECT_EQ(QueryOne(dbPath, "SELECT email FROM besitzer WHERE id=1"), "feld@hof.de");
+  EXPECT_TRUE(Has(r.err, "Konflikt: Kunde A/1, E-Mail: B\xC3\xBCro \"neu@hof.de\", "
+                         "Mobilger\xC3\xA4t \"feld@hof.de\"")) << r.err;
+  // The customer the export cut keeps what the mobile never saw.
+  EXPECT_EQ(QueryOne(dbPath, "SELECT vorname||'|'||kundennr||'|'||email||'|'||preisstufe||'|'||"
+                             "telefon FROM besitzer WHERE id=2"),
+            longName + "|K-2|lang@hof.de|3|0170 123");
+  // Fury keeps the office's date and takes the mobile's name.
+  EXPECT_EQ(QueryOne(dbPath, "SELECT name||'|'||naechsterbeschlag FROM pferd WHERE id=1"),
+            "Fury II|46450.0");
+  // The preview said it in words.
+  EXPECT_TRUE(Has(r.out, "Stra\xC3\x9F" "e:  -> Am Hof 2")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Name: Fury -> Fury II")) << r.out;
 }
 
 }  // namespace

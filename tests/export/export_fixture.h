@@ -26,10 +26,8 @@ class RecordingProgress : public IExportProgress {
  public:
   void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) override {
     events.push_back({text, stepPosition, totalPosition});
-    stepPosition_ = stepPosition;
   }
   void SetStepMaximum(int maximum) override { stepMaxima.push_back(maximum); }
-  int StepPosition() const override { return stepPosition_; }
   void SetTotalMaximum(int maximum) override { totalMaximum = maximum; }
   void SetTotalBold(bool bold) override { boldChanges.push_back(bold); }
   void ShowExportError(const std::string& message) override { errors.push_back(message); }
@@ -41,7 +39,6 @@ class RecordingProgress : public IExportProgress {
   std::vector<std::string> errors;
 
  private:
-  int stepPosition_ = 0;
 };
 
 // 1 December 2026, 12:00: the moment every export test runs at.

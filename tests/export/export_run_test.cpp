@@ -95,7 +95,7 @@ class ExportFailureTest : public ExportTest {
   // Files of the steps before the failure are new, the rest keep their content.
   void ExpectNewUpTo(const std::string& lastNew) {
     bool isNew = true;
-    for (const char* name : kExportFileNames) {
+    for (const std::string& name : ExportFileNames()) {
       EXPECT_EQ(Out(name) != "alt\r\n", isNew) << name;
       if (name == lastNew) isNew = false;
     }

@@ -81,6 +81,28 @@ TEST_F(AppointmentImport, ChangedAppointmentKeepsItsOtherColumns) {
             "46002.0|0.5|46002.0|0.625|neu|Hof|U|B|1|40000.0|PC");
 }
 
+TEST_F(AppointmentImport, ChangedAppointmentTakesOnlyWhatTheMobileChanged) {
+  // The office moved the appointment after the upload; the farrier changed
+  // the place. The subject's tags never reached the mobile.
+  Exec("INSERT INTO termine (id, beginn, beginnzeit, ende, endezeit, thema, ort) VALUES "
+       "(8, 46400, 0.375, 46399, 0.625, 'Beschlag <b>vorne</b>', 'Stall')");
+  WriteFile(dir_.File("basis/mob_termin.txt"), "A/8;46399.500;46399.625;Beschlag vorne;Stall\r\n");
+  WriteFile(dir_.File("jetzt/mob_termin.txt"), "A/8;46400.375;46399.625;Beschlag vorne;Stall\r\n");
+  WriteChangeFile("mob_termin_x.txt",
+                  {kAppointmentHeader, Appointment("A/8", "46399.5", "46399.625", "Beschlag vorne", "Hof")});
+  const FieldMerge merge(DataFileSet(dir_.File("basis/")), DataFileSet(dir_.File("jetzt/")));
+  TreeModel tree;
+  ReadReceivedFilesFrom(downloadFolder_, TestChangeFiles(), nullptr, tree);
+  TDBase db(dbPath_);
+  EXPECT_EQ(DescribeChanges(db, tree, merge).begin()->second,
+            (std::vector<std::string>{"Ort: Stall -> Hof"}));
+  const ImportSummary summary = ImportMobileChanges(db, tree, std::string(), &merge);
+  EXPECT_TRUE(summary.failures.empty());
+  EXPECT_TRUE(summary.conflicts.empty());
+  EXPECT_EQ(One("SELECT beginn||'|'||beginnzeit||'|'||thema||'|'||ort FROM termine"),
+            "46400.0|0.375|Beschlag <b>vorne</b>|Hof");
+}
+
 TEST_F(AppointmentImport, DeletionsByMobileAndDatabaseId) {
   Exec("INSERT INTO termine (id, thema) VALUES (8, 'alt')");
   Exec("UPDATE _tblOffsets SET idMax=20 WHERE tbl='Termine'");

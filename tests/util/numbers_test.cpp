@@ -25,6 +25,14 @@ TEST(FormatGeneral, ShortestWithFifteenDigits) {
   EXPECT_EQ(FormatGeneral(999999999999999.5, '.'), "1E15");
 }
 
+TEST(RoundToGeneral, IsTheNumberTheGeneralTextReadsAs) {
+  for (const double value : {3.0, 12.5, 35 / 1.19, 0.1, 46363.4375, 1e20, 100.0 / 3.0,
+                             46363.00048828125, -46363.00048828125, 1000000000000005.0,
+                             999999999999999.5, 0.1 + 0.2, 46400.0 + 1.0 / 3.0, -2.5e-7}) {
+    EXPECT_EQ(RoundToGeneral(value), StrToFloat(FormatGeneral(value, '.'), '.')) << value;
+  }
+}
+
 TEST(FloatToDotStr, AlwaysAPointAndTheProcessSettingStays) {
   ScopedDecimalSeparator german(',');
   EXPECT_EQ(FloatToDotStr(0.1), "0.1");

@@ -1,0 +1,27 @@
+// What the mobile was last sent: the data files of the last successful
+// upload, kept in the application-data folder as the base the field-level
+// merge compares the mobile's changed records with (see FieldMerge).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/settings.h"
+#include "db/dbase.h"
+#include "import/field_merge.h"
+
+namespace kelvanor {
+
+// Keeps the data files just uploaded from local_dir as the new base, in one
+// step: readers find the old base or the new one, never a mix. When the copy
+// cannot be made the old base is removed too, since comparing with it would
+// take the mobile's changes for untouched fields, and EInOutError says why.
+void KeepUploadedFilesAsBase(const Settings& settings, const Folders& folders);
+
+// The merge for an import: the base against the practice as it is now (an
+// export into a scratch folder, removed afterwards). Null when no base is
+// kept; when the practice cannot be exported, the merge still decides by the
+// base but cannot tell the office's changes.
+std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders);
+
+}  // namespace kelvanor

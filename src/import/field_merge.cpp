@@ -1,0 +1,240 @@
+#include "import/field_merge.h"
+
+#include <charconv>
+#include <cmath>
+#include <utility>
+
+#include "util/errors.h"
+#include "util/files.h"
+#include "util/numbers.h"
+#include "util/text.h"
+
+namespace kelvanor {
+
+namespace {
+
+// How a field of a change line is compared with the same field of a data line.
+enum class Compare {
+  kText,       // byte for byte
+  kDayNumber,  // a day number; the data file may use the locale's comma
+  kMoment,     // a moment the data file shows with three decimals
+  kInterval,   // the data file has the interval's number, the mobile its text
+  kStable,     // the stable key; a horse in two stables has two data lines
+};
+
+struct MergedField {
+  std::size_t field;  // the same number in the change line and the data line
+  const char* label;  // how the preview names it
+  Compare how;
+};
+
+const std::vector<MergedField>& FieldsOf(FileKind kind) {
+  static const std::vector<MergedField> kCustomer = {
+      {1, "Anrede", Compare::kText},       {2, "Name", Compare::kText},
+      {3, "Vorname", Compare::kText},      {4, "Kundennummer", Compare::kText},
+      {5, "Telefon", Compare::kText},      {6, "Stra\xDF" "e", Compare::kText},
+      {7, "PLZ", Compare::kText},          {8, "Ort", Compare::kText},
+      {9, "E-Mail", Compare::kText},       {10, "Preisstufe", Compare::kText},
+      {11, "Handy", Compare::kText}};
+  static const std::vector<MergedField> kStable = {
+      {1, "Name", Compare::kText},    {2, "Ansprechpartner", Compare::kText},
+      {3, "Telefon", Compare::kText}, {4, "Stra\xDF" "e", Compare::kText},
+      {5, "PLZ", Compare::kText},     {6, "Ort", Compare::kText},
+      {7, "Land", Compare::kText}};
+  static const std::vector<MergedField> kHorse = {
+      {1, "Name", Compare::kText},
+      {3, "Beschlagsrhythmus", Compare::kInterval},
+      {5, "N\xE4" "chster Beschlag", Compare::kDayNumber},
+      {6, "Stall", Compare::kStable}};
+  static const std::vector<MergedField> kAppointment = {
+      {1, "Beginn", Compare::kMoment},
+      {2, "Ende", Compare::kMoment},
+      {3, "Betreff", Compare::kText},
+      {4, "Ort", Compare::kText}};
+  static const std::vector<MergedField> kNone;
+  switch (kind) {
+    case FileKind::kCustomers: return kCustomer;
+    case FileKind::kStables: return kStable;
+    case FileKind::kHorses: return kHorse;
+    case FileKind::kAppointments: return kAppointment;
+    default: return kNone;
+  }
+}
+
+const char* KindLabel(FileKind kind) {
+  switch (kind) {
+    case FileKind::kCustomers: return "Kunde";
+    case FileKind::kStables: return "Stall";
+    case FileKind::kHorses: return "Pferd";
+    case FileKind::kAppointments: return "Termin";
+    default: return "Datensatz";
+  }
+}
+
+// A day number written with "." or with the locale's ",".
+std::optional<double> DayNumber(const std::string& text) {
+  const std::string t = ReplaceAll(Trim(text), ",", ".");
+  if (t.empty()) return 0.0;
+  double value = 0;
+  const char* first = t.data() + (t[0] == '+' ? 1 : 0);
+  const auto [end, error] = std::from_chars(first, t.data() + t.size(), value);
+  if (error != std::errc() || end != t.data() + t.size()) return std::nullopt;
+  return value;
+}
+
+// The moment as the data file shows it; the text itself when it is none.
+std::string MomentText(const std::string& text) {
+  const std::optional<double> moment = DayNumber(text);
+  return moment ? FormatFixedDot(*moment, 3) : text;
+}
+
+std::string IntervalText(TDBase& db, const std::string& number) {
+  if (Trim(number).empty() || Trim(number) == "0") return std::string();
+  auto row = db.QueryBound("SELECT text FROM zbeschlagsrhythmus WHERE nid = ?1",
+                           {SqlParam::Text(Trim(number))});
+  return row->Eof() ? number : row->FieldAsString("text");
+}
+
+// What a data field says in the change file's own form.
+std::string AsMobileWrites(TDBase& db, const MergedField& f, const std::string& data) {
+  switch (f.how) {
+    case Compare::kInterval: return IntervalText(db, data);
+    case Compare::kMoment: return MomentText(data);
+    default: return data;
+  }
+}
+
+// Whether a mobile value and a data field say the same.
+bool Same(TDBase& db, const MergedField& f, const std::string& mobile, const std::string& data) {
+  switch (f.how) {
+    case Compare::kDayNumber: {
+      const std::optional<double> a = DayNumber(mobile);
+      const std::optional<double> b = DayNumber(data);
+      return a && b ? *a == *b : mobile == data;
+    }
+    case Compare::kMoment: return MomentText(mobile) == data;
+    case Compare::kInterval: return Trim(mobile) == Trim(IntervalText(db, data));
+    default: return mobile == data;
+  }
+}
+
+const std::string* FieldIn(const DataFields& line, std::size_t field) {
+  return field < line.size() ? &line[field] : nullptr;
+}
+
+}  // namespace
+
+DataFileSet::DataFileSet(const std::string& folder) {
+  for (const FileKind kind :
+       {FileKind::kCustomers, FileKind::kStables, FileKind::kHorses, FileKind::kAppointments}) {
+    const std::string path = folder + ExchangeFileOf(kind).dataFile;
+    if (!FileExists(path)) continue;
+    present_ = true;
+    auto& byId = lines_[kind];
+    for (const std::string& line : SplitLines(ReadWholeFile(path))) {
+      DataFields fields = SplitFields(line, 0);
+      if (fields[0].compare(0, 2, "A/") != 0) continue;
+      int32_t id = 0;
+      const std::string idText = fields[0].substr(2);
+      const auto [end, error] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
+      if (error != std::errc() || end != idText.data() + idText.size()) continue;
+      byId[id].push_back(std::move(fields));
+    }
+  }
+}
+
+const std::vector<DataFields>* DataFileSet::Lines(FileKind kind, int32_t id) const {
+  const auto ofKind = lines_.find(kind);
+  if (ofKind == lines_.end()) return nullptr;
+  const auto found = ofKind->second.find(id);
+  return found == ofKind->second.end() ? nullptr : &found->second;
+}
+
+FieldMerge::FieldMerge(DataFileSet base, DataFileSet current)
+    : base_(std::move(base)), current_(std::move(current)) {}
+
+std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t id,
+                                            const std::vector<std::string>& fields) const {
+  const std::vector<MergedField>& merged = FieldsOf(kind);
+  const std::vector<DataFields>* baseLines = base_.Lines(kind, id);
+  if (merged.empty() || baseLines == nullptr || baseLines->empty()) return std::nullopt;
+  const std::vector<DataFields>* currentLines = current_.Lines(kind, id);
+  const DataFields& base = baseLines->front();
+  const DataFields* current =
+      currentLines != nullptr && !currentLines->empty() ? &currentLines->front() : nullptr;
+  const std::string record = std::string(KindLabel(kind)) + " A/" + std::to_string(id);
+
+  LineMerge merge;
+  for (const MergedField& f : merged) {
+    const std::string& mobile = f.field < fields.size() ? fields[f.field] : std::string();
+    if (f.how == Compare::kStable) {
+      // Named one of the stables it was sent with: the links stay as they are.
+      for (const DataFields& line : *baseLines) {
+        const std::string* key = FieldIn(line, f.field);
+        if (key != nullptr && *key == mobile) merge.untouched.insert(f.field);
+      }
+      if (merge.untouched.count(f.field) == 0) {
+        merge.changes.push_back(std::string(f.label) + ": " + mobile);
+      }
+      continue;
+    }
+    const std::string* sent = FieldIn(base, f.field);
+    // A field the export cut off was never shown; sent back empty it is
+    // untouched, with a value it is the mobile's.
+    const bool untouched = sent == nullptr ? mobile.empty() : Same(db, f, mobile, *sent);
+    if (untouched) {
+      merge.untouched.insert(f.field);
+      continue;
+    }
+    const std::string* now = current != nullptr ? FieldIn(*current, f.field) : nullptr;
+    const std::string desktop = now != nullptr ? AsMobileWrites(db, f, *now) : std::string();
+    if (now != nullptr && Same(db, f, mobile, *now)) continue;  // already so in the practice
+    const bool officeChanged = now != nullptr && sent != nullptr && *now != *sent;
+    std::string change = std::string(f.label) + ": " + desktop + " -> " + mobile;
+    if (officeChanged) {
+      merge.conflicts.push_back({record, f.label, desktop, mobile});
+      change += " (auch im B\xFC" "ro ge\xE4ndert)";
+    }
+    merge.changes.push_back(change);
+  }
+  return merge;
+}
+
+std::map<std::size_t, std::vector<std::string>> DescribeChanges(TDBase& db, const TreeModel& tree,
+                                                                const FieldMerge& merge) {
+  std::map<std::size_t, std::vector<std::string>> described;
+  const ExchangeFile* file = nullptr;
+  bool header = false;
+  for (std::size_t position = 0; position < tree.Count(); ++position) {
+    if (tree.Level(position) == 1) {
+      file = ExchangeFileByChangeFile(tree.Text(position));
+      header = true;
+      continue;
+    }
+    if (tree.Level(position) != 2 || file == nullptr) continue;
+    if (header) {  // the first line of a file names its fields
+      header = false;
+      continue;
+    }
+    const std::vector<std::string> fields = SplitFields(tree.Text(position), 0);
+    std::vector<std::string> op;
+    SplitFieldsBy('/', fields[0], op, 1);
+    if (op[0] != "A") continue;
+    int32_t id = 0;
+    const auto [end, error] = std::from_chars(op[1].data(), op[1].data() + op[1].size(), id);
+    if (error != std::errc() || end != op[1].data() + op[1].size()) continue;
+    try {
+      std::optional<LineMerge> decided = merge.Decide(db, file->kind, id, fields);
+      if (decided) {
+        described[position] = decided->changes.empty()
+                                   ? std::vector<std::string>{"keine \xC4nderung"}
+                                   : std::move(decided->changes);
+      }
+    } catch (const ESQLiteException&) {
+      // The preview only shows; the import itself reports what fails.
+    }
+  }
+  return described;
+}
+
+}  // namespace kelvanor
