@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test (the window tests
-# under a private Xvfb), then the benchmarks at their tiny CI size.
+# under a private Xvfb), then the benchmarks at their tiny CI size, then the
+# Windows build and its tests under Wine (scripts/test-windows.sh).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${KELVANOR_BUILD_DIR:-$ROOT/build}"
@@ -50,3 +51,6 @@ if [ -x "$ROOT/bench/run" ]; then
   echo "== Benchmarks (tiny size) =="
   "$ROOT/bench/run" --tiny
 fi
+
+echo "== Windows: Cross-Build, Paket, Installationsprogramm und Tests unter Wine =="
+"$ROOT/scripts/test-windows.sh"

@@ -1,16 +1,12 @@
 #include "app/command_batch.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "platform/batch.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/files.h"
@@ -21,7 +17,8 @@ namespace {
 
 // curl reports an HTTP error status (404, 500 ...) as success unless told
 // otherwise, and the command lines of the transfers are fixed texts that carry
-// no such flag. curl reads $CURL_HOME/.curlrc before anything else, so every
+// no such flag. curl reads its settings file in $CURL_HOME before anything
+// else (kCurlConfigFileName), so every
 // curl the batch starts gets this configuration through the environment:
 // "fail" turns an HTTP error into exit status 22, "silent" + "show-error"
 // keep the progress meter out of the captured output but the reason in it,
@@ -40,24 +37,23 @@ constexpr char kCurlConfig[] =
 class CurlConfigDir {
  public:
   CurlConfigDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/kelvanor-curl-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) return;
-    std::ofstream rc(pattern + "/.curlrc", std::ios::binary | std::ios::trunc);
+    const std::string folder = MakeTemporaryFolder("kelvanor-curl-");
+    if (folder.empty()) return;
+    std::ofstream rc(SystemPath(folder + kPathSep + kCurlConfigFileName),
+                     std::ios::binary | std::ios::trunc);
     rc << kCurlConfig;
     rc.close();
     if (!rc) {
       std::error_code ec;
-      std::filesystem::remove_all(pattern, ec);
+      std::filesystem::remove_all(SystemPath(folder), ec);
       return;
     }
-    path_ = pattern;
+    path_ = folder;
   }
   ~CurlConfigDir() {
     if (path_.empty()) return;
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(SystemPath(path_), ec);
   }
   CurlConfigDir(const CurlConfigDir&) = delete;
   CurlConfigDir& operator=(const CurlConfigDir&) = delete;
@@ -67,19 +63,13 @@ class CurlConfigDir {
   std::string path_;
 };
 
-std::string GermanReason(int err) {
-  switch (err) {
-    case ENOTEMPTY:
-    case EEXIST:
-      return "es ist nicht leer";
-    case ENOENT:
-      return "es existiert nicht";
-    case EACCES:
-    case EPERM:
-      return "Zugriff verweigert";
-    default:
-      return std::strerror(err);
-  }
+std::string GermanReason(const std::error_code& error) {
+  if (error == std::errc::directory_not_empty || error == std::errc::file_exists)
+    return "es ist nicht leer";
+  if (error == std::errc::no_such_file_or_directory) return "es existiert nicht";
+  if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted)
+    return "Zugriff verweigert";
+  return error.message();
 }
 
 }  // namespace
@@ -101,33 +91,37 @@ int RunCommand(const std::string& command, const std::string& folder, IMessagePu
         "werden.");
   }
   BatchOptions options;
-  options.environment.push_back("CURL_HOME=" + curlHome);
+  options.environment.push_back("CURL_HOME=" + AnsiToUtf8Name(curlHome));
   options.output = output;
   return RunAndWait(batchFile, pump, options);
 }
 
 void EmptyAndRemoveFolder(const std::string& folder) {
-  const std::string systemFolder = AnsiToUtf8Name(folder);
-  const std::string prefix =
-      systemFolder.empty() || systemFolder.back() == '/' ? systemFolder : systemFolder + "/";
-  if (DIR* dir = ::opendir(systemFolder.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      const std::string path = prefix + name;
-      struct stat st;
-      // Subfolders stay (and then keep the folder from being removed).
-      if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-      ::unlink(path.c_str());
-    }
-    ::closedir(dir);
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (fs::directory_iterator it(SystemPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code ignored;
+    // Subfolders stay (and then keep the folder from being removed).
+    if (fs::is_directory(it->symlink_status(ignored))) continue;
+    DeleteFileEvenIfReadOnly(it->path());
   }
-  std::string target = systemFolder;
-  while (target.size() > 1 && target.back() == '/') target.pop_back();
-  if (::rmdir(target.c_str()) != 0) {
-    const int err = errno;
+  std::string target = folder;
+  while (target.size() > 1 && (target.back() == '/' || target.back() == kPathSep)) target.pop_back();
+  std::error_code removed;
+  const fs::path targetPath = SystemPath(target);
+  // Only a folder is removed here; one that is not there is an error.
+  std::error_code ignored;
+  const fs::file_status status = fs::symlink_status(targetPath, ignored);
+  if (!fs::exists(status)) {
+    removed = std::make_error_code(std::errc::no_such_file_or_directory);
+  } else if (!fs::is_directory(status)) {
+    removed = std::make_error_code(std::errc::not_a_directory);
+  } else {
+    fs::remove(targetPath, removed);
+  }
+  if (removed) {
     throw EInOutError("Das Verzeichnis " + folder + " kann nicht gel\xF6scht werden (" +
-                      Utf8ToCp1252(GermanReason(err)) + ").");
+                      Utf8ToCp1252(GermanReason(removed)) + ").");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "platform/environment.h"
 #include "util/errors.h"
 #include "util/exchange_files.h"
 #include "util/files.h"
@@ -71,7 +72,7 @@ std::string SaveReceivedTree(const Folders& folders, const LogLineFn& logLine,
     content += node.text;
     content += "\r\n";
   }
-  const std::string path = folders.MobileFolder + "/" + BackupFileName(NowCivil());
+  const std::string path = folders.MobileFolder + kPathSep + BackupFileName(NowCivil());
   if (!DirectoryExists(folders.MobileFolder)) {
     throw EInOutError("Sicherung der empfangenen Daten nicht m\xF6glich, Ordner fehlt: " +
                       folders.MobileFolder);

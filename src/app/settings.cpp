@@ -1,12 +1,11 @@
 #include "app/settings.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <iterator>
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "util/encoding.h"
 #include "util/exchange_files.h"
@@ -31,14 +30,6 @@ bool IsAbsolutePath(const std::string& path) {
   const bool letter = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') ||
                                            (path[0] >= 'a' && path[0] <= 'z'));
   return letter && path[1] == ':' && path[2] == kPathSep;
-}
-
-std::string CurrentFolder() {
-  std::vector<char> buffer(4096);
-  if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
-  std::string folder = Utf8ToCp1252(buffer.data());
-  if (folder.empty() || folder.back() != kPathSep) folder += kPathSep;
-  return folder;
 }
 
 // Resolves "." and ".." segments by text alone: the folder need not exist
@@ -88,16 +79,9 @@ std::string ReadServerAddress(const std::string& ini, const char* key, const cha
 }  // namespace
 
 Folders DetermineFolders() {
-  std::string base = GetEnvVar("APPDATA");
-  if (base.empty()) base = GetEnvVar("XDG_CONFIG_HOME");
-  if (base.empty()) {
-    const std::string home = GetEnvVar("HOME");
-    // Without any of them the folder lands in the root, as on Windows
-    // without APPDATA.
-    if (!home.empty()) base = home + kPathSep + ".config";
-  }
-  while (!base.empty() && base.back() == kPathSep) base.pop_back();
-
+  // Without any base the folder lands in the root, as on Windows without
+  // APPDATA.
+  const std::string base = ApplicationDataBase();
   Folders folders;
   folders.AppDataFolder = base + kPathSep + "dasTessavor" + kPathSep;
   folders.ProgramFolder = ExecutableFolder();
@@ -107,15 +91,14 @@ Folders DetermineFolders() {
 
 std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders) {
   std::error_code error;
-  std::filesystem::create_directories(AnsiToUtf8Name(folders.AppDataFolder), error);
+  std::filesystem::create_directories(SystemPath(folders.AppDataFolder), error);
   return InstanceLock::TryAcquire(folders.LockFile());
 }
 
 HostDatabaseLocation ReadHostDatabaseLocation(const std::string& hostIniPath,
                                               const std::string& appDataFolder) {
   // The host application is a Windows program: its paths may use "\".
-  std::string folder =
-      ReplaceAll(IniReadString(hostIniPath, kHostSection, "db_pfad", ""), "\\", "/");
+  std::string folder = NativeSeparators(IniReadString(hostIniPath, kHostSection, "db_pfad", ""));
   if (folder.find('.') != std::string::npos) {
     if (IsAbsolutePath(folder)) {
       folder = NormalizePath(folder);

@@ -41,7 +41,8 @@ struct Folders {
 // another process holds it. Raises EInOutError when the lock cannot be made.
 std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders);
 
-// $APPDATA, else $XDG_CONFIG_HOME, else $HOME/.config; plus "/dasTessavor/".
+// ApplicationDataBase() (the platform's per-user data folder) plus
+// "dasTessavor" and a separator.
 // ProgramFolder is the folder of the running executable.
 Folders DetermineFolders();
 

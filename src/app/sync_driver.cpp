@@ -12,6 +12,7 @@
 #include "import/import.h"
 #include "import/import_journal.h"
 #include "platform/environment.h"
+#include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/files.h"
 
@@ -63,7 +64,7 @@ void SyncDriver::EnsureLocalFolder() const {
   // installation must not make the first command fail for want of a folder.
   if (DirectoryExists(settings_.local_dir)) return;
   std::error_code error;
-  std::filesystem::create_directories(AnsiToUtf8Name(settings_.local_dir), error);
+  std::filesystem::create_directories(SystemPath(settings_.local_dir), error);
   if (error) {
     throw EInOutError("Ordner kann nicht angelegt werden: " + settings_.local_dir);
   }

@@ -1,14 +1,12 @@
 #include "app/transfer.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 
 #include "app/command_batch.h"
+#include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/files.h"
@@ -35,7 +33,7 @@ void RefuseWhatTheConsoleCannotShow(const Settings& settings) {
 // An archive without any entry is exactly its end record: 22 bytes starting
 // with PK 05 06, and a zero entry count.
 bool IsEmptyZip(const std::string& path) {
-  std::ifstream in(AnsiToUtf8Name(path), std::ios::binary);
+  std::ifstream in(SystemPath(path), std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   return bytes.size() == 22 && bytes.compare(0, 4, "PK\x05\x06") == 0 && bytes[10] == 0 &&
          bytes[11] == 0;
@@ -164,8 +162,10 @@ TransferResult UploadData(const Settings& settings, Logger& log) {
   // zip adds to an archive that is already there, so a stale one must go
   // first; if it cannot, the upload would send old files and must stop.
   log.LogLine("Delete ...");
-  if (::unlink(AnsiToUtf8Name(plan.archive).c_str()) != 0 && errno != ENOENT) {
-    const std::string reason = std::strerror(errno);
+  std::error_code removeError;
+  std::filesystem::remove(SystemPath(plan.archive), removeError);
+  if (removeError) {
+    const std::string reason = removeError.message();
     runner.Fail("Delete", 1, plan.archive + " kann nicht gel\xF6scht werden: " + reason);
     return runner.Result();
   }
@@ -179,21 +179,22 @@ TransferResult UploadData(const Settings& settings, Logger& log) {
 TransferResult DownloadData(const Settings& settings, const Folders& folders, Logger& log) {
   // The tools beside the program are found first (the interpreter looks in
   // the current folder before the search path).
-  if (::chdir(AnsiToUtf8Name(folders.ProgramFolder).c_str()) != 0) {
+  if (!SetCurrentFolder(folders.ProgramFolder)) {
     // Not fatal: the tools are then taken from the search path.
   }
   const DownloadPlan plan = PlanDownload(settings, NowCivil());
   StepRunner runner(settings, log);
   if (!runner.Run(plan.serverZip)) return runner.Result();
 
-  const std::string dir = AnsiToUtf8Name(plan.dir);
-  if (::mkdir(dir.c_str(), 0777) != 0) {
+  const std::filesystem::path dir = SystemPath(plan.dir);
+  std::error_code made;
+  if (!std::filesystem::create_directory(dir, made)) {
     // Usually left from an earlier run: clear it and make it anew.
     EmptyAndRemoveFolder(plan.folderToEmpty);
-    if (::mkdir(dir.c_str(), 0777) != 0) {
-      const int err = errno;
+    if (!std::filesystem::create_directory(dir, made)) {
+      const std::string reason = made ? made.message() : std::make_error_code(std::errc::file_exists).message();
       throw EInOutError("Das Verzeichnis " + plan.dir + " kann nicht angelegt werden (" +
-                        Utf8ToCp1252(std::strerror(err)) + ").");
+                        Utf8ToCp1252(reason) + ").");
     }
     log.LogLine("Verzeichnis gel\xF6scht + neu erstellt - " + plan.dir);
   }

@@ -1,52 +1,17 @@
 #include "app/version_check.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
-#include "util/encoding.h"
+#include "platform/file_system.h"
+#include "platform/launch.h"
 #include "util/files.h"
 #include "util/text.h"
 
 namespace kelvanor {
-
-namespace {
-
-// Starts `path` with no arguments in a new session, so it outlives us and
-// never becomes our zombie. Failures are not reported.
-void StartDetached(const std::string& path) {
-  const std::string systemPath = AnsiToUtf8Name(path);
-  // Everything the children need is prepared before fork: after it only
-  // async-signal-safe calls are allowed.
-  char* const argv[] = {const_cast<char*>(systemPath.c_str()), nullptr};
-  const long maxFd = sysconf(_SC_OPEN_MAX);
-  const int closeUpTo = maxFd > 0 && maxFd < 65536 ? static_cast<int>(maxFd) : 65536;
-
-  const pid_t child = fork();
-  if (child < 0) return;
-  if (child == 0) {
-    setsid();
-    const pid_t grandchild = fork();
-    if (grandchild != 0) _exit(0);
-    // The update must not hold our database, sockets or pipes open.
-    for (int fd = 3; fd < closeUpTo; ++fd) close(fd);
-    signal(SIGPIPE, SIG_DFL);
-    execv(argv[0], argv);
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-}
-
-}  // namespace
 
 namespace {
 
@@ -104,7 +69,8 @@ UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,
   UpdateCheckResult result;
   const std::string fileName = programFolder + "version.txt";
   const std::string url = webBase + "/sync/version.txt";
-  std::remove(AnsiToUtf8Name(fileName).c_str());
+  std::error_code ignored;
+  std::filesystem::remove(SystemPath(fileName), ignored);
   http.WaitThread = true;
   http.DownloadFile(url, fileName);
 
@@ -146,12 +112,7 @@ void DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
   const std::string fileName = programFolder + "mob.exe";
   http.WaitThread = true;
   http.DownloadFile(webBase + "/sync/mob.exe", fileName);
-  const std::string systemPath = AnsiToUtf8Name(fileName);
-  struct stat st;
-  if (::stat(systemPath.c_str(), &st) == 0) {
-    ::chmod(systemPath.c_str(), (st.st_mode & 07777) | S_IXUSR | S_IXGRP | S_IXOTH);
-  }
-  StartDetached(fileName);
+  StartProgramDetached(fileName);
 }
 
 }  // namespace kelvanor

@@ -1,26 +1,22 @@
 #include "cli/cli_output.h"
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <iostream>
 
+#include "platform/console.h"
 #include "util/encoding.h"
 #include "util/text.h"
 
 namespace kelvanor::cli {
 
 void PrintOut(const std::string& text) {
-  std::cout << Cp1252ToUtf8(text);
-  std::cout.flush();
+  WriteStdout(Cp1252ToUtf8(text));
 }
 
 void PrintErr(const std::string& text) {
-  std::cerr << Cp1252ToUtf8(text);
-  std::cerr.flush();
+  WriteStderr(Cp1252ToUtf8(text));
 }
 
-bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+bool StdinIsTerminal() { return kelvanor::StdinIsTerminal(); }
 
 std::optional<bool> ParseYesNo(const std::string& answer) {
   const std::string word = AsciiLowerCase(Trim(answer));

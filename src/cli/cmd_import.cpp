@@ -11,6 +11,7 @@
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 #include "import/import.h"
+#include "platform/environment.h"
 #include "util/errors.h"
 #include "util/files.h"
 
@@ -39,8 +40,8 @@ std::string ForTerminal(const std::string& text) {
 }
 
 std::string WithSeparator(const std::string& folder) {
-  if (folder.empty() || folder.back() == '/') return folder;
-  return folder + "/";
+  if (folder.empty() || folder.back() == kPathSep) return folder;
+  return folder + kPathSep;
 }
 
 // Only "j"/"ja"/"y"/"yes" imports; Enter, anything else or the end of input

@@ -1,7 +1,5 @@
 // kelvanor-cli sync [--yes | --no]: one run exactly as the sync button starts
 // it, with the log on stdout and the boxes of the window on stderr.
-#include <unistd.h>
-
 #include <optional>
 #include <string>
 

@@ -7,6 +7,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "util/numbers.h"
 
@@ -39,7 +40,7 @@ int Run(const CliOptions& options) {
 
 int main(int argc, char** argv) {
   InitDecimalSeparatorFromLocale();
-  const ParseResult parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+  const ParseResult parsed = ParseCliOptions(CommandLineArguments(argc, argv));
   if (!parsed.ok) {
     PrintErr(parsed.error + "\n\n" + UsageText());
     return kExitUsage;

@@ -1,9 +1,9 @@
 #include "db/dbase.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include "util/encoding.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace kelvanor {
@@ -21,10 +21,7 @@ bool IsPlainName(const std::string& name) {
   return true;
 }
 
-bool FileExistsOnDisk(const std::string& ansiPath) {
-  struct stat st;
-  return ::stat(AnsiToUtf8Name(ansiPath).c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool FileExistsOnDisk(const std::string& ansiPath) { return FileExists(ansiPath); }
 }  // namespace
 
 // ---- TDBTable ----

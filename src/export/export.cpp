@@ -1,12 +1,14 @@
 #include "export/export.h"
 
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 #include "export/export_writers.h"
 #include "util/exchange_files.h"
 #include "export/last_appointment.h"
 #include "export/mobv2_ini.h"
 #include "platform/environment.h"
+#include "platform/file_system.h"
 #include "util/daynumber.h"
 #include "util/encoding.h"
 #include "util/files.h"
@@ -50,7 +52,8 @@ namespace {
 // building a whole path there would hide that.
 bool EnsureExportFolder(const std::string& folder) {
   if (DirectoryExists(folder)) return true;
-  return ::mkdir(AnsiToUtf8Name(folder).c_str(), 0777) == 0 && DirectoryExists(folder);
+  std::error_code ec;
+  return std::filesystem::create_directory(SystemPath(folder), ec) && DirectoryExists(folder);
 }
 
 }  // namespace

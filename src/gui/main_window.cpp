@@ -18,7 +18,6 @@
 #include <wx/utils.h>
 
 #include <algorithm>
-#include <ctime>
 #include <memory>
 
 #include "app/version_check.h"
@@ -26,6 +25,7 @@
 #include "gui/wx_dispatcher.h"
 #include "net/http_get.h"
 #include "platform/environment.h"
+#include "util/daynumber.h"
 #include "util/encoding.h"
 
 namespace kelvanor {
@@ -148,11 +148,8 @@ wxString WrapQuestion(const wxWindow& label, const wxString& text, int width) {
 
 // The window's caption: version and a credit line with the current year.
 wxString Caption() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
   return ToWx("S Y N C  " + ExeVersionString() + "  -  Kelvanor, Mobil-Abgleich f\xFCr dasTessavor (c) " +
-              std::to_string(local.tm_year + 1900));
+              std::to_string(NowCivil().year));
 }
 
 }  // namespace
@@ -368,6 +365,10 @@ void Tfrm_main::FormCreate() {
   }
   driver_ = std::make_unique<SyncDriver>(*this, folders_, settings_, db_.get());
   Layout();
+  // The hidden panels give their room back only when the client panel lays
+  // itself out again: its size did not change, so Windows sends it no size
+  // event that would.
+  GetChildren().front()->Layout();
 }
 
 void Tfrm_main::OnActivate(wxActivateEvent& event) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/text.h"
 
@@ -197,7 +198,7 @@ struct THTTPGetThread::Transfer {
       refused = true;
       return false;
     }
-    file = std::fopen(AnsiToUtf8Name(worker.request_.FileName).c_str(), "wb");
+    file = OpenFile(worker.request_.FileName, "wb");
     if (file == nullptr) {
       failed = true;
       return false;

@@ -1,5 +1,6 @@
-// A small interpreter for the tool's batch file tmp.bat, standing in for the
-// Windows command interpreter. It knows the three commands the tool writes
+// Running the tool's batch file tmp.bat. On Windows the real command
+// interpreter runs it (batch_windows.cpp). Elsewhere a small interpreter
+// (batch_posix.cpp) stands in for it. It knows the three commands the tool writes
 // (copy, del, rmdir /S /Q); any other first word names a program, found as
 // NAME or as NAME without ".exe" (curl.exe -> curl), first in the current
 // folder, then on PATH.
@@ -22,8 +23,17 @@
 
 namespace kelvanor {
 
+// The name of the settings file curl reads from the folder $CURL_HOME: on
+// Windows every curl.exe reads "_curlrc" (newer ones also ".curlrc").
+#ifdef _WIN32
+constexpr char kCurlConfigFileName[] = "_curlrc";
+#else
+constexpr char kCurlConfigFileName[] = ".curlrc";
+#endif
+
 struct BatchOptions {
-  // "NAME=VALUE" entries added to the environment of a started program.
+  // "NAME=VALUE" entries (UTF-8) added to the environment of a started
+  // program (on Windows: set in our own, which the interpreter inherits).
   std::vector<std::string> environment;
   // When set, receives what the command wrote (stdout and stderr of a
   // program, the messages of a built-in command), as UTF-8. When not set,
@@ -42,6 +52,8 @@ int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump);
 int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump,
                const BatchOptions& options);
 
+// The interpreter's parts, Linux only: the real one has its own.
+#ifndef _WIN32
 // One command line, already UTF-8 (what RunAndWait does for each line).
 int RunBatchLine(const std::string& line, IPendingMessagePump& pump, const BatchOptions& options);
 
@@ -61,5 +73,6 @@ std::vector<CommandWord> SplitCommandWords(const std::string& text);
 // quote; backslashes elsewhere are literal; inside quotes, a run of three
 // quotes gives one literal quote.
 std::vector<std::string> SplitProgramArguments(const std::string& text);
+#endif
 
 }  // namespace kelvanor

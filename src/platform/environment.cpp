@@ -1,14 +1,96 @@
 #include "platform/environment.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/text_convert.h"
+#else
+#include <langinfo.h>
+#include <locale.h>
+#include <unistd.h>
+#endif
+
 #include "util/encoding.h"
 
 namespace kelvanor {
+
+#ifdef _WIN32
+
+std::string GetEnvVar(const std::string& name) {
+  const std::wstring wideName = AnsiToWide(name);
+  const DWORD size = ::GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (size == 0) return std::string();
+  std::wstring value(size, L'\0');
+  const DWORD n = ::GetEnvironmentVariableW(wideName.c_str(), value.data(), size);
+  value.resize(n < size ? n : 0);
+  return WideToAnsi(value);
+}
+
+std::wstring OwnExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::wstring();
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+// The file version of the VERSIONINFO resource CMake put into the program.
+std::string ExeVersionString() {
+  const std::wstring self = OwnExecutablePath();
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(self.c_str(), &ignored);
+  if (size == 0) return std::string();
+  std::vector<char> block(size);
+  if (!::GetFileVersionInfoW(self.c_str(), 0, size, block.data())) return std::string();
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+      info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+    return std::string();
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(info->dwFileVersionMS),
+                LOWORD(info->dwFileVersionMS), HIWORD(info->dwFileVersionLS),
+                LOWORD(info->dwFileVersionLS));
+  return text;
+}
+
+std::string ExecutableFolder() {
+  const std::wstring path = OwnExecutablePath();
+  const std::size_t slash = path.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) return WideToAnsi(path.substr(0, slash + 1));
+  return std::string(1, '.') + kPathSep;
+}
+
+std::string ApplicationDataBase() {
+  std::string base = GetEnvVar("APPDATA");
+  while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+  return base;
+}
+
+std::tm LocalTime(std::time_t moment) {
+  std::tm local{};
+  ::localtime_s(&local, &moment);
+  return local;
+}
+
+char UserDecimalSeparator() {
+  wchar_t text[8] = {};
+  if (::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, text, 8) == 0) return '\0';
+  const std::string separator = WideToAnsi(text);
+  return separator.size() == 1 ? separator[0] : '\0';
+}
+
+#else
 
 // The environment and the file system speak UTF-8; the tool's texts are
 // Windows-1252, so values are converted on the way in.
@@ -47,5 +129,38 @@ std::string ExecutableFolder() {
   }
   return std::string(1, '.') + kPathSep;
 }
+
+std::string ApplicationDataBase() {
+  std::string base = GetEnvVar("APPDATA");
+  if (base.empty()) base = GetEnvVar("XDG_CONFIG_HOME");
+  if (base.empty()) {
+    const std::string home = GetEnvVar("HOME");
+    // Without any of them the folder lands in the root, as on Windows
+    // without APPDATA.
+    if (!home.empty()) base = home + kPathSep + ".config";
+  }
+  while (!base.empty() && base.back() == kPathSep) base.pop_back();
+  return base;
+}
+
+std::tm LocalTime(std::time_t moment) {
+  std::tm local{};
+  ::localtime_r(&moment, &local);
+  return local;
+}
+
+// LC_NUMERIC as the environment sets it (LC_ALL, LC_NUMERIC, LANG), read
+// without touching the process's own C locale.
+char UserDecimalSeparator() {
+  locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  if (loc == static_cast<locale_t>(0)) return '\0';
+  const char* radix = nl_langinfo_l(RADIXCHAR, loc);
+  const char separator =
+      radix != nullptr && radix[0] != '\0' && radix[1] == '\0' ? radix[0] : '\0';
+  freelocale(loc);
+  return separator;
+}
+
+#endif
 
 }  // namespace kelvanor

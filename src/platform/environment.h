@@ -1,20 +1,42 @@
 // Environment and the program's own identity.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace kelvanor {
 
-// Value of an environment variable; "" when unset or empty.
+// Value of an environment variable (Windows-1252); "" when unset or empty.
 std::string GetEnvVar(const std::string& name);
 
-// The compiled-in program version "%d.%d.%d.%d", e.g. 1.0.0.72.
+// The program version "%d.%d.%d.%d", e.g. 1.0.0.72: compiled in on Linux,
+// read from the executable's own version resource on Windows ("" when the
+// resource is missing).
 std::string ExeVersionString();
 
 // Folder of the running executable, with a trailing separator.
 std::string ExecutableFolder();
 
-// The platform's path separator.
+// The folder that holds the per-user application data ("dasTessavor" goes
+// below it), without a trailing separator; "" when none is known. Windows:
+// %APPDATA%. Linux: $APPDATA, else $XDG_CONFIG_HOME, else $HOME/.config.
+std::string ApplicationDataBase();
+
+// The decimal separator of the user's number format (one byte, e.g. ','
+// for German); '\0' when it cannot be told or is longer than one byte.
+char UserDecimalSeparator();
+
+// The broken-down local time of a moment.
+std::tm LocalTime(std::time_t moment);
+
+// The platform's path separator, and every character that separates folders
+// in a path this system accepts.
+#ifdef _WIN32
+constexpr char kPathSep = '\\';
+constexpr char kPathSeparators[] = "\\/";
+#else
 constexpr char kPathSep = '/';
+constexpr char kPathSeparators[] = "/";
+#endif
 
 }  // namespace kelvanor

@@ -10,14 +10,15 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <vector>
+
+#include "platform/file_system.h"
 
 #include "util/encoding.h"
 #include "util/errors.h"
@@ -255,13 +256,15 @@ void IniWriteString(const std::string& path, const std::string& section, const s
     throw EInOutError(CannotSave(path, "Ordner fehlt: " + folder));
   }
   std::string content;
-  struct stat before {};
+  namespace fs = std::filesystem;
+  fs::perms before = fs::perms::unknown;
   const bool existed = FileExists(path);
   if (existed) {
     // The new content replaces the file as a whole; a write-protected file
     // must stay as it is, like the profile functions leave it.
-    const std::string systemPath = AnsiToUtf8Name(path);
-    if (::stat(systemPath.c_str(), &before) != 0 || ::access(systemPath.c_str(), W_OK) != 0) {
+    std::error_code ec;
+    before = fs::status(SystemPath(path), ec).permissions();
+    if (ec || !MayWriteFile(path)) {
       throw EInOutError(CannotSave(path, "Datei ist schreibgesch\xFCtzt"));
     }
     try {
@@ -277,7 +280,10 @@ void IniWriteString(const std::string& path, const std::string& section, const s
     throw EInOutError(CannotSave(path, e.what()));
   }
   // The file may hold a password: keep the permissions it had.
-  if (existed) ::chmod(AnsiToUtf8Name(path).c_str(), before.st_mode & 07777);
+  if (existed) {
+    std::error_code ignored;
+    fs::permissions(SystemPath(path), before, fs::perm_options::replace, ignored);
+  }
 }
 
 void IniWriteInteger(const std::string& path, const std::string& section, const std::string& key,

@@ -1,9 +1,10 @@
 #include "util/daynumber.h"
 
-#include <sys/time.h>
-
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+
+#include "platform/environment.h"
 
 namespace kelvanor {
 
@@ -60,11 +61,11 @@ CivilTime DayNumberToCivil(double dayNumber) {
 }
 
 CivilTime NowCivil() {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  struct tm local;
-  time_t secs = tv.tv_sec;
-  localtime_r(&secs, &local);
+  using namespace std::chrono;
+  const milliseconds sinceEpoch =
+      duration_cast<milliseconds>(system_clock::now().time_since_epoch());
+  const seconds wholeSeconds = duration_cast<seconds>(sinceEpoch);
+  const std::tm local = LocalTime(static_cast<std::time_t>(wholeSeconds.count()));
   CivilTime t;
   t.year = local.tm_year + 1900;
   t.month = local.tm_mon + 1;
@@ -72,7 +73,7 @@ CivilTime NowCivil() {
   t.hour = local.tm_hour;
   t.minute = local.tm_min;
   t.second = local.tm_sec;
-  t.millisecond = static_cast<int>(tv.tv_usec / 1000);
+  t.millisecond = static_cast<int>((sinceEpoch - wholeSeconds).count());
   return t;
 }
 

@@ -1,31 +1,26 @@
 #include "util/files.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
-#include "util/encoding.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
 #include "util/errors.h"
 
 namespace kelvanor {
 
-namespace {
-std::string SystemPath(const std::string& path) { return AnsiToUtf8Name(path); }
-}  // namespace
-
 bool DirectoryExists(const std::string& path) {
-  struct stat st;
-  return ::stat(SystemPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_directory(SystemPath(path), ec);
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(SystemPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_regular_file(SystemPath(path), ec);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -38,21 +33,25 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  const std::string target = SystemPath(path);
-  const std::string temp = target + ".tmp" + std::to_string(::getpid());
-  FILE* f = std::fopen(temp.c_str(), "wb");
+  const std::string temp = path + ".tmp" + std::to_string(CurrentProcessId());
+  FILE* f = OpenFile(temp, "wb");
   if (f == nullptr) {
     throw EInOutError("Datei kann nicht geschrieben werden: " + path + " (" +
                       std::strerror(errno) + ")");
   }
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  const bool flushed = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
+  const bool flushed = std::fflush(f) == 0 && FlushToDisk(f);
   const bool closed = std::fclose(f) == 0;
-  if (!written || !flushed || !closed || std::rename(temp.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    std::remove(temp.c_str());
-    throw EInOutError("Datei kann nicht geschrieben werden: " + path + " (" + std::strerror(err) +
-                      ")");
+  const int writeError = errno;
+  // rename replaces the target in one step (on Windows too, where the C
+  // library's rename would refuse an existing target).
+  std::error_code renamed;
+  if (written && flushed && closed) std::filesystem::rename(SystemPath(temp), SystemPath(path), renamed);
+  if (!written || !flushed || !closed || renamed) {
+    const std::string reason = renamed ? renamed.message() : std::strerror(writeError);
+    std::error_code ignored;
+    std::filesystem::remove(SystemPath(temp), ignored);
+    throw EInOutError("Datei kann nicht geschrieben werden: " + path + " (" + reason + ")");
   }
 }
 
@@ -75,7 +74,7 @@ std::vector<std::string> SplitLines(const std::string& content) {
 }
 
 std::string ExtractFilePath(const std::string& path) {
-  std::size_t pos = path.find_last_of('/');
+  std::size_t pos = path.find_last_of(kPathSeparators);
   return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
 }
 

@@ -1,8 +1,5 @@
 #include "util/numbers.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <atomic>
 #include <algorithm>
 #include <charconv>
@@ -10,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "platform/environment.h"
 #include "util/errors.h"
 
 namespace kelvanor {
@@ -78,13 +76,10 @@ char DecimalSeparator() { return g_decimalSeparator.load(); }
 void SetDecimalSeparator(char separator) { g_decimalSeparator.store(separator); }
 
 void InitDecimalSeparatorFromLocale() {
-  // A private locale object: the C library's global locale stays "C", so no
-  // printf anywhere starts writing commas behind our back.
-  locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
-  if (loc == static_cast<locale_t>(0)) return;
-  const char* radix = nl_langinfo_l(RADIXCHAR, loc);
-  if (radix != nullptr && radix[0] != '\0' && radix[1] == '\0') SetDecimalSeparator(radix[0]);
-  freelocale(loc);
+  // Read without changing the C library's global locale: it stays "C", so
+  // no printf anywhere starts writing commas behind our back.
+  const char separator = UserDecimalSeparator();
+  if (separator != '\0') SetDecimalSeparator(separator);
 }
 
 ScopedDecimalSeparator::ScopedDecimalSeparator(char separator) : previous_(DecimalSeparator()) {

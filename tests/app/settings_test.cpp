@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/file_system.h"
 #include "platform/ini_file.h"
+#include "support/linux_only.h"
 #include "support/scoped_env.h"
 #include "support/test_db.h"
 #include "util/errors.h"
@@ -21,7 +23,11 @@ using testing::WriteFile;
 
 using testing::ScopedEnv;
 
+// Paths written with "/" as this system writes them ("\\" on Windows).
+std::string N(const std::string& path) { return NativeSeparators(path); }
+
 TEST(DetermineFolders, AppDataThenXdgConfigHomeThenHomeConfig) {
+  KELVANOR_LINUX_ONLY("XDG_CONFIG_HOME and HOME are Linux fallbacks; Windows has APPDATA");
   ScopedEnv home("HOME", "/home/hs");
   {
     ScopedEnv appData("APPDATA", "/srv/appdata");
@@ -57,10 +63,10 @@ class SettingsTest : public ::testing::Test {
 
   Folders MakeFolders() const {
     Folders f;
-    f.AppDataFolder = dir_.Path() + "/dasTessavor/";
-    f.ProgramFolder = dir_.Path() + "/bin/";
+    f.AppDataFolder = dir_.Path() + N("/dasTessavor/");
+    f.ProgramFolder = dir_.Path() + N("/bin/");
     f.MobileFolder = f.AppDataFolder + "mobil";
-    std::filesystem::create_directories(f.AppDataFolder);
+    std::filesystem::create_directories(SystemPath(f.AppDataFolder));
     return f;
   }
   void Tool(const std::string& content) { WriteFile(folders_.ToolIni(), content); }
@@ -78,34 +84,36 @@ class SettingsTest : public ::testing::Test {
 
 TEST_F(SettingsTest, RelativeDbPfadResolvesBesideTheHostFolder) {
   const HostDatabaseLocation loc = Host("..\\daten");
-  EXPECT_EQ(loc.folder, dir_.Path() + "/daten/");
+  EXPECT_EQ(loc.folder, dir_.Path() + N("/daten/"));
   EXPECT_EQ(loc.file, "praxis.db");
-  EXPECT_EQ(loc.Path(), dir_.Path() + "/daten/praxis.db");
+  EXPECT_EQ(loc.Path(), dir_.Path() + N("/daten/praxis.db"));
 
-  EXPECT_EQ(Host("../daten/").folder, dir_.Path() + "/daten/");
+  EXPECT_EQ(Host("../daten/").folder, dir_.Path() + N("/daten/"));
   EXPECT_EQ(Host(".").folder, folders_.AppDataFolder);
-  EXPECT_EQ(Host(".\\db\\.\\x\\..").folder, folders_.AppDataFolder + "db/");
-  EXPECT_EQ(Host("../../../../../../../../../../../../x").folder, "/x/");
+  EXPECT_EQ(Host(".\\db\\.\\x\\..").folder, folders_.AppDataFolder + N("db/"));
+  // Above the root stays at the root (on Windows the temporary folder's drive).
+  EXPECT_EQ(Host("../../../../../../../../../../../../x").folder,
+            dir_.Path().substr(0, dir_.Path().find_first_of("/\\") + 1) + N("x/"));
   // A dot anywhere makes the folder relative, not only in . and .. segments.
-  EXPECT_EQ(Host("daten.alt").folder, folders_.AppDataFolder + "daten.alt/");
+  EXPECT_EQ(Host("daten.alt").folder, folders_.AppDataFolder + N("daten.alt/"));
 }
 
 TEST_F(SettingsTest, DbPfadWithoutDotIsUsedAsWritten) {
-  EXPECT_EQ(Host("C:\\Praxis").folder, "C:/Praxis/");
-  EXPECT_EQ(Host("/srv/praxis").folder, "/srv/praxis/");
-  EXPECT_EQ(Host("/srv/praxis/").folder, "/srv/praxis/");
-  EXPECT_EQ(Host("daten").folder, "daten/");
+  EXPECT_EQ(Host("C:\\Praxis").folder, N("C:/Praxis/"));
+  EXPECT_EQ(Host("/srv/praxis").folder, N("/srv/praxis/"));
+  EXPECT_EQ(Host("/srv/praxis/").folder, N("/srv/praxis/"));
+  EXPECT_EQ(Host("daten").folder, N("daten/"));
 }
 
 TEST_F(SettingsTest, AbsoluteDbPfadWithDotStaysAbsolute) {
-  EXPECT_EQ(Host("/srv/alt/../praxis.v2").folder, "/srv/praxis.v2/");
-  EXPECT_EQ(Host("D:\\Daten\\..\\Praxis.neu").folder, "D:/Praxis.neu/");
+  EXPECT_EQ(Host("/srv/alt/../praxis.v2").folder, N("/srv/praxis.v2/"));
+  EXPECT_EQ(Host("D:\\Daten\\..\\Praxis.neu").folder, N("D:/Praxis.neu/"));
 }
 
 TEST_F(SettingsTest, BlankDbPfadGivesAppDataFolderButNonBlankKeepsItsBlanks) {
   EXPECT_EQ(Host("").folder, folders_.AppDataFolder);
   EXPECT_EQ(Host("\"   \"").folder, folders_.AppDataFolder);
-  EXPECT_EQ(Host("\" daten \"").folder, " daten /");
+  EXPECT_EQ(Host("\" daten \"").folder, N(" daten /"));
 
   const HostDatabaseLocation missing =
       ReadHostDatabaseLocation(dir_.File("nichts.ini"), folders_.AppDataFolder);
@@ -117,12 +125,12 @@ TEST_F(SettingsTest, HostIniNamesCompareWithoutCase) {
   WriteFile(folders_.HostIni(), "[ALLGEMEIN]\nDB_Pfad=/srv/p\nDB_NAME=" + W("Büro.db") + "\n");
   const HostDatabaseLocation loc =
       ReadHostDatabaseLocation(folders_.HostIni(), folders_.AppDataFolder);
-  EXPECT_EQ(loc.Path(), "/srv/p/" + W("Büro.db"));
+  EXPECT_EQ(loc.Path(), N("/srv/p/") + W("Büro.db"));
 }
 
 TEST_F(SettingsTest, MissingToolIniReadsAsDefaults) {
   const Settings s = Read();
-  EXPECT_EQ(s.local_dir, folders_.AppDataFolder + "mobil/");
+  EXPECT_EQ(s.local_dir, folders_.AppDataFolder + N("mobil/"));
   EXPECT_FALSE(s.DebugLog);
   EXPECT_EQ(s.name, "");
   EXPECT_EQ(s.server, "");
@@ -152,12 +160,12 @@ TEST_F(SettingsTest, FileTablesHoldTheFixedNamesInSlotOrder) {
 
 TEST_F(SettingsTest, LocalDirBlankFallsBackNonBlankIsKept) {
   Tool("[general]\nlocal_dir=\"   \"\n");
-  EXPECT_EQ(Read().local_dir, folders_.AppDataFolder + "mobil/");
-  Tool("[general]\nlocal_dir=\" /data/mobil/\"\n");
-  EXPECT_EQ(Read().local_dir, " /data/mobil/");
+  EXPECT_EQ(Read().local_dir, folders_.AppDataFolder + N("mobil/"));
+  Tool("[general]\nlocal_dir=\"" + N(" /data/mobil/") + "\"\n");
+  EXPECT_EQ(Read().local_dir, N(" /data/mobil/"));
   // Every user appends a file name: the separator is added when missing.
-  Tool("[general]\nlocal_dir=/data/mobil\n");
-  EXPECT_EQ(Read().local_dir, "/data/mobil/");
+  Tool("[general]\nlocal_dir=" + N("/data/mobil") + "\n");
+  EXPECT_EQ(Read().local_dir, N("/data/mobil/"));
 }
 
 TEST_F(SettingsTest, DebugIsANumberAndAnythingElseIsFalse) {

@@ -52,7 +52,8 @@ TEST(SQLiteDatabaseOpen, MissingFileIsNotCreatedAndNamesTheFileAsGiven) {
 TEST(SQLiteDatabaseOpen, Windows1252FileNameOpensTheUtf8File) {
   TempDir dir;
   NewDb(dir, "");
-  std::filesystem::rename(dir.File("t.db"), dir.File("Praxis M\xC3\xBCller.db"));
+  std::filesystem::rename(std::filesystem::u8path(dir.File("t.db")),
+                          std::filesystem::u8path(dir.File("Praxis M\xC3\xBCller.db")));
   TSQLiteDatabase db(dir.File(W("Praxis Müller.db")));
   db.ExecSQL("CREATE TABLE x (a INTEGER);");
   EXPECT_EQ(QueryOne(dir.File("Praxis M\xC3\xBCller.db"), "SELECT COUNT(*) FROM x"), "0");

@@ -8,6 +8,8 @@
 #include <optional>
 #include <regex>
 
+#include "platform/file_system.h"
+#include "support/linux_only.h"
 #include "support/scoped_env.h"
 #include "support/test_db.h"
 #include "util/errors.h"
@@ -31,6 +33,7 @@ TEST(GetEnvVar, UnsetAndEmptyBothGiveEmptyText) {
 }
 
 TEST(GetEnvVar, Utf8ValuesArriveAsWindows1252) {
+  KELVANOR_LINUX_ONLY("the environment holds UTF-8 bytes only on Linux");
   ScopedEnv env("KELVANOR_TEST_VAR", "/home/j\xC3\xBCrgen");
   EXPECT_EQ(GetEnvVar("KELVANOR_TEST_VAR"), "/home/j\xFCrgen");
 }
@@ -47,8 +50,13 @@ TEST(ExeVersionString, FourNumbersOfTheProjectVersion) {
 TEST(ExecutableFolder, IsTheFolderOfTheRunningTestProgram) {
   const std::string folder = ExecutableFolder();
   ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.back(), '/');
+  EXPECT_EQ(folder.back(), kPathSep);
+#ifdef _WIN32
+  // Under Wine the build folder is reached through a drive letter.
+  EXPECT_TRUE(std::filesystem::exists(SystemPath(folder + "tests_platform.exe")))
+#else
   EXPECT_TRUE(std::filesystem::equivalent(folder, std::string(KELVANOR_BINARY_DIR) + "/tests"))
+#endif
       << folder;
 }
 

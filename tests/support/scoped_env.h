@@ -12,23 +12,26 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
+    Set(name, value);
+  }
+  ~ScopedEnv() { Set(name_, old_ ? old_->c_str() : nullptr); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  static void Set(const char* name, const char* value) {
+#ifdef _WIN32
+    // _putenv_s changes the process environment too; "" removes the entry.
+    ::_putenv_s(name, value ? value : "");
+#else
     if (value) {
       ::setenv(name, value, 1);
     } else {
       ::unsetenv(name);
     }
+#endif
   }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
- private:
   const char* name_;
   std::optional<std::string> old_;
 };

@@ -1,23 +1,49 @@
 #include "support/test_db.h"
 
 #include <sqlite3.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
+#include "support/linux_only.h"
 #include "util/encoding.h"
 
 namespace kelvanor::testing {
 
 namespace fs = std::filesystem;
 
+bool RunningAsRoot() {
+#ifdef _WIN32
+  return false;
+#else
+  return ::geteuid() == 0;
+#endif
+}
+
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: a name from the time and a counter, made if it is new.
+  static unsigned counter = 0;
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 1000 && path_.empty(); ++attempt) {
+    const fs::path candidate =
+        base / ("kelvanor-test-" + std::to_string(std::random_device{}()) + "-" +
+                std::to_string(++counter));
+    if (fs::create_directory(candidate)) path_ = candidate.string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary folder");
+#else
   std::string pattern = (fs::temp_directory_path() / "kelvanor-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -113,15 +139,17 @@ long long QueryCount(const std::string& path, const std::string& sql) {
 std::string W(const std::string& utf8) { return Utf8ToCp1252(utf8); }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-  fs::path p(path);
+  // Test paths are UTF-8 (on Windows too, where a plain string is taken in
+  // the ANSI code page).
+  const fs::path p = fs::u8path(path);
   if (p.has_parent_path()) fs::create_directories(p.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   std::stringstream buf;
   buf << in.rdbuf();

@@ -1,0 +1,105 @@
+; The Windows installer of Kelvanor, built by scripts/build-windows.sh:
+;   makensis -DVERSION=1.0.0.72 -DPACKAGE_DIR=... -DOUTFILE=... installer.nsi
+; Installs the package into Program Files with a Start-menu entry and an
+; uninstaller; "/S" installs silently. The user's settings and data under
+; %APPDATA%\dasTessavor are never touched, not even by the uninstaller.
+; A 64-bit installer for the 64-bit programs (and it needs no 32-bit layer).
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include "MUI2.nsh"
+
+Name "Kelvanor ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Kelvanor"
+InstallDirRegKey HKLM "Software\Kelvanor" "InstallDir"
+BrandingText "Kelvanor ${VERSION}"
+
+VIProductVersion "${VERSION}"
+VIFileVersion "${VERSION}"
+VIAddVersionKey /LANG=1031 "ProductName" "Kelvanor"
+VIAddVersionKey /LANG=1031 "FileDescription" "Kelvanor ${VERSION} Installation"
+VIAddVersionKey /LANG=1031 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1031 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1031 "CompanyName" "Kelvanor"
+VIAddVersionKey /LANG=1031 "LegalCopyright" "Kelvanor"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvanor"
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN "$INSTDIR\Kelvanor.exe"
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\LIESMICH.txt"
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "German"
+
+Function .onInit
+  SetRegView 64
+FunctionEnd
+
+Function un.onInit
+  SetRegView 64
+FunctionEnd
+
+Section "Kelvanor" SecMain
+  SectionIn RO
+  SetOutPath "$INSTDIR"
+  File "${PACKAGE_DIR}/Kelvanor.exe"
+  File "${PACKAGE_DIR}/kelvanor-cli.exe"
+  File "${PACKAGE_DIR}/curl.exe"
+  File "${PACKAGE_DIR}/zip.exe"
+  File "${PACKAGE_DIR}/unzip.exe"
+  File "${PACKAGE_DIR}/LIESMICH.txt"
+  WriteUninstaller "$INSTDIR\Deinstallieren.exe"
+
+  ; The version check and the update write version.txt and mob.exe into the
+  ; program folder, as Kelvanor always has: users may change files there.
+  nsExec::Exec '"$SYSDIR\icacls.exe" "$INSTDIR" /grant *S-1-5-32-545:(OI)(CI)M'
+  Pop $0
+
+  ; The shortcuts start in the program folder (SetOutPath above), where
+  ; Kelvanor finds curl.exe, zip.exe and unzip.exe first.
+  SetShellVarContext all
+  CreateDirectory "$SMPROGRAMS\Kelvanor"
+  CreateShortcut "$SMPROGRAMS\Kelvanor\Kelvanor.lnk" "$INSTDIR\Kelvanor.exe" "" "$INSTDIR\Kelvanor.exe" 0
+  CreateShortcut "$SMPROGRAMS\Kelvanor\LIESMICH.lnk" "$INSTDIR\LIESMICH.txt"
+  CreateShortcut "$SMPROGRAMS\Kelvanor\Kelvanor deinstallieren.lnk" "$INSTDIR\Deinstallieren.exe"
+
+  WriteRegStr HKLM "Software\Kelvanor" "InstallDir" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Kelvanor"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Kelvanor"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Kelvanor.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Deinstallieren.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Deinstallieren.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  Delete "$INSTDIR\Kelvanor.exe"
+  Delete "$INSTDIR\kelvanor-cli.exe"
+  Delete "$INSTDIR\curl.exe"
+  Delete "$INSTDIR\zip.exe"
+  Delete "$INSTDIR\unzip.exe"
+  Delete "$INSTDIR\LIESMICH.txt"
+  ; Left by the version check and a downloaded update.
+  Delete "$INSTDIR\version.txt"
+  Delete "$INSTDIR\mob.exe"
+  Delete "$INSTDIR\Deinstallieren.exe"
+  RMDir "$INSTDIR"
+
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\Kelvanor\Kelvanor.lnk"
+  Delete "$SMPROGRAMS\Kelvanor\LIESMICH.lnk"
+  Delete "$SMPROGRAMS\Kelvanor\Kelvanor deinstallieren.lnk"
+  RMDir "$SMPROGRAMS\Kelvanor"
+
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegKey HKLM "Software\Kelvanor"
+SectionEnd

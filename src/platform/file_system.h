@@ -1,0 +1,48 @@
+// The file system as the tool's paths see it. Paths are Windows-1252 texts
+// like every other text of the tool; here they become what the system's file
+// calls take (UTF-8 names on Linux, UTF-16 names on Windows), so a folder
+// like "Büro" is the same folder for the tool, for SQLite and for the user.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace kelvanor {
+
+// The system's path for a Windows-1252 path, and back.
+std::filesystem::path SystemPath(const std::string& ansiPath);
+std::string AnsiPath(const std::filesystem::path& path);
+
+// fopen for a Windows-1252 path; null (errno set) when it cannot be opened.
+std::FILE* OpenFile(const std::string& ansiPath, const char* mode);
+
+// Pushes what was written to `file` through to the disk (fsync).
+bool FlushToDisk(std::FILE* file);
+
+// Deletes a file, a read-only one too: Linux lets the folder decide, and on
+// Windows the read-only flag is cleared first. False when it stays.
+bool DeleteFileEvenIfReadOnly(const std::filesystem::path& file);
+
+// May this process write to the existing file? (Checked before an ini file
+// is replaced, so a write-protected one stays as it is.)
+bool MayWriteFile(const std::string& ansiPath);
+
+// The current folder with a trailing separator; "" when it cannot be told.
+std::string CurrentFolder();
+// Makes `ansiPath` the current folder; false when it cannot.
+bool SetCurrentFolder(const std::string& ansiPath);
+
+// A number no other running process has (for names of temporary files).
+unsigned long CurrentProcessId();
+
+// Makes a new private folder in the system's folder for temporary files,
+// named `prefix` plus a unique tail. Returns its path without a trailing
+// separator, or "" when none could be made.
+std::string MakeTemporaryFolder(const std::string& prefix);
+
+// A path as written by the host program or the user ("\" or "/" between
+// folders) with the separators this system uses.
+std::string NativeSeparators(const std::string& path);
+
+}  // namespace kelvanor

@@ -1,0 +1,44 @@
+#include <windows.h>
+
+#include "platform/instance_lock.h"
+#include "platform/text_convert.h"
+#include "util/errors.h"
+
+namespace kelvanor {
+
+namespace {
+std::string LastErrorText() {
+  wchar_t* text = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, ::GetLastError(), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
+  if (text != nullptr) ::LocalFree(text);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n')) message.pop_back();
+  return WideToAnsi(message);
+}
+}  // namespace
+
+// A byte-range lock on the open file: Windows drops it with the handle, and
+// the handle with the process, however it ends. Other programs may still
+// open and read the file (it holds nothing).
+std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path) {
+  // Not inheritable: a started curl or zip must not keep the lock alive.
+  const HANDLE file = ::CreateFileW(AnsiToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    throw EInOutError("Die Sperrdatei " + path + " kann nicht ge\xF6" "ffnet werden (" +
+                      LastErrorText() + ").");
+  }
+  OVERLAPPED whole{};
+  if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+    ::CloseHandle(file);
+    return nullptr;
+  }
+  return std::unique_ptr<InstanceLock>(new InstanceLock(reinterpret_cast<std::intptr_t>(file)));
+}
+
+InstanceLock::~InstanceLock() { ::CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+
+}  // namespace kelvanor

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Kelvanor.exe under Wine on the virtual display: the window opens, a click
+# on the sync button runs the first sync (export, zip.exe, FTP upload with
+# curl.exe, the server's unzip), the memo shows it, and a screenshot of the
+# window after it is left in build-win64/screenshots/.
+source "$(dirname "$0")/wine_setup.sh"
+[ -n "${DISPLAY:-}" ] || fail "kein DISPLAY (scripts/test-windows.sh startet Xvfb)"
+command -v xdotool >/dev/null || fail "xdotool fehlt"
+SHOTS="$BUILD/screenshots"
+mkdir -p "$SHOTS"
+
+cd "$PROGRAM"
+# A window that never gets a display waits forever: the timeout ends it.
+timeout 300 wine ./Kelvanor.exe >"$WORK/window.log" 2>&1 &
+WINDOW_PID=$!
+trap 'wine taskkill /IM Kelvanor.exe >/dev/null 2>&1 || true; sleep 1; kill $WINDOW_PID 2>/dev/null || true; kill $SERVER_PID 2>/dev/null || true' EXIT
+
+window=""
+for _ in $(seq 1 120); do
+  window="$(xdotool search --onlyvisible --name 'S Y N C' 2>/dev/null | head -1 || true)"
+  [ -n "$window" ] && break
+  sleep 0.5
+done
+[ -n "$window" ] || { cat "$WORK/window.log"; fail "das Fenster erscheint nicht"; }
+sleep 2
+import -window root "$SHOTS/wine_window_start.png"
+
+# The sync button is the wide light field in the grey bottom panel: found on
+# the screen (the window's layout under Wine depends on the window manager),
+# then clicked in its middle.
+import -window root -depth 8 ppm:- >"$WORK/screen.ppm"
+read -r click_x click_y < <(/usr/bin/python3 - "$WORK/screen.ppm" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace():
+        pos += 1
+    end = pos
+    while not data[end:end + 1].isspace():
+        end += 1
+    fields.append(data[pos:end])
+    pos = end
+width, height = int(fields[1]), int(fields[2])
+pixels = data[pos + 1:]
+def grey(x, y):
+    i = 3 * (y * width + x)
+    return pixels[i:i + 3] == bytes((128, 128, 128))
+rows = [y for y in range(height) if sum(grey(x, y) for x in range(0, width, 4)) > 20]
+if not rows:
+    sys.exit("no grey panel on the screen")
+middle = (rows[0] + rows[-1]) // 2
+x, runs = 0, []
+while x < width:
+    if grey(x, middle):
+        x += 1
+        continue
+    start = x
+    while x < width and not grey(x, middle):
+        x += 1
+    runs.append((start, x))
+inside = [r for r in runs if r[1] - r[0] > 100 and r[0] > 0 and r[1] < width]
+if not inside:
+    sys.exit("no button in the grey panel")
+start, end = inside[0]
+print((start + end) // 2, middle)
+PY
+) || fail "der Sync-Knopf ist auf dem Bildschirm nicht zu finden"
+xdotool mousemove "$click_x" "$click_y" click 1
+
+for _ in $(seq 1 240); do
+  [ "$(ini_value num_syncs)" = 1 ] && break
+  sleep 0.5
+done
+sleep 2
+import -window root "$SHOTS/wine_window_after_first_sync.png"
+[ "$(ini_value num_syncs)" = 1 ] || { cat "$WORK/window.log"; fail "die erste Synchronisation aus dem Fenster kam nicht an (num_syncs=$(ini_value num_syncs))"; }
+[ -s "$ACCOUNT/mob_kunde.txt" ] || fail "mob_kunde.txt nicht beim Mobilgerät angekommen"
+echo "Fenster unter Wine: erste Synchronisation in Ordnung, Bildschirmfoto $SHOTS/wine_window_after_first_sync.png"
