@@ -63,10 +63,10 @@ bool IsNewerVersion(const std::string& offered, const std::string& own) {
   return false;
 }
 
-UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,
-                                 const std::string& programFolder,
-                                 const std::string& ownVersion) {
-  UpdateCheckResult result;
+Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
+                       const std::string& programFolder, const std::string& ownVersion,
+                       std::string& offered) {
+  offered.clear();
   const std::string fileName = programFolder + "version.txt";
   const std::string url = webBase + "/sync/version.txt";
   std::error_code ignored;
@@ -77,30 +77,23 @@ UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,
   // The file exists exactly when the server answered; whether the answer is
   // usable the text itself tells.
   if (!FileExists(fileName)) {
-    result.kind = UpdateCheckResult::Error;
-    result.errorMessage = "Die Versionsdatei konnte nicht vom Server geladen werden: " + url;
-    return result;
+    return Outcome::Failed("Versionspr\xFC" "fung", 0,
+                           "Die Versionsdatei konnte nicht vom Server geladen werden: " + url);
   }
   std::string text;
   try {
     for (const std::string& line : SplitLines(ReadWholeFile(fileName))) text += line + "\r\n";
   } catch (const std::exception& e) {
-    result.kind = UpdateCheckResult::Error;
-    result.errorMessage = e.what();
-    return result;
+    return Outcome::Failed("Versionspr\xFC" "fung", 0, e.what());
   }
 
   // A web server's error page instead of the version file.
   for (const char* word : {"not found", "not exist", "doesn't exist"}) {
-    if (text.find(word) != std::string::npos) return result;
+    if (text.find(word) != std::string::npos) return Outcome::Ok();
   }
-  const std::string offered = Trim(text);
-  if (offered.empty()) return result;
-  if (IsNewerVersion(offered, ownVersion)) {
-    result.kind = UpdateCheckResult::Offer;
-    result.offered = offered;
-  }
-  return result;
+  const std::string version = Trim(text);
+  if (!version.empty() && IsNewerVersion(version, ownVersion)) offered = version;
+  return Outcome::Ok();
 }
 
 std::string UpdateOfferText(const std::string& offered) {

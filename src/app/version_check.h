@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/http_get.h"
+#include "util/outcome.h"
 
 namespace kelvanor {
 
@@ -15,19 +16,14 @@ namespace kelvanor {
 // dotted version (a word, a blank inside, "1..2", "-1") is never newer.
 bool IsNewerVersion(const std::string& offered, const std::string& own);
 
-struct UpdateCheckResult {
-  enum Kind { NoOffer, Offer, Error } kind = NoOffer;
-  std::string offered;       // the server's version text (Offer)
-  std::string errorMessage;  // German (Error)
-};
-
 // Fetches webBase + "/sync/version.txt" into programFolder + "version.txt"
-// (deleted first) and compares its trimmed text with ownVersion. An error
-// page of the server offers nothing; a version file that could not be
-// fetched at all is an Error. Leaves http.WaitThread on.
-UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,
-                                 const std::string& programFolder,
-                                 const std::string& ownVersion);
+// (deleted first) and compares its trimmed text with ownVersion. `offered`
+// receives the server's version when it is newer, else "". An error page of
+// the server offers nothing; a version file that could not be fetched at all
+// fails, with a German message. Leaves http.WaitThread on.
+Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
+                       const std::string& programFolder, const std::string& ownVersion,
+                       std::string& offered);
 
 // "Update auf neue Version  <offered>  verfügbar. Jetzt laden?"
 std::string UpdateOfferText(const std::string& offered);
