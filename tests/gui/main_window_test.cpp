@@ -201,7 +201,7 @@ TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
     dlg.Button1Click();
     ASSERT_EQ(boxes.questions.size(), 1u);
     EXPECT_EQ(boxes.questions[0], question);
-    EXPECT_EQ(boxes.preselected[0], IMessageBoxes::Preselected::No);
+    EXPECT_EQ(boxes.preselected[0], IMessageBoxes::Preselected::kNo);
     EXPECT_TRUE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
     EXPECT_TRUE(boxes.infos.empty());
 
