@@ -21,6 +21,7 @@
 
 #include "db/dbase.h"
 #include "export/export.h"
+#include "platform/environment.h"
 #include "util/numbers.h"
 
 namespace {

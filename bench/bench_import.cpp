@@ -34,6 +34,7 @@
 #include "app/received_tree.h"
 #include "db/dbase.h"
 #include "import/import.h"
+#include "platform/environment.h"
 #include "util/numbers.h"
 
 namespace {

@@ -32,6 +32,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/environment.h"
 #include "util/daynumber.h"
 #include "util/encoding.h"
 

@@ -9,7 +9,6 @@
 #include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/errors.h"
-#include "util/files.h"
 
 namespace kelvanor {
 

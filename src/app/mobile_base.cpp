@@ -8,7 +8,6 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/errors.h"
-#include "util/files.h"
 
 namespace kelvanor {
 

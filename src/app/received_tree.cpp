@@ -6,7 +6,8 @@
 #include "platform/environment.h"
 #include "util/errors.h"
 #include "util/exchange_files.h"
-#include "util/files.h"
+#include "platform/file_system.h"
+#include "util/text.h"
 
 namespace kelvanor {
 

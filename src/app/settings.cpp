@@ -9,7 +9,6 @@
 #include "platform/ini_file.h"
 #include "util/encoding.h"
 #include "util/exchange_files.h"
-#include "util/files.h"
 #include "util/text.h"
 
 namespace kelvanor {

@@ -14,7 +14,6 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
-#include "util/files.h"
 
 namespace kelvanor {
 

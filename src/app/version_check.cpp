@@ -8,7 +8,6 @@
 
 #include "platform/file_system.h"
 #include "platform/launch.h"
-#include "util/files.h"
 #include "util/text.h"
 
 namespace kelvanor {

@@ -4,7 +4,7 @@
 
 #include "cli/cli_output.h"
 #include "platform/environment.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 
 namespace kelvanor::cli {
 

@@ -13,7 +13,7 @@
 #include "import/import.h"
 #include "platform/environment.h"
 #include "util/errors.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 
 namespace kelvanor::cli {
 

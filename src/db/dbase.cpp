@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include "util/encoding.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 #include "util/text.h"
 
 namespace kelvanor {

@@ -11,7 +11,6 @@
 #include "platform/file_system.h"
 #include "util/daynumber.h"
 #include "util/encoding.h"
-#include "util/files.h"
 #include "util/numbers.h"
 
 namespace kelvanor {

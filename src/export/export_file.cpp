@@ -3,7 +3,7 @@
 #include <climits>
 
 #include "platform/environment.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 
 namespace kelvanor {
 

@@ -8,6 +8,7 @@
 
 #include "app/settings.h"
 #include "gui/main_window.h"
+#include "platform/environment.h"
 #include "util/numbers.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "util/errors.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 #include "util/numbers.h"
 #include "util/text.h"
 

@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "import/field_merge.h"
+#include "platform/environment.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
 #include "util/numbers.h"

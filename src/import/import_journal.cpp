@@ -2,7 +2,7 @@
 
 #include "db/sql.h"
 #include "util/encoding.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 
 namespace kelvanor {
 

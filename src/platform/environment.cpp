@@ -1,5 +1,6 @@
 #include "platform/environment.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -15,6 +16,7 @@
 #endif
 
 #include "util/encoding.h"
+#include "util/numbers.h"
 
 namespace kelvanor {
 
@@ -162,5 +164,31 @@ char UserDecimalSeparator() {
 }
 
 #endif
+
+CivilTime NowCivil() {
+  using namespace std::chrono;
+  const milliseconds sinceEpoch =
+      duration_cast<milliseconds>(system_clock::now().time_since_epoch());
+  const seconds wholeSeconds = duration_cast<seconds>(sinceEpoch);
+  const std::tm local = LocalTime(static_cast<std::time_t>(wholeSeconds.count()));
+  CivilTime t;
+  t.year = local.tm_year + 1900;
+  t.month = local.tm_mon + 1;
+  t.day = local.tm_mday;
+  t.hour = local.tm_hour;
+  t.minute = local.tm_min;
+  t.second = local.tm_sec;
+  t.millisecond = static_cast<int>((sinceEpoch - wholeSeconds).count());
+  return t;
+}
+
+double NowDayNumber() { return CivilToDayNumber(NowCivil()); }
+
+void InitDecimalSeparatorFromLocale() {
+  // Read without changing the C library's global locale: it stays "C", so
+  // no printf anywhere starts writing commas behind our back.
+  const char separator = UserDecimalSeparator();
+  if (separator != '\0') SetDecimalSeparator(separator);
+}
 
 }  // namespace kelvanor

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string>
 
+#include "util/daynumber.h"
+
 namespace kelvanor {
 
 // Value of an environment variable (Windows-1252); "" when unset or empty.
@@ -28,6 +30,14 @@ char UserDecimalSeparator();
 
 // The broken-down local time of a moment.
 std::tm LocalTime(std::time_t moment);
+
+// The current local moment.
+CivilTime NowCivil();
+double NowDayNumber();
+
+// Reads the separator of the user's locale (LC_NUMERIC from the environment)
+// and makes it the process setting; the C library's locale is left as it was.
+void InitDecimalSeparatorFromLocale();
 
 // The platform's path separator, and every character that separates folders
 // in a path this system accepts.

@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #ifdef _WIN32
@@ -14,6 +17,7 @@
 #include "platform/environment.h"
 #include "platform/text_convert.h"
 #include "util/encoding.h"
+#include "util/errors.h"
 #include "util/text.h"
 
 namespace kelvanor {
@@ -117,6 +121,55 @@ std::string NativeSeparators(const std::string& path) {
 #else
   return ReplaceAll(path, "\\", "/");
 #endif
+}
+
+// ---- whole files ----
+
+bool DirectoryExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(SystemPath(path), ec);
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(SystemPath(path), ec);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(SystemPath(path), std::ios::binary);
+  if (!in) throw EInOutError("Datei kann nicht gelesen werden: " + path);
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  if (in.bad()) throw EInOutError("Datei kann nicht gelesen werden: " + path);
+  return buf.str();
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+  const std::string temp = path + ".tmp" + std::to_string(CurrentProcessId());
+  FILE* f = OpenFile(temp, "wb");
+  if (f == nullptr) {
+    throw EInOutError("Datei kann nicht geschrieben werden: " + path + " (" +
+                      std::strerror(errno) + ")");
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool flushed = std::fflush(f) == 0 && FlushToDisk(f);
+  const bool closed = std::fclose(f) == 0;
+  const int writeError = errno;
+  // rename replaces the target in one step (on Windows too, where the C
+  // library's rename would refuse an existing target).
+  std::error_code renamed;
+  if (written && flushed && closed) std::filesystem::rename(SystemPath(temp), SystemPath(path), renamed);
+  if (!written || !flushed || !closed || renamed) {
+    const std::string reason = renamed ? renamed.message() : std::strerror(writeError);
+    std::error_code ignored;
+    std::filesystem::remove(SystemPath(temp), ignored);
+    throw EInOutError("Datei kann nicht geschrieben werden: " + path + " (" + reason + ")");
+  }
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  std::size_t pos = path.find_last_of(kPathSeparators);
+  return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
 }
 
 }  // namespace kelvanor

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kelvanor {
 
@@ -40,6 +41,21 @@ unsigned long CurrentProcessId();
 // named `prefix` plus a unique tail. Returns its path without a trailing
 // separator, or "" when none could be made.
 std::string MakeTemporaryFolder(const std::string& prefix);
+
+// True when the path exists and is a folder; a file.
+bool DirectoryExists(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Reads a whole file; raises EInOutError with a German message when it cannot.
+std::string ReadWholeFile(const std::string& path);
+
+// Writes a file so that readers see either the old or the new content: the
+// bytes go to a temporary file beside it which then replaces the target.
+// Raises EInOutError with a German message when it cannot.
+void WriteFileAtomically(const std::string& path, const std::string& bytes);
+
+// The folder of a path including its trailing separator ("" when none).
+std::string ExtractFilePath(const std::string& path);
 
 // A path as written by the host program or the user ("\" or "/" between
 // folders) with the separators this system uses.

@@ -22,7 +22,6 @@
 
 #include "util/encoding.h"
 #include "util/errors.h"
-#include "util/files.h"
 
 namespace kelvanor {
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/environment.h"
 
 namespace kelvanor {
 
@@ -59,25 +58,6 @@ CivilTime DayNumberToCivil(double dayNumber) {
   t.millisecond = static_cast<int>(ms % 1000);
   return t;
 }
-
-CivilTime NowCivil() {
-  using namespace std::chrono;
-  const milliseconds sinceEpoch =
-      duration_cast<milliseconds>(system_clock::now().time_since_epoch());
-  const seconds wholeSeconds = duration_cast<seconds>(sinceEpoch);
-  const std::tm local = LocalTime(static_cast<std::time_t>(wholeSeconds.count()));
-  CivilTime t;
-  t.year = local.tm_year + 1900;
-  t.month = local.tm_mon + 1;
-  t.day = local.tm_mday;
-  t.hour = local.tm_hour;
-  t.minute = local.tm_min;
-  t.second = local.tm_sec;
-  t.millisecond = static_cast<int>((sinceEpoch - wholeSeconds).count());
-  return t;
-}
-
-double NowDayNumber() { return CivilToDayNumber(NowCivil()); }
 
 std::string ShortDateText(const CivilTime& t) {
   char buf[32];

@@ -15,9 +15,6 @@ struct CivilTime {
 double CivilToDayNumber(const CivilTime& t);
 CivilTime DayNumberToCivil(double dayNumber);
 
-// The current local moment.
-CivilTime NowCivil();
-double NowDayNumber();
 
 // The short date text of the user's settings; here always the German form
 // "07.12.2026" (two-digit day and month, four-digit year).

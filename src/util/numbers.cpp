@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <limits>
 
-#include "platform/environment.h"
 #include "util/errors.h"
 
 namespace kelvanor {
@@ -74,13 +73,6 @@ std::string RoundHalfTextAway(std::string text) {
 char DecimalSeparator() { return g_decimalSeparator.load(); }
 
 void SetDecimalSeparator(char separator) { g_decimalSeparator.store(separator); }
-
-void InitDecimalSeparatorFromLocale() {
-  // Read without changing the C library's global locale: it stays "C", so
-  // no printf anywhere starts writing commas behind our back.
-  const char separator = UserDecimalSeparator();
-  if (separator != '\0') SetDecimalSeparator(separator);
-}
 
 ScopedDecimalSeparator::ScopedDecimalSeparator(char separator) : previous_(DecimalSeparator()) {
   SetDecimalSeparator(separator);

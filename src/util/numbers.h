@@ -11,9 +11,6 @@ namespace kelvanor {
 // The process-wide decimal separator ("," on German systems).
 char DecimalSeparator();
 void SetDecimalSeparator(char separator);
-// Reads the separator of the user's locale (LC_NUMERIC from the environment)
-// and makes it the process setting; the C library's locale is left as it was.
-void InitDecimalSeparatorFromLocale();
 
 // Sets the process separator for one scope and restores it afterwards.
 class ScopedDecimalSeparator {

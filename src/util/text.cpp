@@ -121,4 +121,22 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+std::vector<std::string> SplitLines(const std::string& content) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  const std::size_t n = content.size();
+  std::size_t i = 0;
+  while (i < n) {
+    char c = content[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(content.substr(start, i - start));
+      if (c == '\r' && i + 1 < n && content[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+    ++i;
+  }
+  if (start < n) lines.push_back(content.substr(start));
+  return lines;
+}
+
 }  // namespace kelvanor

@@ -20,6 +20,10 @@ std::size_t SplitFieldsBy(char sep, const std::string& text, std::vector<std::st
 
 // Replaces every non-overlapping occurrence of pattern, scanning left to right;
 // replaced text is never scanned again. An empty pattern returns text unchanged.
+// Splits file content into lines at CR, LF or CR LF; a last line without
+// terminator counts; empty content gives no line.
+std::vector<std::string> SplitLines(const std::string& content);
+
 std::string ReplaceAll(const std::string& text, const std::string& pattern,
                        const std::string& replacement);
 

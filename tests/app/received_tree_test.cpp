@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/environment.h"
 #include "support/linux_only.h"
 #include "support/test_db.h"
 #include "util/daynumber.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/transfer.h"
+#include "platform/environment.h"
 #include "support/sync_server.h"
 #include "support/test_db.h"
 #include "util/daynumber.h"

@@ -13,7 +13,7 @@
 #include "platform/environment.h"
 #include "support/cli_runner.h"
 #include "support/test_db.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 
 namespace kelvanor {
 namespace {

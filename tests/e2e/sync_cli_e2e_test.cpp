@@ -16,7 +16,7 @@
 #include "support/cli_runner.h"
 #include "support/sync_server.h"
 #include "support/test_db.h"
-#include "util/files.h"
+#include "util/text.h"
 
 namespace kelvanor::testing {
 namespace {

@@ -22,7 +22,7 @@
 #include "gui_fixture.h"
 #include "platform/environment.h"
 #include "platform/ini_file.h"
-#include "util/files.h"
+#include "util/text.h"
 
 namespace kelvanor::testing {
 namespace {

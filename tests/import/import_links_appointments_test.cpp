@@ -1,4 +1,5 @@
 #include "import/import_fixture.h"
+#include "platform/environment.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
 #include "util/numbers.h"

@@ -13,7 +13,7 @@
 #include "net/dispatcher.h"
 #include "net/http_test_server.h"
 #include "support/test_db.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 
 namespace kelvanor {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "util/daynumber.h"
 #include "util/encoding.h"
-#include "util/files.h"
+#include "util/text.h"
 
 namespace kelvanor {
 namespace {
