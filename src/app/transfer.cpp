@@ -6,10 +6,10 @@
 #include <system_error>
 
 #include "app/command_batch.h"
+#include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/errors.h"
-#include "util/files.h"
 #include "util/text.h"
 
 namespace kelvanor {
@@ -100,14 +100,18 @@ UploadPlan PlanUpload(const Settings& settings) {
   plan.files = AnsiToOem(list);
   const std::string fwd = AnsiToOem(ReplaceAll(localDir, "\\", "/"));
   const std::string archive = Quoted(fwd + "up_" + name + ".zip");
+  // The log shows the names as the user wrote them; only the command line
+  // needs the console's code page.
+  const std::string archiveShown =
+      Quoted(ReplaceAll(localDir, "\\", "/") + "up_" + settings.name + ".zip");
   const std::string& ftp = settings.servers.ftp;
   const std::string unzipUrl = settings.servers.base + "/mob/unzip.php?kd=" + urlName;
 
   plan.steps.push_back({"Zip", "Zip (s. tmp.bat) ...", "zip.exe -j " + archive + " " + plan.files,
-                        "Zip fertig - " + plan.files + " -> " + archive, ""});
+                        "Zip fertig - " + list + " -> " + archiveShown, ""});
   plan.steps.push_back({"Upload zum Server", "Upload zum Server (s. tmp.bat) ...",
                         "curl.exe -T " + archive + " -u " + kFtpLogin + " " + ftp,
-                        "Upload zum Server fertig - " + archive + " -> " + ftp, ""});
+                        "Upload zum Server fertig - " + archiveShown + " -> " + ftp, ""});
   plan.steps.push_back({"Server-Unzip.php", "Server-Unzip.php (s. tmp.bat) ...",
                         "curl.exe " + unzipUrl, "Server-Unzip.php fertig - " + unzipUrl, ""});
   return plan;
@@ -128,6 +132,7 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
   plan.folderToEmpty = localDir + "tmp_dl/";
   const std::string dir = AnsiToOem(plan.dir);
   const std::string zip = Quoted(dir + "dl_" + name + ".zip");
+  const std::string zipShown = Quoted(plan.dir + "dl_" + settings.name + ".zip");
   const std::string transferUrl = base + "/mob/transfer/dl_" + urlName + ".zip";
 
   plan.steps.push_back({"Download", "Download (s. tmp.bat) ...",
@@ -135,16 +140,19 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
                         "Download fertig - " + transferUrl, ""});
   plan.steps.push_back({"Unzip", "Unzip (s. tmp.bat) ...",
                         "unzip.exe " + zip + " -d " + Quoted(dir),
-                        "Unzip fertig - " + zip + " -> " + Quoted(dir),
+                        "Unzip fertig - " + zipShown + " -> " + Quoted(plan.dir),
                         plan.dir + "dl_" + settings.name + ".zip"});
 
   const std::string zipBack = ReplaceAll(zip, "/", "\\");
-  const std::string copy =
-      ReplaceAll(dir + "dl_" + name + "_" + ShortDateText(today) + ".zip", "/", "\\");
+  const std::string zipBackShown = ReplaceAll(zipShown, "/", "\\");
+  const std::string copyName = "dl_" + name + "_" + ShortDateText(today) + ".zip";
+  const std::string copy = ReplaceAll(dir + copyName, "/", "\\");
+  const std::string copyShown =
+      ReplaceAll(plan.dir + "dl_" + settings.name + "_" + ShortDateText(today) + ".zip", "/", "\\");
   plan.steps.push_back({"Copy", "Copy (s. tmp.bat) ...", "copy " + zipBack + " " + Quoted(copy),
-                        "Copy fertig - " + zipBack + " -> " + Quoted(copy), ""});
+                        "Copy fertig - " + zipBackShown + " -> " + Quoted(copyShown), ""});
   plan.steps.push_back({"Delete", "Delete (s. tmp.bat) ...", "del " + zipBack,
-                        "Delete fertig - " + zipBack, ""});
+                        "Delete fertig - " + zipBackShown, ""});
   return plan;
 }
 

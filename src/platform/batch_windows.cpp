@@ -12,6 +12,7 @@
 
 #include "platform/batch.h"
 #include "platform/console.h"
+#include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/text_convert.h"
@@ -54,6 +55,23 @@ void SetEnvironmentEntries(const std::vector<std::string>& entries) {
     ::SetEnvironmentVariableW(Utf8ToWide(entry.substr(0, eq)).c_str(),
                               Utf8ToWide(entry.substr(eq + 1)).c_str());
   }
+}
+
+// curl.exe, zip.exe and unzip.exe ship beside the program. The interpreter
+// looks in the current folder, then along PATH; a program started from
+// another folder (the task scheduler, a command prompt) would not find them,
+// or would take another curl.exe (Windows 10 brings one). So the program's
+// own folder comes first on PATH, once.
+void PutProgramFolderFirstOnPath() {
+  std::wstring folder = SystemPath(ExecutableFolder()).wstring();
+  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  if (folder.empty()) return;
+  const DWORD size = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
+  std::wstring path(size, L'\0');
+  path.resize(size > 0 ? ::GetEnvironmentVariableW(L"PATH", path.data(), size) : 0);
+  if (path.compare(0, folder.size() + 1, folder + L";") == 0 || path == folder) return;
+  const std::wstring first = path.empty() ? folder : folder + L";" + path;
+  ::SetEnvironmentVariableW(L"PATH", first.c_str());
 }
 
 // A private file for the command's output, removed when the run is over.
@@ -130,6 +148,7 @@ int RunAndWait(const std::string& batchFile, IMessagePump& pump) {
 int RunAndWait(const std::string& batchFile, IMessagePump& pump,
                const BatchOptions& options) {
   SetEnvironmentEntries(options.environment);
+  PutProgramFolderFirstOnPath();
   const std::wstring batch = SystemPath(batchFile).wstring();
 
   SHELLEXECUTEINFOW info{};

@@ -6,6 +6,7 @@
 
 #include "app/transfer.h"
 #include "util/errors.h"
+#include "util/text.h"
 
 namespace kelvanor::testing {
 namespace {
@@ -50,13 +51,17 @@ TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
   EXPECT_EQ(plan.steps[0].command.rfind(
                 "zip.exe -j \"C:/Daten/B\x81ro/mobil/up_anna.zip\"  \"C:\\Daten\\B\x81ro", 0),
             0u);
-  EXPECT_EQ(plan.steps[0].endLine, "Zip fertig - " + files + " -> " + zip);
+  // The log names them as the user wrote them.
+  const std::string shown = ReplaceAll(files, "B\x81ro", "B\xFCro");
+  EXPECT_EQ(plan.steps[0].endLine,
+            "Zip fertig - " + shown + " -> \"C:/Daten/B\xFCro/mobil/up_anna.zip\"");
 
   EXPECT_EQ(plan.steps[1].name, "Upload zum Server");
   EXPECT_EQ(plan.steps[1].startLine, "Upload zum Server (s. tmp.bat) ...");
   EXPECT_EQ(plan.steps[1].command,
             "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example");
-  EXPECT_EQ(plan.steps[1].endLine, "Upload zum Server fertig - " + zip + " -> ftp://ftp.example");
+  EXPECT_EQ(plan.steps[1].endLine,
+            "Upload zum Server fertig - \"C:/Daten/B\xFCro/mobil/up_anna.zip\" -> ftp://ftp.example");
 
   EXPECT_EQ(plan.steps[2].name, "Server-Unzip.php");
   EXPECT_EQ(plan.steps[2].startLine, "Server-Unzip.php (s. tmp.bat) ...");
@@ -85,15 +90,16 @@ TEST(TransferPlan, DownloadWithAnUmlautInTheLocalFolder) {
   EXPECT_EQ(plan.steps[0].endLine, "Download fertig - http://sync.example/mob/transfer/dl_anna.zip");
   EXPECT_EQ(plan.steps[1].command, "unzip.exe " + zip + " -d \"" + dir + "\"");
   EXPECT_EQ(plan.steps[1].startLine, "Unzip (s. tmp.bat) ...");
-  EXPECT_EQ(plan.steps[1].endLine, "Unzip fertig - " + zip + " -> \"" + dir + "\"");
+  EXPECT_EQ(plan.steps[1].endLine, "Unzip fertig - \"C:/Daten/B\xFCro/mobil/tmp_dl/dl_anna.zip\" -> "
+                                   "\"C:/Daten/B\xFCro/mobil/tmp_dl/\"");
   EXPECT_EQ(plan.steps[2].command, "copy " + zipBack + " \"" + copy + "\"");
   EXPECT_EQ(plan.steps[2].startLine, "Copy (s. tmp.bat) ...");
   EXPECT_EQ(plan.steps[2].endLine.rfind("Copy fertig - ", 0), 0u);
-  EXPECT_NE(plan.steps[2].endLine.find(zipBack), std::string::npos);
-  EXPECT_NE(plan.steps[2].endLine.find(copy), std::string::npos);
+  EXPECT_NE(plan.steps[2].endLine.find(ReplaceAll(zipBack, "\x81", "\xFC")), std::string::npos);
+  EXPECT_NE(plan.steps[2].endLine.find(ReplaceAll(copy, "\x81", "\xFC")), std::string::npos);
   EXPECT_EQ(plan.steps[3].command, "del " + zipBack);
   EXPECT_EQ(plan.steps[3].startLine, "Delete (s. tmp.bat) ...");
-  EXPECT_EQ(plan.steps[3].endLine, "Delete fertig - " + zipBack);
+  EXPECT_EQ(plan.steps[3].endLine, "Delete fertig - " + ReplaceAll(zipBack, "\x81", "\xFC"));
 
   // The interpreter reads the whole line in the console code page, so the
   // removal of the folder names it there too.

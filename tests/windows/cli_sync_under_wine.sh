@@ -15,8 +15,11 @@ cat "$WORK/sync1.log"
 [ -f "$TOOL_DIR/mobil/tmp.bat" ] || fail "kein tmp.bat in local_dir"
 
 field_changes
-echo "== zweite Synchronisation =="
-wine ./kelvanor-cli.exe sync --yes >"$WORK/sync2.log" 2>&1 || { cat "$WORK/sync2.log"; fail "zweite Synchronisation"; }
+# Started from another folder (as the task scheduler does): the tools beside
+# the program are still the ones it uses.
+echo "== zweite Synchronisation, aus einem anderen Ordner gestartet =="
+cd "$WORK"
+wine "$PROGRAM/kelvanor-cli.exe" sync --yes >"$WORK/sync2.log" 2>&1 || { cat "$WORK/sync2.log"; fail "zweite Synchronisation"; }
 cat "$WORK/sync2.log"
 [ "$(ini_value num_syncs)" = 2 ] || fail "num_syncs nach der zweiten Synchronisation: $(ini_value num_syncs)"
 # The customer typed in the field is in the practice, in Windows-1252.
