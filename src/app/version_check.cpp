@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/code_signature.h"
 #include "platform/file_system.h"
 #include "platform/launch.h"
 #include "util/files.h"
@@ -107,12 +108,69 @@ std::string UpdateOfferText(const std::string& offered) {
   return "Update auf neue Version  " + offered + "  verf\xFC" "gbar. Jetzt laden?";
 }
 
-void DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
-                            const std::string& programFolder) {
+namespace {
+
+const char kNotStarted[] = "Update nicht gestartet: ";
+
+// Best effort: a file that cannot be deleted is still never started.
+void DeleteUpdateFile(const std::string& fileName) {
+  std::error_code ignored;
+  std::filesystem::remove(SystemPath(fileName), ignored);
+}
+
+}  // namespace
+
+std::string DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
+                                   const std::string& programFolder,
+                                   const std::string& publisher) {
+  // A second download into the same file while one runs would see the
+  // first one's outcome, and could start a half-written program.
+  if (http.Running()) return std::string(kNotStarted) + "es wird bereits ein Update geladen.";
   const std::string fileName = programFolder + "mob.exe";
+  // What a failed download leaves must never be an older copy that looks new.
+  DeleteUpdateFile(fileName);
   http.WaitThread = true;
   http.DownloadFile(webBase + "/sync/mob.exe", fileName);
-  StartProgramDetached(fileName);
+  if (http.StatusCode() != 0 && http.StatusCode() != 200) {
+    DeleteUpdateFile(fileName);
+    return std::string(kNotStarted) + "der Server hat mob.exe nicht geliefert (HTTP " +
+           std::to_string(http.StatusCode()) + ").";
+  }
+  if (!http.Result()) {
+    DeleteUpdateFile(fileName);
+    return std::string(kNotStarted) +
+           "mob.exe konnte nicht vollst\xE4ndig vom Server geladen werden.";
+  }
+  return StartUpdateIfGenuine(fileName, http.FetchedSecurely(), publisher);
+}
+
+std::string StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
+                                 const std::string& publisher) {
+  if (fetchedSecurely) {
+    StartProgramDetached(fileName);
+    return "";
+  }
+  const CodeSignature signature = ReadCodeSignature(fileName, publisher);
+  if (signature.state == CodeSignature::State::Valid && signature.byPublisher) {
+    StartProgramDetached(fileName);
+    return "";
+  }
+  DeleteUpdateFile(fileName);
+  const std::string why = std::string(kNotStarted) +
+                          "mob.exe kam nicht \xFC" "ber eine gepr\xFC" "fte HTTPS-Verbindung und ";
+  switch (signature.state) {
+    case CodeSignature::State::NotSigned:
+      return why + "ist nicht signiert.";
+    case CodeSignature::State::Invalid:
+      return why + "tr\xE4gt eine ung\xFCltige Signatur.";
+    case CodeSignature::State::Valid:
+      break;
+  }
+  if (publisher.empty()) {
+    return why + "ist von \"" + signature.signer +
+           "\" signiert, in Kelvanor.ini ist aber kein Herausgeber (publisher) eingetragen.";
+  }
+  return why + "ist von \"" + signature.signer + "\" signiert statt von \"" + publisher + "\".";
 }
 
 }  // namespace kelvanor

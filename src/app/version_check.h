@@ -32,10 +32,23 @@ UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,
 // "Update auf neue Version  <offered>  verfügbar. Jetzt laden?"
 std::string UpdateOfferText(const std::string& offered);
 
-// Downloads webBase + "/sync/mob.exe" into programFolder + "mob.exe", makes
-// it executable and starts it detached from this process. Whether the
-// download or the start worked is not looked at.
-void DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
-                            const std::string& programFolder);
+// Downloads webBase + "/sync/mob.exe" into programFolder + "mob.exe" (an old
+// copy is deleted first) and starts it detached from this process, but only
+// when it is genuine (see StartUpdateIfGenuine): a program that anyone on
+// the way could have swapped is never run. Returns "" when the update was
+// started (whether it then runs is not looked at), else one German line
+// that says why not; the downloaded file is then gone. Touches nothing and
+// says so while `http` is still busy with another download.
+std::string DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
+                                   const std::string& programFolder,
+                                   const std::string& publisher);
+
+// The decision for a downloaded update `fileName`: it is started when it
+// came over https with the certificate verified all the way
+// (`fetchedSecurely`, see THTTPGet::FetchedSecurely), or when it carries a
+// valid code signature whose signer is `publisher` (Windows). Otherwise it
+// is deleted. Returns "" when started, else the German line saying why not.
+std::string StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
+                                 const std::string& publisher);
 
 }  // namespace kelvanor

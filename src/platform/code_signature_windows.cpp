@@ -36,7 +36,9 @@ bool AllowsCodeSigning(PCCERT_CONTEXT certificate) {
   std::vector<BYTE> buffer(size);
   auto* usage = reinterpret_cast<PCERT_ENHKEY_USAGE>(buffer.data());
   if (!::CertGetEnhancedKeyUsage(certificate, 0, usage, &size)) return false;
-  if (usage->cUsageIdentifier == 0) return ::GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND);
+  if (usage->cUsageIdentifier == 0) {
+    return ::GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND);
+  }
   for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
     if (std::strcmp(usage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0) return true;
   }
