@@ -28,19 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kelvanor;
 
-class SilentProgress : public IExportProgress {
- public:
-  void ShowExportStep(const std::string&, int, int) override {}
-  void SetStepMaximum(int) override {}
-  void SetTotalMaximum(int) override {}
-  void SetTotalBold(bool) override {}
-  void ShowExportError(const std::string& message) override {
-    std::fprintf(stderr, "bench_export: %s\n", message.c_str());
-  }
-
- private:
-};
-
 [[noreturn]] void Usage() {
   std::fprintf(stderr, "usage: bench_export [--runs N] [--out DIR] PRACTICE.db\n");
   std::exit(2);
@@ -78,10 +65,12 @@ int main(int argc, char** argv) {
       const auto start = std::chrono::steady_clock::now();
       {
         TDBase db(dbPath);
-        SilentProgress progress;
+        SilentExportProgress progress;
         ExportState state;
-        if (ExportMobileData(db, folder.string(), progress, state,
-                             ExportEnvironment::ForThisProgram()) != ExportResult::Written) {
+        const Outcome outcome = ExportMobileData(db, folder.string(), progress, state,
+                                                 ExportEnvironment::ForThisProgram());
+        if (!outcome.IsOk()) {
+          std::fprintf(stderr, "bench_export: %s\n", outcome.Message().c_str());
           return 1;
         }
       }

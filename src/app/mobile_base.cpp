@@ -6,7 +6,7 @@
 
 #include "export/export.h"
 #include "platform/environment.h"
-#include "util/encoding.h"
+#include "platform/file_system.h"
 #include "util/errors.h"
 #include "util/files.h"
 
@@ -16,23 +16,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path SystemPath(const std::string& ansiPath) { return fs::u8path(AnsiToUtf8Name(ansiPath)); }
-
 void RemoveFolder(const std::string& folder) {
   std::error_code ignored;
   fs::remove_all(SystemPath(folder), ignored);
 }
-
-// The scratch export says nothing: the user sees the sync's own steps.
-class QuietProgress : public IExportProgress {
- public:
-  void ShowExportStep(const std::string&, int, int) override {}
-  void SetStepMaximum(int) override {}
-  void SetTotalMaximum(int) override {}
-  void SetTotalBold(bool) override {}
-  void ShowExportError(const std::string& message) override { error = message; }
-  std::string error;
-};
 
 }  // namespace
 
@@ -64,10 +51,11 @@ std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders
   DataFileSet current;
   try {
     RemoveFolder(scratch);
-    QuietProgress progress;
+    // The scratch export says nothing: the user sees the sync's own steps.
+    SilentExportProgress progress;
     ExportState state;
-    if (ExportMobileData(db, scratch, progress, state, ExportEnvironment::ForThisProgram()) ==
-        ExportResult::Written) {
+    if (ExportMobileData(db, scratch, progress, state, ExportEnvironment::ForThisProgram())
+            .IsOk()) {
       current = DataFileSet(scratch + kPathSep);
     }
   } catch (const std::exception&) {

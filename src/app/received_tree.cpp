@@ -12,8 +12,8 @@ namespace kelvanor {
 
 namespace {
 
-void Log(const LogLineFn& logLine, const std::string& line) {
-  if (logLine) logLine(line);
+void Log(Logger* log, const std::string& line) {
+  if (log != nullptr) log->LogLine(line);
 }
 
 void AddFileLines(const std::string& content, bool merge, TreeModel& tree) {
@@ -36,23 +36,23 @@ void AddFileLines(const std::string& content, bool merge, TreeModel& tree) {
 
 }  // namespace
 
-void ReadReceivedFiles(const Settings& settings, const LogLineFn& logLine, TreeModel& tree) {
-  ReadReceivedFilesFrom(settings.local_dir + "tmp_dl/", settings.ChangeFiles, logLine, tree);
+void ReadReceivedFiles(const Settings& settings, Logger* log, TreeModel& tree) {
+  ReadReceivedFilesFrom(settings.local_dir + "tmp_dl/", settings.ChangeFiles, log, tree);
 }
 
 void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFiles,
-                           const LogLineFn& logLine, TreeModel& tree) {
+                           Logger* log, TreeModel& tree) {
   tree.Clear();
   tree.Append(0, "Neue Daten, Import am " + ShortDateText(NowCivil()));
   for (const std::string& file : changeFiles) {
     if (file.empty()) continue;
     const std::string path = folder + file;
     if (!FileExists(path)) continue;
-    Log(logLine, "Datei gefunden - " + path);
+    Log(log, "Datei gefunden - " + path);
     tree.Append(1, file);
     const ExchangeFile* kind = ExchangeFileByChangeFile(file);
     AddFileLines(ReadWholeFile(path), kind == nullptr || kind->mergeLines, tree);
-    Log(logLine, "Datei gelesen - " + path);
+    Log(log, "Datei gelesen - " + path);
   }
 }
 
@@ -63,10 +63,9 @@ std::string BackupFileName(const CivilTime& moment) {
   return std::string(stamp) + "mob_from_server.txt";
 }
 
-std::string SaveReceivedTree(const Folders& folders, const LogLineFn& logLine,
-                             const TreeModel& tree) {
+std::string SaveReceivedTree(const Folders& folders, Logger* log, const TreeModel& tree) {
   if (tree.Count() <= 1) return std::string();
-  Log(logLine, "Daten / Treeview sichern ...");
+  Log(log, "Daten / Treeview sichern ...");
   std::string content;
   for (const TreeNode& node : tree.Nodes()) {
     content += node.text;
@@ -78,7 +77,7 @@ std::string SaveReceivedTree(const Folders& folders, const LogLineFn& logLine,
                       folders.MobileFolder);
   }
   WriteFileAtomically(path, content);
-  Log(logLine, "Daten / Treeview gesichert - " + path);
+  Log(log, "Daten / Treeview gesichert - " + path);
   return path;
 }
 

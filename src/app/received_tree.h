@@ -3,25 +3,23 @@
 // it. Also the dated backup of a received tree.
 #pragma once
 
-#include <functional>
 #include <string>
 
+#include "app/logger.h"
 #include "app/settings.h"
 #include "import/node_list.h"
 #include "util/daynumber.h"
 
 namespace kelvanor {
 
-// Receives the detail log lines; the caller decides whether they are shown.
-using LogLineFn = std::function<void(const std::string& line)>;
-
 // Rebuilds `tree` from the change files in ‹local_dir›tmp_dl/.
-void ReadReceivedFiles(const Settings& settings, const LogLineFn& logLine, TreeModel& tree);
+// `log` (may be null) receives the detail lines.
+void ReadReceivedFiles(const Settings& settings, Logger* log, TreeModel& tree);
 
 // The same over any folder (`folder` ends with the path separator); the CLI
 // reads a folder the user names.
 void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFiles,
-                           const LogLineFn& logLine, TreeModel& tree);
+                           Logger* log, TreeModel& tree);
 
 // "2027_3_1_9.5.7_mob_from_server.txt" for 1 March 2027, 09:05:07.
 std::string BackupFileName(const CivilTime& moment);
@@ -29,7 +27,6 @@ std::string BackupFileName(const CivilTime& moment);
 // Writes the texts of all nodes, one per CR LF line, into a dated file in
 // MobileFolder and returns its path. A tree holding only its root writes
 // nothing and gives "". Raises EInOutError when the file cannot be written.
-std::string SaveReceivedTree(const Folders& folders, const LogLineFn& logLine,
-                             const TreeModel& tree);
+std::string SaveReceivedTree(const Folders& folders, Logger* log, const TreeModel& tree);
 
 }  // namespace kelvanor

@@ -17,6 +17,9 @@ namespace kelvanor {
 namespace {
 
 const char kGeneral[] = "general";
+
+// Settings a sync cannot run with; `message` says which and why.
+Outcome Refused(const std::string& message) { return Outcome::Failed("Einstellungen", 0, message); }
 const char kSyncServer[] = "sync_server";
 const char kHostSection[] = "Allgemein";
 
@@ -172,40 +175,40 @@ void WriteAccountSettings(const Folders& folders, const std::string& name,
   IniWriteString(folders.ToolIni(), kGeneral, "server", server);
 }
 
-std::string CheckAccountName(const std::string& name) {
+Outcome CheckAccountName(const std::string& name) {
   static const std::string kForbidden = "\"\\/:*?<>|%";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) {
-      return "Der Kontoname darf keine Steuerzeichen enthalten (Zeichencode " +
-             std::to_string(byte) + ").";
+      return Refused("Der Kontoname darf keine Steuerzeichen enthalten (Zeichencode " +
+             std::to_string(byte) + ").");
     }
     if (kForbidden.find(c) != std::string::npos) {
-      return std::string("Der Kontoname darf das Zeichen '") + c +
-             "' nicht enthalten. Nicht erlaubt sind: \" \\ / : * ? < > | %";
+      return Refused(std::string("Der Kontoname darf das Zeichen '") + c +
+             "' nicht enthalten. Nicht erlaubt sind: \" \\ / : * ? < > | %");
     }
   }
   const std::size_t bad = FindNonOemCharacter(name);
   if (bad != std::string::npos) {
-    return "Der Kontoname \"" + name + "\" enth\xE4lt das Zeichen '" + name[bad] +
+    return Refused("Der Kontoname \"" + name + "\" enth\xE4lt das Zeichen '" + name[bad] +
            "', das die Eingabeaufforderung (Codepage 850) nicht darstellen kann. Bitte einen "
-           "Namen ohne dieses Zeichen w\xE4hlen.";
+           "Namen ohne dieses Zeichen w\xE4hlen.");
   }
-  return std::string();
+  return Outcome::Ok();
 }
 
-std::string CheckCommandLineSettings(const Settings& settings) {
-  const std::string problem = CheckAccountName(settings.name);
-  if (!problem.empty()) return problem;
+Outcome CheckCommandLineSettings(const Settings& settings) {
+  const Outcome name = CheckAccountName(settings.name);
+  if (!name.IsOk()) return name;
   const std::size_t bad = FindNonOemCharacter(settings.local_dir);
   if (bad != std::string::npos) {
-    return "Der Ordner \"" + settings.local_dir + "\" enth\xE4lt das Zeichen '" +
+    return Refused("Der Ordner \"" + settings.local_dir + "\" enth\xE4lt das Zeichen '" +
            settings.local_dir[bad] +
            "', das die Eingabeaufforderung (Codepage 850) nicht darstellen kann; die "
            "Synchronisation l\xE4uft deshalb nicht. Bitte in Kelvanor.ini unter local_dir einen "
-           "Ordner ohne dieses Zeichen eintragen.";
+           "Ordner ohne dieses Zeichen eintragen.");
   }
-  return std::string();
+  return Outcome::Ok();
 }
 
 std::string UrlEncodeAccountName(const std::string& name) {

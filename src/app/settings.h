@@ -9,6 +9,7 @@
 
 #include "platform/environment.h"
 #include "platform/instance_lock.h"
+#include "util/outcome.h"
 
 namespace kelvanor {
 
@@ -86,14 +87,14 @@ void WriteAccountSettings(const Folders& folders, const std::string& name,
                           const std::string& server);
 
 // Characters an account name may not hold: they break file names or command
-// lines, or the console code page cannot show them (™, €, Š ...). Returns ""
-// when the name is usable, else a German message naming the character.
-std::string CheckAccountName(const std::string& name);
+// lines, or the console code page cannot show them (™, €, Š ...). Fails with
+// a German message naming the character.
+Outcome CheckAccountName(const std::string& name);
 // Everything of the settings that goes into a command line of tmp.bat: the
 // account name (CheckAccountName) and local_dir, whose every character must
-// exist in the console code page. "" when a sync can run, else a German
-// message naming the character and the name or folder.
-std::string CheckCommandLineSettings(const Settings& settings);
+// exist in the console code page. Fails with a German message naming the
+// character and the name or folder.
+Outcome CheckCommandLineSettings(const Settings& settings);
 // The name as it goes into a URL: percent-encoded, plain names unchanged.
 std::string UrlEncodeAccountName(const std::string& name);
 

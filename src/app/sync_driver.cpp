@@ -32,31 +32,52 @@ std::string UserText(const std::exception& error) {
   return error.what();
 }
 
-std::string StepFailedMessage(const std::string& step, int exitCode) {
-  TransferResult failed;
-  failed.ok = false;
-  failed.failedStep = step;
-  failed.exitCode = exitCode;
-  return failed.Message();
-}
 }  // namespace
 
-SyncDriver::SyncDriver(ISyncView& view, const Folders& folders, Settings& settings, TDBase* db)
-    : view_(view), folders_(folders), settings_(settings), db_(db) {}
+// Whatever way a run or an answer leaves (done, failed, an error): the
+// import question closes and the window's buttons come back, unless the run
+// now waits for the answer.
+class SyncDriver::RunEnd {
+ public:
+  explicit RunEnd(SyncDriver& driver) : driver_(driver) {}
+  ~RunEnd() {
+    if (driver_.state_ == State::kWaitingForAnswer) return;
+    try {
+      driver_.view_.CloseImportQuestion();
+    } catch (...) {
+      // The window goes on without it; the state below is what counts.
+    }
+    driver_.SetState(State::kIdle);
+  }
+  RunEnd(const RunEnd&) = delete;
+  RunEnd& operator=(const RunEnd&) = delete;
+
+ private:
+  SyncDriver& driver_;
+};
+
+SyncDriver::SyncDriver(SyncView& view, const Folders& folders, Settings& settings, TDBase* db)
+    : view_(view), folders_(folders), settings_(settings), db_(db), log_(view, settings.DebugLog) {}
 
 void SyncDriver::SetState(State state) {
   state_ = state;
-  view_.SetBusy(state != State::Idle);
+  view_.Busy(state != State::kIdle);
 }
 
-void SyncDriver::LogLine(const std::string& text) { Logger(view_, settings_.DebugLog).LogLine(text); }
+bool SyncDriver::Check(const Outcome& outcome) {
+  if (outcome.IsOk()) return true;
+  Fail(outcome);
+  return false;
+}
 
-void SyncDriver::Step(const std::string& text) { Logger(view_, settings_.DebugLog).Step(text); }
+void SyncDriver::Fail(const Outcome& outcome) {
+  lastOutcome_ = outcome;
+  log_.Step(outcome.Message());
+  view_.ReportError(outcome.Message());
+}
 
 void SyncDriver::Fail(const std::string& message) {
-  lastError_ = message;
-  view_.AppendMemo(message);
-  view_.ShowError(message);
+  Fail(Outcome::Failed("Synchronisation", 0, message));
 }
 
 void SyncDriver::EnsureLocalFolder() const {
@@ -72,16 +93,13 @@ void SyncDriver::EnsureLocalFolder() const {
 
 std::string SyncDriver::DownloadFolderForRmdir() const { return settings_.local_dir + "tmp_dl/"; }
 
-void SyncDriver::btnSyncClick() {
-  if (state_ != State::Idle) return;  // one run at a time
-  lastError_.clear();
+void SyncDriver::StartSync() {
+  if (state_ != State::kIdle) return;  // one run at a time
+  lastOutcome_ = Outcome::Ok();
   backupPath_.clear();
-  const std::string problem = CheckCommandLineSettings(settings_);
-  if (!problem.empty()) {
-    Fail(problem);
-    return;
-  }
-  SetState(State::Running);
+  if (!Check(CheckCommandLineSettings(settings_))) return;
+  SetState(State::kRunning);
+  RunEnd end(*this);
   try {
     EnsureLocalFolder();
     if (ReadSyncCounter(folders_) == 0) {
@@ -91,8 +109,6 @@ void SyncDriver::btnSyncClick() {
     }
   } catch (const std::exception& e) {
     Fail(UserText(e));
-    view_.HideImportPanel();
-    SetState(State::Idle);
   }
 }
 
@@ -101,96 +117,72 @@ bool SyncDriver::RunExport() {
     Fail("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts exportiert werden.");
     return false;
   }
-  const ExportResult result = ExportMobileData(*db_, folders_.MobileFolder, view_, exportState_,
-                                               ExportEnvironment::ForThisProgram());
-  if (result != ExportResult::Written) {
-    // The export showed its own error box; the run must not upload old files.
-    lastError_ = "Kann Verzeichnis " + folders_.MobileFolder + " nicht erstellen.";
-    view_.AppendMemo(lastError_);
-    return false;
-  }
-  return true;
+  // A failed export must not be followed by an upload of old files.
+  return Check(ExportMobileData(*db_, folders_.MobileFolder, view_.ExportProgress(), exportState_,
+                                ExportEnvironment::ForThisProgram()));
 }
 
 void SyncDriver::RunFirstSync() {
   const uint16_t counter = ReadSyncCounter(folders_);
-  Step("1) Datens\xE4tze aus dasTessavor exportieren.");
-  if (!RunExport()) {
-    SetState(State::Idle);
-    return;
-  }
-  Step("2) Datens\xE4tze auf den Server HOCH-laden.");
-  Logger logger(view_, settings_.DebugLog);
-  const TransferResult upload = UploadData(settings_, logger);
-  if (!upload.ok) {
-    Fail(upload.Message());
-    SetState(State::Idle);
-    return;
-  }
+  log_.Step("1) Datens\xE4tze aus dasTessavor exportieren.");
+  if (!RunExport()) return;
+  log_.Step("2) Datens\xE4tze auf den Server HOCH-laden.");
+  if (!Check(UploadData(settings_, log_))) return;
   KeepBase();
   WriteSyncCounter(folders_, static_cast<uint16_t>(counter + 1));
-  Step("fertig!");
-  SetState(State::Idle);
+  log_.Step("fertig!");
 }
 
 void SyncDriver::RunLaterSync() {
-  Step("1) Datens\xE4tze vom Server HERUNTER-laden.");
-  Logger logger(view_, settings_.DebugLog);
-  const TransferResult download = DownloadData(settings_, folders_, logger);
-  if (!download.ok) {
-    // Never shown as "no changes": the user must know nothing arrived.
-    Fail(download.Message());
-    SetState(State::Idle);
-    return;
-  }
-  ReadReceivedFiles(settings_, [this](const std::string& t) { LogLine(t); }, tree_);
-  view_.TreeChanged(tree_);
-  ShowChangePreview();
-  Step("2) \xC4nderungen importieren");
+  log_.Step("1) Datens\xE4tze vom Server HERUNTER-laden.");
+  // Never shown as "no changes": the user must know nothing arrived.
+  if (!Check(DownloadData(settings_, folders_, log_))) return;
+  ReadReceivedFiles(settings_, &log_, tree_);
+  view_.ShowReceived(tree_, ChangePreview());
+  log_.Step("2) \xC4nderungen importieren");
   AskImport();
 }
 
-int SyncDriver::AskImport() {
+void SyncDriver::AskImport() {
   int total = 0;
   const std::string question = BuildImportQuestion(tree_, &total);
   if (total > 0) {
-    SetState(State::WaitingForAnswer);
-    view_.ShowImportPanel(question);
-    return total;
+    SetState(State::kWaitingForAnswer);
+    view_.OfferImport(question);
+    return;
   }
   // The server holds no change line any more, so none of the journaled ones
   // can come back.
   ForgetImportedLines();
-  if (view_.AskYesNo(kNoChangesQuestion)) {
-    if (!FinishSync()) {
-      SetState(State::Idle);
-      return total;
-    }
+  if (view_.Ask(kNoChangesQuestion)) {
+    FinishSync();
   } else {
-    SaveReceivedTree(folders_, [this](const std::string& t) { LogLine(t); }, tree_);
-    LogLine("L\xF6sche Verzeichnis \"" + DownloadFolderForRmdir() + "\" ...");
+    SaveReceivedTree(folders_, &log_, tree_);
+    log_.LogLine("L\xF6sche Verzeichnis \"" + DownloadFolderForRmdir() + "\" ...");
     if (RemoveDownloadFolder()) {
-      LogLine("Verzeichnis gel\xF6scht - \"" + DownloadFolderForRmdir() + "\"");
+      log_.LogLine("Verzeichnis gel\xF6scht - \"" + DownloadFolderForRmdir() + "\"");
     }
   }
-  SetState(State::Idle);
-  return total;
 }
 
 bool SyncDriver::RemoveDownloadFolder() {
   const int status = RunCommand(RemoveDownloadFolderCommand(settings_), settings_.local_dir, view_);
-  if (status != 0) {
-    Fail(StepFailedMessage("rmdir", status));
-    return false;
-  }
-  return true;
+  return Check(status == 0 ? Outcome::Ok() : StepFailed("rmdir", status));
 }
 
-void SyncDriver::btn_yesClick() {
-  if (state_ != State::WaitingForAnswer) return;
-  SetState(State::Running);
-  view_.SetImportLabel("Bitte warten ...");
-  view_.SetImportButtonsEnabled(false);
+void SyncDriver::AnswerImport(bool import) {
+  if (state_ != State::kWaitingForAnswer) return;
+  SetState(State::kRunning);
+  RunEnd end(*this);
+  if (import) {
+    Import();
+  } else {
+    DeclineImport();
+  }
+}
+
+void SyncDriver::Import() {
+  view_.ImportUnderWay();
   ImportSummary summary;
   try {
     if (db_ == nullptr) {
@@ -203,42 +195,41 @@ void SyncDriver::btn_yesClick() {
     // files stay on the server and in tmp_dl, so a later sync brings them again.
     Fail(std::string("Der Import ist fehlgeschlagen, es wurde nichts \xFC" "bernommen: ") +
          UserText(e));
-    view_.SetImportButtonsEnabled(true);
-    view_.HideImportPanel();
-    SetState(State::Idle);
     return;
   }
   // Told now that the database is free again, so the host program can save
   // while the user reads.
-  for (const std::string& line : summary.LogLines()) Step(line);
-  if (!summary.failures.empty()) view_.ShowError(summary.FailureMessage());
-  if (!summary.conflicts.empty()) view_.ShowInfo(summary.ConflictMessage());
+  for (const std::string& line : summary.LogLines()) log_.Step(line);
+  if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
+  if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage());
   try {
     // Every received line is on disk before the server is asked to forget it.
     SaveBackupOnce();
-    LogLine("Server-Delmob.php (s. tmp.bat) ...");
+    log_.LogLine("Server-Delmob.php (s. tmp.bat) ...");
     const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
                                       UrlEncodeAccountName(settings_.name),
                                   settings_.local_dir, view_);
-    if (status != 0) {
-      // The import stays committed and journaled: the next sync brings the
-      // same lines again and skips them.
-      Fail(StepFailedMessage("Server-Delmob.php", status));
-    } else {
-      LogLine("Server-Delmob.php fertig - !");
-      ForgetImportedLines();
-      LogLine("rmdir (s. tmp.bat) ...");
-      if (RemoveDownloadFolder()) {
-        LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
-        FinishSync();
-      }
-    }
+    // A failed request leaves the import committed and journaled: the next
+    // sync brings the same lines again and skips them.
+    if (!Check(status == 0 ? Outcome::Ok() : StepFailed("Server-Delmob.php", status))) return;
+    log_.LogLine("Server-Delmob.php fertig - !");
+    ForgetImportedLines();
+    log_.LogLine("rmdir (s. tmp.bat) ...");
+    if (!RemoveDownloadFolder()) return;
+    log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
+    FinishSync();
   } catch (const std::exception& e) {
     Fail(UserText(e));
   }
-  view_.SetImportButtonsEnabled(true);
-  view_.HideImportPanel();
-  SetState(State::Idle);
+}
+
+void SyncDriver::DeclineImport() {
+  try {
+    log_.LogLine("rmdir (s. tmp.bat) ...");
+    if (RemoveDownloadFolder()) log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
+  } catch (const std::exception& e) {
+    Fail(UserText(e));
+  }
 }
 
 void SyncDriver::KeepBase() {
@@ -246,24 +237,23 @@ void SyncDriver::KeepBase() {
     KeepUploadedFilesAsBase(settings_, folders_);
   } catch (const std::exception& e) {
     // The upload itself went well; the next import merely writes whole records.
-    Step("Hinweis: " + std::string(e.what()));
+    log_.Step("Hinweis: " + std::string(e.what()));
   }
 }
 
-void SyncDriver::ShowChangePreview() {
-  if (db_ == nullptr) return;
+ChangeDetails SyncDriver::ChangePreview() {
+  if (db_ == nullptr) return ChangeDetails();
   try {
     const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_);
-    if (merge) view_.ShowChangeDetails(DescribeChanges(*db_, tree_, *merge));
+    if (merge) return DescribeChanges(*db_, tree_, *merge);
   } catch (const std::exception&) {
     // Without a preview the raw lines still show what arrived.
   }
+  return ChangeDetails();
 }
 
 std::string SyncDriver::SaveBackupOnce() {
-  if (backupPath_.empty()) {
-    backupPath_ = SaveReceivedTree(folders_, [this](const std::string& t) { LogLine(t); }, tree_);
-  }
+  if (backupPath_.empty()) backupPath_ = SaveReceivedTree(folders_, &log_, tree_);
   return backupPath_;
 }
 
@@ -271,37 +261,18 @@ void SyncDriver::ForgetImportedLines() {
   if (db_ != nullptr) ImportJournal::Clear(*db_, folders_.ImportJournalFile());
 }
 
-void SyncDriver::btn_noClick() {
-  if (state_ != State::WaitingForAnswer) return;
-  SetState(State::Running);
-  try {
-    LogLine("rmdir (s. tmp.bat) ...");
-    if (RemoveDownloadFolder()) LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
-  } catch (const std::exception& e) {
-    Fail(e.what());
-  }
-  view_.SetImportButtonsEnabled(true);
-  view_.HideImportPanel();
-  SetState(State::Idle);
-}
-
 bool SyncDriver::FinishSync() {
-  Step("3) Datens\xE4tze aus dasTessavor exportieren.");
+  log_.Step("3) Datens\xE4tze aus dasTessavor exportieren.");
   if (!RunExport()) return false;
-  Step("4) Datens\xE4tze auf den Server HOCH-laden.");
-  Logger logger(view_, settings_.DebugLog);
-  const TransferResult upload = UploadData(settings_, logger);
-  if (!upload.ok) {
-    Fail(upload.Message());
-    return false;
-  }
+  log_.Step("4) Datens\xE4tze auf den Server HOCH-laden.");
+  if (!Check(UploadData(settings_, log_))) return false;
   KeepBase();
-  Step("5) Tmp-Mobil Datens\xE4tze lokal sichern.");
+  log_.Step("5) Tmp-Mobil Datens\xE4tze lokal sichern.");
   SaveBackupOnce();
   WriteSyncCounter(folders_, static_cast<uint16_t>(ReadSyncCounter(folders_) + 1));
-  Step("fertig!");
+  log_.Step("fertig!");
   tree_.Clear();
-  view_.TreeChanged(tree_);
+  view_.ClearReceived();
   return true;
 }
 

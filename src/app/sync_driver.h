@@ -2,7 +2,7 @@
 // uploads; every later sync downloads the mobile's changes, asks the user,
 // imports on "Ja", cleans up, exports, uploads, backs up and counts.
 //
-// The driver never touches a window: it speaks to an ISyncView. Every external
+// The driver never touches a window: it speaks to a SyncView. Every external
 // step's exit status is checked; a failed step is logged always, the run stops
 // before anything that would delete or overwrite data, the counter stays, and
 // the user is told which step failed.
@@ -10,51 +10,58 @@
 
 #include <string>
 
+#include "app/logger.h"
 #include "app/settings.h"
 #include "app/sync_view.h"
 #include "db/dbase.h"
 #include "export/export.h"
 #include "import/node_list.h"
+#include "util/outcome.h"
 
 namespace kelvanor {
 
 class SyncDriver {
  public:
   enum class State {
-    Idle,              // pnlBottom shown; a click on the sync button starts a run
-    Running,           // a step is under way
-    WaitingForAnswer,  // pnlImport shown; btn_yes / btn_no decide
+    kIdle,              // a sync may start
+    kRunning,           // a step is under way
+    kWaitingForAnswer,  // the import question waits for AnswerImport
   };
 
   // `db` may be null when the database could not be opened at start.
-  SyncDriver(ISyncView& view, const Folders& folders, Settings& settings, TDBase* db);
+  SyncDriver(SyncView& view, const Folders& folders, Settings& settings, TDBase* db);
 
-  // The sync button. Ignored while a run is under way or waiting for an answer.
-  void btnSyncClick();
-  // Counts the received lines; shows the import question or handles the case
-  // without changes. Returns the number of line nodes (header lines included).
-  int AskImport();
-  void btn_yesClick();
-  void btn_noClick();
+  // Starts a run (the sync button). Ignored while a run is under way or waits
+  // for the import answer.
+  void StartSync();
+  // The answer to the import question: true imports and finishes the sync,
+  // false only removes the download. Ignored unless the question waits.
+  void AnswerImport(bool import);
 
   State GetState() const { return state_; }
-  bool IsBusy() const { return state_ != State::Idle; }
+  bool IsBusy() const { return state_ != State::kIdle; }
   const TreeModel& Tree() const { return tree_; }
-  // The outcome of the last run: empty when it went well (or is still waiting),
-  // else the German message the user was shown.
-  const std::string& LastError() const { return lastError_; }
+  // How the last run went (still ok while it waits for the answer).
+  const Outcome& LastOutcome() const { return lastOutcome_; }
 
  private:
+  class RunEnd;
+
   void RunFirstSync();
   void RunLaterSync();
+  // Counts the received lines; puts the import question, or handles the case
+  // without changes.
+  void AskImport();
+  void Import();
+  void DeclineImport();
   // Export, upload, backup and counting; false when a step failed.
   bool FinishSync();
   bool RemoveDownloadFolder();
   bool RunExport();
+  bool Check(const Outcome& outcome);
+  void Fail(const Outcome& outcome);
   void Fail(const std::string& message);
   void SetState(State state);
-  void LogLine(const std::string& text);
-  void Step(const std::string& text);
   std::string DownloadFolderForRmdir() const;
   // Writes the dated backup of the received tree the first time in a run and
   // gives its path ("" for a tree without files).
@@ -63,18 +70,19 @@ class SyncDriver {
   void ForgetImportedLines();
   // Keeps the files just uploaded as the mobile's view of the practice.
   void KeepBase();
-  // Shows, beside the received lines, which fields each changed record changes.
-  void ShowChangePreview();
+  // What each changed record of the tree changes, for the view.
+  ChangeDetails ChangePreview();
   void EnsureLocalFolder() const;
 
-  ISyncView& view_;
+  SyncView& view_;
   const Folders& folders_;
   Settings& settings_;
   TDBase* db_;
+  Logger log_;
   ExportState exportState_;
   TreeModel tree_;
-  State state_ = State::Idle;
-  std::string lastError_;
+  State state_ = State::kIdle;
+  Outcome lastOutcome_;
   std::string backupPath_;  // the backup written in this run, if any
 };
 

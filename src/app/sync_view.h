@@ -1,6 +1,9 @@
-// What the sync workflow needs from a front end. The window implements it with
-// its memo, panels and message boxes; the CLI with stdout, stderr and the
-// terminal; the tests with a recording fake. All texts are Windows-1252.
+// What the sync workflow needs from a front end, in the workflow's own terms:
+// log a line, ask, report an error or something to know, show or clear what
+// the download brought, put the import question, say a run is under way.
+// Every method does nothing (a question is answered no) unless a front end
+// overrides it: the CLI and the tests override what they use; the window
+// maps them onto its memo, panels, tree and boxes. Texts are Windows-1252.
 #pragma once
 
 #include <cstddef>
@@ -14,41 +17,47 @@
 
 namespace kelvanor {
 
-class IMessagePump : public IPendingMessagePump {
- public:
-  virtual ~IMessagePump() = default;
-  // Lets pending window messages run (repaint, clicks) in the middle of long work.
-  virtual void ProcessPendingMessages() = 0;
-};
+// For lines of the received-data tree (by node position) that change a
+// record: what they change, in words ("Telefon: 0711 -> 0301234").
+using ChangeDetails = std::map<std::size_t, std::vector<std::string>>;
 
-class ISyncView : public IMessagePump, public IExportProgress {
+class SyncView : public IMessagePump {
  public:
-  // Appends one line to the log memo (DisplayMemo).
-  virtual void AppendMemo(const std::string& line) = 0;
-  virtual void ClearMemo() = 0;
-  // Hides pnlBottom and shows pnlImport with `question` in Label5.
-  virtual void ShowImportPanel(const std::string& question) = 0;
-  // Label5's text while the panel is shown ("Bitte warten ...").
-  virtual void SetImportLabel(const std::string& text) = 0;
-  virtual void SetImportButtonsEnabled(bool enabled) = 0;
-  // Hides pnlImport and shows pnlBottom again.
-  virtual void HideImportPanel() = 0;
-  // An information box with Yes and No; true for Yes.
-  virtual bool AskYesNo(const std::string& question) = 0;
-  // An error box with OK.
-  virtual void ShowError(const std::string& message) = 0;
-  // An information box with OK.
-  virtual void ShowInfo(const std::string& message) = 0;
-  // The received-data tree changed (rebuilt or cleared); the window mirrors it.
-  virtual void TreeChanged(const TreeModel& tree) = 0;
-  // For the lines of the tree (by node position) that change a record: which
-  // fields they change, in words ("Telefon: 0711 -> 0301234"). The raw lines
-  // stay as they are.
-  virtual void ShowChangeDetails(const std::map<std::size_t, std::vector<std::string>>& details) {
-    (void)details;
+  ~SyncView() override = default;
+
+  // A line of the log.
+  virtual void Log(const std::string& line) { (void)line; }
+  // A question with yes and no; true for yes.
+  virtual bool Ask(const std::string& question) {
+    (void)question;
+    return false;
   }
-  // Whether a sync run is under way (S6: the window disables what would start another).
-  virtual void SetBusy(bool busy) = 0;
+  // Something went wrong; something the user should know. Told once, when
+  // the work that found it is over.
+  virtual void ReportError(const std::string& message) { (void)message; }
+  virtual void ReportInfo(const std::string& message) { (void)message; }
+
+  // What the download brought, with what its changed records change; and
+  // that the run is done with it.
+  virtual void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) {
+    (void)tree;
+    (void)changes;
+  }
+  virtual void ClearReceived() {}
+
+  // The import question, put until the answer comes (SyncDriver::
+  // AnswerImport); while the import runs it takes no answer; then it closes.
+  virtual void OfferImport(const std::string& question) { (void)question; }
+  virtual void ImportUnderWay() {}
+  virtual void CloseImportQuestion() {}
+
+  // A run is under way (nothing may start another), or over.
+  virtual void Busy(bool busy) { (void)busy; }
+
+  // Where the export shows its steps; by default nowhere.
+  virtual IExportProgress& ExportProgress();
+
+  void ProcessPendingMessages() override {}
 };
 
 }  // namespace kelvanor

@@ -26,8 +26,8 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 // A command line holds only what the console code page can show; a name or
 // folder with any other character is refused before a command is written.
 void RefuseWhatTheConsoleCannotShow(const Settings& settings) {
-  const std::string problem = CheckCommandLineSettings(settings);
-  if (!problem.empty()) throw Exception(problem);
+  const Outcome usable = CheckCommandLineSettings(settings);
+  if (!usable.IsOk()) throw Exception(usable.Message());
 }
 
 // An archive without any entry is exactly its end record: 22 bytes starting
@@ -59,9 +59,7 @@ class StepRunner {
   // Always in the memo, whatever the detail log says: the user must see
   // which step stopped the sync and why.
   void Fail(const std::string& stepName, int exitCode, const std::string& detail) {
-    result_.ok = false;
-    result_.failedStep = stepName;
-    result_.exitCode = exitCode;
+    result_ = StepFailed(stepName, exitCode);
     log_.Step("FEHLER: " + stepName + " fehlgeschlagen (Exit-Code " + std::to_string(exitCode) +
               ").");
     std::vector<std::string> lines;
@@ -71,20 +69,20 @@ class StepRunner {
     for (std::size_t i = first; i < lines.size(); ++i) log_.Step("  " + lines[i]);
   }
 
-  const TransferResult& Result() const { return result_; }
+  const Outcome& Result() const { return result_; }
 
  private:
   const Settings& settings_;
   Logger& log_;
-  TransferResult result_;
+  Outcome result_;
 };
 
 }  // namespace
 
-std::string TransferResult::Message() const {
-  if (ok) return "";
-  return "Der Schritt \"" + failedStep + "\" ist fehlgeschlagen (Exit-Code " +
-         std::to_string(exitCode) + "). Die Synchronisation wurde abgebrochen.";
+Outcome StepFailed(const std::string& step, int exitCode) {
+  return Outcome::Failed(step, exitCode,
+                         "Der Schritt \"" + step + "\" ist fehlgeschlagen (Exit-Code " +
+                             std::to_string(exitCode) + "). Die Synchronisation wurde abgebrochen.");
 }
 
 UploadPlan PlanUpload(const Settings& settings) {
@@ -155,7 +153,7 @@ std::string RemoveDownloadFolderCommand(const Settings& settings) {
   return "rmdir /S /Q " + Quoted(AnsiToOem(settings.local_dir) + "tmp_dl/");
 }
 
-TransferResult UploadData(const Settings& settings, Logger& log) {
+Outcome UploadData(const Settings& settings, Logger& log) {
   const UploadPlan plan = PlanUpload(settings);
   StepRunner runner(settings, log);
 
@@ -176,7 +174,7 @@ TransferResult UploadData(const Settings& settings, Logger& log) {
   return runner.Result();
 }
 
-TransferResult DownloadData(const Settings& settings, const Folders& folders, Logger& log) {
+Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log) {
   // The tools beside the program are found first (the interpreter looks in
   // the current folder before the search path).
   if (!SetCurrentFolder(folders.ProgramFolder)) {

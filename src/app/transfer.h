@@ -23,6 +23,7 @@
 #include "app/logger.h"
 #include "app/settings.h"
 #include "util/daynumber.h"
+#include "util/outcome.h"
 
 namespace kelvanor {
 
@@ -61,22 +62,18 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today);
 // every other path (the interpreter reads the whole line in it).
 std::string RemoveDownloadFolderCommand(const Settings& settings);
 
-struct TransferResult {
-  bool ok = true;
-  std::string failedStep;  // German name of the step that failed
-  int exitCode = 0;        // its exit status
-  // For the user: which step failed and that the sync was stopped.
-  std::string Message() const;
-};
+// An external step that failed with `exitCode`; its message tells the user
+// which step and that the sync was stopped.
+Outcome StepFailed(const std::string& step, int exitCode);
 
 // Runs the upload in local_dir. Raises EInOutError when tmp.bat cannot be
 // written.
-TransferResult UploadData(const Settings& settings, Logger& log);
+Outcome UploadData(const Settings& settings, Logger& log);
 
 // Runs the download: makes ProgramFolder the current folder (a failure is
 // ignored), so tools beside the program win over the search path. Raises
 // EInOutError when tmp.bat cannot be written or the download folder cannot
 // be made anew.
-TransferResult DownloadData(const Settings& settings, const Folders& folders, Logger& log);
+Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log);
 
 }  // namespace kelvanor

@@ -64,10 +64,10 @@ bool IsNewerVersion(const std::string& offered, const std::string& own) {
   return false;
 }
 
-UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,
-                                 const std::string& programFolder,
-                                 const std::string& ownVersion) {
-  UpdateCheckResult result;
+Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
+                       const std::string& programFolder, const std::string& ownVersion,
+                       std::string& offered) {
+  offered.clear();
   const std::string fileName = programFolder + "version.txt";
   const std::string url = webBase + "/sync/version.txt";
   std::error_code ignored;
@@ -78,30 +78,23 @@ UpdateCheckResult CheckForUpdate(THTTPGet& http, const std::string& webBase,
   // The file exists exactly when the server answered; whether the answer is
   // usable the text itself tells.
   if (!FileExists(fileName)) {
-    result.kind = UpdateCheckResult::Error;
-    result.errorMessage = "Die Versionsdatei konnte nicht vom Server geladen werden: " + url;
-    return result;
+    return Outcome::Failed("Versionspr\xFC" "fung", 0,
+                           "Die Versionsdatei konnte nicht vom Server geladen werden: " + url);
   }
   std::string text;
   try {
     for (const std::string& line : SplitLines(ReadWholeFile(fileName))) text += line + "\r\n";
   } catch (const std::exception& e) {
-    result.kind = UpdateCheckResult::Error;
-    result.errorMessage = e.what();
-    return result;
+    return Outcome::Failed("Versionspr\xFC" "fung", 0, e.what());
   }
 
   // A web server's error page instead of the version file.
   for (const char* word : {"not found", "not exist", "doesn't exist"}) {
-    if (text.find(word) != std::string::npos) return result;
+    if (text.find(word) != std::string::npos) return Outcome::Ok();
   }
-  const std::string offered = Trim(text);
-  if (offered.empty()) return result;
-  if (IsNewerVersion(offered, ownVersion)) {
-    result.kind = UpdateCheckResult::Offer;
-    result.offered = offered;
-  }
-  return result;
+  const std::string version = Trim(text);
+  if (!version.empty() && IsNewerVersion(version, ownVersion)) offered = version;
+  return Outcome::Ok();
 }
 
 std::string UpdateOfferText(const std::string& offered) {
@@ -110,7 +103,7 @@ std::string UpdateOfferText(const std::string& offered) {
 
 namespace {
 
-const char kNotStarted[] = "Update nicht gestartet: ";
+const char kUpdateStep[] = "Update";
 
 // Best effort: a file that cannot be deleted is still never started.
 void DeleteUpdateFile(const std::string& fileName) {
@@ -118,14 +111,17 @@ void DeleteUpdateFile(const std::string& fileName) {
   std::filesystem::remove(SystemPath(fileName), ignored);
 }
 
+Outcome NotStarted(const std::string& why) {
+  return Outcome::Failed(kUpdateStep, 0, "Update nicht gestartet: " + why);
+}
+
 }  // namespace
 
-std::string DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
-                                   const std::string& programFolder,
-                                   const std::string& publisher) {
+Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
+                               const std::string& programFolder, const std::string& publisher) {
   // A second download into the same file while one runs would see the
   // first one's outcome, and could start a half-written program.
-  if (http.Running()) return std::string(kNotStarted) + "es wird bereits ein Update geladen.";
+  if (http.Running()) return NotStarted("es wird bereits ein Update geladen.");
   const std::string fileName = programFolder + "mob.exe";
   // What a failed download leaves must never be an older copy that looks new.
   DeleteUpdateFile(fileName);
@@ -133,44 +129,44 @@ std::string DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
   http.DownloadFile(webBase + "/sync/mob.exe", fileName);
   if (http.StatusCode() != 0 && http.StatusCode() != 200) {
     DeleteUpdateFile(fileName);
-    return std::string(kNotStarted) + "der Server hat mob.exe nicht geliefert (HTTP " +
-           std::to_string(http.StatusCode()) + ").";
+    return NotStarted("der Server hat mob.exe nicht geliefert (HTTP " +
+                      std::to_string(http.StatusCode()) + ").");
   }
   if (!http.Result()) {
     DeleteUpdateFile(fileName);
-    return std::string(kNotStarted) +
-           "mob.exe konnte nicht vollst\xE4ndig vom Server geladen werden.";
+    return NotStarted("mob.exe konnte nicht vollst\xE4ndig vom Server geladen werden.");
   }
   return StartUpdateIfGenuine(fileName, http.FetchedSecurely(), publisher);
 }
 
-std::string StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
-                                 const std::string& publisher) {
+Outcome StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
+                             const std::string& publisher) {
   if (fetchedSecurely) {
     StartProgramDetached(fileName);
-    return "";
+    return Outcome::Ok();
   }
   const CodeSignature signature = ReadCodeSignature(fileName, publisher);
   if (signature.state == CodeSignature::State::Valid && signature.byPublisher) {
     StartProgramDetached(fileName);
-    return "";
+    return Outcome::Ok();
   }
   DeleteUpdateFile(fileName);
-  const std::string why = std::string(kNotStarted) +
-                          "mob.exe kam nicht \xFC" "ber eine gepr\xFC" "fte HTTPS-Verbindung und ";
+  const std::string why = "mob.exe kam nicht \xFC" "ber eine gepr\xFC" "fte HTTPS-Verbindung und ";
   switch (signature.state) {
     case CodeSignature::State::NotSigned:
-      return why + "ist nicht signiert.";
+      return NotStarted(why + "ist nicht signiert.");
     case CodeSignature::State::Invalid:
-      return why + "tr\xE4gt eine ung\xFCltige Signatur.";
+      return NotStarted(why + "tr\xE4gt eine ung\xFCltige Signatur.");
     case CodeSignature::State::Valid:
       break;
   }
   if (publisher.empty()) {
-    return why + "ist von \"" + signature.signer +
-           "\" signiert, in Kelvanor.ini ist aber kein Herausgeber (publisher) eingetragen.";
+    return NotStarted(why + "ist von \"" + signature.signer +
+                      "\" signiert, in Kelvanor.ini ist aber kein Herausgeber (publisher) "
+                      "eingetragen.");
   }
-  return why + "ist von \"" + signature.signer + "\" signiert statt von \"" + publisher + "\".";
+  return NotStarted(why + "ist von \"" + signature.signer + "\" signiert statt von \"" +
+                    publisher + "\".");
 }
 
 }  // namespace kelvanor

@@ -6,10 +6,9 @@ namespace kelvanor::cli {
 
 namespace {
 
-ParseResult Fail(const std::string& message) {
-  ParseResult result;
-  result.error = message;
-  return result;
+// A command line kelvanor-cli cannot take; the usage follows the message.
+Outcome Fail(const std::string& message) {
+  return Outcome::Failed("Aufruf", kExitUsage, message);
 }
 
 bool LooksLikeOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
@@ -25,18 +24,17 @@ std::string UsageText() {
          "  kelvanor-cli check-update\n";
 }
 
-ParseResult ParseCliOptions(const std::vector<std::string>& args) {
-  CliOptions options;
+Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& options) {
+  options = CliOptions();
   std::size_t i = 0;
 
   // Options before the command.
   for (; i < args.size() && LooksLikeOption(args[i]); ++i) {
     const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
-      ParseResult help;
-      help.ok = true;
-      help.options.command = Command::kHelp;
-      return help;
+      options = CliOptions();
+      options.command = Command::kHelp;
+      return Outcome::Ok();
     }
     std::string value;
     if (arg == "--db") {
@@ -97,10 +95,7 @@ ParseResult ParseCliOptions(const std::vector<std::string>& args) {
   }
   if (options.yes && options.no) return Fail("--yes und --no schlie\xDF" "en sich aus.");
 
-  ParseResult result;
-  result.ok = true;
-  result.options = options;
-  return result;
+  return Outcome::Ok();
 }
 
 }  // namespace kelvanor::cli

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "util/outcome.h"
+
 namespace kelvanor::cli {
 
 // Exit codes: success, a run that ended with an error, a usage error or a
@@ -31,14 +33,9 @@ struct CliOptions {
   bool no = false;
 };
 
-struct ParseResult {
-  bool ok = false;
-  CliOptions options;
-  std::string error;  // German, Windows-1252, when !ok
-};
-
-// args without the program name, as given (UTF-8).
-ParseResult ParseCliOptions(const std::vector<std::string>& args);
+// Reads the arguments (without the program name, UTF-8) into `options`;
+// fails with a German message (Windows-1252) and the exit code kExitUsage.
+Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& options);
 
 // The synopsis shown with --help and after a usage error (Windows-1252).
 std::string UsageText();

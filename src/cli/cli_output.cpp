@@ -18,6 +18,13 @@ void PrintErr(const std::string& text) {
 
 bool StdinIsTerminal() { return kelvanor::StdinIsTerminal(); }
 
+void StderrExportProgress::ShowExportStep(const std::string& text, int /*stepPosition*/,
+                                          int /*totalPosition*/) {
+  if (text == lastText_) return;
+  PrintErr(indent_ + text + "\n");
+  lastText_ = text;
+}
+
 std::optional<bool> ParseYesNo(const std::string& answer) {
   const std::string word = AsciiLowerCase(Trim(answer));
   if (word == "j" || word == "ja" || word == "y" || word == "yes") return true;

@@ -4,6 +4,9 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "export/export_progress.h"
 
 namespace kelvanor::cli {
 
@@ -21,5 +24,20 @@ std::optional<bool> AskYesNo(const std::string& question);
 
 // The answer word as typed (UTF-8); empty when it is neither yes nor no.
 std::optional<bool> ParseYesNo(const std::string& answer);
+
+// The export's steps on stderr, one line each ("Kunden", "Pferde" ...) with
+// `indent` in front; the per-row progress inside a step stays quiet.
+class StderrExportProgress : public IExportProgress {
+ public:
+  explicit StderrExportProgress(std::string indent = std::string()) : indent_(std::move(indent)) {}
+  void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) override;
+  void SetStepMaximum(int) override {}
+  void SetTotalMaximum(int) override {}
+  void SetTotalBold(bool) override {}
+
+ private:
+  std::string indent_;
+  std::string lastText_;
+};
 
 }  // namespace kelvanor::cli

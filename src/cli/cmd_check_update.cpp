@@ -13,18 +13,14 @@ int CmdCheckUpdate(const CliOptions& options) {
   // No window: the download's events run on this thread while it waits.
   QueueDispatcher loop;
   THTTPGet http(loop);
-  const UpdateCheckResult result = CheckForUpdate(
-      http, context.settings.servers.web, context.folders.ProgramFolder, ExeVersionString());
-  switch (result.kind) {
-    case UpdateCheckResult::Offer:
-      PrintOut(result.offered + "\n");
-      return kExitOk;
-    case UpdateCheckResult::Error:
-      PrintErr(result.errorMessage + "\n");
-      return kExitError;
-    case UpdateCheckResult::NoOffer:
-      break;
+  std::string offered;
+  const Outcome checked = CheckForUpdate(http, context.settings.servers.web,
+                                         context.folders.ProgramFolder, ExeVersionString(), offered);
+  if (!checked.IsOk()) {
+    PrintErr(checked.Message() + "\n");
+    return kExitError;
   }
+  if (!offered.empty()) PrintOut(offered + "\n");
   return kExitOk;
 }
 

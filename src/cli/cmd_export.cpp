@@ -10,24 +10,6 @@ namespace kelvanor::cli {
 
 namespace {
 
-// One stderr line per step; the per-row progress inside a step stays quiet.
-class StderrExportProgress : public IExportProgress {
- public:
-  void ShowExportStep(const std::string& text, int /*stepPosition*/, int /*totalPosition*/) override {
-    if (text != lastText_) {
-      PrintErr(text + "\n");
-      lastText_ = text;
-    }
-  }
-  void SetStepMaximum(int /*maximum*/) override {}
-  void SetTotalMaximum(int /*maximum*/) override {}
-  void SetTotalBold(bool /*bold*/) override {}
-  void ShowExportError(const std::string& message) override { PrintErr(message + "\n"); }
-
- private:
-  std::string lastText_;
-};
-
 // The export takes its folder without a trailing separator.
 std::string WithoutTrailingSeparator(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -45,9 +27,11 @@ int CmdExport(const CliOptions& options) {
   ExportState state;
   // Errors inside the export (a query, a number, a file) pass on to main,
   // which prints them like the window's error box.
-  const ExportResult result = ExportMobileData(*context.db, folder, progress, state,
-                                               ExportEnvironment::ForThisProgram());
-  return result == ExportResult::Written ? kExitOk : kExitError;
+  const Outcome outcome =
+      ExportMobileData(*context.db, folder, progress, state, ExportEnvironment::ForThisProgram());
+  if (outcome.IsOk()) return kExitOk;
+  PrintErr(outcome.Message() + "\n");
+  return kExitError;
 }
 
 }  // namespace kelvanor::cli

@@ -12,58 +12,37 @@ namespace kelvanor::cli {
 
 namespace {
 
-class CliSyncView : public ISyncView {
+// The log on stdout, the window's boxes on stderr, the questions answered by
+// the flag or on the terminal.
+class CliSyncView : public SyncView {
  public:
-  explicit CliSyncView(std::optional<bool> answer) : answer_(answer) {}
+  explicit CliSyncView(std::optional<bool> answer) : answer_(answer), progress_("  ") {}
 
-  bool hadError() const { return hadError_; }
-  bool importQuestionShown() const { return importQuestionShown_; }
+  bool HadError() const { return hadError_; }
 
-  void ProcessPendingMessages() override {}
-  void ShowExportStep(const std::string& text, int /*stepPosition*/, int /*total*/) override {
-    if (text != lastStep_) PrintErr("  " + text + "\n");
-    lastStep_ = text;
-  }
-  void SetStepMaximum(int /*maximum*/) override {}
-  void SetTotalMaximum(int /*maximum*/) override {}
-  void SetTotalBold(bool /*bold*/) override {}
-  void ShowExportError(const std::string& message) override {
-    hadError_ = true;
-    PrintErr("Fehler: " + message + "\n");
-  }
-  void AppendMemo(const std::string& line) override { PrintOut(line + "\n"); }
-  void ClearMemo() override {}
-  void ShowImportPanel(const std::string& question) override {
-    importQuestionShown_ = true;
-    PrintOut(ToLines(question) + "\n");
-  }
-  void SetImportLabel(const std::string& /*text*/) override {}
-  void SetImportButtonsEnabled(bool /*enabled*/) override {}
-  void HideImportPanel() override {}
-  bool AskYesNo(const std::string& question) override { return Answer(question); }
-  void ShowError(const std::string& message) override {
+  void Log(const std::string& line) override { PrintOut(line + "\n"); }
+  bool Ask(const std::string& question) override { return Answer(question); }
+  void ReportError(const std::string& message) override {
     hadError_ = true;
     PrintErr("Fehler: " + ToLines(message) + "\n");
   }
-  void ShowInfo(const std::string& message) override { PrintErr(ToLines(message) + "\n"); }
-  void TreeChanged(const TreeModel& tree) override {
-    tree_ = tree;
+  void ReportInfo(const std::string& message) override { PrintErr(ToLines(message) + "\n"); }
+  void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) override {
     for (const TreeNode& node : tree.Nodes()) {
       PrintOut(std::string(static_cast<std::size_t>(node.level) * 2, ' ') + node.text + "\n");
     }
-  }
-  void ShowChangeDetails(const std::map<std::size_t, std::vector<std::string>>& details) override {
-    if (details.empty()) return;
+    if (changes.empty()) return;
     PrintOut("Ge\xE4nderte Datens\xE4tze:\n");
-    for (const auto& [position, changes] : details) {
-      if (position >= tree_.Count()) continue;
+    for (const auto& [position, described] : changes) {
+      if (position >= tree.Count()) continue;
       std::size_t file = position;
-      while (file > 0 && tree_.Level(file) != 1) --file;
-      PrintOut("  " + tree_.Text(file) + " " + FirstField(tree_.Text(position)) + "\n");
-      for (const std::string& change : changes) PrintOut("    " + change + "\n");
+      while (file > 0 && tree.Level(file) != 1) --file;
+      PrintOut("  " + tree.Text(file) + " " + FirstField(tree.Text(position)) + "\n");
+      for (const std::string& change : described) PrintOut("    " + change + "\n");
     }
   }
-  void SetBusy(bool /*busy*/) override {}
+  void OfferImport(const std::string& question) override { PrintOut(ToLines(question) + "\n"); }
+  IExportProgress& ExportProgress() override { return progress_; }
 
   // The answer to a question: the flag, else the terminal.
   bool Answer(const std::string& question) {
@@ -84,10 +63,8 @@ class CliSyncView : public ISyncView {
   }
 
   std::optional<bool> answer_;
-  TreeModel tree_;
-  std::string lastStep_;
+  StderrExportProgress progress_;
   bool hadError_ = false;
-  bool importQuestionShown_ = false;
 };
 
 }  // namespace
@@ -107,15 +84,11 @@ int CmdSync(const CliOptions& options) {
 
   CliSyncView view(answer);
   SyncDriver driver(view, context.folders, context.settings, context.db.get());
-  driver.btnSyncClick();
-  if (driver.GetState() == SyncDriver::State::WaitingForAnswer) {
-    if (view.Answer("Importieren?")) {
-      driver.btn_yesClick();
-    } else {
-      driver.btn_noClick();
-    }
+  driver.StartSync();
+  if (driver.GetState() == SyncDriver::State::kWaitingForAnswer) {
+    driver.AnswerImport(view.Answer("Importieren?"));
   }
-  return driver.LastError().empty() && !view.hadError() ? kExitOk : kExitError;
+  return driver.LastOutcome().IsOk() && !view.HadError() ? kExitOk : kExitError;
 }
 
 }  // namespace kelvanor::cli

@@ -40,13 +40,14 @@ int Run(const CliOptions& options) {
 
 int main(int argc, char** argv) {
   InitDecimalSeparatorFromLocale();
-  const ParseResult parsed = ParseCliOptions(CommandLineArguments(argc, argv));
-  if (!parsed.ok) {
-    PrintErr(parsed.error + "\n\n" + UsageText());
-    return kExitUsage;
+  CliOptions options;
+  const Outcome parsed = ParseCliOptions(CommandLineArguments(argc, argv), options);
+  if (!parsed.IsOk()) {
+    PrintErr(parsed.Message() + "\n\n" + UsageText());
+    return parsed.ExitCode();
   }
   try {
-    return Run(parsed.options);
+    return Run(options);
   } catch (const std::exception& e) {
     // Whatever a command lets through is shown like the window's error box.
     PrintErr(std::string("Fehler: ") + e.what() + "\n");

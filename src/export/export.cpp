@@ -58,12 +58,10 @@ bool EnsureExportFolder(const std::string& folder) {
 
 }  // namespace
 
-ExportResult ExportMobileData(TDBase& db, const std::string& exportFolder,
-                              IExportProgress& progress, ExportState& state,
-                              const ExportEnvironment& env) {
+Outcome ExportMobileData(TDBase& db, const std::string& exportFolder, IExportProgress& progress,
+                         ExportState& state, const ExportEnvironment& env) {
   if (!EnsureExportFolder(exportFolder)) {
-    progress.ShowExportError("Kann Verzeichnis " + exportFolder + " nicht erstellen.");
-    return ExportResult::FolderMissing;
+    return Outcome::Failed("Export", 0, "Kann Verzeichnis " + exportFolder + " nicht erstellen.");
   }
 
   ReadVatRates(db, state.vatRates);
@@ -110,7 +108,7 @@ ExportResult ExportMobileData(TDBase& db, const std::string& exportFolder,
 
   progress.ShowExportStep("fertig!", 0, 0);
   progress.SetTotalBold(true);
-  return ExportResult::Written;
+  return Outcome::Ok();
 }
 
 }  // namespace kelvanor

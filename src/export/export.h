@@ -14,6 +14,7 @@
 
 #include "db/dbase.h"
 #include "export/export_progress.h"
+#include "util/outcome.h"
 
 namespace kelvanor {
 
@@ -44,22 +45,17 @@ struct ExportEnvironment {
   static ExportEnvironment ForThisProgram();
 };
 
-enum class ExportResult {
-  Written,        // all nine files written
-  FolderMissing,  // the folder neither existed nor could be created; the user
-                  // was shown the error and nothing was read or written
-};
-
 // The whole export into `exportFolder` (no trailing separator). When the
-// folder is missing it is created, one level only: its parent must exist.
+// folder is missing it is created, one level only: its parent must exist;
+// when it neither exists nor can be made, nothing is read or written and the
+// outcome says "Kann Verzeichnis ... nicht erstellen." for the caller to show.
 //
 // Progress goes to `progress` step by step ("Kunden" ... "mobv2.ini",
 // "fertig!"). Errors while querying, converting or writing (ESQLiteException,
 // EConvertError, EInOutError) end the export at that point and pass to the
 // caller; the files of earlier steps are then new, the later ones unchanged.
-ExportResult ExportMobileData(TDBase& db, const std::string& exportFolder,
-                              IExportProgress& progress, ExportState& state,
-                              const ExportEnvironment& env);
+Outcome ExportMobileData(TDBase& db, const std::string& exportFolder, IExportProgress& progress,
+                         ExportState& state, const ExportEnvironment& env);
 
 // The nine file names, in the order the export writes them.
 std::vector<std::string> ExportFileNames();

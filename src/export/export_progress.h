@@ -15,8 +15,15 @@ class IExportProgress {
   virtual void SetStepMaximum(int maximum) = 0;
   virtual void SetTotalMaximum(int maximum) = 0;
   virtual void SetTotalBold(bool bold) = 0;
-  // An error box (error icon, OK only). Text in Windows-1252.
-  virtual void ShowExportError(const std::string& message) = 0;
+};
+
+// Shows nothing: for an export nobody watches.
+class SilentExportProgress : public IExportProgress {
+ public:
+  void ShowExportStep(const std::string&, int, int) override {}
+  void SetStepMaximum(int) override {}
+  void SetTotalMaximum(int) override {}
+  void SetTotalBold(bool) override {}
 };
 
 }  // namespace kelvanor

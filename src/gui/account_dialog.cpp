@@ -91,9 +91,9 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
 void Tfrm_account::btn_okClick() {
   const std::string name = FromWx(edit_name->GetValue());
   const std::string server = FromWx(edit_server->GetValue());
-  const std::string problem = CheckAccountName(name);
-  if (!problem.empty()) {
-    boxes_.Error(this, problem);
+  const Outcome problem = CheckAccountName(name);
+  if (!problem.IsOk()) {
+    boxes_.Error(this, problem.Message());
     return;
   }
   try {

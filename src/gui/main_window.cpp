@@ -436,13 +436,14 @@ void Tfrm_main::ShowServerLabel() {
 }
 
 void Tfrm_main::CheckForUpdate() {
-  const UpdateCheckResult result = kelvanor::CheckForUpdate(
-      *HTTPGet1, settings_.servers.web, folders_.ProgramFolder, ExeVersionString());
-  if (result.kind == UpdateCheckResult::Offer) {
-    Label3_->SetLabel(ToWx(UpdateOfferText(result.offered)));
+  std::string offered;
+  const Outcome outcome = kelvanor::CheckForUpdate(*HTTPGet1, settings_.servers.web,
+                                                   folders_.ProgramFolder, ExeVersionString(), offered);
+  if (!outcome.IsOk()) {
+    boxes_->Error(this, outcome.Message());
+  } else if (!offered.empty()) {
+    Label3_->SetLabel(ToWx(UpdateOfferText(offered)));
     ShowBottomPanel(pnlUpdate);
-  } else if (result.kind == UpdateCheckResult::Error) {
-    boxes_->Error(this, result.errorMessage);
   }
 }
 
@@ -451,26 +452,26 @@ void Tfrm_main::btnUpdateClick() {
   // must not start a second download into the same file.
   if (updating_) return;
   updating_ = true;
-  AppendMemo("Lade Update ... B i t t e   W a r t e n ...");
+  Log("Lade Update ... B i t t e   W a r t e n ...");
   ProcessPendingMessages();
-  const std::string whyNot = DownloadAndStartUpdate(
+  const Outcome started = DownloadAndStartUpdate(
       *HTTPGet1, settings_.servers.web, folders_.ProgramFolder, settings_.servers.publisher);
   SetCursor(wxNullCursor);
   updating_ = false;
-  if (whyNot.empty()) {
+  if (started.IsOk()) {
     Close(true);
     return;
   }
   // Nothing was started; the user can fetch the update from the page.
-  AppendMemo(whyNot + " Die Download-Seite wird ge\xF6" "ffnet.");
+  Log(started.Message() + " Die Download-Seite wird ge\xF6" "ffnet.");
   boxes_->OpenInBrowser(settings_.servers.web + "/sync");
 }
 
-void Tfrm_main::btnSyncClick() { driver_->btnSyncClick(); }
+void Tfrm_main::btnSyncClick() { driver_->StartSync(); }
 
-void Tfrm_main::btn_yesClick() { driver_->btn_yesClick(); }
+void Tfrm_main::btn_yesClick() { driver_->AnswerImport(true); }
 
-void Tfrm_main::btn_noClick() { driver_->btn_noClick(); }
+void Tfrm_main::btn_noClick() { driver_->AnswerImport(false); }
 
 void Tfrm_main::btn_helpClick() {
   boxes_->Info(this, "Database = " + dbLocation_.file + "\r\r" + "Database-Path = " +
@@ -490,7 +491,7 @@ void Tfrm_main::btn_settingsClick() {
 }
 
 void Tfrm_main::OnClose(wxCloseEvent& event) {
-  if (driver_ && driver_->GetState() == SyncDriver::State::Running && event.CanVeto()) {
+  if (driver_ && driver_->GetState() == SyncDriver::State::kRunning && event.CanVeto()) {
     // Closing in the middle of a step would leave a half-done transfer behind.
     boxes_->Info(this, "Bitte warten, die Synchronisation l\xE4uft noch.");
     event.Veto();
@@ -512,7 +513,7 @@ void Tfrm_main::ShowBottomPanel(wxPanel* panel) {
   GetChildren().front()->Layout();
 }
 
-// ---- ISyncView ----
+// ---- the view of the sync ----
 
 void Tfrm_main::ProcessPendingMessages() {
   // The export reports every horse row; a yield per row would cost more than
@@ -543,17 +544,27 @@ void Tfrm_main::SetTotalBold(bool bold) {
   Label2_->SetFont(font);
 }
 
-void Tfrm_main::ShowExportError(const std::string& message) { boxes_->Error(this, message); }
-
-void Tfrm_main::AppendMemo(const std::string& line) {
+void Tfrm_main::Log(const std::string& line) {
   DisplayMemo_->AppendText((DisplayMemo_->IsEmpty() ? wxString() : wxString("\n")) + ToWx(line));
 }
 
 void Tfrm_main::ClearMemo() { DisplayMemo_->Clear(); }
 
-void Tfrm_main::ShowImportPanel(const std::string& question) {
+void Tfrm_main::OfferImport(const std::string& question) {
   ShowBottomPanel(pnlImport);
   SetImportLabel(question);
+  SetImportButtonsEnabled(true);
+}
+
+void Tfrm_main::ImportUnderWay() {
+  SetImportLabel("Bitte warten ...");
+  SetImportButtonsEnabled(false);
+  ProcessPendingMessages();
+}
+
+void Tfrm_main::CloseImportQuestion() {
+  SetImportButtonsEnabled(true);
+  ShowBottomPanel(pnlBottom);
 }
 
 void Tfrm_main::SetImportLabel(const std::string& text) {
@@ -579,15 +590,23 @@ void Tfrm_main::SetImportButtonsEnabled(bool enabled) {
   btn_no->Enable(enabled);
 }
 
-void Tfrm_main::HideImportPanel() { ShowBottomPanel(pnlBottom); }
+bool Tfrm_main::Ask(const std::string& question) { return boxes_->YesNo(this, question); }
 
-bool Tfrm_main::AskYesNo(const std::string& question) { return boxes_->YesNo(this, question); }
+void Tfrm_main::ReportError(const std::string& message) { boxes_->Error(this, message); }
 
-void Tfrm_main::ShowError(const std::string& message) { boxes_->Error(this, message); }
+void Tfrm_main::ReportInfo(const std::string& message) { boxes_->Info(this, message); }
 
-void Tfrm_main::ShowInfo(const std::string& message) { boxes_->Info(this, message); }
+void Tfrm_main::ShowReceived(const TreeModel& tree, const ChangeDetails& changes) {
+  ShowTree(tree);
+  ShowChangeDetails(changes);
+}
 
-void Tfrm_main::TreeChanged(const TreeModel& tree) {
+void Tfrm_main::ClearReceived() {
+  tv->DeleteAllItems();
+  treeItems_.clear();
+}
+
+void Tfrm_main::ShowTree(const TreeModel& tree) {
   tv->DeleteAllItems();
   treeItems_.assign(tree.Count(), wxTreeItemId());
   if (tree.Count() == 0) return;
@@ -615,8 +634,7 @@ void Tfrm_main::TreeChanged(const TreeModel& tree) {
   }
 }
 
-void Tfrm_main::ShowChangeDetails(
-    const std::map<std::size_t, std::vector<std::string>>& details) {
+void Tfrm_main::ShowChangeDetails(const ChangeDetails& details) {
   for (const auto& [position, changes] : details) {
     if (position >= treeItems_.size() || !treeItems_[position].IsOk()) continue;
     for (const std::string& change : changes) {
@@ -629,7 +647,7 @@ void Tfrm_main::ShowChangeDetails(
   }
 }
 
-void Tfrm_main::SetBusy(bool busy) {
+void Tfrm_main::Busy(bool busy) {
   // A second run while one is going would share tmp.bat and tmp_dl.
   btnSync->Enable(!busy);
   btn_settings->Enable(!busy);

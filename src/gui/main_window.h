@@ -1,6 +1,7 @@
 // Tfrm_main: the tool's one window. It draws and asks; everything else is the
-// core's. It implements the core's view interface, so the sync driver, the
-// export progress and the import's per-line errors reach the user here.
+// core's. It is the sync driver's view and the export's progress: the log goes
+// to the memo, questions and reports to boxes, the import question to its
+// panel, what the download brought to the tree.
 #pragma once
 
 #include <wx/frame.h>
@@ -59,7 +60,7 @@ int ShowMessageBox(wxWindow* parent, const std::string& text, long style);
 // The same box, not yet shown: its labels, for a look in the window tests.
 wxMessageDialog* NewMessageBox(wxWindow* parent, const std::string& text, long style);
 
-class Tfrm_main : public wxFrame, public ISyncView {
+class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
  public:
   // `boxes` may be null: real message boxes. The folders are those of the
   // program (DetermineFolders) unless a test passes its own.
@@ -89,25 +90,25 @@ class Tfrm_main : public wxFrame, public ISyncView {
   void ReadSettings();
   void ReadAccountSettings();
 
-  // ISyncView
+  // SyncView
+  void Log(const std::string& line) override;
+  bool Ask(const std::string& question) override;
+  void ReportError(const std::string& message) override;
+  void ReportInfo(const std::string& message) override;
+  void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) override;
+  void ClearReceived() override;
+  void OfferImport(const std::string& question) override;
+  void ImportUnderWay() override;
+  void CloseImportQuestion() override;
+  void Busy(bool busy) override;
+  IExportProgress& ExportProgress() override { return *this; }
   void ProcessPendingMessages() override;
+
+  // IExportProgress
   void ShowExportStep(const std::string& text, int stepPosition, int totalPosition) override;
   void SetStepMaximum(int maximum) override;
   void SetTotalMaximum(int maximum) override;
   void SetTotalBold(bool bold) override;
-  void ShowExportError(const std::string& message) override;
-  void AppendMemo(const std::string& line) override;
-  void ClearMemo() override;
-  void ShowImportPanel(const std::string& question) override;
-  void SetImportLabel(const std::string& text) override;
-  void SetImportButtonsEnabled(bool enabled) override;
-  void HideImportPanel() override;
-  bool AskYesNo(const std::string& question) override;
-  void ShowError(const std::string& message) override;
-  void ShowInfo(const std::string& message) override;
-  void TreeChanged(const TreeModel& tree) override;
-  void ShowChangeDetails(const std::map<std::size_t, std::vector<std::string>>& details) override;
-  void SetBusy(bool busy) override;
 
   // Read access for the tests and the program entry.
   Settings& CurrentSettings() { return settings_; }
@@ -142,6 +143,11 @@ class Tfrm_main : public wxFrame, public ISyncView {
   void ShowBottomPanel(wxPanel* panel);
   void ShowServerLabel();
   void WrapImportQuestion();
+  void ClearMemo();
+  void ShowTree(const TreeModel& tree);
+  void ShowChangeDetails(const ChangeDetails& changes);
+  void SetImportLabel(const std::string& text);
+  void SetImportButtonsEnabled(bool enabled);
   void OnActivate(wxActivateEvent& event);
   void OnClose(wxCloseEvent& event);
 

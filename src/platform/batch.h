@@ -48,14 +48,14 @@ struct BatchOptions {
 // lines run in order and the first failing one ends the run (the tool writes
 // exactly one). While a program runs, pump.ProcessPendingMessages() is called
 // every 50 ms at the latest.
-int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump);
-int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump,
+int RunAndWait(const std::string& batchFile, IMessagePump& pump);
+int RunAndWait(const std::string& batchFile, IMessagePump& pump,
                const BatchOptions& options);
 
 // The interpreter's parts, Linux only: the real one has its own.
 #ifndef _WIN32
 // One command line, already UTF-8 (what RunAndWait does for each line).
-int RunBatchLine(const std::string& line, IPendingMessagePump& pump, const BatchOptions& options);
+int RunBatchLine(const std::string& line, IMessagePump& pump, const BatchOptions& options);
 
 // A word as the interpreter's own commands see it.
 struct CommandWord {

@@ -220,7 +220,7 @@ class OutputCapture {
   std::string path_;
 };
 
-int RunProgram(const std::string& word, const std::string& rest, IPendingMessagePump& pump,
+int RunProgram(const std::string& word, const std::string& rest, IMessagePump& pump,
                const BatchOptions& options, CommandOutput& out) {
   const std::string program = FindProgram(FileSystemPath(word));
   if (program.empty()) {
@@ -319,7 +319,7 @@ std::vector<std::string> SplitProgramArguments(const std::string& text) {
   return args;
 }
 
-int RunBatchLine(const std::string& line, IPendingMessagePump& pump, const BatchOptions& options) {
+int RunBatchLine(const std::string& line, IMessagePump& pump, const BatchOptions& options) {
   CommandOutput out(options);
   std::size_t i = 0;
   while (i < line.size() && IsBlank(line[i])) ++i;
@@ -350,11 +350,11 @@ int RunBatchLine(const std::string& line, IPendingMessagePump& pump, const Batch
   return RunProgram(word, rest, pump, options, out);
 }
 
-int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump) {
+int RunAndWait(const std::string& batchFile, IMessagePump& pump) {
   return RunAndWait(batchFile, pump, BatchOptions{});
 }
 
-int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump,
+int RunAndWait(const std::string& batchFile, IMessagePump& pump,
                const BatchOptions& options) {
   std::ifstream in(AnsiToUtf8Name(batchFile), std::ios::binary);
   std::ostringstream buf;

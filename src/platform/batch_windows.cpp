@@ -123,11 +123,11 @@ std::wstring CommandInterpreter() {
 
 }  // namespace
 
-int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump) {
+int RunAndWait(const std::string& batchFile, IMessagePump& pump) {
   return RunAndWait(batchFile, pump, BatchOptions{});
 }
 
-int RunAndWait(const std::string& batchFile, IPendingMessagePump& pump,
+int RunAndWait(const std::string& batchFile, IMessagePump& pump,
                const BatchOptions& options) {
   SetEnvironmentEntries(options.environment);
   const std::wstring batch = SystemPath(batchFile).wstring();

@@ -1,13 +1,13 @@
-// The one thing the operating-system layer needs from a front end while it
-// waits: a chance to let pending window messages run. The app's IMessagePump
-// (src/app/sync_view.h) derives from it, so every view can be passed here.
+// What long work needs from a front end while it waits: a chance to let
+// pending window messages run, so the window repaints and stays responsive.
+// The one such interface of the tool; the CLI's does nothing.
 #pragma once
 
 namespace kelvanor {
 
-class IPendingMessagePump {
+class IMessagePump {
  public:
-  virtual ~IPendingMessagePump() = default;
+  virtual ~IMessagePump() = default;
   virtual void ProcessPendingMessages() = 0;
 };
 

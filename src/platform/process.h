@@ -37,7 +37,7 @@ struct ChildProcessSetup {
 // when exec failed, kExitCannotStart when no process could be made or the
 // wait itself failed (it never waits forever on a lost child). When the pump
 // throws, the child is killed and reaped before the exception goes on.
-int RunProcessAndWait(const ChildProcessSetup& setup, IPendingMessagePump& pump);
+int RunProcessAndWait(const ChildProcessSetup& setup, IMessagePump& pump);
 
 // The executable a command word names: `name` itself or, when it ends in
 // ".exe" (any case), `name` without it; looked for first in the current

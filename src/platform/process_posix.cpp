@@ -160,7 +160,7 @@ std::string FindProgram(const std::string& name) {
   return "";
 }
 
-int RunProcessAndWait(const ChildProcessSetup& setup, IPendingMessagePump& pump) {
+int RunProcessAndWait(const ChildProcessSetup& setup, IMessagePump& pump) {
   if (setup.argv.empty()) return kExitCannotStart;
   // Everything the child needs is prepared here: between fork and exec only
   // async-signal-safe calls are allowed (other threads may hold locks).

@@ -22,6 +22,15 @@ FileTable ChangeFileTable() {
   return files;
 }
 
+// The detail log's lines, without its "-----" separators.
+class DetailLines : public SyncView {
+ public:
+  void Log(const std::string& line) override {
+    if (line != "-----") lines.push_back(line);
+  }
+  std::vector<std::string> lines;
+};
+
 std::vector<std::string> Texts(const TreeModel& tree) {
   std::vector<std::string> texts;
   for (std::size_t i = 0; i < tree.Count(); ++i) {
@@ -42,7 +51,8 @@ class ReceivedTree : public ::testing::Test {
   TreeModel Read() {
     TreeModel tree;
     tree.Append(1, "vom letzten Mal");
-    ReadReceivedFiles(settings_, [this](const std::string& line) { log_.push_back(line); }, tree);
+    ReadReceivedFiles(settings_, &logger_, tree);
+    log_ = view_.lines;
     return tree;
   }
   // The root and the nodes after it.
@@ -54,6 +64,9 @@ class ReceivedTree : public ::testing::Test {
 
   TempDir dir_;
   Settings settings_;
+  DetailLines view_;
+  const bool debugLog_ = true;
+  Logger logger_{view_, debugLog_};
   std::vector<std::string> log_;
 };
 
@@ -154,11 +167,15 @@ class Backup : public ::testing::Test {
  protected:
   Backup() { folders_.MobileFolder = dir_.Path() + "/mobil"; }
   std::string Save(const TreeModel& tree) {
-    return SaveReceivedTree(folders_, [this](const std::string& line) { log_.push_back(line); },
-                            tree);
+    const std::string path = SaveReceivedTree(folders_, &logger_, tree);
+    log_ = view_.lines;
+    return path;
   }
   TempDir dir_;
   Folders folders_;
+  DetailLines view_;
+  const bool debugLog_ = true;
+  Logger logger_{view_, debugLog_};
   std::vector<std::string> log_;
 };
 

@@ -245,23 +245,23 @@ TEST_F(SettingsTest, WritingWithoutTheFolderFailsInGerman) {
 
 TEST(CheckAccountName, RefusesWhatBreaksFileNamesAndCommandLines) {
   for (const char c : std::string("\"\\/:*?<>|%")) {
-    const std::string message = CheckAccountName(std::string("ab") + c + "cd");
+    const std::string message = CheckAccountName(std::string("ab") + c + "cd").Message();
     EXPECT_NE(message.find(std::string("'") + c + "'"), std::string::npos) << message;
     EXPECT_EQ(message.rfind("Der Kontoname", 0), 0u) << message;
   }
   for (const char c : {'\x01', '\t', '\x1F', '\x7F'}) {
-    EXPECT_NE(CheckAccountName(std::string("a") + c), "") << static_cast<int>(c);
+    EXPECT_FALSE(CheckAccountName(std::string("a") + c).IsOk()) << static_cast<int>(c);
   }
-  EXPECT_EQ(CheckAccountName(""), "");
-  EXPECT_EQ(CheckAccountName("Hufschmied Meier-2_b.c~"), "");
-  EXPECT_EQ(CheckAccountName(W("Müller Mária José")), "");
+  EXPECT_TRUE(CheckAccountName("").IsOk());
+  EXPECT_TRUE(CheckAccountName("Hufschmied Meier-2_b.c~").IsOk());
+  EXPECT_TRUE(CheckAccountName(W("Müller Mária José")).IsOk());
   // The console code page has no trade mark sign: the name could not reach
   // a command line intact.
-  const std::string message = CheckAccountName(W("Schmiede™"));
+  const std::string message = CheckAccountName(W("Schmiede™")).Message();
   EXPECT_EQ(message, W("Der Kontoname \"Schmiede™\" enthält das Zeichen '™', das die "
                        "Eingabeaufforderung (Codepage 850) nicht darstellen kann. Bitte einen "
                        "Namen ohne dieses Zeichen wählen."));
-  EXPECT_NE(CheckAccountName(W("Müller€")), "");
+  EXPECT_FALSE(CheckAccountName(W("Müller€")).IsOk());
 }
 
 TEST(UrlEncodeAccountName, PlainNamesStayOthersArePercentEncodedBytes) {

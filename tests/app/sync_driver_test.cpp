@@ -21,39 +21,24 @@ using testing::SyncServer;
 using testing::TempDir;
 using testing::WriteFile;
 
-class RecordingView : public ISyncView {
+class RecordingView : public SyncView {
  public:
   std::vector<std::string> memo, errors, questions, importQuestions;
   bool answer = true;
   bool busy = false;
-  int pumps = 0;
   std::function<void()> onPump;
 
   void ProcessPendingMessages() override {
-    ++pumps;
     if (onPump) onPump();
   }
-  void ShowExportStep(const std::string&, int, int) override {}
-  void SetStepMaximum(int) override {}
-  void SetTotalMaximum(int) override {}
-  void SetTotalBold(bool) override {}
-  void ShowExportError(const std::string& m) override { errors.push_back(m); }
-  void AppendMemo(const std::string& line) override { memo.push_back(line); }
-  void ClearMemo() override { memo.clear(); }
-  void ShowImportPanel(const std::string& q) override { importQuestions.push_back(q); }
-  void SetImportLabel(const std::string&) override {}
-  void SetImportButtonsEnabled(bool) override {}
-  void HideImportPanel() override {}
-  bool AskYesNo(const std::string& q) override {
+  void Log(const std::string& line) override { memo.push_back(line); }
+  void OfferImport(const std::string& q) override { importQuestions.push_back(q); }
+  bool Ask(const std::string& q) override {
     questions.push_back(q);
     return answer;
   }
-  void ShowError(const std::string& m) override { errors.push_back(m); }
-  void ShowInfo(const std::string&) override {}
-  void TreeChanged(const TreeModel&) override {}
-  void SetBusy(bool b) override { busy = b; }
-
- private:
+  void ReportError(const std::string& m) override { errors.push_back(m); }
+  void Busy(bool b) override { busy = b; }
 };
 
 class SyncDriverTest : public ::testing::Test {
@@ -91,24 +76,24 @@ TEST_F(SyncDriverTest, ASecondClickDuringARunStartsNothing) {
   SyncDriver driver(view, folders, settings, db.get());
   int clicksDuringRun = 0;
   view.onPump = [&] {
-    if (clicksDuringRun++ < 3) driver.btnSyncClick();  // the user clicks again while it runs
+    if (clicksDuringRun++ < 3) driver.StartSync();  // the user clicks again while it runs
   };
-  driver.btnSyncClick();
+  driver.StartSync();
   EXPECT_GT(clicksDuringRun, 0);
   EXPECT_TRUE(view.errors.empty()) << view.errors.front();
   EXPECT_EQ(std::count(view.memo.begin(), view.memo.end(), "fertig!"), 1);
   EXPECT_EQ(Counter(), 1);
   EXPECT_FALSE(view.busy);
-  EXPECT_EQ(driver.GetState(), SyncDriver::State::Idle);
+  EXPECT_EQ(driver.GetState(), SyncDriver::State::kIdle);
 }
 
 TEST_F(SyncDriverTest, TheCounterWrapsAtSixteenBitsAndTheNextSyncIsAFirstSync) {
   IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 65535);
   SyncDriver driver(view, folders, settings, db.get());
-  driver.btnSyncClick();  // a later sync without changes, answered "yes"
+  driver.StartSync();  // a later sync without changes, answered "yes"
   ASSERT_EQ(view.questions.size(), 1u);
   EXPECT_EQ(Counter(), 0);
-  driver.btnSyncClick();
+  driver.StartSync();
   EXPECT_EQ(view.memo.end()[-1], "fertig!");
   EXPECT_NE(std::find(view.memo.begin(), view.memo.end(),
                       "1) Datens\xE4tze aus dasTessavor exportieren."),
@@ -121,7 +106,7 @@ TEST_F(SyncDriverTest, DecliningTheUploadKeepsTheCounterAndSavesTheTree) {
   WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt", "");  // a file without lines
   view.answer = false;
   SyncDriver driver(view, folders, settings, db.get());
-  driver.btnSyncClick();
+  driver.StartSync();
   EXPECT_EQ(Counter(), 3);
   EXPECT_TRUE(view.importQuestions.empty());
   EXPECT_FALSE(std::filesystem::exists(folders.MobileFolder + "/tmp_dl"));
@@ -138,20 +123,20 @@ TEST_F(SyncDriverTest, AnImportThatFailsLeavesEverythingForTheNextTry) {
   WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt",
             "h\r\nN/1;;Gut;;;;;;;;1;\r\nN/2;;Schlecht;;;;;;;;x;\r\n");
   SyncDriver driver(view, folders, settings, db.get());
-  driver.btnSyncClick();
-  ASSERT_EQ(driver.GetState(), SyncDriver::State::WaitingForAnswer);
-  driver.btn_yesClick();
+  driver.StartSync();
+  ASSERT_EQ(driver.GetState(), SyncDriver::State::kWaitingForAnswer);
+  driver.AnswerImport(true);
   ASSERT_EQ(view.errors.size(), 1u);
   EXPECT_NE(view.errors[0].find("nichts \xFC" "bernommen"), std::string::npos) << view.errors[0];
   EXPECT_EQ(testing::QueryOne(tmp.File("praxis.db"), "SELECT COUNT(*) FROM besitzer"), "0");
   EXPECT_TRUE(std::filesystem::exists(server.AccountDir("hof") + "/mob_kunde_x.txt"));
   EXPECT_EQ(Counter(), 2);
-  EXPECT_EQ(driver.GetState(), SyncDriver::State::Idle);
+  EXPECT_EQ(driver.GetState(), SyncDriver::State::kIdle);
 }
 
 TEST_F(SyncDriverTest, WithoutDatabaseNothingIsUploaded) {
   SyncDriver driver(view, folders, settings, nullptr);
-  driver.btnSyncClick();
+  driver.StartSync();
   ASSERT_EQ(view.errors.size(), 1u);
   EXPECT_EQ(Counter(), -1);
   EXPECT_FALSE(std::filesystem::exists(server.FtpDir() + "/up_hof.zip"));

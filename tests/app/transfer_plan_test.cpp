@@ -164,8 +164,8 @@ TEST(TransferPlan, ANameOrFolderTheConsoleCannotShowIsRefused) {
         << e.what();
   }
   EXPECT_THROW(RemoveDownloadFolderCommand(folder), Exception);
-  EXPECT_NE(CheckCommandLineSettings(folder), "");
-  EXPECT_EQ(CheckCommandLineSettings(MakeSettings("/home/M\xE1ria/", "anna")), "");
+  EXPECT_FALSE(CheckCommandLineSettings(folder).IsOk());
+  EXPECT_TRUE(CheckCommandLineSettings(MakeSettings("/home/M\xE1ria/", "anna")).IsOk());
 }
 
 TEST(TransferPlan, BlanksInTheLocalFolderAreQuotedExactlyOnce) {

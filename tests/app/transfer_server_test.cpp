@@ -27,9 +27,12 @@ const char* const kNineFiles[] = {"mob_artikel.txt", "mob_kunde.txt", "mob_kunde
                                   "mob_leistgruppe.txt", "mob_leistung.txt", "mob_pferd.txt",
                                   "mob_termin.txt", "mobv2.ini", "mob_stall.txt"};
 
-class Pump : public IMessagePump {
+// Keeps the log's lines and counts the turns the window would get.
+class MemoView : public SyncView {
  public:
+  void Log(const std::string& line) override { lines.push_back(line); }
   void ProcessPendingMessages() override { ++calls; }
+  std::vector<std::string> lines;
   int calls = 0;
 };
 
@@ -79,12 +82,12 @@ class TransferOnServer : public ::testing::Test {
     for (const char* file : kNineFiles) WriteFile(LocalUtf8() + file, Content(file));
   }
 
-  TransferResult Upload() {
-    Logger log(pump, [this](const std::string& l) { memo.push_back(l); }, settings.DebugLog);
+  Outcome Upload() {
+    Logger log(pump, settings.DebugLog);
     return UploadData(settings, log);
   }
-  TransferResult Download() {
-    Logger log(pump, [this](const std::string& l) { memo.push_back(l); }, settings.DebugLog);
+  Outcome Download() {
+    Logger log(pump, settings.DebugLog);
     return DownloadData(settings, folders, log);
   }
 
@@ -93,8 +96,8 @@ class TransferOnServer : public ::testing::Test {
   TempDir appData, program, local;
   Folders folders;
   Settings settings;
-  Pump pump;
-  std::vector<std::string> memo;
+  MemoView pump;
+  std::vector<std::string>& memo = pump.lines;
 
  private:
   std::string oldCwd_;
@@ -105,8 +108,8 @@ class TransferOnServer : public ::testing::Test {
 
 TEST_F(TransferOnServer, UploadPutsTheNineFilesIntoTheAccount) {
   WriteDataFiles();
-  const TransferResult result = Upload();
-  ASSERT_TRUE(result.ok) << result.Message() << "\n" << Joined(memo);
+  const Outcome result = Upload();
+  ASSERT_TRUE(result.IsOk()) << result.Message() << "\n" << Joined(memo);
 
   // mob.ini is in the file table but not written by the export; zip skips it.
   EXPECT_EQ(FilesIn(Account()).size(), 9u);
@@ -128,13 +131,13 @@ TEST_F(TransferOnServer, UploadPutsTheNineFilesIntoTheAccount) {
 TEST_F(TransferOnServer, UploadWithoutDetailLogWritesNoLineAndRebuildsTheArchive) {
   settings.DebugLog = false;
   WriteDataFiles();
-  ASSERT_TRUE(Upload().ok) << Joined(memo);
+  ASSERT_TRUE(Upload().IsOk()) << Joined(memo);
   EXPECT_TRUE(memo.empty()) << Joined(memo);
 
   // zip would add to an archive left from before; the old one goes first, so
   // a file that is gone locally is not sent again.
   fs::remove(LocalUtf8() + "mob_stall.txt");
-  ASSERT_TRUE(Upload().ok) << Joined(memo);
+  ASSERT_TRUE(Upload().IsOk()) << Joined(memo);
   const std::string archive = LocalUtf8() + "up_M\xC3\xBCller.zip";
   FILE* list = ::popen(("unzip -Z1 '" + archive + "'").c_str(), "r");
   ASSERT_NE(list, nullptr);
@@ -149,7 +152,7 @@ TEST_F(TransferOnServer, UploadWithoutDetailLogWritesNoLineAndRebuildsTheArchive
 TEST_F(TransferOnServer, UploadWithAnEmptyAccountName) {
   settings.name = "";
   WriteDataFiles();
-  ASSERT_TRUE(Upload().ok) << Joined(memo);
+  ASSERT_TRUE(Upload().IsOk()) << Joined(memo);
   EXPECT_TRUE(fs::exists(LocalUtf8() + "up_.zip"));
   EXPECT_EQ(ReadFile(server.AccountDir("") + "/mob_kunde.txt"), Content("mob_kunde.txt"));
 }
@@ -162,11 +165,11 @@ TEST_F(TransferOnServer, AFailedUploadStepStopsTheUpload) {
     SCOPED_TRACE(status);
     memo.clear();
     server.SetFailure("/mob/unzip.php", status);
-    const TransferResult result = Upload();
+    const Outcome result = Upload();
     server.ClearFailures();
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.failedStep, "Server-Unzip.php");
-    EXPECT_EQ(result.exitCode, 22);
+    EXPECT_FALSE(result.IsOk());
+    EXPECT_EQ(result.Step(), "Server-Unzip.php");
+    EXPECT_EQ(result.ExitCode(), 22);
     ASSERT_FALSE(memo.empty());
     EXPECT_EQ(memo[0], "FEHLER: Server-Unzip.php fehlgeschlagen (Exit-Code 22).");
     EXPECT_NE(Joined(memo).find(std::to_string(status)), std::string::npos) << Joined(memo);
@@ -178,10 +181,10 @@ TEST_F(TransferOnServer, AFailedUploadStepStopsTheUpload) {
   server.RequestLog(true);
   memo.clear();
   settings.servers.ftp = "ftp://127.0.0.1:1";
-  TransferResult result = Upload();
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.failedStep, "Upload zum Server");
-  EXPECT_EQ(result.exitCode, 7);
+  Outcome result = Upload();
+  EXPECT_FALSE(result.IsOk());
+  EXPECT_EQ(result.Step(), "Upload zum Server");
+  EXPECT_EQ(result.ExitCode(), 7);
   EXPECT_EQ(memo.at(0), "FEHLER: Upload zum Server fehlgeschlagen (Exit-Code 7).");
   EXPECT_EQ(server.RequestLog().find("unzip.php"), std::string::npos);
 
@@ -190,8 +193,8 @@ TEST_F(TransferOnServer, AFailedUploadStepStopsTheUpload) {
   for (const char* file : kNineFiles) fs::remove(LocalUtf8() + file);
   fs::remove(fs::path(server.FtpDir()) / "up_M\xC3\xBCller.zip");
   result = Upload();
-  EXPECT_EQ(result.failedStep, "Zip");
-  EXPECT_EQ(result.exitCode, 12);
+  EXPECT_EQ(result.Step(), "Zip");
+  EXPECT_EQ(result.ExitCode(), 12);
   EXPECT_TRUE(FilesIn(server.FtpDir()).empty());
   EXPECT_EQ(server.RequestLog().find("unzip.php"), std::string::npos);
 
@@ -202,7 +205,7 @@ TEST_F(TransferOnServer, AFailedUploadStepStopsTheUpload) {
   fs::remove(LocalUtf8() + "tmp.bat");
   memo.clear();
   result = Upload();
-  EXPECT_EQ(result.failedStep, "Delete");
+  EXPECT_EQ(result.Step(), "Delete");
   EXPECT_NE(Joined(memo).find("FEHLER: Delete fehlgeschlagen"), std::string::npos);
   EXPECT_FALSE(fs::exists(LocalUtf8() + "tmp.bat"));
 }
@@ -216,9 +219,9 @@ TEST_F(TransferOnServer, DownloadFetchesTheChangeFilesAndKeepsADatedCopy) {
   WriteFile(Account() + "/mob_kunde.txt", "not a change file");
 
   const std::string before = ShortDateText(NowCivil());
-  const TransferResult result = Download();
+  const Outcome result = Download();
   const std::string after = ShortDateText(NowCivil());
-  ASSERT_TRUE(result.ok) << result.Message() << "\n" << Joined(memo);
+  ASSERT_TRUE(result.IsOk()) << result.Message() << "\n" << Joined(memo);
 
   const std::string dir = DownloadDirUtf8();
   EXPECT_EQ(ReadFile(dir + "mob_kunde_x.txt"), "Kunde\r\nN/1;M\xFCller;;\r\n");
@@ -247,11 +250,11 @@ TEST_F(TransferOnServer, DownloadFetchesTheChangeFilesAndKeepsADatedCopy) {
 
 TEST_F(TransferOnServer, ASecondDownloadClearsTheFolderFirst) {
   WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
-  ASSERT_TRUE(Download().ok) << Joined(memo);
+  ASSERT_TRUE(Download().IsOk()) << Joined(memo);
   WriteFile(DownloadDirUtf8() + "left-over.txt", "old");
   memo.clear();
 
-  ASSERT_TRUE(Download().ok) << Joined(memo);
+  ASSERT_TRUE(Download().IsOk()) << Joined(memo);
   EXPECT_FALSE(fs::exists(DownloadDirUtf8() + "left-over.txt"));
   EXPECT_TRUE(fs::exists(DownloadDirUtf8() + "mob_kunde_x.txt"));
   const std::string line =
@@ -264,8 +267,8 @@ TEST_F(TransferOnServer, ASecondDownloadClearsTheFolderFirst) {
 }
 
 TEST_F(TransferOnServer, NoChangesGiveAnEmptyFolderNotAFailure) {
-  const TransferResult result = Download();
-  ASSERT_TRUE(result.ok) << result.Message() << "\n" << Joined(memo);
+  const Outcome result = Download();
+  ASSERT_TRUE(result.IsOk()) << result.Message() << "\n" << Joined(memo);
   const std::vector<std::string> files = FilesIn(DownloadDirUtf8());
   ASSERT_EQ(files.size(), 1u) << Joined(files);
   EXPECT_EQ(files[0].rfind("dl_M\xC3\xBCller_", 0), 0u);
@@ -287,12 +290,12 @@ TEST_F(TransferOnServer, AFailedDownloadStepStopsTheDownload) {
       memo.clear();
       server.RequestLog(true);
       server.SetFailure(c.path, status);
-      const TransferResult result = Download();
+      const Outcome result = Download();
       server.ClearFailures();
 
-      EXPECT_FALSE(result.ok);
-      EXPECT_EQ(result.failedStep, c.step);
-      EXPECT_EQ(result.exitCode, 22);
+      EXPECT_FALSE(result.IsOk());
+      EXPECT_EQ(result.Step(), c.step);
+      EXPECT_EQ(result.ExitCode(), 22);
       ASSERT_FALSE(memo.empty());
       EXPECT_EQ(memo[0], std::string("FEHLER: ") + c.step + " fehlgeschlagen (Exit-Code 22).");
       EXPECT_NE(Joined(memo).find(std::to_string(status)), std::string::npos) << Joined(memo);
@@ -308,10 +311,10 @@ TEST_F(TransferOnServer, AFailedDownloadStepStopsTheDownload) {
   // An archive cut short in transit is a failed download, not an empty one.
   memo.clear();
   server.SetCut("/mob/transfer/dl_M\xC3\xBCller.zip", 10);
-  const TransferResult result = Download();
+  const Outcome result = Download();
   server.ClearFailures();
-  EXPECT_EQ(result.failedStep, "Download");
-  EXPECT_NE(result.exitCode, 0);
+  EXPECT_EQ(result.Step(), "Download");
+  EXPECT_NE(result.ExitCode(), 0);
   EXPECT_FALSE(fs::exists(DownloadDirUtf8() + "mob_kunde_x.txt"));
 }
 
@@ -323,9 +326,9 @@ TEST_F(TransferOnServer, AFailedUnzipLeavesTheArchiveUncopied) {
   WriteFile(stub, "#!/bin/sh\necho 'unzip: kaputt' >&2\nexit 9\n");
   ::chmod(stub.c_str(), 0755);
 
-  const TransferResult result = Download();
-  EXPECT_EQ(result.failedStep, "Unzip");
-  EXPECT_EQ(result.exitCode, 9);
+  const Outcome result = Download();
+  EXPECT_EQ(result.Step(), "Unzip");
+  EXPECT_EQ(result.ExitCode(), 9);
   EXPECT_EQ(memo, (std::vector<std::string>{"FEHLER: Unzip fehlgeschlagen (Exit-Code 9).",
                                             "  unzip: kaputt"}));
   EXPECT_EQ(FilesIn(DownloadDirUtf8()), std::vector<std::string>{"dl_M\xC3\xBCller.zip"});

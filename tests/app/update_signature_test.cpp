@@ -25,6 +25,10 @@ using testing::TempDir;
 
 class UpdateSignatureTest : public ::testing::Test {
  protected:
+  // "" when the stand-in was started, else why not.
+  std::string Start(const std::string& name, const std::string& publisherName) {
+    return StartUpdateIfGenuine(Downloaded(name), false, publisherName).Message();
+  }
   // The stand-in `name` as a freshly downloaded mob.exe.
   std::string Downloaded(const std::string& name) {
     const std::string file = program.File("mob.exe");
@@ -48,23 +52,23 @@ class UpdateSignatureTest : public ::testing::Test {
 };
 
 TEST_F(UpdateSignatureTest, SignedByThePublisherItStartsWithoutHttps) {
-  EXPECT_EQ(StartUpdateIfGenuine(Downloaded("signed.exe"), false, publisher), "");
+  EXPECT_EQ(Start("signed.exe", publisher), "");
   EXPECT_TRUE(StandInRan(30));
 }
 
 TEST_F(UpdateSignatureTest, AnyOtherSignatureStartsNothingAndTheFileIsGone) {
-  EXPECT_EQ(StartUpdateIfGenuine(Downloaded("other_publisher.exe"), false, publisher),
+  EXPECT_EQ(Start("other_publisher.exe", publisher),
             notOverHttps + "ist von \"Fremder Verlag GmbH\" signiert statt von \"" + publisher +
                 "\".");
   EXPECT_FALSE(FileExists(program.File("mob.exe")));
-  EXPECT_EQ(StartUpdateIfGenuine(Downloaded("signed.exe"), false, ""),
+  EXPECT_EQ(Start("signed.exe", ""),
             notOverHttps + "ist von \"" + publisher +
                 "\" signiert, in Kelvanor.ini ist aber kein Herausgeber (publisher) eingetragen.");
-  EXPECT_EQ(StartUpdateIfGenuine(Downloaded("self_signed.exe"), false, publisher),
+  EXPECT_EQ(Start("self_signed.exe", publisher),
             notOverHttps + "tr\xE4gt eine ung\xFCltige Signatur.");
-  EXPECT_EQ(StartUpdateIfGenuine(Downloaded("tampered.exe"), false, publisher),
+  EXPECT_EQ(Start("tampered.exe", publisher),
             notOverHttps + "tr\xE4gt eine ung\xFCltige Signatur.");
-  EXPECT_EQ(StartUpdateIfGenuine(Downloaded("unsigned.exe"), false, publisher),
+  EXPECT_EQ(Start("unsigned.exe", publisher),
             notOverHttps + "ist nicht signiert.");
   EXPECT_FALSE(FileExists(program.File("mob.exe")));
   EXPECT_FALSE(StandInRan(2));

@@ -73,9 +73,19 @@ class VersionCheckTest : public ::testing::Test {
   std::string Web() const { return "http://127.0.0.1:" + std::to_string(server.Port()); }
   std::string ProgramFolder() const { return program.Path() + "/"; }
 
-  UpdateCheckResult Check(const std::string& serverText, const std::string& own = "1.0.0.68") {
+  // What a check gave: its outcome and the version offered ("" for none).
+  struct Checked {
+    Outcome outcome;
+    std::string offered;
+  };
+  Checked CheckAgainst(const std::string& web, const std::string& own = "1.0.0.68") {
+    Checked checked;
+    checked.outcome = CheckForUpdate(http, web, ProgramFolder(), own, checked.offered);
+    return checked;
+  }
+  Checked Check(const std::string& serverText, const std::string& own = "1.0.0.68") {
     WriteFile(www.File("sync/version.txt"), serverText);
-    return CheckForUpdate(http, Web(), ProgramFolder(), own);
+    return CheckAgainst(Web(), own);
   }
 
   TempDir www;
@@ -86,57 +96,54 @@ class VersionCheckTest : public ::testing::Test {
 };
 
 TEST_F(VersionCheckTest, ANewerVersionIsOffered) {
-  const UpdateCheckResult result = Check("1.0.0.70");
-  EXPECT_EQ(result.kind, UpdateCheckResult::Offer);
-  EXPECT_EQ(result.offered, "1.0.0.70");
+  const Checked result = Check("1.0.0.70");
+    EXPECT_EQ(result.offered, "1.0.0.70");
   EXPECT_TRUE(http.WaitThread);
   // The local copy stays.
   EXPECT_EQ(ReadFile(program.File("version.txt")), "1.0.0.70");
 }
 
 TEST_F(VersionCheckTest, TheSameOrASmallerVersionOrGarbageIsNotOffered) {
-  EXPECT_EQ(Check("1.0.0.68").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check("1.0.0.8").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check("1.0.0.67").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check("Wartungsarbeiten").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check("1.0.0.100").kind, UpdateCheckResult::Offer);
+  EXPECT_EQ(Check("1.0.0.68").offered, "");
+  EXPECT_EQ(Check("1.0.0.8").offered, "");
+  EXPECT_EQ(Check("1.0.0.67").offered, "");
+  EXPECT_EQ(Check("Wartungsarbeiten").offered, "");
+  EXPECT_NE(Check("1.0.0.100").offered, "");
 }
 
 TEST_F(VersionCheckTest, LineBreaksBlanksAndControlCharactersAreTrimmed) {
-  UpdateCheckResult result = Check("  1.0.1 \r\n\r\n");
-  EXPECT_EQ(result.kind, UpdateCheckResult::Offer);
-  EXPECT_EQ(result.offered, "1.0.1");
+  Checked result = Check("  1.0.1 \r\n\r\n");
+    EXPECT_EQ(result.offered, "1.0.1");
 
   result = Check("\t1.0.0.70\n");
-  EXPECT_EQ(result.kind, UpdateCheckResult::Offer);
-  EXPECT_EQ(result.offered, "1.0.0.70");
+    EXPECT_EQ(result.offered, "1.0.0.70");
 
   // Trimmed to the own version: nothing to offer.
-  EXPECT_EQ(Check("1.0.0.68\r\n").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check(" \r\n\t\r\n").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check("").kind, UpdateCheckResult::NoOffer);
+  EXPECT_EQ(Check("1.0.0.68\r\n").offered, "");
+  EXPECT_EQ(Check(" \r\n\t\r\n").offered, "");
+  EXPECT_EQ(Check("").offered, "");
 }
 
 TEST_F(VersionCheckTest, AnErrorPageOffersNothingAndIsNoError) {
   // No version.txt on the server: its 404 page says "not found".
-  UpdateCheckResult result = CheckForUpdate(http, Web(), ProgramFolder(), "1.0.0.68");
-  EXPECT_EQ(result.kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(result.errorMessage, "");
+  Checked result = CheckAgainst(Web());
+  EXPECT_TRUE(result.outcome.IsOk());
+  EXPECT_EQ(result.offered, "");
   EXPECT_THAT(ReadFile(program.File("version.txt")), HasSubstr("not found"));
 
   // The words count wherever they stand, also in a page served with 200.
-  EXPECT_EQ(Check("9.9 - the file doesn't exist").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check("9.9\r\nversion does not exist").kind, UpdateCheckResult::NoOffer);
-  EXPECT_EQ(Check("9.9").kind, UpdateCheckResult::Offer);
+  EXPECT_EQ(Check("9.9 - the file doesn't exist").offered, "");
+  EXPECT_EQ(Check("9.9\r\nversion does not exist").offered, "");
+  EXPECT_NE(Check("9.9").offered, "");
 }
 
 TEST_F(VersionCheckTest, AnUnreachableServerIsAClearErrorAndNoStaleOffer) {
   // A version file left from an earlier check must not be read again.
   WriteFile(program.File("version.txt"), "9.9.9.9");
   const std::string web = "http://127.0.0.1:1";
-  const UpdateCheckResult result = CheckForUpdate(http, web, ProgramFolder(), "1.0.0.68");
-  EXPECT_EQ(result.kind, UpdateCheckResult::Error);
-  EXPECT_EQ(result.errorMessage,
+  const Checked result = CheckAgainst(web);
+  EXPECT_FALSE(result.outcome.IsOk());
+  EXPECT_EQ(result.outcome.Message(),
             "Die Versionsdatei konnte nicht vom Server geladen werden: " + web +
                 "/sync/version.txt");
   EXPECT_FALSE(FileExists(program.File("version.txt")));
@@ -162,8 +169,13 @@ class UpdateStartTest : public ::testing::Test {
 
   std::string Marker() const { return program.File("started.txt"); }
   std::string ProgramFolder() const { return program.Path() + "/"; }
+  // "" when the update was started, else why not.
   std::string Update(const std::string& web, const std::string& publisher = "") {
-    return DownloadAndStartUpdate(http, web, ProgramFolder(), publisher);
+    const Outcome started = DownloadAndStartUpdate(http, web, ProgramFolder(), publisher);
+    if (!started.IsOk()) {
+      EXPECT_EQ(started.Step(), "Update");
+    }
+    return started.Message();
   }
   // Waits for the stand-in's mark as long as a started update could need.
   bool UpdateRan(int seconds) const {

@@ -30,15 +30,11 @@ class RecordingProgress : public IExportProgress {
   void SetStepMaximum(int maximum) override { stepMaxima.push_back(maximum); }
   void SetTotalMaximum(int maximum) override { totalMaximum = maximum; }
   void SetTotalBold(bool bold) override { boldChanges.push_back(bold); }
-  void ShowExportError(const std::string& message) override { errors.push_back(message); }
 
   std::vector<ProgressEvent> events;
   std::vector<int> stepMaxima;
   int totalMaximum = 0;
   std::vector<bool> boldChanges;
-  std::vector<std::string> errors;
-
- private:
 };
 
 // 1 December 2026, 12:00: the moment every export test runs at.
@@ -49,14 +45,14 @@ class ExportTest : public ::testing::Test {
   // Creates the practice with the host schema plus `sql`.
   void Practice(const std::string& sql = "") { CreateHostDatabase(dbPath, sql); }
 
-  ExportResult Export(const std::string& folder) {
+  Outcome Export(const std::string& folder) {
     TDBase db(dbPath);
     ExportEnvironment env;
     env.versionString = "1.0.0.72";
     env.now = kNow;
     return ExportMobileData(db, folder, progress, state, env);
   }
-  ExportResult Export() { return Export(outDir); }
+  Outcome Export() { return Export(outDir); }
 
   std::string Out(const std::string& name) const { return ReadFile(outDir + "/" + name); }
 

@@ -37,7 +37,7 @@ TEST_F(ExportRunTest, StepsAndPerRowProgress) {
       "INSERT INTO besitzer (id, name, vorname) VALUES (1, 'Meier', 'Karl');"
       "INSERT INTO pferd (id, name) VALUES (1, 'Fury'), (2, 'Max');"
       "INSERT INTO verbind (id, pferdindex, besitzerindex) VALUES (1, 1, 1), (2, 2, 1);");
-  ASSERT_EQ(Export(), ExportResult::Written);
+  ASSERT_TRUE(Export().IsOk());
   const std::vector<ProgressEvent> expected = {
       {"Kunden", 0, 1},      {"Kunden+Pferde", 0, 2}, {"Kunden+Pferde", 1, 2},
       {"Kunden+Pferde", 2, 2}, {"Pferde", 0, 3},      {"Pferde", 1, 3},
@@ -54,7 +54,7 @@ TEST_F(ExportRunTest, StepsAndPerRowProgress) {
 TEST_F(ExportRunTest, EmptyPracticeWritesEightEmptyFilesAndTheIni) {
   Practice();
   WriteFile(outDir + "/mob_kunde.txt", "alt\r\n");
-  ASSERT_EQ(Export(), ExportResult::Written);
+  ASSERT_TRUE(Export().IsOk());
   EXPECT_EQ(FolderEntries(outDir), kNineFiles);  // no mob.ini, no temporary leftovers
   for (const auto& name : kNineFiles) {
     if (name != "mobv2.ini") {
@@ -66,18 +66,17 @@ TEST_F(ExportRunTest, EmptyPracticeWritesEightEmptyFilesAndTheIni) {
 TEST_F(ExportRunTest, MissingFolderIsCreatedOneLevelDeep) {
   Practice();
   ASSERT_FALSE(fs::exists(outDir));
-  ASSERT_EQ(Export(), ExportResult::Written);
+  ASSERT_TRUE(Export().IsOk());
   EXPECT_EQ(FolderEntries(outDir), kNineFiles);
-  EXPECT_TRUE(progress.errors.empty());
 }
 
 TEST_F(ExportRunTest, MissingParentShowsErrorAndReadsNothing) {
   // An empty database file: any query would fail, so reaching one would throw.
   WriteFile(dbPath, "");
   const std::string folder = tmp.File("fehlt/mobil");
-  EXPECT_EQ(Export(folder), ExportResult::FolderMissing);
-  EXPECT_EQ(progress.errors,
-            (std::vector<std::string>{"Kann Verzeichnis " + folder + " nicht erstellen."}));
+  const Outcome outcome = Export(folder);
+  EXPECT_FALSE(outcome.IsOk());
+  EXPECT_EQ(outcome.Message(), "Kann Verzeichnis " + folder + " nicht erstellen.");
   EXPECT_TRUE(progress.events.empty());
   EXPECT_FALSE(fs::exists(tmp.File("fehlt")));
 }

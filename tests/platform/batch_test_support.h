@@ -14,7 +14,7 @@
 
 namespace kelvanor::testing {
 
-class CountingPump : public IPendingMessagePump {
+class CountingPump : public IMessagePump {
  public:
   void ProcessPendingMessages() override {
     ++calls;

@@ -1,0 +1,10 @@
+#include "app/sync_view.h"
+
+namespace kelvanor {
+
+IExportProgress& SyncView::ExportProgress() {
+  static SilentExportProgress silent;
+  return silent;
+}
+
+}  // namespace kelvanor
