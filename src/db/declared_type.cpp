@@ -7,7 +7,7 @@ namespace kelvanor {
 
 namespace {
 
-enum class Kind { Word, Quoted, Open, Close, Comma, Other };
+enum class Kind { kWord, kQuoted, kOpen, kClose, kComma, kOther };
 
 struct Token {
   Kind kind;
@@ -59,16 +59,16 @@ std::vector<Token> Tokenize(const std::string& sql) {
         ++j;
       }
       const std::size_t end = j < n ? j + 1 : n;
-      tokens.push_back({Kind::Quoted, i, end});
+      tokens.push_back({Kind::kQuoted, i, end});
       i = end;
     } else if (IsWordChar(static_cast<unsigned char>(c))) {
       std::size_t j = i;
       while (j < n && IsWordChar(static_cast<unsigned char>(sql[j]))) ++j;
-      tokens.push_back({Kind::Word, i, j});
+      tokens.push_back({Kind::kWord, i, j});
       i = j;
     } else {
-      const Kind kind = c == '(' ? Kind::Open : c == ')' ? Kind::Close : c == ',' ? Kind::Comma
-                                                                                 : Kind::Other;
+      const Kind kind = c == '(' ? Kind::kOpen : c == ')' ? Kind::kClose : c == ',' ? Kind::kComma
+                                                                                 : Kind::kOther;
       tokens.push_back({kind, i, i + 1});
       ++i;
     }
@@ -128,18 +128,18 @@ std::string TypeOf(const std::string& sql, const std::vector<Token>& tokens, std
   std::size_t i = first + 1;  // after the name
   while (i < last) {
     const Token& t = tokens[i];
-    if (t.kind == Kind::Word && EndsType(Upper(sql, t))) break;
-    if (t.kind == Kind::Word || t.kind == Kind::Quoted) {
+    if (t.kind == Kind::kWord && EndsType(Upper(sql, t))) break;
+    if (t.kind == Kind::kWord || t.kind == Kind::kQuoted) {
       if (begin == std::string::npos) begin = t.begin;
       end = t.end;
       ++i;
       continue;
     }
-    if (t.kind == Kind::Open && begin != std::string::npos) {
+    if (t.kind == Kind::kOpen && begin != std::string::npos) {
       int depth = 0;
       for (; i < last; ++i) {
-        if (tokens[i].kind == Kind::Open) ++depth;
-        if (tokens[i].kind == Kind::Close && --depth == 0) {
+        if (tokens[i].kind == Kind::kOpen) ++depth;
+        if (tokens[i].kind == Kind::kClose && --depth == 0) {
           end = tokens[i].end;
           break;
         }
@@ -157,7 +157,7 @@ std::optional<std::string> DeclaredTypeInCreateTable(const std::string& createSq
                                                      const std::string& column) {
   const std::vector<Token> tokens = Tokenize(createSql);
   std::size_t i = 0;
-  while (i < tokens.size() && tokens[i].kind != Kind::Open) ++i;
+  while (i < tokens.size() && tokens[i].kind != Kind::kOpen) ++i;
   if (i == tokens.size()) return std::nullopt;
   ++i;
   // Walk the definitions of the column list, split at top-level commas.
@@ -165,27 +165,27 @@ std::optional<std::string> DeclaredTypeInCreateTable(const std::string& createSq
     const std::size_t first = i;
     int depth = 0;
     while (i < tokens.size()) {
-      if (tokens[i].kind == Kind::Open) ++depth;
-      if (tokens[i].kind == Kind::Close) {
+      if (tokens[i].kind == Kind::kOpen) ++depth;
+      if (tokens[i].kind == Kind::kClose) {
         if (depth == 0) break;
         --depth;
       }
-      if (tokens[i].kind == Kind::Comma && depth == 0) break;
+      if (tokens[i].kind == Kind::kComma && depth == 0) break;
       ++i;
     }
     const std::size_t last = i;
     if (last > first) {
       const Token& name = tokens[first];
       const bool isColumn =
-          name.kind == Kind::Quoted ||
-          (name.kind == Kind::Word && !StartsTableConstraint(Upper(createSql, name)));
+          name.kind == Kind::kQuoted ||
+          (name.kind == Kind::kWord && !StartsTableConstraint(Upper(createSql, name)));
       if (isColumn &&
           EqualsIgnoringAsciiCase(Dequote(createSql.substr(name.begin, name.end - name.begin)),
                                   column)) {
         return TypeOf(createSql, tokens, first, last);
       }
     }
-    if (i >= tokens.size() || tokens[i].kind == Kind::Close) break;
+    if (i >= tokens.size() || tokens[i].kind == Kind::kClose) break;
     ++i;  // the comma
   }
   return std::nullopt;

@@ -137,7 +137,7 @@ void Tfrm_account::Button1Click() {
   if (!boxes_.YesNo(this,
                     "Alle noch nicht importierten Mobildaten von Konto " + name +
                         " auf dem Server l\xF6schen?",
-                    IMessageBoxes::Preselected::No)) {
+                    IMessageBoxes::Preselected::kNo)) {
     return;
   }
   YieldPump pump;

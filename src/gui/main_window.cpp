@@ -76,7 +76,7 @@ class RealMessageBoxes : public IMessageBoxes {
     ShowMessageBox(parent, text, wxOK | wxICON_INFORMATION);
   }
   bool YesNo(wxWindow* parent, const std::string& text, Preselected preselected) override {
-    const long answer = preselected == Preselected::No ? wxNO_DEFAULT : wxYES_DEFAULT;
+    const long answer = preselected == Preselected::kNo ? wxNO_DEFAULT : wxYES_DEFAULT;
     return ShowMessageBox(parent, text, wxYES_NO | answer | wxICON_INFORMATION) == wxID_YES;
   }
 };

@@ -37,14 +37,14 @@ class WxDispatcher;
 class IMessageBoxes {
  public:
   // Which answer Return gives when the user just confirms the box.
-  enum class Preselected { Yes, No };
+  enum class Preselected { kYes, kNo };
 
   virtual ~IMessageBoxes() = default;
   virtual void Error(wxWindow* parent, const std::string& text) = 0;
   virtual void Info(wxWindow* parent, const std::string& text) = 0;
   // True for "Ja".
   virtual bool YesNo(wxWindow* parent, const std::string& text,
-                     Preselected preselected = Preselected::Yes) = 0;
+                     Preselected preselected = Preselected::kYes) = 0;
   // Shows the account dialog modally; the default creates Tfrm_account.
   virtual void AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings);
   // Opens `url` (the download page) in the default browser; the tests only

@@ -190,7 +190,9 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
     const std::string desktop = now != nullptr ? AsMobileWrites(db, f, *now) : std::string();
     if (now != nullptr && Same(db, f, mobile, *now)) continue;  // already so in the practice
     const bool officeChanged = now != nullptr && sent != nullptr && *now != *sent;
-    std::string change = std::string(f.label) + ": " + desktop + " -> " + mobile;
+    // An empty side would read as a stray double blank.
+    auto shown = [](const std::string& value) { return value.empty() ? "(leer)" : value; };
+    std::string change = std::string(f.label) + ": " + shown(desktop) + " -> " + shown(mobile);
     if (officeChanged) {
       merge.conflicts.push_back({record, f.label, desktop, mobile});
       change += " (auch im B\xFC" "ro ge\xE4ndert)";

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "gui/account_dialog.h"
@@ -25,6 +26,7 @@
 #include "net/http_get.h"
 #include "platform/environment.h"
 #include "platform/ini_file.h"
+#include "util/files.h"
 
 namespace kelvanor::testing {
 namespace {
@@ -203,7 +205,7 @@ TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
     dlg.Button1Click();
     ASSERT_EQ(boxes.questions.size(), 1u);
     EXPECT_EQ(boxes.questions[0], question);
-    EXPECT_EQ(boxes.preselected[0], IMessageBoxes::Preselected::No);
+    EXPECT_EQ(boxes.preselected[0], IMessageBoxes::Preselected::kNo);
     EXPECT_TRUE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
     EXPECT_TRUE(boxes.infos.empty());
 
@@ -371,6 +373,38 @@ TEST_F(GuiTest, SecondSyncShowsTheQuestionAndImportsOnJa) {
   EXPECT_FALSE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
   EXPECT_EQ(frame->Tv()->GetCount(), 0u);
   EXPECT_EQ(MemoLines().back(), "fertig!");
+}
+
+// A record the mobile changed shows, under its raw line, what it changes.
+TEST_F(GuiTest, TheTreeSaysWhatAChangedRecordChanges) {
+  Tfrm_main& w = OpenWindow();
+  w.btnSyncClick();  // the first sync keeps what it uploaded as the mobile's view
+  std::string anna;
+  for (const std::string& line : SplitLines(ReadFile(server->AccountDir("demo") + "/mob_kunde.txt"))) {
+    if (line.rfind("A/1;", 0) == 0) anna = line;
+  }
+  ASSERT_FALSE(anna.empty());
+  std::vector<std::string> fields;
+  std::stringstream split(anna);
+  for (std::string field; std::getline(split, field, ';');) fields.push_back(field);
+  fields.resize(12);
+  fields[6] = "Am Hof 2";
+  std::string changed;
+  for (const std::string& field : fields) changed += (changed.empty() ? "" : ";") + field;
+  PutChangeFile("mob_kunde_x.txt", std::string(kCustomerHeader) + changed + "\r\n");
+
+  w.btnSyncClick();
+  ASSERT_TRUE(w.PnlImport()->IsShown());
+  const auto tree = TreeLines();
+  ASSERT_EQ(tree.size(), 5u);
+  EXPECT_EQ(tree[3], "    " + changed);
+  // Windows-1252 has no arrow: the tree draws one where the core wrote "->".
+  const wxTreeItemId line = frame->Tv()->GetLastChild(frame->Tv()->GetLastChild(frame->Tv()->GetRootItem()));
+  const wxTreeItemId change = frame->Tv()->GetLastChild(line);
+  ASSERT_TRUE(change.IsOk());
+  EXPECT_EQ(frame->Tv()->GetItemText(change), wxString::FromUTF8("Stra\xC3\x9F" "e: (leer) \xE2\x86\x92 Am Hof 2"));
+  Screenshot("import_panel_changes");
+  w.btn_noClick();
 }
 
 TEST_F(GuiTest, SecondSyncAnsweredNeinImportsNothing) {
