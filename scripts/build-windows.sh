@@ -42,7 +42,7 @@ PACKAGES=(
   build-essential cmake pkg-config dpkg-dev curl ca-certificates tcl
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   libz-mingw-w64-dev googletest libsimpleini-dev
-  wine wine64 nsis
+  wine wine64 nsis osslsigncode openssl
   xvfb xauth imagemagick locales
 )
 missing=()
@@ -305,7 +305,8 @@ for exe in "$PACKAGE"/*.exe; do
     case "$dll" in
       advapi32.dll|bcrypt.dll|comctl32.dll|comdlg32.dll|crypt32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|\
       ole32.dll|oleacc.dll|oleaut32.dll|shell32.dll|shlwapi.dll|user32.dll|uxtheme.dll|version.dll|\
-      winspool.drv|ws2_32.dll|secur32.dll|normaliz.dll|iphlpapi.dll|wldap32.dll|rpcrt4.dll|winmm.dll) ;;
+      winspool.drv|ws2_32.dll|secur32.dll|normaliz.dll|iphlpapi.dll|wldap32.dll|rpcrt4.dll|winmm.dll|\
+      wintrust.dll) ;;
       *) die "$(basename "$exe") braucht $dll, das Windows nicht mitbringt" ;;
     esac
   done

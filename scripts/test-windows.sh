@@ -59,6 +59,19 @@ wineserver -w
 (setsid wineserver -p </dev/null >/dev/null 2>&1 &)
 wine cmd /c exit 0 >/dev/null 2>&1
 
+# The code-signature tests check stand-ins signed by a certificate authority
+# made for this build (tests/windows/sign_stand_ins.sh): this prefix trusts
+# it as a PC trusts a real one, through the user's root store in the registry
+# (Wine has no certutil).
+CA_DER="$BUILD/signing/ca.der"
+if [ -f "$CA_DER" ]; then
+  thumbprint="$(openssl x509 -inform der -in "$CA_DER" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')"
+  # A stored certificate: property 32 (the certificate itself), encoding 1, length, bytes.
+  blob="$(/usr/bin/python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(); print((struct.pack("<III", 32, 1, len(d)) + d).hex())' "$CA_DER")"
+  wine reg add "HKCU\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumbprint" \
+    /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1
+fi
+
 # The window test gets a display of its own with a window manager (without
 # one Wine draws no frame and the window never gets the focus).
 for n in $(seq 121 150); do

@@ -6,12 +6,15 @@ the HTTP scripts (zip.php, unzip.php, delmob.php, the transfer folder), the
 static files under /sync, and the FTP account that receives the upload.
 
     sync_server.py --root DIR [--http-port 0] [--ftp-port 0] [--parent-pid PID]
+                   [--https-cert PEM --https-key PEM [--https-port 0]]
 
-Once both servers listen, one JSON line goes to stdout, for example
+With a certificate and its key the same HTTP side is served over TLS on a
+third port as well (the update over https). Once the servers listen, one JSON
+line goes to stdout, for example
     {"http_port": 41234, "ftp_port": 41235, "root": "/tmp/x", "pid": 4711}
-and stdout is closed. The server stops on SIGTERM/SIGINT and by itself when
-the process that started it (or --parent-pid) is gone, so a crashed test
-never leaves it behind.
+("https_port" added when TLS is on) and stdout is closed. The server stops
+on SIGTERM/SIGINT and by itself when the process that started it (or
+--parent-pid) is gone, so a crashed test never leaves it behind.
 
 Layout under the root (created when missing):
     ftp/             FTP login folder; up_NAME.zip arrives here
@@ -31,6 +34,7 @@ import json
 import logging
 import os
 import signal
+import ssl
 import sys
 import tempfile
 import threading
@@ -558,17 +562,49 @@ class Handler(BaseHTTPRequestHandler):
         return text_reply(200, "OK %s %s" % (action, target))
 
 
-def make_http_server(layout, port, verbose):
-    handler = type("SyncHandler", (Handler,), {
+def make_handler(layout, verbose):
+    """One handler class for plain and TLS alike: both see the same scripts,
+    test rules and request log."""
+    return type("SyncHandler", (Handler,), {
         "layout": layout,
         "scripts": Scripts(layout),
         "rules": ControlRules(),
         "request_log": RequestLog(),
         "verbose": verbose,
     })
+
+
+def make_http_server(handler, port):
     server = ThreadingHTTPServer((HOST, port), handler)
     server.daemon_threads = True
     return server
+
+
+class TlsHTTPServer(ThreadingHTTPServer):
+    daemon_threads = True
+
+    def __init__(self, address, handler, context):
+        super().__init__(address, handler)
+        self.context = context
+
+    def finish_request(self, request, client_address):
+        # The handshake runs in the connection's own thread: a client that
+        # refuses the certificate holds up nobody else.
+        try:
+            request = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        super().finish_request(request, client_address)
+
+    def handle_error(self, request, client_address):
+        # A client that drops the connection mid-answer is its own business.
+        pass
+
+
+def make_https_server(handler, port, cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return TlsHTTPServer((HOST, port), handler, context)
 
 
 # ---------------------------------------------------------------------------
@@ -628,7 +664,13 @@ def parse_args(argv):
     parser.add_argument("--parent-pid", type=int, default=None,
                         help="stop also when this process is gone (the parent is always watched)")
     parser.add_argument("--verbose", action="store_true", help="log requests to stderr")
-    return parser.parse_args(argv)
+    parser.add_argument("--https-cert", help="PEM certificate: serve HTTP over TLS as well")
+    parser.add_argument("--https-key", help="PEM key of --https-cert")
+    parser.add_argument("--https-port", type=int, default=0, help="0 picks a free port")
+    args = parser.parse_args(argv)
+    if bool(args.https_cert) != bool(args.https_key):
+        parser.error("--https-cert and --https-key go together")
+    return args
 
 
 def main(argv=None):
@@ -640,9 +682,14 @@ def main(argv=None):
     layout = Layout(args.root)
     try:
         layout.create()
-        http_server = make_http_server(layout, args.http_port, args.verbose)
+        handler = make_handler(layout, args.verbose)
+        http_server = make_http_server(handler, args.http_port)
+        https_server = None
+        if args.https_cert:
+            https_server = make_https_server(handler, args.https_port, args.https_cert,
+                                             args.https_key)
         ftp_server = make_ftp_server(layout, args.ftp_port)
-    except OSError as e:
+    except (OSError, ssl.SSLError) as e:
         sys.stderr.write("sync_server: cannot start: %s\n" % e)
         return 2
 
@@ -658,13 +705,18 @@ def main(argv=None):
     ftp_thread = threading.Thread(target=run_ftp, args=(ftp_server, stop), daemon=True)
     http_thread.start()
     ftp_thread.start()
-
-    sys.stdout.write(json.dumps({
+    report = {
         "http_port": http_server.server_address[1],
         "ftp_port": ftp_server.address[1],
         "root": layout.root,
         "pid": os.getpid(),
-    }) + "\n")
+    }
+    if https_server is not None:
+        threading.Thread(target=https_server.serve_forever,
+                         kwargs={"poll_interval": 0.05}, daemon=True).start()
+        report["https_port"] = https_server.server_address[1]
+
+    sys.stdout.write(json.dumps(report) + "\n")
     sys.stdout.flush()
     # The starter may close its end of the pipe once it has the line.
     devnull = os.open(os.devnull, os.O_WRONLY)
@@ -685,6 +737,9 @@ def main(argv=None):
     stop.set()
     http_server.shutdown()
     http_server.server_close()
+    if https_server is not None:
+        https_server.shutdown()
+        https_server.server_close()
     ftp_thread.join(timeout=5)
     return 0
 

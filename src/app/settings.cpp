@@ -152,6 +152,7 @@ void ReadAccountSettings(const Folders& folders, Settings& settings) {
   settings.servers.base = ReadServerAddress(ini, "base", kDefaultBase);
   settings.servers.web = ReadServerAddress(ini, "web", kDefaultWeb);
   settings.servers.ftp = ReadServerAddress(ini, "ftp", kDefaultFtp);
+  settings.servers.publisher = Trim(IniReadString(ini, kSyncServer, "publisher", ""));
 }
 
 std::string ServerLabelText(const Settings& settings) {

@@ -20,8 +20,11 @@ using FileTable = std::array<std::string, kFileTableSlots>;
 // scheme, host and optional :port, no trailing slash.
 struct ServerAddresses {
   std::string base;  // HTTP address of the scripts (/mob/...)
-  std::string web;   // HTTP address of /sync/...
+  std::string web;   // HTTP(S) address of /sync/...
   std::string ftp;   // FTP address of the upload
+  // Key publisher: whose code signature an update fetched from `web` must
+  // carry when it did not come over verified https (Windows; empty: none).
+  std::string publisher;
 };
 
 struct Folders {

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/code_signature.h"
 #include "platform/file_system.h"
 #include "platform/launch.h"
 #include "util/text.h"
@@ -99,12 +100,72 @@ std::string UpdateOfferText(const std::string& offered) {
   return "Update auf neue Version  " + offered + "  verf\xFC" "gbar. Jetzt laden?";
 }
 
-void DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
-                            const std::string& programFolder) {
+namespace {
+
+const char kUpdateStep[] = "Update";
+
+// Best effort: a file that cannot be deleted is still never started.
+void DeleteUpdateFile(const std::string& fileName) {
+  std::error_code ignored;
+  std::filesystem::remove(SystemPath(fileName), ignored);
+}
+
+Outcome NotStarted(const std::string& why) {
+  return Outcome::Failed(kUpdateStep, 0, "Update nicht gestartet: " + why);
+}
+
+}  // namespace
+
+Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
+                               const std::string& programFolder, const std::string& publisher) {
+  // A second download into the same file while one runs would see the
+  // first one's outcome, and could start a half-written program.
+  if (http.Running()) return NotStarted("es wird bereits ein Update geladen.");
   const std::string fileName = programFolder + "mob.exe";
+  // What a failed download leaves must never be an older copy that looks new.
+  DeleteUpdateFile(fileName);
   http.WaitThread = true;
   http.DownloadFile(webBase + "/sync/mob.exe", fileName);
-  StartProgramDetached(fileName);
+  if (http.StatusCode() != 0 && http.StatusCode() != 200) {
+    DeleteUpdateFile(fileName);
+    return NotStarted("der Server hat mob.exe nicht geliefert (HTTP " +
+                      std::to_string(http.StatusCode()) + ").");
+  }
+  if (!http.Result()) {
+    DeleteUpdateFile(fileName);
+    return NotStarted("mob.exe konnte nicht vollst\xE4ndig vom Server geladen werden.");
+  }
+  return StartUpdateIfGenuine(fileName, http.FetchedSecurely(), publisher);
+}
+
+Outcome StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
+                             const std::string& publisher) {
+  if (fetchedSecurely) {
+    StartProgramDetached(fileName);
+    return Outcome::Ok();
+  }
+  const CodeSignature signature = ReadCodeSignature(fileName, publisher);
+  if (signature.state == CodeSignature::State::Valid && signature.byPublisher) {
+    StartProgramDetached(fileName);
+    return Outcome::Ok();
+  }
+  DeleteUpdateFile(fileName);
+  const std::string why = "mob.exe kam nicht \xFC" "ber eine gepr\xFC" "fte HTTPS-Verbindung und ";
+  switch (signature.state) {
+    case CodeSignature::State::NotSigned:
+      return NotStarted(why + "ist nicht signiert.");
+    case CodeSignature::State::Invalid:
+      return NotStarted(why + "tr\xE4gt eine ung\xFCltige Signatur.");
+    case CodeSignature::State::Valid:
+      break;
+  }
+  if (publisher.empty()) {
+    return NotStarted(why + "ist von \"" + signature.signer +
+                      "\" signiert, in Kelvanor.ini ist aber kein Herausgeber (publisher) "
+                      "eingetragen.");
+  }
+  return NotStarted(why + "ist von \"" + signature.signer + "\" signiert statt von \"" +
+                    publisher + "\".");
 }
 
 }  // namespace kelvanor

@@ -28,10 +28,22 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
 // "Update auf neue Version  <offered>  verfügbar. Jetzt laden?"
 std::string UpdateOfferText(const std::string& offered);
 
-// Downloads webBase + "/sync/mob.exe" into programFolder + "mob.exe", makes
-// it executable and starts it detached from this process. Whether the
-// download or the start worked is not looked at.
-void DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
-                            const std::string& programFolder);
+// Downloads webBase + "/sync/mob.exe" into programFolder + "mob.exe" (an old
+// copy is deleted first) and starts it detached from this process, but only
+// when it is genuine (see StartUpdateIfGenuine): a program that anyone on
+// the way could have swapped is never run. Ok when the update was started
+// (whether it then runs is not looked at); else it fails with one German
+// line that says why not, and the downloaded file is gone. Touches nothing
+// and fails while `http` is still busy with another download.
+Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
+                               const std::string& programFolder, const std::string& publisher);
+
+// The decision for a downloaded update `fileName`: it is started when it
+// came over https with the certificate verified all the way
+// (`fetchedSecurely`, see THTTPGet::FetchedSecurely), or when it carries a
+// valid code signature whose signer is `publisher` (Windows). Otherwise it
+// is deleted and it fails with the German line saying why.
+Outcome StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
+                             const std::string& publisher);
 
 }  // namespace kelvanor

@@ -181,6 +181,8 @@ void IMessageBoxes::AccountDialog(wxWindow* parent, const Folders& folders, Sett
   dialog.ShowModal();
 }
 
+void IMessageBoxes::OpenInBrowser(const std::string& url) { wxLaunchDefaultBrowser(ToWx(url)); }
+
 Tfrm_main::Tfrm_main(const Folders& folders, IMessageBoxes* boxes)
     : wxFrame(nullptr, wxID_ANY, Caption()), folders_(folders) {
   if (boxes == nullptr) {
@@ -333,7 +335,7 @@ void Tfrm_main::BuildControls() {
   btn_settings->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_settingsClick(); });
   btnUpdate->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnUpdateClick(); });
   HTMLabel1->Bind(wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) {
-    wxLaunchDefaultBrowser(ToWx(settings_.servers.web + "/sync"));
+    boxes_->OpenInBrowser(settings_.servers.web + "/sync");
   });
   lbl_SvrName->Bind(wxEVT_LEFT_DOWN, [](wxMouseEvent&) {});
   // The question wraps at the width the label really has, anew when it changes.
@@ -399,7 +401,8 @@ void Tfrm_main::OnActivate(wxActivateEvent& event) {
 }
 
 void Tfrm_main::FormActivate() {
-  if (activating_ || driver_->IsBusy()) return;
+  // While the update loads, the check would find the download component busy.
+  if (activating_ || updating_ || driver_->IsBusy()) return;
   activating_ = true;
   activatedOnce_ = true;
   ++activationStepsRun_;
@@ -445,11 +448,23 @@ void Tfrm_main::CheckForUpdate() {
 }
 
 void Tfrm_main::btnUpdateClick() {
+  // The download lets the window's events run: a second click meanwhile
+  // must not start a second download into the same file.
+  if (updating_) return;
+  updating_ = true;
   Log("Lade Update ... B i t t e   W a r t e n ...");
   ProcessPendingMessages();
-  DownloadAndStartUpdate(*HTTPGet1, settings_.servers.web, folders_.ProgramFolder);
+  const Outcome started = DownloadAndStartUpdate(
+      *HTTPGet1, settings_.servers.web, folders_.ProgramFolder, settings_.servers.publisher);
   SetCursor(wxNullCursor);
-  Close(true);
+  updating_ = false;
+  if (started.IsOk()) {
+    Close(true);
+    return;
+  }
+  // Nothing was started; the user can fetch the update from the page.
+  Log(started.Message() + " Die Download-Seite wird ge\xF6" "ffnet.");
+  boxes_->OpenInBrowser(settings_.servers.web + "/sync");
 }
 
 void Tfrm_main::btnSyncClick() { driver_->StartSync(); }
@@ -479,6 +494,12 @@ void Tfrm_main::OnClose(wxCloseEvent& event) {
   if (driver_ && driver_->GetState() == SyncDriver::State::kRunning && event.CanVeto()) {
     // Closing in the middle of a step would leave a half-done transfer behind.
     boxes_->Info(this, "Bitte warten, die Synchronisation l\xE4uft noch.");
+    event.Veto();
+    return;
+  }
+  if (updating_ && event.CanVeto()) {
+    // btnUpdateClick is still on the stack, waiting for the download.
+    boxes_->Info(this, "Bitte warten, das Update wird geladen.");
     event.Veto();
     return;
   }

@@ -47,6 +47,9 @@ class IMessageBoxes {
                      Preselected preselected = Preselected::kYes) = 0;
   // Shows the account dialog modally; the default creates Tfrm_account.
   virtual void AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings);
+  // Opens `url` (the download page) in the default browser; the tests only
+  // note it.
+  virtual void OpenInBrowser(const std::string& url);
 };
 
 // A real message box with the buttons in German ("OK", "Ja", "Nein",
@@ -113,6 +116,8 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   TDBase* Database() const { return db_.get(); }
   SyncDriver& Driver() { return *driver_; }
   IMessageBoxes& Boxes() { return *boxes_; }
+  THTTPGet& HttpGet() { return *HTTPGet1; }
+  wxHyperlinkCtrl* DownloadLink() const { return HTMLabel1; }
   wxTextCtrl* DisplayMemo() const { return DisplayMemo_; }
   wxTreeCtrl* Tv() const { return tv; }
   wxPanel* PnlBottom() const { return pnlBottom; }
@@ -159,6 +164,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   std::unique_ptr<IMessageBoxes> ownBoxes_;
   IMessageBoxes* boxes_;
   bool activating_ = false;
+  bool updating_ = false;  // btnUpdateClick is loading the update
   bool closing_ = false;
   bool activatedOnce_ = false;
   // The tool's own modal dialogs and boxes: how many are open, and whether

@@ -99,6 +99,8 @@ struct THTTPGetThread::Shared {
   mutable std::condition_variable changed;
   bool terminated = false;
   bool result = false;
+  bool secure = false;
+  long status = 0;
   int64_t fileSize = 0;
   int64_t totalRead = 0;
   uint64_t activity = 0;       // calls posted to the GUI thread
@@ -171,6 +173,9 @@ struct THTTPGetThread::Transfer {
       badLength = false;
       length = 0;
       hasLocation = false;
+      // Every answer on the way must come over verified TLS: one hop in the
+      // clear (a redirect from https to http) lets anyone on it choose the rest.
+      if (!HopIsHttps()) secure = false;
       return true;
     }
     if (line.empty()) return HeaderBlockEnded();
@@ -181,6 +186,14 @@ struct THTTPGetThread::Transfer {
       hasLocation = true;
     }
     return true;
+  }
+
+  bool HopIsHttps() const {
+    char* scheme = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_SCHEME, &scheme) != CURLE_OK || scheme == nullptr) {
+      return false;
+    }
+    return AsciiLowerCase(scheme) == "https";
   }
 
   // The headers of one answer are complete. Interim answers and redirects that
@@ -229,6 +242,7 @@ struct THTTPGetThread::Transfer {
   int64_t length = 0;
   bool hasLocation = false;
   bool headersDone = false;
+  bool secure = true;    // every answer so far came over verified https
   bool refused = false;  // BinaryData without a length
   bool failed = false;   // file error or bad header
   int64_t total = 0;
@@ -274,6 +288,9 @@ void THTTPGetThread::Run() {
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  // libcurl's defaults, spelled out: FetchedSecurely relies on them.
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kStallSeconds);
@@ -356,7 +373,11 @@ void THTTPGetThread::Run() {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   shared_->fileSize = t.hasLength ? t.length : 0;
   shared_->totalRead = t.total;
+  shared_->status = t.headersDone ? t.status : 0;
   shared_->result = ok && !shared_->terminated;
+  // With peer and host verification on, a finished https transfer is a
+  // verified one: libcurl ends the transfer when the certificate fails.
+  shared_->secure = shared_->result && t.secure && t.HopIsHttps();
 }
 
 void THTTPGetThread::SynchronizeProgress(int64_t total, int64_t readed) {
@@ -415,6 +436,16 @@ void THTTPGetThread::WaitForActivity(uint64_t seen, std::chrono::milliseconds ti
 bool THTTPGetThread::Result() const {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   return shared_->result && !shared_->terminated;
+}
+
+bool THTTPGetThread::Secure() const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  return shared_->secure && shared_->result && !shared_->terminated;
+}
+
+long THTTPGetThread::StatusCode() const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  return shared_->status;
 }
 
 int64_t THTTPGetThread::FileSize() const {
@@ -506,6 +537,8 @@ void THTTPGet::DoneDownload() {
   std::shared_ptr<THTTPGetThread> worker = worker_;
   if (!worker) return;
   result_ = worker->Result();
+  secure_ = result_ && worker->Secure();
+  statusCode_ = worker->StatusCode();
   std::shared_ptr<Link> link = link_;
   if (result_) {
     if (OnDoneFile) OnDoneFile(this, worker->Request().FileName, worker->FileSize());

@@ -104,6 +104,12 @@ class THTTPGet {
   bool Running() const { return worker_ != nullptr; }
   // Outcome of the last finished download.
   bool Result() const { return result_; }
+  // The last finished download succeeded and every answer on its way, each
+  // redirect included, came over https with the server's certificate
+  // verified. One hop over plain http makes it false.
+  bool FetchedSecurely() const { return secure_; }
+  // The HTTP status of the last download's final answer; 0 when none came.
+  long StatusCode() const { return statusCode_; }
 
  private:
   // What queued calls hold instead of the component: cleared when the
@@ -117,6 +123,8 @@ class THTTPGet {
   std::shared_ptr<THTTPGetThread> worker_;  // the running worker, none when idle
   std::thread thread_;
   bool result_ = false;
+  bool secure_ = false;
+  long statusCode_ = 0;
 };
 
 // The worker's state. It lives as long as its thread or any call it queued
@@ -143,6 +151,8 @@ class THTTPGetThread : public std::enable_shared_from_this<THTTPGetThread> {
   const THTTPGetRequest& Request() const { return request_; }
   // Read by DoneDownload once the worker has ended.
   bool Result() const;
+  bool Secure() const;        // see THTTPGet::FetchedSecurely
+  long StatusCode() const;    // final answer's status, 0 when none
   int64_t FileSize() const;   // announced length, 0 when none
   int64_t TotalRead() const;  // bytes received
 

@@ -138,6 +138,7 @@ TEST_F(SettingsTest, MissingToolIniReadsAsDefaults) {
   EXPECT_EQ(s.servers.base, "http://sync.kelvanor.de");
   EXPECT_EQ(s.servers.web, "http://www.kelvanor.de");
   EXPECT_EQ(s.servers.ftp, "ftp://ftp.kelvanor.de");
+  EXPECT_EQ(s.servers.publisher, "");
   EXPECT_EQ(ServerLabelText(s), " (0 syncs)");
 }
 
@@ -208,11 +209,13 @@ TEST_F(SettingsTest, AccountSettingsAndTheirEdgeValues) {
 }
 
 TEST_F(SettingsTest, SyncServerAddressesFromTheToolIni) {
-  Tool("[sync_server]\nbase=http://127.0.0.1:8123/\nweb=http://127.0.0.1:8123\nftp=\n");
+  Tool("[sync_server]\nbase=http://127.0.0.1:8123/\nweb=https://127.0.0.1:8123\nftp=\n"
+       "publisher= Hufbeschlag M\xFCller GmbH \n");
   const Settings s = Read();
   EXPECT_EQ(s.servers.base, "http://127.0.0.1:8123");
-  EXPECT_EQ(s.servers.web, "http://127.0.0.1:8123");
+  EXPECT_EQ(s.servers.web, "https://127.0.0.1:8123");
   EXPECT_EQ(s.servers.ftp, "ftp://ftp.kelvanor.de");
+  EXPECT_EQ(s.servers.publisher, "Hufbeschlag M\xFCller GmbH");
 }
 
 TEST_F(SettingsTest, CounterWrapsAt16BitsAndWritesKeepTheRest) {

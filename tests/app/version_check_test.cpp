@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "net/http_test_server.h"
 #include "platform/environment.h"
 #include "support/cli_runner.h"
+#include "support/sync_server.h"
 #include "support/test_db.h"
 #include "platform/file_system.h"
 
@@ -20,6 +22,8 @@ namespace {
 
 using ::testing::HasSubstr;
 using testing::HttpTestServer;
+using testing::SyncServer;
+using testing::TestCertificates;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -145,27 +149,111 @@ TEST_F(VersionCheckTest, AnUnreachableServerIsAClearErrorAndNoStaleOffer) {
   EXPECT_FALSE(FileExists(program.File("version.txt")));
 }
 
-TEST_F(VersionCheckTest, TheUpdateIsDownloadedMadeExecutableAndStarted) {
-  // The "update" leaves a mark, so we see that it ran on its own.
-  const std::string marker = program.File("started.txt");
-  WriteFile(www.File("sync/mob.exe"), "#!/bin/sh\necho started > '" + marker + "'\n");
-  DownloadAndStartUpdate(http, Web(), ProgramFolder());
+const char kIncomplete[] =
+    "Update nicht gestartet: mob.exe konnte nicht vollst\xE4ndig vom Server geladen werden.";
 
+// The update against the reference server, over http and over https with
+// certificates made for the test. The stand-in update leaves a mark, so we
+// see whether it ran.
+class UpdateStartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::MakeTestCertificates(certs.Path(), "trusted", trusted) ||
+        !testing::MakeTestCertificates(certs.Path(), "other", other)) {
+      GTEST_SKIP() << "openssl is not available";
+    }
+    server = std::make_unique<SyncServer>(SyncServer::Https{trusted.serverCert, trusted.serverKey});
+    WriteFile(server->WwwFile("sync/mob.exe"), "#!/bin/sh\necho started > '" + Marker() + "'\n");
+    http.CACertFile = trusted.caCert;
+  }
+
+  std::string Marker() const { return program.File("started.txt"); }
+  std::string ProgramFolder() const { return program.Path() + "/"; }
+  // "" when the update was started, else why not.
+  std::string Update(const std::string& web, const std::string& publisher = "") {
+    const Outcome started = DownloadAndStartUpdate(http, web, ProgramFolder(), publisher);
+    if (!started.IsOk()) {
+      EXPECT_EQ(started.Step(), "Update");
+    }
+    return started.Message();
+  }
+  // Waits for the stand-in's mark as long as a started update could need.
+  bool UpdateRan(int seconds) const {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!FileExists(Marker()) && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return FileExists(Marker());
+  }
+
+  TempDir certs;
+  TempDir program;
+  TestCertificates trusted, other;
+  std::unique_ptr<SyncServer> server;
+  QueueDispatcher loop;
+  THTTPGet http{loop};
+};
+
+TEST_F(UpdateStartTest, OverHttpsWithATrustedCertificateTheUpdateRuns) {
+  EXPECT_EQ(Update(server->HttpsUrl()), "");
   struct stat st {};
   ASSERT_EQ(::stat(program.File("mob.exe").c_str(), &st), 0);
   EXPECT_NE(st.st_mode & S_IXUSR, 0u);
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!FileExists(marker) && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(FileExists(marker));
+  EXPECT_TRUE(UpdateRan(20));
 }
 
-TEST_F(VersionCheckTest, AFailedUpdateDownloadStartsNothingAndRaisesNothing) {
-  // The server has no mob.exe: its error page is saved and cannot start.
-  EXPECT_NO_THROW(DownloadAndStartUpdate(http, Web(), ProgramFolder()));
-  EXPECT_THAT(ReadFile(program.File("mob.exe")), HasSubstr("not found"));
-  EXPECT_NO_THROW(DownloadAndStartUpdate(http, "http://127.0.0.1:1", ProgramFolder()));
+TEST_F(UpdateStartTest, OverPlainHttpNothingRunsAndTheFileIsGone) {
+  // A copy from an earlier attempt goes as well.
+  WriteFile(program.File("mob.exe"), "old");
+  // A publisher name does not help: on Linux no file carries a signature.
+  EXPECT_EQ(Update(server->BaseUrl(), "Hufbeschlag Testverlag GmbH"),
+            "Update nicht gestartet: mob.exe kam nicht \xFC" "ber eine gepr\xFC"
+            "fte HTTPS-Verbindung und ist nicht signiert.");
+  EXPECT_FALSE(FileExists(program.File("mob.exe")));
+  EXPECT_FALSE(UpdateRan(1));
+  EXPECT_THAT(server->RequestLog(), HasSubstr("/sync/mob.exe"));
+}
+
+TEST_F(UpdateStartTest, AnUntrustedCertificateStartsNothing) {
+  SyncServer impostor(SyncServer::Https{other.serverCert, other.serverKey});
+  WriteFile(impostor.WwwFile("sync/mob.exe"), "#!/bin/sh\necho started > '" + Marker() + "'\n");
+  EXPECT_EQ(Update(impostor.HttpsUrl()), kIncomplete);
+  EXPECT_FALSE(FileExists(program.File("mob.exe")));
+  EXPECT_FALSE(UpdateRan(1));
+}
+
+TEST_F(UpdateStartTest, AFailedDownloadStartsNothingAndRaisesNothing) {
+  server->FailNext("/sync/mob.exe", 404);
+  EXPECT_EQ(Update(server->HttpsUrl()),
+            "Update nicht gestartet: der Server hat mob.exe nicht geliefert (HTTP 404).");
+  EXPECT_FALSE(FileExists(program.File("mob.exe")));
+
+  server->SetCut("/sync/mob.exe", 5);
+  EXPECT_EQ(Update(server->HttpsUrl()), kIncomplete);
+  EXPECT_FALSE(FileExists(program.File("mob.exe")));
+
+  std::string why;
+  EXPECT_NO_THROW(why = Update("https://127.0.0.1:1"));
+  EXPECT_THAT(why, HasSubstr("Update nicht gestartet"));
+  EXPECT_FALSE(UpdateRan(1));
+}
+
+TEST_F(UpdateStartTest, WhileADownloadRunsASecondStartTouchesNothing) {
+  server->SetSlow("/sync/mob.exe", 1.0);
+  http.WaitThread = false;
+  http.DownloadFile(server->HttpsUrl() + "/sync/mob.exe", program.File("mob.exe"));
+  ASSERT_TRUE(http.Running());
+  EXPECT_EQ(Update(server->HttpsUrl()),
+            "Update nicht gestartet: es wird bereits ein Update geladen.");
+  EXPECT_TRUE(http.Running());
+  while (http.Running()) {
+    loop.ProcessPending();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // The first download was left to finish; nothing was started.
+  EXPECT_TRUE(http.Result());
+  EXPECT_TRUE(FileExists(program.File("mob.exe")));
+  EXPECT_FALSE(UpdateRan(1));
 }
 
 // kelvanor-cli writes version.txt beside itself, so the cases run one after

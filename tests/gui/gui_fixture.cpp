@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "net/http_get.h"
 #include "platform/ini_file.h"
 
 namespace kelvanor::testing {
@@ -59,6 +60,7 @@ void GuiTest::WriteHostIni(const std::string& dbFolder, const std::string& dbNam
 
 Tfrm_main& GuiTest::OpenWindow(bool realBoxes) {
   frame = new Tfrm_main(folders, realBoxes ? nullptr : &boxes);
+  if (!caCertFile.empty()) frame->HttpGet().CACertFile = caCertFile;
   frame->Show();
   Pump();
   // With or without a window manager, the activation steps have run once.

@@ -38,6 +38,9 @@ class RecordingBoxes : public IMessageBoxes {
     ++accountDialogOpened;
     if (onAccountDialog) onAccountDialog(parent, folders, settings);
   }
+  // Pages the window asked the browser for; no browser starts.
+  std::vector<std::string> openedUrls;
+  void OpenInBrowser(const std::string& url) override { openedUrls.push_back(url); }
 };
 
 class GuiTest : public ::testing::Test {
@@ -68,6 +71,8 @@ class GuiTest : public ::testing::Test {
 
   std::unique_ptr<TempDir> tmp;
   std::unique_ptr<SyncServer> server;
+  // Certificates the window's download component trusts for https (PEM).
+  std::string caCertFile;
   Folders folders;
   std::string dbPath;
   RecordingBoxes boxes;

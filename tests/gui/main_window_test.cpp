@@ -2,6 +2,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
+#include <wx/hyperlink.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/panel.h>
@@ -12,14 +13,17 @@
 #include <wx/uiaction.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "gui/account_dialog.h"
 #include "gui_fixture.h"
+#include "net/http_get.h"
 #include "platform/environment.h"
 #include "platform/ini_file.h"
 #include "util/text.h"
@@ -447,6 +451,108 @@ TEST_F(GuiTest, NoUpdatePanelForTheSameVersion) {
   EXPECT_FALSE(w.PnlUpdate()->IsShown());
   EXPECT_TRUE(w.PnlBottom()->IsShown());
   EXPECT_TRUE(boxes.errors.empty());
+}
+
+// The stand-in for an update: it leaves a mark when it runs.
+std::string StandInUpdate(const std::string& marker) {
+  return "#!/bin/sh\necho started > '" + marker + "'\n";
+}
+
+bool MarkAppears(const std::string& marker, int seconds) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!std::filesystem::exists(marker) && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return std::filesystem::exists(marker);
+}
+
+TEST_F(GuiTest, AnUpdateFetchedInTheClearIsNotStartedAndTheDownloadPageOpens) {
+  const std::string marker = tmp->File("started.txt");
+  WriteFile(server->WwwFile("sync/version.txt"), "9.0.0.1\r\n");
+  WriteFile(server->WwwFile("sync/mob.exe"), StandInUpdate(marker));
+  Tfrm_main& w = OpenWindow();
+  ASSERT_TRUE(w.PnlUpdate()->IsShown());
+  w.btnUpdateClick();
+  Pump();
+  const std::vector<std::string> memo = MemoLines();
+  ASSERT_GE(memo.size(), 2u);
+  EXPECT_EQ(memo[memo.size() - 2], "Lade Update ... B i t t e   W a r t e n ...");
+  EXPECT_EQ(memo.back(), "Update nicht gestartet: mob.exe kam nicht \xFC" "ber eine gepr\xFC"
+                         "fte HTTPS-Verbindung und ist nicht signiert. Die Download-Seite wird "
+                         "ge\xF6" "ffnet.");
+  EXPECT_EQ(boxes.openedUrls, std::vector<std::string>{server->BaseUrl() + "/sync"});
+  EXPECT_FALSE(std::filesystem::exists(folders.ProgramFolder + "mob.exe"));
+  // The tool stays, with the offer.
+  EXPECT_FALSE(wxPendingDelete.Member(&w));
+  EXPECT_TRUE(w.PnlUpdate()->IsShown());
+  EXPECT_TRUE(boxes.errors.empty());
+  Screenshot("update_not_started");
+  EXPECT_FALSE(MarkAppears(marker, 1));
+
+  // The link asks for the same page.
+  wxHyperlinkEvent click(w.DownloadLink(), w.DownloadLink()->GetId(), w.DownloadLink()->GetURL());
+  w.DownloadLink()->GetEventHandler()->ProcessEvent(click);
+  EXPECT_EQ(boxes.openedUrls.size(), 2u);
+  EXPECT_EQ(boxes.openedUrls.back(), server->BaseUrl() + "/sync");
+}
+
+TEST_F(GuiTest, AnUpdateOverVerifiedHttpsRunsAndTheToolEnds) {
+  TestCertificates certs;
+  if (!MakeTestCertificates(tmp->Path(), "", certs)) GTEST_SKIP() << "openssl is not available";
+  SyncServer secure(SyncServer::Https{certs.serverCert, certs.serverKey});
+  const std::string marker = tmp->File("started.txt");
+  WriteFile(secure.WwwFile("sync/version.txt"), "9.0.0.1\r\n");
+  WriteFile(secure.WwwFile("sync/mob.exe"), StandInUpdate(marker));
+  IniWriteString(folders.ToolIni(), "sync_server", "web", secure.HttpsUrl());
+  caCertFile = certs.caCert;
+  Tfrm_main& w = OpenWindow();
+  ASSERT_TRUE(w.PnlUpdate()->IsShown());
+  w.btnUpdateClick();
+  EXPECT_TRUE(boxes.openedUrls.empty());
+  EXPECT_TRUE(wxPendingDelete.Member(&w));
+  frame = nullptr;  // on its way out
+  Pump();
+  EXPECT_TRUE(MarkAppears(marker, 20));
+}
+
+TEST_F(GuiTest, TheUpdateOfferNeverRunsTwiceAtOnce) {
+  const std::string marker = tmp->File("started.txt");
+  WriteFile(server->WwwFile("sync/version.txt"), "9.0.0.1\r\n");
+  WriteFile(server->WwwFile("sync/mob.exe"), StandInUpdate(marker));
+  server->SetSlow("/sync/mob.exe", 1.5);
+  Tfrm_main& w = OpenWindow();
+  const int steps = w.ActivationStepsRun();
+  server->RequestLog(true);
+  // While the download runs, the user clicks "Ja" again, comes back to the
+  // window and tries to close it.
+  wxTimer meanwhile;
+  bool ran = false;
+  meanwhile.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    ran = true;
+    EXPECT_TRUE(w.HttpGet().Running());
+    w.btnUpdateClick();
+    w.FormActivate();
+    w.Close();
+  });
+  meanwhile.StartOnce(400);
+  w.btnUpdateClick();
+  Pump();
+  EXPECT_TRUE(ran);
+  const std::string log = server->RequestLog();
+  size_t downloads = 0;
+  for (size_t at = log.find("\"/sync/mob.exe\""); at != std::string::npos;
+       at = log.find("\"/sync/mob.exe\"", at + 1)) {
+    ++downloads;
+  }
+  EXPECT_EQ(downloads, 1u);
+  EXPECT_EQ(log.find("/sync/version.txt"), std::string::npos);
+  EXPECT_EQ(w.ActivationStepsRun(), steps);
+  const std::vector<std::string> memo = MemoLines();
+  EXPECT_EQ(std::count(memo.begin(), memo.end(), "Lade Update ... B i t t e   W a r t e n ..."), 1);
+  EXPECT_EQ(boxes.infos, std::vector<std::string>{"Bitte warten, das Update wird geladen."});
+  EXPECT_FALSE(wxPendingDelete.Member(&w));
+  EXPECT_EQ(boxes.openedUrls.size(), 1u);
+  EXPECT_FALSE(MarkAppears(marker, 1));
 }
 
 }  // namespace

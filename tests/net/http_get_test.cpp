@@ -458,7 +458,45 @@ TEST_F(HttpsTest, ATrustedCertificateDownloads) {
   const std::string file = dir.File("secure.bin");
   http.DownloadFile(server->Url("/t/len?n=20"), file);
   EXPECT_TRUE(http.Result());
+  EXPECT_TRUE(http.FetchedSecurely());
+  EXPECT_EQ(http.StatusCode(), 200);
   EXPECT_EQ(ReadFile(file), Pattern(20));
+}
+
+TEST_F(HttpsTest, OneHopInTheClearMakesADownloadInsecure) {
+  HttpTestServer plain;
+  THTTPGet http(loop);
+  http.WaitThread = true;
+  http.CACertFile = cert;
+  const std::string file = dir.File("update.bin");
+
+  // Redirected from https to https: verified all the way.
+  http.DownloadFile(server->Url("/t/redirect?to=/t/len?n=20"), file);
+  EXPECT_TRUE(http.Result());
+  EXPECT_TRUE(http.FetchedSecurely());
+
+  // From https to http: the file arrives, but over plain http.
+  http.DownloadFile(server->Url("/t/redirect?to=" + plain.Url("/t/len?n=20")), file);
+  EXPECT_TRUE(http.Result());
+  EXPECT_EQ(ReadFile(file), Pattern(20));
+  EXPECT_FALSE(http.FetchedSecurely());
+
+  // From http to https: the first answer was in the clear.
+  http.DownloadFile(plain.Url("/t/redirect?to=" + server->Url("/t/len?n=20")), file);
+  EXPECT_TRUE(http.Result());
+  EXPECT_FALSE(http.FetchedSecurely());
+
+  http.DownloadFile(plain.Url("/t/len?n=20"), file);
+  EXPECT_TRUE(http.Result());
+  EXPECT_FALSE(http.FetchedSecurely());
+
+  // A failed https download is not secure either, and its status is kept.
+  http.DownloadFile(server->Url("/t/short?n=20&send=5"), file);
+  EXPECT_FALSE(http.Result());
+  EXPECT_FALSE(http.FetchedSecurely());
+  http.DownloadFile(server->Url("/no/such/file"), file);
+  EXPECT_EQ(http.StatusCode(), 404);
+  EXPECT_TRUE(http.FetchedSecurely());
 }
 
 TEST_F(HttpsTest, AnUntrustedCertificateIsRefused) {
@@ -469,6 +507,7 @@ TEST_F(HttpsTest, AnUntrustedCertificateIsRefused) {
   const std::string file = dir.File("secure.bin");
   http.DownloadFile(server->Url("/t/len?n=20"), file);
   EXPECT_FALSE(http.Result());
+  EXPECT_FALSE(http.FetchedSecurely());
   EXPECT_EQ(errors, 1);
   EXPECT_FALSE(FileExists(file));
 }

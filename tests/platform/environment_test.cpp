@@ -1,3 +1,4 @@
+#include "platform/code_signature.h"
 #include "platform/environment.h"
 #include "platform/instance_lock.h"
 
@@ -70,6 +71,51 @@ TEST(InstanceLock, OnlyOneHolderAtATimeAndFreeAgainWhenReleased) {
   EXPECT_NE(InstanceLock::TryAcquire(path), nullptr);
   EXPECT_THROW(InstanceLock::TryAcquire(dir.Path() + "/missing/Kelvanor.lock"), EInOutError);
 }
+
+TEST(CodeSignature, AFileWithoutASignatureIsNotSigned) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("mob.exe"), "#!/bin/sh\necho update\n");
+  const CodeSignature signature = ReadCodeSignature(dir.File("mob.exe"), "Hufbeschlag GmbH");
+  EXPECT_EQ(signature.state, CodeSignature::State::NotSigned);
+  EXPECT_EQ(signature.signer, "");
+  EXPECT_FALSE(signature.byPublisher);
+}
+
+#ifdef _WIN32
+// Signed at build time by tests/windows/sign_stand_ins.sh.
+std::string StandIn(const std::string& name) {
+  return std::string(KELVANOR_BINARY_DIR) + "/signing/" + name;
+}
+
+TEST(CodeSignature, AuthenticodeIsCheckedAndTheSignerNamed) {
+  const std::string publisher = "Hufbeschlag Testverlag GmbH";
+  CodeSignature signature = ReadCodeSignature(StandIn("signed.exe"), publisher);
+  ASSERT_EQ(signature.state, CodeSignature::State::Valid)
+      << "the test CA must be trusted (scripts/test-windows.sh adds it to Wine's prefix)";
+  EXPECT_EQ(signature.signer, publisher);
+  EXPECT_TRUE(signature.byPublisher);
+  // The name must be the same, letter for letter.
+  EXPECT_FALSE(ReadCodeSignature(StandIn("signed.exe"), "Hufbeschlag Testverlag").byPublisher);
+  EXPECT_FALSE(ReadCodeSignature(StandIn("signed.exe"), "hufbeschlag testverlag gmbh").byPublisher);
+  EXPECT_FALSE(ReadCodeSignature(StandIn("signed.exe"), "").byPublisher);
+
+  signature = ReadCodeSignature(StandIn("other_publisher.exe"), publisher);
+  EXPECT_EQ(signature.state, CodeSignature::State::Valid);
+  EXPECT_EQ(signature.signer, "Fremder Verlag GmbH");
+  EXPECT_FALSE(signature.byPublisher);
+
+  EXPECT_EQ(ReadCodeSignature(StandIn("unsigned.exe"), publisher).state,
+            CodeSignature::State::NotSigned);
+  // Changed after signing; a certificate nobody vouches for; one that has
+  // run out; one made for a web server: each with the publisher's name.
+  for (const char* name :
+       {"tampered.exe", "self_signed.exe", "expired.exe", "server_certificate.exe"}) {
+    signature = ReadCodeSignature(StandIn(name), publisher);
+    EXPECT_EQ(signature.state, CodeSignature::State::Invalid) << name;
+    EXPECT_FALSE(signature.byPublisher) << name;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace kelvanor

@@ -407,6 +407,29 @@ class StaticTest(ServerTestCase):
         self.assertEqual(self.curl(self.server.base + "/sync/mob.exe", "-o", target)[0], 0)
         self.assertEqual(self.read(target), program)
 
+    def test_https_serves_the_same_side_with_the_given_certificate(self):
+        cert, key = os.path.join(self.tmp, "cert.pem"), os.path.join(self.tmp, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+        server = ServerProcess(self.root, ["--https-cert", cert, "--https-key", key])
+        self.addCleanup(server.stop)
+        self.write(self.www("sync", "mob.exe"), b"MZ update")
+        https = "https://127.0.0.1:%d" % server.info["https_port"]
+        target = os.path.join(self.work, "mob.exe")
+        rc, _ = self.curl("--cacert", cert, https + "/sync/mob.exe", "-o", target)
+        self.assertEqual(rc, 0)
+        self.assertEqual(self.read(target), b"MZ update")
+        # A client that does not trust the certificate gets nothing.
+        self.assertEqual(self.curl(https + "/sync/mob.exe")[0], 60)
+        # The test rules set over http steer the https side too.
+        server.control("fail", path="/sync/mob.exe", status=404)
+        rc, out = self.curl("--cacert", cert, "-w", "%{http_code}", "-o", os.devnull,
+                            https + "/sync/mob.exe")
+        self.assertEqual(out, b"404")
+        self.assertNotIn("https_port", self.server.info)
+
     def test_download_page(self):
         self.write(self.www("sync", "version.txt"), b"1.0.0.70\n")
         for target in ("/sync", "/sync/"):

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -84,7 +85,46 @@ SyncServer::SyncServer() : ownedRoot_(std::make_unique<TempDir>()), root_(ownedR
   Start();
 }
 
+SyncServer::SyncServer(const Https& https)
+    : ownedRoot_(std::make_unique<TempDir>()), root_(ownedRoot_->Path()), https_(https) {
+  Start();
+}
+
 SyncServer::SyncServer(const std::string& root) : root_(root) { Start(); }
+
+bool MakeTestCertificates(const std::string& folder, const std::string& prefix,
+                          TestCertificates& out) {
+  const std::string base = folder + "/" + prefix;
+  out.caCert = base + "ca.pem";
+  out.serverCert = base + "server.pem";
+  out.serverKey = base + "server.key";
+  const std::string caKey = base + "ca.key";
+  const std::string request = base + "server.csr";
+  const std::string extensions = base + "server.ext";
+  {
+    FILE* ext = std::fopen(extensions.c_str(), "w");
+    if (ext == nullptr) return false;
+    std::fputs("basicConstraints=CA:FALSE\nsubjectAltName=IP:127.0.0.1\n"
+               "extendedKeyUsage=serverAuth\n", ext);
+    std::fclose(ext);
+  }
+  const std::string quiet = " >/dev/null 2>&1";
+  const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  const std::string commands[] = {
+      "openssl req -x509" + ec + " -days 2 -subj '/CN=Kelvanor Test CA " + prefix +
+          "' -addext basicConstraints=critical,CA:TRUE -keyout '" + caKey + "' -out '" +
+          out.caCert + "'" + quiet,
+      "openssl req" + ec + " -subj /CN=127.0.0.1 -keyout '" + out.serverKey + "' -out '" +
+          request + "'" + quiet,
+      "openssl x509 -req -days 2 -in '" + request + "' -CA '" + out.caCert + "' -CAkey '" +
+          caKey + "' -CAcreateserial -extfile '" + extensions + "' -out '" + out.serverCert +
+          "'" + quiet,
+  };
+  for (const std::string& command : commands) {
+    if (std::system(command.c_str()) != 0) return false;
+  }
+  return true;
+}
 
 SyncServer::~SyncServer() { Stop(); }
 
@@ -97,6 +137,9 @@ void SyncServer::Start() {
                                    root_,
                                    "--parent-pid",
                                    std::to_string(::getpid())};
+  if (!https_.cert.empty()) {
+    args.insert(args.end(), {"--https-cert", https_.cert, "--https-key", https_.key});
+  }
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -123,7 +166,8 @@ void SyncServer::Start() {
 
   httpPort_ = JsonInt(line, "http_port");
   ftpPort_ = JsonInt(line, "ftp_port");
-  if (httpPort_ <= 0 || ftpPort_ <= 0) {
+  httpsPort_ = JsonInt(line, "https_port");
+  if (httpPort_ <= 0 || ftpPort_ <= 0 || (!https_.cert.empty() && httpsPort_ <= 0)) {
     Stop();
     throw std::runtime_error("sync server did not start (root " + root_ + "), it reported: '" +
                              line + "'");
@@ -150,6 +194,10 @@ void SyncServer::Stop() {
 }
 
 std::string SyncServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(httpPort_); }
+
+std::string SyncServer::HttpsUrl() const {
+  return "https://127.0.0.1:" + std::to_string(httpsPort_);
+}
 
 std::string SyncServer::FtpUrl() const { return "ftp://127.0.0.1:" + std::to_string(ftpPort_); }
 

@@ -18,10 +18,30 @@ namespace kelvanor::testing {
 
 class TempDir;
 
+// PEM files for a server on 127.0.0.1, made with openssl for one test: a
+// certificate authority of its own and a server certificate it issued.
+struct TestCertificates {
+  std::string caCert;  // what a client is told to trust (THTTPGet::CACertFile)
+  std::string serverCert;
+  std::string serverKey;
+};
+// Writes them into `folder` (names start with `prefix`, so one folder can
+// hold two authorities); false when openssl is missing or fails.
+bool MakeTestCertificates(const std::string& folder, const std::string& prefix,
+                          TestCertificates& out);
+
 class SyncServer {
  public:
+  // The certificate and key of the https side.
+  struct Https {
+    std::string cert;
+    std::string key;
+  };
+
   // Serves a fresh temporary root that is removed afterwards.
   SyncServer();
+  // The same, and its HTTP side over TLS as well (HttpsUrl).
+  explicit SyncServer(const Https& https);
   // Serves `root` (created when missing; left in place afterwards).
   explicit SyncServer(const std::string& root);
   ~SyncServer();
@@ -30,10 +50,13 @@ class SyncServer {
 
   int HttpPort() const { return httpPort_; }
   int FtpPort() const { return ftpPort_; }
+  int HttpsPort() const { return httpsPort_; }  // 0 without Https
   const std::string& Root() const { return root_; }
   // "http://127.0.0.1:PORT" (scripts and /sync alike) and "ftp://127.0.0.1:PORT".
   std::string BaseUrl() const;
   std::string FtpUrl() const;
+  // "https://127.0.0.1:PORT": the same files, scripts and test rules.
+  std::string HttpsUrl() const;
 
   // Folders of the server's layout. The empty account name maps to the
   // folder "@empty"; other names are used as they are (UTF-8 file names).
@@ -74,9 +97,11 @@ class SyncServer {
 
   std::unique_ptr<TempDir> ownedRoot_;
   std::string root_;
+  Https https_;
   pid_t pid_ = -1;
   int httpPort_ = 0;
   int ftpPort_ = 0;
+  int httpsPort_ = 0;
 };
 
 // Percent-encodes everything but unreserved characters (for query values).
