@@ -56,11 +56,6 @@ Section "Kelvanor" SecMain
   File "${PACKAGE_DIR}/LIESMICH.txt"
   WriteUninstaller "$INSTDIR\Deinstallieren.exe"
 
-  ; The version check and the update write version.txt and mob.exe into the
-  ; program folder, as Kelvanor always has: users may change files there.
-  nsExec::Exec '"$SYSDIR\icacls.exe" "$INSTDIR" /grant *S-1-5-32-545:(OI)(CI)M'
-  Pop $0
-
   ; The shortcuts start in the program folder (SetOutPath above), where
   ; Kelvanor finds curl.exe, zip.exe and unzip.exe first.
   SetShellVarContext all

@@ -36,6 +36,9 @@ struct Folders {
   std::string LockFile() const { return AppDataFolder + "Kelvanor.lock"; }
   // The data files of the last upload (see KeepUploadedFilesAsBase).
   std::string MobileBaseFolder() const { return AppDataFolder + "Kelvanor-Basis" + kPathSep; }
+  // Where the version file and a downloaded update go: a folder the user may
+  // write to, which the program folder of an installed Kelvanor is not.
+  std::string UpdateFolder() const { return AppDataFolder + "Kelvanor-Update" + kPathSep; }
   // What was imported while the server still holds it (see ImportJournal).
   std::string ImportJournalFile() const { return AppDataFolder + "Kelvanor-Importjournal.db"; }
 };

@@ -63,11 +63,23 @@ bool IsNewerVersion(const std::string& offered, const std::string& own) {
   return false;
 }
 
+namespace {
+
+// Best effort: a download into a folder that could not be made fails and
+// says so.
+void MakeFolder(const std::string& folder) {
+  std::error_code ignored;
+  std::filesystem::create_directories(SystemPath(folder), ignored);
+}
+
+}  // namespace
+
 Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
-                       const std::string& programFolder, const std::string& ownVersion,
+                       const std::string& folder, const std::string& ownVersion,
                        std::string& offered) {
   offered.clear();
-  const std::string fileName = programFolder + "version.txt";
+  MakeFolder(folder);
+  const std::string fileName = folder + "version.txt";
   const std::string url = webBase + "/sync/version.txt";
   std::error_code ignored;
   std::filesystem::remove(SystemPath(fileName), ignored);
@@ -117,11 +129,12 @@ Outcome NotStarted(const std::string& why) {
 }  // namespace
 
 Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
-                               const std::string& programFolder, const std::string& publisher) {
+                               const std::string& folder, const std::string& publisher) {
   // A second download into the same file while one runs would see the
   // first one's outcome, and could start a half-written program.
   if (http.Running()) return NotStarted("es wird bereits ein Update geladen.");
-  const std::string fileName = programFolder + "mob.exe";
+  MakeFolder(folder);
+  const std::string fileName = folder + "mob.exe";
   // What a failed download leaves must never be an older copy that looks new.
   DeleteUpdateFile(fileName);
   http.WaitThread = true;
@@ -145,18 +158,18 @@ Outcome StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
     return Outcome::Ok();
   }
   const CodeSignature signature = ReadCodeSignature(fileName, publisher);
-  if (signature.state == CodeSignature::State::Valid && signature.byPublisher) {
+  if (signature.state == CodeSignature::State::kValid && signature.byPublisher) {
     StartProgramDetached(fileName);
     return Outcome::Ok();
   }
   DeleteUpdateFile(fileName);
   const std::string why = "mob.exe kam nicht \xFC" "ber eine gepr\xFC" "fte HTTPS-Verbindung und ";
   switch (signature.state) {
-    case CodeSignature::State::NotSigned:
+    case CodeSignature::State::kNotSigned:
       return NotStarted(why + "ist nicht signiert.");
-    case CodeSignature::State::Invalid:
+    case CodeSignature::State::kInvalid:
       return NotStarted(why + "tr\xE4gt eine ung\xFCltige Signatur.");
-    case CodeSignature::State::Valid:
+    case CodeSignature::State::kValid:
       break;
   }
   if (publisher.empty()) {

@@ -16,27 +16,27 @@ namespace kelvanor {
 // dotted version (a word, a blank inside, "1..2", "-1") is never newer.
 bool IsNewerVersion(const std::string& offered, const std::string& own);
 
-// Fetches webBase + "/sync/version.txt" into programFolder + "version.txt"
-// (deleted first) and compares its trimmed text with ownVersion. `offered`
+// Fetches webBase + "/sync/version.txt" into folder + "version.txt" (the
+// folder is made when missing; the file is deleted first) and compares its trimmed text with ownVersion. `offered`
 // receives the server's version when it is newer, else "". An error page of
 // the server offers nothing; a version file that could not be fetched at all
 // fails, with a German message. Leaves http.WaitThread on.
 Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
-                       const std::string& programFolder, const std::string& ownVersion,
+                       const std::string& folder, const std::string& ownVersion,
                        std::string& offered);
 
 // "Update auf neue Version  <offered>  verfügbar. Jetzt laden?"
 std::string UpdateOfferText(const std::string& offered);
 
-// Downloads webBase + "/sync/mob.exe" into programFolder + "mob.exe" (an old
-// copy is deleted first) and starts it detached from this process, but only
+// Downloads webBase + "/sync/mob.exe" into folder + "mob.exe" (the folder is
+// made when missing, an old copy is deleted first) and starts it detached from this process, but only
 // when it is genuine (see StartUpdateIfGenuine): a program that anyone on
 // the way could have swapped is never run. Ok when the update was started
 // (whether it then runs is not looked at); else it fails with one German
 // line that says why not, and the downloaded file is gone. Touches nothing
 // and fails while `http` is still busy with another download.
 Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
-                               const std::string& programFolder, const std::string& publisher);
+                               const std::string& folder, const std::string& publisher);
 
 // The decision for a downloaded update `fileName`: it is started when it
 // came over https with the certificate verified all the way

@@ -15,7 +15,7 @@ int CmdCheckUpdate(const CliOptions& options) {
   THTTPGet http(loop);
   std::string offered;
   const Outcome checked = CheckForUpdate(http, context.settings.servers.web,
-                                         context.folders.ProgramFolder, ExeVersionString(), offered);
+                                         context.folders.UpdateFolder(), ExeVersionString(), offered);
   if (!checked.IsOk()) {
     PrintErr(checked.Message() + "\n");
     return kExitError;

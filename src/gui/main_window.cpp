@@ -438,7 +438,7 @@ void Tfrm_main::ShowServerLabel() {
 void Tfrm_main::CheckForUpdate() {
   std::string offered;
   const Outcome outcome = kelvanor::CheckForUpdate(*HTTPGet1, settings_.servers.web,
-                                                   folders_.ProgramFolder, ExeVersionString(), offered);
+                                                   folders_.UpdateFolder(), ExeVersionString(), offered);
   if (!outcome.IsOk()) {
     boxes_->Error(this, outcome.Message());
   } else if (!offered.empty()) {
@@ -455,7 +455,7 @@ void Tfrm_main::btnUpdateClick() {
   Log("Lade Update ... B i t t e   W a r t e n ...");
   ProcessPendingMessages();
   const Outcome started = DownloadAndStartUpdate(
-      *HTTPGet1, settings_.servers.web, folders_.ProgramFolder, settings_.servers.publisher);
+      *HTTPGet1, settings_.servers.web, folders_.UpdateFolder(), settings_.servers.publisher);
   SetCursor(wxNullCursor);
   updating_ = false;
   if (started.IsOk()) {

@@ -10,13 +10,13 @@ namespace kelvanor {
 
 struct CodeSignature {
   enum class State {
-    NotSigned,  // no signature at all
-    Invalid,    // a signature, but the file was changed after signing, or its
-                // certificate is not trusted, not valid now, or not made for
-                // signing programs
-    Valid,
+    kNotSigned,  // no signature at all
+    kInvalid,    // a signature, but the file was changed after signing, or its
+                 // certificate is not trusted, not valid now, or not made for
+                 // signing programs
+    kValid,
   };
-  State state = State::NotSigned;
+  State state = State::kNotSigned;
   // The signer's name as its certificate gives it (Windows-1252, "?" for
   // characters the code page lacks); set when Valid.
   std::string signer;

@@ -71,7 +71,7 @@ void ReadSigner(HANDLE state, const std::wstring& publisher, CodeSignature& resu
   if (!AllowsCodeSigning(certificate)) return;
   const std::wstring name = SimpleName(certificate);
   if (name.empty()) return;
-  result.state = CodeSignature::State::Valid;
+  result.state = CodeSignature::State::kValid;
   result.signer = WideToAnsi(name);
   result.byPublisher = !publisher.empty() && name == publisher;
 }
@@ -96,9 +96,9 @@ CodeSignature ReadCodeSignature(const std::string& ansiPath, const std::string& 
 
   const LONG status = ::WinVerifyTrust(noWindow, &action, &data);
   if (status == TRUST_E_NOSIGNATURE || status == TRUST_E_SUBJECT_FORM_UNKNOWN) {
-    result.state = CodeSignature::State::NotSigned;
+    result.state = CodeSignature::State::kNotSigned;
   } else {
-    result.state = CodeSignature::State::Invalid;
+    result.state = CodeSignature::State::kInvalid;
     if (status == ERROR_SUCCESS) ReadSigner(data.hWVTStateData, AnsiToWide(publisher), result);
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;

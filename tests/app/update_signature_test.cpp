@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "support/test_db.h"
-#include "util/files.h"
+#include "platform/file_system.h"
 
 namespace kelvanor {
 namespace {

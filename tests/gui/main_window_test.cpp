@@ -481,7 +481,7 @@ TEST_F(GuiTest, AnUpdateFetchedInTheClearIsNotStartedAndTheDownloadPageOpens) {
                          "fte HTTPS-Verbindung und ist nicht signiert. Die Download-Seite wird "
                          "ge\xF6" "ffnet.");
   EXPECT_EQ(boxes.openedUrls, std::vector<std::string>{server->BaseUrl() + "/sync"});
-  EXPECT_FALSE(std::filesystem::exists(folders.ProgramFolder + "mob.exe"));
+  EXPECT_FALSE(std::filesystem::exists(folders.UpdateFolder() + "mob.exe"));
   // The tool stays, with the offer.
   EXPECT_FALSE(wxPendingDelete.Member(&w));
   EXPECT_TRUE(w.PnlUpdate()->IsShown());

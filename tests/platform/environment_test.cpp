@@ -76,7 +76,7 @@ TEST(CodeSignature, AFileWithoutASignatureIsNotSigned) {
   testing::TempDir dir;
   testing::WriteFile(dir.File("mob.exe"), "#!/bin/sh\necho update\n");
   const CodeSignature signature = ReadCodeSignature(dir.File("mob.exe"), "Hufbeschlag GmbH");
-  EXPECT_EQ(signature.state, CodeSignature::State::NotSigned);
+  EXPECT_EQ(signature.state, CodeSignature::State::kNotSigned);
   EXPECT_EQ(signature.signer, "");
   EXPECT_FALSE(signature.byPublisher);
 }
@@ -90,7 +90,7 @@ std::string StandIn(const std::string& name) {
 TEST(CodeSignature, AuthenticodeIsCheckedAndTheSignerNamed) {
   const std::string publisher = "Hufbeschlag Testverlag GmbH";
   CodeSignature signature = ReadCodeSignature(StandIn("signed.exe"), publisher);
-  ASSERT_EQ(signature.state, CodeSignature::State::Valid)
+  ASSERT_EQ(signature.state, CodeSignature::State::kValid)
       << "the test CA must be trusted (scripts/test-windows.sh adds it to Wine's prefix)";
   EXPECT_EQ(signature.signer, publisher);
   EXPECT_TRUE(signature.byPublisher);
@@ -100,18 +100,18 @@ TEST(CodeSignature, AuthenticodeIsCheckedAndTheSignerNamed) {
   EXPECT_FALSE(ReadCodeSignature(StandIn("signed.exe"), "").byPublisher);
 
   signature = ReadCodeSignature(StandIn("other_publisher.exe"), publisher);
-  EXPECT_EQ(signature.state, CodeSignature::State::Valid);
+  EXPECT_EQ(signature.state, CodeSignature::State::kValid);
   EXPECT_EQ(signature.signer, "Fremder Verlag GmbH");
   EXPECT_FALSE(signature.byPublisher);
 
   EXPECT_EQ(ReadCodeSignature(StandIn("unsigned.exe"), publisher).state,
-            CodeSignature::State::NotSigned);
+            CodeSignature::State::kNotSigned);
   // Changed after signing; a certificate nobody vouches for; one that has
   // run out; one made for a web server: each with the publisher's name.
   for (const char* name :
        {"tampered.exe", "self_signed.exe", "expired.exe", "server_certificate.exe"}) {
     signature = ReadCodeSignature(StandIn(name), publisher);
-    EXPECT_EQ(signature.state, CodeSignature::State::Invalid) << name;
+    EXPECT_EQ(signature.state, CodeSignature::State::kInvalid) << name;
     EXPECT_FALSE(signature.byPublisher) << name;
   }
 }
