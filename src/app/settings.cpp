@@ -8,6 +8,7 @@
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "util/encoding.h"
+#include "util/errors.h"
 #include "util/exchange_files.h"
 #include "util/text.h"
 
@@ -88,10 +89,24 @@ Folders DetermineFolders() {
   folders.AppDataFolder = base + kPathSep + "dasTessavor" + kPathSep;
   folders.ProgramFolder = ExecutableFolder();
   folders.MobileFolder = folders.AppDataFolder + "mobil";
+  folders.AppDataCharacterLost = ApplicationDataBaseCharacterLost();
   return folders;
 }
 
+Outcome CheckApplicationDataFolderName(const Folders& folders) {
+  if (folders.AppDataCharacterLost.empty()) return Outcome::Ok();
+  return Refused("Der Ordner der Anwendungsdaten \"" + folders.AppDataFolder +
+                 "\" enth\xE4lt das Zeichen " + folders.AppDataCharacterLost +
+                 ", das Kelvanor nicht verarbeiten kann (nur Zeichen des westeurop\xE4ischen "
+                 "Zeichensatzes Windows-1252). Bitte Kelvanor unter einem Benutzerkonto ohne "
+                 "dieses Zeichen im Ordnernamen starten.");
+}
+
 std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders) {
+  // Working on would mean working in a folder of a similar name: its files
+  // are not the user's, and on Windows the name cannot even be made.
+  const Outcome usable = CheckApplicationDataFolderName(folders);
+  if (!usable.IsOk()) throw EInOutError(usable.Message());
   std::error_code error;
   std::filesystem::create_directories(SystemPath(folders.AppDataFolder), error);
   return InstanceLock::TryAcquire(folders.LockFile());

@@ -31,6 +31,10 @@ struct Folders {
   std::string AppDataFolder;  // ends with the path separator
   std::string ProgramFolder;  // ends with the path separator
   std::string MobileFolder;   // no trailing separator
+  // A character of the application-data folder's real name that the tool's
+  // Windows-1252 texts lack ("U+0141"), "" when none: AppDataFolder then
+  // names another folder, and LockApplicationDataFolder refuses it.
+  std::string AppDataCharacterLost;
   std::string ToolIni() const { return AppDataFolder + "Kelvanor.ini"; }
   std::string HostIni() const { return AppDataFolder + "tessavor.ini"; }
   std::string LockFile() const { return AppDataFolder + "Kelvanor.lock"; }
@@ -45,8 +49,14 @@ struct Folders {
 
 // Takes the lock that keeps a second Kelvanor (window or CLI) off this
 // application-data folder, creating the folder when it is missing. Null when
-// another process holds it. Raises EInOutError when the lock cannot be made.
+// another process holds it. Raises EInOutError when the lock cannot be made,
+// and before anything is created when the folder's name cannot be held in the
+// tool's texts (AppDataCharacterLost).
 std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders);
+
+// Refuses, with a German message, an application-data folder whose name
+// the tool's texts cannot hold (AppDataCharacterLost).
+Outcome CheckApplicationDataFolderName(const Folders& folders);
 
 // ApplicationDataBase() (the platform's per-user data folder) plus
 // "dasTessavor" and a separator.

@@ -10,6 +10,11 @@ namespace kelvanor::cli {
 
 int CmdCheckUpdate(const CliOptions& options) {
   const CliContext context = LoadCliContext(options);
+  const Outcome usable = CheckApplicationDataFolderName(context.folders);
+  if (!usable.IsOk()) {
+    PrintErr(usable.Message() + "\n");
+    return kExitError;
+  }
   // No window: the download's events run on this thread while it waits.
   QueueDispatcher loop;
   THTTPGet http(loop);

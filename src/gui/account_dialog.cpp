@@ -13,6 +13,7 @@
 #include "app/command_batch.h"
 #include "gui/main_window.h"
 #include "platform/ini_file.h"
+#include "util/encoding.h"
 
 namespace kelvanor {
 
@@ -89,6 +90,14 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
 }
 
 void Tfrm_account::btn_okClick() {
+  // FromWx writes "?" for what Windows-1252 lacks; the user is told what he typed.
+  const std::string lost = FirstCharacterCp1252Lacks(std::string(edit_name->GetValue().utf8_str()));
+  if (!lost.empty()) {
+    boxes_.Error(this, "Der Kontoname darf das Zeichen " + lost +
+                           " nicht enthalten: Kelvanor kennt nur die Zeichen des westeurop\xE4ischen "
+                           "Zeichensatzes Windows-1252.");
+    return;
+  }
   const std::string name = FromWx(edit_name->GetValue());
   const std::string server = FromWx(edit_server->GetValue());
   const Outcome problem = CheckAccountName(name);

@@ -79,6 +79,30 @@ std::string ApplicationDataBase() {
   return base;
 }
 
+std::string ApplicationDataBaseCharacterLost() {
+  const DWORD size = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+  if (size == 0) return std::string();
+  std::wstring value(size, L'\0');
+  value.resize(::GetEnvironmentVariableW(L"APPDATA", value.data(), size));
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const wchar_t c = value[i];
+    // Without WC_NO_BEST_FIT_CHARS, Windows writes L for Ł: another folder.
+    BOOL usedDefault = FALSE;
+    char bytes[4];
+    const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+    if (surrogate || ::WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, &c, 1, bytes,
+                                           sizeof bytes, nullptr, &usedDefault) != 1 ||
+        usedDefault) {
+      unsigned long codePoint = c;
+      if (surrogate && c <= 0xDBFF && i + 1 < value.size()) {
+        codePoint = 0x10000 + ((c - 0xD800) << 10) + (value[i + 1] - 0xDC00);
+      }
+      return CodePointName(codePoint);
+    }
+  }
+  return std::string();
+}
+
 std::tm LocalTime(std::time_t moment) {
   std::tm local{};
   ::localtime_s(&local, &moment);
@@ -132,17 +156,32 @@ std::string ExecutableFolder() {
   return std::string(1, '.') + kPathSep;
 }
 
-std::string ApplicationDataBase() {
-  std::string base = GetEnvVar("APPDATA");
-  if (base.empty()) base = GetEnvVar("XDG_CONFIG_HOME");
+namespace {
+
+// The folder as the environment names it, in UTF-8.
+std::string ApplicationDataBaseUtf8() {
+  const auto variable = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value == nullptr ? "" : value);
+  };
+  std::string base = variable("APPDATA");
+  if (base.empty()) base = variable("XDG_CONFIG_HOME");
   if (base.empty()) {
-    const std::string home = GetEnvVar("HOME");
+    const std::string home = variable("HOME");
     // Without any of them the folder lands in the root, as on Windows
     // without APPDATA.
     if (!home.empty()) base = home + kPathSep + ".config";
   }
   while (!base.empty() && base.back() == kPathSep) base.pop_back();
   return base;
+}
+
+}  // namespace
+
+std::string ApplicationDataBase() { return Utf8ToCp1252(ApplicationDataBaseUtf8()); }
+
+std::string ApplicationDataBaseCharacterLost() {
+  return FirstCharacterCp1252Lacks(ApplicationDataBaseUtf8());
 }
 
 std::tm LocalTime(std::time_t moment) {

@@ -24,6 +24,11 @@ std::string ExecutableFolder();
 // %APPDATA%. Linux: $APPDATA, else $XDG_CONFIG_HOME, else $HOME/.config.
 std::string ApplicationDataBase();
 
+// The first character of that folder's name that Windows-1252 has no byte
+// for, as "U+0141"; "" when there is none. ApplicationDataBase then holds a
+// stand-in ("?", or a look-alike letter on Windows) and names another folder.
+std::string ApplicationDataBaseCharacterLost();
+
 // The decimal separator of the user's number format (one byte, e.g. ','
 // for German); '\0' when it cannot be told or is longer than one byte.
 char UserDecimalSeparator();

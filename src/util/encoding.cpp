@@ -94,9 +94,12 @@ std::string AnsiToUtf8Name(const std::string& ansi) {
   return out;
 }
 
-std::string Utf8ToCp1252(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size());
+namespace {
+
+// Calls onCodePoint(cp) for every UTF-8 sequence and onByte(b) for every
+// byte that is not part of one.
+template <typename OnCodePoint, typename OnByte>
+void DecodeUtf8(const std::string& utf8, OnCodePoint onCodePoint, OnByte onByte) {
   std::size_t i = 0;
   const std::size_t n = utf8.size();
   while (i < n) {
@@ -104,7 +107,7 @@ std::string Utf8ToCp1252(const std::string& utf8) {
     int len = 0;
     uint32_t cp = 0;
     if (b < 0x80) {
-      out += static_cast<char>(b);
+      onCodePoint(b);
       ++i;
       continue;
     } else if ((b & 0xE0) == 0xC0) {
@@ -124,15 +127,47 @@ std::string Utf8ToCp1252(const std::string& utf8) {
       cp = (cp << 6) | (cont & 0x3F);
     }
     if (!valid) {
-      // Not UTF-8: take the byte as Windows-1252, as it most likely is.
-      out += static_cast<char>(b);
+      onByte(b);
       ++i;
       continue;
     }
-    out += ByteOfCodePoint(cp);
+    onCodePoint(cp);
     i += static_cast<std::size_t>(len);
   }
+}
+
+}  // namespace
+
+std::string Utf8ToCp1252(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  DecodeUtf8(
+      utf8, [&out](uint32_t cp) { out += ByteOfCodePoint(cp); },
+      // Not UTF-8: take the byte as Windows-1252, as it most likely is.
+      [&out](unsigned char b) { out += static_cast<char>(b); });
   return out;
+}
+
+std::string CodePointName(unsigned long codePoint) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string digits;
+  for (; codePoint != 0 || digits.size() < 4; codePoint >>= 4) {
+    digits.insert(digits.begin(), kHex[codePoint & 0xF]);
+  }
+  return "U+" + digits;
+}
+
+std::string FirstCharacterCp1252Lacks(const std::string& utf8) {
+  std::string lacking;
+  DecodeUtf8(
+      utf8,
+      [&lacking](uint32_t cp) {
+        if (lacking.empty() && cp != '?' && ByteOfCodePoint(cp) == '?') {
+          lacking = CodePointName(cp);
+        }
+      },
+      [](unsigned char) {});
+  return lacking;
 }
 
 std::string AnsiToOem(const std::string& ansi) {

@@ -19,6 +19,14 @@ inline std::string Cp1252ToUtf8(const std::string& ansi) { return AnsiToUtf8Name
 // taken as Windows-1252 bytes as they stand.
 std::string Utf8ToCp1252(const std::string& utf8);
 
+// The first character of a UTF-8 text that Windows-1252 has no byte for,
+// written "U+0141" (it cannot be shown in the tool's own texts); "" when
+// Utf8ToCp1252 keeps every character.
+std::string FirstCharacterCp1252Lacks(const std::string& utf8);
+
+// A code point written as "U+0141".
+std::string CodePointName(unsigned long codePoint);
+
 // Windows-1252 -> code page 850, the console code page in which the command
 // interpreter reads tmp.bat. ASCII is the same in both. Every other character
 // that code page 850 can show becomes its byte there: the German letters as

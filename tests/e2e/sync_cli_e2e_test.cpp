@@ -294,6 +294,18 @@ TEST_F(SyncLifeInOddFolder, LocalFolderWithBlanksUmlautsAndAccents) {
   EXPECT_EQ(Counter(), 2);
 }
 
+// A letter Windows-1252 lacks would turn the folder into another one ("?ukasz").
+TEST(SyncLifeInFolderBeyondTheToolsLetters, IsRefusedBeforeAnything) {
+  TempDir tmp;
+  const std::string appData = tmp.Path() + "/\xC5\x81ukasz";
+  fs::create_directories(fs::u8path(appData + "/dasTessavor"));
+  CliRun r = RunCli({"sync", "--yes"}, appData, tmp.Path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "das Zeichen U+0141")) << r.err;
+  EXPECT_FALSE(fs::exists(tmp.Path() + "/?ukasz"));
+  EXPECT_FALSE(fs::exists(fs::u8path(appData + "/dasTessavor/Kelvanor.lock")));
+}
+
 TEST_F(SyncLife, AccountNameWithAQuoteIsRefusedBeforeAnything) {
   WriteToolIni("hof\"1");
   CliRun r = Sync("--yes");

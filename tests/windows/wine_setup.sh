@@ -39,8 +39,10 @@ PRACTICE="$WORK/B${UE}ro Praxis"
 mkdir -p "$PRACTICE"
 "$LINUX_BUILD/tools/gen_practice" --customers 30 --seed 7 "$PRACTICE/praxis.db" >/dev/null
 
-# APPDATA as Windows gives it to the programs, in a profile "Jürgen Schmid".
-APPDATA_UNIX="$WORK/Benutzer/J${UE}rgen Schmid/AppData/Roaming"
+# APPDATA as Windows gives it to the programs, in a profile "Jürgen Sánchez":
+# cmd reads the á, like the ü, in code page 850.
+AA="$(printf '\xc3\xa1')"
+APPDATA_UNIX="$WORK/Benutzer/J${UE}rgen S${AA}nchez/AppData/Roaming"
 mkdir -p "$APPDATA_UNIX"
 wine reg add 'HKCU\Volatile Environment' /v APPDATA /t REG_SZ /d "$(win "$APPDATA_UNIX")" /f >/dev/null 2>&1
 APPDATA_WIN="$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r' | iconv -f WINDOWS-1252 -t UTF-8)"
