@@ -26,7 +26,7 @@ void AddFileLines(const std::string& content, bool merge, TreeModel& tree) {
     if (merge && !key.empty()) {
       auto found = nodeByKey.find(key);
       if (found != nodeByKey.end()) {
-        tree.SetText(found->second, std::move(line));
+        tree.Replace(found->second, std::move(line));
         continue;
       }
       nodeByKey.emplace(std::move(key), tree.Count());

@@ -75,7 +75,7 @@ void ImportAppointments(ImportContext& ctx, std::size_t& position) {
     } else if (StartsWith(f[0], "N/") || StartsWith(f[0], "A/")) {
       ImportLineGuarded(ctx, [&] { ImportAppointmentLine(ctx, f); }, "termin");
     }
-  });
+  }, "termin");
 }
 
 }  // namespace kelvanor

@@ -72,8 +72,33 @@ void ImportContext::Notice(const std::string& text) {
   summary.notices.push_back(file + " " + FirstField(line) + ": " + text);
 }
 
+namespace {
+
+// Whether the tree's line at `position` took the place of a line an earlier
+// run committed.
+bool ReplacesJournaledLine(const ImportContext& ctx, std::size_t position) {
+  for (const std::string& earlier : ctx.tree.Replaced(position)) {
+    if (ctx.journal->Contains(ctx.file, earlier, 0)) return true;
+  }
+  return false;
+}
+
+// "N/7;..." as the change "A/<id>;..." of the record the journaled run made
+// of mobile id 7; "" when that record is not known.
+std::string AsChangeOfJournaledRecord(const ImportContext& ctx, const std::string& line,
+                                      const char* changeKey) {
+  int32_t mobileId = 0;
+  if (changeKey == nullptr || !CreatedMobileId(line, mobileId)) return std::string();
+  const int32_t id = ctx.journaledIdMap.LookupNewId(changeKey, mobileId);
+  if (id == 0) return std::string();
+  return "A/" + std::to_string(id) + line.substr(FirstField(line).size());
+}
+
+}  // namespace
+
 void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
-                       const std::function<void(const std::string& line)>& handleLine) {
+                       const std::function<void(const std::string& line)>& handleLine,
+                       const char* changeKey) {
   const TreeModel& tree = ctx.tree;
   const std::size_t count = tree.Count();
   ctx.file = tree.Text(position);
@@ -91,9 +116,20 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
     if (ctx.journal != nullptr && ctx.journal->Contains(ctx.file, line, occurrence)) {
       ++ctx.summary.alreadyImported;
     } else {
-      ctx.line = line;
+      std::string work = line;
+      const bool changedSince = ctx.journal != nullptr && !StartsWith(line, "A/") &&
+                                ReplacesJournaledLine(ctx, position);
+      if (changedSince) work = AsChangeOfJournaledRecord(ctx, line, changeKey);
+      ctx.line = work.empty() ? line : work;
       ctx.lineFailed = false;
-      handleLine(line);
+      if (work.empty()) {
+        ctx.Notice("schon bei einem fr\xFCheren Import \xFC" "bernommen und seitdem auf dem "
+                   "Mobilger\xE4t ge\xE4ndert; die \xC4nderung wurde nicht \xFC" "bernommen, "
+                   "bitte von Hand nachtragen.");
+      } else {
+        handleLine(work);
+      }
+      // The journal holds the line as the server sends it again.
       if (!ctx.lineFailed && ctx.journal != nullptr) {
         ctx.journal->RecordLine(ctx.file, line, occurrence);
       }

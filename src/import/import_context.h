@@ -79,8 +79,16 @@ struct ImportContext {
 // record line. A line an earlier run committed (see ImportJournal) is
 // counted and skipped; a line handled without failing is journaled. Returns
 // with `position` on the first node after the file's lines.
+//
+// A record an earlier run created and the mobile changed since comes as a
+// new creating line that replaced the journaled one in the tree. Importing it
+// as created would make the record twice: with `changeKey` (the id-map key
+// of what the file's "N/" lines create, for importers that take "A/" lines)
+// it is handed on as the change "A/<database id>;..." of that record;
+// without, it is skipped and named in the summary.
 void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
-                       const std::function<void(const std::string& line)>& handleLine);
+                       const std::function<void(const std::string& line)>& handleLine,
+                       const char* changeKey = nullptr);
 
 // Runs the work of one line so that a caught error leaves no trace: the line's
 // statements run in a savepoint and its id-map entries are dropped when it

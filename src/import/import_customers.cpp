@@ -71,7 +71,7 @@ void ImportCustomers(ImportContext& ctx, std::size_t& position) {
     } else {
       UpdateCustomer(ctx, f, op[1]);
     }
-  });
+  }, "besitzer");
 }
 
 }  // namespace kelvanor

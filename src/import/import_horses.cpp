@@ -86,7 +86,7 @@ void ImportHorses(ImportContext& ctx, std::size_t& position) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) return;
     ImportLineGuarded(ctx, [&] { ImportHorseLine(ctx, f); }, "pferd");
-  });
+  }, "pferd");
 }
 
 }  // namespace kelvanor

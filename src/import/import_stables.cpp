@@ -45,7 +45,7 @@ void ImportStables(ImportContext& ctx, std::size_t& position) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) return;
     ImportLineGuarded(ctx, [&] { ImportStableLine(ctx, f); }, "stall");
-  });
+  }, "stall");
 }
 
 }  // namespace kelvanor

@@ -11,6 +11,9 @@ namespace kelvanor {
 struct TreeNode {
   int level = 0;
   std::string text;
+  // Earlier lines of the same record that this line replaced, oldest first
+  // (see TreeModel::Replace).
+  std::vector<std::string> replaced;
 };
 
 // The text of a line before its first ";" (the record key of a change line);
@@ -30,8 +33,18 @@ class TreeModel {
 
   void Clear() { nodes_.clear(); }
   // Appends a node at the end of the flat list.
-  void Append(int level, std::string text) { nodes_.push_back({level, std::move(text)}); }
-  void SetText(std::size_t position, std::string text) { nodes_[position].text = std::move(text); }
+  void Append(int level, std::string text) { nodes_.push_back({level, std::move(text), {}}); }
+  // A later line of the same record: it takes the node's place, and the
+  // node remembers what it held (the import tells by it a record changed
+  // again since an earlier run imported it).
+  void Replace(std::size_t position, std::string text) {
+    TreeNode& node = nodes_[position];
+    node.replaced.push_back(std::move(node.text));
+    node.text = std::move(text);
+  }
+  const std::vector<std::string>& Replaced(std::size_t position) const {
+    return nodes_[position].replaced;
+  }
 
  private:
   std::vector<TreeNode> nodes_;

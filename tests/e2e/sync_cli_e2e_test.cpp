@@ -355,12 +355,22 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
   ExpectFieldWorkOnce("A");
   server->ClearFailures();
 
-  // The next sync gets the same lines, imports none of them again, and then
-  // the upload after the import fails.
+  // Meanwhile the farrier corrects the new customer and the cash entry: the
+  // mobile writes each again under its first field.
+  PutChange("mob_kunde_x.txt", "h\r\nN/7;;KundeA;;;;;;;;1;\r\nN/7;;KundeA;;;0711;;;;;1;\r\n");
+  PutChange("mob_kasse_x.txt", "h\r\nN/1;46500.5;K;KasseA;B-1;119;19;N/7;;;\r\n"
+                               "N/1;46500.5;K;KasseA;B-1;120;19;N/7;;;\r\n");
+
+  // The next sync gets the same lines, imports none of them again (the
+  // corrected customer changes the one record, the booked cash entry is
+  // named for the user to correct), and then the upload after the import fails.
   server->SetFailure("/mob/unzip.php", 500);
   r = Sync("--yes");
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  EXPECT_TRUE(Has(r.out, "5 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  EXPECT_TRUE(Has(r.out + r.err, "mob_kasse_x.txt N/1: schon bei einem fr\xC3\xBCheren Import")) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT telefon FROM besitzer WHERE name='KundeA'"), "0711");
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM kasse WHERE betrag=120"), "0");
   EXPECT_TRUE(Has(r.err, "Server-Unzip.php")) << r.err;
   EXPECT_FALSE(ChangeFilesOnServer());
   EXPECT_EQ(Counter(), 1);
