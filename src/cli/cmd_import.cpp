@@ -94,7 +94,10 @@ int CmdImport(const CliOptions& options) {
   try {
     // Changed records take only what the mobile changed, as in a sync.
     const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*context.db, context.folders);
-    summary = ImportMobileChanges(*context.db, tree, std::string(), merge.get());
+    // The journal of the syncs: a folder a failed sync left behind holds
+    // lines that sync already imported, and the next sync brings them again.
+    summary = ImportMobileChanges(*context.db, tree, context.folders.ImportJournalFile(),
+                                  merge.get());
   } catch (const EDatabaseFailure& failure) {
     PrintErr("Import abgebrochen: " + failure.UserMessage() +
              "\nDie Datenbank wurde nicht ver\xE4ndert.\n");
