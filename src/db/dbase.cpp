@@ -117,6 +117,16 @@ bool TDBase::ExecuteWith(const std::function<void()>& run) {
   } catch (const EDatabaseFailure&) {
     throw;
   } catch (const std::exception& e) {
+    // A row refused under a ROLLBACK rule (a trigger's RAISE(ROLLBACK), ON
+    // CONFLICT ROLLBACK) ends the whole transaction: what the run wrote is
+    // gone, and going on would write the rest outside of it.
+    if (savepointDepth_ > 0 && sqlite3_get_autocommit(connection_->Handle()) != 0) {
+      const auto* sqlite = dynamic_cast<const ESQLiteException*>(&e);
+      throw EDatabaseFailure(e.what(), sqlite != nullptr ? sqlite->Code() : 0,
+                             "Die Datenbank hat beim Ablehnen eines Datensatzes die ganze "
+                             "laufende Transaktion verworfen",
+                             sqlite3_errmsg(connection_->Handle()));
+    }
     lastError_ = e.what();
     return false;
   }

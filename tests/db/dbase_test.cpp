@@ -269,6 +269,17 @@ TEST_F(DBaseTest, BlockCommitsItsInsertsAndANestedFailureOnlyUndoesItself) {
   });
   EXPECT_EQ(One("SELECT group_concat(name || '=' || id, ',') FROM stall"), "Hof=1,Koppel=2");
   EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl = 'Stall'"), "2");
+
+  // A row refused under a ROLLBACK rule takes the whole transaction with it:
+  // that ends the block as a failure, and nothing after it is written.
+  ASSERT_TRUE(db_->Execute("CREATE TRIGGER nein BEFORE INSERT ON stall WHEN NEW.name = 'Nein' "
+                           "BEGIN SELECT RAISE(ROLLBACK, 'abgelehnt'); END;"));
+  EXPECT_THROW(db_->RunInTransaction([&] {
+    db_->InsertRecord("INSERT INTO stall (name) VALUES ('Vorher');", "stall", "id");
+    db_->InsertRecord("INSERT INTO stall (name) VALUES ('Nein');", "stall", "id");
+    db_->InsertRecord("INSERT INTO stall (name) VALUES ('Nachher');", "stall", "id");
+  }), EDatabaseFailure);
+  EXPECT_EQ(One("SELECT group_concat(name, ',') FROM stall"), "Hof,Koppel");
 }
 
 TEST_F(DBaseTest, StatementWaitsForALockTheHostReleases) {
