@@ -25,6 +25,7 @@ void RemoveFolder(const std::string& folder) {
 void KeepUploadedFilesAsBase(const Settings& settings, const Folders& folders) {
   const std::string base = folders.MobileBaseFolder();
   const std::string fresh = folders.AppDataFolder + "Kelvanor-Basis.neu" + kPathSep;
+  const std::string old = folders.AppDataFolder + "Kelvanor-Basis.alt" + kPathSep;
   try {
     RemoveFolder(fresh);
     fs::create_directories(SystemPath(fresh));
@@ -32,20 +33,25 @@ void KeepUploadedFilesAsBase(const Settings& settings, const Folders& folders) {
       if (file.empty() || !FileExists(settings.local_dir + file)) continue;
       WriteFileAtomically(fresh + file, ReadWholeFile(settings.local_dir + file));
     }
-    RemoveFolder(base);
+    // The old base steps aside whole before the new one takes its name, so
+    // no moment leaves a base half old and half new.
+    RemoveFolder(old);
+    if (fs::exists(SystemPath(base))) fs::rename(SystemPath(base), SystemPath(old));
     fs::rename(SystemPath(fresh), SystemPath(base));
+    RemoveFolder(old);
   } catch (const std::exception& e) {
     RemoveFolder(fresh);
+    RemoveFolder(old);
     RemoveFolder(base);
     throw EInOutError("Die hochgeladenen Daten konnten nicht als Vergleichsbasis gesichert werden (" +
                       std::string(e.what()) +
-                      "); der n\xE4" "chste Import \xFC" "bernimmt ge\xE4nderte Datens\xE4tze ganz.");
+                      "); der n\xE4" "chste Import \xFC" "bernimmt ge\xE4nderte Datens\xE4tze ganz, bis auf "
+                      "Felder, die der Export abgeschnitten hat.");
   }
 }
 
 std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders) {
   DataFileSet base(folders.MobileBaseFolder());
-  if (!base.Present()) return nullptr;
   const std::string scratch = folders.AppDataFolder + "Kelvanor-Vergleich";
   DataFileSet current;
   try {
@@ -61,6 +67,7 @@ std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders
     // Without the practice's present state no conflict can be told apart.
   }
   RemoveFolder(scratch);
+  if (!base.Present() && !current.Present()) return nullptr;
   return std::make_unique<FieldMerge>(std::move(base), std::move(current));
 }
 

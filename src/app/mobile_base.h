@@ -20,8 +20,10 @@ void KeepUploadedFilesAsBase(const Settings& settings, const Folders& folders);
 
 // The merge for an import: the base against the practice as it is now (an
 // export into a scratch folder, removed afterwards). Null when no base is
-// kept; when the practice cannot be exported, the merge still decides by the
-// base but cannot tell the office's changes.
+// kept and the practice cannot be exported either. Without a base the
+// practice's export stands in (see FieldMerge); when the practice cannot be
+// exported, the merge still decides by the base but cannot tell the
+// office's changes.
 std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders);
 
 }  // namespace kelvanor

@@ -18,6 +18,22 @@ void PrintErr(const std::string& text) {
 
 bool StdinIsTerminal() { return kelvanor::StdinIsTerminal(); }
 
+void PrintReceived(const TreeModel& tree, const ChangeDetails& changes) {
+  std::string text;
+  for (const TreeNode& node : tree.Nodes()) {
+    text += std::string(static_cast<std::size_t>(node.level) * 2, ' ') + node.text + "\n";
+  }
+  if (!changes.empty()) text += "Ge\xE4nderte Datens\xE4tze:\n";
+  for (const auto& [position, described] : changes) {
+    if (position >= tree.Count()) continue;
+    std::size_t file = position;
+    while (file > 0 && tree.Level(file) != 1) --file;
+    text += "  " + tree.Text(file) + " " + FirstField(tree.Text(position)) + "\n";
+    for (const std::string& change : described) text += "    " + change + "\n";
+  }
+  PrintOut(text);
+}
+
 void StderrExportProgress::ShowExportStep(const std::string& text, int /*stepPosition*/,
                                           int /*totalPosition*/) {
   if (text == lastText_) return;

@@ -6,7 +6,9 @@
 #include <string>
 #include <utility>
 
+#include "app/sync_view.h"
 #include "export/export_progress.h"
+#include "import/node_list.h"
 
 namespace kelvanor::cli {
 
@@ -24,6 +26,11 @@ std::optional<bool> AskYesNo(const std::string& question);
 
 // The answer word as typed (UTF-8); empty when it is neither yes nor no.
 std::optional<bool> ParseYesNo(const std::string& answer);
+
+// The received-data tree on stdout, one node per line with two blanks of
+// indent per level, then what each changed record changes ("Telefon: 0711 ->
+// 0301234") under its file and first field.
+void PrintReceived(const TreeModel& tree, const ChangeDetails& changes);
 
 // The export's steps on stderr, one line each ("Kunden", "Pferde" ...) with
 // `indent` in front; the per-row progress inside a step stays quiet.

@@ -19,16 +19,6 @@ namespace kelvanor::cli {
 
 namespace {
 
-std::string TreeText(const TreeModel& tree) {
-  std::string text;
-  for (const TreeNode& node : tree.Nodes()) {
-    text.append(static_cast<std::size_t>(node.level) * 2, ' ');
-    text += node.text;
-    text += '\n';
-  }
-  return text;
-}
-
 // The question breaks its lines with carriage returns alone, as the window's
 // label wants; a terminal needs line feeds.
 std::string ForTerminal(const std::string& text) {
@@ -71,12 +61,24 @@ int CmdImport(const CliOptions& options) {
   ReadReceivedFilesFrom(folder, context.settings.ChangeFiles, nullptr, tree);
   int total = 0;
   const std::string question = BuildImportQuestion(tree, &total);
-  PrintOut(TreeText(tree));
-  PrintOut(ForTerminal(question) + "\n");
   if (total == 0) {
+    PrintReceived(tree, ChangeDetails());
+    PrintOut(ForTerminal(question) + "\n");
     PrintErr("Keine Mobildaten zum Importieren.\n");
     return kExitOk;
   }
+  // The preview compares with the practice, and the question is answered
+  // for the state it shows: the database is held from here on.
+  if (!OpenCliDatabase(context)) return kExitError;
+  std::unique_ptr<FieldMerge> merge;
+  try {
+    // Changed records take only what the mobile changed, as in a sync.
+    merge = PrepareFieldMerge(*context.db, context.folders);
+  } catch (const std::exception&) {
+    // Without it changed records are written whole, as the raw lines say.
+  }
+  PrintReceived(tree, merge ? DescribeChanges(*context.db, tree, *merge) : ChangeDetails());
+  PrintOut(ForTerminal(question) + "\n");
 
   if (!options.yes) {
     if (!StdinIsTerminal()) {
@@ -89,11 +91,8 @@ int CmdImport(const CliOptions& options) {
     }
   }
 
-  if (!OpenCliDatabase(context)) return kExitError;
   ImportSummary summary;
   try {
-    // Changed records take only what the mobile changed, as in a sync.
-    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*context.db, context.folders);
     // The journal of the syncs: a folder a failed sync left behind holds
     // lines that sync already imported, and the next sync brings them again.
     summary = ImportMobileChanges(*context.db, tree, context.folders.ImportJournalFile(),

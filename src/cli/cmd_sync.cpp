@@ -28,18 +28,7 @@ class CliSyncView : public SyncView {
   }
   void ReportInfo(const std::string& message) override { PrintErr(ToLines(message) + "\n"); }
   void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) override {
-    for (const TreeNode& node : tree.Nodes()) {
-      PrintOut(std::string(static_cast<std::size_t>(node.level) * 2, ' ') + node.text + "\n");
-    }
-    if (changes.empty()) return;
-    PrintOut("Ge\xE4nderte Datens\xE4tze:\n");
-    for (const auto& [position, described] : changes) {
-      if (position >= tree.Count()) continue;
-      std::size_t file = position;
-      while (file > 0 && tree.Level(file) != 1) --file;
-      PrintOut("  " + tree.Text(file) + " " + FirstField(tree.Text(position)) + "\n");
-      for (const std::string& change : described) PrintOut("    " + change + "\n");
-    }
+    PrintReceived(tree, changes);
   }
   void OfferImport(const std::string& question) override { PrintOut(ToLines(question) + "\n"); }
   IExportProgress& ExportProgress() override { return progress_; }

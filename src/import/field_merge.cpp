@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "util/daynumber.h"
 #include "util/errors.h"
 #include "platform/file_system.h"
 #include "util/numbers.h"
@@ -16,6 +17,7 @@ namespace {
 // How a field of a change line is compared with the same field of a data line.
 enum class Compare {
   kText,       // byte for byte
+  kNumber,     // by value: "03" is 3
   kDayNumber,  // a day number; the data file may use the locale's comma
   kMoment,     // a moment the data file shows with three decimals
   kInterval,   // the data file has the interval's number, the mobile its text
@@ -34,7 +36,7 @@ const std::vector<MergedField>& FieldsOf(FileKind kind) {
       {3, "Vorname", Compare::kText},      {4, "Kundennummer", Compare::kText},
       {5, "Telefon", Compare::kText},      {6, "Stra\xDF" "e", Compare::kText},
       {7, "PLZ", Compare::kText},          {8, "Ort", Compare::kText},
-      {9, "E-Mail", Compare::kText},       {10, "Preisstufe", Compare::kText},
+      {9, "E-Mail", Compare::kText},       {10, "Preisstufe", Compare::kNumber},
       {11, "Handy", Compare::kText}};
   static const std::vector<MergedField> kStable = {
       {1, "Name", Compare::kText},    {2, "Ansprechpartner", Compare::kText},
@@ -71,7 +73,7 @@ const char* KindLabel(FileKind kind) {
   }
 }
 
-// A day number written with "." or with the locale's ",".
+// A number (a day number) written with "." or with the locale's ",".
 std::optional<double> DayNumber(const std::string& text) {
   const std::string t = ReplaceAll(Trim(text), ",", ".");
   if (t.empty()) return 0.0;
@@ -107,6 +109,7 @@ std::string AsMobileWrites(TDBase& db, const MergedField& f, const std::string& 
 // Whether a mobile value and a data field say the same.
 bool Same(TDBase& db, const MergedField& f, const std::string& mobile, const std::string& data) {
   switch (f.how) {
+    case Compare::kNumber:
     case Compare::kDayNumber: {
       const std::optional<double> a = DayNumber(mobile);
       const std::optional<double> b = DayNumber(data);
@@ -120,6 +123,41 @@ bool Same(TDBase& db, const MergedField& f, const std::string& mobile, const std
 
 const std::string* FieldIn(const DataFields& line, std::size_t field) {
   return field < line.size() ? &line[field] : nullptr;
+}
+
+std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
+// A stable key as the farrier knows the stable: by its name.
+std::string StableName(TDBase& db, const std::string& key) {
+  if (StartsWith(key, "N/")) return "neuer Stall";
+  if (Trim(key).empty() || key == "A/0") return std::string();
+  if (StartsWith(key, "A/")) {
+    auto row = db.QueryBound("SELECT name FROM stall WHERE id = ?1",
+                             {SqlParam::Text(Trim(key.substr(2)))});
+    if (!row->Eof() && !row->FieldAsString("name").empty()) return row->FieldAsString("name");
+  }
+  return key;
+}
+
+// A value in the change file's form as the preview shows it: dates and
+// moments as the calendar writes them, a stable by its name.
+std::string Shown(TDBase& db, const MergedField& f, const std::string& value) {
+  std::string text = value;
+  if (f.how == Compare::kDayNumber || f.how == Compare::kMoment) {
+    const std::optional<double> day = DayNumber(value);
+    if (day && *day == 0) {
+      text.clear();
+    } else if (day && *day > 0 && *day < 2958466) {  // up to the year 9999
+      // Rounded to the minute the calendar shows.
+      const CivilTime t = DayNumberToCivil(f.how == Compare::kMoment ? *day + 0.5 / 1440 : *day);
+      text = ShortDateText(t);
+      if (f.how == Compare::kMoment) text += " " + TwoDigits(t.hour) + ":" + TwoDigits(t.minute);
+    }
+  } else if (f.how == Compare::kStable) {
+    text = StableName(db, value);
+  }
+  // An empty side would read as a stray double blank.
+  return text.empty() ? "(leer)" : text;
 }
 
 }  // namespace
@@ -156,9 +194,15 @@ FieldMerge::FieldMerge(DataFileSet base, DataFileSet current)
 std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t id,
                                             const std::vector<std::string>& fields) const {
   const std::vector<MergedField>& merged = FieldsOf(kind);
-  const std::vector<DataFields>* baseLines = base_.Lines(kind, id);
-  if (merged.empty() || baseLines == nullptr || baseLines->empty()) return std::nullopt;
   const std::vector<DataFields>* currentLines = current_.Lines(kind, id);
+  if (currentLines != nullptr && currentLines->empty()) currentLines = nullptr;
+  const std::vector<DataFields>* baseLines = base_.Lines(kind, id);
+  // Without a base line (no base kept yet, or a record new since the upload)
+  // the practice's own line stands in: the mobile cannot have been sent more
+  // of a record than its export holds now, so what that cut off is still
+  // told apart, and every other field is written as the mobile sends it.
+  if (baseLines == nullptr || baseLines->empty()) baseLines = currentLines;
+  if (merged.empty() || baseLines == nullptr) return std::nullopt;
   const DataFields& base = baseLines->front();
   const DataFields* current =
       currentLines != nullptr && !currentLines->empty() ? &currentLines->front() : nullptr;
@@ -174,7 +218,14 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
         if (key != nullptr && *key == mobile) merge.untouched.insert(f.field);
       }
       if (merge.untouched.count(f.field) == 0) {
-        merge.changes.push_back(std::string(f.label) + ": " + mobile);
+        std::string before;
+        for (const DataFields& line : currentLines != nullptr ? *currentLines : *baseLines) {
+          const std::string* key = FieldIn(line, f.field);
+          if (key == nullptr || StableName(db, *key).empty()) continue;
+          before += (before.empty() ? "" : ", ") + StableName(db, *key);
+        }
+        merge.changes.push_back(std::string(f.label) + ": " + (before.empty() ? "(leer)" : before) +
+                                " -> " + Shown(db, f, mobile) + " (zus\xE4tzlich)");
       }
       continue;
     }
@@ -190,11 +241,12 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
     const std::string desktop = now != nullptr ? AsMobileWrites(db, f, *now) : std::string();
     if (now != nullptr && Same(db, f, mobile, *now)) continue;  // already so in the practice
     const bool officeChanged = now != nullptr && sent != nullptr && *now != *sent;
-    // An empty side would read as a stray double blank.
-    auto shown = [](const std::string& value) { return value.empty() ? "(leer)" : value; };
-    std::string change = std::string(f.label) + ": " + shown(desktop) + " -> " + shown(mobile);
+    // A field cut off in the practice's own line has no old side to show.
+    std::string change = std::string(f.label) + ": " +
+                         (now != nullptr ? Shown(db, f, desktop) + " -> " : "") +
+                         Shown(db, f, mobile);
     if (officeChanged) {
-      merge.conflicts.push_back({record, f.label, desktop, mobile});
+      merge.conflicts.push_back({record, f.label, Shown(db, f, desktop), Shown(db, f, mobile)});
       change += " (auch im B\xFC" "ro ge\xE4ndert)";
     }
     merge.changes.push_back(change);

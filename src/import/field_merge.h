@@ -8,8 +8,9 @@
 //
 // Fields the export cut off at 150 characters (absent in the base) count as
 // untouched when the mobile sends them empty. A record without a base line
-// (new since the last upload, or no base kept yet) is written whole, as
-// before.
+// (new since the last upload, or no base kept yet) is compared with the
+// practice's own export instead: only what that cuts off is left alone, and
+// no conflict can be told.
 #pragma once
 
 #include <cstddef>
@@ -74,7 +75,8 @@ class FieldMerge {
 
   // The decision for an "A/" line of `kind` (customers, stables, horses,
   // appointments) about record `id`; nullopt when the record cannot be
-  // compared (no base line), so the line is written whole. `db` turns a
+  // compared (no base line and no line in the practice's export), so the
+  // line is written whole. `db` turns a
   // horse's shoeing interval number into the text the mobile shows.
   std::optional<LineMerge> Decide(TDBase& db, FileKind kind, int32_t id,
                                   const std::vector<std::string>& fields) const;

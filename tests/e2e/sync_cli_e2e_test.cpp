@@ -548,6 +548,16 @@ TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
   // The preview said it in words.
   EXPECT_TRUE(Has(r.out, "Stra\xC3\x9F" "e: (leer) -> Am Hof 2")) << r.out;
   EXPECT_TRUE(Has(r.out, "Name: Fury -> Fury II")) << r.out;
+
+  // No base kept (the first sync after an update of the tool): the practice's
+  // own export tells what the cut dropped, so the cut customer still imports.
+  fs::remove_all(toolDir + "Kelvanor-Basis");
+  PutChange("mob_kunde_x.txt", "h\r\n" + ChangedLine(lang, 12, {{5, "0170 999"}}) + "\r\n");
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT kundennr||'|'||email||'|'||preisstufe||'|'||telefon "
+                             "FROM besitzer WHERE id=2"),
+            "K-2|lang@hof.de|3|0170 999");
 }
 
 }  // namespace
