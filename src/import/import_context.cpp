@@ -120,9 +120,9 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
       const bool changedSince = ctx.journal != nullptr && !StartsWith(line, "A/") &&
                                 ReplacesJournaledLine(ctx, position);
       if (changedSince) work = AsChangeOfJournaledRecord(ctx, line, changeKey);
-      ctx.line = work.empty() ? line : work;
+      ctx.line = changedSince && work.empty() ? line : work;
       ctx.lineFailed = false;
-      if (work.empty()) {
+      if (changedSince && work.empty()) {
         ctx.Notice("schon bei einem fr\xFCheren Import \xFC" "bernommen und seitdem auf dem "
                    "Mobilger\xE4t ge\xE4ndert; die \xC4nderung wurde nicht \xFC" "bernommen, "
                    "bitte von Hand nachtragen.");
