@@ -1,10 +1,13 @@
 #include "db/sql.h"
 
+#include <sqlite3.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <stdexcept>
 
+#include "db/sqlite_database.h"
+#include "util/errors.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -17,6 +20,40 @@ std::string SqlString(const std::string& text) {
 }
 
 std::string SqlNumber(double value) { return FloatToDotStr(value); }
+
+namespace {
+
+// SQLite's own conversion of a real literal, which is not always the
+// correctly rounded double (it may differ in the last bit) and reads an
+// exponent too large as infinity: a bound value must carry the very bits the
+// literal in a statement would have stored. One private in-memory connection
+// per thread, since connections are used by one thread.
+double RealAsSqliteReadsIt(const std::string& literal) {
+  struct Converter {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* cast = nullptr;
+    Converter() {
+      if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
+          SQLITE_OK) {
+        sqlite3_prepare_v2(db, "SELECT CAST(?1 AS REAL)", -1, &cast, nullptr);
+      }
+    }
+    ~Converter() {
+      sqlite3_finalize(cast);
+      sqlite3_close(db);
+    }
+  };
+  thread_local Converter converter;
+  if (converter.cast == nullptr) throw ESQLiteException("Zahlenumwandlung nicht m\xF6glich", 0);
+  sqlite3_bind_text(converter.cast, 1, literal.data(), static_cast<int>(literal.size()),
+                    SQLITE_TRANSIENT);
+  double value = 0;
+  if (sqlite3_step(converter.cast) == SQLITE_ROW) value = sqlite3_column_double(converter.cast, 0);
+  sqlite3_reset(converter.cast);
+  return value;
+}
+
+}  // namespace
 
 SqlParam SqlParam::Text(std::string text) {
   // A literal ends at a NUL too (see SqlString): stored the same either way.
@@ -45,12 +82,16 @@ SqlParam SqlParam::Number(std::string literal) {
       return param;
     }
   }
-  // from_chars, not strtod: the user's locale may use a decimal comma.
+  // from_chars, not strtod: the user's locale may use a decimal comma. It
+  // only checks the form; the value is read as SQLite reads the literal.
   const char* first = text.data() + (!text.empty() && text[0] == '+' ? 1 : 0);
-  const auto read = std::from_chars(first, text.data() + text.size(), param.real_);
-  if (read.ec != std::errc() || read.ptr != text.data() + text.size()) {
-    throw std::invalid_argument("not a number literal: " + text);
+  double ignored = 0;
+  const auto read = std::from_chars(first, text.data() + text.size(), ignored);
+  if ((read.ec != std::errc() && read.ec != std::errc::result_out_of_range) ||
+      read.ptr != text.data() + text.size()) {
+    throw EConvertError("'" + text + "' ist keine g\xFCltige Zahl");
   }
+  param.real_ = RealAsSqliteReadsIt(text);
   return param;
 }
 

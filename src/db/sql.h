@@ -26,7 +26,9 @@ class SqlParam {
   enum class Kind { kText, kNumber, kNull };
 
   static SqlParam Text(std::string text);
-  // `literal` must read as a number ("42", "-1", "46400.5", "1E+20").
+  // `literal` must read as a number ("42", "-1", "46400.5", "1E+20"; else
+  // EConvertError); a real gets the very value SQLite gives the literal
+  // (infinity for "1E999").
   static SqlParam Number(std::string literal);
   static SqlParam Integer(int64_t value) { return Number(std::to_string(value)); }
   static SqlParam Real(double value) { return Number(SqlNumber(value)); }

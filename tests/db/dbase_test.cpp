@@ -322,5 +322,21 @@ TEST_F(DBaseTest, QuotedValuesAreStoredIntactAndStayValues) {
   EXPECT_EQ(row->FieldAsString("ort"), "vorname");
 }
 
+// A bound number is stored with the very bits its literal in a statement
+// gets, also where SQLite's reading is off in the last bit, and an exponent
+// too large is infinity there as in a literal.
+TEST_F(DBaseTest, BoundNumbersAreStoredAsTheirLiterals) {
+  Open();
+  for (const char* literal : {"0.0148899999985588", "46400.5", "-2.5E-3", "1E999", "1E-400"}) {
+    ASSERT_TRUE(db_->Execute(std::string("INSERT INTO kasse (id, betrag) VALUES (1, ") + literal + ")"));
+    ASSERT_TRUE(db_->ExecuteBound("INSERT INTO kasse (id, betrag) VALUES (2, ?1)",
+                                  {SqlParam::Number(literal)}));
+    EXPECT_EQ(One("SELECT COUNT(DISTINCT betrag) || typeof(max(betrag)) FROM kasse"), "1real")
+        << literal;
+    ASSERT_TRUE(db_->Execute("DELETE FROM kasse"));
+  }
+  EXPECT_THROW(SqlParam::Number("12a"), EConvertError);
+}
+
 }  // namespace
 }  // namespace kelvanor

@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -55,7 +57,16 @@ inline std::string DumpDatabase(const std::string& path) {
     while (sqlite3_step(st) == SQLITE_ROW) {
       dump += table + ":";
       for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        dump += std::to_string(sqlite3_column_type(st, c)) + "=";
+        const int type = sqlite3_column_type(st, c);
+        dump += std::to_string(type) + "=";
+        if (type == SQLITE_FLOAT) {
+          // Every bit: text of 15 digits would hide a value off in the last.
+          const double value = sqlite3_column_double(st, c);
+          uint64_t bits = 0;
+          std::memcpy(&bits, &value, sizeof bits);
+          dump += std::to_string(bits) + '|';
+          continue;
+        }
         const unsigned char* text = sqlite3_column_text(st, c);
         if (text != nullptr) {
           dump.append(reinterpret_cast<const char*>(text),
