@@ -62,9 +62,16 @@ class StatementGuard {
 
 // What the user is told when the file or connection fails, by result code.
 std::string FailureCause(sqlite3* db, int code) {
+  // The file may be writable while its folder is not: SQLite cannot make the
+  // journal beside it.
+  if (db != nullptr && code == SQLITE_READONLY &&
+      sqlite3_extended_errcode(db) == SQLITE_READONLY_DIRECTORY) {
+    return "Der Ordner der Datenbank ist schreibgesch\xFCtzt, ihre Journal-Datei kann dort nicht "
+           "angelegt werden";
+  }
   switch (code) {
     case SQLITE_READONLY:
-      if (sqlite3_db_readonly(db, "main") == 1) {
+      if (db != nullptr && sqlite3_db_readonly(db, "main") == 1) {
         return "Die Praxis-Datenbank ist schreibgesch\xFCtzt und kann nicht ge\xE4ndert werden";
       }
       return "Eine Datenbank-Datei ist schreibgesch\xFCtzt und kann nicht ge\xE4ndert werden";

@@ -213,11 +213,15 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
 
 bool UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
                          int32_t id) {
-  if (values.Columns().empty()) {
-    auto row = ctx.db.QueryBound("SELECT id FROM " + table + " WHERE id=?1", {SqlParam::Integer(id)});
-    if (!row->Eof()) return true;
-  } else if (UpdateValues(ctx.db, table, values, "id", id)) {
-    return true;
+  // Row 0 is the host's placeholder, never a record the mobile was sent.
+  if (id != 0) {
+    if (values.Columns().empty()) {
+      auto row =
+          ctx.db.QueryBound("SELECT id FROM " + table + " WHERE id=?1", {SqlParam::Integer(id)});
+      if (!row->Eof()) return true;
+    } else if (UpdateValues(ctx.db, table, values, "id", id)) {
+      return true;
+    }
   }
   ctx.Notice("\xC4nderung nicht \xFC" "bernommen, der Datensatz ist in der Praxis nicht mehr "
              "vorhanden.");

@@ -126,8 +126,8 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
                    const std::string& idMapKey, const std::string& label);
 
 // Writes `values` into the changed record `id` of `table`; a refused row
-// raises ERecordRefused. When the record is gone from the practice the
-// summary says so and the result is false. With no values (the mobile
+// raises ERecordRefused. When the record is gone from the practice (or is
+// the placeholder row 0) the summary says so and the result is false. With no values (the mobile
 // changed nothing of it) only whether the record is there is asked.
 bool UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
                          int32_t id);

@@ -449,6 +449,7 @@ TEST_F(SyncLife, AWriteProtectedDatabaseIsNeverReportedAsImported) {
   fs::permissions(tmp.Path(), everyone);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "nichts \xC3\xBC" "bernommen")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Der Ordner der Datenbank ist schreibgesch\xC3\xBCtzt")) << r.err;
 
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), before);
   EXPECT_TRUE(ChangeFilesOnServer());

@@ -72,12 +72,13 @@ TEST_F(CustomerImport, DeletionByMobileIdRecyclesTheCustomerCreatedEarlierInTheF
 
 TEST_F(CustomerImport, DeletionOfARecordThePracticeLacksTouchesNothingAndIsNamed) {
   Exec("INSERT INTO besitzer (id, name) VALUES (0, 'Platzhalter'), (5, 'Bleibt')");
-  WriteChangeFile("mob_kunde_x.txt", {kHeader, "D/N/12", "D/A/0", "D/A/99"});
+  WriteChangeFile("mob_kunde_x.txt", {kHeader, "D/N/12", "D/A/0", "D/A/99", Customer("A/0", "Neu")});
   RunImport();
   // Row 0 is the host's placeholder: an unknown id never reaches it.
-  EXPECT_EQ(One("SELECT group_concat(id||':'||papierkorb) FROM besitzer"), "0:0,5:0");
+  EXPECT_EQ(One("SELECT group_concat(id||':'||papierkorb||':'||name) FROM besitzer"),
+            "0:0:Platzhalter,5:0:Bleibt");
   EXPECT_EQ(Count("SELECT * FROM papierkorb"), 0);
-  ASSERT_EQ(Summary().notices.size(), 3u);
+  ASSERT_EQ(Summary().notices.size(), 4u);
   EXPECT_EQ(Summary().notices[0].find("mob_kunde_x.txt D/N/12: nicht gel\xF6scht"), 0u)
       << Summary().notices[0];
 }
