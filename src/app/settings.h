@@ -43,8 +43,13 @@ struct Folders {
   // Where the version file and a downloaded update go: a folder the user may
   // write to, which the program folder of an installed Kelvanor is not.
   std::string UpdateFolder() const { return AppDataFolder + "Kelvanor-Update" + kPathSep; }
-  // What was imported while the server still holds it (see ImportJournal).
-  std::string ImportJournalFile() const { return AppDataFolder + "Kelvanor-Importjournal.db"; }
+  // What was imported from an account while the server still holds it (see
+  // ImportJournal). One per account: what one account's server folder holds
+  // says nothing about another's, and their mobile ids are their own. The
+  // name must have passed CheckAccountName.
+  std::string ImportJournalFile(const std::string& account) const {
+    return AppDataFolder + "Kelvanor-Importjournal_" + account + ".db";
+  }
 };
 
 // Takes the lock that keeps a second Kelvanor (window or CLI) off this

@@ -188,7 +188,8 @@ void SyncDriver::Import() {
       throw Exception("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts importiert werden.");
     }
     const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_);
-    summary = ImportMobileChanges(*db_, tree_, folders_.ImportJournalFile(), merge.get());
+    summary = ImportMobileChanges(*db_, tree_, folders_.ImportJournalFile(settings_.name),
+                                  merge.get());
   } catch (const std::exception& e) {
     // The import is one transaction: nothing of it was written. The change
     // files stay on the server and in tmp_dl, so a later sync brings them again.
@@ -257,7 +258,7 @@ std::string SyncDriver::SaveBackupOnce() {
 }
 
 void SyncDriver::ForgetImportedLines() {
-  if (db_ != nullptr) ImportJournal::Clear(*db_, folders_.ImportJournalFile());
+  if (db_ != nullptr) ImportJournal::Clear(*db_, folders_.ImportJournalFile(settings_.name));
 }
 
 bool SyncDriver::FinishSync() {

@@ -67,6 +67,12 @@ int CmdImport(const CliOptions& options) {
     PrintErr("Keine Mobildaten zum Importieren.\n");
     return kExitOk;
   }
+  // The account's journal (see below) is named after it.
+  const Outcome account = CheckAccountName(context.settings.name);
+  if (!account.IsOk()) {
+    PrintErr(account.Message() + "\n");
+    return kExitError;
+  }
   // The preview compares with the practice, and the question is answered
   // for the state it shows: the database is held from here on.
   if (!OpenCliDatabase(context)) return kExitError;
@@ -95,7 +101,8 @@ int CmdImport(const CliOptions& options) {
   try {
     // The journal of the syncs: a folder a failed sync left behind holds
     // lines that sync already imported, and the next sync brings them again.
-    summary = ImportMobileChanges(*context.db, tree, context.folders.ImportJournalFile(),
+    summary = ImportMobileChanges(*context.db, tree,
+                                  context.folders.ImportJournalFile(context.settings.name),
                                   merge.get());
   } catch (const EDatabaseFailure& failure) {
     PrintErr("Import abgebrochen: " + failure.UserMessage() +
