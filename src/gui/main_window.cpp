@@ -334,9 +334,7 @@ void Tfrm_main::BuildControls() {
   btn_exit->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_exitClick(); });
   btn_settings->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_settingsClick(); });
   btnUpdate->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnUpdateClick(); });
-  HTMLabel1->Bind(wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) {
-    boxes_->OpenInBrowser(settings_.servers.web + "/sync");
-  });
+  HTMLabel1->Bind(wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) { OpenDownloadPage(); });
   lbl_SvrName->Bind(wxEVT_LEFT_DOWN, [](wxMouseEvent&) {});
   // The question wraps at the width the label really has, anew when it changes.
   pnlImport->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
@@ -378,8 +376,10 @@ void Tfrm_main::OnActivate(wxActivateEvent& event) {
   if (!event.GetActive()) {
     active_ = false;
     // Left for another program: coming back is the user's activation. Left
-    // for a box of ours: coming back is the box closing.
-    if (openOwnDialogs_ == 0) backFromOwnDialog_ = false;
+    // for a box of ours, or for the browser we opened: coming back is the
+    // box closing, or the user done with the page.
+    if (openOwnDialogs_ == 0) backFromOwnDialog_ = sentToBrowser_;
+    sentToBrowser_ = false;
     return;
   }
   ++activationsReported_;
@@ -464,6 +464,13 @@ void Tfrm_main::btnUpdateClick() {
   }
   // Nothing was started; the user can fetch the update from the page.
   Log(started.Message() + " Die Download-Seite wird ge\xF6" "ffnet.");
+  OpenDownloadPage();
+}
+
+void Tfrm_main::OpenDownloadPage() {
+  // Coming back from the browser we sent the user to is no activation of
+  // his: the memo keeps the line that says why the page opened.
+  sentToBrowser_ = true;
   boxes_->OpenInBrowser(settings_.servers.web + "/sync");
 }
 

@@ -149,6 +149,8 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   void SetImportLabel(const std::string& text);
   void SetImportButtonsEnabled(bool enabled);
   void OnActivate(wxActivateEvent& event);
+  // Opens HTMLabel1's page, the download page of the update, in the browser.
+  void OpenDownloadPage();
   void OnClose(wxCloseEvent& event);
 
   class OwnDialogWatch;
@@ -173,6 +175,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   std::unique_ptr<OwnDialogWatch> ownDialogWatch_;
   int openOwnDialogs_ = 0;
   bool backFromOwnDialog_ = false;
+  bool sentToBrowser_ = false;  // the download page was just opened
   bool active_ = false;
   int activationStepsRun_ = 0;
   int activationsReported_ = 0;

@@ -489,6 +489,15 @@ TEST_F(GuiTest, AnUpdateFetchedInTheClearIsNotStartedAndTheDownloadPageOpens) {
   Screenshot("update_not_started");
   EXPECT_FALSE(MarkAppears(marker, 1));
 
+  // Back from the page the tool opened: the memo still says why.
+  const int steps = w.ActivationStepsRun();
+  for (const bool active : {true, false, true}) {
+    wxActivateEvent event(wxEVT_ACTIVATE, active);
+    w.ProcessWindowEvent(event);
+  }
+  EXPECT_EQ(w.ActivationStepsRun(), steps);
+  EXPECT_EQ(MemoLines().back().rfind("Update nicht gestartet: ", 0), 0u);
+
   // The link asks for the same page.
   wxHyperlinkEvent click(w.DownloadLink(), w.DownloadLink()->GetId(), w.DownloadLink()->GetURL());
   w.DownloadLink()->GetEventHandler()->ProcessEvent(click);
