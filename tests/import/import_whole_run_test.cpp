@@ -94,7 +94,7 @@ TEST_F(WholeRun, AnOrderNamesCustomerHorseArticleAndServiceCreatedInTheSameRun) 
                 "FROM verbindbeschlag"),
             W("2:1:integer:46400.5:2:Beschlag:: / 1:1:integer:46400.5:gut:neu:Öl:d"));
 
-  // Part one's records of the same run, for the cross references above.
+  // The first half's records of the same run, for the cross references above.
   EXPECT_EQ(One("SELECT besitzerindex||'/'||pferdindex FROM verbind"), "1/2");
   EXPECT_EQ(One("SELECT thema FROM termine"), "kd/A/1");
   EXPECT_EQ(One("SELECT stallindex||'/'||pferdindex FROM verbindstall"), "1/2");
