@@ -38,7 +38,7 @@ void AddFileLines(const std::string& content, bool merge, TreeModel& tree) {
 }  // namespace
 
 void ReadReceivedFiles(const Settings& settings, Logger* log, TreeModel& tree) {
-  ReadReceivedFilesFrom(settings.local_dir + "tmp_dl/", settings.ChangeFiles, log, tree);
+  ReadReceivedFilesFrom(settings.local_dir + "tmp_dl" + kPathSep, settings.ChangeFiles, log, tree);
 }
 
 void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFiles,

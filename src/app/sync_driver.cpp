@@ -90,7 +90,9 @@ void SyncDriver::EnsureLocalFolder() const {
   }
 }
 
-std::string SyncDriver::DownloadFolderForRmdir() const { return settings_.local_dir + "tmp_dl/"; }
+std::string SyncDriver::DownloadFolderForRmdir() const {
+  return settings_.local_dir + "tmp_dl" + kPathSep;
+}
 
 void SyncDriver::StartSync() {
   if (state_ != State::kIdle) return;  // one run at a time

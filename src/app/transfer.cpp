@@ -129,7 +129,7 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
   plan.serverZip = {"Server-Zip.php", "", "curl.exe " + zipUrl, "curl.exe " + zipUrl, ""};
 
   plan.dir = ReplaceAll(localDir, "\\", "/") + "tmp_dl/";
-  plan.folderToEmpty = localDir + "tmp_dl/";
+  plan.folderToEmpty = localDir + "tmp_dl" + kPathSep;
   const std::string dir = AnsiToOem(plan.dir);
   const std::string zip = Quoted(dir + "dl_" + name + ".zip");
   const std::string zipShown = Quoted(plan.dir + "dl_" + settings.name + ".zip");
@@ -158,7 +158,7 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
 
 std::string RemoveDownloadFolderCommand(const Settings& settings) {
   RefuseWhatTheConsoleCannotShow(settings);
-  return "rmdir /S /Q " + Quoted(AnsiToOem(settings.local_dir) + "tmp_dl/");
+  return "rmdir /S /Q " + Quoted(AnsiToOem(settings.local_dir) + "tmp_dl" + kPathSep);
 }
 
 Outcome UploadData(const Settings& settings, Logger& log) {

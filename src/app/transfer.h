@@ -46,7 +46,7 @@ struct UploadPlan {
 
 struct DownloadPlan {
   std::string dir;           // local_dir with slashes + "tmp_dl/", not mapped
-  std::string folderToEmpty; // ‹local_dir›tmp_dl/ for EmptyAndRemoveFolder
+  std::string folderToEmpty; // ‹local_dir›tmp_dl plus the separator, for EmptyAndRemoveFolder
   TransferStep serverZip;    // runs before the folder is prepared
   std::vector<TransferStep> steps;  // download, unzip, copy, delete
 };
@@ -58,8 +58,8 @@ UploadPlan PlanUpload(const Settings& settings);
 DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today);
 
 // The command that removes the download folder after the import question:
-// rmdir /S /Q "‹local_dir›tmp_dl/", local_dir in the console code page like
-// every other path (the interpreter reads the whole line in it).
+// rmdir /S /Q "‹local_dir›tmp_dl\" ("/" on Linux), local_dir in the console
+// code page like every other path (the interpreter reads the whole line in it).
 std::string RemoveDownloadFolderCommand(const Settings& settings);
 
 // An external step that failed with `exitCode`; its message tells the user

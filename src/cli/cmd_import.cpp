@@ -50,8 +50,8 @@ bool AskOnTerminal() {
 
 int CmdImport(const CliOptions& options) {
   CliContext context = LoadCliContext(options);
-  const std::string folder =
-      options.hasDir ? WithSeparator(options.dir) : context.settings.local_dir + "tmp_dl/";
+  const std::string folder = options.hasDir ? WithSeparator(options.dir)
+                                             : context.settings.local_dir + "tmp_dl" + kPathSep;
   if (options.hasDir && !DirectoryExists(folder)) {
     PrintErr("Ordner nicht gefunden: " + folder + "\n");
     return kExitUsage;
