@@ -90,7 +90,7 @@ TEST_F(ReceivedTree, RootAndFilesInTheOrderOfTheChangeFileTable) {
   EXPECT_EQ(Body(tree), (std::vector<std::string>{"1:mob_kunde_x.txt", "2:h", "2:N/1;a",
                                                   "1:mob_rech_x.txt", "2:h", "1:mob_termin_x.txt",
                                                   "1:mob_leistung_x.txt", "2:h"}));
-  const std::string folder = dir_.Path() + "/tmp_dl/";
+  const std::string folder = dir_.Path() + "/tmp_dl" + kPathSep;
   ASSERT_EQ(log_.size(), 8u);
   EXPECT_EQ(log_[0], "Datei gefunden - " + folder + "mob_kunde_x.txt");
   EXPECT_EQ(log_[1], "Datei gelesen - " + folder + "mob_kunde_x.txt");

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/transfer.h"
+#include "platform/environment.h"
 #include "util/errors.h"
 #include "util/text.h"
 
@@ -104,7 +105,7 @@ TEST(TransferPlan, DownloadWithAnUmlautInTheLocalFolder) {
   // The interpreter reads the whole line in the console code page, so the
   // removal of the folder names it there too.
   EXPECT_EQ(RemoveDownloadFolderCommand(s),
-            "rmdir /S /Q \"C:\\Daten\\B\x81ro\\mobil\\tmp_dl/\"");
+            std::string("rmdir /S /Q \"C:\\Daten\\B\x81ro\\mobil\\tmp_dl") + kPathSep + "\"");
 }
 
 TEST(TransferPlan, AnEmptyAccountName) {
@@ -148,7 +149,8 @@ TEST(TransferPlan, EveryLetterTheConsoleShowsIsConverted) {
   EXPECT_EQ(down.dir, "C:/Users/M\xE1ria/mobil/tmp_dl/");  // created in Windows-1252
   EXPECT_EQ(down.steps[1].command, "unzip.exe \"C:/Users/M\xA0ria/mobil/tmp_dl/dl_jos\x82.zip\" -d "
                                    "\"C:/Users/M\xA0ria/mobil/tmp_dl/\"");
-  EXPECT_EQ(RemoveDownloadFolderCommand(s), "rmdir /S /Q \"C:\\Users\\M\xA0ria\\mobil\\tmp_dl/\"");
+  EXPECT_EQ(RemoveDownloadFolderCommand(s),
+            std::string("rmdir /S /Q \"C:\\Users\\M\xA0ria\\mobil\\tmp_dl") + kPathSep + "\"");
 }
 
 TEST(TransferPlan, ANameOrFolderTheConsoleCannotShowIsRefused) {
