@@ -83,9 +83,6 @@ Section "Uninstall"
   Delete "$INSTDIR\zip.exe"
   Delete "$INSTDIR\unzip.exe"
   Delete "$INSTDIR\LIESMICH.txt"
-  ; Left by the version check and a downloaded update.
-  Delete "$INSTDIR\version.txt"
-  Delete "$INSTDIR\mob.exe"
   Delete "$INSTDIR\Deinstallieren.exe"
   RMDir "$INSTDIR"
 

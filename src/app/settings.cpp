@@ -41,7 +41,13 @@ bool IsAbsolutePath(const std::string& path) {
 std::string NormalizePath(const std::string& path) {
   std::string root;
   std::size_t pos = 0;
-  if (!path.empty() && path[0] == kPathSep) {
+  if (path.size() > 2 && path[0] == kPathSep && path[1] == kPathSep) {
+    // A network path: its root is \\server\share\, which ".." never leaves.
+    const std::size_t share = path.find(kPathSep, 2);
+    const std::size_t end = share == std::string::npos ? share : path.find(kPathSep, share + 1);
+    root = end == std::string::npos ? path + kPathSep : path.substr(0, end + 1);
+    pos = root.size();
+  } else if (!path.empty() && path[0] == kPathSep) {
     root = std::string(1, kPathSep);
     pos = 1;
   } else if (IsAbsolutePath(path)) {

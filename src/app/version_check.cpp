@@ -153,13 +153,12 @@ Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
 
 Outcome StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
                              const std::string& publisher) {
-  if (fetchedSecurely) {
-    StartProgramDetached(fileName);
-    return Outcome::Ok();
-  }
-  const CodeSignature signature = ReadCodeSignature(fileName, publisher);
-  if (signature.state == CodeSignature::State::kValid && signature.byPublisher) {
-    StartProgramDetached(fileName);
+  const CodeSignature signature =
+      fetchedSecurely ? CodeSignature() : ReadCodeSignature(fileName, publisher);
+  if (fetchedSecurely || (signature.state == CodeSignature::State::kValid && signature.byPublisher)) {
+    // Declined at Windows' consent prompt, or no program at all: the tool
+    // stays, and the user can fetch the update from the page.
+    if (!StartProgramDetached(fileName)) return NotStarted("mob.exe lie\xDF sich nicht starten.");
     return Outcome::Ok();
   }
   DeleteUpdateFile(fileName);

@@ -42,7 +42,9 @@ Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
 // came over https with the certificate verified all the way
 // (`fetchedSecurely`, see THTTPGet::FetchedSecurely), or when it carries a
 // valid code signature whose signer is `publisher` (Windows). Otherwise it
-// is deleted and it fails with the German line saying why.
+// is deleted and it fails with the German line saying why; it fails too when
+// a genuine update cannot be started (the user declined Windows' consent
+// prompt).
 Outcome StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
                              const std::string& publisher);
 

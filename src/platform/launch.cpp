@@ -2,6 +2,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>
 
 #include "platform/text_convert.h"
 #else
@@ -19,29 +20,30 @@ namespace kelvanor {
 
 #ifdef _WIN32
 
-void StartProgramDetached(const std::string& ansiPath) {
-  std::wstring commandLine = L"\"" + AnsiToWide(ansiPath) + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOWNORMAL;
-  PROCESS_INFORMATION process{};
-  if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-  }
+bool StartProgramDetached(const std::string& ansiPath) {
+  // CreateProcess refuses a program whose manifest asks for administrator
+  // rights (ERROR_ELEVATION_REQUIRED); the shell asks the user instead.
+  const std::wstring file = AnsiToWide(ansiPath);
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"open";
+  info.lpFile = file.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!::ShellExecuteExW(&info)) return false;
+  if (info.hProcess != nullptr) ::CloseHandle(info.hProcess);
+  return true;
 }
 
 #else
 
 // Started in a new session, so it outlives us and never becomes our zombie.
-void StartProgramDetached(const std::string& ansiPath) {
+bool StartProgramDetached(const std::string& ansiPath) {
   const std::string systemPath = AnsiToUtf8Name(ansiPath);
   struct stat st;
-  if (::stat(systemPath.c_str(), &st) == 0) {
-    ::chmod(systemPath.c_str(), (st.st_mode & 07777) | S_IXUSR | S_IXGRP | S_IXOTH);
-  }
+  if (::stat(systemPath.c_str(), &st) != 0) return false;
+  ::chmod(systemPath.c_str(), (st.st_mode & 07777) | S_IXUSR | S_IXGRP | S_IXOTH);
+  if (::access(systemPath.c_str(), X_OK) != 0) return false;
   // Everything the children need is prepared before fork: after it only
   // async-signal-safe calls are allowed.
   char* const argv[] = {const_cast<char*>(systemPath.c_str()), nullptr};
@@ -49,7 +51,7 @@ void StartProgramDetached(const std::string& ansiPath) {
   const int closeUpTo = maxFd > 0 && maxFd < 65536 ? static_cast<int>(maxFd) : 65536;
 
   const pid_t child = fork();
-  if (child < 0) return;
+  if (child < 0) return false;
   if (child == 0) {
     setsid();
     const pid_t grandchild = fork();
@@ -63,6 +65,7 @@ void StartProgramDetached(const std::string& ansiPath) {
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  return true;
 }
 
 #endif

@@ -8,8 +8,9 @@ namespace kelvanor {
 // Starts the program file `ansiPath` (Windows-1252) with no arguments,
 // detached from this process, so it outlives us. On Linux the file is made
 // executable first (a download arrives without that bit); on Windows it is
-// started the way WinExec does. Failures are not reported: the user sees
-// the update start or not.
-void StartProgramDetached(const std::string& ansiPath);
+// opened as Explorer opens a program, so one that needs administrator
+// rights (a setup) gets Windows' consent prompt. False when it could not be
+// started (on Windows also when the user declined the prompt).
+bool StartProgramDetached(const std::string& ansiPath);
 
 }  // namespace kelvanor

@@ -108,6 +108,9 @@ TEST_F(SettingsTest, DbPfadWithoutDotIsUsedAsWritten) {
 TEST_F(SettingsTest, AbsoluteDbPfadWithDotStaysAbsolute) {
   EXPECT_EQ(Host("/srv/alt/../praxis.v2").folder, N("/srv/praxis.v2/"));
   EXPECT_EQ(Host("D:\\Daten\\..\\Praxis.neu").folder, N("D:/Praxis.neu/"));
+  // A network path keeps both of its leading separators.
+  EXPECT_EQ(Host("\\\\192.168.1.10\\Praxis\\.\\daten").folder,
+            N("//192.168.1.10/Praxis/daten/"));
 }
 
 TEST_F(SettingsTest, BlankDbPfadGivesAppDataFolderButNonBlankKeepsItsBlanks) {
