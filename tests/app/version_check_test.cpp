@@ -71,7 +71,7 @@ class VersionCheckTest : public ::testing::Test {
   }
 
   std::string Web() const { return "http://127.0.0.1:" + std::to_string(server.Port()); }
-  std::string ProgramFolder() const { return program.Path() + "/"; }
+  std::string UpdateFolder() const { return program.Path() + "/"; }
 
   // What a check gave: its outcome and the version offered ("" for none).
   struct Checked {
@@ -80,7 +80,7 @@ class VersionCheckTest : public ::testing::Test {
   };
   Checked CheckAgainst(const std::string& web, const std::string& own = "1.0.0.68") {
     Checked checked;
-    checked.outcome = CheckForUpdate(http, web, ProgramFolder(), own, checked.offered);
+    checked.outcome = CheckForUpdate(http, web, UpdateFolder(), own, checked.offered);
     return checked;
   }
   Checked Check(const std::string& serverText, const std::string& own = "1.0.0.68") {
@@ -168,10 +168,10 @@ class UpdateStartTest : public ::testing::Test {
   }
 
   std::string Marker() const { return program.File("started.txt"); }
-  std::string ProgramFolder() const { return program.Path() + "/"; }
+  std::string UpdateFolder() const { return program.Path() + "/"; }
   // "" when the update was started, else why not.
   std::string Update(const std::string& web, const std::string& publisher = "") {
-    const Outcome started = DownloadAndStartUpdate(http, web, ProgramFolder(), publisher);
+    const Outcome started = DownloadAndStartUpdate(http, web, UpdateFolder(), publisher);
     if (!started.IsOk()) {
       EXPECT_EQ(started.Step(), "Update");
     }
@@ -256,8 +256,8 @@ TEST_F(UpdateStartTest, WhileADownloadRunsASecondStartTouchesNothing) {
   EXPECT_FALSE(UpdateRan(1));
 }
 
-// kelvanor-cli writes version.txt beside itself, so the cases run one after
-// another in a single test.
+// kelvanor-cli writes version.txt into the application data's update
+// folder, so the cases run one after another in a single test.
 TEST(CheckUpdateCliTest, PrintsANewerVersionOnlyAndFailsWhenTheFileCannotBeFetched) {
   TempDir www;
   TempDir appData;
