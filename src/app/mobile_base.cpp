@@ -50,7 +50,10 @@ void KeepUploadedFilesAsBase(const Settings& settings, const Folders& folders) {
   }
 }
 
-std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders) {
+std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders,
+                                              const TreeModel& tree) {
+  // Without a changed record the export below would be work for nothing.
+  if (!HoldsMergedChanges(tree)) return nullptr;
   DataFileSet base(folders.MobileBaseFolder());
   const std::string scratch = folders.AppDataFolder + "Kelvanor-Vergleich";
   DataFileSet current;

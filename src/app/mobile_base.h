@@ -18,12 +18,13 @@ namespace kelvanor {
 // take the mobile's changes for untouched fields, and EInOutError says why.
 void KeepUploadedFilesAsBase(const Settings& settings, const Folders& folders);
 
-// The merge for an import: the base against the practice as it is now (an
-// export into a scratch folder, removed afterwards). Null when no base is
-// kept and the practice cannot be exported either. Without a base the
-// practice's export stands in (see FieldMerge); when the practice cannot be
-// exported, the merge still decides by the base but cannot tell the
-// office's changes.
-std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders);
+// The merge for an import of `tree`: the base against the practice as it is
+// now (an export into a scratch folder, removed afterwards). Without a base
+// the practice's export stands in (see FieldMerge); when the practice cannot
+// be exported, the merge still decides by the base but cannot tell the
+// office's changes. Null when neither is there, and, at no cost, when `tree`
+// holds no changed record ("A/" line) of a kind the merge compares.
+std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders,
+                                              const TreeModel& tree);
 
 }  // namespace kelvanor

@@ -189,7 +189,7 @@ void SyncDriver::Import() {
     if (db_ == nullptr) {
       throw Exception("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts importiert werden.");
     }
-    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_);
+    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_, tree_);
     summary = ImportMobileChanges(*db_, tree_, folders_.ImportJournalFile(settings_.name),
                                   merge.get());
   } catch (const std::exception& e) {
@@ -246,7 +246,7 @@ void SyncDriver::KeepBase() {
 ChangeDetails SyncDriver::ChangePreview() {
   if (db_ == nullptr) return ChangeDetails();
   try {
-    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_);
+    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_, tree_);
     if (merge) return DescribeChanges(*db_, tree_, *merge);
   } catch (const std::exception&) {
     // Without a preview the raw lines still show what arrived.

@@ -65,11 +65,24 @@ bool IsNewerVersion(const std::string& offered, const std::string& own) {
 
 namespace {
 
+const char kUpdateStep[] = "Update";
+
 // Best effort: a download into a folder that could not be made fails and
 // says so.
 void MakeFolder(const std::string& folder) {
   std::error_code ignored;
   std::filesystem::create_directories(SystemPath(folder), ignored);
+}
+
+// Best effort: a file that cannot be deleted is still never started, and a
+// download cannot be mistaken for it.
+void DeleteDownloadedFile(const std::string& fileName) {
+  std::error_code ignored;
+  std::filesystem::remove(SystemPath(fileName), ignored);
+}
+
+Outcome NotStarted(const std::string& why) {
+  return Outcome::Failed(kUpdateStep, 0, "Update nicht gestartet: " + why);
 }
 
 }  // namespace
@@ -81,8 +94,7 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
   MakeFolder(folder);
   const std::string fileName = folder + "version.txt";
   const std::string url = webBase + "/sync/version.txt";
-  std::error_code ignored;
-  std::filesystem::remove(SystemPath(fileName), ignored);
+  DeleteDownloadedFile(fileName);
   http.WaitThread = true;
   http.DownloadFile(url, fileName);
 
@@ -112,22 +124,6 @@ std::string UpdateOfferText(const std::string& offered) {
   return "Update auf neue Version  " + offered + "  verf\xFC" "gbar. Jetzt laden?";
 }
 
-namespace {
-
-const char kUpdateStep[] = "Update";
-
-// Best effort: a file that cannot be deleted is still never started.
-void DeleteUpdateFile(const std::string& fileName) {
-  std::error_code ignored;
-  std::filesystem::remove(SystemPath(fileName), ignored);
-}
-
-Outcome NotStarted(const std::string& why) {
-  return Outcome::Failed(kUpdateStep, 0, "Update nicht gestartet: " + why);
-}
-
-}  // namespace
-
 Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
                                const std::string& folder, const std::string& publisher) {
   // A second download into the same file while one runs would see the
@@ -136,16 +132,16 @@ Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
   MakeFolder(folder);
   const std::string fileName = folder + "mob.exe";
   // What a failed download leaves must never be an older copy that looks new.
-  DeleteUpdateFile(fileName);
+  DeleteDownloadedFile(fileName);
   http.WaitThread = true;
   http.DownloadFile(webBase + "/sync/mob.exe", fileName);
   if (http.StatusCode() != 0 && http.StatusCode() != 200) {
-    DeleteUpdateFile(fileName);
+    DeleteDownloadedFile(fileName);
     return NotStarted("der Server hat mob.exe nicht geliefert (HTTP " +
                       std::to_string(http.StatusCode()) + ").");
   }
   if (!http.Result()) {
-    DeleteUpdateFile(fileName);
+    DeleteDownloadedFile(fileName);
     return NotStarted("mob.exe konnte nicht vollst\xE4ndig vom Server geladen werden.");
   }
   return StartUpdateIfGenuine(fileName, http.FetchedSecurely(), publisher);
@@ -161,7 +157,7 @@ Outcome StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
     if (!StartProgramDetached(fileName)) return NotStarted("mob.exe lie\xDF sich nicht starten.");
     return Outcome::Ok();
   }
-  DeleteUpdateFile(fileName);
+  DeleteDownloadedFile(fileName);
   const std::string why = "mob.exe kam nicht \xFC" "ber eine gepr\xFC" "fte HTTPS-Verbindung und ";
   switch (signature.state) {
     case CodeSignature::State::kNotSigned:

@@ -17,8 +17,9 @@ namespace kelvanor {
 bool IsNewerVersion(const std::string& offered, const std::string& own);
 
 // Fetches webBase + "/sync/version.txt" into folder + "version.txt" (the
-// folder is made when missing; the file is deleted first) and compares its trimmed text with ownVersion. `offered`
-// receives the server's version when it is newer, else "". An error page of
+// folder is made when missing; the file is deleted first) and compares its
+// trimmed text with ownVersion. `offered` receives the server's version when
+// it is newer, else "". An error page of
 // the server offers nothing; a version file that could not be fetched at all
 // fails, with a German message. Leaves http.WaitThread on.
 Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
@@ -29,8 +30,8 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
 std::string UpdateOfferText(const std::string& offered);
 
 // Downloads webBase + "/sync/mob.exe" into folder + "mob.exe" (the folder is
-// made when missing, an old copy is deleted first) and starts it detached from this process, but only
-// when it is genuine (see StartUpdateIfGenuine): a program that anyone on
+// made when missing, an old copy is deleted first) and starts it detached
+// from this process, but only when it is genuine (see StartUpdateIfGenuine): a program that anyone on
 // the way could have swapped is never run. Ok when the update was started
 // (whether it then runs is not looked at); else it fails with one German
 // line that says why not, and the downloaded file is gone. Touches nothing

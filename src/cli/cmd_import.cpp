@@ -79,7 +79,7 @@ int CmdImport(const CliOptions& options) {
   std::unique_ptr<FieldMerge> merge;
   try {
     // Changed records take only what the mobile changed, as in a sync.
-    merge = PrepareFieldMerge(*context.db, context.folders);
+    merge = PrepareFieldMerge(*context.db, context.folders, tree);
   } catch (const std::exception&) {
     // Without it changed records are written whole, as the raw lines say.
   }

@@ -254,6 +254,22 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
   return merge;
 }
 
+bool HoldsMergedChanges(const TreeModel& tree) {
+  bool merged = false;
+  bool header = false;
+  for (std::size_t position = 0; position < tree.Count(); ++position) {
+    if (tree.Level(position) == 1) {
+      const ExchangeFile* file = ExchangeFileByChangeFile(tree.Text(position));
+      merged = file != nullptr && !FieldsOf(file->kind).empty();
+      header = true;
+    } else if (tree.Level(position) == 2 && merged) {
+      if (!header && StartsWith(tree.Text(position), "A/")) return true;
+      header = false;
+    }
+  }
+  return false;
+}
+
 std::map<std::size_t, std::vector<std::string>> DescribeChanges(TDBase& db, const TreeModel& tree,
                                                                 const FieldMerge& merge) {
   std::map<std::size_t, std::vector<std::string>> described;

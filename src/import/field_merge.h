@@ -61,6 +61,10 @@ struct LineMerge {
 
 class FieldMerge;
 
+// Whether `tree` holds an "A/" line of a kind the merge compares (customers,
+// stables, horses, appointments).
+bool HoldsMergedChanges(const TreeModel& tree);
+
 // For the preview: the changes each "A/" line of the tree would make, by the
 // line's node position ("Telefon: 0711 -> 0301234"); lines that cannot be
 // compared, and other lines, have none.
