@@ -174,6 +174,7 @@ void ReadAccountSettings(const Folders& folders, Settings& settings) {
   settings.servers.web = ReadServerAddress(ini, "web", kDefaultWeb);
   settings.servers.ftp = ReadServerAddress(ini, "ftp", kDefaultFtp);
   settings.servers.publisher = Trim(IniReadString(ini, kSyncServer, "publisher", ""));
+  settings.servers.ftpTls = IniReadBool(ini, kSyncServer, "ftp_tls", false);
 }
 
 std::string ServerLabelText(const Settings& settings) {

@@ -21,7 +21,10 @@ using FileTable = std::array<std::string, kFileTableSlots>;
 struct ServerAddresses {
   std::string base;  // HTTP address of the scripts (/mob/...)
   std::string web;   // HTTP(S) address of /sync/...
-  std::string ftp;   // FTP address of the upload
+  std::string ftp;   // FTP address of the upload (ftps://: TLS from the first byte)
+  // ftp_tls=1: the login and the upload over ftp:// must switch to TLS
+  // (AUTH TLS), with the server's certificate verified; refused otherwise.
+  bool ftpTls = false;
   // Key publisher: whose code signature an update fetched from `web` must
   // carry when it did not come over verified https (Windows; empty: none).
   std::string publisher;
