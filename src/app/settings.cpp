@@ -190,6 +190,14 @@ void WriteSyncCounter(const Folders& folders, uint16_t value) {
   IniWriteInteger(folders.ToolIni(), kGeneral, "num_syncs", value);
 }
 
+bool ReadUploadPending(const Folders& folders) {
+  return IniReadBool(folders.ToolIni(), kGeneral, "upload_pending", false);
+}
+
+void WriteUploadPending(const Folders& folders, bool pending) {
+  IniWriteInteger(folders.ToolIni(), kGeneral, "upload_pending", pending ? 1 : 0);
+}
+
 void WriteAccountSettings(const Folders& folders, const std::string& name,
                           const std::string& server) {
   IniWriteString(folders.ToolIni(), kGeneral, "name", name);

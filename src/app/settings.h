@@ -103,6 +103,10 @@ std::string ServerLabelText(const Settings& settings);
 // The sync counter in the file, 16-bit: 65535 + 1 gives 0.
 uint16_t ReadSyncCounter(const Folders& folders);
 void WriteSyncCounter(const Folders& folders, uint16_t value);
+// Whether the last upload failed (upload_pending in [general]): the mobile
+// then still works on older data than the practice's.
+bool ReadUploadPending(const Folders& folders);
+void WriteUploadPending(const Folders& folders, bool pending);
 // Writes name and server (the account dialog's OK).
 void WriteAccountSettings(const Folders& folders, const std::string& name,
                           const std::string& server);

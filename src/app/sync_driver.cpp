@@ -14,6 +14,7 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
+#include "util/text.h"
 
 namespace kelvanor {
 
@@ -21,6 +22,16 @@ namespace {
 const char kNoChangesQuestion[] =
     "Keine \xC4nderungen auf dem Server.\r\r"
     "\xC4nderungen vom PC/Laptop zum Server \xFC" "bertragen?";
+// Added to the question while an upload is owed: "Nein" then leaves the
+// mobile on older data than the practice's.
+const char kUploadPendingNote[] =
+    "\r\rDie letzte \xDC" "bertragung zum Server ist fehlgeschlagen: Bei \"Nein\" arbeitet "
+    "das Mobilger\xE4t weiter mit dem alten Stand.";
+const char kUploadDeclined[] =
+    "Nicht \xFC" "bertragen: Das Mobilger\xE4t arbeitet weiter mit dem alten Stand.";
+const char kImportDeclined[] =
+    "Nicht importiert: Die Mobildaten bleiben auf dem Server und kommen bei der n\xE4" "chsten "
+    "Synchronisation wieder.";
 
 // What the user reads for an error: a failure of the database says in German
 // what is wrong with it.
@@ -71,7 +82,11 @@ bool SyncDriver::Check(const Outcome& outcome) {
 
 void SyncDriver::Fail(const Outcome& outcome) {
   lastOutcome_ = outcome;
-  log_.Step(outcome.Message());
+  // A message breaks its lines with carriage returns; the log takes lines.
+  for (const std::string& line : SplitLines(outcome.Message())) {
+    if (!line.empty()) log_.Step(line);
+  }
+  view_.RunFailed();
   view_.ReportError(outcome.Message());
 }
 
@@ -128,7 +143,7 @@ void SyncDriver::RunFirstSync() {
   log_.Step("1) Datens\xE4tze aus dasTessavor exportieren.");
   if (!RunExport()) return;
   log_.Step("2) Datens\xE4tze auf den Server HOCH-laden.");
-  if (!Check(UploadData(settings_, log_))) return;
+  if (!Upload()) return;
   KeepBase();
   WriteSyncCounter(folders_, static_cast<uint16_t>(counter + 1));
   log_.Step("fertig!");
@@ -155,9 +170,11 @@ void SyncDriver::AskImport() {
   // The server holds no change line any more, so none of the journaled ones
   // can come back.
   ForgetImportedLines();
-  if (view_.Ask(kNoChangesQuestion)) {
+  const bool uploadPending = ReadUploadPending(folders_);
+  if (view_.Ask(std::string(kNoChangesQuestion) + (uploadPending ? kUploadPendingNote : ""))) {
     FinishSync();
   } else {
+    if (uploadPending) log_.Step(kUploadDeclined);
     SaveReceivedTree(folders_, &log_, tree_);
     log_.LogLine("L\xF6sche Verzeichnis \"" + DownloadFolderForRmdir() + "\" ...");
     if (RemoveDownloadFolder()) {
@@ -226,6 +243,7 @@ void SyncDriver::Import() {
 }
 
 void SyncDriver::DeclineImport() {
+  log_.Step(kImportDeclined);
   try {
     log_.LogLine("rmdir (s. tmp.bat) ...");
     if (RemoveDownloadFolder()) log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
@@ -263,11 +281,30 @@ void SyncDriver::ForgetImportedLines() {
   if (db_ != nullptr) ImportJournal::Clear(*db_, folders_.ImportJournalFile(settings_.name));
 }
 
+bool SyncDriver::Upload() {
+  const bool uploaded = Check(UploadData(settings_, log_));
+  RememberUploadPending(!uploaded);
+  return uploaded;
+}
+
+void SyncDriver::RememberUploadPending(bool pending) {
+  try {
+    if (pending || ReadUploadPending(folders_)) WriteUploadPending(folders_, pending);
+  } catch (const std::exception&) {
+    // Only the no-changes question reads it; an ini that cannot be written
+    // is reported by the counter, or was by the failure at hand.
+  }
+}
+
 bool SyncDriver::FinishSync() {
   log_.Step("3) Datens\xE4tze aus dasTessavor exportieren.");
-  if (!RunExport()) return false;
+  if (!RunExport()) {
+    // What was imported, or changed in the office, has not reached the mobile.
+    RememberUploadPending(true);
+    return false;
+  }
   log_.Step("4) Datens\xE4tze auf den Server HOCH-laden.");
-  if (!Check(UploadData(settings_, log_))) return false;
+  if (!Upload()) return false;
   KeepBase();
   log_.Step("5) Tmp-Mobil Datens\xE4tze lokal sichern.");
   SaveBackupOnce();

@@ -56,6 +56,10 @@ class SyncDriver {
   void DeclineImport();
   // Export, upload, backup and counting; false when a step failed.
   bool FinishSync();
+  // UploadData, remembering whether an upload is owed (see
+  // ReadUploadPending); false when it failed.
+  bool Upload();
+  void RememberUploadPending(bool pending);
   bool RemoveDownloadFolder();
   bool RunExport();
   bool Check(const Outcome& outcome);

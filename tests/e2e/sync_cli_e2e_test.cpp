@@ -183,6 +183,8 @@ TEST_F(SyncLife, FirstSecondThirdAndQuietSync) {
   PutChange("mob_kunde_x.txt", "h\r\nN/8;;Abgelehnt;;;;;;;;1;\r\n");
   r = Sync("--no");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Nicht importiert: Die Mobildaten bleiben auf dem Server und kommen bei "
+                         "der n\xC3\xA4" "chsten Synchronisation wieder.")) << r.out;
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Abgelehnt'"), "0");
   EXPECT_TRUE(ChangeFilesOnServer());
   EXPECT_EQ(Counter(), 2);

@@ -261,6 +261,8 @@ TEST_F(GuiTest, RealBoxesUnderAWindowManagerNeverRunTheActivationStepsAgain) {
   EXPECT_NE(answerer.boxes[1].message.find("Server-Unzip.php"), std::string::npos);
   EXPECT_GT(w.ActivationsReported(), reported) << "the focus never came back to the window";
   EXPECT_TRUE(AnyStartsWith(MemoLines(), "FEHLER: Server-Unzip.php fehlgeschlagen"));
+  // The export before the upload said "fertig!"; the run did not finish.
+  EXPECT_EQ(FromWx(w.Label1()->GetLabel()), "abgebrochen!");
   EXPECT_EQ(w.ActivationStepsRun(), 1);
 
   // The help box, then the account dialog with the delete question, which

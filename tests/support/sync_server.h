@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace kelvanor::testing {
 
@@ -34,6 +35,9 @@ class SyncServer {
  public:
   // The certificate and key of the https side.
   struct Https {
+    Https() = default;
+    Https(std::string certFile, std::string keyFile, std::string ftpTlsMode = "")
+        : cert(std::move(certFile)), key(std::move(keyFile)), ftpTls(std::move(ftpTlsMode)) {}
     std::string cert;
     std::string key;
     // "explicit" or "implicit": the FTP side requires TLS with this
