@@ -29,9 +29,27 @@ const char kUploadPendingNote[] =
     "das Mobilger\xE4t weiter mit dem alten Stand.";
 const char kUploadDeclined[] =
     "Nicht \xFC" "bertragen: Das Mobilger\xE4t arbeitet weiter mit dem alten Stand.";
+// What a failed transfer means at its place in the run.
+const char kNothingChanged[] = "Es wurde nichts ver\xE4ndert.";
+const char kMobileOnOldData[] =
+    "Das Mobilger\xE4t arbeitet weiter mit dem alten Stand, bis eine \xDC" "bertragung gelingt.";
+const char kImportedNotDeleted[] =
+    "Die Mobildaten sind in die Datenbank \xFC" "bernommen.";
+const char kNextSyncFinishes[] =
+    "Die n\xE4" "chste Synchronisation bringt sie noch einmal, \xFC" "bernimmt nichts doppelt "
+    "und schlie\xDF" "t den Abgleich ab.";
 const char kImportDeclined[] =
     "Nicht importiert: Die Mobildaten bleiben auf dem Server und kommen bei der n\xE4" "chsten "
     "Synchronisation wieder.";
+
+// The failure with what it means here: `before` and `after` as lines of
+// their own around the transfer's message.
+Outcome InContext(const Outcome& outcome, const std::string& before, const std::string& after) {
+  if (outcome.IsOk()) return outcome;
+  return Outcome::Failed(outcome.Step(), outcome.ExitCode(),
+                         (before.empty() ? "" : before + "\r") + outcome.Message() +
+                             (after.empty() ? "" : "\r" + after));
+}
 
 // What the user reads for an error: a failure of the database says in German
 // what is wrong with it.
@@ -113,6 +131,7 @@ void SyncDriver::StartSync() {
   if (state_ != State::kIdle) return;  // one run at a time
   lastOutcome_ = Outcome::Ok();
   backupPath_.clear();
+  archiveMissing_ = false;
   if (!Check(CheckCommandLineSettings(settings_))) return;
   SetState(State::kRunning);
   RunEnd end(*this);
@@ -152,7 +171,10 @@ void SyncDriver::RunFirstSync() {
 void SyncDriver::RunLaterSync() {
   log_.Step("1) Datens\xE4tze vom Server HERUNTER-laden.");
   // Never shown as "no changes": the user must know nothing arrived.
-  if (!Check(DownloadData(settings_, folders_, log_))) return;
+  if (!Check(InContext(DownloadData(settings_, folders_, log_, &archiveMissing_), "",
+                       kNothingChanged))) {
+    return;
+  }
   ReadReceivedFiles(settings_, &log_, tree_);
   view_.ShowReceived(tree_, ChangePreview());
   log_.Step("2) \xC4nderungen importieren");
@@ -168,8 +190,9 @@ void SyncDriver::AskImport() {
     return;
   }
   // The server holds no change line any more, so none of the journaled ones
-  // can come back.
-  ForgetImportedLines();
+  // can come back. Without an archive that is only zip.php's word: the
+  // journal stays, in case the change files do come back.
+  if (!archiveMissing_) ForgetImportedLines();
   const bool uploadPending = ReadUploadPending(folders_);
   if (view_.Ask(std::string(kNoChangesQuestion) + (uploadPending ? kUploadPendingNote : ""))) {
     FinishSync();
@@ -224,14 +247,12 @@ void SyncDriver::Import() {
   try {
     // Every received line is on disk before the server is asked to forget it.
     SaveBackupOnce();
-    log_.LogLine("Server-Delmob.php (s. tmp.bat) ...");
-    const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
-                                      UrlEncodeAccountName(settings_.name),
-                                  settings_.local_dir, view_);
     // A failed request leaves the import committed and journaled: the next
     // sync brings the same lines again and skips them.
-    if (!Check(status == 0 ? Outcome::Ok() : StepFailed("Server-Delmob.php", status))) return;
-    log_.LogLine("Server-Delmob.php fertig - !");
+    if (!Check(InContext(DeleteMobileChanges(settings_, log_), kImportedNotDeleted,
+                         kNextSyncFinishes))) {
+      return;
+    }
     ForgetImportedLines();
     log_.LogLine("rmdir (s. tmp.bat) ...");
     if (!RemoveDownloadFolder()) return;
@@ -282,7 +303,7 @@ void SyncDriver::ForgetImportedLines() {
 }
 
 bool SyncDriver::Upload() {
-  const bool uploaded = Check(UploadData(settings_, log_));
+  const bool uploaded = Check(InContext(UploadData(settings_, log_), "", kMobileOnOldData));
   RememberUploadPending(!uploaded);
   return uploaded;
 }

@@ -88,6 +88,7 @@ class SyncDriver {
   State state_ = State::kIdle;
   Outcome lastOutcome_;
   std::string backupPath_;  // the backup written in this run, if any
+  bool archiveMissing_ = false;  // the download found no archive (no changes)
 };
 
 }  // namespace kelvanor

@@ -60,8 +60,9 @@ TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
 
   EXPECT_EQ(plan.steps[1].name, "Upload zum Server");
   EXPECT_EQ(plan.steps[1].startLine, "Upload zum Server (s. tmp.bat) ...");
+  // -v: the FTP server's own words when it refuses the login.
   EXPECT_EQ(plan.steps[1].command,
-            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example");
+            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example -v");
   EXPECT_EQ(plan.steps[1].endLine,
             "Upload zum Server fertig - \"C:/Daten/B\xFCro/mobil/up_anna.zip\" -> ftp://ftp.example");
 
@@ -70,6 +71,12 @@ TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
   EXPECT_EQ(plan.steps[2].command, "curl.exe http://sync.example/mob/unzip.php?kd=anna");
   EXPECT_EQ(plan.steps[2].endLine,
             "Server-Unzip.php fertig - http://sync.example/mob/unzip.php?kd=anna");
+
+  // Asked for, the login and the upload go over TLS or not at all.
+  Settings tls = MakeSettings("C:\\Daten\\B\xFCro\\mobil\\", "anna");
+  tls.servers.ftpTls = true;
+  EXPECT_EQ(PlanUpload(tls).steps[1].command,
+            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example --ssl-reqd -v");
 }
 
 TEST(TransferPlan, DownloadWithAnUmlautInTheLocalFolder) {
