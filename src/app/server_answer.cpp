@@ -231,7 +231,8 @@ CurlReport ReadCurlReport(const std::string& output) {
   }
   std::size_t end = output.find('\n', at);
   if (end == std::string::npos) end = output.size();
-  std::string line = output.substr(at + sizeof kReportMarker - 1, end - at - sizeof kReportMarker + 1);
+  const std::size_t from = at + sizeof kReportMarker - 1;
+  std::string line = output.substr(from, end - from);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   char* rest = nullptr;
   report.code = std::strtol(line.c_str(), &rest, 10);

@@ -169,7 +169,8 @@ UploadPlan PlanUpload(const Settings& settings) {
   // not at all (an ftps:// address is TLS from the start anyway).
   const std::string tls = settings.servers.ftpTls ? " --ssl-reqd" : "";
   plan.steps.push_back(Curl({"Upload zum Server", "Upload zum Server (s. tmp.bat) ...",
-                             "curl.exe -T " + archive + " -u " + kFtpLogin + " " + ftp + tls + " -v",
+                             "curl.exe -T " + archive + " -u " + kFtpLogin + " " + ftp + tls +
+                                 " -v",
                              "Upload zum Server fertig - " + archiveShown + " -> " + ftp},
                             CurlRequest::kFtpUpload, ftp,
                             "Die Daten konnten nicht auf den Server hochgeladen werden"));
