@@ -29,6 +29,17 @@ namespace kelvanor {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// "dir/" names what a link "dir" points to; "dir" names the link itself.
+fs::path WithoutTrailingSeparator(const fs::path& path) {
+  fs::path plain = path;
+  while (!plain.has_filename() && plain.has_relative_path()) plain = plain.parent_path();
+  return plain;
+}
+
+}  // namespace
+
 #ifdef _WIN32
 
 fs::path SystemPath(const std::string& ansiPath) { return fs::path(AnsiToWide(ansiPath)); }
@@ -47,7 +58,8 @@ bool MayWriteFile(const std::string& ansiPath) {
 
 unsigned long CurrentProcessId() { return ::GetCurrentProcessId(); }
 
-EntryKind KindOfEntry(const fs::path& path) {
+EntryKind KindOfEntry(const fs::path& given) {
+  const fs::path path = WithoutTrailingSeparator(given);
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = ::GetLastError();
@@ -90,8 +102,9 @@ bool FolderEntries(const fs::path& folder, std::vector<fs::path>& entries, std::
 
 }  // namespace
 
-bool RemoveWithoutFollowingLinks(const fs::path& path, std::error_code& error) {
+bool RemoveWithoutFollowingLinks(const fs::path& given, std::error_code& error) {
   error.clear();
+  const fs::path path = WithoutTrailingSeparator(given);
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD code = ::GetLastError();
@@ -190,7 +203,8 @@ bool MayWriteFile(const std::string& ansiPath) {
 
 unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
 
-EntryKind KindOfEntry(const fs::path& path) {
+EntryKind KindOfEntry(const fs::path& given) {
+  const fs::path path = WithoutTrailingSeparator(given);
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) {
     return errno == ENOENT || errno == ENOTDIR ? EntryKind::kMissing : EntryKind::kOther;
@@ -201,8 +215,9 @@ EntryKind KindOfEntry(const fs::path& path) {
   return EntryKind::kOther;
 }
 
-bool RemoveWithoutFollowingLinks(const fs::path& path, std::error_code& error) {
+bool RemoveWithoutFollowingLinks(const fs::path& given, std::error_code& error) {
   error.clear();
+  const fs::path path = WithoutTrailingSeparator(given);
   const EntryKind kind = KindOfEntry(path);
   if (kind == EntryKind::kMissing) return true;
   if (kind == EntryKind::kFolder) {
