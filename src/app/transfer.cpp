@@ -1,8 +1,6 @@
 #include "app/transfer.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "app/command_batch.h"
@@ -34,8 +32,12 @@ void RefuseWhatTheConsoleCannotShow(const Settings& settings) {
 // An archive without any entry is exactly its end record: 22 bytes starting
 // with PK 05 06, and a zero entry count.
 bool IsEmptyZip(const std::string& path) {
-  std::ifstream in(SystemPath(path), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  try {
+    if (!ReadPlainFile(path, 22, bytes)) return false;
+  } catch (const EInOutError&) {
+    return false;
+  }
   return bytes.size() == 22 && bytes.compare(0, 4, "PK\x05\x06") == 0 && bytes[10] == 0 &&
          bytes[11] == 0;
 }
