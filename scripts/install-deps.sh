@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev curl openssl ca-certificates
+  zlib1g-dev
   libsimpleini-dev
   libwxgtk3.2-dev
   zip unzip

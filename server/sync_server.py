@@ -95,13 +95,13 @@ def decode_name_bytes(raw):
 
 
 def check_account_name(name):
-    """Letters, digits, "-", "_" and "." only: such a name is safe inside a
-    path and inside the archive names. The empty name is valid (the tool
-    sends "?kd=" when no account is set)."""
-    if name in (".", ".."):
+    """Letters, digits, "-", "_", "." and blanks between them only: such a
+    name is safe inside a path and inside the archive names ("Müller Hof").
+    The empty name is valid (the tool sends "?kd=" when no account is set)."""
+    if name in (".", "..") or name != name.strip(" "):
         raise BadAccountName(name)
     for ch in name:
-        if not (ch.isalpha() or ch in "0123456789-_."):
+        if not (ch.isalpha() or ch in "0123456789-_. "):
             raise BadAccountName(name)
     return name
 

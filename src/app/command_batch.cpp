@@ -4,12 +4,14 @@
 #include <fstream>
 #include <system_error>
 
+#include "app/download_limits.h"
 #include "app/server_answer.h"
 #include "platform/batch.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/errors.h"
+#include "util/text.h"
 
 namespace kelvanor {
 
@@ -31,7 +33,8 @@ namespace {
 // - "silent" + "show-error" keep the progress meter out of the captured
 //   output but the reason in it;
 // - the timeouts end a connection that hangs instead of leaving the step
-//   waiting forever.
+//   waiting forever; max-filesize refuses a download archive beyond the
+//   limit before it fills the disk.
 // A proxy is still taken from the usual environment variables; a personal
 // ~/.curlrc is not read for these commands.
 std::string CurlConfig() {
@@ -51,7 +54,8 @@ std::string CurlConfig() {
                      "connect-timeout = 60\n"
                      "speed-limit = 1\n"
                      "speed-time = 120\n"
-                     "write-out = \"") +
+                     "max-filesize = ") +
+         std::to_string(kMaxDownloadArchiveBytes) + "\n" + "write-out = \"" +
          kCurlReportWriteOut + "\"\n";
 }
 
@@ -103,7 +107,11 @@ std::string CurlConfigFolder() {
 int RunCommand(const std::string& command, const std::string& folder, IMessagePump& pump,
                std::string* output) {
   const std::string batchFile = folder + "tmp.bat";
-  WriteFileAtomically(batchFile, command + "\r\n");
+  // cmd reads a batch file's "%" as the start of a variable: doubled, each
+  // one reaches the program as written (a percent-encoded account name, a
+  // folder named "100%"). The file holds the FTP login: its owner's alone.
+  WriteFileAtomically(batchFile, ReplaceAll(command, "%", "%%") + "\r\n",
+                      FileReaders::kOwnerOnly);
 
   const std::string curlHome = CurlConfigFolder();
   if (curlHome.empty()) {
@@ -118,27 +126,24 @@ int RunCommand(const std::string& command, const std::string& folder, IMessagePu
 }
 
 void EmptyAndRemoveFolder(const std::string& folder) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  for (fs::directory_iterator it(SystemPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code ignored;
-    // Subfolders stay (and then keep the folder from being removed).
-    if (fs::is_directory(it->symlink_status(ignored))) continue;
-    DeleteFileEvenIfReadOnly(it->path());
-  }
   std::string target = folder;
   while (target.size() > 1 && (target.back() == '/' || target.back() == kPathSep)) target.pop_back();
+  const std::filesystem::path targetPath = SystemPath(target);
   std::error_code removed;
-  const fs::path targetPath = SystemPath(target);
-  // Only a folder is removed here; one that is not there is an error.
-  std::error_code ignored;
-  const fs::file_status status = fs::symlink_status(targetPath, ignored);
-  if (!fs::exists(status)) {
-    removed = std::make_error_code(std::errc::no_such_file_or_directory);
-  } else if (!fs::is_directory(status)) {
-    removed = std::make_error_code(std::errc::not_a_directory);
-  } else {
-    fs::remove(targetPath, removed);
+  // Only a folder is removed here (or a link in its place, as the link it
+  // is); one that is not there is an error.
+  switch (KindOfEntry(targetPath)) {
+    case EntryKind::kMissing:
+      removed = std::make_error_code(std::errc::no_such_file_or_directory);
+      break;
+    case EntryKind::kFolder:
+    case EntryKind::kLink:
+      RemoveWithoutFollowingLinks(targetPath, removed);
+      break;
+    case EntryKind::kFile:
+    case EntryKind::kOther:
+      removed = std::make_error_code(std::errc::not_a_directory);
+      break;
   }
   if (removed) {
     throw EInOutError("Das Verzeichnis " + folder + " kann nicht gel\xF6scht werden (" +

@@ -9,7 +9,9 @@
 namespace kelvanor {
 
 // Writes `command` (Windows-1252 bytes as built, console letters included) as
-// the only line of folder + "tmp.bat", followed by CR LF, and runs it. Returns
+// the only line of folder + "tmp.bat", followed by CR LF, and runs it. Every
+// "%" is written doubled, so the interpreter hands it on as one "%"; the
+// file is readable by its owner only (it holds the FTP login). Returns
 // the command's exit status (0 for success; see RunAndWait). When `output` is
 // given it receives what the command wrote (UTF-8), else that goes to stderr.
 // Raises EInOutError when tmp.bat cannot be written.
@@ -18,9 +20,10 @@ namespace kelvanor {
 int RunCommand(const std::string& command, const std::string& folder, IMessagePump& pump,
                std::string* output = nullptr);
 
-// Deletes every plain file in `folder` (failures ignored; subfolders are left
-// alone), then removes the folder itself. Raises EInOutError when the folder
-// cannot be removed (for example because a subfolder is left in it).
+// Removes `folder` with everything in it, subfolders included, never
+// following a link: a link inside goes as a link, and a link in the folder's
+// own place is removed, not what it points to. Raises EInOutError when the
+// folder is not there or something of it stays.
 void EmptyAndRemoveFolder(const std::string& folder);
 
 // The folder whose .curlrc the commands' curl reads (created on first use).

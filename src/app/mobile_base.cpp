@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "export/export.h"
@@ -15,9 +16,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Removes the folder and what it holds; a link in it goes as a link.
 void RemoveFolder(const std::string& folder) {
   std::error_code ignored;
-  fs::remove_all(SystemPath(folder), ignored);
+  RemoveWithoutFollowingLinks(SystemPath(folder), ignored);
 }
 
 }  // namespace
@@ -30,8 +32,13 @@ void KeepUploadedFilesAsBase(const Settings& settings, const Folders& folders) {
     RemoveFolder(fresh);
     fs::create_directories(SystemPath(fresh));
     for (const std::string& file : settings.DataFiles) {
-      if (file.empty() || !FileExists(settings.local_dir + file)) continue;
-      WriteFileAtomically(fresh + file, ReadWholeFile(settings.local_dir + file));
+      // Only the files the export wrote: a link in one's place is not read.
+      if (file.empty() || KindOfEntry(SystemPath(settings.local_dir + file)) != EntryKind::kFile) {
+        continue;
+      }
+      std::string bytes;
+      ReadPlainFile(settings.local_dir + file, std::numeric_limits<std::uintmax_t>::max(), bytes);
+      WriteFileAtomically(fresh + file, bytes);
     }
     // The old base steps aside whole before the new one takes its name, so
     // no moment leaves a base half old and half new.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "app/download_limits.h"
 #include "platform/environment.h"
 #include "util/errors.h"
 #include "util/exchange_files.h"
@@ -17,11 +18,45 @@ void Log(Logger* log, const std::string& line) {
   if (log != nullptr) log->LogLine(line);
 }
 
-void AddFileLines(const std::string& content, bool merge, TreeModel& tree) {
+const char kNotTaken[] = "; die empfangenen Daten werden nicht \xFC" "bernommen.";
+
+// The bytes of a change file: a plain file, never read through a link, of
+// at most kMaxChangeFileBytes.
+std::string ReadChangeFile(const std::string& path) {
+  std::string bytes;
+  if (!ReadPlainFile(path, kMaxChangeFileBytes, bytes)) {
+    throw Exception(path + " ist gr\xF6\xDF" "er als " + std::to_string(kMaxChangeFileBytes) +
+                    " Bytes" + kNotTaken);
+  }
+  return bytes;
+}
+
+// Adds the lines of `content` as line nodes. `lines` counts the lines of all
+// files so far: beyond kMaxReceivedLines the data is refused, so that memory
+// stays in proportion to what a practice really sends.
+void AddFileLines(const std::string& file, const std::string& content, bool merge,
+                  TreeModel& tree, std::size_t& lines) {
   // First field -> position of the node that holds it. A replaced node keeps
   // its first field, so the entry stays valid for the rest of the file.
   std::unordered_map<std::string, std::size_t> nodeByKey;
-  for (std::string& line : SplitLines(content)) {
+  std::size_t lineNumber = 0;
+  std::size_t start = 0;
+  const std::size_t size = content.size();
+  while (start < size) {
+    std::size_t end = content.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = size;
+    std::string line = content.substr(start, end - start);
+    start = end + (end + 1 < size && content[end] == '\r' && content[end + 1] == '\n' ? 2 : 1);
+    ++lineNumber;
+    if (++lines > kMaxReceivedLines) {
+      throw Exception("Die empfangenen \xC4nderungsdateien haben zusammen mehr als " +
+                      std::to_string(kMaxReceivedLines) + " Zeilen" + kNotTaken);
+    }
+    // Nothing after a NUL byte would reach the database.
+    if (line.find('\0') != std::string::npos) {
+      throw Exception(file + ", Zeile " + std::to_string(lineNumber) +
+                      ": die Zeile enth\xE4lt ein Nullzeichen" + kNotTaken);
+    }
     std::string key = FirstField(line);
     if (merge && !key.empty()) {
       auto found = nodeByKey.find(key);
@@ -45,14 +80,16 @@ void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFil
                            Logger* log, TreeModel& tree) {
   tree.Clear();
   tree.Append(0, "Neue Daten, Import am " + ShortDateText(NowCivil()));
+  std::size_t lines = 0;
   for (const std::string& file : changeFiles) {
     if (file.empty()) continue;
     const std::string path = folder + file;
-    if (!FileExists(path)) continue;
+    if (KindOfEntry(SystemPath(path)) == EntryKind::kMissing) continue;
     Log(log, "Datei gefunden - " + path);
     tree.Append(1, file);
     const ExchangeFile* kind = ExchangeFileByChangeFile(file);
-    AddFileLines(ReadWholeFile(path), kind == nullptr || kind->mergeLines, tree);
+    const std::string content = ReadChangeFile(path);
+    AddFileLines(file, content, kind == nullptr || kind->mergeLines, tree, lines);
     Log(log, "Datei gelesen - " + path);
   }
 }

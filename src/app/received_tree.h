@@ -13,7 +13,10 @@
 namespace kelvanor {
 
 // Rebuilds `tree` from the change files in ‹local_dir›tmp_dl/.
-// `log` (may be null) receives the detail lines.
+// `log` (may be null) receives the detail lines. Raises Exception, with a
+// German message, for what is not taken: a change file that is no plain file
+// or larger than kMaxChangeFileBytes, more than kMaxReceivedLines lines in
+// all, a line holding a NUL byte (named by file and line number).
 void ReadReceivedFiles(const Settings& settings, Logger* log, TreeModel& tree);
 
 // The same over any folder (`folder` ends with the path separator); the CLI

@@ -1,5 +1,6 @@
 #include "app/sync_driver.h"
 
+#include <cstring>
 #include <exception>
 #include <filesystem>
 
@@ -113,13 +114,14 @@ void SyncDriver::Fail(const std::string& message) {
 }
 
 void SyncDriver::EnsureLocalFolder() const {
-  // tmp.bat and the download folder live here; a counter copied from another
-  // installation must not make the first command fail for want of a folder.
-  if (DirectoryExists(settings_.local_dir)) return;
-  std::error_code error;
-  std::filesystem::create_directories(SystemPath(settings_.local_dir), error);
-  if (error) {
-    throw EInOutError("Ordner kann nicht angelegt werden: " + settings_.local_dir);
+  // tmp.bat and the download folder live in local_dir, the backups in the
+  // mobil folder; a counter copied from another installation must not make
+  // the first command fail for want of a folder.
+  for (const std::string& folder : {settings_.local_dir, folders_.MobileFolder}) {
+    if (DirectoryExists(folder)) continue;
+    std::error_code error;
+    std::filesystem::create_directories(SystemPath(folder), error);
+    if (error) throw EInOutError("Ordner kann nicht angelegt werden: " + folder);
   }
 }
 
@@ -152,8 +154,14 @@ bool SyncDriver::RunExport() {
     Fail("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts exportiert werden.");
     return false;
   }
-  // A failed export must not be followed by an upload of old files.
-  return Check(ExportMobileData(*db_, folders_.MobileFolder, view_.ExportProgress(), exportState_,
+  // A failed export must not be followed by an upload of old files. The
+  // files go where the upload takes them from: local_dir, which is the
+  // mobil folder unless the user chose another.
+  std::string folder = settings_.local_dir;
+  while (folder.size() > 1 && std::strchr(kPathSeparators, folder.back()) != nullptr) {
+    folder.pop_back();
+  }
+  return Check(ExportMobileData(*db_, folder, view_.ExportProgress(), exportState_,
                                 ExportEnvironment::ForThisProgram()));
 }
 

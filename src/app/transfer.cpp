@@ -1,11 +1,10 @@
 #include "app/transfer.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "app/command_batch.h"
+#include "app/download_archive.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
@@ -33,8 +32,12 @@ void RefuseWhatTheConsoleCannotShow(const Settings& settings) {
 // An archive without any entry is exactly its end record: 22 bytes starting
 // with PK 05 06, and a zero entry count.
 bool IsEmptyZip(const std::string& path) {
-  std::ifstream in(SystemPath(path), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  try {
+    if (!ReadPlainFile(path, 22, bytes)) return false;
+  } catch (const EInOutError&) {
+    return false;
+  }
   return bytes.size() == 22 && bytes.compare(0, 4, "PK\x05\x06") == 0 && bytes[10] == 0 &&
          bytes[11] == 0;
 }
@@ -55,6 +58,15 @@ class StepRunner {
     }
     log_.LogLine(step.endLine);
     return true;
+  }
+
+  // A check of the tool's own between two commands; the same as a failed
+  // step, with the check's message.
+  bool Check(const Outcome& checked) {
+    if (checked.IsOk()) return true;
+    result_ = checked;
+    log_.Step("FEHLER: " + checked.Message());
+    return false;
   }
 
   // Always in the memo, whatever the detail log says: the user must see
@@ -203,25 +215,28 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
   const std::string zipShown = Quoted(plan.dir + "dl_" + settings.name + ".zip");
   const std::string transferUrl = base + "/mob/transfer/dl_" + urlName + ".zip";
 
+  plan.archive = plan.dir + "dl_" + settings.name + ".zip";
+  plan.archiveName = "dl_" + settings.name + ".zip";
+  plan.copyName = "dl_" + settings.name + "_" + ShortDateText(today) + ".zip";
   plan.steps.push_back(Curl({"Download", "Download (s. tmp.bat) ...",
                              "curl.exe " + transferUrl + " -o " + zip,
                              "Download fertig - " + transferUrl},
                             CurlRequest::kArchive, transferUrl,
                             "Die \xC4nderungen vom Mobilger\xE4t konnten nicht vom Server "
                             "geladen werden"));
-  plan.steps.push_back({"Unzip", "Unzip (s. tmp.bat) ...",
-                        "unzip.exe " + zip + " -d " + Quoted(dir),
-                        "Unzip fertig - " + zipShown + " -> " + Quoted(plan.dir),
-                        plan.dir + "dl_" + settings.name + ".zip"});
 
+  // The dated copy comes before the archive is unpacked: nothing unpacked can
+  // stand in its place.
   const std::string zipBack = ReplaceAll(zip, "/", "\\");
   const std::string zipBackShown = ReplaceAll(zipShown, "/", "\\");
   const std::string copyName = "dl_" + name + "_" + ShortDateText(today) + ".zip";
   const std::string copy = ReplaceAll(dir + copyName, "/", "\\");
-  const std::string copyShown =
-      ReplaceAll(plan.dir + "dl_" + settings.name + "_" + ShortDateText(today) + ".zip", "/", "\\");
+  const std::string copyShown = ReplaceAll(plan.dir + plan.copyName, "/", "\\");
   plan.steps.push_back({"Copy", "Copy (s. tmp.bat) ...", "copy " + zipBack + " " + Quoted(copy),
                         "Copy fertig - " + zipBackShown + " -> " + Quoted(copyShown), ""});
+  plan.steps.push_back({"Unzip", "Unzip (s. tmp.bat) ...",
+                        "unzip.exe " + zip + " -d " + Quoted(dir),
+                        "Unzip fertig - " + zipShown + " -> " + Quoted(plan.dir), plan.archive});
   plan.steps.push_back({"Delete", "Delete (s. tmp.bat) ...", "del " + zipBack,
                         "Delete fertig - " + zipBackShown, ""});
   return plan;
@@ -278,11 +293,16 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
     log.LogLine("Verzeichnis gel\xF6scht + neu erstellt - " + plan.dir);
   }
 
+  // Download, copy, unzip, delete; what the server sent is looked at before
+  // unzip writes anything, and what unzip wrote before anything reads it.
   const TransferStep& download = plan.steps[0];
+  const TransferStep& copy = plan.steps[1];
+  const TransferStep& unzip = plan.steps[2];
+  const TransferStep& remove = plan.steps[3];
   if (!runner.Run(download)) {
     // What curl kept in the archive's place is the server's error page.
     std::error_code ignored;
-    std::filesystem::remove(SystemPath(plan.dir + "dl_" + settings.name + ".zip"), ignored);
+    std::filesystem::remove(SystemPath(plan.archive), ignored);
     if (!runner.NoArchive()) return runner.Result();
     // zip.php answered OK and wrote nothing: no change files, as with an
     // empty archive.
@@ -290,8 +310,11 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
     if (noArchive != nullptr) *noArchive = true;
     return Outcome::Ok();
   }
-  for (std::size_t i = 1; i < plan.steps.size(); ++i)
-    if (!runner.Run(plan.steps[i])) break;
+  if (runner.Check(CheckDownloadArchive(plan.archive, plan.archiveName,
+                                        {plan.archiveName, plan.copyName})) &&
+      runner.Run(copy) && runner.Run(unzip) && runner.Check(CheckDownloadFolder(plan.dir))) {
+    runner.Run(remove);
+  }
   return runner.Result();
 }
 

@@ -4,8 +4,11 @@
 //   UploadData    zip the data files in local_dir into up_NAME.zip, send it
 //                 to the FTP account, ask the server to unpack it;
 //   DownloadData  ask the server to pack the mobile's change files, fetch
-//                 dl_NAME.zip into local_dir/tmp_dl/, unpack it there, keep a
-//                 dated copy of the archive and delete the original.
+//                 dl_NAME.zip into local_dir/tmp_dl/, keep a dated copy of
+//                 it, unpack it there and delete the original. The archive is
+//                 read before unzip runs and refused unless it holds only
+//                 plain files with plain names within the limits of
+//                 download_limits.h; the folder is looked at again after.
 //
 // Every step's exit status is checked. A failed step is logged always (not
 // only with the detail log on), names the step and its exit status, and ends
@@ -65,8 +68,11 @@ struct UploadPlan {
 struct DownloadPlan {
   std::string dir;           // local_dir with slashes + "tmp_dl/", not mapped
   std::string folderToEmpty; // ‹local_dir›tmp_dl plus the separator, for EmptyAndRemoveFolder
+  std::string archive;       // dir + "dl_‹name›.zip", not mapped
+  std::string archiveName;   // "dl_‹name›.zip"
+  std::string copyName;      // "dl_‹name›_‹date›.zip", the dated copy
   TransferStep serverZip;    // runs before the folder is prepared
-  std::vector<TransferStep> steps;  // download, unzip, copy, delete
+  std::vector<TransferStep> steps;  // download, copy, unzip, delete
 };
 
 // The command and log texts, built from the settings (and the date of the

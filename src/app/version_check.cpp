@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/download_limits.h"
 #include "platform/code_signature.h"
 #include "platform/file_system.h"
 #include "platform/launch.h"
@@ -96,7 +97,9 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
   const std::string url = webBase + "/sync/version.txt";
   DeleteDownloadedFile(fileName);
   http.WaitThread = true;
+  http.MaxFileSize = static_cast<int64_t>(kMaxVersionFileBytes);
   http.DownloadFile(url, fileName);
+  http.MaxFileSize = 0;
 
   // The file exists exactly when the server answered; whether the answer is
   // usable the text itself tells.
@@ -106,7 +109,14 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
   }
   std::string text;
   try {
-    for (const std::string& line : SplitLines(ReadWholeFile(fileName))) text += line + "\r\n";
+    std::string content;
+    // A version needs a few bytes; what is longer is no version file and
+    // offers nothing.
+    if (!ReadPlainFile(fileName, kMaxVersionFileBytes, content)) {
+      DeleteDownloadedFile(fileName);
+      return Outcome::Ok();
+    }
+    for (const std::string& line : SplitLines(content)) text += line + "\r\n";
   } catch (const std::exception& e) {
     return Outcome::Failed("Versionspr\xFC" "fung", 0, e.what());
   }

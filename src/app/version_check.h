@@ -20,7 +20,9 @@ bool IsNewerVersion(const std::string& offered, const std::string& own);
 // folder is made when missing; the file is deleted first) and compares its
 // trimmed text with ownVersion. `offered` receives the server's version when
 // it is newer, else "". An error page of
-// the server offers nothing; a version file that could not be fetched at all
+// the server offers nothing; so does a version file longer than
+// kMaxVersionFileBytes, which is not read but deleted (the download stops
+// soon after the limit). A version file that could not be fetched at all
 // fails, with a German message. Leaves http.WaitThread on.
 Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
                        const std::string& folder, const std::string& ownVersion,

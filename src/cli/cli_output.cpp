@@ -8,12 +8,33 @@
 
 namespace kelvanor::cli {
 
+namespace {
+
+// What reaches the terminal comes partly from the server (received lines,
+// names in messages): a control character there could move the cursor,
+// retitle the window or worse, so every one but the line break and the tab
+// shows as "?", and so do the five bytes Windows-1252 leaves undefined
+// (they would become C1 control characters).
+std::string Printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\n' && c != '\t') || u == 0x7F || u == 0x81 || u == 0x8D ||
+        u == 0x8F || u == 0x90 || u == 0x9D) {
+      c = '?';
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 void PrintOut(const std::string& text) {
-  WriteStdout(Cp1252ToUtf8(text));
+  WriteStdout(Cp1252ToUtf8(Printable(text)));
 }
 
 void PrintErr(const std::string& text) {
-  WriteStderr(Cp1252ToUtf8(text));
+  WriteStderr(Cp1252ToUtf8(Printable(text)));
 }
 
 bool StdinIsTerminal() { return kelvanor::StdinIsTerminal(); }

@@ -12,7 +12,8 @@
 
 namespace kelvanor::cli {
 
-// Writes Windows-1252 text as UTF-8, unchanged otherwise (no newline added).
+// Writes Windows-1252 text as UTF-8 (no newline added); control characters
+// other than line feed and tab show as "?".
 void PrintOut(const std::string& text);
 void PrintErr(const std::string& text);
 

@@ -226,6 +226,12 @@ struct THTTPGetThread::Transfer {
       return false;
     }
     total += static_cast<int64_t>(bytes);
+    // The piece that went beyond the limit is in the file, so the file shows
+    // it was cut; nothing more is fetched.
+    if (worker.request_.MaxFileSize > 0 && total > worker.request_.MaxFileSize) {
+      failed = true;
+      return false;
+    }
     worker.SynchronizeProgress(hasLength ? length : 0, total);
     return !worker.Terminated();
   }
@@ -493,6 +499,7 @@ void THTTPGet::GetFile() {
   request.CACertFile = CACertFile;
   request.BinaryData = BinaryData;
   request.UseCache = UseCache;
+  request.MaxFileSize = MaxFileSize;
   request.OnProgress = OnProgress;
 
   std::shared_ptr<Link> link = link_;

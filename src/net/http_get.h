@@ -49,6 +49,7 @@ struct THTTPGetRequest {
   std::string CACertFile;
   bool BinaryData = false;
   bool UseCache = false;
+  int64_t MaxFileSize = 0;
   TOnProgressEvent OnProgress;
 };
 
@@ -84,6 +85,9 @@ class THTTPGet {
   bool WaitThread = false;  // GetFile returns only after the worker ended
   // Certificates to trust for https instead of the system's (PEM file).
   std::string CACertFile;
+  // When above 0: a body longer than this ends the download as failed, with
+  // the file holding more than this many bytes (at most one piece more).
+  int64_t MaxFileSize = 0;
 
   TOnProgressEvent OnProgress;
   TOnDoneFileEvent OnDoneFile;

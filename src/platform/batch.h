@@ -9,11 +9,14 @@
 // every byte of every line, and are handed to the file system and to programs
 // as UTF-8.
 //
-// Splitting follows the two layers of Windows: the interpreter's own commands
-// see words grouped by double quotes (a backslash is an ordinary character);
-// a program receives the rest of the line split by the C runtime's rules
-// (CommandLineToArgvW: quotes group, backslashes escape only before a quote).
-// Nothing else of cmd is emulated: % & | < > ^ are ordinary characters.
+// Each line is first read for "%" as cmd reads a batch file (see
+// ExpandBatchPercents), so a "%" the tool forgot to double goes wrong here as
+// it would on Windows. Splitting then follows the two layers of Windows: the
+// interpreter's own commands see words grouped by double quotes (a backslash
+// is an ordinary character); a program receives the rest of the line split by
+// the C runtime's rules (CommandLineToArgvW: quotes group, backslashes escape
+// only before a quote). Nothing else of cmd is emulated: & | < > ^ are
+// ordinary characters.
 #pragma once
 
 #include <string>
@@ -56,6 +59,17 @@ int RunAndWait(const std::string& batchFile, IMessagePump& pump,
 #ifndef _WIN32
 // One command line, already UTF-8 (what RunAndWait does for each line).
 int RunBatchLine(const std::string& line, IMessagePump& pump, const BatchOptions& options);
+
+// A line of a batch file as cmd has it after reading its "%" signs: "%%"
+// gives "%"; "%0" the batch file's path in quotes, "%1" to "%9" and "%*"
+// nothing (tmp.bat is started without arguments), "%~0" the path without
+// quotes; "%NAME%" the value of the environment variable NAME (any case;
+// `environment` entries "NAME=VALUE" first, then the process's own), with
+// ":~start,length" and ":old=new" applied when it follows the name; an
+// undefined "%NAME%" vanishes, and so does "%NAME:" of an undefined one; a
+// lone "%" without a closing one on the line vanishes. All UTF-8.
+std::string ExpandBatchPercents(const std::string& line, const std::string& batchFileUtf8,
+                                const std::vector<std::string>& environment);
 
 // A word as the interpreter's own commands see it.
 struct CommandWord {

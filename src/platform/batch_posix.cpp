@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -89,16 +91,22 @@ int BuiltinCopy(const std::vector<CommandWord>& words, CommandOutput& out) {
     out.Say("Die Syntax f\xC3\xBCr den Dateinamen ist falsch.");
     return 1;
   }
-  if (!fs::is_regular_file(source, ec)) {
+  // Nothing is read or written through a link: a link as the source is no
+  // file to copy, and a link in the target's place is replaced, not written
+  // into.
+  if (!fs::is_regular_file(fs::symlink_status(source, ec))) {
     out.Say(kFileNotFound);
     return 1;
   }
   fs::path target = targetText;
-  if (targetText.back() == '/' || fs::is_directory(target, ec)) target /= source.filename();
+  if (targetText.back() == '/' || fs::is_directory(fs::symlink_status(target, ec))) {
+    target /= source.filename();
+  }
   if (fs::exists(target, ec) && fs::equivalent(source, target, ec)) {
     out.Say("Die Datei kann nicht auf sich selbst kopiert werden.");
     return 1;
   }
+  if (fs::is_symlink(fs::symlink_status(target, ec))) fs::remove(target, ec);
   if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec)) {
     out.Say(target.string() + ": " + ec.message());
     return 1;
@@ -190,6 +198,60 @@ std::string LowerAscii(std::string s) {
   return s;
 }
 
+// An environment variable as cmd finds it: the name in any case.
+bool BatchVariable(const std::string& name, const std::vector<std::string>& environment,
+                   std::string& value) {
+  if (name.empty()) return false;
+  const std::string wanted = LowerAscii(name);
+  auto matches = [&](const std::string& entry) {
+    const std::size_t eq = entry.find('=');
+    if (eq == std::string::npos || LowerAscii(entry.substr(0, eq)) != wanted) return false;
+    value = entry.substr(eq + 1);
+    return true;
+  };
+  for (const std::string& entry : environment)
+    if (matches(entry)) return true;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
+    if (matches(*entry)) return true;
+  return false;
+}
+
+// ":~start,length" and ":old=new" ("*old=new": everything up to old) on a
+// defined variable's value.
+std::string EditVariable(const std::string& value, const std::string& edit) {
+  const long size = static_cast<long>(value.size());
+  if (!edit.empty() && edit[0] == '~') {
+    char* end = nullptr;
+    long start = std::strtol(edit.c_str() + 1, &end, 10);
+    long length = size;
+    if (*end == ',') length = std::strtol(end + 1, &end, 10);
+    if (start < 0) start += size;
+    start = std::max(0L, std::min(start, size));
+    if (length < 0) length += size - start;
+    length = std::max(0L, std::min(length, size - start));
+    return value.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(length));
+  }
+  const std::size_t eq = edit.find('=');
+  if (eq == std::string::npos) return value;
+  std::string find = edit.substr(0, eq);
+  const std::string replacement = edit.substr(eq + 1);
+  const bool uptoFirst = !find.empty() && find[0] == '*';
+  if (uptoFirst) find.erase(0, 1);
+  if (find.empty()) return value;
+  const std::string lowerValue = LowerAscii(value);
+  const std::string lowerFind = LowerAscii(find);
+  std::string out;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t hit = lowerValue.find(lowerFind, pos);
+    if (hit == std::string::npos) break;
+    out += uptoFirst ? replacement : value.substr(pos, hit - pos) + replacement;
+    pos = hit + find.size();
+    if (uptoFirst) break;
+  }
+  return out + value.substr(pos);
+}
+
 // A private file for a program's output, removed when the run is over.
 class OutputCapture {
  public:
@@ -248,6 +310,68 @@ int RunProgram(const std::string& word, const std::string& rest, IMessagePump& p
 }
 
 }  // namespace
+
+std::string ExpandBatchPercents(const std::string& line, const std::string& batchFileUtf8,
+                                const std::vector<std::string>& environment) {
+  std::string out;
+  const std::size_t n = line.size();
+  std::size_t i = 0;
+  while (i < n) {
+    if (line[i] != '%') {
+      out += line[i++];
+      continue;
+    }
+    const char next = i + 1 < n ? line[i + 1] : '\0';
+    if (next == '%') {
+      out += '%';
+      i += 2;
+      continue;
+    }
+    if (next == '*') {  // all arguments: there are none
+      i += 2;
+      continue;
+    }
+    if (std::isdigit(static_cast<unsigned char>(next))) {
+      if (next == '0') out += "\"" + batchFileUtf8 + "\"";
+      i += 2;
+      continue;
+    }
+    if (next == '~') {
+      std::size_t j = i + 2;
+      // The modifiers of "%~nx1" and the like.
+      while (j < n && line[j] != '\0' &&
+             std::strchr("fdpnxsatz", std::tolower(static_cast<unsigned char>(line[j]))) != nullptr) {
+        ++j;
+      }
+      if (j < n && std::isdigit(static_cast<unsigned char>(line[j]))) {
+        if (line[j] == '0') out += batchFileUtf8;
+        i = j + 1;
+        continue;
+      }
+    }
+    const std::size_t close = line.find('%', i + 1);
+    if (close == std::string::npos) {  // a lone "%" vanishes
+      ++i;
+      continue;
+    }
+    const std::string name = line.substr(i + 1, close - i - 1);
+    const std::size_t colon = name.find(':');
+    std::string value;
+    if (colon == std::string::npos) {
+      if (BatchVariable(name, environment, value)) out += value;
+      i = close + 1;
+      continue;
+    }
+    if (!BatchVariable(name.substr(0, colon), environment, value)) {
+      // "%NAME:" vanishes and reading goes on after the colon.
+      i += 1 + colon + 1;
+      continue;
+    }
+    out += EditVariable(value, name.substr(colon + 1));
+    i = close + 1;
+  }
+  return out;
+}
 
 std::vector<CommandWord> SplitCommandWords(const std::string& text) {
   std::vector<CommandWord> words;
@@ -374,6 +498,7 @@ int RunAndWait(const std::string& batchFile, IMessagePump& pump,
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    line = ExpandBatchPercents(line, AnsiToUtf8Name(batchFile), options.environment);
     const int status = RunBatchLine(line, pump, options);
     if (status != 0) return status;
     start = end + 1;

@@ -4,9 +4,11 @@
 // like "Büro" is the same folder for the tool, for SQLite and for the user.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace kelvanor {
@@ -24,6 +26,23 @@ bool FlushToDisk(std::FILE* file);
 // Deletes a file, a read-only one too: Linux lets the folder decide, and on
 // Windows the read-only flag is cleared first. False when it stays.
 bool DeleteFileEvenIfReadOnly(const std::filesystem::path& file);
+
+// What a folder entry is, told from the entry itself: a link (on Windows any
+// reparse point, a junction too) is a link, whatever it points to.
+enum class EntryKind { kMissing, kFile, kFolder, kLink, kOther };
+EntryKind KindOfEntry(const std::filesystem::path& path);
+
+// Removes `path`, whatever it is: a file, a link (the link alone, never what
+// it points to), or a folder with everything in it, links inside taken the
+// same way. A missing path is no error. False, with `error` set, when
+// something stays.
+bool RemoveWithoutFollowingLinks(const std::filesystem::path& path, std::error_code& error);
+
+// Reads a plain file of at most `limit` bytes into `bytes`, never through a
+// link. False when it holds more (`bytes` is then empty). Raises EInOutError
+// with a German message when it is missing, is no plain file, or cannot be
+// read.
+bool ReadPlainFile(const std::string& path, std::uintmax_t limit, std::string& bytes);
 
 // May this process write to the existing file? (Checked before an ini file
 // is replaced, so a write-protected one stays as it is.)
@@ -49,10 +68,17 @@ bool FileExists(const std::string& path);
 // Reads a whole file; raises EInOutError with a German message when it cannot.
 std::string ReadWholeFile(const std::string& path);
 
+// Who may read a file the tool writes: everyone the folder lets in, or (on
+// Linux) its owner alone, for a file that holds a password.
+enum class FileReaders { kAsTheFolderAllows, kOwnerOnly };
+
 // Writes a file so that readers see either the old or the new content: the
 // bytes go to a temporary file beside it which then replaces the target.
+// Neither file is ever written through a link of that name: the temporary
+// one is made new, and the target is replaced, not written into.
 // Raises EInOutError with a German message when it cannot.
-void WriteFileAtomically(const std::string& path, const std::string& bytes);
+void WriteFileAtomically(const std::string& path, const std::string& bytes,
+                         FileReaders readers = FileReaders::kAsTheFolderAllows);
 
 // The folder of a path including its trailing separator ("" when none).
 std::string ExtractFilePath(const std::string& path);

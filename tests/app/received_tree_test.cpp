@@ -3,7 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
+#include "app/download_limits.h"
 #include "platform/environment.h"
 #include "support/linux_only.h"
 #include "support/test_db.h"
@@ -124,12 +130,22 @@ TEST_F(ReceivedTree, OwnerLinkLinesAreNeverMerged) {
                                                     "2:A/12;x|A/1", "2:A/12;x|A/2"}));
 }
 
-TEST_F(ReceivedTree, BytesStayAsTheyStand) {
+TEST_F(ReceivedTree, BytesStayAsTheyStandButANulByteIsRefused) {
   using namespace std::string_literals;
-  Put("mob_kunde_x.txt", "h\r\nN/1;M\xFCller\0x;\x80\x81\r\nN/1\0;zwei\r\n"s);
+  Put("mob_kunde_x.txt", "h\r\nN/1;M\xFCller\x01x;\x80\x81\r\nN/2;zwei\r\n"s);
   EXPECT_EQ(Body(Read()), (std::vector<std::string>{"1:mob_kunde_x.txt", "2:h",
-                                                    "2:N/1;M\xFCller\0x;\x80\x81"s,
-                                                    "2:N/1\0;zwei"s}));
+                                                    "2:N/1;M\xFCller\x01x;\x80\x81"s,
+                                                    "2:N/2;zwei"s}));
+  // Everything after a NUL byte would be lost on the way to the database.
+  Put("mob_pferd_x.txt", "h\r\nN/1;Fury\r\nN/2;Nul\0Byte;x\r\n"s);
+  try {
+    Read();
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("mob_pferd_x.txt, Zeile 3: die Zeile enth\xE4lt ein Nullzeichen"),
+              std::string::npos)
+        << e.what();
+  }
 }
 
 TEST_F(ReceivedTree, ManyLinesMergeByFirstField) {
@@ -142,6 +158,33 @@ TEST_F(ReceivedTree, ManyLinesMergeByFirstField) {
   ASSERT_EQ(tree.Count(), 1u + 1u + 1u + 1000u);
   EXPECT_EQ(tree.Text(3), "A/0;99000");
   EXPECT_EQ(tree.Text(1002), "A/999;99999");
+}
+
+// Tens of megabytes of empty lines would become tens of millions of nodes;
+// they are refused once the lines pass the limit, with little memory.
+TEST_F(ReceivedTree, LinesBeyondTheLimitAreRefusedWithLittleMemory) {
+  KELVANOR_LINUX_ONLY("measures a forked child's peak memory");
+#ifndef _WIN32
+  Put("mob_kunde_x.txt", "h\r\n" + std::string(15u * 1000 * 1000, '\n'));
+  const pid_t child = ::fork();
+  if (child == 0) {
+    TreeModel tree;
+    try {
+      ReadReceivedFiles(settings_, nullptr, tree);
+    } catch (const Exception& e) {
+      const bool named = std::string(e.what()).find("mehr als " + std::to_string(kMaxReceivedLines) +
+                                                    " Zeilen") != std::string::npos;
+      ::_exit(named ? 0 : 2);
+    }
+    ::_exit(1);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: read without refusal, 2: another message";
+  EXPECT_LT(usage.ru_maxrss, 150 * 1024) << "peak memory in KB";
+#endif
 }
 
 TEST_F(ReceivedTree, UnreadableFileRaises) {

@@ -12,6 +12,7 @@
 #include "platform/ini_file.h"
 #include "support/sync_server.h"
 #include "support/test_db.h"
+#include "util/daynumber.h"
 
 namespace kelvanor {
 namespace {
@@ -161,6 +162,57 @@ TEST_F(SyncDriverTest, AnUploadStillOwedIsNamedInTheQuestionWithoutChanges) {
             1);
   EXPECT_EQ(view.errors.size(), 1u);
   EXPECT_EQ(Counter(), 3);
+}
+
+// A link in the server's archive, named like the dated copy of the archive:
+// the run stops before the question, with the entry named, and nothing of
+// the server's change files is touched.
+TEST_F(SyncDriverTest, ALinkInTheArchiveStopsTheRunBeforeTheQuestion) {
+  IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 1);
+  WriteFile(tmp.File("draussen/authorized_keys"), "key");
+  WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt", "h\r\nN/1;;Gut;;;;;;;;1;\r\n");
+  const std::string copy = "dl_hof_" + ShortDateText(NowCivil()) + ".zip";
+  server.ServeArchive("hof", {{"mob_kunde_x.txt", testing::ArchiveEntry::Kind::kFile, "h\r\n"},
+                              {copy, testing::ArchiveEntry::Kind::kLink,
+                               tmp.File("draussen/authorized_keys")}});
+  server.RequestLog(true);
+  SyncDriver driver(view, folders, settings, db.get());
+  driver.StartSync();
+  ASSERT_EQ(view.errors.size(), 1u);
+  EXPECT_NE(view.errors[0].find("\"" + copy + "\" als Verkn\xFCpfung"), std::string::npos)
+      << view.errors[0];
+  EXPECT_TRUE(view.importQuestions.empty());
+  EXPECT_TRUE(view.questions.empty());
+  EXPECT_EQ(driver.GetState(), SyncDriver::State::kIdle);
+  EXPECT_EQ(testing::ReadFile(tmp.File("draussen/authorized_keys")), "key");
+  EXPECT_TRUE(std::filesystem::exists(server.AccountDir("hof") + "/mob_kunde_x.txt"));
+  EXPECT_EQ(server.RequestLog().find("delmob.php"), std::string::npos);
+  EXPECT_EQ(Counter(), 1);
+}
+
+// The upload zips the data files from local_dir: the export writes them
+// there, while the backups of received data stay in the mobil folder.
+TEST_F(SyncDriverTest, AnotherLocalDirGetsTheExportAndTheMobilFolderTheBackups) {
+  settings.local_dir = tmp.Path() + "/anderswo/";
+  SyncDriver driver(view, folders, settings, db.get());
+  driver.StartSync();
+  ASSERT_TRUE(view.errors.empty()) << view.errors.front();
+  EXPECT_TRUE(std::filesystem::exists(settings.local_dir + "mob_kunde.txt"));
+  EXPECT_FALSE(std::filesystem::exists(folders.MobileFolder + "/mob_kunde.txt"));
+  EXPECT_TRUE(std::filesystem::exists(server.AccountDir("hof") + "/mob_kunde.txt"));
+
+  WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt", "h\r\nN/1;;Gut;;;;;;;;1;\r\n");
+  driver.StartSync();
+  ASSERT_EQ(driver.GetState(), SyncDriver::State::kWaitingForAnswer);
+  driver.AnswerImport(true);
+  ASSERT_TRUE(view.errors.empty()) << view.errors.front();
+  EXPECT_EQ(testing::QueryOne(tmp.File("praxis.db"), "SELECT COUNT(*) FROM besitzer"), "1");
+  int backups = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folders.MobileFolder)) {
+    if (e.path().string().find("_mob_from_server.txt") != std::string::npos) ++backups;
+  }
+  EXPECT_EQ(backups, 1);
+  EXPECT_EQ(Counter(), 2);
 }
 
 TEST_F(SyncDriverTest, WithoutDatabaseNothingIsUploaded) {

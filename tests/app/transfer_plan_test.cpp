@@ -97,15 +97,18 @@ TEST(TransferPlan, DownloadWithAnUmlautInTheLocalFolder) {
             "curl.exe http://sync.example/mob/transfer/dl_anna.zip -o " + zip);
   EXPECT_EQ(plan.steps[0].startLine, "Download (s. tmp.bat) ...");
   EXPECT_EQ(plan.steps[0].endLine, "Download fertig - http://sync.example/mob/transfer/dl_anna.zip");
-  EXPECT_EQ(plan.steps[1].command, "unzip.exe " + zip + " -d \"" + dir + "\"");
-  EXPECT_EQ(plan.steps[1].startLine, "Unzip (s. tmp.bat) ...");
-  EXPECT_EQ(plan.steps[1].endLine, "Unzip fertig - \"C:/Daten/B\xFCro/mobil/tmp_dl/dl_anna.zip\" -> "
+  // The dated copy is made before unzip runs.
+  EXPECT_EQ(plan.steps[1].command, "copy " + zipBack + " \"" + copy + "\"");
+  EXPECT_EQ(plan.steps[1].startLine, "Copy (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[1].endLine.rfind("Copy fertig - ", 0), 0u);
+  EXPECT_NE(plan.steps[1].endLine.find(ReplaceAll(zipBack, "\x81", "\xFC")), std::string::npos);
+  EXPECT_NE(plan.steps[1].endLine.find(ReplaceAll(copy, "\x81", "\xFC")), std::string::npos);
+  EXPECT_EQ(plan.steps[2].command, "unzip.exe " + zip + " -d \"" + dir + "\"");
+  EXPECT_EQ(plan.steps[2].startLine, "Unzip (s. tmp.bat) ...");
+  EXPECT_EQ(plan.steps[2].endLine, "Unzip fertig - \"C:/Daten/B\xFCro/mobil/tmp_dl/dl_anna.zip\" -> "
                                    "\"C:/Daten/B\xFCro/mobil/tmp_dl/\"");
-  EXPECT_EQ(plan.steps[2].command, "copy " + zipBack + " \"" + copy + "\"");
-  EXPECT_EQ(plan.steps[2].startLine, "Copy (s. tmp.bat) ...");
-  EXPECT_EQ(plan.steps[2].endLine.rfind("Copy fertig - ", 0), 0u);
-  EXPECT_NE(plan.steps[2].endLine.find(ReplaceAll(zipBack, "\x81", "\xFC")), std::string::npos);
-  EXPECT_NE(plan.steps[2].endLine.find(ReplaceAll(copy, "\x81", "\xFC")), std::string::npos);
+  EXPECT_EQ(plan.archiveName, "dl_anna.zip");
+  EXPECT_EQ(plan.copyName, "dl_anna_07.12.2026.zip");
   EXPECT_EQ(plan.steps[3].command, "del " + zipBack);
   EXPECT_EQ(plan.steps[3].startLine, "Delete (s. tmp.bat) ...");
   EXPECT_EQ(plan.steps[3].endLine, "Delete fertig - " + ReplaceAll(zipBack, "\x81", "\xFC"));
@@ -127,7 +130,7 @@ TEST(TransferPlan, AnEmptyAccountName) {
   EXPECT_EQ(down.serverZip.command, "curl.exe http://sync.example/mob/zip.php?kd=");
   EXPECT_EQ(down.steps[0].command,
             "curl.exe http://sync.example/mob/transfer/dl_.zip -o \"/home/u/mobil/tmp_dl/dl_.zip\"");
-  EXPECT_EQ(down.steps[2].command,
+  EXPECT_EQ(down.steps[1].command,
             "copy \"\\home\\u\\mobil\\tmp_dl\\dl_.zip\" \"\\home\\u\\mobil\\tmp_dl\\dl__07.12.2026.zip\"");
 }
 
@@ -141,7 +144,8 @@ TEST(TransferPlan, AccountNameIsEncodedInUrlsAndInTheConsoleCodePageInFileNames)
   const DownloadPlan down = PlanDownload(s, SeventhOfDecember());
   EXPECT_EQ(down.steps[0].command,
             "curl.exe http://sync.example/mob/transfer/dl_M%FCller.zip -o \"/m/tmp_dl/dl_M\x81ller.zip\"");
-  EXPECT_EQ(down.steps[1].emptyArchive, "/m/tmp_dl/dl_M\xFCller.zip");
+  EXPECT_EQ(down.steps[2].emptyArchive, "/m/tmp_dl/dl_M\xFCller.zip");
+  EXPECT_EQ(down.archive, "/m/tmp_dl/dl_M\xFCller.zip");
 }
 
 TEST(TransferPlan, EveryLetterTheConsoleShowsIsConverted) {
@@ -155,7 +159,7 @@ TEST(TransferPlan, EveryLetterTheConsoleShowsIsConverted) {
   EXPECT_EQ(up.steps[0].command.find('\xE1'), std::string::npos);
   const DownloadPlan down = PlanDownload(s, SeventhOfDecember());
   EXPECT_EQ(down.dir, "C:/Users/M\xE1ria/mobil/tmp_dl/");  // created in Windows-1252
-  EXPECT_EQ(down.steps[1].command, "unzip.exe \"C:/Users/M\xA0ria/mobil/tmp_dl/dl_jos\x82.zip\" -d "
+  EXPECT_EQ(down.steps[2].command, "unzip.exe \"C:/Users/M\xA0ria/mobil/tmp_dl/dl_jos\x82.zip\" -d "
                                    "\"C:/Users/M\xA0ria/mobil/tmp_dl/\"");
   EXPECT_EQ(RemoveDownloadFolderCommand(s),
             std::string("rmdir /S /Q \"C:\\Users\\M\xA0ria\\mobil\\tmp_dl") + kPathSep + "\"");
@@ -196,7 +200,7 @@ TEST(TransferPlan, BlanksInTheLocalFolderAreQuotedExactlyOnce) {
   EXPECT_EQ(quotes(down.steps[1].command), 4);
   EXPECT_EQ(quotes(down.steps[2].command), 4);
   EXPECT_EQ(quotes(down.steps[3].command), 2);
-  EXPECT_EQ(down.steps[1].command,
+  EXPECT_EQ(down.steps[2].command,
             "unzip.exe \"/home/u/Meine Daten/mobil/tmp_dl/dl_anna.zip\" -d "
             "\"/home/u/Meine Daten/mobil/tmp_dl/\"");
 }

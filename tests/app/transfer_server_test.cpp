@@ -1,7 +1,9 @@
 // The transfers run for real: tmp.bat through the batch interpreter, Debian's
 // curl, zip and unzip, against the reference sync server on loopback. The
 // local folder and the account name both hold a German letter, so the
-// console code page and the URL encoding are on the path of every step.
+// console code page and the URL encoding are on the path of every step; the
+// folder holds "%" signs and the name a blank (percent-encoded as %20), so a
+// "%" that reached the interpreter undoubled would spoil every step.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include "support/test_db.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
+#include "util/text.h"
 
 namespace kelvanor::testing {
 namespace {
@@ -62,8 +65,8 @@ class TransferOnServer : public ::testing::Test {
     folders.AppDataFolder = appData.Path() + "/";
     folders.ProgramFolder = program.Path() + "/";
     ReadSettings(folders, settings);  // the real file tables; no ini: defaults
-    settings.local_dir = local.Path() + "/B\xFCro mobil/";
-    settings.name = "M\xFCller";
+    settings.local_dir = local.Path() + "/B\xFCro 100% %PATH% mobil/";
+    settings.name = "M\xFCller Hof";
     settings.servers.base = server.BaseUrl();
     settings.servers.web = server.BaseUrl();
     settings.servers.ftp = server.FtpUrl();
@@ -72,7 +75,7 @@ class TransferOnServer : public ::testing::Test {
   }
   void TearDown() override { ASSERT_EQ(::chdir(oldCwd_.c_str()), 0); }
 
-  std::string LocalUtf8() const { return local.Path() + "/B\xC3\xBCro mobil/"; }
+  std::string LocalUtf8() const { return local.Path() + "/B\xC3\xBCro 100% %PATH% mobil/"; }
   std::string DownloadDirUtf8() const { return LocalUtf8() + "tmp_dl/"; }
   std::string Account() const { return server.AccountDir(kNameUtf8); }
 
@@ -93,7 +96,7 @@ class TransferOnServer : public ::testing::Test {
     return DownloadData(settings, folders, log);
   }
 
-  static constexpr const char* kNameUtf8 = "M\xC3\xBCller";
+  static constexpr const char* kNameUtf8 = "M\xC3\xBCller Hof";
   SyncServer server;
   TempDir appData, program, local;
   Folders folders;
@@ -125,8 +128,8 @@ TEST_F(TransferOnServer, UploadPutsTheNineFilesIntoTheAccount) {
     expected.insert(expected.end(), {step.startLine, "-----", step.endLine, "-----"});
   }
   EXPECT_EQ(memo, expected);
-  EXPECT_EQ(ReadFile(LocalUtf8() + "tmp.bat"), plan.steps.back().command + "\r\n");
-  EXPECT_TRUE(fs::exists(LocalUtf8() + "up_M\xC3\xBCller.zip"));  // stays after the upload
+  EXPECT_EQ(ReadFile(LocalUtf8() + "tmp.bat"), ReplaceAll(plan.steps.back().command, "%", "%%") + "\r\n");
+  EXPECT_TRUE(fs::exists(LocalUtf8() + "up_M\xC3\xBCller Hof.zip"));  // stays after the upload
   EXPECT_GT(pump.calls, 0);
 }
 
@@ -140,7 +143,7 @@ TEST_F(TransferOnServer, UploadWithoutDetailLogWritesNoLineAndRebuildsTheArchive
   // a file that is gone locally is not sent again.
   fs::remove(LocalUtf8() + "mob_stall.txt");
   ASSERT_TRUE(Upload().IsOk()) << Joined(memo);
-  const std::string archive = LocalUtf8() + "up_M\xC3\xBCller.zip";
+  const std::string archive = LocalUtf8() + "up_M\xC3\xBCller Hof.zip";
   FILE* list = ::popen(("unzip -Z1 '" + archive + "'").c_str(), "r");
   ASSERT_NE(list, nullptr);
   std::string names;
@@ -194,7 +197,7 @@ TEST_F(TransferOnServer, AFailedUploadStepStopsTheUpload) {
   // Nothing to pack: zip fails and nothing is sent.
   settings.servers.ftp = server.FtpUrl();
   for (const char* file : kNineFiles) fs::remove(LocalUtf8() + file);
-  fs::remove(fs::path(server.FtpDir()) / "up_M\xC3\xBCller.zip");
+  fs::remove(fs::path(server.FtpDir()) / "up_M\xC3\xBCller Hof.zip");
   result = Upload();
   EXPECT_EQ(result.Step(), "Zip");
   EXPECT_EQ(result.ExitCode(), 12);
@@ -203,8 +206,8 @@ TEST_F(TransferOnServer, AFailedUploadStepStopsTheUpload) {
 
   // A stale archive that cannot be deleted stops the upload before zip.
   WriteDataFiles();
-  fs::remove(LocalUtf8() + "up_M\xC3\xBCller.zip");
-  fs::create_directories(LocalUtf8() + "up_M\xC3\xBCller.zip/x");
+  fs::remove(LocalUtf8() + "up_M\xC3\xBCller Hof.zip");
+  fs::create_directories(LocalUtf8() + "up_M\xC3\xBCller Hof.zip/x");
   fs::remove(LocalUtf8() + "tmp.bat");
   memo.clear();
   result = Upload();
@@ -232,8 +235,8 @@ TEST_F(TransferOnServer, DownloadFetchesTheChangeFilesAndKeepsADatedCopy) {
   const std::vector<std::string> files = FilesIn(dir);
   ASSERT_EQ(files.size(), 3u) << Joined(files);
   const std::string copy = files[0];  // "dl_..." sorts first
-  EXPECT_TRUE(copy == "dl_M\xC3\xBCller_" + before + ".zip" ||
-              copy == "dl_M\xC3\xBCller_" + after + ".zip")
+  EXPECT_TRUE(copy == "dl_M\xC3\xBCller Hof_" + before + ".zip" ||
+              copy == "dl_M\xC3\xBCller Hof_" + after + ".zip")
       << copy;
   EXPECT_EQ(ReadFile(dir + copy).compare(0, 2, "PK"), 0);
 
@@ -248,7 +251,7 @@ TEST_F(TransferOnServer, DownloadFetchesTheChangeFilesAndKeepsADatedCopy) {
   if (before == after) {
     EXPECT_EQ(memo, expected);
   }
-  EXPECT_EQ(ReadFile(LocalUtf8() + "tmp.bat"), plan.steps.back().command + "\r\n");
+  EXPECT_EQ(ReadFile(LocalUtf8() + "tmp.bat"), ReplaceAll(plan.steps.back().command, "%", "%%") + "\r\n");
 }
 
 TEST_F(TransferOnServer, ASecondDownloadClearsTheFolderFirst) {
@@ -264,9 +267,15 @@ TEST_F(TransferOnServer, ASecondDownloadClearsTheFolderFirst) {
       "Verzeichnis gel\xF6scht + neu erstellt - " + PlanDownload(settings, NowCivil()).dir;
   EXPECT_NE(std::find(memo.begin(), memo.end(), line), memo.end()) << Joined(memo);
 
-  // A subfolder keeps the old folder from going: that ends the run.
-  fs::create_directories(DownloadDirUtf8() + "sub");
-  EXPECT_THROW(Download(), EInOutError);
+  // A subfolder left inside goes too, and so does a link, as a link: what
+  // it points to stays.
+  const std::string outside = local.Path() + "/draussen/";
+  WriteFile(outside + "bleibt.txt", "bleibt");
+  WriteFile(DownloadDirUtf8() + "sub/tiefer/alt.txt", "old");
+  fs::create_directory_symlink(outside, DownloadDirUtf8() + "sub/nach-draussen");
+  ASSERT_TRUE(Download().IsOk()) << Joined(memo);
+  EXPECT_FALSE(fs::exists(DownloadDirUtf8() + "sub"));
+  EXPECT_EQ(ReadFile(outside + "bleibt.txt"), "bleibt");
 }
 
 TEST_F(TransferOnServer, NoChangesGiveAnEmptyFolderNotAFailure) {
@@ -274,7 +283,7 @@ TEST_F(TransferOnServer, NoChangesGiveAnEmptyFolderNotAFailure) {
   ASSERT_TRUE(result.IsOk()) << result.Message() << "\n" << Joined(memo);
   const std::vector<std::string> files = FilesIn(DownloadDirUtf8());
   ASSERT_EQ(files.size(), 1u) << Joined(files);
-  EXPECT_EQ(files[0].rfind("dl_M\xC3\xBCller_", 0), 0u);
+  EXPECT_EQ(files[0].rfind("dl_M\xC3\xBCller Hof_", 0), 0u);
 
   // A zip.php that writes no archive when there is nothing to pack (PHP's
   // ZipArchive): after its OK, the missing archive means no changes, and
@@ -302,7 +311,7 @@ TEST_F(TransferOnServer, AFailedDownloadStepStopsTheDownload) {
     const char* step;
   };
   const Case cases[] = {{"/mob/zip.php", "Server-Zip.php"},
-                        {"/mob/transfer/dl_M\xC3\xBCller.zip", "Download"}};
+                        {"/mob/transfer/dl_M\xC3\xBCller Hof.zip", "Download"}};
   for (const Case& c : cases) {
     for (const int status : {404, 500}) {
       // A missing archive after zip.php's OK means no changes (below).
@@ -332,7 +341,7 @@ TEST_F(TransferOnServer, AFailedDownloadStepStopsTheDownload) {
 
   // An archive cut short in transit is a failed download, not an empty one.
   memo.clear();
-  server.SetCut("/mob/transfer/dl_M\xC3\xBCller.zip", 10);
+  server.SetCut("/mob/transfer/dl_M\xC3\xBCller Hof.zip", 10);
   const Outcome result = Download();
   server.ClearFailures();
   EXPECT_EQ(result.Step(), "Download");
@@ -340,7 +349,7 @@ TEST_F(TransferOnServer, AFailedDownloadStepStopsTheDownload) {
   EXPECT_FALSE(fs::exists(DownloadDirUtf8() + "mob_kunde_x.txt"));
 }
 
-TEST_F(TransferOnServer, AFailedUnzipLeavesTheArchiveUncopied) {
+TEST_F(TransferOnServer, AFailedUnzipStopsBeforeTheArchiveIsDeleted) {
   settings.DebugLog = false;
   WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
   // An unzip beside the program is preferred to the system's.
@@ -353,7 +362,67 @@ TEST_F(TransferOnServer, AFailedUnzipLeavesTheArchiveUncopied) {
   EXPECT_EQ(result.ExitCode(), 9);
   EXPECT_EQ(memo, (std::vector<std::string>{"FEHLER: Unzip fehlgeschlagen (Exit-Code 9).",
                                             "  unzip: kaputt"}));
-  EXPECT_EQ(FilesIn(DownloadDirUtf8()), std::vector<std::string>{"dl_M\xC3\xBCller.zip"});
+  // The dated copy is made before unzip runs.
+  const std::vector<std::string> files = FilesIn(DownloadDirUtf8());
+  ASSERT_EQ(files.size(), 2u) << Joined(files);
+  EXPECT_EQ(files[0], "dl_M\xC3\xBCller Hof.zip");
+  EXPECT_EQ(files[1].rfind("dl_M\xC3\xBCller Hof_", 0), 0u);
+}
+
+// The archive decides what unzip writes: a link named like the dated copy
+// (the copy would write through it), a link to a folder outside (the next
+// entry would land there), a name leading out of the download folder. Each
+// is refused before unzip runs, naming the entry; nothing is unpacked,
+// nothing outside changes, the server keeps its change files.
+TEST_F(TransferOnServer, AnArchiveWithMoreThanPlainFilesIsRefusedBeforeUnzip) {
+  using Kind = ArchiveEntry::Kind;
+  const std::string outside = local.Path() + "/draussen";
+  const std::string key = "ssh-ed25519 AAAA echt\n";
+  WriteFile(outside + "/authorized_keys", key);
+  WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
+  const std::string copyName = "dl_M\xC3\xBCller Hof_" + ShortDateText(NowCivil()) + ".zip";
+  const ArchiveEntry good{"mob_kunde_x.txt", Kind::kFile, "Kunde\r\nA/3;x\r\n"};
+  struct Case {
+    std::vector<ArchiveEntry> entries;
+    std::string named;  // as the message names it (Windows-1252)
+  };
+  const Case cases[] = {
+      {{good, {copyName, Kind::kLink, outside + "/authorized_keys"}},
+       "dl_M\xFCller Hof_" + ShortDateText(NowCivil()) + ".zip"},
+      {{good, {"ablage", Kind::kLink, outside}, {"ablage/mob_stall_x.txt", Kind::kFile, "x"}},
+       "ablage"},
+      {{good, {"../mob_kunde_x.txt", Kind::kFile, "fremd"}}, "../mob_kunde_x.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.named);
+    server.ServeArchive(kNameUtf8, c.entries);
+    memo.clear();
+    const Outcome result = Download();
+    EXPECT_FALSE(result.IsOk());
+    EXPECT_EQ(result.Step(), "Archivpr\xFC" "fung");
+    EXPECT_NE(result.Message().find("\"" + c.named + "\""), std::string::npos) << result.Message();
+    EXPECT_NE(std::find(memo.begin(), memo.end(), "FEHLER: " + result.Message()), memo.end())
+        << Joined(memo);
+    EXPECT_EQ(FilesIn(DownloadDirUtf8()), std::vector<std::string>{"dl_M\xC3\xBCller Hof.zip"});
+    EXPECT_EQ(ReadFile(outside + "/authorized_keys"), key);
+    EXPECT_EQ(FilesIn(outside), std::vector<std::string>{"authorized_keys"});
+    EXPECT_FALSE(fs::exists(LocalUtf8() + "mob_kunde_x.txt"));
+  }
+  EXPECT_EQ(ReadFile(Account() + "/mob_kunde_x.txt"), "Kunde\r\nA/3;x\r\n");
+  EXPECT_EQ(server.RequestLog().find("delmob.php"), std::string::npos);
+}
+
+// An archive whose directory states a small size for data that unpacks to
+// 40 MB: unzip would write all of it. It is refused, and not unpacked.
+TEST_F(TransferOnServer, AnArchiveThatUnpacksToMoreThanItStatesIsRefused) {
+  server.ServeArchive(kNameUtf8, {{"mob_kunde_x.txt", ArchiveEntry::Kind::kFile, "\n",
+                                   40u * 1000 * 1000, 100}});
+  const Outcome result = Download();
+  EXPECT_EQ(result.Step(), "Archivpr\xFC" "fung");
+  EXPECT_NE(result.Message().find("\"mob_kunde_x.txt\" packt sich nicht zu der angegebenen Gr\xF6\xDF" "e aus"),
+            std::string::npos)
+      << result.Message();
+  EXPECT_FALSE(fs::exists(DownloadDirUtf8() + "mob_kunde_x.txt"));
 }
 
 // ---------------------------------------------------------------------------
@@ -379,7 +448,7 @@ TEST_F(TransferOnRealisticServer, ARedirectCountsOnlyWhenTheScriptItselfAnswered
   settings.servers.base = secure.BaseUrl();
   settings.servers.ftp = secure.FtpUrl();
   const std::string account = secure.AccountDir(kNameUtf8);
-  const std::string unzip = secure.BaseUrl() + "/mob/unzip.php?kd=M%FCller";
+  const std::string unzip = secure.BaseUrl() + "/mob/unzip.php?kd=M%FCller%20Hof";
   WriteDataFiles();
 
   // Moved to another path: the 404 there, or a page that answers 200.
@@ -389,7 +458,7 @@ TEST_F(TransferOnRealisticServer, ARedirectCountsOnlyWhenTheScriptItselfAnswered
     const Outcome result = Upload();
     EXPECT_EQ(result.Step(), "Server-Unzip.php");
     EXPECT_NE(result.Message().find("Der Server ist umgezogen: " + unzip + " wird nach " +
-                                    secure.BaseUrl() + "/neu/mob/unzip.php?kd=M%FCller weitergeleitet."),
+                                    secure.BaseUrl() + "/neu/mob/unzip.php?kd=M%FCller%20Hof weitergeleitet."),
               std::string::npos) << result.Message();
     EXPECT_NE(result.Message().find(pageAnswers ? "Willkommen" : "Not Found"), std::string::npos)
         << result.Message();
@@ -401,12 +470,12 @@ TEST_F(TransferOnRealisticServer, ARedirectCountsOnlyWhenTheScriptItselfAnswered
   secure.ClearFailures();
   secure.SetRedirect("/mob/unzip.php", "https");
   secure.SetRedirect("/mob/zip.php", "https");
-  secure.SetRedirect("/mob/transfer/dl_M\xC3\xBCller.zip", "https");
+  secure.SetRedirect("/mob/transfer/dl_M\xC3\xBCller Hof.zip", "https");
   memo.clear();
   ASSERT_TRUE(Upload().IsOk()) << Joined(memo);
   EXPECT_EQ(FilesIn(account).size(), 9u);
   EXPECT_NE(Joined(memo).find("Hinweis: Der Server leitet " + unzip + " nach " + secure.HttpsUrl() +
-                              "/mob/unzip.php?kd=M%FCller weiter"),
+                              "/mob/unzip.php?kd=M%FCller%20Hof weiter"),
             std::string::npos) << Joined(memo);
   WriteFile(account + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
   ASSERT_TRUE(Download().IsOk()) << Joined(memo);
@@ -433,10 +502,10 @@ TEST_F(TransferOnServer, ASoftFailureOrAReasonReachesTheUser) {
   EXPECT_TRUE(FilesIn(Account()).empty());
 
   server.ClearFailures();
-  server.SetFailure("/mob/unzip.php", 500, "up_M\xC3\xBCller.zip is not a zip archive");
+  server.SetFailure("/mob/unzip.php", 500, "up_M\xC3\xBCller Hof.zip is not a zip archive");
   memo.clear();
   result = Upload();
-  EXPECT_NE(result.Message().find("Antwort des Servers: \"up_M\xFCller.zip is not a zip archive\""),
+  EXPECT_NE(result.Message().find("Antwort des Servers: \"up_M\xFCller Hof.zip is not a zip archive\""),
             std::string::npos) << result.Message();
   EXPECT_EQ(result.Message().find("Exit-Code"), std::string::npos) << result.Message();
   EXPECT_NE(std::find(memo.begin(), memo.end(),

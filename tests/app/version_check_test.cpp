@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -281,6 +282,16 @@ TEST(CheckUpdateCliTest, PrintsANewerVersionOnlyAndFailsWhenTheFileCannotBeFetch
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
+
+  // A version followed by 60 MB of carriage returns is no version file: the
+  // download stops soon after the limit, nothing is offered, and the file
+  // is gone, with little memory used.
+  WriteFile(www.File("sync/version.txt"), "99.0" + std::string(60u * 1000 * 1000, '\r'));
+  run = testing::RunCli({"check-update"}, appData.Path(), scratch.Path());
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_LT(run.peakMemoryKb, 100 * 1024);
+  EXPECT_FALSE(std::filesystem::exists(appData.File("dasTessavor/Kelvanor-Update/version.txt")));
 
   useWeb("http://127.0.0.1:1");
   run = testing::RunCli({"check-update"}, appData.Path(), scratch.Path());

@@ -95,6 +95,18 @@ TEST_F(ImportCli, LineErrorsGoToStderrAndTheRestIsImported) {
   EXPECT_EQ(Rows("SELECT group_concat(name) FROM stall"), "Gut");
 }
 
+// Lines come from the server: an escape sequence in them must not reach the
+// terminal (it could rewrite what the user reads), in the tree nor in a message.
+TEST_F(ImportCli, ControlCharactersFromReceivedLinesShowAsQuestionMarks) {
+  Change("mob_stall_x.txt", "kopf\r\nN/1;Stall\x1B]0;Titel\x07\x1B[2J\r\nN/\x1B[31mx;Kaputt\r\n");
+  const CliRun run = Run("import --yes '" + changes_ + "'");
+  EXPECT_EQ(run.out.find('\x1B'), std::string::npos) << run.out;
+  EXPECT_EQ(run.err.find('\x1B'), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find('\x07'), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("    N/1;Stall?]0;Titel??[2J\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("'?[31mx'"), std::string::npos) << run.err;
+}
+
 TEST_F(ImportCli, DefaultFolderIsTheDownloadFolderOfLocalDir) {
   WriteFile(dir_.File("appdata/dasTessavor/Kelvanor.ini"),
             "[general]\r\nname=test\r\nlocal_dir=" + dir_.File("lokal") + "/\r\n");

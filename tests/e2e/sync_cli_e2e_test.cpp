@@ -275,24 +275,41 @@ TEST_F(SyncLife, ADownloadThatIsNoZipFails) {
   server->SetBody("/mob/transfer/dl_hof1.zip", "<html>kein Archiv</html>");
   CliRun r = Sync("--yes");
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Has(r.err, "Unzip")) << r.err;
+  EXPECT_TRUE(Has(r.err, "ist kein lesbares Zip-Archiv")) << r.err;
   EXPECT_EQ(Counter(), 1);
   EXPECT_TRUE(ChangeFilesOnServer());
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Bleibt'"), "0");
 }
 
+// An archive that unpacks to 40 MB of line feeds is refused before unzip
+// writes anything: the run ends with a clear message and little memory, and
+// the server keeps its change files.
+TEST_F(SyncLife, AnArchiveBeyondTheLimitsIsRefusedWithLittleMemory) {
+  SetCounter(1);
+  PutChange("mob_kunde_x.txt", "h\r\nN/9;;Bleibt;;;;;;;;1;\r\n");
+  server->ServeArchive(account, {{"mob_kunde_x.txt", ArchiveEntry::Kind::kFile, "\n",
+                                  40u * 1000 * 1000}});
+  CliRun r = Sync("--no");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "\"mob_kunde_x.txt\" mit mehr als 16777216 Bytes")) << r.err;
+  EXPECT_LT(r.peakMemoryKb, 100 * 1024);
+  EXPECT_EQ(Counter(), 1);
+  EXPECT_TRUE(ChangeFilesOnServer());
+  EXPECT_FALSE(fs::exists(MobileFolder() + "tmp_dl/mob_kunde_x.txt"));
+}
+
 // Every path goes into the commands quoted once and in the console's code
 // page, the umlaut as always and the á of "Mária" too (it used to reach zip
-// as ß).
+// as ß); its "%" reaches every program as written.
 class SyncLifeInOddFolder : public SyncLife {
  protected:
-  std::string AppDataName() const override { return "M\xC3\xA1ria B\xC3\xBCro Daten"; }
+  std::string AppDataName() const override { return "M\xC3\xA1ria B\xC3\xBCro 100% Daten"; }
 };
 
 TEST_F(SyncLifeInOddFolder, LocalFolderWithBlanksUmlautsAndAccents) {
   CliRun r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(Has(r.out, "M\xC3\xA1ria B\xC3\xBCro Daten")) << r.out;
+  EXPECT_TRUE(Has(r.out, "M\xC3\xA1ria B\xC3\xBCro 100% Daten")) << r.out;
   for (const char* file : kExportedFiles) {
     ASSERT_TRUE(fs::exists(Account() + "/" + file)) << file;
   }
@@ -334,15 +351,19 @@ TEST_F(SyncLife, AccountNameTheConsoleCannotShowIsRefusedBeforeAnything) {
   EXPECT_FALSE(fs::exists(MobileFolder()));
 }
 
-TEST_F(SyncLife, AccountNameWithABlankFailsAtTheServerWithAClearMessage) {
+// The blank goes into the URLs as %20, which tmp.bat keeps as written.
+TEST_F(SyncLife, AccountNameWithABlankReachesTheServerAsWritten) {
   WriteToolIni("hof 1");
+  account = "hof 1";
   CliRun r = Sync("--yes");
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Has(r.err, "Fehler: Der Server hat das Konto \"hof 1\" abgelehnt.\n"
-                         "Antwort des Servers: \"ERROR invalid kd\"\n"
-                         "Bitte den Kontonamen unter \"Konto ...\" pr\xC3\xBC" "fen.\n"))
-      << r.err;
-  EXPECT_EQ(Counter(), -1);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::exists(Account() + "/mob_kunde.txt"));
+  PutChange("mob_kunde_x.txt", "h\r\nN/7;;Leerzeichen;;;;;;;;1;\r\n");
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Leerzeichen'"), "1");
+  EXPECT_FALSE(ChangeFilesOnServer());
+  EXPECT_EQ(Counter(), 2);
 }
 
 // Whatever fails after the import has committed, the next syncs bring
@@ -426,6 +447,17 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
 // a failure under status 200, a redirect to another page, no archive at all.
 // Each run ends with the truth, and every record arrives exactly once.
 TEST_F(SyncLife, RealServersAnswersEndInTheTruth) {
+  // A script that refuses the account: the message points to "Konto ...".
+  server->SetFailure("/mob/unzip.php", 403, "Konto hof1 ist gesperrt");
+  CliRun refused = Sync("--yes");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(Has(refused.err, "Fehler: Der Server hat das Konto \"hof1\" abgelehnt.\n"
+                               "Antwort des Servers: \"Konto hof1 ist gesperrt\"\n"
+                               "Bitte den Kontonamen unter \"Konto ...\" pr\xC3\xBC" "fen.\n"))
+      << refused.err;
+  EXPECT_EQ(Counter(), -1);
+  server->ClearFailures();
+
   ASSERT_EQ(Sync("--yes").exitCode, 0);
   PutFieldWork("A");
 

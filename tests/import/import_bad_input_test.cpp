@@ -122,13 +122,21 @@ TEST_F(BadInput, Windows1252BytesAreStoredAsTheyStand) {
             Hex(high) + "/" + Hex(W("Bäckerstraße")));
 }
 
-TEST_F(BadInput, NulBytesNeverCrash) {
+// A NUL byte would cut the field ("vor\0nach" stored as "vor"): the data is
+// refused as it arrives, naming the first such line, and nothing is written.
+TEST_F(BadInput, NulBytesAreRefusedWithFileAndLineNeverCut) {
   using namespace std::string_literals;
-  WriteRawChangeFile("mob_stall_x.txt", "h\r\nN/1;vor\0nach;x\r\nN/2\0;kaputt\r\n\0\r\nN/3;gut\r\n"s);
-  RunImport();
-  EXPECT_EQ(Errors().size(), 1u);  // the id "2\0"
-  EXPECT_EQ(One("SELECT group_concat(id||':'||name||':'||ansprechpartner) FROM stall"),
-            "1:vor:x,2:gut:");
+  WriteRawChangeFile("mob_stall_x.txt", "h\r\nN/3;gut\r\nN/1;vor\0nach;x\r\nN/2\0;kaputt\r\n\0\r\n"s);
+  const std::string before = Dump();
+  try {
+    RunImport();
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("mob_stall_x.txt, Zeile 3: die Zeile enth\xE4lt ein Nullzeichen"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(Dump(), before);
 }
 
 }  // namespace

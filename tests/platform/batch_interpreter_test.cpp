@@ -51,6 +51,28 @@ TEST(BatchSplitting, InterpreterWordsKeepBackslashesAndMarkQuotes) {
 }
 
 // ---------------------------------------------------------------------------
+// "%" as cmd reads it in a batch file
+
+TEST(BatchPercents, ReadAsCmdReadsABatchFile) {
+  const std::string bat = "/x/tmp.bat";
+  const Args env{"Hof_Name=Anna", "V=abcdef"};
+  auto expand = [&](const std::string& line) { return ExpandBatchPercents(line, bat, env); };
+  // Doubled, every "%" stays as written.
+  EXPECT_EQ(expand("curl.exe h/zip.php?kd=M%%FCller%%20Hof"), "curl.exe h/zip.php?kd=M%FCller%20Hof");
+  // Undoubled, the percent-encoding is read as variables and arguments:
+  // what Wine's cmd prints for the same line.
+  EXPECT_EQ(expand("curl.exe h/zip.php?kd=M%FCller%20Hof"), "curl.exe h/zip.php?kd=M20Hof");
+  EXPECT_EQ(expand("echo kd=M%FCller und B%E4cker%26Co"), "echo kd=ME4cker6Co");
+  EXPECT_EQ(expand("\"C:/B\xC3\xBCro 100%/tmp_dl/\""), "\"C:/B\xC3\xBCro 100/tmp_dl/\"");
+  // Variables in any case, arguments of a batch started without any.
+  EXPECT_EQ(expand("[%hof_name%][%HOF_NAME%][%NIE_GESETZT%]"), "[Anna][Anna][]");
+  EXPECT_EQ(expand("%0|%~0|%1%9%*|%~nx1"), "\"/x/tmp.bat\"|/x/tmp.bat||");
+  EXPECT_EQ(expand("%V:~1,2%|%V:~-2%|%V:cd=X%|%V:*c=%"), "bc|ef|abXef|def");
+  // "%NAME:" of an undefined variable vanishes, the rest is read on.
+  EXPECT_EQ(expand("%U:~1%x"), "~1x");
+}
+
+// ---------------------------------------------------------------------------
 // Running batch files
 
 class BatchRun : public ::testing::Test {
@@ -88,6 +110,29 @@ TEST_F(BatchRun, CopyTakesQuotedPathsWithBlanksAndBackslashes) {
   WriteFile(folder.File("old.txt"), "old");
   EXPECT_EQ(Run("copy \"a b/src file.txt\" old.txt\r\n"), 0);
   EXPECT_EQ(ReadFile(folder.File("old.txt")), "payload\r\n");
+}
+
+TEST_F(BatchRun, PercentSignsAreReadAsCmdReadsThem) {
+  EXPECT_EQ(Run("sh -c \"echo %%PATH%% [%KELVANOR_X%] 100%\"\r\n", {"kelvanor_x=1"}), 0);
+  EXPECT_EQ(output, "%PATH% [1] 100\n");
+}
+
+TEST_F(BatchRun, CopyNeverWritesThroughALink) {
+  WriteFile(folder.File("dl_anna.zip"), "archive");
+  WriteFile(folder.File("outside/authorized_keys"), "key");
+  fs::create_symlink(folder.File("outside/authorized_keys"), folder.File("dl_anna_1.zip"));
+  EXPECT_EQ(Run("copy dl_anna.zip dl_anna_1.zip\r\n"), 0);
+  EXPECT_EQ(ReadFile(folder.File("outside/authorized_keys")), "key");
+  EXPECT_FALSE(fs::is_symlink(folder.File("dl_anna_1.zip")));
+  EXPECT_EQ(ReadFile(folder.File("dl_anna_1.zip")), "archive");
+
+  // Nor does it read through one, or copy into a folder a link leads to.
+  fs::create_symlink(folder.File("outside/authorized_keys"), folder.File("link.zip"));
+  EXPECT_EQ(Run("copy link.zip copied.zip\r\n"), 1);
+  EXPECT_FALSE(Exists("copied.zip"));
+  fs::create_directory_symlink(folder.File("outside"), folder.File("to-outside"));
+  EXPECT_EQ(Run("copy dl_anna.zip to-outside\r\n"), 0);
+  EXPECT_FALSE(Exists("outside/dl_anna.zip"));
 }
 
 TEST_F(BatchRun, CopyFailuresReturnOne) {

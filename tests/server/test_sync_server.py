@@ -401,8 +401,8 @@ class DownloadTest(ServerTestCase):
 
 
 class AccountNameTest(ServerTestCase):
-    UNSAFE = ["..", ".", "a/b", "a%2Fb", "..%2Fftp", "a%5Cb", "a+b", "a%20b", "a;b",
-              "a%00b", "a%0Ab", "%22x%22", "a*", "a%25"]
+    UNSAFE = ["..", ".", "a/b", "a%2Fb", "..%2Fftp", "a%5Cb", "+a", "a%20", "a;b",
+              "a%00b", "a%0Ab", "%22x%22", "a*", "a%25", "a%09b"]
 
     def test_unsafe_names_are_refused(self):
         for kd in self.UNSAFE:
@@ -412,13 +412,20 @@ class AccountNameTest(ServerTestCase):
                     self.assertEqual(status, 400)
                     self.assertTrue(body.startswith(b"ERROR"))
         self.assertEqual(self.get("/mob/zip.php")[0], 400)
-        self.assertEqual(self.get("/mob/transfer/dl_a%20b.zip")[0], 400)
+        self.assertEqual(self.get("/mob/transfer/dl_a%2Fb.zip")[0], 400)
+        self.assertEqual(self.get("/mob/transfer/dl_%20a.zip")[0], 400)
         self.assertEqual(os.listdir(os.path.join(self.root, "accounts")), [])
         self.assertEqual(os.listdir(os.path.join(self.root, "transfer")), [])
 
     def test_plain_names_with_dots_and_dashes(self):
         self.write(self.account("Hof-Meier_2.a", "mob_stall_x.txt"), b"N/1\r\n")
         self.assertEqual(list(self.download("Hof-Meier_2.a")), ["mob_stall_x.txt"])
+
+    def test_a_blank_between_words(self):
+        self.write(self.account("M\u00fcller Hof", "mob_stall_x.txt"), b"N/1\r\n")
+        for kd in ("M%FCller%20Hof", "M%C3%BCller%20Hof"):
+            with self.subTest(kd=kd):
+                self.assertEqual(self.download(kd), {"mob_stall_x.txt": b"N/1\r\n"})
 
     def test_percent_encoded_umlauts_in_both_encodings(self):
         self.write(self.account("M\u00fcller", "mob_pferd_x.txt"), b"A/7\r\n")

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,8 +69,10 @@ StartedProgram StartProgram(const std::string& program, const std::vector<std::s
 CliRun WaitProgram(const StartedProgram& started) {
   CliRun result;
   int status = 0;
-  if (started.pid > 0 && ::waitpid(started.pid, &status, 0) == started.pid && WIFEXITED(status)) {
-    result.exitCode = WEXITSTATUS(status);
+  struct rusage usage {};
+  if (started.pid > 0 && ::wait4(started.pid, &status, 0, &usage) == started.pid) {
+    result.peakMemoryKb = usage.ru_maxrss;
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   }
   result.out = ReadFile(started.outPath);
   result.err = ReadFile(started.errPath);

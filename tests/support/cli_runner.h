@@ -11,6 +11,7 @@ struct CliRun {
   int exitCode = -1;  // -1 when a signal ended it
   std::string out;
   std::string err;
+  long peakMemoryKb = 0;  // the largest resident set the program had
 };
 
 // A program started by StartProgram and not yet waited for.

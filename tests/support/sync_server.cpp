@@ -308,6 +308,66 @@ void SyncServer::SetBody(const std::string& path, const std::string& body) {
   Control("body", "path=" + UrlQueryEncode(path) + "&text=" + UrlQueryEncode(body));
 }
 
+namespace {
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 0x0F];
+  }
+  return out;
+}
+
+}  // namespace
+
+void SyncServer::ServeArchive(const std::string& account, const std::vector<ArchiveEntry>& entries) {
+  // Python's zipfile stores whatever name and file type it is given.
+  std::string script =
+      "import struct, sys, zipfile\n"
+      "path = sys.argv[1]\n"
+      "stated = []\n"
+      "with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:\n";
+  for (const ArchiveEntry& e : entries) {
+    unsigned long attributes = 0100644UL << 16;
+    if (e.kind == ArchiveEntry::Kind::kLink) attributes = 0120777UL << 16;
+    if (e.kind == ArchiveEntry::Kind::kFolder) attributes = (040755UL << 16) | 0x10;
+    script += "    i = zipfile.ZipInfo(bytes.fromhex('" + Hex(e.name) + "').decode())\n"
+              "    i.create_system = 3\n"
+              "    i.external_attr = " + std::to_string(attributes) + "\n"
+              "    i.compress_type = zipfile.ZIP_DEFLATED\n"
+              "    z.writestr(i, bytes.fromhex('" + Hex(e.data) + "') * " +
+              std::to_string(e.repeat) + ")\n"
+              "    stated.append(" + std::to_string(e.statedSize) + ")\n";
+  }
+  script +=
+      "raw = bytearray(open(path, 'rb').read())\n"
+      "central = struct.unpack_from('<I', raw, raw.rfind(b'PK\\x05\\x06') + 16)[0]\n"
+      "for size in stated:\n"
+      "    local = struct.unpack_from('<I', raw, central + 42)[0]\n"
+      "    if size:\n"
+      "        struct.pack_into('<I', raw, central + 24, size)\n"
+      "        struct.pack_into('<I', raw, local + 22, size)\n"
+      "    lengths = struct.unpack_from('<HHH', raw, central + 28)\n"
+      "    central += 46 + sum(lengths)\n"
+      "open(path, 'wb').write(raw)\n";
+  const std::string scriptPath = root_ + "/serve_archive.py";
+  WriteFile(scriptPath, script);
+  const std::string archive = TransferDir() + "/dl_" + account + ".zip";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl(kPython, kPython, scriptPath.c_str(), archive.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    throw std::runtime_error("sync server: the archive could not be made");
+  }
+  SetBody("/mob/zip.php", "OK zip");
+}
+
 void SyncServer::ClearFailures() { Control("clear", ""); }
 
 std::string SyncServer::RequestLog(bool reset) {

@@ -11,9 +11,12 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace kelvanor::testing {
 
@@ -30,6 +33,18 @@ struct TestCertificates {
 // hold two authorities); false when openssl is missing or fails.
 bool MakeTestCertificates(const std::string& folder, const std::string& prefix,
                           TestCertificates& out);
+
+// An entry of an archive a test serves (SyncServer::ServeArchive).
+struct ArchiveEntry {
+  enum class Kind { kFile, kLink, kFolder };
+  std::string name;  // as stored, UTF-8
+  Kind kind = Kind::kFile;
+  std::string data;  // a file's content, repeated `repeat` times; a link's target
+  std::size_t repeat = 1;
+  // When not 0: the archive's directory and the entry's header state this
+  // size, whatever the data unpacks to.
+  uint32_t statedSize = 0;
+};
 
 class SyncServer {
  public:
@@ -94,6 +109,10 @@ class SyncServer {
   void SetCut(const std::string& path, size_t bytes);
   // The endpoint answers 200 with `body` instead of doing its work.
   void SetBody(const std::string& path, const std::string& body);
+  // From now on the account's download archive is exactly the one made of
+  // `entries` (file types, names and sizes as given, deflated); zip.php
+  // answers 200 without packing anything. ClearFailures ends that.
+  void ServeArchive(const std::string& account, const std::vector<ArchiveEntry>& entries);
   // Drops every rule set above.
   void ClearFailures();
   // The requests served so far (JSON list of {method, path, query, version,

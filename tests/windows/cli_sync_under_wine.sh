@@ -10,11 +10,15 @@ echo "== erste Synchronisation =="
 wine ./kelvanor-cli.exe sync --yes >"$WORK/sync1.log" 2>&1 || { cat "$WORK/sync1.log"; fail "erste Synchronisation"; }
 cat "$WORK/sync1.log"
 [ "$(ini_value num_syncs)" = 1 ] || fail "num_syncs nach der ersten Synchronisation: $(ini_value num_syncs)"
-[ -f "$SERVER_ROOT/ftp/up_hufwine.zip" ] || fail "kein up_hufwine.zip auf dem FTP-Server"
+[ -n "$(ftp_upload)" ] || fail "kein up_$ACCOUNT_NAME.zip auf dem FTP-Server: $(ls "$SERVER_ROOT/ftp")"
 [ -s "$ACCOUNT/mob_kunde.txt" ] || fail "mob_kunde.txt nicht beim Mobilgerät angekommen"
 [ -f "$TOOL_DIR/mobil/tmp.bat" ] || fail "kein tmp.bat in local_dir"
 
 field_changes
+# Left from a run that was cut short: a folder in tmp_dl, with one inside.
+# The sync empties tmp_dl whole.
+mkdir -p "$TOOL_DIR/mobil/tmp_dl/alt/tiefer"
+echo alt >"$TOOL_DIR/mobil/tmp_dl/alt/tiefer/alt.txt"
 # Started from another folder (as the task scheduler does): the tools beside
 # the program are still the ones it uses.
 echo "== zweite Synchronisation, aus einem anderen Ordner gestartet =="
@@ -34,4 +38,52 @@ name_hex="$(sqlite3 "$PRACTICE/praxis.db" "SELECT hex(name) FROM besitzer WHERE 
 [ ! -e "$ACCOUNT/mob_kunde_x.txt" ] || fail "mob_kunde_x.txt liegt noch auf dem Server"
 grep -q "K-900" "$ACCOUNT/mob_kunde.txt" || fail "K-900 fehlt im neuen Export"
 ls "$TOOL_DIR/mobil/"*mob_from_server.txt >/dev/null 2>&1 || fail "keine Sicherung der empfangenen Daten"
-echo "Zwei Synchronisationen unter Wine: in Ordnung."
+[ ! -e "$TOOL_DIR/mobil/tmp_dl" ] || fail "tmp_dl ist nach der Synchronisation noch da"
+# Every request named the account as it is written: the percent-encoding
+# went through cmd untouched (zip.php, the download, unzip.php, delmob.php),
+# and so did the FTP upload's file name.
+/usr/bin/python3 - "$HTTP_PORT" "$ACCOUNT_NAME" <<'PY' || fail "eine Anfrage kam mit einem anderen Kontonamen an"
+import json, sys, urllib.parse, urllib.request
+port, name = sys.argv[1], sys.argv[2]
+def decoded(raw):
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return raw.decode("cp1252")
+log = json.load(urllib.request.urlopen("http://127.0.0.1:%s/_control/requests" % port))
+seen = set()
+for request in log:
+    path = request["path"]
+    if path in ("/mob/zip.php", "/mob/unzip.php", "/mob/delmob.php"):
+        kd = [v for k, _, v in (p.partition("=") for p in request["query"].split("&")) if k == "kd"]
+        got = decoded(urllib.parse.unquote_to_bytes(kd[0])) if kd else None
+    elif path.startswith("/mob/transfer/"):
+        got = path[len("/mob/transfer/dl_"):-len(".zip")]
+    else:
+        continue
+    print("%s -> %r" % (path if not path.startswith("/mob/transfer/") else "/mob/transfer/", got))
+    if got != name:
+        sys.exit(1)
+    seen.add(path if not path.startswith("/mob/transfer/") else "/mob/transfer/")
+missing = {"/mob/zip.php", "/mob/transfer/", "/mob/unzip.php", "/mob/delmob.php"} - seen
+if missing:
+    sys.exit("nicht angefragt: %s" % sorted(missing))
+PY
+
+# A link to a folder outside, left in tmp_dl: Wine shows a Unix link to a
+# folder as a reparse point, as Windows shows a junction. Emptying tmp_dl
+# never follows it: what it points to stays. (Windows removes a junction
+# itself with RemoveDirectory; Wine 8 cannot remove such a link at all, so
+# there the sync may stop, saying tmp_dl cannot be deleted.)
+OUTSIDE="$WORK/draussen"
+mkdir -p "$OUTSIDE/innen" "$TOOL_DIR/mobil/tmp_dl"
+echo bleibt >"$OUTSIDE/innen/bleibt.txt"
+ln -s "$OUTSIDE" "$TOOL_DIR/mobil/tmp_dl/verbindung"
+status=0
+wine "$PROGRAM/kelvanor-cli.exe" sync --no >"$WORK/sync3.log" 2>&1 || status=$?
+[ "$(cat "$OUTSIDE/innen/bleibt.txt" 2>/dev/null)" = bleibt ] || { cat "$WORK/sync3.log"; fail "die Verbindung in tmp_dl wurde verfolgt"; }
+if [ "$status" != 0 ]; then
+  grep -q "tmp_dl.*kann nicht gel" "$WORK/sync3.log" || { cat "$WORK/sync3.log"; fail "dritte Synchronisation (Exit-Code $status)"; }
+fi
+rm -f "$TOOL_DIR/mobil/tmp_dl/verbindung"
+echo "Zwei Synchronisationen unter Wine: in Ordnung; eine Verbindung in tmp_dl wurde nicht verfolgt."

@@ -39,10 +39,11 @@ PRACTICE="$WORK/B${UE}ro Praxis"
 mkdir -p "$PRACTICE"
 "$LINUX_BUILD/tools/gen_practice" --customers 30 --seed 7 "$PRACTICE/praxis.db" >/dev/null
 
-# APPDATA as Windows gives it to the programs, in a profile "Jürgen Sánchez":
-# cmd reads the á, like the ü, in code page 850.
+# APPDATA as Windows gives it to the programs, in a profile "Jürgen Sánchez
+# 100%": cmd reads the á, like the ü, in code page 850, and would read the
+# "%" as the start of a variable if tmp.bat did not double it.
 AA="$(printf '\xc3\xa1')"
-APPDATA_UNIX="$WORK/Benutzer/J${UE}rgen S${AA}nchez/AppData/Roaming"
+APPDATA_UNIX="$WORK/Benutzer/J${UE}rgen S${AA}nchez 100%/AppData/Roaming"
 mkdir -p "$APPDATA_UNIX"
 wine reg add 'HKCU\Volatile Environment' /v APPDATA /t REG_SZ /d "$(win "$APPDATA_UNIX")" /f >/dev/null 2>&1
 APPDATA_WIN="$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r' | iconv -f WINDOWS-1252 -t UTF-8)"
@@ -63,7 +64,10 @@ for _ in $(seq 1 100); do
 done
 HTTP_PORT=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http_port"])' "$WORK/server.json")
 FTP_PORT=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["ftp_port"])' "$WORK/server.json")
-ACCOUNT="$SERVER_ROOT/accounts/hufwine"
+# The account has an umlaut and a blank: every request carries it
+# percent-encoded (M%FCller%20Hof), which cmd must leave as it is.
+ACCOUNT_NAME="M${UE}ller Hof"
+ACCOUNT="$SERVER_ROOT/accounts/$ACCOUNT_NAME"
 mkdir -p "$SERVER_ROOT/www/sync" "$ACCOUNT"
 wine "$PROGRAM/kelvanor-cli.exe" version | tr -d '\r\n' >"$SERVER_ROOT/www/sync/version.txt"
 
@@ -76,7 +80,7 @@ db_name=praxis.db
 INI
 ini "$TOOL_DIR/Kelvanor.ini" <<INI
 [general]
-name=hufwine
+name=$ACCOUNT_NAME
 num_syncs=0
 debug=1
 
@@ -93,3 +97,16 @@ field_changes() {
 }
 
 ini_value() { sed -n "s/^$1=//p" "$TOOL_DIR/Kelvanor.ini" | tr -d '\r'; }
+
+# The upload archive on the FTP server, named as curl.exe sent it (the
+# account in Windows-1252 or in UTF-8); nothing when there is none.
+ftp_upload() {
+  /usr/bin/python3 - "$SERVER_ROOT/ftp" "$ACCOUNT_NAME" <<'PY'
+import os, sys
+folder, name = os.fsencode(sys.argv[1]), sys.argv[2]
+for spelling in (name.encode("utf-8"), name.encode("cp1252")):
+    if os.path.isfile(os.path.join(folder, b"up_" + spelling + b".zip")):
+        print("up_%s.zip" % name)
+        break
+PY
+}
