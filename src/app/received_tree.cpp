@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "platform/environment.h"
+#include "util/encoding.h"
 #include "util/errors.h"
 #include "util/exchange_files.h"
 #include "platform/file_system.h"
@@ -17,25 +18,60 @@ void Log(Logger* log, const std::string& line) {
   if (log != nullptr) log->LogLine(line);
 }
 
-void AddFileLines(const std::string& content, bool merge, TreeModel& tree) {
+void AddFileLines(std::vector<ReceivedLine> lines, bool merge, TreeModel& tree) {
   // First field -> position of the node that holds it. A replaced node keeps
   // its first field, so the entry stays valid for the rest of the file.
   std::unordered_map<std::string, std::size_t> nodeByKey;
-  for (std::string& line : SplitLines(content)) {
-    std::string key = FirstField(line);
+  std::size_t lineNumber = 0;
+  for (ReceivedLine& line : lines) {
+    ++lineNumber;
+    std::string key = FirstField(line.text);
     if (merge && !key.empty()) {
       auto found = nodeByKey.find(key);
       if (found != nodeByKey.end()) {
-        tree.Replace(found->second, std::move(line));
+        tree.Replace(found->second, std::move(line.text), lineNumber, std::move(line.refused));
         continue;
       }
       nodeByKey.emplace(std::move(key), tree.Count());
     }
-    tree.Append(2, std::move(line));
+    tree.Append(2, std::move(line.text), lineNumber, std::move(line.refused));
   }
 }
 
+// The text of a line read as UTF-8, in Windows-1252.
+ReceivedLine FromUtf8(const std::string& utf8) {
+  ReceivedLine line;
+  bool lacking = false;
+  line.text = Utf8ToCp1252Marked(utf8, &lacking);
+  if (lacking) {
+    const std::string first = FirstCharacterCp1252Lacks(utf8);
+    line.refused = "Das Zeichen " + first + " gibt es in Windows-1252 nicht (in der Zeile als <" +
+                   first + "> geschrieben).";
+  }
+  return line;
+}
+
 }  // namespace
+
+std::vector<ReceivedLine> ChangeFileLines(const std::string& bytes) {
+  std::vector<ReceivedLine> lines;
+  // Saved from an editor, a change file may carry the mark of its encoding;
+  // read as Windows-1252 every line of a UTF-16 file would be unreadable and
+  // every umlaut of a UTF-8 one two wrong letters.
+  std::string utf8;
+  if (StartsWith(bytes, "\xEF\xBB\xBF")) {
+    utf8 = bytes.substr(3);
+  } else if (StartsWith(bytes, "\xFF\xFE")) {
+    utf8 = Utf16ToUtf8(bytes.substr(2), false);
+  } else if (StartsWith(bytes, "\xFE\xFF")) {
+    utf8 = Utf16ToUtf8(bytes.substr(2), true);
+  } else {
+    for (std::string& text : SplitLines(bytes)) lines.push_back({std::move(text), std::string()});
+    return lines;
+  }
+  for (const std::string& text : SplitLines(utf8)) lines.push_back(FromUtf8(text));
+  return lines;
+}
 
 void ReadReceivedFiles(const Settings& settings, Logger* log, TreeModel& tree) {
   ReadReceivedFilesFrom(settings.local_dir + "tmp_dl" + kPathSep, settings.ChangeFiles, log, tree);
@@ -52,7 +88,7 @@ void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFil
     Log(log, "Datei gefunden - " + path);
     tree.Append(1, file);
     const ExchangeFile* kind = ExchangeFileByChangeFile(file);
-    AddFileLines(ReadWholeFile(path), kind == nullptr || kind->mergeLines, tree);
+    AddFileLines(ChangeFileLines(ReadWholeFile(path)), kind == nullptr || kind->mergeLines, tree);
     Log(log, "Datei gelesen - " + path);
   }
 }
