@@ -55,6 +55,24 @@ TEST_F(BadInput, LinesOfNoKnownOperationAreNamedInEveryFile) {
   EXPECT_EQ(Dump(), before);
 }
 
+// Saved as "Unicode" by an editor: read as UTF-16, the umlauts arrive as
+// they were typed; a letter dasTessavor cannot store fails its line alone.
+TEST_F(BadInput, ChangeFileSavedAsUtf16) {
+  const std::u16string text = u"h\r\nN/1;Gro\u00DFer Hof\r\nN/2;\u0141ukasz\r\nN/3;Au\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  WriteRawChangeFile("mob_stall_x.txt", bytes);
+  RunImport();
+  EXPECT_EQ(One("SELECT group_concat(name) FROM stall"), "Gro\xDF" "er Hof,Au");
+  ASSERT_EQ(Summary().failures.size(), 1u);
+  EXPECT_EQ(Summary().failures[0].lineNumber, 3u);
+  EXPECT_EQ(Summary().failures[0].text, "N/2;<U+0141>ukasz");
+  EXPECT_NE(Summary().failures[0].message.find("U+0141"), std::string::npos);
+}
+
 TEST_F(BadInput, MissingFieldsReadAsEmpty) {
   WriteChangeFile("mob_stall_x.txt", {"h", "N/1", "N/2;nur Name"});
   WriteChangeFile("mob_pferd_x.txt", {"h", "N/1;ohne Datum", "N/2;;;;;1"});
