@@ -327,13 +327,13 @@ void UpdateChangedRecord(ImportContext& ctx, const std::string& table, const Rec
                          int32_t id) {
   const ChangeableTable& kind = ChangeableTableOf(table);
   const std::string notTaken = "; die \xC4nderung wurde nicht \xFC" "bernommen.";
+  const std::string gone = std::string(kind.kind) + " A/" + std::to_string(id) +
+                           " gibt es in der Praxis nicht mehr" + notTaken;
   // Row 0 is the host's placeholder, never a record the mobile was sent.
+  if (id == 0) throw ERecordUnavailable(gone);
   auto row = ctx.db.QueryBound("SELECT * FROM " + table + " WHERE id=?1",
                                {SqlParam::Integer(id)});
-  if (id == 0 || row->Eof()) {
-    throw ERecordUnavailable(std::string(kind.kind) + " A/" + std::to_string(id) +
-                             " gibt es in der Praxis nicht mehr" + notTaken);
-  }
+  if (row->Eof()) throw ERecordUnavailable(gone);
   // A record this run binned itself is still the mobile's to change.
   if (MarkSet(*row, "papierkorb") && ctx.recycled.count({table, id}) == 0) {
     throw ERecordUnavailable(RecordLabel(kind, id, *row) +
