@@ -8,6 +8,7 @@
 #include "app/import_question.h"
 #include "app/logger.h"
 #include "app/mobile_base.h"
+#include "app/office_lists.h"
 #include "app/received_tree.h"
 #include "app/transfer.h"
 #include "import/import.h"
@@ -210,11 +211,26 @@ void SyncDriver::Import() {
   // Told now that the database is free again, so the host program can save
   // while the user reads.
   for (const std::string& line : summary.LogLines()) log_.Step(line);
-  if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
+  std::string notImported;
+  try {
+    // Every received line is on disk before the server is asked to forget
+    // it, and those not imported are listed for the office to type in.
+    SaveBackupOnce();
+    notImported = KeepNotImportedLines(folders_, summary);
+  } catch (const std::exception& e) {
+    if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
+    Fail(UserText(e));
+    return;
+  }
+  if (!notImported.empty()) {
+    log_.Step("Die nicht importierten Zeilen stehen in " + notImported + ".");
+  }
+  if (!summary.failures.empty()) {
+    view_.ReportError(summary.FailureMessage() + "\r\rSie stehen zum Nachtragen in " +
+                      notImported + ".");
+  }
   if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage());
   try {
-    // Every received line is on disk before the server is asked to forget it.
-    SaveBackupOnce();
     log_.LogLine("Server-Delmob.php (s. tmp.bat) ...");
     const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
                                       UrlEncodeAccountName(settings_.name),

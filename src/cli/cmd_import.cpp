@@ -6,6 +6,7 @@
 
 #include "app/import_question.h"
 #include "app/mobile_base.h"
+#include "app/office_lists.h"
 #include "app/received_tree.h"
 #include "cli/cli_context.h"
 #include "cli/cli_output.h"
@@ -115,12 +116,23 @@ int CmdImport(const CliOptions& options) {
   }
   // Shown once the import is over, never while it holds the database.
   for (const std::string& line : summary.LogLines()) PrintErr(line + "\n");
+  std::string notImported;
+  try {
+    notImported = KeepNotImportedLines(context.folders, summary);
+  } catch (const std::exception& error) {
+    PrintErr(std::string("Die nicht importierten Zeilen k\xF6nnen nicht gesichert werden: ") +
+             error.what() + "\n");
+    return kExitError;
+  }
+  if (!notImported.empty()) {
+    PrintErr("Die nicht importierten Zeilen stehen in " + notImported + ".\n");
+  }
   if (!summary.failures.empty()) {
     PrintErr("Import abgeschlossen; " + std::to_string(summary.failures.size()) +
-             " Zeile(n) mit Fehler wurden \xFC" "bersprungen.\n");
-  } else {
-    PrintErr("Import abgeschlossen.\n");
+             " Zeile(n) mit Fehler wurden nicht importiert.\n");
+    return kExitError;
   }
+  PrintErr("Import abgeschlossen.\n");
   return kExitOk;
 }
 

@@ -9,10 +9,14 @@
 
 namespace kelvanor {
 
+// A received line that was not imported, and why.
 struct LineFailure {
   std::string file;        // the change file, e.g. "mob_pferd_x.txt"
   std::string firstField;  // the line's record key, e.g. "N/12"
   std::string message;     // why it was not imported
+  std::size_t lineNumber = 0;  // where it stands in the change file; 0 when unknown
+  std::string text;            // the line as received
+  std::string record;          // the record's name where the line gives one
 };
 
 // A field the mobile changed while the office changed it too.
@@ -25,8 +29,12 @@ struct FieldConflict {
 
 struct ImportSummary {
   std::vector<LineFailure> failures;
+  // Lines of operations the practice keeps to itself (a deleted stable, a
+  // changed article): nothing failed, but nothing of them was imported
+  // either, so the office learns of them.
+  std::vector<LineFailure> notTaken;
   // Lines that changed nothing on purpose (a deletion of a record the
-  // practice does not have, a change of a record that is gone), one sentence each.
+  // practice does not have), one sentence each.
   std::vector<std::string> notices;
   // Lines an earlier run already committed (their delete request failed).
   std::size_t alreadyImported = 0;
@@ -41,5 +49,9 @@ struct ImportSummary {
   // One message naming every conflict; "" when there was none.
   std::string ConflictMessage() const;
 };
+
+// "mob_kunde_x.txt, Zeile 3 (Meier, Anna): why «the line»", the line cut
+// short when it is long.
+std::string Describe(const LineFailure& failure);
 
 }  // namespace kelvanor

@@ -120,9 +120,10 @@ TEST_F(SyncDriverTest, DecliningTheUploadKeepsTheCounterAndSavesTheTree) {
 
 TEST_F(SyncDriverTest, AnImportThatFailsLeavesEverythingForTheNextTry) {
   IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 2);
-  // A customer line whose price level is no number ends the import.
+  // A damaged practice ends the import.
+  testing::ExecOnFile(tmp.File("praxis.db"), "DROP TABLE settings");
   WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt",
-            "h\r\nN/1;;Gut;;;;;;;;1;\r\nN/2;;Schlecht;;;;;;;;x;\r\n");
+            "h\r\nN/1;;Gut;;;;;;;;1;\r\nN/2;;Auch gut;;;;;;;;2;\r\n");
   SyncDriver driver(view, folders, settings, db.get());
   driver.StartSync();
   ASSERT_EQ(driver.GetState(), SyncDriver::State::kWaitingForAnswer);

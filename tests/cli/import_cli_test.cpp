@@ -77,21 +77,33 @@ TEST_F(ImportCli, WithoutYesAndWithoutTerminalImportsNothing) {
 }
 
 TEST_F(ImportCli, AnErrorThatEndsTheImportExitsOneWithTheDatabaseUnchanged) {
-  Change("mob_kunde_x.txt", "kopf\r\nN/1;;Meier;;;;;;;;0;\r\nN/2;;Kaputt;;;;;;;;zwei;\r\n");
+  Change("mob_kunde_x.txt", "kopf\r\nN/1;;Meier;;;;;;;;0;\r\nN/2;;Auch;;;;;;;;1;\r\n");
+  ExecOnFile(db_, "DROP TABLE settings");  // a damaged practice
   const std::string before = DumpDatabase(db_);
   const std::string bytesBefore = ReadFile(db_);
   const CliRun run = Run("import --yes '" + changes_ + "'");
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("'zwei' ist kein gültiger Integerwert"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Import abgebrochen: "), std::string::npos) << run.err;
   EXPECT_EQ(DumpDatabase(db_), before);
   EXPECT_TRUE(ReadFile(db_) == bytesBefore) << "the database file changed";
 }
 
-TEST_F(ImportCli, LineErrorsGoToStderrAndTheRestIsImported) {
+// A line that was not imported is no plain success: the run exits 1 and
+// says where the line is kept for the office.
+TEST_F(ImportCli, LineErrorsGoToStderrAreKeptAndTheRestIsImported) {
   Change("mob_stall_x.txt", "kopf\r\nN/x;Kaputt\r\nN/2;Gut\r\n");
   const CliRun run = Run("import --yes '" + changes_ + "'");
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_NE(run.err.find("'x' ist kein gültiger Integerwert"), std::string::npos) << run.err;
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("mob_stall_x.txt, Zeile 2 (Kaputt): 'x' ist kein gültiger Integerwert"),
+            std::string::npos)
+      << run.err;
+  const std::string kept = dir_.File("appdata/dasTessavor/mobil/nicht_importierte_Zeilen.txt");
+  EXPECT_NE(run.err.find("Die nicht importierten Zeilen stehen in " + kept), std::string::npos)
+      << run.err;
+  EXPECT_NE(ReadFile(kept).find("mob_stall_x.txt, Zeile 2 (Kaputt)\r\nGrund: 'x' ist kein "
+                                "g\xFCltiger Integerwert\r\nN/x;Kaputt\r\n"),
+            std::string::npos)
+      << ReadFile(kept);
   EXPECT_EQ(Rows("SELECT group_concat(name) FROM stall"), "Gut");
 }
 

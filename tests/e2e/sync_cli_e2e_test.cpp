@@ -392,7 +392,9 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
   r = Sync("--yes");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.out, "5 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
-  EXPECT_TRUE(Has(r.out + r.err, "mob_kasse_x.txt N/1: schon bei einem fr\xC3\xBCheren Import")) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out + r.err,
+                  "mob_kasse_x.txt, Zeile 3 (KasseA): schon bei einem fr\xC3\xBCheren Import"))
+      << r.out << r.err;
   EXPECT_EQ(QueryOne(dbPath, "SELECT telefon FROM besitzer WHERE name='KundeA'"), "0711");
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM kasse WHERE betrag=120"), "0");
   EXPECT_TRUE(Has(r.err, "Server-Unzip.php")) << r.err;
@@ -431,6 +433,80 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
   EXPECT_EQ(Counter(), 3);
   ExpectFieldWorkOnce("A");
   ExpectFieldWorkOnce("B");
+}
+
+// Lines the importer cannot read, a file saved as UTF-16, a customer line
+// that fails and a change of a customer the office binned: each is named,
+// kept for the office before the server is asked to drop it, and blocks
+// nothing; everything else arrives once, and the next syncs go through.
+TEST_F(SyncLife, LinesNotImportedAreNamedKeptAndBlockNoSync) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  ExecOnFile(dbPath, "UPDATE besitzer SET papierkorb=1 WHERE id=1");  // Anna Huber, binned
+  PutFieldWork("A");
+  const std::vector<std::string> notImported = {
+      "N/8;;Preislos;;;;;;;;x;", "n/9;;Klein;;;;;;;;1;", "A/1;Frau;Huber;Anna;;;;;Rosenheim;;1;",
+      " N/5;Stall mit Blank;;;;;;", "N/2;A/1;1;46400;<U+0141>"};
+  PutChange("mob_kunde_x.txt", "h\r\nN/7;;KundeA;;;;;;;;1;\r\n" + notImported[0] + "\r\n" +
+                                   notImported[1] + "\r\n" + notImported[2] + "\r\n");
+  PutChange("mob_stall_x.txt", "h\r\n" + notImported[3] + "\r\nN/2;StallA;;;;;;\r\n");
+  std::string utf16 = "\xFF\xFE";
+  for (const char16_t unit : std::u16string(u"h\r\nN/1;A/1;1;46400;gut\r\nN/2;A/1;1;46400;\u0141")) {
+    utf16 += static_cast<char>(unit & 0xFF);
+    utf16 += static_cast<char>(unit >> 8);
+  }
+  PutChange("mob_report_x.txt", utf16);
+  const std::string kept = MobileFolder() + "nicht_importierte_Zeilen.txt";
+  auto expectEveryLineKept = [&](std::size_t times) {
+    const std::string list = ReadFile(kept);
+    for (const std::string& line : notImported) {
+      std::size_t found = 0;
+      for (std::size_t at = list.find("\n" + line + "\r\n"); at != std::string::npos;
+           at = list.find("\n" + line + "\r\n", at + 1)) {
+        ++found;
+      }
+      EXPECT_EQ(found, times) << line << "\n" << list;
+    }
+  };
+  auto expectEverythingElseOnce = [&] {
+    ExpectFieldWorkOnce("A");
+    EXPECT_EQ(QueryOne(dbPath, "SELECT group_concat(z_ges) FROM verbindbeschlag"), "gut");
+    EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name IN ('Preislos','Klein')"),
+              "0");
+    EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM stall"), "1");
+    EXPECT_EQ(QueryOne(dbPath, "SELECT ort||papierkorb FROM besitzer WHERE id=1"), "Au1");
+  };
+
+  // The delete request fails: the lines not imported are kept already.
+  server->SetFailure("/mob/delmob.php", 500);
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Server-Delmob.php")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_kunde_x.txt, Zeile 3 (Preislos): 'x' ist kein g\xC3\xBCltiger "
+                         "Integerwert \xC2\xAB" "N/8;;Preislos;")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_kunde_x.txt, Zeile 5 (Huber, Anna): Kunde A/1 (Huber, Anna) liegt "
+                         "in der Praxis im Papierkorb")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_stall_x.txt, Zeile 2 (Stall mit Blank): Zeile nicht lesbar")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_report_x.txt, Zeile 3: Das Zeichen U+0141")) << r.err;
+  EXPECT_TRUE(Has(r.out, "Die nicht importierten Zeilen stehen in ")) << r.out;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  expectEveryLineKept(1);
+  expectEverythingElseOnce();
+  server->ClearFailures();
+
+  // The next sync names them again and goes through to the end.
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.out, "fertig!")) << r.out;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  EXPECT_EQ(Counter(), 2);
+  expectEveryLineKept(2);
+  expectEverythingElseOnce();
+
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Keine \xC3\x84nderungen auf dem Server.")) << r.out;
+  EXPECT_EQ(Counter(), 3);
+  expectEverythingElseOnce();
 }
 
 // A practice database the tool cannot write is never reported as imported:
