@@ -61,9 +61,9 @@ void RunPass(ImportContext& ctx, int pass) {
 
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
                                   const std::string& journalFile, const FieldMerge* merge) {
-  // Attached before the transaction begins (SQLite allows it only outside one).
+  // Read before the transaction begins: which earlier runs still count.
   std::unique_ptr<ImportJournal> journal;
-  if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(db, journalFile);
+  if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(journalFile, db);
   ImportSummary summary;
   // The statements prepared for this run are finalized when it ends, however.
   struct StatementCacheGuard {
@@ -77,6 +77,7 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
     ctx.merge = merge;
     // Records an earlier run created can still be named by this run's lines.
     if (journal) {
+      journal->BeginRun(db);
       for (const IdMapEntry& entry : journal->IdMapEntries()) {
         ctx.journaledIdMap.AddIdMapEntry(entry.tableKey, entry.mobileId, entry.dbId);
       }
@@ -87,6 +88,9 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
       for (std::size_t i = 0; i < ctx.idMap.Size(); ++i) {
         journal->RecordIdMapEntry(ctx.idMap.Entry(i));
       }
+      // On the disk before the practice commits: should the commit never
+      // happen, the next run finds none of the records and drops the entry.
+      journal->PersistRun(db);
     }
     summary = std::move(ctx.summary);
   });

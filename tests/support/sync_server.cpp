@@ -294,6 +294,8 @@ void SyncServer::SetBody(const std::string& path, const std::string& body) {
   Control("body", "path=" + UrlQueryEncode(path) + "&text=" + UrlQueryEncode(body));
 }
 
+void SyncServer::SetZipKeepsOldArchive() { Control("keepold", "path=/mob/zip.php"); }
+
 void SyncServer::ClearFailures() { Control("clear", ""); }
 
 std::string SyncServer::RequestLog(bool reset) {

@@ -78,6 +78,9 @@ class SyncServer {
   void SetCut(const std::string& path, size_t bytes);
   // The endpoint answers 200 with `body` instead of doing its work.
   void SetBody(const std::string& path, const std::string& body);
+  // zip.php leaves the previous archive in place when there is nothing to
+  // pack, as a script built on the zip command does.
+  void SetZipKeepsOldArchive();
   // Drops every rule set above.
   void ClearFailures();
   // The requests served so far (JSON list of {method, path, query, version,
