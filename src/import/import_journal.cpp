@@ -323,8 +323,9 @@ void ImportJournal::PersistRun(TDBase& db) {
   constexpr int kWitnessesPerTable = 3;
   std::vector<Witness> witnesses;
   const std::vector<WitnessKind>& kinds = WitnessKinds();
-  for (const auto& [index, mark] : rowMarks_) {
-    const WitnessKind& kind = kinds[index];
+  for (const auto& rowMark : rowMarks_) {
+    const WitnessKind& kind = kinds[rowMark.first];
+    const int64_t mark = rowMark.second;
     OnPracticeTable([&] {
       for (auto rows = db.QueryBound("SELECT " + kind.idColumn + " AS wid, " + kind.fingerprint +
                                          " AS fp FROM " + kind.table +
