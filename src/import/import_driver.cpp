@@ -70,6 +70,22 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
     TDBase& db;
     ~StatementCacheGuard() { db.ClearStatementCache(); }
   } statements{db};
+  // The server is asked to drop the lines once the import is done, so its
+  // commit must be on the disk by then; in WAL mode NORMAL lets a power cut
+  // take back the last commits. Only this connection's setting, for this run.
+  struct DurableCommit {
+    TDBase& db;
+    explicit DurableCommit(TDBase& database) : db(database) {
+      db.Execute("PRAGMA synchronous=FULL");
+    }
+    ~DurableCommit() {
+      try {
+        db.Execute("PRAGMA synchronous=NORMAL");
+      } catch (...) {
+        // A connection that fails here fails the next statement too.
+      }
+    }
+  } durable{db};
   db.RunInTransaction([&] {
     ImportContext ctx(db, tree);
     ctx.currency = ReadCurrencySettings(db);
