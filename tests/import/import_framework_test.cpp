@@ -235,7 +235,8 @@ TEST_F(Framework, TheJournalCountsARunOnlyWhileItsRecordsAreInTheDatabase) {
 
   // Restored, and the office creates a customer and a link under the ids
   // the run had used.
-  std::filesystem::copy_file(copy, dbPath_, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::remove(dbPath_);
+  std::filesystem::copy_file(copy, dbPath_);
   Exec("INSERT INTO besitzer (id,name,erstelltam,erstelltvon) VALUES (2,'Buero',46000,'ADMIN');"
        "INSERT INTO verbind (id,pferdindex,besitzerindex) VALUES (1,1,2);"
        "UPDATE _tblOffsets SET idMax=2 WHERE tbl='Besitzer';"
