@@ -193,12 +193,16 @@ class Scripts:
         return sorted(entry.name for entry in os.scandir(folder)
                       if entry.is_file() and entry.name.endswith(CHANGE_FILE_SUFFIX))
 
-    def zip(self, name):
+    def zip(self, name, keep_old=False):
+        """keep_old: as a script built on the zip command does, nothing to
+        pack leaves the previous archive in place (a test rule)."""
         folder = self.layout.account_dir(name)
         target = self.layout.download_archive(name)
         with self.lock:
             os.makedirs(folder, exist_ok=True)
             files = self.change_files(folder)
+            if keep_old and not files and os.path.exists(target):
+                return text_reply(200, "OK zip dl_%s.zip kept" % name)
             # Written beside the target and renamed, so a download running at
             # the same time gets the old archive or the new one, never half.
             fd, temp = tempfile.mkstemp(dir=self.layout.transfer, suffix=".part")
@@ -307,9 +311,11 @@ def serve_static(layout, url_path):
 
 class Steering:
     """What to do to one answer: replace it by an error, trickle it, leave out
-    its Content-Length, or cut it short."""
+    its Content-Length, or cut it short; or, for zip.php, keep the previous
+    archive when there is nothing to pack."""
 
     def __init__(self):
+        self.keep_old = False
         self.fail_status = None
         self.body = None
         self.delay = 0.0
@@ -318,7 +324,7 @@ class Steering:
 
 
 class ControlRules:
-    KINDS = ("fail", "body", "slow", "nolength", "cut")
+    KINDS = ("fail", "body", "slow", "nolength", "cut", "keepold")
 
     def __init__(self):
         self.lock = threading.Lock()
@@ -361,6 +367,8 @@ class ControlRules:
                     steering.no_length = True
                 elif kind == "cut":
                     steering.cut_bytes = value
+                elif kind == "keepold":
+                    steering.keep_old = True
         return steering
 
 
@@ -450,7 +458,7 @@ class Handler(BaseHTTPRequestHandler):
             elif steering.body is not None:
                 reply = Reply(200, steering.body.encode("latin-1"), "application/octet-stream")
             else:
-                reply = self._route(path, query)
+                reply = self._route(path, query, steering)
             self._send(reply, steering)
         except (BrokenPipeError, ConnectionResetError):
             pass
@@ -461,9 +469,9 @@ class Handler(BaseHTTPRequestHandler):
             except OSError:
                 pass
 
-    def _route(self, path, query):
+    def _route(self, path, query, steering):
         scripts = {
-            "/mob/zip.php": self.scripts.zip,
+            "/mob/zip.php": lambda name: self.scripts.zip(name, steering.keep_old),
             "/mob/unzip.php": self.scripts.unzip,
             "/mob/delmob.php": self.scripts.delmob,
         }

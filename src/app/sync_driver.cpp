@@ -3,6 +3,8 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <map>
+#include <system_error>
 
 #include "app/command_batch.h"
 #include "app/import_question.h"
@@ -23,6 +25,45 @@ namespace {
 const char kNoChangesQuestion[] =
     "Keine \xC4nderungen auf dem Server.\r\r"
     "\xC4nderungen vom PC/Laptop zum Server \xFC" "bertragen?";
+const char kNewLinesArrived[] =
+    "W\xE4hrend dieser Synchronisation sind neue Mobildaten auf dem Server angekommen. Die "
+    "Mobildaten auf dem Server wurden deshalb nicht gel\xF6scht; die n\xE4" "chste "
+    "Synchronisation zeigt die neuen an (was jetzt \xFC" "bernommen wurde, \xFC" "bernimmt sie "
+    "nicht noch einmal).";
+// The second look at the server's change files, beside tmp_dl.
+const char kFetchAgainFolder[] = "tmp_dl_neu";
+
+// The lines of the change files in `tree` (all forms of a record the tree
+// merged), each file's header line left out, counted.
+std::map<std::string, std::size_t> RecordLinesOf(const TreeModel& tree) {
+  std::map<std::string, std::size_t> lines;
+  std::string file;
+  bool header = false;
+  for (const TreeNode& node : tree.Nodes()) {
+    if (node.level == 1) {
+      file = node.text;
+      header = true;
+    }
+    if (node.level != 2) continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    ++lines[file + '\n' + node.text];
+    for (const std::string& earlier : node.replaced) ++lines[file + '\n' + earlier];
+  }
+  return lines;
+}
+
+// Whether `fresh` holds a line, or a line more often, than `seen`.
+bool HoldsLinesNotIn(const TreeModel& fresh, const TreeModel& seen) {
+  const std::map<std::string, std::size_t> shown = RecordLinesOf(seen);
+  for (const auto& [line, count] : RecordLinesOf(fresh)) {
+    const auto found = shown.find(line);
+    if (found == shown.end() || found->second < count) return true;
+  }
+  return false;
+}
 
 // What the user reads for an error: a failure of the database says in German
 // what is wrong with it.
@@ -43,6 +84,7 @@ class SyncDriver::RunEnd {
   explicit RunEnd(SyncDriver& driver) : driver_(driver) {}
   ~RunEnd() {
     if (driver_.state_ == State::kWaitingForAnswer) return;
+    driver_.accountLock_.reset();
     try {
       driver_.view_.CloseImportQuestion();
     } catch (...) {
@@ -106,6 +148,7 @@ void SyncDriver::StartSync() {
   RunEnd end(*this);
   try {
     EnsureLocalFolder();
+    LockAccount();
     if (ReadSyncCounter(folders_) == 0) {
       RunFirstSync();
     } else {
@@ -114,6 +157,15 @@ void SyncDriver::StartSync() {
   } catch (const std::exception& e) {
     Fail(UserText(e));
   }
+}
+
+void SyncDriver::LockAccount() {
+  accountFiles_ = AccountFiles();
+  // Without the database the run fails where it needs it; nothing of the
+  // practice's own files is touched before.
+  if (db_ == nullptr) return;
+  accountFiles_ = AccountFilesOf(db_->FileName(), settings_.name);
+  accountLock_ = LockAccountFiles(*db_, folders_, settings_.name, accountFiles_);
 }
 
 bool SyncDriver::RunExport() {
@@ -163,7 +215,7 @@ void SyncDriver::AskImport() {
   }
   // The server holds no change line any more, so none of the journaled ones
   // can come back.
-  ForgetImportedLines();
+  ForgetLinesGoneFromServer(tree_);
   if (view_.Ask(kNoChangesQuestion)) {
     FinishSync();
   } else {
@@ -198,9 +250,9 @@ void SyncDriver::Import() {
     if (db_ == nullptr) {
       throw Exception("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts importiert werden.");
     }
-    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_, tree_);
-    summary = ImportMobileChanges(*db_, tree_, folders_.ImportJournalFile(settings_.name),
-                                  merge.get());
+    const std::unique_ptr<FieldMerge> merge =
+        PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
+    summary = ImportMobileChanges(*db_, tree_, accountFiles_.journal, merge.get());
   } catch (const std::exception& e) {
     // The import is one transaction: nothing of it was written. The change
     // files stay on the server and in tmp_dl, so a later sync brings them again.
@@ -231,15 +283,40 @@ void SyncDriver::Import() {
   }
   if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage());
   try {
-    log_.LogLine("Server-Delmob.php (s. tmp.bat) ...");
-    const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
-                                      UrlEncodeAccountName(settings_.name),
-                                  settings_.local_dir, view_);
-    // A failed request leaves the import committed and journaled: the next
-    // sync brings the same lines again and skips them.
-    if (!Check(status == 0 ? Outcome::Ok() : StepFailed("Server-Delmob.php", status))) return;
-    log_.LogLine("Server-Delmob.php fertig - !");
-    ForgetImportedLines();
+    ForgetLinesGoneFromServer(tree_);
+    // The mobile may have written more while the question was open: a delete
+    // request now would drop lines nobody has seen.
+    TreeModel fresh;
+    if (!Check(FetchAgain(fresh))) return;
+    if (HoldsLinesNotIn(fresh, tree_)) {
+      log_.Step(kNewLinesArrived);
+      view_.ReportInfo(kNewLinesArrived);
+    } else {
+      log_.LogLine("Server-Delmob.php (s. tmp.bat) ...");
+      const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
+                                        UrlEncodeAccountName(settings_.name),
+                                    settings_.local_dir, view_);
+      // A failed request leaves the import committed and journaled: the next
+      // sync brings the same lines again and skips them.
+      if (!Check(status == 0 ? Outcome::Ok() : StepFailed("Server-Delmob.php", status))) return;
+      log_.LogLine("Server-Delmob.php fertig - !");
+      // An answer proves nothing (a script that fails softly answers 200):
+      // what the server sends now tells which lines are gone, so that a new
+      // line reading like an imported one counts as new.
+      TreeModel after;
+      bool looked = false;
+      try {
+        looked = FetchAgain(after).IsOk();
+      } catch (const std::exception&) {
+        // Told below; the import and the delete request are done.
+      }
+      if (looked) {
+        ForgetLinesGoneFromServer(after);
+      } else {
+        log_.Step("Hinweis: Ob der Server die Mobildaten gel\xF6scht hat, lie\xDF sich nicht "
+                  "nachsehen; die n\xE4" "chste Synchronisation sieht nach.");
+      }
+    }
     log_.LogLine("rmdir (s. tmp.bat) ...");
     if (!RemoveDownloadFolder()) return;
     log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
@@ -249,8 +326,20 @@ void SyncDriver::Import() {
   }
 }
 
+Outcome SyncDriver::FetchAgain(TreeModel& fresh) {
+  log_.LogLine("Mobildaten auf dem Server nachsehen ...");
+  const Outcome fetched = DownloadData(settings_, folders_, log_, kFetchAgainFolder);
+  const std::string folder = settings_.local_dir + kFetchAgainFolder + kPathSep;
+  if (fetched.IsOk()) ReadReceivedFilesFrom(folder, settings_.ChangeFiles, nullptr, fresh);
+  std::error_code ignored;
+  std::filesystem::remove_all(SystemPath(folder), ignored);
+  if (fetched.IsOk()) log_.LogLine("Mobildaten auf dem Server nachgesehen - " + folder);
+  return fetched;
+}
+
 void SyncDriver::DeclineImport() {
   try {
+    ForgetLinesGoneFromServer(tree_);
     log_.LogLine("rmdir (s. tmp.bat) ...");
     if (RemoveDownloadFolder()) log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
   } catch (const std::exception& e) {
@@ -259,8 +348,9 @@ void SyncDriver::DeclineImport() {
 }
 
 void SyncDriver::KeepBase() {
+  if (accountLock_ == nullptr) return;
   try {
-    KeepUploadedFilesAsBase(settings_, folders_);
+    KeepUploadedFilesAsBase(settings_, accountFiles_.baseFolder);
   } catch (const std::exception& e) {
     // The upload itself went well; the next import merely writes whole records.
     log_.Step("Hinweis: " + std::string(e.what()));
@@ -270,7 +360,8 @@ void SyncDriver::KeepBase() {
 ChangeDetails SyncDriver::ChangePreview() {
   if (db_ == nullptr) return ChangeDetails();
   try {
-    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_, tree_);
+    const std::unique_ptr<FieldMerge> merge =
+        PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
     if (merge) return DescribeChanges(*db_, tree_, *merge);
   } catch (const std::exception&) {
     // Without a preview the raw lines still show what arrived.
@@ -283,8 +374,15 @@ std::string SyncDriver::SaveBackupOnce() {
   return backupPath_;
 }
 
-void SyncDriver::ForgetImportedLines() {
-  if (db_ != nullptr) ImportJournal::Clear(*db_, folders_.ImportJournalFile(settings_.name));
+void SyncDriver::ForgetLinesGoneFromServer(const TreeModel& tree) {
+  if (db_ == nullptr || accountLock_ == nullptr) return;
+  try {
+    ImportJournal(accountFiles_.journal, *db_).ForgetLinesNotIn(tree);
+  } catch (const std::exception& e) {
+    // Kept, the lines are skipped should they come again; a new line that
+    // reads the same is the only cost.
+    log_.Step("Hinweis: " + UserText(e));
+  }
 }
 
 bool SyncDriver::FinishSync() {

@@ -8,8 +8,10 @@
 // the user is told which step failed.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "app/account_files.h"
 #include "app/logger.h"
 #include "app/settings.h"
 #include "app/sync_view.h"
@@ -66,8 +68,15 @@ class SyncDriver {
   // Writes the dated backup of the received tree the first time in a run and
   // gives its path ("" for a tree without files).
   std::string SaveBackupOnce();
-  // Empties the import journal once the server has dropped its change files.
-  void ForgetImportedLines();
+  // Takes the lock of the database and account (see AccountFiles) for this
+  // run; raises with a German message when another sync holds it.
+  void LockAccount();
+  // Lets the import journal forget the lines the complete download `tree`
+  // no longer holds.
+  void ForgetLinesGoneFromServer(const TreeModel& tree);
+  // Fetches the server's change files once more, into a scratch folder
+  // beside tmp_dl, and reads them into `fresh`; the outcome of the transfer.
+  Outcome FetchAgain(TreeModel& fresh);
   // Keeps the files just uploaded as the mobile's view of the practice.
   void KeepBase();
   // What each changed record of the tree changes, for the view.
@@ -84,6 +93,10 @@ class SyncDriver {
   State state_ = State::kIdle;
   Outcome lastOutcome_;
   std::string backupPath_;  // the backup written in this run, if any
+  // The files of the practice database and account, and their lock, held
+  // from the start of a run to its end (the question waiting included).
+  AccountFiles accountFiles_;
+  std::unique_ptr<InstanceLock> accountLock_;
 };
 
 }  // namespace kelvanor

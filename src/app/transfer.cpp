@@ -129,7 +129,8 @@ UploadPlan PlanUpload(const Settings& settings) {
   return plan;
 }
 
-DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
+DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
+                          const std::string& folderName) {
   RefuseWhatTheConsoleCannotShow(settings);
   const std::string& localDir = settings.local_dir;
   const std::string name = AnsiToOem(settings.name);
@@ -140,8 +141,8 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
   const std::string zipUrl = base + "/mob/zip.php?kd=" + urlName;
   plan.serverZip = {"Server-Zip.php", "", "curl.exe " + zipUrl, "curl.exe " + zipUrl, ""};
 
-  plan.dir = ReplaceAll(localDir, "\\", "/") + "tmp_dl/";
-  plan.folderToEmpty = localDir + "tmp_dl" + kPathSep;
+  plan.dir = ReplaceAll(localDir, "\\", "/") + folderName + "/";
+  plan.folderToEmpty = localDir + folderName + kPathSep;
   const std::string dir = AnsiToOem(plan.dir);
   const std::string zip = Quoted(dir + "dl_" + name + ".zip");
   const std::string zipShown = Quoted(plan.dir + "dl_" + settings.name + ".zip");
@@ -197,13 +198,14 @@ Outcome UploadData(const Settings& settings, Logger& log) {
   return runner.Result();
 }
 
-Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log) {
+Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
+                     const std::string& folderName) {
   // The tools beside the program are found first (the interpreter looks in
   // the current folder before the search path).
   if (!SetCurrentFolder(folders.ProgramFolder)) {
     // Not fatal: the tools are then taken from the search path.
   }
-  const DownloadPlan plan = PlanDownload(settings, NowCivil());
+  const DownloadPlan plan = PlanDownload(settings, NowCivil(), folderName);
   StepRunner runner(settings, log);
   if (!runner.Run(plan.serverZip)) return runner.Result();
 

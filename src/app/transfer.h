@@ -61,7 +61,10 @@ struct DownloadPlan {
 // dated copy); the functions below run them. Raise Exception when
 // CheckCommandLineSettings refuses the settings.
 UploadPlan PlanUpload(const Settings& settings);
-DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today);
+// `folderName` is the download folder below local_dir ("tmp_dl"; another
+// for a second look at the server that must not touch what the user sees).
+DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
+                          const std::string& folderName = "tmp_dl");
 
 // The command that removes the download folder after the import question:
 // rmdir /S /Q "‹local_dir›tmp_dl\" ("/" on Linux), local_dir in the console
@@ -80,6 +83,7 @@ Outcome UploadData(const Settings& settings, Logger& log);
 // ignored), so tools beside the program win over the search path. Raises
 // EInOutError when tmp.bat cannot be written or the download folder cannot
 // be made anew.
-Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log);
+Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
+                     const std::string& folderName = "tmp_dl");
 
 }  // namespace kelvanor

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/account_files.h"
 #include "app/import_question.h"
 #include "app/mobile_base.h"
 #include "app/office_lists.h"
@@ -77,10 +78,20 @@ int CmdImport(const CliOptions& options) {
   // The preview compares with the practice, and the question is answered
   // for the state it shows: the database is held from here on.
   if (!OpenCliDatabase(context)) return kExitError;
+  // A sync of the same database and account elsewhere would import the same
+  // lines meanwhile.
+  const AccountFiles files = AccountFilesOf(context.db->FileName(), context.settings.name);
+  std::unique_ptr<InstanceLock> accountLock;
+  try {
+    accountLock = LockAccountFiles(*context.db, context.folders, context.settings.name, files);
+  } catch (const std::exception& e) {
+    PrintErr(std::string(e.what()) + "\n");
+    return kExitError;
+  }
   std::unique_ptr<FieldMerge> merge;
   try {
     // Changed records take only what the mobile changed, as in a sync.
-    merge = PrepareFieldMerge(*context.db, context.folders, tree);
+    merge = PrepareFieldMerge(*context.db, context.folders, files.baseFolder, tree);
   } catch (const std::exception&) {
     // Without it changed records are written whole, as the raw lines say.
   }
@@ -102,9 +113,7 @@ int CmdImport(const CliOptions& options) {
   try {
     // The journal of the syncs: a folder a failed sync left behind holds
     // lines that sync already imported, and the next sync brings them again.
-    summary = ImportMobileChanges(*context.db, tree,
-                                  context.folders.ImportJournalFile(context.settings.name),
-                                  merge.get());
+    summary = ImportMobileChanges(*context.db, tree, files.journal, merge.get());
   } catch (const EDatabaseFailure& failure) {
     PrintErr("Import abgebrochen: " + failure.UserMessage() +
              "\nDie Datenbank wurde nicht ver\xE4ndert.\n");

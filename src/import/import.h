@@ -20,8 +20,9 @@ namespace kelvanor {
 // caller shows once the database is free again.
 //
 // With a `journalFile` (see ImportJournal) lines an earlier run committed are
-// skipped, the records they created can be named again, and this run's lines
-// are journaled in the same transaction. Without one nothing is remembered.
+// skipped while its records are in `db`, the records they created can be
+// named again, and this run's lines are journaled before it commits. Without
+// one nothing is remembered.
 //
 // With a `merge` a changed record takes only the fields the mobile changed
 // (see FieldMerge); without one it is written whole.

@@ -509,6 +509,182 @@ TEST_F(SyncLife, LinesNotImportedAreNamedKeptAndBlockNoSync) {
   expectEverythingElseOnce();
 }
 
+// A delete request that answers 200 and deletes nothing, and a zip.php that
+// leaves the last archive in place when nothing is left to pack: the lines
+// come again and are skipped, as long as a download holds them.
+TEST_F(SyncLife, ADeleteThatOnlySaysItWorkedBringsNothingTwice) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutFieldWork("A");
+  server->SetBody("/mob/delmob.php", "OK");
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  ExpectFieldWorkOnce("A");
+
+  server->ClearFailures();
+  server->SetZipKeepsOldArchive();
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  EXPECT_FALSE(ChangeFilesOnServer());
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  ExpectFieldWorkOnce("A");
+  EXPECT_EQ(Counter(), 5);
+}
+
+// After a failed delete request the office restores last night's copy of the
+// database: the run is not in it, so the next sync imports its lines again.
+TEST_F(SyncLife, ARestoredDatabaseGetsTheLinesAgain) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  fs::copy_file(dbPath, tmp.File("gestern.db"));
+  PutFieldWork("A");
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  ExpectFieldWorkOnce("A");
+  server->ClearFailures();
+  fs::copy_file(tmp.File("gestern.db"), dbPath, fs::copy_options::overwrite_existing);
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_FALSE(Has(r.out, "waren schon")) << r.out;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+}
+
+// The earlier version kept the journal and the base in the application-data
+// folder; an unfinished run it journaled there is taken over, not lost.
+TEST_F(SyncLife, TheJournalAndBaseOfTheEarlierVersionAreTakenOver) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutFieldWork("A");
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  server->ClearFailures();
+  // What that version had written for the same run, where it wrote it.
+  const std::string journal = dbPath + ".Kelvanor-Importjournal_hof1.db";
+  const std::string legacy = toolDir + "Kelvanor-Importjournal_hof1.db";
+  WriteFile(legacy, "");
+  ExecOnFile(legacy, "ATTACH DATABASE '" + journal + "' AS neu;"
+                     "CREATE TABLE imported_line (file TEXT NOT NULL, line_hex TEXT NOT NULL, "
+                     "occurrence INTEGER NOT NULL, PRIMARY KEY (file, line_hex, occurrence));"
+                     "CREATE TABLE id_map (seq INTEGER PRIMARY KEY, table_key TEXT NOT NULL, "
+                     "mobile_id INTEGER NOT NULL, db_id INTEGER NOT NULL);"
+                     "INSERT INTO imported_line SELECT file, line_hex, occurrence FROM neu.line;"
+                     "INSERT INTO id_map (table_key, mobile_id, db_id) "
+                     "SELECT table_key, mobile_id, db_id FROM neu.id_map;");
+  fs::remove(journal);
+  fs::rename(dbPath + ".Kelvanor-Basis_hof1", toolDir + "Kelvanor-Basis");
+
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  ExpectFieldWorkOnce("A");
+  EXPECT_FALSE(fs::exists(legacy));
+  EXPECT_FALSE(fs::exists(toolDir + "Kelvanor-Basis"));
+  EXPECT_TRUE(fs::exists(dbPath + ".Kelvanor-Basis_hof1/mob_kunde.txt"));
+}
+
+// Two workstations, or two Windows users, sync one practice database with one
+// account, each from its own application-data folder: the journal and the
+// lock beside the database are theirs together.
+TEST_F(SyncLife, TwoApplicationDataFoldersOnOneDatabaseShareJournalAndLock) {
+  const std::string appData2 = tmp.Path() + "/appdata2";
+  const std::string toolDir2 = appData2 + "/dasTessavor/";
+  fs::create_directories(toolDir2);
+  fs::copy_file(toolDir + "tessavor.ini", toolDir2 + "tessavor.ini");
+  fs::copy_file(toolDir + "Kelvanor.ini", toolDir2 + "Kelvanor.ini");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  IniWriteInteger(W(toolDir2 + "Kelvanor.ini"), "general", "num_syncs", 1);
+
+  // The first imports and its delete request fails; then the second syncs.
+  PutFieldWork("A");
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  server->ClearFailures();
+  CliRun r = RunCli({"sync", "--yes"}, appData2, tmp.Path());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+
+  // Both at once: one runs, the other is told why and touches nothing.
+  PutFieldWork("B");
+  server->SetSlow("/mob/zip.php", 2);
+  const StartedProgram first = StartProgram(CliBinary(), {"sync", "--yes"}, appData, tmp.Path());
+  const StartedProgram second = StartProgram(CliBinary(), {"sync", "--yes"}, appData2, tmp.Path());
+  const CliRun a = WaitProgram(first);
+  const CliRun b = WaitProgram(second);
+  EXPECT_EQ(a.exitCode + b.exitCode, 1) << a.err << b.err;
+  EXPECT_TRUE(Has((a.exitCode == 0 ? b : a).err,
+                  "Das Konto hof1 wird gerade an einem anderen Arbeitsplatz"))
+      << a.err << b.err;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+  ExpectFieldWorkOnce("B");
+}
+
+// A practice in WAL mode, where SQLite commits the practice and the journal
+// each on its own: the tool is killed at every fsync or fdatasync of an
+// importing sync in turn, then synced normally, and every record is there
+// once each time.
+TEST_F(SyncLife, AWalPracticeKilledAtEveryDurabilityPointGetsEverythingOnce) {
+  ExecOnFile(dbPath, "PRAGMA journal_mode=WAL;");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  // Everything a sync changes on this side: the application-data folder and
+  // the database with the files beside it.
+  const std::string saved = tmp.Path() + "/vorher";
+  auto practiceFiles = [&] {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(tmp.Path())) {
+      if (e.path().filename().string().rfind("praxis.db", 0) == 0) files.push_back(e.path());
+    }
+    return files;
+  };
+  fs::create_directories(saved);
+  fs::copy(appData, saved + "/appdata", fs::copy_options::recursive);
+  for (const fs::path& file : practiceFiles()) {
+    fs::copy(file, saved + "/" + file.filename().string(), fs::copy_options::recursive);
+  }
+  auto restore = [&] {
+    fs::remove_all(appData);
+    for (const fs::path& file : practiceFiles()) fs::remove_all(file);
+    for (const auto& e : fs::directory_iterator(saved)) {
+      const std::string name = e.path().filename().string();
+      fs::copy(e.path(), name == "appdata" ? appData : tmp.Path() + "/" + name,
+               fs::copy_options::recursive);
+    }
+    for (const auto& e : fs::directory_iterator(Account())) {
+      if (Has(e.path().filename().string(), "_x.txt")) fs::remove(e.path());
+    }
+    PutFieldWork("A");
+  };
+  auto syncCrashing = [&](const std::vector<std::string>& environment) {
+    std::vector<std::string> env = {std::string("LD_PRELOAD=") + KELVANOR_CRASH_AT_SYNC_LIBRARY};
+    env.insert(env.end(), environment.begin(), environment.end());
+    return WaitProgram(
+        StartProgram(CliBinary(), {"sync", "--yes"}, appData, tmp.Path(), false, env));
+  };
+
+  restore();
+  const std::string counted = tmp.File("fsyncs.txt");
+  CliRun r = syncCrashing({"KELVANOR_SYNC_COUNT_FILE=" + counted});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ExpectFieldWorkOnce("A");
+  const int points = std::stoi(ReadFile(counted));
+  ASSERT_GT(points, 10);
+  for (int point = 1; point <= points; ++point) {
+    SCOPED_TRACE("killed at fsync " + std::to_string(point) + " of " + std::to_string(points));
+    restore();
+    const CliRun killed = syncCrashing({"KELVANOR_CRASH_AT_SYNC=" + std::to_string(point)});
+    EXPECT_EQ(killed.exitCode, -1) << killed.out << killed.err;
+    r = Sync("--yes");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_FALSE(ChangeFilesOnServer());
+    ExpectFieldWorkOnce("A");
+  }
+}
+
 // A practice database the tool cannot write is never reported as imported:
 // the run stops before the delete request, so the server keeps everything.
 TEST_F(SyncLife, AWriteProtectedDatabaseIsNeverReportedAsImported) {
@@ -546,10 +722,22 @@ TEST_F(SyncLife, AWriteProtectedDatabaseIsNeverReportedAsImported) {
                                        fs::perms::others_exec));
   fs::permissions(tmp.Path(), everyone & ~(fs::perms::group_write | fs::perms::others_write));
   r = syncAsNobody();
-  fs::permissions(tmp.Path(), everyone);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "nichts \xC3\xBC" "bernommen")) << r.err;
   EXPECT_TRUE(Has(r.err, "Der Ordner der Datenbank ist schreibgesch\xC3\xBCtzt")) << r.err;
+
+  // A folder that never took the tool's own files beside the database (a
+  // write-protected share): said before anything is fetched.
+  for (const auto& e : fs::directory_iterator(tmp.Path())) {
+    if (Has(e.path().filename().string(), "praxis.db.Kelvanor")) fs::remove_all(e.path());
+  }
+  r = syncAsNobody();
+  fs::permissions(tmp.Path(), everyone);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "keine eigenen Dateien anlegen (ist der Ordner schreibgesch\xC3\xBCtzt?)"))
+      << r.err;
+  EXPECT_TRUE(Has(r.err, "nichts \xC3\xBC" "bernommen")) << r.err;
+  EXPECT_FALSE(Has(r.out, "Download")) << r.out;
 
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), before);
   EXPECT_TRUE(ChangeFilesOnServer());
@@ -652,13 +840,34 @@ TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
 
   // No base kept (the first sync after an update of the tool): the practice's
   // own export tells what the cut dropped, so the cut customer still imports.
-  fs::remove_all(toolDir + "Kelvanor-Basis");
+  fs::remove_all(dbPath + ".Kelvanor-Basis_hof1");
   PutChange("mob_kunde_x.txt", "h\r\n" + ChangedLine(lang, 12, {{5, "0170 999"}}) + "\r\n");
   r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(QueryOne(dbPath, "SELECT kundennr||'|'||email||'|'||preisstufe||'|'||telefon "
                              "FROM besitzer WHERE id=2"),
             "K-2|lang@hof.de|3|0170 999");
+}
+
+// Each account compares with what its own mobile was sent: another account
+// synced in between (hof1, hof2, hof1) leaves hof1's base alone, so a field
+// hof1's mobile never touched keeps what the office wrote since.
+TEST_F(SyncLife, EachAccountComparesWithWhatItsMobileWasSent) {
+  ExecOnFile(dbPath, "UPDATE besitzer SET telefon='0711' WHERE id=1;");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  const std::string anna = UploadedLine(Account() + "/mob_kunde.txt", "A/1");
+  ASSERT_FALSE(anna.empty());
+  ExecOnFile(dbPath, "UPDATE besitzer SET telefon='0301' WHERE id=1;");
+  WriteToolIni("hof2");
+  SetCounter(0);
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+
+  WriteToolIni("hof1");
+  PutChange("mob_kunde_x.txt", "h\r\n" + ChangedLine(anna, 12, {{6, "Am Hof 2"}}) + "\r\n");
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT telefon||'|'||strasse FROM besitzer WHERE id=1"),
+            "0301|Am Hof 2");
 }
 
 }  // namespace
