@@ -6,11 +6,13 @@
 
 #include "app/import_question.h"
 #include "app/mobile_base.h"
+#include "app/office_files.h"
 #include "app/received_tree.h"
 #include "cli/cli_context.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 #include "import/import.h"
+#include "import/received_preview.h"
 #include "platform/environment.h"
 #include "util/errors.h"
 #include "platform/file_system.h"
@@ -62,7 +64,7 @@ int CmdImport(const CliOptions& options) {
   int total = 0;
   const std::string question = BuildImportQuestion(tree, &total);
   if (total == 0) {
-    PrintReceived(tree, ChangeDetails());
+    PrintReceived(tree, DescribeReceived(nullptr, tree, nullptr));
     PrintOut(ForTerminal(question) + "\n");
     PrintErr("Keine Mobildaten zum Importieren.\n");
     return kExitOk;
@@ -83,7 +85,7 @@ int CmdImport(const CliOptions& options) {
   } catch (const std::exception&) {
     // Without it changed records are written whole, as the raw lines say.
   }
-  PrintReceived(tree, merge ? DescribeChanges(*context.db, tree, *merge) : ChangeDetails());
+  PrintReceived(tree, DescribeReceived(context.db.get(), tree, merge.get()));
   PrintOut(ForTerminal(question) + "\n");
 
   if (!options.yes) {
@@ -115,6 +117,14 @@ int CmdImport(const CliOptions& options) {
   }
   // Shown once the import is over, never while it holds the database.
   for (const std::string& line : summary.LogLines()) PrintErr(line + "\n");
+  if (!summary.conflicts.empty()) {
+    try {
+      PrintErr("Die Konflikte stehen in " + KeepConflicts(context.folders, summary.conflicts) + "\n");
+    } catch (const std::exception& error) {
+      // The import stands; the overwritten values are in the lines above.
+      PrintErr(std::string("Die Konflikte konnten nicht gesichert werden: ") + error.what() + "\n");
+    }
+  }
   if (!summary.failures.empty()) {
     PrintErr("Import abgeschlossen; " + std::to_string(summary.failures.size()) +
              " Zeile(n) mit Fehler wurden \xFC" "bersprungen.\n");
