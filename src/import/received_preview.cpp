@@ -15,10 +15,15 @@ namespace kelvanor {
 
 namespace {
 
-// The widest lines the importers read; see each importer.
+// The widest lines the importers read: orders, and hoof reports among the rest.
 constexpr std::size_t kOrderFields = 50;
+constexpr std::size_t kOtherFields = 16;
 constexpr std::size_t kHighestHorse = 15;
 constexpr std::size_t kHighestItem = 15;
+
+std::vector<std::string> FieldsOf(FileKind kind, const std::string& line) {
+  return SplitFields(line, kind == FileKind::kOrders ? kOrderFields : kOtherFields);
+}
 
 struct KindWords {
   const char* singular;
@@ -143,7 +148,8 @@ class Describer {
   LineDescriptions Describe(const FieldMerge* merge);
 
  private:
-  void Collect(FileKind kind, const std::vector<std::string>& f);
+  // Notes what the line names, and what it creates, for the lookups.
+  void Collect(FileKind kind, const std::string& line, const std::vector<std::string>& f);
   void WantReference(FileKind kind, const std::string& reference);
   void WantSubject(const std::string& subject);
 
@@ -183,8 +189,8 @@ void Describer::WantSubject(const std::string& subject) {
   if (parts[0] == "pfd") WantReference(FileKind::kHorses, parts[1] + "/" + parts[2]);
 }
 
-void Describer::Collect(FileKind kind, const std::vector<std::string>& f) {
-  const LineEffect effect = EffectOf(kind, f[0]);
+void Describer::Collect(FileKind kind, const std::string& line, const std::vector<std::string>& f) {
+  const LineEffect effect = EffectOf(kind, line);
   if (effect == LineEffect::kChanged) WantReference(kind, f[0]);
   if (effect == LineEffect::kDeleted) {
     const Reference deleted = DeletedReference(f[0]);
@@ -457,8 +463,7 @@ std::string Describer::DescribeRecord(FileKind kind, const std::vector<std::stri
 }
 
 std::vector<std::string> Describer::DescribeLine(FileKind kind, const std::string& line) {
-  const std::vector<std::string> f =
-      SplitFields(line, kind == FileKind::kOrders ? kOrderFields : std::size_t{16});
+  const std::vector<std::string> f = FieldsOf(kind, line);
   const LineEffect effect = EffectOf(kind, line);
   std::vector<std::string> described;
   if (Trim(line).empty()) {
@@ -480,9 +485,8 @@ std::vector<std::string> Describer::DescribeLine(FileKind kind, const std::strin
 LineDescriptions Describer::Describe(const FieldMerge* merge) {
   ForEachLine(tree_, [&](std::size_t position, const ExchangeFile* file, bool header) {
     if (file == nullptr || header) return;
-    const std::vector<std::string> f =
-        SplitFields(tree_.Text(position), file->kind == FileKind::kOrders ? kOrderFields : 16);
-    Collect(file->kind, f);
+    const std::string& line = tree_.Text(position);
+    Collect(file->kind, line, FieldsOf(file->kind, line));
   });
   if (db_ != nullptr) {
     try {
