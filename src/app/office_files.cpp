@@ -1,8 +1,6 @@
 #include "app/office_files.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "platform/file_system.h"
@@ -49,8 +47,10 @@ std::string AppendToOfficeFile(const Folders& folders, const std::string& fileNa
   const bool fresh = !FileExists(path);
   std::FILE* file = OpenFile(path, "ab");
   if (file == nullptr) {
-    throw EInOutError("Datei kann nicht geschrieben werden: " + path + " (" +
-                      std::strerror(errno) + ")");
+    throw EInOutError(
+        "Datei kann nicht ge\xF6"
+        "ffnet werden: " +
+        path);
   }
   std::string bytes;
   if (fresh && !header.empty()) bytes += header + "\r\n";
@@ -79,11 +79,12 @@ std::vector<std::string> ConflictFileLines(const std::vector<FieldConflict>& con
 
 std::string KeepConflicts(const Folders& folders, const std::vector<FieldConflict>& conflicts) {
   if (conflicts.empty()) return std::string();
-  return AppendToOfficeFile(
-      folders, kConflictFileName,
-      "Datum;Datensatz;Feld;Wert im B\xFCro (\xFC" "berschrieben);Wert vom Mobilger\xE4t "
-      "(\xFC" "bernommen)",
-      ConflictFileLines(conflicts, NowCivil()));
+  return AppendToOfficeFile(folders, kConflictFileName,
+                            "Datum;Datensatz;Feld;Wert im B\xFCro (\xFC"
+                            "berschrieben);Wert vom Mobilger\xE4t "
+                            "(\xFC"
+                            "bernommen)",
+                            ConflictFileLines(conflicts, NowCivil()));
 }
 
 }  // namespace kelvanor

@@ -205,7 +205,9 @@ void SyncDriver::Import() {
   // while the user reads.
   for (const std::string& line : summary.LogLines()) log_.Step(line);
   if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
-  if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage(KeepConflictsOfRun(summary)));
+  if (!summary.conflicts.empty()) {
+    view_.ReportInfo(summary.ConflictMessage(KeepConflictsOfRun(summary)));
+  }
   try {
     // Every received line is on disk before the server is asked to forget it.
     SaveBackupOnce();

@@ -119,7 +119,8 @@ int CmdImport(const CliOptions& options) {
   for (const std::string& line : summary.LogLines()) PrintErr(line + "\n");
   if (!summary.conflicts.empty()) {
     try {
-      PrintErr("Die Konflikte stehen in " + KeepConflicts(context.folders, summary.conflicts) + "\n");
+      const std::string kept = KeepConflicts(context.folders, summary.conflicts);
+      PrintErr("Die Konflikte stehen in " + kept + "\n");
     } catch (const std::exception& error) {
       // The import stands; the overwritten values are in the lines above.
       PrintErr(std::string("Die Konflikte konnten nicht gesichert werden: ") + error.what() + "\n");

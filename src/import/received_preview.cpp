@@ -71,7 +71,8 @@ std::string Headline(FileKind kind, LineEffect effect, const std::string& name) 
 // "Ein gelöschter Stall wird nicht übernommen (ohne Wirkung)".
 std::string NotTaken(FileKind kind, LineEffect effect) {
   return std::string(WordsOf(kind).gender == 'f' ? "Eine " : "Ein ") + Phrase(kind, effect, 1) +
-         " wird nicht \xFC" "bernommen (ohne Wirkung)";
+         " wird nicht \xFC"
+         "bernommen (ohne Wirkung)";
 }
 
 std::optional<int32_t> IdNumber(const std::string& text) {
@@ -254,11 +255,8 @@ void Describer::Collect(FileKind kind, const std::string& line, const std::vecto
     case FileKind::kCashBook:
       if (f[2] != "A") WantReference(FileKind::kCustomers, f[7]);
       break;
-    case FileKind::kHoofReports:
-      WantReference(FileKind::kHorses, f[1]);
-      break;
-    default:
-      break;
+    case FileKind::kHoofReports: WantReference(FileKind::kHorses, f[1]); break;
+    default: break;
   }
 }
 
@@ -344,7 +342,8 @@ std::string Describer::DescribeOrder(const std::vector<std::string>& f,
                    (items.empty() ? "keine Posten" : items));
   }
   const std::string number = Trim(f[1]);
-  std::string text = number.empty() || number == "0" ? "Neuer Auftrag" : "Neuer Auftrag Nr. " + number;
+  std::string text =
+      number.empty() || number == "0" ? "Neuer Auftrag" : "Neuer Auftrag Nr. " + number;
   const std::string customer = Named(FileKind::kCustomers, f[2]);
   if (!customer.empty()) text += " f\xFCr " + customer;
   const std::string day = DayFieldText(f[4]);
@@ -383,12 +382,11 @@ std::string Describer::Unchanged(FileKind kind, const std::vector<std::string>& 
       if (StartsWith(key, "A/")) return NotTaken(kind, LineEffect::kChanged);
       if (StartsWith(key, "D/")) return NotTaken(kind, LineEffect::kDeleted);
       break;
-    case FileKind::kCustomerHorses:
-      return NotTaken(kind, LineEffect::kDeleted);
+    case FileKind::kCustomerHorses: return NotTaken(kind, LineEffect::kDeleted);
     case FileKind::kHoofReports:
-      return "Nur neue Hufprotokolle werden \xFC" "bernommen (ohne Wirkung)";
-    default:
-      break;
+      return "Nur neue Hufprotokolle werden \xFC"
+             "bernommen (ohne Wirkung)";
+    default: break;
   }
   return "Unbekannte Kennung \"" + FirstField(key) + "\" (ohne Wirkung)";
 }
@@ -399,15 +397,15 @@ std::string Describer::DescribeRecord(FileKind kind, const std::vector<std::stri
   if (effect == LineEffect::kNew) {
     switch (kind) {
       case FileKind::kCustomers:
-        return Headline(kind, effect, PersonName(f[2], f[3]) + (f[8].empty() ? "" : " (" + f[8] + ")"));
+        return Headline(kind, effect,
+                        PersonName(f[2], f[3]) + (f[8].empty() ? "" : " (" + f[8] + ")"));
       case FileKind::kStables:
         return Headline(kind, effect, f[1] + (f[6].empty() ? "" : " (" + f[6] + ")"));
       case FileKind::kHorses: {
         const std::string stable = Named(FileKind::kStables, f[6]);
         return Headline(kind, effect, f[1] + (stable.empty() ? "" : ", Stall " + stable));
       }
-      case FileKind::kAppointments:
-        return Headline(kind, effect, AppointmentOf(f));
+      case FileKind::kAppointments: return Headline(kind, effect, AppointmentOf(f));
       case FileKind::kArticles:
       case FileKind::kServices: {
         const std::optional<double> price = FieldNumber(f[2]);
@@ -430,15 +428,15 @@ std::string Describer::DescribeRecord(FileKind kind, const std::vector<std::stri
           date = date.substr(1, date.size() - 2);
         }
         const std::string day = DayFieldText(date);
-        return Headline(kind, effect, std::string()) + (horse.empty() ? "" : " f\xFCr Pferd " + horse) +
-               (day.empty() ? "" : " vom " + day);
+        return Headline(kind, effect, std::string()) +
+               (horse.empty() ? "" : " f\xFCr Pferd " + horse) + (day.empty() ? "" : " vom " + day);
       }
-      default:
-        return Headline(kind, effect, std::string());
+      default: return Headline(kind, effect, std::string());
     }
   }
   // A changed or deleted record is named as the practice holds it.
-  const Reference r = effect == LineEffect::kDeleted ? DeletedReference(f[0]) : ParseReference(f[0]);
+  const Reference r =
+      effect == LineEffect::kDeleted ? DeletedReference(f[0]) : ParseReference(f[0]);
   std::string name;
   if (kind == FileKind::kAppointments) {
     if (r.ByPractice()) {
@@ -529,7 +527,7 @@ LineEffect EffectOf(FileKind kind, const std::string& line) {
     case FileKind::kCustomers:
     case FileKind::kHorses:
     case FileKind::kAppointments:
-      return isNew ? LineEffect::kNew
+      return isNew     ? LineEffect::kNew
              : changed ? LineEffect::kChanged
              : deleted ? LineEffect::kDeleted
                        : LineEffect::kNone;
@@ -537,16 +535,12 @@ LineEffect EffectOf(FileKind kind, const std::string& line) {
       return isNew ? LineEffect::kNew : changed ? LineEffect::kChanged : LineEffect::kNone;
     case FileKind::kArticles:
     case FileKind::kServices:
-    case FileKind::kHoofReports:
-      return isNew ? LineEffect::kNew : LineEffect::kNone;
-    case FileKind::kCashBook:
-      return isNew || changed ? LineEffect::kNew : LineEffect::kNone;
+    case FileKind::kHoofReports: return isNew ? LineEffect::kNew : LineEffect::kNone;
+    case FileKind::kCashBook: return isNew || changed ? LineEffect::kNew : LineEffect::kNone;
     case FileKind::kCustomerHorses:
       return FirstField(line) == "DELETED" ? LineEffect::kNone : LineEffect::kNew;
-    case FileKind::kOrders:
-      return LineEffect::kNew;
-    default:
-      return LineEffect::kNone;
+    case FileKind::kOrders: return LineEffect::kNew;
+    default: return LineEffect::kNone;
   }
 }
 

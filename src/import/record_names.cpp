@@ -213,29 +213,29 @@ void PracticeRecords::Load(TDBase* db, const std::string& priceSuffix) {
 void PracticeRecords::LoadAppointments(TDBase& db) {
   const auto wanted = wanted_.find(FileKind::kAppointments);
   if (wanted == wanted_.end()) return;
-  ForEachRowOf(db,
-               "SELECT id, beginn, beginnzeit, ende, endezeit, thema, ort FROM termine "
-               "WHERE id IN (",
-               wanted->second, [&](const TDBTable& row) {
-                 AppointmentRecord record;
-                 record.begin = FloatToDotStr(row.FieldAsNumber("beginn") +
-                                              row.FieldAsNumber("beginnzeit"));
-                 record.end = FloatToDotStr(row.FieldAsNumber("ende") + row.FieldAsNumber("endezeit"));
-                 record.subject = row.FieldAsString("thema");
-                 record.place = row.FieldAsString("ort");
-                 // The subject names whom the appointment is for.
-                 std::vector<std::string> parts;
-                 SplitFieldsBy('/', record.subject, parts, 3);
-                 if ((parts[0] == "kd" || parts[0] == "pfd") && parts[1] == "A") {
-                   int32_t id = 0;
-                   const auto [end, error] =
-                       std::from_chars(parts[2].data(), parts[2].data() + parts[2].size(), id);
-                   if (error == std::errc() && end == parts[2].data() + parts[2].size()) {
-                     Want(parts[0] == "kd" ? FileKind::kCustomers : FileKind::kHorses, id);
-                   }
-                 }
-                 appointments_[IdOf(row)] = std::move(record);
-               });
+  ForEachRowOf(
+      db,
+      "SELECT id, beginn, beginnzeit, ende, endezeit, thema, ort FROM termine "
+      "WHERE id IN (",
+      wanted->second, [&](const TDBTable& row) {
+        AppointmentRecord record;
+        record.begin = FloatToDotStr(row.FieldAsNumber("beginn") + row.FieldAsNumber("beginnzeit"));
+        record.end = FloatToDotStr(row.FieldAsNumber("ende") + row.FieldAsNumber("endezeit"));
+        record.subject = row.FieldAsString("thema");
+        record.place = row.FieldAsString("ort");
+        // The subject names whom the appointment is for.
+        std::vector<std::string> parts;
+        SplitFieldsBy('/', record.subject, parts, 3);
+        if ((parts[0] == "kd" || parts[0] == "pfd") && parts[1] == "A") {
+          int32_t id = 0;
+          const auto [end, error] =
+              std::from_chars(parts[2].data(), parts[2].data() + parts[2].size(), id);
+          if (error == std::errc() && end == parts[2].data() + parts[2].size()) {
+            Want(parts[0] == "kd" ? FileKind::kCustomers : FileKind::kHorses, id);
+          }
+        }
+        appointments_[IdOf(row)] = std::move(record);
+      });
 }
 
 void PracticeRecords::LoadNames(TDBase& db, FileKind kind) {
@@ -245,7 +245,8 @@ void PracticeRecords::LoadNames(TDBase& db, FileKind kind) {
   if (kind == FileKind::kCustomers) {
     ForEachRowOf(db, "SELECT id, name, vorname FROM besitzer WHERE id IN (", wanted->second,
                  [&](const TDBTable& row) {
-                   names[IdOf(row)] = PersonName(row.FieldAsString("name"), row.FieldAsString("vorname"));
+                   names[IdOf(row)] =
+                       PersonName(row.FieldAsString("name"), row.FieldAsString("vorname"));
                  });
   } else {
     const std::string table = kind == FileKind::kStables ? "stall" : "pferd";
@@ -260,23 +261,22 @@ void PracticeRecords::LoadItems(TDBase& db, FileKind kind, const std::string& pr
   const bool article = kind == FileKind::kArticles;
   const std::string stem = article ? "vkpreis" : "preis";
   auto& items = items_[kind];
-  ForEachRowOf(db, std::string("SELECT * FROM ") + (article ? "artikel" : "leistungen") +
-                       " WHERE id IN (",
-               wanted->second, [&](const TDBTable& row) {
-                 PricedItem item;
-                 item.description = row.FieldAsString("bezeichnung");
-                 item.vatRate = row.FieldAsNumber("mwst");
-                 for (int level = 0; level < 5; ++level) {
-                   try {
-                     item.prices[level] =
-                         row.FieldAsNumber(stem + std::to_string(level + 1) + priceSuffix);
-                   } catch (const Exception&) {
-                     // A price column the practice lacks: the order line fails
-                     // in the import and says so; here the price counts 0.
-                   }
-                 }
-                 items[IdOf(row)] = std::move(item);
-               });
+  ForEachRowOf(
+      db, std::string("SELECT * FROM ") + (article ? "artikel" : "leistungen") + " WHERE id IN (",
+      wanted->second, [&](const TDBTable& row) {
+        PricedItem item;
+        item.description = row.FieldAsString("bezeichnung");
+        item.vatRate = row.FieldAsNumber("mwst");
+        for (int level = 0; level < 5; ++level) {
+          try {
+            item.prices[level] = row.FieldAsNumber(stem + std::to_string(level + 1) + priceSuffix);
+          } catch (const Exception&) {
+            // A price column the practice lacks: the order line fails
+            // in the import and says so; here the price counts 0.
+          }
+        }
+        items[IdOf(row)] = std::move(item);
+      });
 }
 
 const std::string* PracticeRecords::Name(FileKind kind, int32_t id) const {
@@ -308,8 +308,8 @@ std::string PracticeRecords::SubjectText(const std::string& subject) const {
   if (error != std::errc() || end != parts[2].data() + parts[2].size()) return StripTags(subject);
   const bool customer = parts[0] == "kd";
   const std::string* name = Name(customer ? FileKind::kCustomers : FileKind::kHorses, id);
-  std::string text = std::string(customer ? "Kunde " : "Pferd ") +
-                     (name != nullptr ? *name : "A/" + parts[2]);
+  std::string text =
+      std::string(customer ? "Kunde " : "Pferd ") + (name != nullptr ? *name : "A/" + parts[2]);
   if (!parts[3].empty()) text += " " + parts[3];
   return text;
 }
