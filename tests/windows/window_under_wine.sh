@@ -27,8 +27,16 @@ import -window root "$SHOTS/wine_window_start.png"
 
 # The sync button is the wide light field in the grey bottom panel: found on
 # the screen (the window's layout under Wine depends on the window manager),
-# then clicked in its middle.
+# then clicked in its middle. The window may still be drawing, so the screen
+# is looked at a few times.
 find_sync_button() {
+  for _ in $(seq 1 20); do
+    look_for_sync_button 2>/dev/null && return 0
+    sleep 0.5
+  done
+  look_for_sync_button || fail "der Sync-Knopf ist auf dem Bildschirm nicht zu finden"
+}
+look_for_sync_button() {
 import -window root -depth 8 ppm:- >"$WORK/screen.ppm"
 read -r click_x click_y < <(/usr/bin/python3 - "$WORK/screen.ppm" <<'PY'
 import sys
@@ -66,7 +74,7 @@ if not inside:
 start, end = inside[0]
 print((start + end) // 2, middle)
 PY
-) || fail "der Sync-Knopf ist auf dem Bildschirm nicht zu finden"
+)
 }
 find_sync_button
 xdotool mousemove "$click_x" "$click_y" click 1
@@ -82,11 +90,8 @@ import -window root "$SHOTS/wine_window_after_first_sync.png"
 
 # The second sync brings what the farrier did in the field: the tree shows
 # under each line, in words, what it does, and the question sums it up (the
-# same words as kelvanor-cli's, see cli_sync_under_wine.sh). A window of the
-# size an office gives it, for the screenshot.
+# same words as kelvanor-cli's, see cli_sync_under_wine.sh).
 field_changes
-xdotool windowsize "$window" 1000 760
-sleep 2
 find_sync_button
 xdotool mousemove "$click_x" "$click_y" click 1
 for _ in $(seq 1 240); do
