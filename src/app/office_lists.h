@@ -1,8 +1,9 @@
 // Lists for the office, kept in MobileFolder beside the backups: what a sync
-// could not do by itself and someone has to do by hand, such as the received
-// lines that were not imported. Each run appends its entries under a dated
-// heading, so nothing a run kept is ever overwritten by the next; the files
-// are Windows-1252 text with CR LF, for any editor.
+// could not do by itself and someone has to do by hand (the received lines
+// that were not imported), and what it overwrote that someone may want back
+// (the office's values a conflict replaced). Every run only adds to them, so
+// nothing a run kept is ever overwritten by the next; the files are
+// Windows-1252 text with CR LF, for any editor.
 #pragma once
 
 #include <string>
@@ -15,6 +16,16 @@ namespace kelvanor {
 
 // The list of the lines that were not imported.
 constexpr char kNotImportedFile[] = "nicht_importierte_Zeilen.txt";
+// The conflicts, one ";" line each, under a header line.
+constexpr char kConflictFileName[] = "mob_konflikte.txt";
+
+// Adds `text` at the end of ‹MobileFolder›/‹fileName›, creating folder and
+// file when missing (a new file starts with `header`, when given), and
+// returns the file's path. The file is replaced whole, so a crash leaves it
+// as it was or with all of `text` added. Raises EInOutError with a German
+// message when it cannot be written.
+std::string AppendToOfficeFile(const Folders& folders, const std::string& fileName,
+                               const std::string& header, const std::string& text);
 
 // Appends `entries` (each one or more lines of text, separated by "\r\n")
 // under a heading "===== ‹title› vom 7.12.2026 09:05:07 =====" to
@@ -31,5 +42,14 @@ std::string AppendToOfficeList(const Folders& folders, const std::string& fileNa
 // received, so the office can type it in. Returns the file's path, "" when
 // every line was imported.
 std::string KeepNotImportedLines(const Folders& folders, const ImportSummary& summary);
+
+// One line per conflict: the moment, the record, the field, the office's value
+// it overwrote and the mobile's value it took, separated by ";".
+std::vector<std::string> ConflictFileLines(const std::vector<FieldConflict>& conflicts,
+                                           const CivilTime& moment);
+
+// Adds the conflicts of a run to kConflictFileName and returns its path; ""
+// when there were none. Raises EInOutError when it cannot.
+std::string KeepConflicts(const Folders& folders, const std::vector<FieldConflict>& conflicts);
 
 }  // namespace kelvanor

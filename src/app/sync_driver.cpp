@@ -15,6 +15,7 @@
 #include "app/transfer.h"
 #include "import/import.h"
 #include "import/import_journal.h"
+#include "import/received_preview.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
@@ -281,7 +282,9 @@ void SyncDriver::Import() {
     view_.ReportError(summary.FailureMessage() + "\r\rSie stehen zum Nachtragen in " +
                       notImported + ".");
   }
-  if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage());
+  if (!summary.conflicts.empty()) {
+    view_.ReportInfo(summary.ConflictMessage(KeepConflictsOfRun(summary)));
+  }
   try {
     ForgetLinesGoneFromServer(tree_);
     // The mobile may have written more while the question was open: a delete
@@ -358,15 +361,30 @@ void SyncDriver::KeepBase() {
 }
 
 ChangeDetails SyncDriver::ChangePreview() {
-  if (db_ == nullptr) return ChangeDetails();
+  std::unique_ptr<FieldMerge> merge;
   try {
-    const std::unique_ptr<FieldMerge> merge =
-        PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
-    if (merge) return DescribeChanges(*db_, tree_, *merge);
+    if (db_ != nullptr) merge = PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
+  } catch (const std::exception&) {
+    // The records are still named; only the fields they change are not told.
+  }
+  try {
+    return DescribeReceived(db_, tree_, merge.get());
   } catch (const std::exception&) {
     // Without a preview the raw lines still show what arrived.
   }
   return ChangeDetails();
+}
+
+std::string SyncDriver::KeepConflictsOfRun(const ImportSummary& summary) {
+  try {
+    const std::string path = KeepConflicts(folders_, summary.conflicts);
+    if (!path.empty()) log_.Step("Die Konflikte stehen in " + path + ".");
+    return path;
+  } catch (const std::exception& e) {
+    // The import stands; the overwritten values are still in the log above.
+    log_.Step("Die Konflikte konnten nicht gesichert werden: " + std::string(e.what()));
+    return std::string();
+  }
 }
 
 std::string SyncDriver::SaveBackupOnce() {

@@ -17,6 +17,7 @@
 #include "app/sync_view.h"
 #include "db/dbase.h"
 #include "export/export.h"
+#include "import/import_summary.h"
 #include "import/node_list.h"
 #include "util/outcome.h"
 
@@ -79,8 +80,11 @@ class SyncDriver {
   Outcome FetchAgain(TreeModel& fresh);
   // Keeps the files just uploaded as the mobile's view of the practice.
   void KeepBase();
-  // What each changed record of the tree changes, for the view.
+  // What each line of the tree does, in words, for the view.
   ChangeDetails ChangePreview();
+  // Adds the run's conflicts to the conflict file and says so in the log;
+  // the file's path, "" when none or it cannot be written.
+  std::string KeepConflictsOfRun(const ImportSummary& summary);
   void EnsureLocalFolder() const;
 
   SyncView& view_;

@@ -13,6 +13,7 @@
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 #include "import/import.h"
+#include "import/received_preview.h"
 #include "platform/environment.h"
 #include "util/errors.h"
 #include "platform/file_system.h"
@@ -64,7 +65,7 @@ int CmdImport(const CliOptions& options) {
   int total = 0;
   const std::string question = BuildImportQuestion(tree, &total);
   if (total == 0) {
-    PrintReceived(tree, ChangeDetails());
+    PrintReceived(tree, DescribeReceived(nullptr, tree, nullptr));
     PrintOut(ForTerminal(question) + "\n");
     PrintErr("Keine Mobildaten zum Importieren.\n");
     return kExitOk;
@@ -95,7 +96,7 @@ int CmdImport(const CliOptions& options) {
   } catch (const std::exception&) {
     // Without it changed records are written whole, as the raw lines say.
   }
-  PrintReceived(tree, merge ? DescribeChanges(*context.db, tree, *merge) : ChangeDetails());
+  PrintReceived(tree, DescribeReceived(context.db.get(), tree, merge.get()));
   PrintOut(ForTerminal(question) + "\n");
 
   if (!options.yes) {
@@ -135,6 +136,15 @@ int CmdImport(const CliOptions& options) {
   }
   if (!notImported.empty()) {
     PrintErr("Die nicht importierten Zeilen stehen in " + notImported + ".\n");
+  }
+  if (!summary.conflicts.empty()) {
+    try {
+      const std::string kept = KeepConflicts(context.folders, summary.conflicts);
+      PrintErr("Die Konflikte stehen in " + kept + ".\n");
+    } catch (const std::exception& error) {
+      // The import stands; the overwritten values are in the lines above.
+      PrintErr(std::string("Die Konflikte konnten nicht gesichert werden: ") + error.what() + "\n");
+    }
   }
   if (!summary.failures.empty()) {
     PrintErr("Import abgeschlossen; " + std::to_string(summary.failures.size()) +

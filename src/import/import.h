@@ -43,8 +43,9 @@ void ImportOrders(ImportContext& ctx, std::size_t& position);
 void ImportCashBook(ImportContext& ctx, std::size_t& position);
 void ImportHoofReports(ImportContext& ctx, std::size_t& position);
 
-// The nid of the shoeing interval whose display text is `text`; 0 for a blank
-// text or one the practice does not know.
+// The nid of the shoeing interval whose display text is `text`, or, when no
+// text equals it, whose nid the whole number `text` is (the export sends the
+// number); 0 for a blank text or one the practice does not know.
 int32_t ShoeingIntervalId(TDBase& db, const std::string& text);
 
 }  // namespace kelvanor

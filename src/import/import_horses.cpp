@@ -77,8 +77,15 @@ int32_t ShoeingIntervalId(TDBase& db, const std::string& text) {
   if (Trim(text).empty()) return 0;
   auto row = db.QueryBound("SELECT nid FROM zbeschlagsrhythmus WHERE text = ?1",
                            {SqlParam::Text(text)});
-  if (row->Eof()) return 0;
-  return static_cast<int32_t>(row->FieldAsVariant("nid").AsInteger());
+  if (!row->Eof()) return static_cast<int32_t>(row->FieldAsVariant("nid").AsInteger());
+  // The export sends the interval as its number; a horse line that echoes
+  // it back keeps its interval instead of losing it.
+  const std::string number = Trim(text);
+  if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9) return 0;
+  auto byNumber = db.QueryBound("SELECT nid FROM zbeschlagsrhythmus WHERE nid = ?1",
+                                {SqlParam::Integer(std::stoi(number))});
+  if (byNumber->Eof()) return 0;
+  return static_cast<int32_t>(byNumber->FieldAsVariant("nid").AsInteger());
 }
 
 void ImportHorses(ImportContext& ctx, std::size_t& position) {

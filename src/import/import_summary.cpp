@@ -12,8 +12,8 @@ constexpr std::size_t kFailuresInMessage = 20;
 constexpr std::size_t kLineInMessage = 80;
 
 std::string Describe(const FieldConflict& conflict) {
-  return "Konflikt: " + conflict.record + ", " + conflict.field + ": B\xFCro \"" +
-         conflict.desktop + "\", Mobilger\xE4t \"" + conflict.mobile + "\"";
+  return "Konflikt: " + conflict.record + ": " + conflict.field + " im B\xFCro \"" +
+         conflict.desktop + "\", vom Mobilger\xE4t \"" + conflict.mobile + "\" (\xFC" "bernommen)";
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ std::vector<std::string> ImportSummary::LogLines() const {
   return lines;
 }
 
-std::string ImportSummary::ConflictMessage() const {
+std::string ImportSummary::ConflictMessage(const std::string& keptIn) const {
   if (conflicts.empty()) return std::string();
   std::string message = std::to_string(conflicts.size()) +
                         " Feld(er) wurden im B\xFCro und auf dem Mobilger\xE4t verschieden "
@@ -56,6 +56,9 @@ std::string ImportSummary::ConflictMessage() const {
   if (conflicts.size() > kFailuresInMessage) {
     message += "\r... und " + std::to_string(conflicts.size() - kFailuresInMessage) +
                " weitere (siehe Protokoll).";
+  }
+  if (!keptIn.empty()) {
+    message += "\r\rDie Werte des B\xFCros stehen in " + keptIn;
   }
   return message;
 }

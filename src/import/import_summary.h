@@ -21,7 +21,7 @@ struct LineFailure {
 
 // A field the mobile changed while the office changed it too.
 struct FieldConflict {
-  std::string record;   // "Kunde A/12"
+  std::string record;   // "Kunde Müller, Jörg (A/12)"
   std::string field;    // "Telefon"
   std::string desktop;  // the practice's value before the import
   std::string mobile;   // the value written
@@ -46,8 +46,9 @@ struct ImportSummary {
   // One message for an error box listing the failed lines (the first ones
   // when there are many); "" when no line failed.
   std::string FailureMessage() const;
-  // One message naming every conflict; "" when there was none.
-  std::string ConflictMessage() const;
+  // One message naming every conflict, and the file `keptIn` (when given)
+  // that keeps them; "" when there was none.
+  std::string ConflictMessage(const std::string& keptIn = std::string()) const;
 };
 
 // "mob_kunde_x.txt, Zeile 3 (Meier, Anna): why «the line»", the line cut

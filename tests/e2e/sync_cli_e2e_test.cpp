@@ -812,6 +812,9 @@ TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
   // Meanwhile in the office: Anna's phone and e-mail, Fury's next shoeing.
   ExecOnFile(dbPath, "UPDATE besitzer SET telefon='0301', email='neu@hof.de' WHERE id=1;"
                      "UPDATE pferd SET naechsterbeschlag=46450 WHERE id=1;");
+  // The conflicts of earlier runs stay in their file; this run's are added.
+  const std::string conflictFile = MobileFolder() + "mob_konflikte.txt";
+  WriteFile(conflictFile, "Datum;Datensatz;Feld;B\xFCro;Mobil\r\n01.01.2027 08:00:00;Kunde X (A/9);Ort;a;b\r\n");
   // In the field: Anna's street and e-mail, Lang's phone, Fury's name.
   PutChange("mob_kunde_x.txt", "h\r\n" + ChangedLine(anna, 12, {{6, "Am Hof 2"}, {9, "feld@hof.de"}}) +
                                    "\r\n" + ChangedLine(lang, 12, {{5, "0170 123"}}) + "\r\n");
@@ -825,8 +828,16 @@ TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
             "0301|Am Hof 2|K-1");
   // Changed on both sides: the mobile's value, and the conflict is named.
   EXPECT_EQ(QueryOne(dbPath, "SELECT email FROM besitzer WHERE id=1"), "feld@hof.de");
-  EXPECT_TRUE(Has(r.err, "Konflikt: Kunde A/1, E-Mail: B\xC3\xBCro \"neu@hof.de\", "
-                         "Mobilger\xC3\xA4t \"feld@hof.de\"")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Konflikt: Kunde Huber, Anna (A/1): E-Mail im B\xC3\xBCro \"neu@hof.de\", "
+                         "vom Mobilger\xC3\xA4t \"feld@hof.de\" (\xC3\xBC" "bernommen)")) << r.err;
+  // The office's value is kept, and the log and the box say where.
+  EXPECT_TRUE(Has(r.out, "Die Konflikte stehen in " + conflictFile)) << r.out;
+  EXPECT_TRUE(Has(r.err, "Die Werte des B\xC3\xBCros stehen in " + conflictFile)) << r.err;
+  const std::vector<std::string> kept = SplitLines(ReadFile(conflictFile));
+  ASSERT_EQ(kept.size(), 3u) << ReadFile(conflictFile);
+  EXPECT_EQ(kept[1], "01.01.2027 08:00:00;Kunde X (A/9);Ort;a;b");
+  EXPECT_EQ(kept[2].substr(19), ";Kunde Huber, Anna (A/1);E-Mail;neu@hof.de;feld@hof.de");
+  EXPECT_TRUE(Has(ReadFile(conflictFile), "feld@hof.de\r\n"));
   // The customer the export cut keeps what the mobile never saw.
   EXPECT_EQ(QueryOne(dbPath, "SELECT vorname||'|'||kundennr||'|'||email||'|'||preisstufe||'|'||"
                              "telefon FROM besitzer WHERE id=2"),

@@ -1,4 +1,5 @@
 #include "import/import_fixture.h"
+#include "import/received_preview.h"
 #include "platform/environment.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
@@ -98,6 +99,20 @@ TEST_F(AppointmentImport, ChangedAppointmentTakesOnlyWhatTheMobileChanged) {
   TDBase db(dbPath_);
   EXPECT_EQ(DescribeChanges(db, tree, merge).begin()->second,
             (std::vector<std::string>{"Ort: Stall -> Hof"}));
+  // Named as the calendar shows it, to the minute: 09:00 (0.375), and the
+  // three decimals the export wrote for 10:30 (46399.438) still read 10:30.
+  EXPECT_EQ(DescribeReceived(&db, tree, &merge).rbegin()->second,
+            (std::vector<std::string>{"Ge\xE4nderter Termin 13.01.2027 09:00\x96" "12.01.2027 15:00 "
+                                      "Beschlag vorne, Stall",
+                                      "Ort: Stall -> Hof"}));
+  WriteChangeFile("mob_termin_x.txt", {kAppointmentHeader, Appointment("A/8", "46399.5",
+                                                                      "46399.438", "Beschlag vorne", "Stall")});
+  ReadReceivedFilesFrom(downloadFolder_, TestChangeFiles(), nullptr, tree);
+  EXPECT_EQ(DescribeChanges(db, tree, merge).begin()->second,
+            (std::vector<std::string>{"Ende: 12.01.2027 15:00 -> 12.01.2027 10:30"}));
+  WriteChangeFile("mob_termin_x.txt",
+                  {kAppointmentHeader, Appointment("A/8", "46399.5", "46399.625", "Beschlag vorne", "Hof")});
+  ReadReceivedFilesFrom(downloadFolder_, TestChangeFiles(), nullptr, tree);
   const ImportSummary summary = ImportMobileChanges(db, tree, std::string(), &merge);
   EXPECT_TRUE(summary.failures.empty());
   EXPECT_TRUE(summary.conflicts.empty());
