@@ -13,6 +13,11 @@
 // plain INSERT statements and run by the sqlite3 shell in one transaction on
 // another fresh copy, start-up included. Ratio = import / floor.
 //
+// Beside it, the preview of the same lines: what the user sees before the
+// import (every line in words, records looked up in the practice, and the
+// question with its summary), best of N runs on the practice as it was. It
+// should take no longer than the import: ratio preview / import.
+//
 // --keep FILE leaves the last imported database there, for a look at what the
 // import wrote.
 #include <sqlite3.h>
@@ -31,9 +36,11 @@
 #include <string>
 #include <vector>
 
+#include "app/import_question.h"
 #include "app/received_tree.h"
 #include "db/dbase.h"
 #include "import/import.h"
+#include "import/received_preview.h"
 #include "platform/environment.h"
 #include "util/numbers.h"
 
@@ -245,8 +252,8 @@ int main(int argc, char** argv) {
   std::printf("Import (best of %d runs; floor = sqlite3 shell, the same rows as INSERT statements "
               "in one transaction)\n",
               runs);
-  std::printf("%9s %7s | %8s | %10s | %9s | %6s | %6s\n", "customers", "lines", "rows",
-              "import ms", "floor ms", "ratio", "errors");
+  std::printf("%9s %7s | %8s | %10s | %9s | %6s | %6s | %10s | %8s\n", "customers", "lines",
+              "rows", "import ms", "floor ms", "ratio", "errors", "preview ms", "prev/imp");
   try {
     fs::create_directories(work);
     for (const std::string& practice : practices) {
@@ -262,6 +269,21 @@ int main(int argc, char** argv) {
         ReadReceivedFilesFrom(changes.string() + "/", changeFiles, nullptr, tree);
 
         const std::string imported = (work / "imported.db").string();
+        std::vector<double> previewTimes;
+        std::size_t described = 0;
+        for (int r = 0; r < runs; ++r) {
+          fs::copy_file(practice, imported, fs::copy_options::overwrite_existing);
+          const auto start = Clock::now();
+          {
+            TDBase db(imported);
+            described = DescribeReceived(&db, tree, nullptr).size();
+            int total = 0;
+            (void)BuildImportQuestion(tree, &total);
+          }
+          previewTimes.push_back(Milliseconds(start));
+        }
+        // Every line node (all but the root and the six file nodes) is described.
+        if (described + 7 != tree.Count()) throw std::runtime_error("lines without preview");
         std::vector<double> importTimes;
         int errors = 0;
         for (int r = 0; r < runs; ++r) {
@@ -296,8 +318,11 @@ int main(int argc, char** argv) {
             Sqlite(practice, SQLITE_OPEN_READONLY).One("SELECT COUNT(*) FROM besitzer WHERE id <> 0");
         const double importMs = Best(importTimes);
         const double floorMs = Best(floorTimes);
-        std::printf("%9s %7d | %8ld | %10.1f | %9.1f | %6.2f | %6d\n", customers.c_str(), lines,
-                    floor.rows, importMs, floorMs, floorMs > 0 ? importMs / floorMs : 0.0, errors);
+        const double previewMs = Best(previewTimes);
+        std::printf("%9s %7d | %8ld | %10.1f | %9.1f | %6.2f | %6d | %10.1f | %8.2f\n",
+                    customers.c_str(), lines, floor.rows, importMs, floorMs,
+                    floorMs > 0 ? importMs / floorMs : 0.0, errors, previewMs,
+                    importMs > 0 ? previewMs / importMs : 0.0);
         std::fflush(stdout);
       }
     }

@@ -219,15 +219,19 @@ class Scripts:
         return sorted(entry.name for entry in os.scandir(folder)
                       if entry.is_file() and entry.name.endswith(CHANGE_FILE_SUFFIX))
 
-    def zip(self, name, empty_archive=True):
-        """Packs the account's change files into its download archive. Without
-        `empty_archive`, nothing to pack leaves no archive at all, as PHP's
-        ZipArchive does (it deletes an archive that has no entries)."""
+    def zip(self, name, empty_archive=True, keep_old=False):
+        """Packs the account's change files into its download archive. With
+        nothing to pack: without `empty_archive` no archive is left at all, as
+        PHP's ZipArchive does (it deletes an archive that has no entries);
+        with `keep_old` the previous archive stays, as a script built on the
+        zip command does (test rules)."""
         folder = self.layout.account_dir(name)
         target = self.layout.download_archive(name)
         with self.lock:
             os.makedirs(folder, exist_ok=True)
             files = self.change_files(folder)
+            if keep_old and not files and os.path.exists(target):
+                return text_reply(200, "OK zip dl_%s.zip kept" % name)
             if not files and not empty_archive:
                 if os.path.exists(target):
                     os.unlink(target)
@@ -341,9 +345,11 @@ def serve_static(layout, url_path):
 class Steering:
     """What to do to one answer: replace it by an error (with a reason of
     its own), by a redirect or by another body, trickle it, leave out its
-    Content-Length, cut it short; or, for zip.php, write no empty archive."""
+    Content-Length, cut it short; or, for zip.php, with nothing to pack, keep
+    the previous archive or write none."""
 
     def __init__(self):
+        self.keep_old = False
         self.fail_status = None
         self.fail_text = None
         self.redirect = None
@@ -355,7 +361,7 @@ class Steering:
 
 
 class ControlRules:
-    KINDS = ("fail", "redirect", "body", "slow", "nolength", "cut", "noemptyzip")
+    KINDS = ("fail", "redirect", "body", "slow", "nolength", "cut", "keepold", "noemptyzip")
 
     def __init__(self):
         self.lock = threading.Lock()
@@ -400,6 +406,8 @@ class ControlRules:
                     steering.no_length = True
                 elif kind == "cut":
                     steering.cut_bytes = value
+                elif kind == "keepold":
+                    steering.keep_old = True
                 elif kind == "noemptyzip":
                     steering.no_empty_archive = True
         return steering
@@ -521,7 +529,7 @@ class Handler(BaseHTTPRequestHandler):
     def _route(self, path, query, steering):
         scripts = {
             "/mob/zip.php": lambda name: self.scripts.zip(
-                name, empty_archive=not steering.no_empty_archive),
+                name, empty_archive=not steering.no_empty_archive, keep_old=steering.keep_old),
             "/mob/unzip.php": self.scripts.unzip,
             "/mob/delmob.php": self.scripts.delmob,
         }

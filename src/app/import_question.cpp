@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "import/received_preview.h"
+
 namespace kelvanor {
 
 namespace {
@@ -28,6 +30,9 @@ std::string BuildImportQuestion(const TreeModel& tree, int* total) {
   }
   if (count > 0) message += Entry(currentFile, count, true);
   sum += count;
+  // The file names say little to the farrier; the records in words do.
+  const std::string summary = SummarizeReceived(tree);
+  if (!summary.empty()) message += "\r\r" + summary;
   if (total != nullptr) *total = static_cast<int>(sum);
   return message;
 }

@@ -9,8 +9,10 @@
 namespace kelvanor {
 
 // "Folgende Mobildaten importieren?" CR CR, then "file (%d Sätze)," per file
-// with lines, the last one without the comma. `total` (when given) receives
-// the number of line nodes, header lines included; 0 means nothing arrived.
+// with lines, the last one without the comma; then CR CR and the records by
+// kind in words ("2 neue Kunden, 1 gelöschter Termin"), when there are any.
+// `total` (when given) receives the number of line nodes, header lines
+// included; 0 means nothing arrived.
 std::string BuildImportQuestion(const TreeModel& tree, int* total);
 
 }  // namespace kelvanor

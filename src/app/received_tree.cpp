@@ -5,6 +5,7 @@
 
 #include "app/download_limits.h"
 #include "platform/environment.h"
+#include "util/encoding.h"
 #include "util/errors.h"
 #include "util/exchange_files.h"
 #include "platform/file_system.h"
@@ -31,15 +32,11 @@ std::string ReadChangeFile(const std::string& path) {
   return bytes;
 }
 
-// Adds the lines of `content` as line nodes. `lines` counts the lines of all
-// files so far: beyond kMaxReceivedLines the data is refused, so that memory
-// stays in proportion to what a practice really sends.
-void AddFileLines(const std::string& file, const std::string& content, bool merge,
-                  TreeModel& tree, std::size_t& lines) {
-  // First field -> position of the node that holds it. A replaced node keeps
-  // its first field, so the entry stays valid for the rest of the file.
-  std::unordered_map<std::string, std::size_t> nodeByKey;
-  std::size_t lineNumber = 0;
+// Calls `take` with every line of `content` (see SplitLines), without first
+// making a list of them all: a file of millions of empty lines must not cost
+// memory before the line limit refuses it.
+template <typename Take>
+void ForEachLine(const std::string& content, Take take) {
   std::size_t start = 0;
   const std::size_t size = content.size();
   while (start < size) {
@@ -47,30 +44,82 @@ void AddFileLines(const std::string& file, const std::string& content, bool merg
     if (end == std::string::npos) end = size;
     std::string line = content.substr(start, end - start);
     start = end + (end + 1 < size && content[end] == '\r' && content[end + 1] == '\n' ? 2 : 1);
+    take(std::move(line));
+  }
+}
+
+// The text of a line read as UTF-8, in Windows-1252.
+ReceivedLine FromUtf8(const std::string& utf8) {
+  ReceivedLine line;
+  bool lacking = false;
+  line.text = Utf8ToCp1252Marked(utf8, &lacking);
+  if (lacking) {
+    const std::string first = FirstCharacterCp1252Lacks(utf8);
+    line.refused = "Das Zeichen " + first + " gibt es in Windows-1252 nicht (in der Zeile als <" +
+                   first + "> geschrieben).";
+  }
+  return line;
+}
+
+// Calls `take` with every line of a change file's bytes in Windows-1252.
+// Saved from an editor, a change file may carry the mark of its encoding;
+// read as Windows-1252 every line of a UTF-16 file would be unreadable and
+// every umlaut of a UTF-8 one two wrong letters.
+template <typename Take>
+void ForEachChangeFileLine(const std::string& bytes, Take take) {
+  std::string utf8;
+  if (StartsWith(bytes, "\xEF\xBB\xBF")) {
+    utf8 = bytes.substr(3);
+  } else if (StartsWith(bytes, "\xFF\xFE")) {
+    utf8 = Utf16ToUtf8(bytes.substr(2), false);
+  } else if (StartsWith(bytes, "\xFE\xFF")) {
+    utf8 = Utf16ToUtf8(bytes.substr(2), true);
+  } else {
+    ForEachLine(bytes, [&](std::string text) { take(ReceivedLine{std::move(text), std::string()}); });
+    return;
+  }
+  ForEachLine(utf8, [&](std::string text) { take(FromUtf8(text)); });
+}
+
+// Adds the lines of `content` as line nodes. `lines` counts the lines of all
+// files so far: beyond kMaxReceivedLines the data is refused, so that memory
+// stays in proportion to what a practice really sends.
+void AddFileLines(const std::string& content, bool merge, TreeModel& tree, std::size_t& lines) {
+  // First field -> position of the node that holds it. A replaced node keeps
+  // its first field, so the entry stays valid for the rest of the file.
+  std::unordered_map<std::string, std::size_t> nodeByKey;
+  std::size_t lineNumber = 0;
+  ForEachChangeFileLine(content, [&](ReceivedLine line) {
     ++lineNumber;
     if (++lines > kMaxReceivedLines) {
       throw Exception("Die empfangenen \xC4nderungsdateien haben zusammen mehr als " +
                       std::to_string(kMaxReceivedLines) + " Zeilen" + kNotTaken);
     }
-    // Nothing after a NUL byte would reach the database.
-    if (line.find('\0') != std::string::npos) {
-      throw Exception(file + ", Zeile " + std::to_string(lineNumber) +
-                      ": die Zeile enth\xE4lt ein Nullzeichen" + kNotTaken);
+    // Nothing after a NUL byte would reach the database: the line fails
+    // alone instead of being cut.
+    if (line.refused.empty() && line.text.find('\0') != std::string::npos) {
+      line.refused = "Die Zeile enth\xE4lt ein Nullzeichen.";
     }
-    std::string key = FirstField(line);
+    std::string key = FirstField(line.text);
     if (merge && !key.empty()) {
       auto found = nodeByKey.find(key);
       if (found != nodeByKey.end()) {
-        tree.Replace(found->second, std::move(line));
-        continue;
+        tree.Replace(found->second, std::move(line.text), lineNumber, std::move(line.refused));
+        return;
       }
       nodeByKey.emplace(std::move(key), tree.Count());
     }
-    tree.Append(2, std::move(line));
-  }
+    tree.Append(2, std::move(line.text), lineNumber, std::move(line.refused));
+  });
 }
 
 }  // namespace
+
+std::vector<ReceivedLine> ChangeFileLines(const std::string& bytes) {
+  std::vector<ReceivedLine> lines;
+  ForEachChangeFileLine(bytes, [&](ReceivedLine line) { lines.push_back(std::move(line)); });
+  return lines;
+}
 
 void ReadReceivedFiles(const Settings& settings, Logger* log, TreeModel& tree) {
   ReadReceivedFilesFrom(settings.local_dir + "tmp_dl" + kPathSep, settings.ChangeFiles, log, tree);
@@ -88,8 +137,7 @@ void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFil
     Log(log, "Datei gefunden - " + path);
     tree.Append(1, file);
     const ExchangeFile* kind = ExchangeFileByChangeFile(file);
-    const std::string content = ReadChangeFile(path);
-    AddFileLines(file, content, kind == nullptr || kind->mergeLines, tree, lines);
+    AddFileLines(ReadChangeFile(path), kind == nullptr || kind->mergeLines, tree, lines);
     Log(log, "Datei gelesen - " + path);
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/logger.h"
 #include "app/settings.h"
@@ -11,6 +12,19 @@
 #include "util/daynumber.h"
 
 namespace kelvanor {
+
+// One line of a change file in the tool's Windows-1252.
+struct ReceivedLine {
+  std::string text;
+  std::string refused;  // why it cannot be imported as it stands; "" when it can
+};
+
+// The lines of a change file's bytes (see SplitLines). A file that begins
+// with a UTF-8 or UTF-16 (LE or BE) byte-order mark is read in that encoding
+// and converted; a letter Windows-1252 lacks stays in its line as "<U+0141>"
+// and the line is refused. Any other file is Windows-1252 already and is
+// taken byte for byte.
+std::vector<ReceivedLine> ChangeFileLines(const std::string& bytes);
 
 // Rebuilds `tree` from the change files in ‹local_dir›tmp_dl/.
 // `log` (may be null) receives the detail lines. Raises Exception, with a

@@ -41,18 +41,16 @@ struct Folders {
   std::string ToolIni() const { return AppDataFolder + "Kelvanor.ini"; }
   std::string HostIni() const { return AppDataFolder + "tessavor.ini"; }
   std::string LockFile() const { return AppDataFolder + "Kelvanor.lock"; }
-  // The data files of the last upload (see KeepUploadedFilesAsBase).
-  std::string MobileBaseFolder() const { return AppDataFolder + "Kelvanor-Basis" + kPathSep; }
   // Where the version file and a downloaded update go: a folder the user may
   // write to, which the program folder of an installed Kelvanor is not.
   std::string UpdateFolder() const { return AppDataFolder + "Kelvanor-Update" + kPathSep; }
-  // What was imported from an account while the server still holds it (see
-  // ImportJournal). One per account: what one account's server folder holds
-  // says nothing about another's, and their mobile ids are their own. The
+  // Where earlier versions kept the import journal of an account and the
+  // base of the last upload; see AccountFiles for where they are now. The
   // name must have passed CheckAccountName.
-  std::string ImportJournalFile(const std::string& account) const {
+  std::string LegacyImportJournalFile(const std::string& account) const {
     return AppDataFolder + "Kelvanor-Importjournal_" + account + ".db";
   }
+  std::string LegacyBaseFolder() const { return AppDataFolder + "Kelvanor-Basis" + kPathSep; }
 };
 
 // Takes the lock that keeps a second Kelvanor (window or CLI) off this

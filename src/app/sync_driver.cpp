@@ -3,15 +3,19 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <map>
+#include <system_error>
 
 #include "app/command_batch.h"
 #include "app/import_question.h"
 #include "app/logger.h"
 #include "app/mobile_base.h"
+#include "app/office_lists.h"
 #include "app/received_tree.h"
 #include "app/transfer.h"
 #include "import/import.h"
 #include "import/import_journal.h"
+#include "import/received_preview.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
@@ -52,6 +56,46 @@ Outcome InContext(const Outcome& outcome, const std::string& before, const std::
                              (after.empty() ? "" : "\r" + after));
 }
 
+const char kNewLinesArrived[] =
+    "W\xE4hrend dieser Synchronisation sind neue Mobildaten auf dem Server angekommen. Die "
+    "Mobildaten auf dem Server wurden deshalb nicht gel\xF6scht; die n\xE4" "chste "
+    "Synchronisation zeigt die neuen an (was jetzt \xFC" "bernommen wurde, \xFC" "bernimmt sie "
+    "nicht noch einmal).";
+// The second look at the server's change files, beside tmp_dl.
+const char kFetchAgainFolder[] = "tmp_dl_neu";
+
+// The lines of the change files in `tree` (all forms of a record the tree
+// merged), each file's header line left out, counted.
+std::map<std::string, std::size_t> RecordLinesOf(const TreeModel& tree) {
+  std::map<std::string, std::size_t> lines;
+  std::string file;
+  bool header = false;
+  for (const TreeNode& node : tree.Nodes()) {
+    if (node.level == 1) {
+      file = node.text;
+      header = true;
+    }
+    if (node.level != 2) continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    ++lines[file + '\n' + node.text];
+    for (const std::string& earlier : node.replaced) ++lines[file + '\n' + earlier];
+  }
+  return lines;
+}
+
+// Whether `fresh` holds a line, or a line more often, than `seen`.
+bool HoldsLinesNotIn(const TreeModel& fresh, const TreeModel& seen) {
+  const std::map<std::string, std::size_t> shown = RecordLinesOf(seen);
+  for (const auto& [line, count] : RecordLinesOf(fresh)) {
+    const auto found = shown.find(line);
+    if (found == shown.end() || found->second < count) return true;
+  }
+  return false;
+}
+
 // What the user reads for an error: a failure of the database says in German
 // what is wrong with it.
 std::string UserText(const std::exception& error) {
@@ -71,6 +115,7 @@ class SyncDriver::RunEnd {
   explicit RunEnd(SyncDriver& driver) : driver_(driver) {}
   ~RunEnd() {
     if (driver_.state_ == State::kWaitingForAnswer) return;
+    driver_.accountLock_.reset();
     try {
       driver_.view_.CloseImportQuestion();
     } catch (...) {
@@ -133,12 +178,12 @@ void SyncDriver::StartSync() {
   if (state_ != State::kIdle) return;  // one run at a time
   lastOutcome_ = Outcome::Ok();
   backupPath_.clear();
-  archiveMissing_ = false;
   if (!Check(CheckCommandLineSettings(settings_))) return;
   SetState(State::kRunning);
   RunEnd end(*this);
   try {
     EnsureLocalFolder();
+    LockAccount();
     if (ReadSyncCounter(folders_) == 0) {
       RunFirstSync();
     } else {
@@ -147,6 +192,15 @@ void SyncDriver::StartSync() {
   } catch (const std::exception& e) {
     Fail(UserText(e));
   }
+}
+
+void SyncDriver::LockAccount() {
+  accountFiles_ = AccountFiles();
+  // Without the database the run fails where it needs it; nothing of the
+  // practice's own files is touched before.
+  if (db_ == nullptr) return;
+  accountFiles_ = AccountFilesOf(db_->FileName(), settings_.name);
+  accountLock_ = LockAccountFiles(*db_, folders_, settings_.name, accountFiles_);
 }
 
 bool SyncDriver::RunExport() {
@@ -179,10 +233,12 @@ void SyncDriver::RunFirstSync() {
 void SyncDriver::RunLaterSync() {
   log_.Step("1) Datens\xE4tze vom Server HERUNTER-laden.");
   // Never shown as "no changes": the user must know nothing arrived.
-  if (!Check(InContext(DownloadData(settings_, folders_, log_, &archiveMissing_), "",
+  bool noArchive = false;
+  if (!Check(InContext(DownloadData(settings_, folders_, log_, "tmp_dl", &noArchive), "",
                        kNothingChanged))) {
     return;
   }
+  if (noArchive) log_.Step("Kein Archiv auf dem Server: keine \xC4nderungen vom Mobilger\xE4t.");
   ReadReceivedFiles(settings_, &log_, tree_);
   view_.ShowReceived(tree_, ChangePreview());
   log_.Step("2) \xC4nderungen importieren");
@@ -198,9 +254,8 @@ void SyncDriver::AskImport() {
     return;
   }
   // The server holds no change line any more, so none of the journaled ones
-  // can come back. Without an archive that is only zip.php's word: the
-  // journal stays, in case the change files do come back.
-  if (!archiveMissing_) ForgetImportedLines();
+  // can come back.
+  ForgetLinesGoneFromServer(tree_);
   const bool uploadPending = ReadUploadPending(folders_);
   if (view_.Ask(std::string(kNoChangesQuestion) + (uploadPending ? kUploadPendingNote : ""))) {
     FinishSync();
@@ -237,9 +292,9 @@ void SyncDriver::Import() {
     if (db_ == nullptr) {
       throw Exception("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts importiert werden.");
     }
-    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_, tree_);
-    summary = ImportMobileChanges(*db_, tree_, folders_.ImportJournalFile(settings_.name),
-                                  merge.get());
+    const std::unique_ptr<FieldMerge> merge =
+        PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
+    summary = ImportMobileChanges(*db_, tree_, accountFiles_.journal, merge.get());
   } catch (const std::exception& e) {
     // The import is one transaction: nothing of it was written. The change
     // files stay on the server and in tmp_dl, so a later sync brings them again.
@@ -250,18 +305,60 @@ void SyncDriver::Import() {
   // Told now that the database is free again, so the host program can save
   // while the user reads.
   for (const std::string& line : summary.LogLines()) log_.Step(line);
-  if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
-  if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage());
+  std::string notImported;
   try {
-    // Every received line is on disk before the server is asked to forget it.
+    // Every received line is on disk before the server is asked to forget
+    // it, and those not imported are listed for the office to type in.
     SaveBackupOnce();
-    // A failed request leaves the import committed and journaled: the next
-    // sync brings the same lines again and skips them.
-    if (!Check(InContext(DeleteMobileChanges(settings_, log_), kImportedNotDeleted,
-                         kNextSyncFinishes))) {
-      return;
+    notImported = KeepNotImportedLines(folders_, summary);
+  } catch (const std::exception& e) {
+    if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
+    Fail(UserText(e));
+    return;
+  }
+  if (!notImported.empty()) {
+    log_.Step("Die nicht importierten Zeilen stehen in " + notImported + ".");
+  }
+  if (!summary.failures.empty()) {
+    view_.ReportError(summary.FailureMessage() + "\r\rSie stehen zum Nachtragen in " +
+                      notImported + ".");
+  }
+  if (!summary.conflicts.empty()) {
+    view_.ReportInfo(summary.ConflictMessage(KeepConflictsOfRun(summary)));
+  }
+  try {
+    ForgetLinesGoneFromServer(tree_);
+    // The mobile may have written more while the question was open: a delete
+    // request now would drop lines nobody has seen.
+    TreeModel fresh;
+    if (!Check(InContext(FetchAgain(fresh), kImportedNotDeleted, kNextSyncFinishes))) return;
+    if (HoldsLinesNotIn(fresh, tree_)) {
+      log_.Step(kNewLinesArrived);
+      view_.ReportInfo(kNewLinesArrived);
+    } else {
+      // A failed request leaves the import committed and journaled: the next
+      // sync brings the same lines again and skips them.
+      if (!Check(InContext(DeleteMobileChanges(settings_, log_), kImportedNotDeleted,
+                           kNextSyncFinishes))) {
+        return;
+      }
+      // An answer proves nothing (a script that fails softly answers 200):
+      // what the server sends now tells which lines are gone, so that a new
+      // line reading like an imported one counts as new.
+      TreeModel after;
+      bool looked = false;
+      try {
+        looked = FetchAgain(after).IsOk();
+      } catch (const std::exception&) {
+        // Told below; the import and the delete request are done.
+      }
+      if (looked) {
+        ForgetLinesGoneFromServer(after);
+      } else {
+        log_.Step("Hinweis: Ob der Server die Mobildaten gel\xF6scht hat, lie\xDF sich nicht "
+                  "nachsehen; die n\xE4" "chste Synchronisation sieht nach.");
+      }
     }
-    ForgetImportedLines();
     log_.LogLine("rmdir (s. tmp.bat) ...");
     if (!RemoveDownloadFolder()) return;
     log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
@@ -271,9 +368,21 @@ void SyncDriver::Import() {
   }
 }
 
+Outcome SyncDriver::FetchAgain(TreeModel& fresh) {
+  log_.LogLine("Mobildaten auf dem Server nachsehen ...");
+  const Outcome fetched = DownloadData(settings_, folders_, log_, kFetchAgainFolder);
+  const std::string folder = settings_.local_dir + kFetchAgainFolder + kPathSep;
+  if (fetched.IsOk()) ReadReceivedFilesFrom(folder, settings_.ChangeFiles, nullptr, fresh);
+  std::error_code ignored;
+  std::filesystem::remove_all(SystemPath(folder), ignored);
+  if (fetched.IsOk()) log_.LogLine("Mobildaten auf dem Server nachgesehen - " + folder);
+  return fetched;
+}
+
 void SyncDriver::DeclineImport() {
   log_.Step(kImportDeclined);
   try {
+    ForgetLinesGoneFromServer(tree_);
     log_.LogLine("rmdir (s. tmp.bat) ...");
     if (RemoveDownloadFolder()) log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
   } catch (const std::exception& e) {
@@ -282,8 +391,9 @@ void SyncDriver::DeclineImport() {
 }
 
 void SyncDriver::KeepBase() {
+  if (accountLock_ == nullptr) return;
   try {
-    KeepUploadedFilesAsBase(settings_, folders_);
+    KeepUploadedFilesAsBase(settings_, accountFiles_.baseFolder);
   } catch (const std::exception& e) {
     // The upload itself went well; the next import merely writes whole records.
     log_.Step("Hinweis: " + std::string(e.what()));
@@ -291,14 +401,30 @@ void SyncDriver::KeepBase() {
 }
 
 ChangeDetails SyncDriver::ChangePreview() {
-  if (db_ == nullptr) return ChangeDetails();
+  std::unique_ptr<FieldMerge> merge;
   try {
-    const std::unique_ptr<FieldMerge> merge = PrepareFieldMerge(*db_, folders_, tree_);
-    if (merge) return DescribeChanges(*db_, tree_, *merge);
+    if (db_ != nullptr) merge = PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
+  } catch (const std::exception&) {
+    // The records are still named; only the fields they change are not told.
+  }
+  try {
+    return DescribeReceived(db_, tree_, merge.get());
   } catch (const std::exception&) {
     // Without a preview the raw lines still show what arrived.
   }
   return ChangeDetails();
+}
+
+std::string SyncDriver::KeepConflictsOfRun(const ImportSummary& summary) {
+  try {
+    const std::string path = KeepConflicts(folders_, summary.conflicts);
+    if (!path.empty()) log_.Step("Die Konflikte stehen in " + path + ".");
+    return path;
+  } catch (const std::exception& e) {
+    // The import stands; the overwritten values are still in the log above.
+    log_.Step("Die Konflikte konnten nicht gesichert werden: " + std::string(e.what()));
+    return std::string();
+  }
 }
 
 std::string SyncDriver::SaveBackupOnce() {
@@ -306,8 +432,15 @@ std::string SyncDriver::SaveBackupOnce() {
   return backupPath_;
 }
 
-void SyncDriver::ForgetImportedLines() {
-  if (db_ != nullptr) ImportJournal::Clear(*db_, folders_.ImportJournalFile(settings_.name));
+void SyncDriver::ForgetLinesGoneFromServer(const TreeModel& tree) {
+  if (db_ == nullptr || accountLock_ == nullptr) return;
+  try {
+    ImportJournal(accountFiles_.journal, *db_).ForgetLinesNotIn(tree);
+  } catch (const std::exception& e) {
+    // Kept, the lines are skipped should they come again; a new line that
+    // reads the same is the only cost.
+    log_.Step("Hinweis: " + UserText(e));
+  }
 }
 
 bool SyncDriver::Upload() {

@@ -8,13 +8,16 @@
 // the user is told which step failed.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "app/account_files.h"
 #include "app/logger.h"
 #include "app/settings.h"
 #include "app/sync_view.h"
 #include "db/dbase.h"
 #include "export/export.h"
+#include "import/import_summary.h"
 #include "import/node_list.h"
 #include "util/outcome.h"
 
@@ -70,12 +73,22 @@ class SyncDriver {
   // Writes the dated backup of the received tree the first time in a run and
   // gives its path ("" for a tree without files).
   std::string SaveBackupOnce();
-  // Empties the import journal once the server has dropped its change files.
-  void ForgetImportedLines();
+  // Takes the lock of the database and account (see AccountFiles) for this
+  // run; raises with a German message when another sync holds it.
+  void LockAccount();
+  // Lets the import journal forget the lines the complete download `tree`
+  // no longer holds.
+  void ForgetLinesGoneFromServer(const TreeModel& tree);
+  // Fetches the server's change files once more, into a scratch folder
+  // beside tmp_dl, and reads them into `fresh`; the outcome of the transfer.
+  Outcome FetchAgain(TreeModel& fresh);
   // Keeps the files just uploaded as the mobile's view of the practice.
   void KeepBase();
-  // What each changed record of the tree changes, for the view.
+  // What each line of the tree does, in words, for the view.
   ChangeDetails ChangePreview();
+  // Adds the run's conflicts to the conflict file and says so in the log;
+  // the file's path, "" when none or it cannot be written.
+  std::string KeepConflictsOfRun(const ImportSummary& summary);
   void EnsureLocalFolder() const;
 
   SyncView& view_;
@@ -88,7 +101,11 @@ class SyncDriver {
   State state_ = State::kIdle;
   Outcome lastOutcome_;
   std::string backupPath_;  // the backup written in this run, if any
-  bool archiveMissing_ = false;  // the download found no archive (no changes)
+
+  // The files of the practice database and account, and their lock, held
+  // from the start of a run to its end (the question waiting included).
+  AccountFiles accountFiles_;
+  std::unique_ptr<InstanceLock> accountLock_;
 };
 
 }  // namespace kelvanor

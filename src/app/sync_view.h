@@ -17,8 +17,9 @@
 
 namespace kelvanor {
 
-// For lines of the received-data tree (by node position) that change a
-// record: what they change, in words ("Telefon: 0711 -> 0301234").
+// For the lines of the received-data tree (by node position): what each does,
+// in words ("Neuer Kunde Müller, Jörg"), and for a changed record what it
+// changes ("Telefon: 0711 -> 0301234"). See DescribeReceived.
 using ChangeDetails = std::map<std::size_t, std::vector<std::string>>;
 
 class SyncView : public IMessagePump {
@@ -37,8 +38,8 @@ class SyncView : public IMessagePump {
   virtual void ReportError(const std::string& message) { (void)message; }
   virtual void ReportInfo(const std::string& message) { (void)message; }
 
-  // What the download brought, with what its changed records change; and
-  // that the run is done with it.
+  // What the download brought, with what each line does; and that the run
+  // is done with it.
   virtual void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) {
     (void)tree;
     (void)changes;

@@ -194,7 +194,8 @@ UploadPlan PlanUpload(const Settings& settings) {
   return plan;
 }
 
-DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
+DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
+                          const std::string& folderName) {
   RefuseWhatTheConsoleCannotShow(settings);
   const std::string& localDir = settings.local_dir;
   const std::string name = AnsiToOem(settings.name);
@@ -208,8 +209,8 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today) {
                         "Der Server konnte die \xC4nderungen vom Mobilger\xE4t nicht "
                         "bereitstellen (zip.php)");
 
-  plan.dir = ReplaceAll(localDir, "\\", "/") + "tmp_dl/";
-  plan.folderToEmpty = localDir + "tmp_dl" + kPathSep;
+  plan.dir = ReplaceAll(localDir, "\\", "/") + folderName + "/";
+  plan.folderToEmpty = localDir + folderName + kPathSep;
   const std::string dir = AnsiToOem(plan.dir);
   const std::string zip = Quoted(dir + "dl_" + name + ".zip");
   const std::string zipShown = Quoted(plan.dir + "dl_" + settings.name + ".zip");
@@ -269,14 +270,14 @@ Outcome UploadData(const Settings& settings, Logger& log) {
 }
 
 Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
-                     bool* noArchive) {
+                     const std::string& folderName, bool* noArchive) {
   if (noArchive != nullptr) *noArchive = false;
   // The tools beside the program are found first (the interpreter looks in
   // the current folder before the search path).
   if (!SetCurrentFolder(folders.ProgramFolder)) {
     // Not fatal: the tools are then taken from the search path.
   }
-  const DownloadPlan plan = PlanDownload(settings, NowCivil());
+  const DownloadPlan plan = PlanDownload(settings, NowCivil(), folderName);
   StepRunner runner(settings, log);
   if (!runner.Run(plan.serverZip)) return runner.Result();
 
@@ -306,7 +307,7 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
     if (!runner.NoArchive()) return runner.Result();
     // zip.php answered OK and wrote nothing: no change files, as with an
     // empty archive.
-    log.Step("Kein Archiv auf dem Server: keine \xC4nderungen vom Mobilger\xE4t.");
+    log.LogLine("Kein Archiv auf dem Server - " + plan.archiveName);
     if (noArchive != nullptr) *noArchive = true;
     return Outcome::Ok();
   }

@@ -79,7 +79,10 @@ struct DownloadPlan {
 // dated copy); the functions below run them. Raise Exception when
 // CheckCommandLineSettings refuses the settings.
 UploadPlan PlanUpload(const Settings& settings);
-DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today);
+// `folderName` is the download folder below local_dir ("tmp_dl"; another
+// for a second look at the server that must not touch what the user sees).
+DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
+                          const std::string& folderName = "tmp_dl");
 
 // The command that removes the download folder after the import question:
 // rmdir /S /Q "‹local_dir›tmp_dl\" ("/" on Linux), local_dir in the console
@@ -102,7 +105,7 @@ Outcome UploadData(const Settings& settings, Logger& log);
 // change files: the download folder stays empty, it succeeds, and
 // `noArchive` (when given) is set.
 Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
-                     bool* noArchive = nullptr);
+                     const std::string& folderName = "tmp_dl", bool* noArchive = nullptr);
 
 // Asks the server to delete the account's change files (delmob.php); fails
 // unless the script itself answered without an error.

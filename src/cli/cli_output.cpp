@@ -39,18 +39,18 @@ void PrintErr(const std::string& text) {
 
 bool StdinIsTerminal() { return kelvanor::StdinIsTerminal(); }
 
-void PrintReceived(const TreeModel& tree, const ChangeDetails& changes) {
+void PrintReceived(const TreeModel& tree, const ChangeDetails& described) {
   std::string text;
-  for (const TreeNode& node : tree.Nodes()) {
-    text += std::string(static_cast<std::size_t>(node.level) * 2, ' ') + node.text + "\n";
-  }
-  if (!changes.empty()) text += "Ge\xE4nderte Datens\xE4tze:\n";
-  for (const auto& [position, described] : changes) {
-    if (position >= tree.Count()) continue;
-    std::size_t file = position;
-    while (file > 0 && tree.Level(file) != 1) --file;
-    text += "  " + tree.Text(file) + " " + FirstField(tree.Text(position)) + "\n";
-    for (const std::string& change : described) text += "    " + change + "\n";
+  auto next = described.begin();
+  for (std::size_t position = 0; position < tree.Count(); ++position) {
+    const std::size_t indent = static_cast<std::size_t>(tree.Level(position)) * 2;
+    text += std::string(indent, ' ') + tree.Text(position) + "\n";
+    while (next != described.end() && next->first < position) ++next;
+    if (next == described.end() || next->first != position) continue;
+    // As the window's tree shows them: one level below the line.
+    for (const std::string& words : next->second) {
+      text += std::string(indent + 2, ' ') + "= " + words + "\n";
+    }
   }
   PrintOut(text);
 }

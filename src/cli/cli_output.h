@@ -29,9 +29,9 @@ std::optional<bool> AskYesNo(const std::string& question);
 std::optional<bool> ParseYesNo(const std::string& answer);
 
 // The received-data tree on stdout, one node per line with two blanks of
-// indent per level, then what each changed record changes ("Telefon: 0711 ->
-// 0301234") under its file and first field.
-void PrintReceived(const TreeModel& tree, const ChangeDetails& changes);
+// indent per level; under a line what it does, one level deeper and marked
+// "= " ("= Neuer Kunde Müller, Jörg", "= Telefon: 0711 -> 0301234").
+void PrintReceived(const TreeModel& tree, const ChangeDetails& described);
 
 // The export's steps on stderr, one line each ("Kunden", "Pferde" ...) with
 // `indent` in front; the per-row progress inside a step stays quiet.

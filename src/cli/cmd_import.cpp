@@ -4,13 +4,16 @@
 #include <iostream>
 #include <string>
 
+#include "app/account_files.h"
 #include "app/import_question.h"
 #include "app/mobile_base.h"
+#include "app/office_lists.h"
 #include "app/received_tree.h"
 #include "cli/cli_context.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 #include "import/import.h"
+#include "import/received_preview.h"
 #include "platform/environment.h"
 #include "util/errors.h"
 #include "platform/file_system.h"
@@ -62,7 +65,7 @@ int CmdImport(const CliOptions& options) {
   int total = 0;
   const std::string question = BuildImportQuestion(tree, &total);
   if (total == 0) {
-    PrintReceived(tree, ChangeDetails());
+    PrintReceived(tree, DescribeReceived(nullptr, tree, nullptr));
     PrintOut(ForTerminal(question) + "\n");
     PrintErr("Keine Mobildaten zum Importieren.\n");
     return kExitOk;
@@ -76,14 +79,24 @@ int CmdImport(const CliOptions& options) {
   // The preview compares with the practice, and the question is answered
   // for the state it shows: the database is held from here on.
   if (!OpenCliDatabase(context)) return kExitError;
+  // A sync of the same database and account elsewhere would import the same
+  // lines meanwhile.
+  const AccountFiles files = AccountFilesOf(context.db->FileName(), context.settings.name);
+  std::unique_ptr<InstanceLock> accountLock;
+  try {
+    accountLock = LockAccountFiles(*context.db, context.folders, context.settings.name, files);
+  } catch (const std::exception& e) {
+    PrintErr(std::string(e.what()) + "\n");
+    return kExitError;
+  }
   std::unique_ptr<FieldMerge> merge;
   try {
     // Changed records take only what the mobile changed, as in a sync.
-    merge = PrepareFieldMerge(*context.db, context.folders, tree);
+    merge = PrepareFieldMerge(*context.db, context.folders, files.baseFolder, tree);
   } catch (const std::exception&) {
     // Without it changed records are written whole, as the raw lines say.
   }
-  PrintReceived(tree, merge ? DescribeChanges(*context.db, tree, *merge) : ChangeDetails());
+  PrintReceived(tree, DescribeReceived(context.db.get(), tree, merge.get()));
   PrintOut(ForTerminal(question) + "\n");
 
   if (!options.yes) {
@@ -101,9 +114,7 @@ int CmdImport(const CliOptions& options) {
   try {
     // The journal of the syncs: a folder a failed sync left behind holds
     // lines that sync already imported, and the next sync brings them again.
-    summary = ImportMobileChanges(*context.db, tree,
-                                  context.folders.ImportJournalFile(context.settings.name),
-                                  merge.get());
+    summary = ImportMobileChanges(*context.db, tree, files.journal, merge.get());
   } catch (const EDatabaseFailure& failure) {
     PrintErr("Import abgebrochen: " + failure.UserMessage() +
              "\nDie Datenbank wurde nicht ver\xE4ndert.\n");
@@ -115,12 +126,32 @@ int CmdImport(const CliOptions& options) {
   }
   // Shown once the import is over, never while it holds the database.
   for (const std::string& line : summary.LogLines()) PrintErr(line + "\n");
+  std::string notImported;
+  try {
+    notImported = KeepNotImportedLines(context.folders, summary);
+  } catch (const std::exception& error) {
+    PrintErr(std::string("Die nicht importierten Zeilen k\xF6nnen nicht gesichert werden: ") +
+             error.what() + "\n");
+    return kExitError;
+  }
+  if (!notImported.empty()) {
+    PrintErr("Die nicht importierten Zeilen stehen in " + notImported + ".\n");
+  }
+  if (!summary.conflicts.empty()) {
+    try {
+      const std::string kept = KeepConflicts(context.folders, summary.conflicts);
+      PrintErr("Die Konflikte stehen in " + kept + ".\n");
+    } catch (const std::exception& error) {
+      // The import stands; the overwritten values are in the lines above.
+      PrintErr(std::string("Die Konflikte konnten nicht gesichert werden: ") + error.what() + "\n");
+    }
+  }
   if (!summary.failures.empty()) {
     PrintErr("Import abgeschlossen; " + std::to_string(summary.failures.size()) +
-             " Zeile(n) mit Fehler wurden \xFC" "bersprungen.\n");
-  } else {
-    PrintErr("Import abgeschlossen.\n");
+             " Zeile(n) mit Fehler wurden nicht importiert.\n");
+    return kExitError;
   }
+  PrintErr("Import abgeschlossen.\n");
   return kExitOk;
 }
 

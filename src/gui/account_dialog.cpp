@@ -12,7 +12,6 @@
 
 #include "app/transfer.h"
 #include "gui/main_window.h"
-#include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "util/encoding.h"
 
@@ -152,7 +151,7 @@ void Tfrm_account::Button1Click() {
   }
   YieldPump pump;
   try {
-    // Deleted only when delmob.php itself says so: the journal goes next.
+    // Deleted only when delmob.php itself answered, and not with an error.
     const bool noDetailLog = false;
     Logger log(pump, noDetailLog);
     const Outcome deleted = DeleteMobileChanges(settings_, log);
@@ -164,12 +163,8 @@ void Tfrm_account::Button1Click() {
     boxes_.Error(this, e.what());
     return;
   }
-  // None of the lines an earlier import took from this account can come
-  // back now; kept, the journal would skip a new line that happens to read
-  // the same.
-  if (CheckAccountName(name).IsOk()) {
-    DeleteFileEvenIfReadOnly(SystemPath(folders_.ImportJournalFile(name)));
-  }
+  // The import journal stays: a server that only says it deleted would send
+  // the lines again, and the next download tells which are gone.
   boxes_.Info(this, "Die noch nicht importierten Mobildaten von Konto " + name +
                         " wurden auf dem Server gel\xF6scht.");
 }

@@ -132,6 +132,8 @@ wxString WrapQuestion(const wxWindow& label, const wxString& text, int width) {
       } else {
         if (!line.empty()) lines.Add(line.Trim(true));
         line.clear();
+        // A new line does not start with the blank after the comma.
+        if (!lines.empty()) piece.Trim(false);
         if (fits(piece)) {
           line = piece;
         } else {
@@ -604,8 +606,11 @@ void Tfrm_main::ReportError(const std::string& message) { boxes_->Error(this, me
 void Tfrm_main::ReportInfo(const std::string& message) { boxes_->Info(this, message); }
 
 void Tfrm_main::ShowReceived(const TreeModel& tree, const ChangeDetails& changes) {
+  // Drawn once when all is in: a long download has many lines.
+  tv->Freeze();
   ShowTree(tree);
   ShowChangeDetails(changes);
+  tv->Thaw();
 }
 
 void Tfrm_main::ClearReceived() {
@@ -642,15 +647,21 @@ void Tfrm_main::ShowTree(const TreeModel& tree) {
 }
 
 void Tfrm_main::ShowChangeDetails(const ChangeDetails& details) {
+  // The words under each raw line, in another colour so the line stays
+  // what catches the eye as received.
+  const wxColour words(0, 84, 147);
   for (const auto& [position, changes] : details) {
     if (position >= treeItems_.size() || !treeItems_[position].IsOk()) continue;
+    const wxTreeItemId line = treeItems_[position];
     for (const std::string& change : changes) {
       // Windows-1252 has no arrow; the core writes "->" and the tree draws one.
       wxString text = ToWx(change);
       text.Replace(" -> ", wxString::FromUTF8(" \xE2\x86\x92 "));
-      tv->AppendItem(treeItems_[position], text);
+      tv->SetItemTextColour(tv->AppendItem(line, text), words);
     }
-    tv->Expand(treeItems_[position]);
+    // Open where the file is open; a file too long to open keeps its lines closed too.
+    const wxTreeItemId file = tv->GetItemParent(line);
+    if (file.IsOk() && tv->IsExpanded(file)) tv->Expand(line);
   }
 }
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "import/import.h"
+#include "import/record_names.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
 #include "platform/file_system.h"
@@ -63,16 +65,6 @@ const std::vector<MergedField>& FieldsOf(FileKind kind) {
   }
 }
 
-const char* KindLabel(FileKind kind) {
-  switch (kind) {
-    case FileKind::kCustomers: return "Kunde";
-    case FileKind::kStables: return "Stall";
-    case FileKind::kHorses: return "Pferd";
-    case FileKind::kAppointments: return "Termin";
-    default: return "Datensatz";
-  }
-}
-
 // A number (a day number) written with "." or with the locale's ",".
 std::optional<double> DayNumber(const std::string& text) {
   const std::string t = ReplaceAll(Trim(text), ",", ".");
@@ -116,7 +108,9 @@ bool Same(TDBase& db, const MergedField& f, const std::string& mobile, const std
       return a && b ? *a == *b : mobile == data;
     }
     case Compare::kMoment: return MomentText(mobile) == data;
-    case Compare::kInterval: return Trim(mobile) == Trim(IntervalText(db, data));
+    case Compare::kInterval:
+      // The mobile may echo the number it was sent, or show the text.
+      return Trim(mobile) == Trim(data) || Trim(mobile) == Trim(IntervalText(db, data));
     default: return mobile == data;
   }
 }
@@ -124,8 +118,6 @@ bool Same(TDBase& db, const MergedField& f, const std::string& mobile, const std
 const std::string* FieldIn(const DataFields& line, std::size_t field) {
   return field < line.size() ? &line[field] : nullptr;
 }
-
-std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
 // A stable key as the farrier knows the stable: by its name.
 std::string StableName(TDBase& db, const std::string& key) {
@@ -143,18 +135,18 @@ std::string StableName(TDBase& db, const std::string& key) {
 // moments as the calendar writes them, a stable by its name.
 std::string Shown(TDBase& db, const MergedField& f, const std::string& value) {
   std::string text = value;
-  if (f.how == Compare::kDayNumber || f.how == Compare::kMoment) {
-    const std::optional<double> day = DayNumber(value);
-    if (day && *day == 0) {
-      text.clear();
-    } else if (day && *day > 0 && *day < 2958466) {  // up to the year 9999
-      // Rounded to the minute the calendar shows.
-      const CivilTime t = DayNumberToCivil(f.how == Compare::kMoment ? *day + 0.5 / 1440 : *day);
-      text = ShortDateText(t);
-      if (f.how == Compare::kMoment) text += " " + TwoDigits(t.hour) + ":" + TwoDigits(t.minute);
-    }
+  if (f.how == Compare::kDayNumber) {
+    text = DayFieldText(value);
+  } else if (f.how == Compare::kMoment) {
+    // To the minute the calendar shows, also for the three decimals of an
+    // echoed moment.
+    text = MomentFieldText(value);
   } else if (f.how == Compare::kStable) {
     text = StableName(db, value);
+  } else if (f.how == Compare::kInterval) {
+    // The interval's number, as the export sends it, reads as its text.
+    const int32_t interval = ShoeingIntervalId(db, value);
+    if (interval != 0) text = IntervalText(db, std::to_string(interval));
   }
   // An empty side would read as a stray double blank.
   return text.empty() ? "(leer)" : text;
@@ -206,7 +198,17 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
   const DataFields& base = baseLines->front();
   const DataFields* current =
       currentLines != nullptr && !currentLines->empty() ? &currentLines->front() : nullptr;
-  const std::string record = std::string(KindLabel(kind)) + " A/" + std::to_string(id);
+  // Named as the office knows the record, once there is something to name.
+  std::string record;
+  auto named = [&]() -> const std::string& {
+    if (record.empty()) {
+      const std::string name = RecordName(db, kind, id);
+      record = std::string(RecordKindLabel(kind)) + " " +
+               (name.empty() ? "A/" + std::to_string(id)
+                             : name + " (A/" + std::to_string(id) + ")");
+    }
+    return record;
+  };
 
   LineMerge merge;
   for (const MergedField& f : merged) {
@@ -246,7 +248,7 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
                          (now != nullptr ? Shown(db, f, desktop) + " -> " : "") +
                          Shown(db, f, mobile);
     if (officeChanged) {
-      merge.conflicts.push_back({record, f.label, Shown(db, f, desktop), Shown(db, f, mobile)});
+      merge.conflicts.push_back({named(), f.label, Shown(db, f, desktop), Shown(db, f, mobile)});
       change += " (auch im B\xFC" "ro ge\xE4ndert)";
     }
     merge.changes.push_back(change);

@@ -20,8 +20,9 @@ namespace kelvanor {
 // caller shows once the database is free again.
 //
 // With a `journalFile` (see ImportJournal) lines an earlier run committed are
-// skipped, the records they created can be named again, and this run's lines
-// are journaled in the same transaction. Without one nothing is remembered.
+// skipped while its records are in `db`, the records they created can be
+// named again, and this run's lines are journaled before it commits. Without
+// one nothing is remembered.
 //
 // With a `merge` a changed record takes only the fields the mobile changed
 // (see FieldMerge); without one it is written whole.
@@ -42,8 +43,9 @@ void ImportOrders(ImportContext& ctx, std::size_t& position);
 void ImportCashBook(ImportContext& ctx, std::size_t& position);
 void ImportHoofReports(ImportContext& ctx, std::size_t& position);
 
-// The nid of the shoeing interval whose display text is `text`; 0 for a blank
-// text or one the practice does not know.
+// The nid of the shoeing interval whose display text is `text`, or, when no
+// text equals it, whose nid the whole number `text` is (the export sends the
+// number); 0 for a blank text or one the practice does not know.
 int32_t ShoeingIntervalId(TDBase& db, const std::string& text);
 
 }  // namespace kelvanor

@@ -1,5 +1,5 @@
-// mob_termin_x.txt -> termine. New and changed appointments are guarded per
-// line; a deletion that cannot be read ends the import.
+// mob_termin_x.txt -> termine. Every line is guarded: a line whose error is
+// caught fails alone.
 #include <string>
 #include <vector>
 
@@ -71,9 +71,11 @@ void ImportAppointments(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (StartsWith(f[0], "D/")) {
-      RecycleRecord(ctx, f[0], "termine", "termin", "Termin");
+      ImportLineGuarded(ctx, [&] { RecycleRecord(ctx, f[0], "termine", "termin", "Termin"); });
     } else if (StartsWith(f[0], "N/") || StartsWith(f[0], "A/")) {
       ImportLineGuarded(ctx, [&] { ImportAppointmentLine(ctx, f); }, "termin");
+    } else {
+      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
     }
   }, "termin");
 }

@@ -1,6 +1,6 @@
 // mob_artikel_x.txt -> artikel and mob_leistung_x.txt -> leistungen: one
-// algorithm, two tables. Only new records are taken; a line that cannot be
-// read ends the import (the run is one transaction, so nothing of it stays).
+// algorithm, two tables. Only new records are taken; a line whose error is
+// caught fails alone.
 #include <string>
 #include <vector>
 
@@ -20,10 +20,17 @@ struct PricedItemTable {
   const char* table;       // also the table argument of InsertRecord
   const char* priceStem;   // price column of level n: stem + n + currency suffix
   const char* idMapKey;
+  const char* notTaken;    // why a change or deletion is not imported
 };
 
-constexpr PricedItemTable kArticles{"artikel", "vkpreis", "artikel"};
-constexpr PricedItemTable kServices{"leistungen", "preis", "leistung"};
+constexpr PricedItemTable kArticles{
+    "artikel", "vkpreis", "artikel",
+    "Ge\xE4nderte und gel\xF6schte Artikel \xFC" "bernimmt Kelvanor nicht; der Artikel bleibt in "
+    "der Praxis, wie er ist."};
+constexpr PricedItemTable kServices{
+    "leistungen", "preis", "leistung",
+    "Ge\xE4nderte und gel\xF6schte Leistungen \xFC" "bernimmt Kelvanor nicht; die Leistung bleibt "
+    "in der Praxis, wie sie ist."};
 
 // The price columns carry the currency's suffix, so the map is made per run.
 // Field 3 (the VAT rate) is read first, then the prices of levels 1 to 5.
@@ -41,18 +48,25 @@ void ImportPricedItems(ImportContext& ctx, std::size_t& position, const PricedIt
   const ColumnMap columns = PricedItemColumns(kind, ctx.currency.priceColumnSuffix);
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
-    // The numbers must be valid on every line, whatever its operation: the
-    // mobile writes nothing else there, so anything else means a broken file.
-    RecordValues values(columns, f);
-
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) return;
-    std::vector<std::string> op;
-    SplitFieldsBy('/', f[0], op, 2);
-    // Changes and deletions of articles and services stay with the practice.
-    if (op[0] != "N") return;
-    const int32_t mobileId = StrToInt(op[1]);
-    values.Number("erstelltam", ctx.Now()).Text("erstelltvon", "MOB");
-    ctx.idMap.AddIdMapEntry(kind.idMapKey, mobileId, InsertValues(ctx.db, kind.table, values));
+    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) {
+      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
+      return;
+    }
+    ImportLineGuarded(ctx, [&] {
+      // The numbers must be valid on every line, whatever its operation: the
+      // mobile writes nothing else there, so anything else means a broken line.
+      RecordValues values(columns, f);
+      std::vector<std::string> op;
+      SplitFieldsBy('/', f[0], op, 2);
+      // Changes and deletions of articles and services stay with the practice.
+      if (op[0] != "N") {
+        ctx.KeepNotTaken(kind.notTaken);
+        return;
+      }
+      const int32_t mobileId = StrToInt(op[1]);
+      values.Number("erstelltam", ctx.Now()).Text("erstelltvon", "MOB");
+      ctx.idMap.AddIdMapEntry(kind.idMapKey, mobileId, InsertValues(ctx.db, kind.table, values));
+    }, kind.idMapKey);
   });
 }
 

@@ -86,7 +86,15 @@ void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
 void ImportCashBook(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) return;
+    if (StartsWith(f[0], "D/")) {
+      ctx.KeepNotTaken("Gel\xF6schte Kassenbuchungen \xFC" "bernimmt Kelvanor nicht; die Buchung "
+                       "bleibt im Kassenbuch der Praxis.");
+      return;
+    }
+    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) {
+      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
+      return;
+    }
     ImportLineGuarded(ctx, [&] { ImportCashLine(ctx, f); });
   });
 }

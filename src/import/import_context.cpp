@@ -74,6 +74,56 @@ void ImportContext::Notice(const std::string& text) {
 
 namespace {
 
+// The name a line gives its record, for messages; "" where it gives none.
+std::string RecordNameOfLine(const std::string& file, const std::string& line) {
+  const ExchangeFile* exchange = ExchangeFileByChangeFile(file);
+  if (exchange == nullptr) return std::string();
+  const std::vector<std::string> f = SplitFields(line, 3);
+  switch (exchange->kind) {
+    case FileKind::kCustomers:
+      return f[3].empty() ? f[2] : f[2].empty() ? f[3] : f[2] + ", " + f[3];
+    case FileKind::kStables:
+    case FileKind::kHorses:
+    case FileKind::kArticles:
+    case FileKind::kServices:
+      return f[1];
+    case FileKind::kCashBook:
+      return f[3];
+    default:
+      return std::string();
+  }
+}
+
+LineFailure FailureOfLine(const ImportContext& ctx, const std::string& reason) {
+  LineFailure failure;
+  failure.file = ctx.file;
+  failure.firstField = FirstField(ctx.line);
+  failure.message = reason;
+  failure.lineNumber = ctx.lineNumber;
+  failure.text = ctx.receivedLine;
+  failure.record = RecordNameOfLine(ctx.file, ctx.receivedLine);
+  return failure;
+}
+
+}  // namespace
+
+void ImportContext::FailLine(const std::string& reason) {
+  lineFailed = true;
+  summary.failures.push_back(FailureOfLine(*this, reason));
+}
+
+void ImportContext::KeepNotTaken(const std::string& reason) {
+  lineFailed = true;
+  summary.notTaken.push_back(FailureOfLine(*this, reason));
+}
+
+void RefuseUnknownOperation(ImportContext& ctx, const char* known) {
+  ctx.FailLine(std::string("Zeile nicht lesbar: sie beginnt mit keiner bekannten Operation (") +
+               known + ").");
+}
+
+namespace {
+
 // Whether the tree's line at `position` took the place of a line an earlier
 // run committed.
 bool ReplacesJournaledLine(const ImportContext& ctx, std::size_t position) {
@@ -112,6 +162,11 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
   std::unordered_map<std::string, std::size_t> seen;
   while (position < count && tree.Level(position) == 2) {
     const std::string& line = tree.Text(position);
+    // An empty line carries no record: there is nothing of it to lose.
+    if (line.find_first_not_of(" \t") == std::string::npos) {
+      ++position;
+      continue;
+    }
     const std::size_t occurrence = seen[line]++;
     if (ctx.journal != nullptr && ctx.journal->Contains(ctx.file, line, occurrence)) {
       ++ctx.summary.alreadyImported;
@@ -121,11 +176,15 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
                                 ReplacesJournaledLine(ctx, position);
       if (changedSince) work = AsChangeOfJournaledRecord(ctx, line, changeKey);
       ctx.line = changedSince && work.empty() ? line : work;
+      ctx.receivedLine = line;
+      ctx.lineNumber = tree.LineNumber(position);
       ctx.lineFailed = false;
-      if (changedSince && work.empty()) {
-        ctx.Notice("schon bei einem fr\xFCheren Import \xFC" "bernommen und seitdem auf dem "
-                   "Mobilger\xE4t ge\xE4ndert; die \xC4nderung wurde nicht \xFC" "bernommen, "
-                   "bitte von Hand nachtragen.");
+      if (!tree.Refused(position).empty()) {
+        ctx.FailLine(tree.Refused(position));
+      } else if (changedSince && work.empty()) {
+        ctx.FailLine("schon bei einem fr\xFCheren Import \xFC" "bernommen und seitdem auf dem "
+                     "Mobilger\xE4t ge\xE4ndert; die \xC4nderung wurde nicht \xFC" "bernommen, "
+                     "bitte von Hand nachtragen.");
       } else {
         handleLine(work);
       }
@@ -142,6 +201,8 @@ void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
                        const char* createsKey) {
   const std::size_t idMapSize = ctx.idMap.Size();
   const std::size_t conflicts = ctx.summary.conflicts.size();
+  const std::size_t notices = ctx.summary.notices.size();
+  const std::size_t notTaken = ctx.summary.notTaken.size();
   try {
     ctx.db.RunInTransaction(work);
   } catch (const EDatabaseFailure&) {
@@ -149,8 +210,9 @@ void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
   } catch (const Exception& error) {
     ctx.idMap.TruncateTo(idMapSize);
     ctx.summary.conflicts.resize(conflicts);
-    ctx.lineFailed = true;
-    ctx.summary.failures.push_back({ctx.file, FirstField(ctx.line), error.what()});
+    ctx.summary.notices.resize(notices);
+    ctx.summary.notTaken.resize(notTaken);
+    ctx.FailLine(error.what());
     int32_t mobileId = 0;
     if (createsKey != nullptr && CreatedMobileId(ctx.line, mobileId)) {
       ctx.failedNewIds.emplace(createsKey, mobileId);
@@ -209,23 +271,79 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
                    .Number("loeschdatum", ctx.Now())
                    .Integer("[index]", id)
                    .Integer("typ", 0));
+  ctx.recycled.emplace(table, id);
 }
 
-bool UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
-                         int32_t id) {
-  // Row 0 is the host's placeholder, never a record the mobile was sent.
-  if (id != 0) {
-    if (values.Columns().empty()) {
-      auto row =
-          ctx.db.QueryBound("SELECT id FROM " + table + " WHERE id=?1", {SqlParam::Integer(id)});
-      if (!row->Eof()) return true;
-    } else if (UpdateValues(ctx.db, table, values, "id", id)) {
-      return true;
+namespace {
+
+// How the office marks a record it took away from the mobile's reach: the
+// recycle bin of every table, and for customers and horses the deactivation.
+struct ChangeableTable {
+  const char* table;
+  const char* kind;
+  bool deactivates;
+};
+
+const ChangeableTable& ChangeableTableOf(const std::string& table) {
+  static const ChangeableTable kTables[] = {{"besitzer", "Kunde", true},
+                                            {"pferd", "Pferd", true},
+                                            {"stall", "Stall", false},
+                                            {"termine", "Termin", false}};
+  for (const ChangeableTable& known : kTables) {
+    if (table == known.table) return known;
+  }
+  static const ChangeableTable kOther{"", "Datensatz", false};
+  return kOther;
+}
+
+// "Kunde A/12 (Huber, Anna)", or without the name where the record has none.
+std::string RecordLabel(const ChangeableTable& kind, int32_t id, const TDBTable& row) {
+  std::string name;
+  if (kind.table != std::string("termine")) {
+    name = row.FieldAsString("name");
+    if (kind.table == std::string("besitzer") && !row.FieldIsEmpty("vorname")) {
+      name += (name.empty() ? "" : ", ") + row.FieldAsString("vorname");
     }
   }
-  ctx.Notice("\xC4nderung nicht \xFC" "bernommen, der Datensatz ist in der Praxis nicht mehr "
-             "vorhanden.");
-  return false;
+  return std::string(kind.kind) + " A/" + std::to_string(id) +
+         (name.empty() ? std::string() : " (" + name + ")");
+}
+
+// Whether a mark column (papierkorb, deaktiv) is set; any number but 0 is,
+// as the host reads it. An empty or unreadable mark is not.
+bool MarkSet(const TDBTable& row, const char* column) {
+  const std::string text = row.FieldAsString(column);
+  if (text.empty()) return false;
+  try {
+    return TVariant(text).AsDouble() != 0.0;
+  } catch (const EConvertError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
+                         int32_t id) {
+  const ChangeableTable& kind = ChangeableTableOf(table);
+  const std::string notTaken = "; die \xC4nderung wurde nicht \xFC" "bernommen.";
+  const std::string gone = std::string(kind.kind) + " A/" + std::to_string(id) +
+                           " gibt es in der Praxis nicht mehr" + notTaken;
+  // Row 0 is the host's placeholder, never a record the mobile was sent.
+  if (id == 0) throw ERecordUnavailable(gone);
+  auto row = ctx.db.QueryBound("SELECT * FROM " + table + " WHERE id=?1",
+                               {SqlParam::Integer(id)});
+  if (row->Eof()) throw ERecordUnavailable(gone);
+  // A record this run binned itself is still the mobile's to change.
+  if (MarkSet(*row, "papierkorb") && ctx.recycled.count({table, id}) == 0) {
+    throw ERecordUnavailable(RecordLabel(kind, id, *row) +
+                             " liegt in der Praxis im Papierkorb" + notTaken);
+  }
+  if (kind.deactivates && MarkSet(*row, "deaktiv")) {
+    throw ERecordUnavailable(RecordLabel(kind, id, *row) + " ist in der Praxis deaktiviert" +
+                             notTaken);
+  }
+  if (!values.Columns().empty()) UpdateValues(ctx.db, table, values, "id", id);
 }
 
 }  // namespace kelvanor

@@ -38,6 +38,13 @@ class EReferenceFailed : public Exception {
   using Exception::Exception;
 };
 
+// A change of a record the office has deleted, put into the recycle bin or
+// deactivated since the mobile was sent it.
+class ERecordUnavailable : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 struct ImportContext {
   ImportContext(TDBase& database, const TreeModel& received) : db(database), tree(received) {}
 
@@ -52,13 +59,20 @@ struct ImportContext {
   const FieldMerge* merge = nullptr;  // null: changed records are written whole
   ImportSummary summary;
 
-  // The change file being imported and the line being handled, for messages.
+  // The change file being imported and the line being handled, for messages:
+  // `line` as it is imported, `receivedLine` as it came, at `lineNumber`.
   std::string file;
   std::string line;
-  // Set by ImportLineGuarded when the current line failed and was rolled back.
+  std::string receivedLine;
+  std::size_t lineNumber = 0;
+  // Set when the current line was not imported (failed and rolled back, or
+  // kept for the office); such a line is not journaled.
   bool lineFailed = false;
   // Mobile ids ("stall", 12) whose creating line failed in this run.
   std::set<std::pair<std::string, int32_t>> failedNewIds;
+  // Records (table, id) this run put into the recycle bin: a later change of
+  // one of them in the same run is the mobile's, not the office's doing.
+  std::set<std::pair<std::string, int32_t>> recycled;
 
   // The database id of the record created on the mobile as `mobileId`, by
   // this run or else by a journaled one; 0 when none is known.
@@ -72,20 +86,32 @@ struct ImportContext {
   double Now() const;
   // Notes a line that changed nothing on purpose, for the run's summary.
   void Notice(const std::string& text);
+  // The current line was not imported because of `reason`: it is named in
+  // the summary (and kept for the office) as failed, or as an operation the
+  // practice does not take from the mobile.
+  void FailLine(const std::string& reason);
+  void KeepNotTaken(const std::string& reason);
 };
+
+// Names a line that starts with none of the operations its file knows
+// (`known`, e.g. "N/, A/ oder D/"): it is not imported, and never passed
+// over in silence.
+void RefuseUnknownOperation(ImportContext& ctx, const char* known);
 
 // The common skeleton of every importer: `position` stands on the file node;
 // steps over the header line and calls `handleLine` with the text of every
-// record line. A line an earlier run committed (see ImportJournal) is
-// counted and skipped; a line handled without failing is journaled. Returns
-// with `position` on the first node after the file's lines.
+// record line. A blank line holds nothing and is passed over; a line the
+// reading refused (see TreeNode::refused) fails. A line an earlier run
+// committed (see ImportJournal) is counted and skipped; a line handled
+// without failing is journaled. Returns with `position` on the first node
+// after the file's lines.
 //
 // A record an earlier run created and the mobile changed since comes as a
 // new creating line that replaced the journaled one in the tree. Importing it
 // as created would make the record twice: with `changeKey` (the id-map key
 // of what the file's "N/" lines create, for importers that take "A/" lines)
 // it is handed on as the change "A/<database id>;..." of that record;
-// without, it is skipped and named in the summary.
+// without, it fails and is named in the summary.
 void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
                        const std::function<void(const std::string& line)>& handleLine,
                        const char* changeKey = nullptr);
@@ -126,10 +152,12 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
                    const std::string& idMapKey, const std::string& label);
 
 // Writes `values` into the changed record `id` of `table`; a refused row
-// raises ERecordRefused. When the record is gone from the practice (or is
-// the placeholder row 0) the summary says so and the result is false. With no values (the mobile
-// changed nothing of it) only whether the record is there is asked.
-bool UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
+// raises ERecordRefused. A record the office has deleted, put into the
+// recycle bin or deactivated (customers and horses; stables and appointments
+// have no such mark), and the placeholder row 0, take no change: that raises
+// ERecordUnavailable naming the record. With no values (the mobile changed
+// nothing of it) only the record's state is asked.
+void UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
                          int32_t id);
 
 }  // namespace kelvanor

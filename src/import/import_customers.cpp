@@ -1,5 +1,6 @@
-// mob_kunde_x.txt -> besitzer. No line is caught on its own: a conversion error
-// ends the whole import, which the driver then rolls back.
+// mob_kunde_x.txt -> besitzer. Every line is guarded: a line whose error is
+// caught fails alone, and lines naming a customer it would have created fail
+// with it.
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace kelvanor {
 namespace {
 
 constexpr std::size_t kHighestField = 11;
+constexpr std::size_t kPriceLevelField = 10;
 
 // The fields of a customer line. strasse is spelt through the
 // transliteration the host's own column naming follows.
@@ -22,7 +24,7 @@ const ColumnMap& CustomerColumns() {
       {"vorname", 3, FieldKind::kText},       {"kundennr", 4, FieldKind::kText},
       {"telefon", 5, FieldKind::kText},       {Transliterate("stra\xDF" "e"), 6, FieldKind::kText},
       {"plz", 7, FieldKind::kText},           {"ort", 8, FieldKind::kText},
-      {"email", 9, FieldKind::kText},         {"preisstufe", 10, FieldKind::kInteger},
+      {"email", 9, FieldKind::kText},         {"preisstufe", kPriceLevelField, FieldKind::kInteger},
       {"telefonhandy", 11, FieldKind::kText}};
   return map;
 }
@@ -49,9 +51,31 @@ void InsertCustomer(ImportContext& ctx, const std::vector<std::string>& f, const
 
 void UpdateCustomer(ImportContext& ctx, const std::vector<std::string>& f, const std::string& id) {
   const int32_t dbId = StrToInt(id);
-  const auto untouched = ctx.UntouchedFields(FileKind::kCustomers, dbId, f);
+  auto untouched = ctx.UntouchedFields(FileKind::kCustomers, dbId, f);
+  // A price level cleared on the mobile is no level to store, but no reason
+  // to lose the rest of the change either: the practice keeps its own.
+  if (Trim(f[kPriceLevelField]).empty() &&
+      (!untouched || untouched->count(kPriceLevelField) == 0)) {
+    if (!untouched) untouched.emplace();
+    untouched->insert(kPriceLevelField);
+    ctx.Notice("Preisstufe leer; die bisherige Preisstufe des Kunden bleibt.");
+  }
   UpdateChangedRecord(ctx, "besitzer",
                       RecordValues(CustomerColumns(), f, untouched ? &*untouched : nullptr), dbId);
+}
+
+void ImportCustomerLine(ImportContext& ctx, const std::vector<std::string>& f) {
+  if (StartsWith(f[0], "D/")) {
+    RecycleRecord(ctx, f[0], "besitzer", "besitzer", "Besitzer");
+    return;
+  }
+  std::vector<std::string> op;
+  SplitFieldsBy('/', f[0], op, 1);
+  if (op[0] == "N") {
+    InsertCustomer(ctx, f, op[1]);
+  } else {
+    UpdateCustomer(ctx, f, op[1]);
+  }
 }
 
 }  // namespace
@@ -59,18 +83,11 @@ void UpdateCustomer(ImportContext& ctx, const std::vector<std::string>& f, const
 void ImportCustomers(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (StartsWith(f[0], "D/")) {
-      RecycleRecord(ctx, f[0], "besitzer", "besitzer", "Besitzer");
+    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) {
+      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
       return;
     }
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) return;
-    std::vector<std::string> op;
-    SplitFieldsBy('/', f[0], op, 1);
-    if (op[0] == "N") {
-      InsertCustomer(ctx, f, op[1]);
-    } else {
-      UpdateCustomer(ctx, f, op[1]);
-    }
+    ImportLineGuarded(ctx, [&] { ImportCustomerLine(ctx, f); }, "besitzer");
   }, "besitzer");
 }
 

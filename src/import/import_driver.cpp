@@ -61,15 +61,31 @@ void RunPass(ImportContext& ctx, int pass) {
 
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
                                   const std::string& journalFile, const FieldMerge* merge) {
-  // Attached before the transaction begins (SQLite allows it only outside one).
+  // Read before the transaction begins: which earlier runs still count.
   std::unique_ptr<ImportJournal> journal;
-  if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(db, journalFile);
+  if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(journalFile, db);
   ImportSummary summary;
   // The statements prepared for this run are finalized when it ends, however.
   struct StatementCacheGuard {
     TDBase& db;
     ~StatementCacheGuard() { db.ClearStatementCache(); }
   } statements{db};
+  // The server is asked to drop the lines once the import is done, so its
+  // commit must be on the disk by then; in WAL mode NORMAL lets a power cut
+  // take back the last commits. Only this connection's setting, for this run.
+  struct DurableCommit {
+    TDBase& db;
+    explicit DurableCommit(TDBase& database) : db(database) {
+      db.Execute("PRAGMA synchronous=FULL");
+    }
+    ~DurableCommit() {
+      try {
+        db.Execute("PRAGMA synchronous=NORMAL");
+      } catch (...) {
+        // A connection that fails here fails the next statement too.
+      }
+    }
+  } durable{db};
   db.RunInTransaction([&] {
     ImportContext ctx(db, tree);
     ctx.currency = ReadCurrencySettings(db);
@@ -77,6 +93,7 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
     ctx.merge = merge;
     // Records an earlier run created can still be named by this run's lines.
     if (journal) {
+      journal->BeginRun(db);
       for (const IdMapEntry& entry : journal->IdMapEntries()) {
         ctx.journaledIdMap.AddIdMapEntry(entry.tableKey, entry.mobileId, entry.dbId);
       }
@@ -87,6 +104,9 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
       for (std::size_t i = 0; i < ctx.idMap.Size(); ++i) {
         journal->RecordIdMapEntry(ctx.idMap.Entry(i));
       }
+      // On the disk before the practice commits: should the commit never
+      // happen, the next run finds none of the records and drops the entry.
+      journal->PersistRun(db);
     }
     summary = std::move(ctx.summary);
   });

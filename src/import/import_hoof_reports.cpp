@@ -99,7 +99,15 @@ void ImportReportLine(ImportContext& ctx, const std::vector<std::string>& f) {
 void ImportHoofReports(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (!StartsWith(f[0], "N/")) return;
+    if (StartsWith(f[0], "A/") || StartsWith(f[0], "D/")) {
+      ctx.KeepNotTaken("Ge\xE4nderte und gel\xF6schte Hufberichte \xFC" "bernimmt Kelvanor nicht; "
+                       "der Bericht bleibt in der Praxis, wie er ist.");
+      return;
+    }
+    if (!StartsWith(f[0], "N/")) {
+      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
+      return;
+    }
     ImportLineGuarded(ctx, [&] { ImportReportLine(ctx, f); });
   });
 }

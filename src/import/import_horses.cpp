@@ -1,5 +1,5 @@
 // mob_pferd_x.txt -> pferd, with each horse's stable link in verbindstall.
-// Every line is guarded: a line whose error is caught is shown and skipped.
+// Every line is guarded: a line whose error is caught fails alone.
 #include <string>
 #include <vector>
 
@@ -66,8 +66,8 @@ void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
   RecordValues values(HorseColumns(), f, untouched ? &*untouched : nullptr);
   const int32_t stableId = changed(6) ? StableId(ctx, f[6]) : 0;
   if (changed(3)) values.Integer("beschlagsrhythmus", ShoeingIntervalId(ctx.db, f[3]));
-  // A horse gone from the practice gets no new stable link either.
-  if (!UpdateChangedRecord(ctx, "pferd", values, horseId)) return;
+  // A horse the practice no longer has gets no new stable link either.
+  UpdateChangedRecord(ctx, "pferd", values, horseId);
   if (changed(6)) LinkStable(ctx, horseId, stableId);
 }
 
@@ -77,14 +77,24 @@ int32_t ShoeingIntervalId(TDBase& db, const std::string& text) {
   if (Trim(text).empty()) return 0;
   auto row = db.QueryBound("SELECT nid FROM zbeschlagsrhythmus WHERE text = ?1",
                            {SqlParam::Text(text)});
-  if (row->Eof()) return 0;
-  return static_cast<int32_t>(row->FieldAsVariant("nid").AsInteger());
+  if (!row->Eof()) return static_cast<int32_t>(row->FieldAsVariant("nid").AsInteger());
+  // The export sends the interval as its number; a horse line that echoes
+  // it back keeps its interval instead of losing it.
+  const std::string number = Trim(text);
+  if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9) return 0;
+  auto byNumber = db.QueryBound("SELECT nid FROM zbeschlagsrhythmus WHERE nid = ?1",
+                                {SqlParam::Integer(std::stoi(number))});
+  if (byNumber->Eof()) return 0;
+  return static_cast<int32_t>(byNumber->FieldAsVariant("nid").AsInteger());
 }
 
 void ImportHorses(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) return;
+    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) {
+      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
+      return;
+    }
     ImportLineGuarded(ctx, [&] { ImportHorseLine(ctx, f); }, "pferd");
   }, "pferd");
 }

@@ -1,14 +1,15 @@
 #include "import/import_journal.h"
 
+#include <map>
+#include <unordered_map>
+
 #include "db/sql.h"
-#include "util/encoding.h"
 #include "platform/file_system.h"
+#include "util/encoding.h"
 
 namespace kelvanor {
 
 namespace {
-
-constexpr char kSchema[] = "kelvanor_journal";
 
 // Lines are kept byte for byte, NUL bytes and all, as hex text.
 std::string Hex(const std::string& bytes) {
@@ -23,14 +24,103 @@ std::string Hex(const std::string& bytes) {
   return hex;
 }
 
-void Attach(TDBase& db, const std::string& path) {
-  // The practice's connection never creates files; an empty file is an
-  // empty database to SQLite.
-  if (!FileExists(path)) WriteFileAtomically(path, std::string());
-  db.ExecuteChecked("ATTACH DATABASE " + SqlString(AnsiToUtf8Name(path)) + " AS " + kSchema);
+// A moment (day number) in whole milliseconds, and any other value as SQL
+// quotes it: texts both versions of the tool and of SQLite write alike, so
+// a run's records are recognised after an update too.
+std::string Moment(const std::string& column) {
+  return "ifnull(CAST(round(" + column + "*86400000) AS INTEGER),'')";
+}
+std::string Plain(const std::string& column) { return "quote(" + column + ")"; }
+std::string Joined(const std::vector<std::string>& parts) {
+  std::string sql;
+  for (const std::string& part : parts) sql += (sql.empty() ? "" : "||'|'||") + part;
+  return sql;
 }
 
-void Detach(TDBase& db) { db.Execute(std::string("DETACH DATABASE ") + kSchema); }
+// The tables an import creates records in, and what tells a record of a run
+// from any other with the same id (a restored database gives the ids of the
+// run's records to the office's next ones): what the run wrote and nobody
+// changes. Stamped kinds carry the moment of the run and "MOB", which no
+// other record has; the links only their references.
+struct WitnessKind {
+  std::string table;
+  std::string idColumn;
+  std::string fingerprint;  // an SQL expression over the row
+  bool stamped;
+};
+
+const std::vector<WitnessKind>& WitnessKinds() {
+  static const std::vector<WitnessKind> kinds = [] {
+    const std::string created = Joined({Moment("erstelltam"), Plain("erstelltvon")});
+    std::vector<WitnessKind> list;
+    for (const char* table : {"besitzer", "stall", "pferd", "termine", "artikel", "leistungen",
+                              "auftrag", "kasse"}) {
+      list.push_back({table, "id", created, true});
+    }
+    list.push_back({"papierkorb", "id",
+                    Joined({Moment("loeschdatum"), Plain("name"), Plain("tabelle"),
+                            Plain("[index]")}),
+                    true});
+    list.push_back({"verbind", "id", Joined({Plain("pferdindex"), Plain("besitzerindex")}), false});
+    // The stable of a horse may change; the horse of the link does not.
+    list.push_back({"verbindstall", "id", Plain("pferdindex"), false});
+    list.push_back({"verbindauftrag", "id",
+                    Joined({Plain("auftragindex"), Plain("typ"), Plain("[index]")}), false});
+    list.push_back({"vbauftragpferd", "nid",
+                    Joined({Plain("nauftragindex"), Plain("npferdindex")}), false});
+    list.push_back({"verbindbeschlag", "id",
+                    Joined({Plain("pferdindex"), Plain("auftragindex"), Moment("datum")}), false});
+    return list;
+  }();
+  return kinds;
+}
+
+const WitnessKind* WitnessKindOf(const std::string& table) {
+  for (const WitnessKind& kind : WitnessKinds()) {
+    if (kind.table == table) return &kind;
+  }
+  return nullptr;
+}
+
+// The table an id-map key names.
+std::string TableOfKey(const std::string& tableKey) {
+  if (tableKey == "termin") return "termine";
+  if (tableKey == "leistung") return "leistungen";
+  return tableKey;
+}
+
+// A query on a table the practice may lack (an older host version): no
+// rows. A failure of the file or the connection still ends the run.
+template <typename Work>
+bool OnPracticeTable(Work work) {
+  try {
+    work();
+    return true;
+  } catch (const EDatabaseFailure&) {
+    throw;
+  } catch (const ESQLiteException&) {
+    return false;
+  }
+}
+
+struct Witness {
+  std::string table;
+  int64_t id = 0;
+  std::string fingerprint;
+};
+
+bool Found(TDBase& db, const Witness& witness) {
+  const WitnessKind* kind = WitnessKindOf(witness.table);
+  if (kind == nullptr) return false;
+  bool found = false;
+  OnPracticeTable([&] {
+    found = !db.QueryBound("SELECT 1 AS found FROM " + kind->table + " WHERE " + kind->idColumn +
+                               "=?1 AND " + kind->fingerprint + "=?2 LIMIT 1",
+                           {SqlParam::Integer(witness.id), SqlParam::Text(witness.fingerprint)})
+                 ->Eof();
+  });
+  return found;
+}
 
 // Whatever keeps the journal from being used is a failure of the run: the
 // user must learn which file is the trouble.
@@ -47,49 +137,153 @@ void Detach(TDBase& db) { db.Execute(std::string("DETACH DATABASE ") + kSchema);
                          "Das Importjournal " + path + " kann nicht benutzt werden: " + reason, "");
 }
 
-void CreateTables(TDBase& db) {
-  const std::string schema = kSchema;
-  db.ExecuteChecked("CREATE TABLE IF NOT EXISTS " + schema +
-                    ".imported_line (file TEXT NOT NULL, line_hex TEXT NOT NULL, "
-                    "occurrence INTEGER NOT NULL, PRIMARY KEY (file, line_hex, occurrence))");
-  db.ExecuteChecked("CREATE TABLE IF NOT EXISTS " + schema +
-                    ".id_map (seq INTEGER PRIMARY KEY, table_key TEXT NOT NULL, "
-                    "mobile_id INTEGER NOT NULL, db_id INTEGER NOT NULL)");
+void CreateTables(TDBase& file) {
+  file.ExecuteChecked("CREATE TABLE IF NOT EXISTS run (id INTEGER PRIMARY KEY, "
+                      "trusted INTEGER NOT NULL DEFAULT 0)");
+  file.ExecuteChecked("CREATE TABLE IF NOT EXISTS line (run INTEGER NOT NULL, file TEXT NOT NULL, "
+                      "line_hex TEXT NOT NULL, occurrence INTEGER NOT NULL, "
+                      "PRIMARY KEY (file, line_hex, occurrence))");
+  file.ExecuteChecked("CREATE TABLE IF NOT EXISTS id_map (seq INTEGER PRIMARY KEY, "
+                      "run INTEGER NOT NULL, table_key TEXT NOT NULL, mobile_id INTEGER NOT NULL, "
+                      "db_id INTEGER NOT NULL)");
+  file.ExecuteChecked("CREATE TABLE IF NOT EXISTS witness (run INTEGER NOT NULL, "
+                      "tbl TEXT NOT NULL, id INTEGER NOT NULL, fingerprint TEXT NOT NULL)");
+}
+
+// Writes a run with its lines, id-map entries and witnesses, in one commit.
+void InsertRun(TDBase& file, bool trusted,
+               const std::vector<std::pair<std::string, std::pair<std::string, int64_t>>>& lines,
+               const std::vector<IdMapEntry>& idMap, const std::vector<Witness>& witnesses) {
+  file.RunInTransaction([&] {
+    file.ExecuteBoundChecked("INSERT INTO run (trusted) VALUES (?1)",
+                             {SqlParam::Integer(trusted ? 1 : 0)});
+    const int64_t run = file.LastInsertId();
+    // A line an earlier run journaled and this one imported again (that run
+    // no longer counted) belongs to this run now.
+    for (const auto& [name, line] : lines) {
+      file.ExecuteBoundChecked(
+          "INSERT OR REPLACE INTO line (run, file, line_hex, occurrence) VALUES (?1, ?2, ?3, ?4)",
+          {SqlParam::Integer(run), SqlParam::Text(name), SqlParam::Text(line.first),
+           SqlParam::Integer(line.second)});
+    }
+    for (const IdMapEntry& entry : idMap) {
+      file.ExecuteBoundChecked(
+          "INSERT INTO id_map (run, table_key, mobile_id, db_id) VALUES (?1, ?2, ?3, ?4)",
+          {SqlParam::Integer(run), SqlParam::Text(entry.tableKey), SqlParam::Integer(entry.mobileId),
+           SqlParam::Integer(entry.dbId)});
+    }
+    for (const Witness& witness : witnesses) {
+      file.ExecuteBoundChecked(
+          "INSERT INTO witness (run, tbl, id, fingerprint) VALUES (?1, ?2, ?3, ?4)",
+          {SqlParam::Integer(run), SqlParam::Text(witness.table), SqlParam::Integer(witness.id),
+           SqlParam::Text(witness.fingerprint)});
+    }
+  });
 }
 
 }  // namespace
 
-ImportJournal::ImportJournal(TDBase& db, const std::string& path) : db_(db) {
+ImportJournal::ImportJournal(const std::string& path, TDBase& db) : path_(path) {
+  OnFile([&] {
+    // The practice's layer never creates a database file; an empty file is
+    // an empty database to SQLite.
+    if (!FileExists(path_)) WriteFileAtomically(path_, std::string());
+    file_ = std::make_unique<TDBase>(path_);
+    // A run is written before the practice commits it: it must be on the
+    // disk by then. A rollback journal, since WAL needs shared memory a
+    // network share does not give.
+    file_->Query("PRAGMA journal_mode=DELETE");
+    file_->ExecuteChecked("PRAGMA synchronous=FULL");
+    CreateTables(*file_);
+  });
+  KeepRunsFoundIn(db);
+}
+
+ImportJournal::~ImportJournal() = default;
+
+void ImportJournal::OnFile(const std::function<void()>& work) {
   try {
-    Attach(db_, path);
+    work();
   } catch (const std::exception& e) {
-    RaiseJournalFailure(path, e);
+    RaiseJournalFailure(path_, e);
   }
-  try {
-    CreateTables(db_);
-    for (auto rows = db_.Query(std::string("SELECT file, line_hex, occurrence FROM ") + kSchema +
-                               ".imported_line");
+}
+
+void ImportJournal::KeepRunsFoundIn(TDBase& db) {
+  std::map<int64_t, bool> trusted;
+  std::map<int64_t, std::vector<Witness>> witnesses;
+  OnFile([&] {
+    for (auto rows = file_->Query("SELECT id, trusted FROM run"); !rows->Eof(); rows->Next()) {
+      trusted[rows->FieldAsVariant("id").AsInteger()] = rows->FieldAsVariant("trusted").AsInteger() != 0;
+    }
+    for (auto rows = file_->Query("SELECT run, tbl, id, fingerprint FROM witness ORDER BY rowid");
          !rows->Eof(); rows->Next()) {
+      witnesses[rows->FieldAsVariant("run").AsInteger()].push_back(
+          {rows->FieldAsString("tbl"), rows->FieldAsVariant("id").AsInteger(),
+           rows->FieldAsString("fingerprint")});
+    }
+  });
+  std::vector<int64_t> absent;
+  for (const auto& [run, isTrusted] : trusted) {
+    const std::vector<Witness>& found = witnesses[run];
+    if (found.empty()) {
+      if (!isTrusted) absent.push_back(run);
+      continue;
+    }
+    // A record with the run's moment is proof enough; a link's references
+    // could by chance be the office's too, so they count only for a run
+    // that wrote nothing with a moment.
+    bool stamped = false;
+    for (const Witness& witness : found) {
+      const WitnessKind* kind = WitnessKindOf(witness.table);
+      stamped = stamped || (kind != nullptr && kind->stamped);
+    }
+    bool present = false;
+    for (const Witness& witness : found) {
+      const WitnessKind* kind = WitnessKindOf(witness.table);
+      if (kind == nullptr || kind->stamped != stamped) continue;
+      if (Found(db, witness)) {
+        present = true;
+        break;
+      }
+    }
+    if (!present) absent.push_back(run);
+  }
+  DropRuns(absent);
+  Load();
+}
+
+void ImportJournal::DropRuns(const std::vector<int64_t>& runs) {
+  if (runs.empty()) return;
+  OnFile([&] {
+    file_->RunInTransaction([&] {
+      for (const int64_t run : runs) {
+        for (const char* table : {"line", "id_map", "witness"}) {
+          file_->ExecuteBoundChecked(std::string("DELETE FROM ") + table + " WHERE run=?1",
+                                     {SqlParam::Integer(run)});
+        }
+        file_->ExecuteBoundChecked("DELETE FROM run WHERE id=?1", {SqlParam::Integer(run)});
+      }
+    });
+  });
+}
+
+void ImportJournal::Load() {
+  lines_.clear();
+  idMapEntries_.clear();
+  OnFile([&] {
+    for (auto rows = file_->Query("SELECT file, line_hex, occurrence FROM line"); !rows->Eof();
+         rows->Next()) {
       lines_.insert(rows->FieldAsString("file") + '\n' + rows->FieldAsString("line_hex") + '\n' +
                     rows->FieldAsString("occurrence"));
     }
-    for (auto rows = db_.Query(std::string("SELECT table_key, mobile_id, db_id FROM ") + kSchema +
-                               ".id_map ORDER BY seq");
+    for (auto rows = file_->Query("SELECT table_key, mobile_id, db_id FROM id_map ORDER BY seq");
          !rows->Eof(); rows->Next()) {
       idMapEntries_.push_back({rows->FieldAsString("table_key"),
                                static_cast<int32_t>(rows->FieldAsVariant("mobile_id").AsInteger()),
                                static_cast<int32_t>(rows->FieldAsVariant("db_id").AsInteger())});
     }
-  } catch (const std::exception& e) {
-    Detach(db_);
-    RaiseJournalFailure(path, e);
-  }
-}
-
-ImportJournal::~ImportJournal() {
-  // Kept statements of the journal would hold it attached.
-  db_.ClearStatementCache();
-  Detach(db_);
+  });
 }
 
 std::string ImportJournal::Key(const std::string& file, const std::string& line,
@@ -102,30 +296,143 @@ bool ImportJournal::Contains(const std::string& file, const std::string& line,
   return lines_.count(Key(file, line, occurrence)) > 0;
 }
 
+void ImportJournal::BeginRun(TDBase& db) {
+  runLines_.clear();
+  runIdMap_.clear();
+  rowMarks_.clear();
+  // Rowids only grow: the rows past these marks are the run's own.
+  const std::vector<WitnessKind>& kinds = WitnessKinds();
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    OnPracticeTable([&] {
+      auto row = db.Query("SELECT ifnull(max(rowid),0) AS mark FROM " + kinds[i].table);
+      rowMarks_.emplace_back(i, row->FieldAsVariant("mark").AsInteger());
+    });
+  }
+}
+
 void ImportJournal::RecordLine(const std::string& file, const std::string& line,
                                std::size_t occurrence) {
-  db_.ExecuteBoundChecked(std::string("INSERT OR IGNORE INTO ") + kSchema +
-                              ".imported_line (file, line_hex, occurrence) VALUES (?1, ?2, ?3)",
-                          {SqlParam::Text(file), SqlParam::Text(Hex(line)),
-                           SqlParam::Integer(static_cast<int64_t>(occurrence))});
+  runLines_.push_back({file, Hex(line), occurrence});
 }
 
-void ImportJournal::RecordIdMapEntry(const IdMapEntry& entry) {
-  db_.ExecuteBoundChecked(std::string("INSERT INTO ") + kSchema +
-                              ".id_map (table_key, mobile_id, db_id) VALUES (?1, ?2, ?3)",
-                          {SqlParam::Text(entry.tableKey), SqlParam::Integer(entry.mobileId),
-                           SqlParam::Integer(entry.dbId)});
+void ImportJournal::RecordIdMapEntry(const IdMapEntry& entry) { runIdMap_.push_back(entry); }
+
+void ImportJournal::PersistRun(TDBase& db) {
+  if (runLines_.empty()) return;
+  // A few records of each kind the run created, as it wrote them.
+  constexpr int kWitnessesPerTable = 3;
+  std::vector<Witness> witnesses;
+  const std::vector<WitnessKind>& kinds = WitnessKinds();
+  for (const auto& rowMark : rowMarks_) {
+    const WitnessKind& kind = kinds[rowMark.first];
+    const int64_t mark = rowMark.second;
+    OnPracticeTable([&] {
+      for (auto rows = db.QueryBound("SELECT " + kind.idColumn + " AS wid, " + kind.fingerprint +
+                                         " AS fp FROM " + kind.table +
+                                         " WHERE rowid>?1 ORDER BY rowid LIMIT " +
+                                         std::to_string(kWitnessesPerTable),
+                                     {SqlParam::Integer(mark)});
+           !rows->Eof(); rows->Next()) {
+        witnesses.push_back({kind.table, rows->FieldAsVariant("wid").AsInteger(),
+                             rows->FieldAsString("fp")});
+      }
+    });
+  }
+  if (witnesses.empty()) return;
+  std::vector<std::pair<std::string, std::pair<std::string, int64_t>>> lines;
+  lines.reserve(runLines_.size());
+  for (const RunLine& line : runLines_) {
+    lines.push_back({line.file, {line.hex, static_cast<int64_t>(line.occurrence)}});
+  }
+  OnFile([&] { InsertRun(*file_, false, lines, runIdMap_, witnesses); });
 }
 
-void ImportJournal::Clear(TDBase& db, const std::string& path) {
-  if (!FileExists(path)) return;
-  ImportJournal journal(db, path);
-  // Together or not at all: id-map entries left without their lines would
-  // resolve a later run's mobile ids to records of an old one.
-  db.RunInTransaction([&] {
-    db.ExecuteChecked(std::string("DELETE FROM ") + kSchema + ".imported_line");
-    db.ExecuteChecked(std::string("DELETE FROM ") + kSchema + ".id_map");
+void ImportJournal::ForgetLinesNotIn(const TreeModel& tree) {
+  // How often each line is in the download, the earlier forms of a record
+  // the mobile changed again included (they are on the server too).
+  std::unordered_map<std::string, std::size_t> held;
+  std::string file;
+  for (const TreeNode& node : tree.Nodes()) {
+    if (node.level == 1) file = node.text;
+    if (node.level != 2) continue;
+    ++held[file + '\n' + Hex(node.text)];
+    for (const std::string& earlier : node.replaced) ++held[file + '\n' + Hex(earlier)];
+  }
+  OnFile([&] {
+    std::vector<int64_t> gone;
+    for (auto rows = file_->Query("SELECT rowid AS r, file, line_hex, occurrence FROM line");
+         !rows->Eof(); rows->Next()) {
+      const auto found = held.find(rows->FieldAsString("file") + '\n' + rows->FieldAsString("line_hex"));
+      const auto occurrence = static_cast<std::size_t>(rows->FieldAsVariant("occurrence").AsInteger());
+      if (found == held.end() || occurrence >= found->second) {
+        gone.push_back(rows->FieldAsVariant("r").AsInteger());
+      }
+    }
+    if (gone.empty()) return;
+    file_->RunInTransaction([&] {
+      for (const int64_t line : gone) {
+        file_->ExecuteBoundChecked("DELETE FROM line WHERE rowid=?1", {SqlParam::Integer(line)});
+      }
+      // Together or not at all: id-map entries left without their lines
+      // would resolve a later run's mobile ids to records of an old one.
+      file_->ExecuteChecked("DELETE FROM run WHERE id NOT IN (SELECT run FROM line)");
+      file_->ExecuteChecked("DELETE FROM id_map WHERE run NOT IN (SELECT id FROM run)");
+      file_->ExecuteChecked("DELETE FROM witness WHERE run NOT IN (SELECT id FROM run)");
+    });
   });
+  Load();
+}
+
+void ImportJournal::TakeOverLegacy(const std::string& path, const std::string& legacyPath,
+                                   TDBase& db) {
+  if (!FileExists(legacyPath)) return;
+  std::vector<std::pair<std::string, std::pair<std::string, int64_t>>> lines;
+  std::vector<IdMapEntry> idMap;
+  try {
+    TDBase legacy(legacyPath);
+    // An empty file has no tables yet.
+    OnPracticeTable([&] {
+      for (auto rows = legacy.Query("SELECT file, line_hex, occurrence FROM imported_line");
+           !rows->Eof(); rows->Next()) {
+        lines.push_back({rows->FieldAsString("file"),
+                         {rows->FieldAsString("line_hex"),
+                          rows->FieldAsVariant("occurrence").AsInteger()}});
+      }
+    });
+    OnPracticeTable([&] {
+      for (auto rows = legacy.Query("SELECT table_key, mobile_id, db_id FROM id_map ORDER BY seq");
+           !rows->Eof(); rows->Next()) {
+        idMap.push_back({rows->FieldAsString("table_key"),
+                         static_cast<int32_t>(rows->FieldAsVariant("mobile_id").AsInteger()),
+                         static_cast<int32_t>(rows->FieldAsVariant("db_id").AsInteger())});
+      }
+    });
+  } catch (const std::exception& e) {
+    RaiseJournalFailure(legacyPath, e);
+  }
+  if (!lines.empty()) {
+    // The old journal knew no more of a run than the ids it gave: the
+    // records with those ids that the mobile created stand for it. Without
+    // any id it is taken as the old version took it.
+    std::vector<Witness> witnesses;
+    for (const IdMapEntry& entry : idMap) {
+      const WitnessKind* kind = WitnessKindOf(TableOfKey(entry.tableKey));
+      if (kind == nullptr || !kind->stamped) continue;
+      OnPracticeTable([&] {
+        auto row = db.QueryBound("SELECT " + kind->fingerprint + " AS fp FROM " + kind->table +
+                                     " WHERE id=?1 AND erstelltvon='MOB' LIMIT 1",
+                                 {SqlParam::Integer(entry.dbId)});
+        if (!row->Eof()) witnesses.push_back({kind->table, entry.dbId, row->FieldAsString("fp")});
+      });
+    }
+    if (idMap.empty() || !witnesses.empty()) {
+      ImportJournal journal(path, db);
+      journal.OnFile([&] { InsertRun(*journal.file_, idMap.empty(), lines, idMap, witnesses); });
+    }
+  }
+  // Once the lines are in the new journal the old one must not bring them
+  // again; a file that stays is taken over again, which changes nothing.
+  DeleteFileEvenIfReadOnly(SystemPath(legacyPath));
 }
 
 }  // namespace kelvanor

@@ -16,7 +16,15 @@ constexpr std::size_t kHighestField = 10;
 void ImportOwnerHorseLinks(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (f[0] == "DELETED") return;
+    if (f[0] == "DELETED") {
+      ctx.KeepNotTaken("Gel\xF6schte Verkn\xFCpfungen von Besitzer und Pferd \xFC" "bernimmt "
+                       "Kelvanor nicht; die Verkn\xFCpfung bleibt in der Praxis.");
+      return;
+    }
+    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "AE/")) {
+      RefuseUnknownOperation(ctx, "N/, A/, AE/ oder DELETED");
+      return;
+    }
     ImportLineGuarded(ctx, [&] {
       const int32_t customerId = ResolveReference(ctx, f[0], "besitzer");
       std::vector<std::string> elements;

@@ -1,5 +1,5 @@
 // mob_stall_x.txt -> stall. Stables are created and changed, never deleted; a
-// line whose error is caught is shown and skipped.
+// line whose error is caught fails alone.
 #include <string>
 #include <vector>
 
@@ -43,7 +43,15 @@ void ImportStableLine(ImportContext& ctx, const std::vector<std::string>& f) {
 void ImportStables(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) return;
+    if (StartsWith(f[0], "D/")) {
+      ctx.KeepNotTaken("Gel\xF6schte St\xE4lle \xFC" "bernimmt Kelvanor nicht; der Stall bleibt "
+                       "in der Praxis.");
+      return;
+    }
+    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) {
+      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
+      return;
+    }
     ImportLineGuarded(ctx, [&] { ImportStableLine(ctx, f); }, "stall");
   }, "stall");
 }

@@ -1,29 +1,46 @@
-// One sync at a time per application-data folder, across processes: the
-// window and kelvanor-cli each hold an exclusive lock on a file in that
-// folder while they run. The operating system drops the lock when the
-// process ends, however it ends, so a crash never leaves a stale lock behind.
+// Exclusive locks on a file, held while a Kelvanor works on what the file
+// stands for. The operating system drops a lock when the process ends,
+// however it ends, so a crash never leaves a stale lock behind.
+//
+// Two reaches:
+//  - kThisMachine: one Kelvanor (window or kelvanor-cli) per application-data
+//    folder, which lives on this machine;
+//  - kEveryMachine: one sync per practice database and account, whoever
+//    runs it (another workstation over a network share, another Windows
+//    user). This is a byte-range lock as SQLite takes on the database
+//    itself (fcntl on POSIX, LockFileEx on Windows), which file servers
+//    pass on to every client.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace kelvanor {
 
 class InstanceLock {
  public:
+  enum class Reach { kThisMachine, kEveryMachine };
+
   // Takes the lock on `path` (Windows-1252; the file is created when missing,
-  // its folder must exist). Returns null when another process holds it.
-  // Raises EInOutError when the lock file cannot be opened at all.
-  static std::unique_ptr<InstanceLock> TryAcquire(const std::string& path);
+  // its folder must exist). Returns null when another holder has it (with
+  // kEveryMachine also another holder in this process). Raises EInOutError
+  // when the lock file cannot be opened or created at all.
+  static std::unique_ptr<InstanceLock> TryAcquire(const std::string& path,
+                                                  Reach reach = Reach::kThisMachine);
 
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
  private:
-  explicit InstanceLock(std::intptr_t handle) : handle_(handle) {}
+  InstanceLock(std::intptr_t handle, std::string identity)
+      : handle_(handle), identity_(std::move(identity)) {}
   std::intptr_t handle_;  // the open lock file (a descriptor or a HANDLE)
+  // For a POSIX byte-range lock: the file's device and inode, known to this
+  // process as held (see the POSIX side); "" otherwise.
+  std::string identity_;
 };
 
 // What a second start tells the user.

@@ -2,33 +2,94 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "util/encoding.h"
 #include "util/errors.h"
 
 namespace kelvanor {
 
-std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path) {
-  const int fd = ::open(AnsiToUtf8Name(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    const int err = errno;
-    throw EInOutError("Die Sperrdatei " + path + " kann nicht ge\xF6" "ffnet werden (" +
-                      Utf8ToCp1252(std::strerror(err)) + ").");
-  }
-  // flock, not fcntl locks: a child process (curl, zip) inherits nothing
-  // (O_CLOEXEC), and closing any other descriptor of the file cannot drop it.
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    ::close(fd);
-    return nullptr;
-  }
-  return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
+namespace {
+
+// POSIX byte-range locks belong to the process, and closing any descriptor
+// of the file drops them all. So this process opens a file it holds such a
+// lock on only once: the files held are known here by device and inode.
+std::mutex heldMutex;
+std::set<std::string> held;
+
+std::string IdentityOf(const struct stat& info) {
+  return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(info.st_ino));
 }
 
-InstanceLock::~InstanceLock() { ::close(static_cast<int>(handle_)); }
+[[noreturn]] void RaiseCannotOpen(const std::string& path, int err) {
+  throw EInOutError("Die Sperrdatei " + path + " kann nicht ge\xF6" "ffnet werden (" +
+                    Utf8ToCp1252(std::strerror(err)) + ").");
+}
+
+std::unique_ptr<InstanceLock> Refused(int fd) {
+  ::close(fd);
+  return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path, Reach reach) {
+  const std::string name = AnsiToUtf8Name(path);
+  std::unique_lock<std::mutex> guard(heldMutex);
+  if (reach == Reach::kEveryMachine) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0 && held.count(IdentityOf(info)) > 0) return nullptr;
+  }
+  const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) RaiseCannotOpen(path, errno);
+  if (reach == Reach::kThisMachine) {
+    // flock: a child process (curl, zip) inherits nothing (O_CLOEXEC), and
+    // closing any other descriptor of the file cannot drop it.
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EINTR) return Refused(fd);
+    }
+    return std::unique_ptr<InstanceLock>(new InstanceLock(fd, std::string()));
+  }
+  // fcntl locks reach the file server (NFS, SMB), where flock may stay
+  // local; a child process does not inherit them.
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = 0;
+  range.l_len = 1;
+  while (::fcntl(fd, F_SETLK, &range) != 0) {
+    if (errno != EINTR) {
+      // Another holder has it. Any other failure (a file server that takes
+      // no locks) is raised: going on without the lock could run two syncs
+      // at once.
+      if (errno == EACCES || errno == EAGAIN) return Refused(fd);
+      const int err = errno;
+      ::close(fd);
+      RaiseCannotOpen(path, err);
+    }
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int err = errno;
+    ::close(fd);
+    RaiseCannotOpen(path, err);
+  }
+  const std::string identity = IdentityOf(info);
+  held.insert(identity);
+  return std::unique_ptr<InstanceLock>(new InstanceLock(fd, identity));
+}
+
+InstanceLock::~InstanceLock() {
+  std::lock_guard<std::mutex> guard(heldMutex);
+  ::close(static_cast<int>(handle_));
+  if (!identity_.empty()) held.erase(identity_);
+}
 
 }  // namespace kelvanor

@@ -19,10 +19,13 @@ std::string LastErrorText() {
 }
 }  // namespace
 
-// A byte-range lock on the open file: Windows drops it with the handle, and
-// the handle with the process, however it ends. Other programs may still
-// open and read the file (it holds nothing).
-std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path) {
+// A byte-range lock on the open file, for either reach: Windows drops it with
+// the handle, and the handle with the process, however it ends; a file server
+// keeps it for every client, and a second handle of this process is refused
+// like any other. Other programs may still open and read the file (it holds
+// nothing).
+std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path, Reach reach) {
+  (void)reach;
   // Not inheritable: a started curl or zip must not keep the lock alive.
   const HANDLE file = ::CreateFileW(AnsiToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -36,7 +39,8 @@ std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path) 
     ::CloseHandle(file);
     return nullptr;
   }
-  return std::unique_ptr<InstanceLock>(new InstanceLock(reinterpret_cast<std::intptr_t>(file)));
+  return std::unique_ptr<InstanceLock>(
+      new InstanceLock(reinterpret_cast<std::intptr_t>(file), std::string()));
 }
 
 InstanceLock::~InstanceLock() { ::CloseHandle(reinterpret_cast<HANDLE>(handle_)); }

@@ -170,6 +170,50 @@ std::string FirstCharacterCp1252Lacks(const std::string& utf8) {
   return lacking;
 }
 
+std::string Utf8ToCp1252Marked(const std::string& utf8, bool* lacking) {
+  std::string out;
+  out.reserve(utf8.size());
+  DecodeUtf8(
+      utf8,
+      [&](uint32_t cp) {
+        const char byte = ByteOfCodePoint(cp);
+        if (byte == '?' && cp != '?') {
+          out += "<" + CodePointName(cp) + ">";
+          if (lacking != nullptr) *lacking = true;
+        } else {
+          out += byte;
+        }
+      },
+      [&out](unsigned char b) { out += static_cast<char>(b); });
+  return out;
+}
+
+std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
+  constexpr uint32_t kReplacement = 0xFFFD;
+  std::string out;
+  out.reserve(bytes.size());
+  auto unitAt = [&](std::size_t i) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<uint32_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+  };
+  std::size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    const uint32_t unit = unitAt(i);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+      const uint32_t low = unitAt(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    AppendUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : unit);
+  }
+  if (i < bytes.size()) AppendUtf8(out, kReplacement);
+  return out;
+}
+
 std::string AnsiToOem(const std::string& ansi) {
   std::string out = ansi;
   for (char& c : out) {

@@ -27,6 +27,15 @@ std::string FirstCharacterCp1252Lacks(const std::string& utf8);
 // A code point written as "U+0141".
 std::string CodePointName(unsigned long codePoint);
 
+// UTF-8 to Windows-1252 for text that must not lose a letter: a character the
+// code page lacks is written as its name in angle brackets ("<U+0141>")
+// instead of "?", and `lacking` (when given) is set to true.
+std::string Utf8ToCp1252Marked(const std::string& utf8, bool* lacking);
+
+// UTF-16 text (without its byte-order mark) as UTF-8. A surrogate without its
+// partner and an odd last byte become U+FFFD.
+std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian);
+
 // Windows-1252 -> code page 850, the console code page in which the command
 // interpreter reads tmp.bat. ASCII is the same in both. Every other character
 // that code page 850 can show becomes its byte there: the German letters as

@@ -5,21 +5,33 @@
 namespace kelvanor {
 namespace {
 
-TEST(ImportQuestion, CountsRecordsWithoutTheHeaderLine) {
+// Each file keeps its line; the records follow in words, by kind and what
+// the import does with them.
+TEST(ImportQuestion, CountsRecordsWithoutTheHeaderLineAndSumsThemUpInWords) {
   TreeModel tree;
   tree.Append(0, "Neue Daten, Import am 01.03.2027");
   tree.Append(1, "mob_kunde_x.txt");
   tree.Append(2, "h");
   tree.Append(2, "N/1");
   tree.Append(2, "N/2");
+  tree.Append(2, "A/12;Herr");
+  tree.Append(1, "mob_stall_x.txt");
+  tree.Append(2, "h");
+  tree.Append(2, "D/A/3");
+  tree.Append(1, "mob_pferd_x.txt");
+  tree.Append(2, "h");
+  tree.Append(2, "N/7;Fury");
   tree.Append(1, "mob_termin_x.txt");
   tree.Append(2, "h");
-  tree.Append(2, "N/1");
+  tree.Append(2, "D/A/88");
   int total = -1;
   EXPECT_EQ(BuildImportQuestion(tree, &total),
             "Folgende Mobildaten importieren?\r\r"
-            "mob_kunde_x.txt (2 S\xE4tze),mob_termin_x.txt (1 S\xE4tze)");
-  EXPECT_EQ(total, 5);
+            "mob_kunde_x.txt (3 S\xE4tze),mob_stall_x.txt (1 S\xE4tze),"
+            "mob_pferd_x.txt (1 S\xE4tze),mob_termin_x.txt (1 S\xE4tze)\r\r"
+            "2 neue Kunden, 1 ge\xE4nderter Kunde, 1 neues Pferd, 1 gel\xF6schter Termin, "
+            "1 Zeile ohne Wirkung");
+  EXPECT_EQ(total, 10);
 }
 
 TEST(ImportQuestion, FilesWithoutLinesAreLeftOutButStillDecideTheComma) {

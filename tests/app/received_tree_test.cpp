@@ -1,4 +1,5 @@
 #include "app/received_tree.h"
+#include "app/office_lists.h"
 
 #include <gtest/gtest.h>
 
@@ -136,16 +137,55 @@ TEST_F(ReceivedTree, BytesStayAsTheyStandButANulByteIsRefused) {
   EXPECT_EQ(Body(Read()), (std::vector<std::string>{"1:mob_kunde_x.txt", "2:h",
                                                     "2:N/1;M\xFCller\x01x;\x80\x81"s,
                                                     "2:N/2;zwei"s}));
-  // Everything after a NUL byte would be lost on the way to the database.
+  // Everything after a NUL byte would be lost on the way to the database:
+  // the line stays whole in the tree and is refused, named by its number.
   Put("mob_pferd_x.txt", "h\r\nN/1;Fury\r\nN/2;Nul\0Byte;x\r\n"s);
-  try {
-    Read();
-    FAIL() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_NE(std::string(e.what()).find("mob_pferd_x.txt, Zeile 3: die Zeile enth\xE4lt ein Nullzeichen"),
-              std::string::npos)
-        << e.what();
+  const TreeModel tree = Read();
+  const std::size_t last = tree.Count() - 1;
+  EXPECT_EQ(tree.Text(last), "N/2;Nul\0Byte;x"s);
+  EXPECT_EQ(tree.LineNumber(last), 3u);
+  EXPECT_EQ(tree.Refused(last), "Die Zeile enth\xE4lt ein Nullzeichen.");
+  EXPECT_TRUE(tree.Refused(last - 1).empty());
+}
+
+// UTF-16 bytes with their byte-order mark, as an editor saves "Unicode".
+std::string Utf16File(const std::u16string& text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
   }
+  return bytes;
+}
+
+// A file saved with a byte-order mark is read in its encoding; a letter the
+// tool's texts lack is kept visibly in its line, and the line is refused.
+TEST_F(ReceivedTree, FilesWithAByteOrderMarkAreReadInTheirEncoding) {
+  Put("mob_kunde_x.txt", "\xEF\xBB\xBFh\r\nN/1;M\xC3\xBCller\r\nN/2;\xC5\x81ukasz\r\n");
+  Put("mob_stall_x.txt", Utf16File(u"h\r\nN/1;Gro\u00DF \u20AC\r\nN/2;\u0141\r\nN/1;Wei\u00DF", false));
+  Put("mob_pferd_x.txt", Utf16File(u"h\nN/1;\U0001F40E\nN/2;ok", true) + "x");
+  const TreeModel tree = Read();
+  EXPECT_EQ(Body(tree), (std::vector<std::string>{
+                            "1:mob_kunde_x.txt", "2:h", "2:N/1;M\xFCller", "2:N/2;<U+0141>ukasz",
+                            "1:mob_stall_x.txt", "2:h", "2:N/1;Wei\xDF", "2:N/2;<U+0141>",
+                            "1:mob_pferd_x.txt", "2:h", "2:N/1;<U+1F40E>", "2:N/2;ok<U+FFFD>"}));
+  std::vector<std::string> numbered;
+  for (std::size_t i = 0; i < tree.Count(); ++i) {
+    if (tree.Level(i) != 2) continue;
+    numbered.push_back(std::to_string(tree.LineNumber(i)) +
+                       (tree.Refused(i).empty() ? "" : ":" + tree.Refused(i)));
+  }
+  EXPECT_EQ(numbered,
+            (std::vector<std::string>{
+                "1", "2",
+                "3:Das Zeichen U+0141 gibt es in Windows-1252 nicht (in der Zeile als <U+0141> "
+                "geschrieben).",
+                "1", "4", "3:Das Zeichen U+0141 gibt es in Windows-1252 nicht (in der Zeile als "
+                "<U+0141> geschrieben).",
+                "1", "2:Das Zeichen U+1F40E gibt es in Windows-1252 nicht (in der Zeile als "
+                "<U+1F40E> geschrieben).",
+                "3:Das Zeichen U+FFFD gibt es in Windows-1252 nicht (in der Zeile als <U+FFFD> "
+                "geschrieben)."}));
 }
 
 TEST_F(ReceivedTree, ManyLinesMergeByFirstField) {
@@ -249,6 +289,36 @@ TEST_F(Backup, OnlyTheRootWritesNothing) {
   tree.Append(0, "Neue Daten, Import am 01.03.2027");
   EXPECT_EQ(Save(tree), "");
   EXPECT_TRUE(log_.empty());
+}
+
+// The lines not imported are added run by run, never overwritten, in a file
+// any editor on Windows reads.
+TEST_F(Backup, LinesNotImportedAreAppendedRunByRunForTheOffice) {
+  ImportSummary first;
+  first.failures.push_back({"mob_kunde_x.txt", "N/2", "'x' ist kein g\xFCltiger Integerwert", 3,
+                            "N/2;;M\xFCller;;;;;;;;x;", "M\xFCller"});
+  first.notTaken.push_back({"mob_stall_x.txt", "D/A/4", "Gel\xF6schte St\xE4lle ...", 2,
+                            "D/A/4", ""});
+  const std::string path = KeepNotImportedLines(folders_, first);  // the folder is made
+  EXPECT_EQ(path, folders_.MobileFolder + kPathSep + "nicht_importierte_Zeilen.txt");
+  const std::string once = ReadFile(path);
+  EXPECT_EQ(once.find("===== Nicht importiert beim Import vom "), 0u) << once;
+  const std::string entries =
+      " =====\r\n\r\nmob_kunde_x.txt, Zeile 3 (M\xFCller)\r\nGrund: 'x' ist kein g\xFCltiger "
+      "Integerwert\r\nN/2;;M\xFCller;;;;;;;;x;\r\n\r\nmob_stall_x.txt, Zeile 2\r\nGrund: "
+      "Gel\xF6schte St\xE4lle ...\r\nD/A/4\r\n";
+  ASSERT_GT(once.size(), entries.size());
+  EXPECT_EQ(once.substr(once.size() - entries.size()), entries);
+
+  EXPECT_EQ(KeepNotImportedLines(folders_, ImportSummary()), "");  // nothing to keep
+  ImportSummary second;
+  second.failures.push_back({"mob_pferd_x.txt", "A/1", "weg", 2, "A/1;Fury", "Fury"});
+  KeepNotImportedLines(folders_, second);
+  const std::string twice = ReadFile(path);
+  EXPECT_EQ(twice.substr(0, once.size()), once);
+  EXPECT_NE(twice.find("\r\n\r\n===== Nicht importiert", once.size() - 2), std::string::npos);
+  const std::string added = "\r\nmob_pferd_x.txt, Zeile 2 (Fury)\r\nGrund: weg\r\nA/1;Fury\r\n";
+  EXPECT_EQ(twice.substr(twice.size() - added.size()), added);
 }
 
 TEST_F(Backup, MissingFolderRaisesAGermanError) {

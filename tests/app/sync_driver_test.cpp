@@ -24,7 +24,7 @@ using testing::WriteFile;
 
 class RecordingView : public SyncView {
  public:
-  std::vector<std::string> memo, errors, questions, importQuestions;
+  std::vector<std::string> memo, errors, infos, questions, importQuestions;
   bool answer = true;
   bool busy = false;
   std::function<void()> onPump;
@@ -39,6 +39,7 @@ class RecordingView : public SyncView {
     return answer;
   }
   void ReportError(const std::string& m) override { errors.push_back(m); }
+  void ReportInfo(const std::string& m) override { infos.push_back(m); }
   void Busy(bool b) override { busy = b; }
 };
 
@@ -120,9 +121,10 @@ TEST_F(SyncDriverTest, DecliningTheUploadKeepsTheCounterAndSavesTheTree) {
 
 TEST_F(SyncDriverTest, AnImportThatFailsLeavesEverythingForTheNextTry) {
   IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 2);
-  // A customer line whose price level is no number ends the import.
+  // A damaged practice ends the import.
+  testing::ExecOnFile(tmp.File("praxis.db"), "DROP TABLE settings");
   WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt",
-            "h\r\nN/1;;Gut;;;;;;;;1;\r\nN/2;;Schlecht;;;;;;;;x;\r\n");
+            "h\r\nN/1;;Gut;;;;;;;;1;\r\nN/2;;Auch gut;;;;;;;;2;\r\n");
   SyncDriver driver(view, folders, settings, db.get());
   driver.StartSync();
   ASSERT_EQ(driver.GetState(), SyncDriver::State::kWaitingForAnswer);
@@ -213,6 +215,41 @@ TEST_F(SyncDriverTest, AnotherLocalDirGetsTheExportAndTheMobilFolderTheBackups) 
   }
   EXPECT_EQ(backups, 1);
   EXPECT_EQ(Counter(), 2);
+}
+
+// The mobile writes while the question is open: what the user was not shown
+// stays on the server (no delete request), the user is told, the export and
+// upload run as usual, and the next sync brings the new lines alone.
+TEST_F(SyncDriverTest, LinesWrittenWhileTheQuestionIsOpenStayForTheNextSync) {
+  IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 2);
+  const std::string customers = server.AccountDir("hof") + "/mob_kunde_x.txt";
+  WriteFile(customers, "h\r\nN/1;;Erster;;;;;;;;1;\r\n");
+  SyncDriver driver(view, folders, settings, db.get());
+  driver.StartSync();
+  ASSERT_EQ(driver.GetState(), SyncDriver::State::kWaitingForAnswer);
+  WriteFile(customers, "h\r\nN/1;;Erster;;;;;;;;1;\r\nN/2;;Zweiter;;;;;;;;1;\r\n");
+  driver.AnswerImport(true);
+  EXPECT_TRUE(view.errors.empty()) << view.errors.front();
+  ASSERT_EQ(view.infos.size(), 1u);
+  EXPECT_NE(view.infos[0].find("neue Mobildaten"), std::string::npos) << view.infos[0];
+  EXPECT_TRUE(std::filesystem::exists(customers));
+  EXPECT_EQ(Counter(), 3);
+  auto count = [&](const std::string& name) {
+    return testing::QueryOne(tmp.File("praxis.db"),
+                             "SELECT COUNT(*) FROM besitzer WHERE name='" + name + "'");
+  };
+  EXPECT_EQ(count("Erster"), "1");
+  EXPECT_EQ(count("Zweiter"), "0");
+
+  driver.StartSync();
+  ASSERT_EQ(driver.GetState(), SyncDriver::State::kWaitingForAnswer);
+  driver.AnswerImport(true);
+  EXPECT_EQ(view.infos.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(customers));
+  EXPECT_EQ(Counter(), 4);
+  EXPECT_EQ(count("Erster"), "1");
+  EXPECT_EQ(count("Zweiter"), "1");
+  EXPECT_EQ(testing::QueryOne(tmp.File("praxis.db"), "PRAGMA integrity_check"), "ok");
 }
 
 TEST_F(SyncDriverTest, WithoutDatabaseNothingIsUploaded) {

@@ -292,13 +292,13 @@ TEST_F(TransferOnServer, NoChangesGiveAnEmptyFolderNotAFailure) {
   memo.clear();
   Logger log(pump, settings.DebugLog);
   bool noArchive = false;
-  const Outcome none = DownloadData(settings, folders, log, &noArchive);
+  const Outcome none = DownloadData(settings, folders, log, "tmp_dl", &noArchive);
   ASSERT_TRUE(none.IsOk()) << none.Message() << "\n" << Joined(memo);
   EXPECT_TRUE(noArchive);
   EXPECT_TRUE(FilesIn(DownloadDirUtf8()).empty()) << Joined(FilesIn(DownloadDirUtf8()));
   // With a change file the archive is there again.
   WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
-  ASSERT_TRUE(DownloadData(settings, folders, log, &noArchive).IsOk()) << Joined(memo);
+  ASSERT_TRUE(DownloadData(settings, folders, log, "tmp_dl", &noArchive).IsOk()) << Joined(memo);
   EXPECT_FALSE(noArchive);
   EXPECT_EQ(ReadFile(DownloadDirUtf8() + "mob_kunde_x.txt"), "Kunde\r\nA/3;x\r\n");
 }

@@ -402,7 +402,9 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
   r = Sync("--yes");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.out, "5 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
-  EXPECT_TRUE(Has(r.out + r.err, "mob_kasse_x.txt N/1: schon bei einem fr\xC3\xBCheren Import")) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out + r.err,
+                  "mob_kasse_x.txt, Zeile 3 (KasseA): schon bei einem fr\xC3\xBCheren Import"))
+      << r.out << r.err;
   EXPECT_EQ(QueryOne(dbPath, "SELECT telefon FROM besitzer WHERE name='KundeA'"), "0711");
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM kasse WHERE betrag=120"), "0");
   EXPECT_TRUE(Has(r.err, "(unzip.php)")) << r.err;
@@ -513,6 +515,256 @@ TEST_F(SyncLife, RealServersAnswersEndInTheTruth) {
   ExpectFieldWorkOnce("A");
 }
 
+// Lines the importer cannot read, a file saved as UTF-16, a customer line
+// that fails and a change of a customer the office binned: each is named,
+// kept for the office before the server is asked to drop it, and blocks
+// nothing; everything else arrives once, and the next syncs go through.
+TEST_F(SyncLife, LinesNotImportedAreNamedKeptAndBlockNoSync) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  ExecOnFile(dbPath, "UPDATE besitzer SET papierkorb=1 WHERE id=1");  // Anna Huber, binned
+  PutFieldWork("A");
+  const std::vector<std::string> notImported = {
+      "N/8;;Preislos;;;;;;;;x;", "n/9;;Klein;;;;;;;;1;", "A/1;Frau;Huber;Anna;;;;;Rosenheim;;1;",
+      " N/5;Stall mit Blank;;;;;;", "N/2;A/1;1;46400;<U+0141>"};
+  PutChange("mob_kunde_x.txt", "h\r\nN/7;;KundeA;;;;;;;;1;\r\n" + notImported[0] + "\r\n" +
+                                   notImported[1] + "\r\n" + notImported[2] + "\r\n");
+  PutChange("mob_stall_x.txt", "h\r\n" + notImported[3] + "\r\nN/2;StallA;;;;;;\r\n");
+  std::string utf16 = "\xFF\xFE";
+  for (const char16_t unit : std::u16string(u"h\r\nN/1;A/1;1;46400;gut\r\nN/2;A/1;1;46400;\u0141")) {
+    utf16 += static_cast<char>(unit & 0xFF);
+    utf16 += static_cast<char>(unit >> 8);
+  }
+  PutChange("mob_report_x.txt", utf16);
+  const std::string kept = MobileFolder() + "nicht_importierte_Zeilen.txt";
+  auto expectEveryLineKept = [&](std::size_t times) {
+    const std::string list = ReadFile(kept);
+    for (const std::string& line : notImported) {
+      std::size_t found = 0;
+      for (std::size_t at = list.find("\n" + line + "\r\n"); at != std::string::npos;
+           at = list.find("\n" + line + "\r\n", at + 1)) {
+        ++found;
+      }
+      EXPECT_EQ(found, times) << line << "\n" << list;
+    }
+  };
+  auto expectEverythingElseOnce = [&] {
+    ExpectFieldWorkOnce("A");
+    EXPECT_EQ(QueryOne(dbPath, "SELECT group_concat(z_ges) FROM verbindbeschlag"), "gut");
+    EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name IN ('Preislos','Klein')"),
+              "0");
+    EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM stall"), "1");
+    EXPECT_EQ(QueryOne(dbPath, "SELECT ort||papierkorb FROM besitzer WHERE id=1"), "Au1");
+  };
+
+  // The delete request fails: the lines not imported are kept already.
+  server->SetFailure("/mob/delmob.php", 500);
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "(delmob.php)")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_kunde_x.txt, Zeile 3 (Preislos): 'x' ist kein g\xC3\xBCltiger "
+                         "Integerwert \xC2\xAB" "N/8;;Preislos;")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_kunde_x.txt, Zeile 5 (Huber, Anna): Kunde A/1 (Huber, Anna) liegt "
+                         "in der Praxis im Papierkorb")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_stall_x.txt, Zeile 2 (Stall mit Blank): Zeile nicht lesbar")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_report_x.txt, Zeile 3: Das Zeichen U+0141")) << r.err;
+  EXPECT_TRUE(Has(r.out, "Die nicht importierten Zeilen stehen in ")) << r.out;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  expectEveryLineKept(1);
+  expectEverythingElseOnce();
+  server->ClearFailures();
+
+  // The next sync names them again and goes through to the end.
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.out, "fertig!")) << r.out;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  EXPECT_EQ(Counter(), 2);
+  expectEveryLineKept(2);
+  expectEverythingElseOnce();
+
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Keine \xC3\x84nderungen auf dem Server.")) << r.out;
+  EXPECT_EQ(Counter(), 3);
+  expectEverythingElseOnce();
+}
+
+// A delete request that answers 200 and deletes nothing, and a zip.php that
+// leaves the last archive in place when nothing is left to pack: the lines
+// come again and are skipped, as long as a download holds them.
+TEST_F(SyncLife, ADeleteThatOnlySaysItWorkedBringsNothingTwice) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutFieldWork("A");
+  server->SetBody("/mob/delmob.php", "OK");
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  ExpectFieldWorkOnce("A");
+
+  server->ClearFailures();
+  server->SetZipKeepsOldArchive();
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  EXPECT_FALSE(ChangeFilesOnServer());
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  ExpectFieldWorkOnce("A");
+  EXPECT_EQ(Counter(), 5);
+}
+
+// After a failed delete request the office restores last night's copy of the
+// database: the run is not in it, so the next sync imports its lines again.
+TEST_F(SyncLife, ARestoredDatabaseGetsTheLinesAgain) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  fs::copy_file(dbPath, tmp.File("gestern.db"));
+  PutFieldWork("A");
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  ExpectFieldWorkOnce("A");
+  server->ClearFailures();
+  fs::copy_file(tmp.File("gestern.db"), dbPath, fs::copy_options::overwrite_existing);
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_FALSE(Has(r.out, "waren schon")) << r.out;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+}
+
+// The earlier version kept the journal and the base in the application-data
+// folder; an unfinished run it journaled there is taken over, not lost.
+TEST_F(SyncLife, TheJournalAndBaseOfTheEarlierVersionAreTakenOver) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutFieldWork("A");
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  server->ClearFailures();
+  // What that version had written for the same run, where it wrote it.
+  const std::string journal = dbPath + ".Kelvanor-Importjournal_hof1.db";
+  const std::string legacy = toolDir + "Kelvanor-Importjournal_hof1.db";
+  WriteFile(legacy, "");
+  ExecOnFile(legacy, "ATTACH DATABASE '" + journal + "' AS neu;"
+                     "CREATE TABLE imported_line (file TEXT NOT NULL, line_hex TEXT NOT NULL, "
+                     "occurrence INTEGER NOT NULL, PRIMARY KEY (file, line_hex, occurrence));"
+                     "CREATE TABLE id_map (seq INTEGER PRIMARY KEY, table_key TEXT NOT NULL, "
+                     "mobile_id INTEGER NOT NULL, db_id INTEGER NOT NULL);"
+                     "INSERT INTO imported_line SELECT file, line_hex, occurrence FROM neu.line;"
+                     "INSERT INTO id_map (table_key, mobile_id, db_id) "
+                     "SELECT table_key, mobile_id, db_id FROM neu.id_map;");
+  fs::remove(journal);
+  fs::rename(dbPath + ".Kelvanor-Basis_hof1", toolDir + "Kelvanor-Basis");
+
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  ExpectFieldWorkOnce("A");
+  EXPECT_FALSE(fs::exists(legacy));
+  EXPECT_FALSE(fs::exists(toolDir + "Kelvanor-Basis"));
+  EXPECT_TRUE(fs::exists(dbPath + ".Kelvanor-Basis_hof1/mob_kunde.txt"));
+}
+
+// Two workstations, or two Windows users, sync one practice database with one
+// account, each from its own application-data folder: the journal and the
+// lock beside the database are theirs together.
+TEST_F(SyncLife, TwoApplicationDataFoldersOnOneDatabaseShareJournalAndLock) {
+  const std::string appData2 = tmp.Path() + "/appdata2";
+  const std::string toolDir2 = appData2 + "/dasTessavor/";
+  fs::create_directories(toolDir2);
+  fs::copy_file(toolDir + "tessavor.ini", toolDir2 + "tessavor.ini");
+  fs::copy_file(toolDir + "Kelvanor.ini", toolDir2 + "Kelvanor.ini");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  IniWriteInteger(W(toolDir2 + "Kelvanor.ini"), "general", "num_syncs", 1);
+
+  // The first imports and its delete request fails; then the second syncs.
+  PutFieldWork("A");
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  server->ClearFailures();
+  CliRun r = RunCli({"sync", "--yes"}, appData2, tmp.Path());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+
+  // Both at once: one runs, the other is told why and touches nothing.
+  PutFieldWork("B");
+  server->SetSlow("/mob/zip.php", 2);
+  const StartedProgram first = StartProgram(CliBinary(), {"sync", "--yes"}, appData, tmp.Path());
+  const StartedProgram second = StartProgram(CliBinary(), {"sync", "--yes"}, appData2, tmp.Path());
+  const CliRun a = WaitProgram(first);
+  const CliRun b = WaitProgram(second);
+  EXPECT_EQ(a.exitCode + b.exitCode, 1) << a.err << b.err;
+  EXPECT_TRUE(Has((a.exitCode == 0 ? b : a).err,
+                  "Das Konto hof1 wird gerade an einem anderen Arbeitsplatz"))
+      << a.err << b.err;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+  ExpectFieldWorkOnce("B");
+}
+
+// A practice in WAL mode, where SQLite commits the practice and the journal
+// each on its own: the tool is killed at every fsync or fdatasync of an
+// importing sync in turn, then synced normally, and every record is there
+// once each time.
+TEST_F(SyncLife, AWalPracticeKilledAtEveryDurabilityPointGetsEverythingOnce) {
+  ExecOnFile(dbPath, "PRAGMA journal_mode=WAL;");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  // Everything a sync changes on this side: the application-data folder and
+  // the database with the files beside it.
+  const std::string saved = tmp.Path() + "/vorher";
+  auto practiceFiles = [&] {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(tmp.Path())) {
+      if (e.path().filename().string().rfind("praxis.db", 0) == 0) files.push_back(e.path());
+    }
+    return files;
+  };
+  fs::create_directories(saved);
+  fs::copy(appData, saved + "/appdata", fs::copy_options::recursive);
+  for (const fs::path& file : practiceFiles()) {
+    fs::copy(file, saved + "/" + file.filename().string(), fs::copy_options::recursive);
+  }
+  auto restore = [&] {
+    fs::remove_all(appData);
+    for (const fs::path& file : practiceFiles()) fs::remove_all(file);
+    for (const auto& e : fs::directory_iterator(saved)) {
+      const std::string name = e.path().filename().string();
+      fs::copy(e.path(), name == "appdata" ? appData : tmp.Path() + "/" + name,
+               fs::copy_options::recursive);
+    }
+    for (const auto& e : fs::directory_iterator(Account())) {
+      if (Has(e.path().filename().string(), "_x.txt")) fs::remove(e.path());
+    }
+    PutFieldWork("A");
+  };
+  auto syncCrashing = [&](const std::vector<std::string>& environment) {
+    std::vector<std::string> env = {std::string("LD_PRELOAD=") + KELVANOR_CRASH_AT_SYNC_LIBRARY};
+    env.insert(env.end(), environment.begin(), environment.end());
+    return WaitProgram(
+        StartProgram(CliBinary(), {"sync", "--yes"}, appData, tmp.Path(), false, env));
+  };
+
+  restore();
+  const std::string counted = tmp.File("fsyncs.txt");
+  CliRun r = syncCrashing({"KELVANOR_SYNC_COUNT_FILE=" + counted});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ExpectFieldWorkOnce("A");
+  const int points = std::stoi(ReadFile(counted));
+  ASSERT_GT(points, 10);
+  for (int point = 1; point <= points; ++point) {
+    SCOPED_TRACE("killed at fsync " + std::to_string(point) + " of " + std::to_string(points));
+    restore();
+    const CliRun killed = syncCrashing({"KELVANOR_CRASH_AT_SYNC=" + std::to_string(point)});
+    EXPECT_EQ(killed.exitCode, -1) << killed.out << killed.err;
+    r = Sync("--yes");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_FALSE(ChangeFilesOnServer());
+    ExpectFieldWorkOnce("A");
+  }
+}
+
 // A practice database the tool cannot write is never reported as imported:
 // the run stops before the delete request, so the server keeps everything.
 TEST_F(SyncLife, AWriteProtectedDatabaseIsNeverReportedAsImported) {
@@ -550,10 +802,22 @@ TEST_F(SyncLife, AWriteProtectedDatabaseIsNeverReportedAsImported) {
                                        fs::perms::others_exec));
   fs::permissions(tmp.Path(), everyone & ~(fs::perms::group_write | fs::perms::others_write));
   r = syncAsNobody();
-  fs::permissions(tmp.Path(), everyone);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "nichts \xC3\xBC" "bernommen")) << r.err;
   EXPECT_TRUE(Has(r.err, "Der Ordner der Datenbank ist schreibgesch\xC3\xBCtzt")) << r.err;
+
+  // A folder that never took the tool's own files beside the database (a
+  // write-protected share): said before anything is fetched.
+  for (const auto& e : fs::directory_iterator(tmp.Path())) {
+    if (Has(e.path().filename().string(), "praxis.db.Kelvanor")) fs::remove_all(e.path());
+  }
+  r = syncAsNobody();
+  fs::permissions(tmp.Path(), everyone);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "keine eigenen Dateien anlegen (ist der Ordner schreibgesch\xC3\xBCtzt?)"))
+      << r.err;
+  EXPECT_TRUE(Has(r.err, "nichts \xC3\xBC" "bernommen")) << r.err;
+  EXPECT_FALSE(Has(r.out, "Download")) << r.out;
 
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), before);
   EXPECT_TRUE(ChangeFilesOnServer());
@@ -628,6 +892,9 @@ TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
   // Meanwhile in the office: Anna's phone and e-mail, Fury's next shoeing.
   ExecOnFile(dbPath, "UPDATE besitzer SET telefon='0301', email='neu@hof.de' WHERE id=1;"
                      "UPDATE pferd SET naechsterbeschlag=46450 WHERE id=1;");
+  // The conflicts of earlier runs stay in their file; this run's are added.
+  const std::string conflictFile = MobileFolder() + "mob_konflikte.txt";
+  WriteFile(conflictFile, "Datum;Datensatz;Feld;B\xFCro;Mobil\r\n01.01.2027 08:00:00;Kunde X (A/9);Ort;a;b\r\n");
   // In the field: Anna's street and e-mail, Lang's phone, Fury's name.
   PutChange("mob_kunde_x.txt", "h\r\n" + ChangedLine(anna, 12, {{6, "Am Hof 2"}, {9, "feld@hof.de"}}) +
                                    "\r\n" + ChangedLine(lang, 12, {{5, "0170 123"}}) + "\r\n");
@@ -641,8 +908,16 @@ TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
             "0301|Am Hof 2|K-1");
   // Changed on both sides: the mobile's value, and the conflict is named.
   EXPECT_EQ(QueryOne(dbPath, "SELECT email FROM besitzer WHERE id=1"), "feld@hof.de");
-  EXPECT_TRUE(Has(r.err, "Konflikt: Kunde A/1, E-Mail: B\xC3\xBCro \"neu@hof.de\", "
-                         "Mobilger\xC3\xA4t \"feld@hof.de\"")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Konflikt: Kunde Huber, Anna (A/1): E-Mail im B\xC3\xBCro \"neu@hof.de\", "
+                         "vom Mobilger\xC3\xA4t \"feld@hof.de\" (\xC3\xBC" "bernommen)")) << r.err;
+  // The office's value is kept, and the log and the box say where.
+  EXPECT_TRUE(Has(r.out, "Die Konflikte stehen in " + conflictFile)) << r.out;
+  EXPECT_TRUE(Has(r.err, "Die Werte des B\xC3\xBCros stehen in " + conflictFile)) << r.err;
+  const std::vector<std::string> kept = SplitLines(ReadFile(conflictFile));
+  ASSERT_EQ(kept.size(), 3u) << ReadFile(conflictFile);
+  EXPECT_EQ(kept[1], "01.01.2027 08:00:00;Kunde X (A/9);Ort;a;b");
+  EXPECT_EQ(kept[2].substr(19), ";Kunde Huber, Anna (A/1);E-Mail;neu@hof.de;feld@hof.de");
+  EXPECT_TRUE(Has(ReadFile(conflictFile), "feld@hof.de\r\n"));
   // The customer the export cut keeps what the mobile never saw.
   EXPECT_EQ(QueryOne(dbPath, "SELECT vorname||'|'||kundennr||'|'||email||'|'||preisstufe||'|'||"
                              "telefon FROM besitzer WHERE id=2"),
@@ -656,13 +931,34 @@ TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
 
   // No base kept (the first sync after an update of the tool): the practice's
   // own export tells what the cut dropped, so the cut customer still imports.
-  fs::remove_all(toolDir + "Kelvanor-Basis");
+  fs::remove_all(dbPath + ".Kelvanor-Basis_hof1");
   PutChange("mob_kunde_x.txt", "h\r\n" + ChangedLine(lang, 12, {{5, "0170 999"}}) + "\r\n");
   r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(QueryOne(dbPath, "SELECT kundennr||'|'||email||'|'||preisstufe||'|'||telefon "
                              "FROM besitzer WHERE id=2"),
             "K-2|lang@hof.de|3|0170 999");
+}
+
+// Each account compares with what its own mobile was sent: another account
+// synced in between (hof1, hof2, hof1) leaves hof1's base alone, so a field
+// hof1's mobile never touched keeps what the office wrote since.
+TEST_F(SyncLife, EachAccountComparesWithWhatItsMobileWasSent) {
+  ExecOnFile(dbPath, "UPDATE besitzer SET telefon='0711' WHERE id=1;");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  const std::string anna = UploadedLine(Account() + "/mob_kunde.txt", "A/1");
+  ASSERT_FALSE(anna.empty());
+  ExecOnFile(dbPath, "UPDATE besitzer SET telefon='0301' WHERE id=1;");
+  WriteToolIni("hof2");
+  SetCounter(0);
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+
+  WriteToolIni("hof1");
+  PutChange("mob_kunde_x.txt", "h\r\n" + ChangedLine(anna, 12, {{6, "Am Hof 2"}}) + "\r\n");
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT telefon||'|'||strasse FROM besitzer WHERE id=1"),
+            "0301|Am Hof 2");
 }
 
 }  // namespace

@@ -228,9 +228,8 @@ TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
   ASSERT_EQ(boxes.errors.size(), 1u);
   EXPECT_NE(boxes.errors[0].find("nicht gel\xF6scht"), std::string::npos) << boxes.errors[0];
   EXPECT_EQ(boxes.infos.size(), 1u);
-  // Answered 200 with PHP's warning, or from another path: not deleted either,
-  // and the import journal stays.
-  WriteFile(folders.ImportJournalFile("demo"), "journal");
+  // Answered 200 with PHP's warning: not deleted either, and the server's
+  // words say why.
   server->ClearFailures();
   server->SetBody("/mob/delmob.php", "<b>Warning</b>: unlink(): Permission denied");
   {
@@ -241,7 +240,6 @@ TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
   ASSERT_EQ(boxes.errors.size(), 2u);
   EXPECT_NE(boxes.errors[1].find("Antwort des Servers: \"Warning: unlink(): Permission denied\""),
             std::string::npos) << boxes.errors[1];
-  EXPECT_TRUE(std::filesystem::exists(folders.ImportJournalFile("demo")));
   EXPECT_EQ(boxes.infos.size(), 1u);
 }
 
@@ -376,9 +374,10 @@ TEST_F(GuiTest, SecondSyncShowsTheQuestionAndImportsOnJa) {
   EXPECT_EQ(FromWx(w.Label5()->GetLabel()).find("mob_kunde_x.txt (1 S\xE4tze)") != std::string::npos,
             true);
   const auto tree = TreeLines();
-  ASSERT_EQ(tree.size(), 4u);
+  ASSERT_EQ(tree.size(), 6u);
   EXPECT_EQ(tree[1], "  mob_kunde_x.txt");
-  EXPECT_EQ(tree[3], "    N/5;Herr;M\xFCller;Hans;K5;;Hauptstr. 1;12345;Au;;1;");
+  EXPECT_EQ(tree[4], "    N/5;Herr;M\xFCller;Hans;K5;;Hauptstr. 1;12345;Au;;1;");
+  EXPECT_EQ(tree[5], "      Neuer Kunde M\xFCller, Hans (Au)");
   Screenshot("import_panel");
 
   w.btn_yesClick();
@@ -392,8 +391,13 @@ TEST_F(GuiTest, SecondSyncShowsTheQuestionAndImportsOnJa) {
   EXPECT_EQ(MemoLines().back(), "fertig!");
 }
 
-// A record the mobile changed shows, under its raw line, what it changes.
-TEST_F(GuiTest, TheTreeSaysWhatAChangedRecordChanges) {
+// Every received line shows under it, in words, what it does to which record
+// of the practice; a changed record also what it changes.
+TEST_F(GuiTest, TheTreeSaysInWordsWhatEveryLineDoes) {
+  ExecOnFile(dbPath, "INSERT INTO pferd (id,name) VALUES (40,'Fury');"
+                     "INSERT INTO termine (id,beginn,beginnzeit,ende,endezeit,thema,ort) VALUES "
+                     "(88,46363,0.4375,46363,0.46875,'Beschlag, vorne','Musterstadt');"
+                     "INSERT INTO artikel (id,bezeichnung,mwst,vkpreis1euro) VALUES (3,'Hufeisen',19,50);");
   Tfrm_main& w = OpenWindow();
   w.btnSyncClick();  // the first sync keeps what it uploaded as the mobile's view
   std::string anna;
@@ -408,19 +412,61 @@ TEST_F(GuiTest, TheTreeSaysWhatAChangedRecordChanges) {
   fields[6] = "Am Hof 2";
   std::string changed;
   for (const std::string& field : fields) changed += (changed.empty() ? "" : ";") + field;
-  PutChangeFile("mob_kunde_x.txt", std::string(kCustomerHeader) + changed + "\r\n");
+  PutChangeFile("mob_kunde_x.txt", std::string(kCustomerHeader) +
+                                       "N/5;Herr;M\xFCller;J\xF6rg;;;;;L\xFCneburg;;1;\r\n" +
+                                       changed + "\r\n");
+  PutChangeFile("mob_pferd_x.txt", "h\r\nN/7;Blitz;;;;46400;;;;;\r\nD/A/40\r\n");
+  PutChangeFile("mob_termin_x.txt", "h\r\nN/3;46400.5;46400.75;kd/N/5;Hof\r\nD/A/88\r\n");
+  PutChangeFile("mob_rech_x.txt", "h\r\nR1;R-7;A/1;N/7;46400;0;Art/3;1;Typ01;JA\r\n");
+  PutChangeFile("mob_kasse_x.txt", "h\r\nN/1;46400.5;K;Barzahlung;B-1;59.5;19;A/1;;;\r\n");
 
   w.btnSyncClick();
   ASSERT_TRUE(w.PnlImport()->IsShown());
   const auto tree = TreeLines();
-  ASSERT_EQ(tree.size(), 5u);
-  EXPECT_EQ(tree[3], "    " + changed);
+  auto below = [&](const std::string& line) {
+    for (std::size_t i = 0; i + 1 < tree.size(); ++i) {
+      if (tree[i] == "    " + line) return tree[i + 1];
+    }
+    return std::string("(no line ") + line + ")";
+  };
+  EXPECT_EQ(below(changed), "      Ge\xE4nderter Kunde Huber, Anna");
+  EXPECT_EQ(below("N/5;Herr;M\xFCller;J\xF6rg;;;;;L\xFCneburg;;1;"),
+            "      Neuer Kunde M\xFCller, J\xF6rg (L\xFCneburg)");
+  EXPECT_EQ(below("N/7;Blitz;;;;46400;;;;;"), "      Neues Pferd Blitz");
+  EXPECT_EQ(below("D/A/40"), "      Gel\xF6schtes Pferd Fury");
+  EXPECT_EQ(below("N/3;46400.5;46400.75;kd/N/5;Hof"),
+            "      Neuer Termin 13.01.2027 12:00\x96" "18:00 Kunde M\xFCller, J\xF6rg, Hof");
+  EXPECT_EQ(below("D/A/88"),
+            "      Gel\xF6schter Termin 07.12.2026 10:30\x96" "11:15 Beschlag, vorne, Musterstadt");
+  EXPECT_EQ(below("R1;R-7;A/1;N/7;46400;0;Art/3;1;Typ01;JA"),
+            "      Neuer Auftrag Nr. R-7 f\xFCr Huber, Anna vom 13.01.2027, Summe 59,50 \x80 (bezahlt)");
+  EXPECT_EQ(below("N/1;46400.5;K;Barzahlung;B-1;59.5;19;A/1;;;"),
+            "      Neue Kassenbuchung vom 13.01.2027: 59,50 \x80 Barzahlung, Einnahme von Kunde "
+            "Huber, Anna");
   // Windows-1252 has no arrow: the tree draws one where the core wrote "->".
-  const wxTreeItemId line = frame->Tv()->GetLastChild(frame->Tv()->GetLastChild(frame->Tv()->GetRootItem()));
+  wxTreeItemIdValue cookie;
+  const wxTreeItemId customers = frame->Tv()->GetFirstChild(frame->Tv()->GetRootItem(), cookie);
+  const wxTreeItemId line = frame->Tv()->GetLastChild(customers);
   const wxTreeItemId change = frame->Tv()->GetLastChild(line);
   ASSERT_TRUE(change.IsOk());
   EXPECT_EQ(frame->Tv()->GetItemText(change), wxString::FromUTF8("Stra\xC3\x9F" "e: (leer) \xE2\x86\x92 Am Hof 2"));
-  Screenshot("import_panel_changes");
+  // The question sums it up.
+  wxString question = w.Label5()->GetLabel();
+  question.Replace("\n", " ");
+  EXPECT_NE(FromWx(question).find("1 neuer Kunde, 1 ge\xE4nderter Kunde, 1 neues Pferd, "
+                                  "1 gel\xF6schtes Pferd, 1 neuer Auftrag, 1 neuer Termin, "
+                                  "1 gel\xF6schter Termin, 1 neue Kassenbuchung"),
+            std::string::npos)
+      << FromWx(question);
+  // The words have room in a window of the size an office gives it.
+  w.Move(0, 0);
+  w.SetClientSize(w.FromDIP(wxSize(1000, 760)));
+  PumpFor(500);
+  Screenshot("import_panel_preview");
+  frame->Tv()->EnsureVisible(frame->Tv()->GetLastChild(frame->Tv()->GetLastChild(
+      frame->Tv()->GetLastChild(frame->Tv()->GetRootItem()))));
+  PumpFor(300);
+  Screenshot("import_panel_preview_end");
   w.btn_noClick();
 }
 
@@ -436,7 +482,7 @@ TEST_F(GuiTest, SecondSyncAnsweredNeinImportsNothing) {
   EXPECT_EQ(IniReadInteger(folders.ToolIni(), "general", "num_syncs", -1), 1);
   EXPECT_TRUE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
   EXPECT_FALSE(std::filesystem::exists(folders.AppDataFolder + "mobil/tmp_dl"));
-  EXPECT_EQ(TreeLines().size(), 4u);  // the tree keeps its content
+  EXPECT_EQ(TreeLines().size(), 6u);  // the tree keeps its content
 }
 
 TEST_F(GuiTest, NoChangesAsksWhetherToUpload) {

@@ -78,9 +78,14 @@ TEST_F(CustomerImport, DeletionOfARecordThePracticeLacksTouchesNothingAndIsNamed
   EXPECT_EQ(One("SELECT group_concat(id||':'||papierkorb||':'||name) FROM besitzer"),
             "0:0:Platzhalter,5:0:Bleibt");
   EXPECT_EQ(Count("SELECT * FROM papierkorb"), 0);
-  ASSERT_EQ(Summary().notices.size(), 4u);
+  ASSERT_EQ(Summary().notices.size(), 3u);
   EXPECT_EQ(Summary().notices[0].find("mob_kunde_x.txt D/N/12: nicht gel\xF6scht"), 0u)
       << Summary().notices[0];
+  // A change has something to lose: it fails and is kept.
+  ASSERT_EQ(Summary().failures.size(), 1u);
+  EXPECT_EQ(Summary().failures[0].message,
+            "Kunde A/0 gibt es in der Praxis nicht mehr; die \xC4nderung wurde nicht \xFC"
+            "bernommen.");
 }
 
 TEST_F(CustomerImport, DeletionByDatabaseIdTrimsTheId) {
@@ -91,13 +96,13 @@ TEST_F(CustomerImport, DeletionByDatabaseIdTrimsTheId) {
   EXPECT_EQ(One("SELECT [index] FROM papierkorb"), "57");
 }
 
-TEST_F(CustomerImport, OtherOperationsAreSkippedSilently) {
+TEST_F(CustomerImport, OtherOperationsAreNamedAndWriteNothing) {
   Exec("INSERT INTO besitzer (id, name) VALUES (3, 'Alt')");
   WriteChangeFile("mob_kunde_x.txt",
                   {kHeader, Customer("AE/3", "Neu"), Customer("X/1", "Neu"), Customer("n/1", "Neu"),
                    "", ";;;", "N", Customer("N3", "Neu")});
   RunImport();
-  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(Errors().size(), 6u);  // all but the empty line
   EXPECT_EQ(One("SELECT group_concat(name) FROM besitzer"), "Alt");
   EXPECT_EQ(Count("SELECT * FROM papierkorb"), 0);
 }
@@ -122,30 +127,30 @@ TEST_F(CustomerImport, ChangedCustomerWithQuotesIsStoredAsTyped) {
   EXPECT_EQ(One("SELECT name||'|'||ort FROM besitzer WHERE id=4"), "D'Arcy \"Jr\"|ort");
 }
 
-// Every conversion error of a customer line ends the import; nothing of the
-// run may stay, not even what other files or earlier lines wrote.
-class CustomerImportAbort : public ImportTest,
-                            public ::testing::WithParamInterface<std::string> {};
+// A customer line that cannot be read fails alone: the lines before and
+// after it, in its file and in others, are imported.
+class CustomerLineFailsAlone : public ImportTest,
+                               public ::testing::WithParamInterface<std::string> {};
 
-TEST_P(CustomerImportAbort, LeavesTheDatabaseExactlyAsBefore) {
+TEST_P(CustomerLineFailsAlone, AndTheRestIsImported) {
   Exec("INSERT INTO besitzer (id, name, debitornr) VALUES (5, 'Bestand', 3)");
   Exec("UPDATE _tblOffsets SET idMax=5 WHERE tbl='Besitzer'");
-  const std::string before = Dump();
-  const std::string bytesBefore = ReadFile(dbPath_);
-  WriteChangeFile("mob_kunde_x.txt",
-                  {kHeader, Customer("N/1", "Erster"), Customer("A/5", "Geaendert"), "D/A/5",
-                   GetParam(), Customer("N/2", "Danach")});
+  WriteChangeFile("mob_kunde_x.txt", {kHeader, Customer("N/1", "Erster"), GetParam(),
+                                      Customer("N/2", "Danach")});
   WriteChangeFile("mob_stall_x.txt", {"h", "N/1;Stall"});
-  EXPECT_THROW(RunImport(), EConvertError);
-  EXPECT_EQ(Dump(), before);
-  EXPECT_TRUE(ReadFile(dbPath_) == bytesBefore) << "the database file changed";
-  EXPECT_TRUE(Errors().empty());
+  RunImport();
+  ASSERT_EQ(Summary().failures.size(), 1u);
+  EXPECT_EQ(Summary().failures[0].text, GetParam());
+  EXPECT_EQ(Summary().failures[0].lineNumber, 3u);
+  EXPECT_EQ(One("SELECT group_concat(id||':'||name||':'||papierkorb) FROM besitzer"),
+            "5:Bestand:0,6:Erster:0,7:Danach:0");
+  EXPECT_EQ(One("SELECT name FROM stall"), "Stall");
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    BadFields, CustomerImportAbort,
-    ::testing::Values(Customer("N/1", "Preis", "Celle", "zwei"),  // price level not a number
-                      Customer("N/1", "Preis", "Celle", ""),      // price level empty
+    BadFields, CustomerLineFailsAlone,
+    ::testing::Values(Customer("N/3", "Preis", "Celle", "zwei"),  // price level not a number
+                      Customer("N/3", "Preis", "Celle", ""),      // a new customer needs one
                       Customer("A/5", "Preis", "Celle", "1.5"),   // price level decimal
                       Customer("N/x", "Id"),                      // mobile id not a number
                       Customer("A/5 OR 1=1", "Id"),               // database id not a number
@@ -153,11 +158,44 @@ INSTANTIATE_TEST_SUITE_P(
                       "D/N/abc",                                   // deletion id not a number
                       "D/A/"));                                    // deletion id missing
 
-TEST_F(CustomerImport, AnErrorThatEndsTheImportAllowsACleanRetry) {
-  WriteChangeFile("mob_kunde_x.txt", {kHeader, Customer("N/1", "Erster"), "D/N/kaputt"});
-  EXPECT_THROW(RunImport(), EConvertError);
-  WriteChangeFile("mob_kunde_x.txt", {kHeader, Customer("N/1", "Erster"), "D/N/1"});
+// A change the farrier made to a customer the office has since taken away
+// is not written there: it fails alone and names the customer.
+TEST_F(CustomerImport, ChangeOfACustomerTheOfficeDeletedBinnedOrDeactivatedFails) {
+  Exec("INSERT INTO besitzer (id, name, vorname, papierkorb, deaktiv) VALUES "
+       "(1, 'Huber', 'Anna', 1, 0), (2, 'Maier', '', 0, 1), (3, 'Lenz', 'Eva', 0, 0)");
+  WriteChangeFile("mob_kunde_x.txt", {kHeader, Customer("A/1", "Huber"), Customer("A/2", "Maier"),
+                                      Customer("A/4", "Weg"), Customer("A/3", "Lenz", "Uelzen")});
   RunImport();
+  EXPECT_EQ(Errors(),
+            (std::vector<std::string>{
+                "Kunde A/1 (Huber, Anna) liegt in der Praxis im Papierkorb; die \xC4nderung "
+                "wurde nicht \xFC" "bernommen.",
+                "Kunde A/2 (Maier) ist in der Praxis deaktiviert; die \xC4nderung wurde nicht "
+                "\xFC" "bernommen.",
+                "Kunde A/4 gibt es in der Praxis nicht mehr; die \xC4nderung wurde nicht \xFC"
+                "bernommen."}));
+  EXPECT_EQ(One("SELECT group_concat(id||':'||ifnull(ort,''), ' ') FROM besitzer"), "1: 2: 3:Uelzen");
+}
+
+// A price level cleared on the mobile keeps the practice's; the rest of the
+// change is taken.
+TEST_F(CustomerImport, ChangeWithAnEmptyPriceLevelKeepsThePracticesLevel) {
+  Exec("INSERT INTO besitzer (id, name, preisstufe) VALUES (4, 'Alt', 3)");
+  WriteChangeFile("mob_kunde_x.txt", {kHeader, Customer("A/4", "Neu", "Celle", " ")});
+  RunImport();
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(One("SELECT name||'|'||preisstufe FROM besitzer WHERE id=4"), "Neu|3");
+  ASSERT_EQ(Summary().notices.size(), 1u);
+}
+
+TEST_F(CustomerImport, AnUnreadableDeletionFailsAloneAndTheNextSyncTakesItsCorrection) {
+  const std::string journal = dir_.File("journal.db");
+  WriteChangeFile("mob_kunde_x.txt", {kHeader, Customer("N/1", "Erster"), "D/N/kaputt"});
+  RunImport(journal);
+  EXPECT_EQ(Errors().size(), 1u);
+  WriteChangeFile("mob_kunde_x.txt", {kHeader, Customer("N/1", "Erster"), "D/N/1"});
+  RunImport(journal);
+  EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(Count("SELECT * FROM besitzer"), 1);
   EXPECT_EQ(One("SELECT id||':'||papierkorb FROM besitzer"), "1:1");
   EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl='Besitzer'"), "1");

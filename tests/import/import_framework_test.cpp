@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <utility>
 
 #include "import/import_fixture.h"
@@ -159,7 +160,9 @@ TEST_F(Framework, FilesAreImportedInTheFixedOrderWhateverTheTreeOrder) {
                                  {2, "N/3;Blitz;;;;1;;;;;"},
                                  {2, "ein verwaister Satz"}});
   TDBase db(dbPath_);
-  EXPECT_TRUE(ImportMobileChanges(db, tree).failures.empty());
+  const ImportSummary summary = ImportMobileChanges(db, tree);
+  ASSERT_EQ(summary.failures.size(), 1u);
+  EXPECT_EQ(summary.failures[0].text, "ein verwaister Satz");
   EXPECT_EQ(One("SELECT group_concat(id||name) FROM besitzer"), "1Meier");
   EXPECT_EQ(One("SELECT group_concat(id||name) FROM pferd"), "1Blitz");
   // Within one pass the tree order rules: this appointment file stands before
@@ -179,9 +182,11 @@ TEST_F(Framework, HeaderOnlyFilesImportNothingAndTheWalkGoesOn) {
 
 TEST_F(Framework, JournalKeepsCommittedLinesFromBeingImportedTwice) {
   const std::string journal = dir_.File("journal.db");
-  // A run that ends with an error journals nothing.
+  // A line that failed is not journaled: it is tried again.
   WriteChangeFile("mob_kunde_x.txt", {"h", "N/5;;Neu;;;;;;;;x;"});
-  EXPECT_THROW(RunImport(journal), EConvertError);
+  RunImport(journal);
+  EXPECT_EQ(Errors().size(), 1u);
+  EXPECT_EQ(Count("SELECT * FROM besitzer"), 0);
 
   WriteChangeFile("mob_kunde_x.txt", {"h", "N/5;;Neu;;;;;;;;1;"});
   WriteChangeFile("mob_kunde_pferd_x.txt", {"h", "N/5;x|A/1|", "N/5;x|A/1|"});
@@ -202,14 +207,61 @@ TEST_F(Framework, JournalKeepsCommittedLinesFromBeingImportedTwice) {
   EXPECT_EQ(Count("SELECT * FROM verbind"), 3);
   EXPECT_EQ(One("SELECT thema FROM termine"), "kd/A/" + customer);
 
-  // Once the server has dropped the lines, the same text is new again.
+  // Once a download no longer holds the lines, the same text is new again.
   {
     TDBase db(dbPath_);
-    ImportJournal::Clear(db, journal);
+    ImportJournal(journal, db).ForgetLinesNotIn(TreeModel());
   }
   RunImport(journal);
   EXPECT_EQ(Summary().alreadyImported, 0u);
   EXPECT_EQ(Count("SELECT * FROM besitzer"), 2);
+}
+
+// A journal entry counts only while the records of its run are in the
+// database: a copy restored from before the run imports the lines again,
+// although the office has since given the run's ids to records of its own.
+// A run that only changed records leaves no entry; its change comes again
+// and writes the same (a restored copy gets it back).
+TEST_F(Framework, TheJournalCountsARunOnlyWhileItsRecordsAreInTheDatabase) {
+  const std::string journal = dir_.File("journal.db");
+  Exec("INSERT INTO besitzer (id,name,preisstufe) VALUES (1,'Alt',1);"
+       "INSERT INTO pferd (id,name) VALUES (1,'Fury');"
+       "UPDATE _tblOffsets SET idMax=1 WHERE tbl IN ('Besitzer','Pferd');");
+  const std::string copy = dir_.File("kopie.db");
+  std::filesystem::copy_file(dbPath_, copy);
+  WriteChangeFile("mob_kunde_x.txt", {"h", "N/5;;Neu;;;;;;;;1;", "A/1;;Alt;;;0711;;;;;1;"});
+  WriteChangeFile("mob_kunde_pferd_x.txt", {"h", "A/1;x|A/1|"});
+  RunImport(journal);
+  RunImport(journal);
+  EXPECT_EQ(Summary().alreadyImported, 3u);
+  EXPECT_EQ(Count("SELECT * FROM besitzer WHERE name='Neu'"), 1);
+  EXPECT_EQ(Count("SELECT * FROM verbind"), 1);
+
+  // Restored, and the office creates a customer and a link under the ids
+  // the run had used.
+  std::filesystem::remove(dbPath_);
+  std::filesystem::copy_file(copy, dbPath_);
+  Exec("INSERT INTO besitzer (id,name,erstelltam,erstelltvon) VALUES (2,'Buero',46000,'ADMIN');"
+       "INSERT INTO verbind (id,pferdindex,besitzerindex) VALUES (1,1,2);"
+       "UPDATE _tblOffsets SET idMax=2 WHERE tbl='Besitzer';"
+       "UPDATE _tblOffsets SET idMax=1 WHERE tbl='Verbind';");
+  RunImport(journal);
+  EXPECT_EQ(Summary().alreadyImported, 0u);
+  EXPECT_EQ(Count("SELECT * FROM besitzer WHERE name='Neu'"), 1);
+  EXPECT_EQ(One("SELECT telefon FROM besitzer WHERE id=1"), "0711");
+  EXPECT_EQ(Count("SELECT * FROM verbind WHERE pferdindex=1 AND besitzerindex=1"), 1);
+  RunImport(journal);
+  EXPECT_EQ(Summary().alreadyImported, 3u);
+
+  // Only a change: nothing to recognise it by, so it is not journaled.
+  WriteChangeFile("mob_kunde_x.txt", {"h", "A/1;;Alt;;;0911;;;;;1;"});
+  std::filesystem::remove(downloadFolder_ + "mob_kunde_pferd_x.txt");
+  RunImport(journal);
+  Exec("UPDATE besitzer SET telefon='0711' WHERE id=1");  // as a restored copy has it
+  RunImport(journal);
+  EXPECT_EQ(Summary().alreadyImported, 0u);
+  EXPECT_EQ(One("SELECT telefon FROM besitzer WHERE id=1"), "0911");
+  EXPECT_EQ(One("PRAGMA integrity_check"), "ok");
 }
 
 TEST_F(Framework, AFailureOfTheDatabaseEndsTheRunEvenInAGuardedLine) {

@@ -83,9 +83,23 @@ TEST_F(HorseImport, UnknownOrBlankIntervalGivesZero) {
   Exec("INSERT INTO zbeschlagsrhythmus (nid, text) VALUES (3, '6 Wochen'), (5, 'ort')");
   WriteChangeFile("mob_pferd_x.txt",
                   {kHorseHeader, Horse("N/1", "A", "1", "", "7 Wochen"), Horse("N/2", "B", "1", "", "  "),
-                   Horse("N/3", "C", "1", "", "ort"), Horse("N/4", "D", "1", "", "x' OR '1'='1")});
+                   Horse("N/3", "C", "1", "", "ort"), Horse("N/4", "D", "1", "", "x' OR '1'='1"),
+                   Horse("N/5", "E", "1", "", "7"), Horse("N/6", "F", "1", "", "3.0")});
   RunImport();
-  EXPECT_EQ(One("SELECT group_concat(name||beschlagsrhythmus) FROM pferd"), "A0,B0,C5,D0");
+  EXPECT_EQ(One("SELECT group_concat(name||beschlagsrhythmus) FROM pferd"), "A0,B0,C5,D0,E0,F0");
+}
+
+// The export sends the interval as its number: a horse line that echoes it
+// keeps the interval. A text equal to the number still comes first.
+TEST_F(HorseImport, IntervalGivenAsTheNumberTheExportSent) {
+  Exec("INSERT INTO zbeschlagsrhythmus (nid, text) VALUES (3, '6 Wochen'), (6, '8 Wochen'), (9, '3')");
+  Exec("INSERT INTO pferd (id, name, beschlagsrhythmus) VALUES (1, 'Fury', 6)");
+  WriteChangeFile("mob_pferd_x.txt",
+                  {kHorseHeader, Horse("A/1", "Fury", "46400", "", "6"), Horse("N/2", "B", "1", "", " 6 "),
+                   Horse("N/3", "C", "1", "", "3")});
+  RunImport();
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(One("SELECT group_concat(name||beschlagsrhythmus) FROM pferd"), "Fury6,B6,C9");
 }
 
 TEST_F(HorseImport, StableFieldOfAnotherFormLinksStableZeroOnce) {

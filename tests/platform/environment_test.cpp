@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -70,6 +76,33 @@ TEST(InstanceLock, OnlyOneHolderAtATimeAndFreeAgainWhenReleased) {
   first.reset();
   EXPECT_NE(InstanceLock::TryAcquire(path), nullptr);
   EXPECT_THROW(InstanceLock::TryAcquire(dir.Path() + "/missing/Kelvanor.lock"), EInOutError);
+}
+
+// The lock of a database and account reaches other machines through the file
+// server; asking for it a second time in the same process must neither get
+// it nor let go of it.
+TEST(InstanceLock, TheDatabaseLockHasOneHolderAndAskingAgainKeepsIt) {
+  testing::TempDir dir;
+  const std::string path = dir.Path() + "/praxis.db.Kelvanor_hof.lock";
+  auto first = InstanceLock::TryAcquire(path, InstanceLock::Reach::kEveryMachine);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(InstanceLock::TryAcquire(path, InstanceLock::Reach::kEveryMachine), nullptr);
+#ifndef _WIN32
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int fd = ::open(path.c_str(), O_RDWR);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_len = 1;
+    ::_exit(fd >= 0 && ::fcntl(fd, F_SETLK, &range) != 0 ? 0 : 1);
+  }
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process got the lock";
+#endif
+  first.reset();
+  EXPECT_NE(InstanceLock::TryAcquire(path, InstanceLock::Reach::kEveryMachine), nullptr);
 }
 
 TEST(CodeSignature, AFileWithoutASignatureIsNotSigned) {

@@ -382,6 +382,15 @@ class DownloadTest(ServerTestCase):
         self.assertEqual(self.get("/mob/zip.php?kd=anna"), (200, b"OK zip dl_anna.zip 0\n"))
         self.assertEqual(self.get("/mob/transfer/dl_anna.zip")[0], 404)
 
+    def test_a_zip_that_keeps_the_old_archive_when_nothing_is_left(self):
+        self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
+        self.server.control("keepold", path="/mob/zip.php")
+        self.assertEqual(list(self.download("anna")), ["mob_kasse_x.txt"])
+        os.unlink(self.account("anna", "mob_kasse_x.txt"))
+        self.assertEqual(list(self.download("anna")), ["mob_kasse_x.txt"])
+        self.server.control("clear")
+        self.assertEqual(self.download("anna"), {})
+
     def test_archive_missing_before_zip(self):
         status, body = self.get("/mob/transfer/dl_anna.zip")
         self.assertEqual(status, 404)

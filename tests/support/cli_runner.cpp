@@ -30,7 +30,7 @@ CliRun RunProgram(const std::string& program, const std::vector<std::string>& ar
 
 StartedProgram StartProgram(const std::string& program, const std::vector<std::string>& args,
                             const std::string& appData, const std::string& scratchDir,
-                            bool asNobody) {
+                            bool asNobody, const std::vector<std::string>& extraEnvironment) {
   static int runs = 0;
   StartedProgram started;
   const std::string stem = scratchDir + "/cli" + std::to_string(++runs);
@@ -43,8 +43,12 @@ StartedProgram StartProgram(const std::string& program, const std::vector<std::s
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  char* envp[] = {const_cast<char*>(appDataVar.c_str()), const_cast<char*>(pathVar.c_str()),
-                  const_cast<char*>("LANG=C.UTF-8"), nullptr};
+  std::vector<char*> envp = {const_cast<char*>(appDataVar.c_str()),
+                             const_cast<char*>(pathVar.c_str()), const_cast<char*>("LANG=C.UTF-8")};
+  for (const std::string& variable : extraEnvironment) {
+    envp.push_back(const_cast<char*>(variable.c_str()));
+  }
+  envp.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
@@ -59,7 +63,7 @@ StartedProgram StartProgram(const std::string& program, const std::vector<std::s
         ::_exit(126);
       }
     }
-    ::execve(program.c_str(), argv.data(), envp);
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   started.pid = pid;

@@ -36,10 +36,12 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& appData,
 
 // The same, but returns as soon as the program runs (several may run at once).
 // With `asNobody` and when we are root, the program runs as the unprivileged
-// user "nobody", for whom file modes count.
+// user "nobody", for whom file modes count. `extraEnvironment` ("NAME=value")
+// is added to what the program gets.
 StartedProgram StartProgram(const std::string& program, const std::vector<std::string>& args,
                             const std::string& appData, const std::string& scratchDir,
-                            bool asNobody = false);
+                            bool asNobody = false,
+                            const std::vector<std::string>& extraEnvironment = {});
 CliRun WaitProgram(const StartedProgram& started);
 
 }  // namespace kelvanor::testing

@@ -368,6 +368,8 @@ void SyncServer::ServeArchive(const std::string& account, const std::vector<Arch
   SetBody("/mob/zip.php", "OK zip");
 }
 
+void SyncServer::SetZipKeepsOldArchive() { Control("keepold", "path=/mob/zip.php"); }
+
 void SyncServer::ClearFailures() { Control("clear", ""); }
 
 std::string SyncServer::RequestLog(bool reset) {

@@ -113,6 +113,9 @@ class SyncServer {
   // `entries` (file types, names and sizes as given, deflated); zip.php
   // answers 200 without packing anything. ClearFailures ends that.
   void ServeArchive(const std::string& account, const std::vector<ArchiveEntry>& entries);
+  // zip.php leaves the previous archive in place when there is nothing to
+  // pack, as a script built on the zip command does.
+  void SetZipKeepsOldArchive();
   // Drops every rule set above.
   void ClearFailures();
   // The requests served so far (JSON list of {method, path, query, version,

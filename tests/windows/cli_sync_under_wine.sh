@@ -38,6 +38,17 @@ name_hex="$(sqlite3 "$PRACTICE/praxis.db" "SELECT hex(name) FROM besitzer WHERE 
 [ ! -e "$ACCOUNT/mob_kunde_x.txt" ] || fail "mob_kunde_x.txt liegt noch auf dem Server"
 grep -q "K-900" "$ACCOUNT/mob_kunde.txt" || fail "K-900 fehlt im neuen Export"
 ls "$TOOL_DIR/mobil/"*mob_from_server.txt >/dev/null 2>&1 || fail "keine Sicherung der empfangenen Daten"
+# Before the question the preview said in words what each line does, and the
+# question summed the lines up by kind.
+for words in "= Neuer Kunde B$(printf '\xc3\xa4')cker, J${UE}lia (Rosenheim)" \
+             "= Neuer Termin 13.01.2027 09:00$(printf '\xe2\x80\x93')10:30 Kunde B$(printf '\xc3\xa4')cker, J${UE}lia, Rosenheim" \
+             "= Ge$(printf '\xc3\xa4')ndertes Pferd " "= Gel$(printf '\xc3\xb6')schter Termin " \
+             "1 neuer Kunde, 1 ge$(printf '\xc3\xa4')ndertes Pferd, 1 neuer Termin, 1 gel$(printf '\xc3\xb6')schter Termin"; do
+  grep -qF "$words" "$WORK/sync2.log" || fail "Vorschau ohne: $words"
+done
+# The horse line echoed its interval's number: the horse has that interval.
+[ "$(sqlite3 "$PRACTICE/praxis.db" "SELECT beschlagsrhythmus FROM pferd WHERE id=1")" = 6 ] ||
+  fail "Beschlagsrhythmus von Pferd 1 nicht 6"
 [ ! -e "$TOOL_DIR/mobil/tmp_dl" ] || fail "tmp_dl ist nach der Synchronisation noch da"
 # Every request named the account as it is written: the percent-encoding
 # went through cmd untouched (zip.php, the download, unzip.php, delmob.php),

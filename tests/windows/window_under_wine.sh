@@ -27,7 +27,16 @@ import -window root "$SHOTS/wine_window_start.png"
 
 # The sync button is the wide light field in the grey bottom panel: found on
 # the screen (the window's layout under Wine depends on the window manager),
-# then clicked in its middle.
+# then clicked in its middle. The window may still be drawing, so the screen
+# is looked at a few times.
+find_sync_button() {
+  for _ in $(seq 1 20); do
+    look_for_sync_button 2>/dev/null && return 0
+    sleep 0.5
+  done
+  look_for_sync_button || fail "der Sync-Knopf ist auf dem Bildschirm nicht zu finden"
+}
+look_for_sync_button() {
 import -window root -depth 8 ppm:- >"$WORK/screen.ppm"
 read -r click_x click_y < <(/usr/bin/python3 - "$WORK/screen.ppm" <<'PY'
 import sys
@@ -65,7 +74,9 @@ if not inside:
 start, end = inside[0]
 print((start + end) // 2, middle)
 PY
-) || fail "der Sync-Knopf ist auf dem Bildschirm nicht zu finden"
+)
+}
+find_sync_button
 xdotool mousemove "$click_x" "$click_y" click 1
 
 for _ in $(seq 1 240); do
@@ -76,4 +87,18 @@ sleep 2
 import -window root "$SHOTS/wine_window_after_first_sync.png"
 [ "$(ini_value num_syncs)" = 1 ] || { cat "$WORK/window.log"; fail "die erste Synchronisation aus dem Fenster kam nicht an (num_syncs=$(ini_value num_syncs))"; }
 [ -s "$ACCOUNT/mob_kunde.txt" ] || fail "mob_kunde.txt nicht beim Mobilgerät angekommen"
-echo "Fenster unter Wine: erste Synchronisation in Ordnung, Bildschirmfoto $SHOTS/wine_window_after_first_sync.png"
+
+# The second sync brings what the farrier did in the field: the tree shows
+# under each line, in words, what it does, and the question sums it up (the
+# same words as kelvanor-cli's, see cli_sync_under_wine.sh).
+field_changes
+find_sync_button
+xdotool mousemove "$click_x" "$click_y" click 1
+for _ in $(seq 1 240); do
+  [ -d "$TOOL_DIR/mobil/tmp_dl" ] && break
+  sleep 0.5
+done
+sleep 4
+import -window root "$SHOTS/wine_window_preview.png"
+[ "$(ini_value num_syncs)" = 1 ] || fail "ohne Antwort auf die Frage wurde gezählt"
+echo "Fenster unter Wine: erste Synchronisation in Ordnung, Bildschirmfotos $SHOTS/wine_window_after_first_sync.png, $SHOTS/wine_window_preview.png"

@@ -91,9 +91,13 @@ ftp=ftp://127.0.0.1:$FTP_PORT
 INI
 
 # What the farrier did in the field, for the sync after the first.
+# A new customer with an appointment, a horse changed (its interval echoed as
+# the number it was sent, 6), an appointment of the practice deleted.
 field_changes() {
   printf 'op;anrede;name;vorname;kundennr;telefon;strasse;plz;ort;email;preisstufe;handy\r\nN/1;Frau;B\xe4cker;J\xfclia;K-900;0171 1234;Am Anger 3;83022;Rosenheim;;1;\r\n' >"$ACCOUNT/mob_kunde_x.txt"
-  printf 'op;beginn;ende;thema;ort;5;6;7;8;9;10\r\nN/1;46400.375;46400.4375;kd/N/1/Hufbeschlag vorne;Rosenheim;;;;;;\r\n' >"$ACCOUNT/mob_termin_x.txt"
+  printf 'op;name;x;rhythmus;x;naechster;stall;x;x;x;x\r\nA/1;%s;;6;;46400;A/1;;;;\r\n' \
+    "$(sqlite3 "$PRACTICE/praxis.db" "SELECT name FROM pferd WHERE id=1")" >"$ACCOUNT/mob_pferd_x.txt"
+  printf 'op;beginn;ende;thema;ort;5;6;7;8;9;10\r\nN/1;46400.375;46400.4375;kd/N/1/Hufbeschlag vorne;Rosenheim;;;;;;\r\nD/A/1\r\n' >"$ACCOUNT/mob_termin_x.txt"
 }
 
 ini_value() { sed -n "s/^$1=//p" "$TOOL_DIR/Kelvanor.ini" | tr -d '\r'; }

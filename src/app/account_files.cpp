@@ -1,0 +1,44 @@
+#include "app/account_files.h"
+
+#include "app/mobile_base.h"
+#include "import/import_journal.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "util/errors.h"
+
+namespace kelvanor {
+
+AccountFiles AccountFilesOf(const std::string& databasePath, const std::string& account) {
+  AccountFiles files;
+  files.lock = databasePath + ".Kelvanor_" + account + ".lock";
+  files.journal = databasePath + ".Kelvanor-Importjournal_" + account + ".db";
+  files.baseFolder = databasePath + ".Kelvanor-Basis_" + account + kPathSep;
+  return files;
+}
+
+std::unique_ptr<InstanceLock> LockAccountFiles(TDBase& db, const Folders& folders,
+                                               const std::string& account,
+                                               const AccountFiles& files) {
+  std::unique_ptr<InstanceLock> lock;
+  try {
+    lock = InstanceLock::TryAcquire(files.lock, InstanceLock::Reach::kEveryMachine);
+  } catch (const EInOutError& e) {
+    // A write-protected share: without the journal beside the database no
+    // import could tell what another workstation already took.
+    throw EInOutError("Kelvanor kann im Ordner der Praxis-Datenbank keine eigenen Dateien anlegen "
+                      "(ist der Ordner schreibgesch\xFCtzt?). " + std::string(e.what()) +
+                      " Kelvanor braucht dort Schreibrecht f\xFCr die Sperre, das Importjournal und "
+                      "die Vergleichsbasis des Kontos. Es wurde nichts \xFC" "bernommen.");
+  }
+  if (lock == nullptr) {
+    throw Exception("Das Konto " + account + " wird gerade an einem anderen Arbeitsplatz (oder von "
+                    "einem anderen Benutzer) mit der Praxis-Datenbank " + db.FileName() +
+                    " synchronisiert. Bitte warten, bis diese Synchronisation fertig ist, und dann "
+                    "noch einmal synchronisieren. Es wurde nichts \xFC" "bernommen.");
+  }
+  ImportJournal::TakeOverLegacy(files.journal, folders.LegacyImportJournalFile(account), db);
+  TakeOverLegacyBase(folders.LegacyBaseFolder(), files.baseFolder);
+  return lock;
+}
+
+}  // namespace kelvanor

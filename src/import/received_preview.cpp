@@ -1,0 +1,583 @@
+#include "import/received_preview.h"
+
+#include <array>
+#include <charconv>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+#include "import/field_merge.h"
+#include "import/import_context.h"
+#include "import/record_names.h"
+#include "util/text.h"
+
+namespace kelvanor {
+
+namespace {
+
+// The widest lines the importers read: orders, and hoof reports among the rest.
+constexpr std::size_t kOrderFields = 50;
+constexpr std::size_t kOtherFields = 16;
+constexpr std::size_t kHighestHorse = 15;
+constexpr std::size_t kHighestItem = 15;
+
+std::vector<std::string> FieldsOf(FileKind kind, const std::string& line) {
+  return SplitFields(line, kind == FileKind::kOrders ? kOrderFields : kOtherFields);
+}
+
+struct KindWords {
+  const char* singular;
+  const char* plural;
+  char gender;  // 'm', 'f' or 'n': "neuer", "neue", "neues"
+};
+
+KindWords WordsOf(FileKind kind) {
+  switch (kind) {
+    case FileKind::kCustomers: return {"Kunde", "Kunden", 'm'};
+    case FileKind::kStables: return {"Stall", "St\xE4lle", 'm'};
+    case FileKind::kHorses: return {"Pferd", "Pferde", 'n'};
+    case FileKind::kCustomerHorses: return {"Besitzerzuordnung", "Besitzerzuordnungen", 'f'};
+    case FileKind::kAppointments: return {"Termin", "Termine", 'm'};
+    case FileKind::kArticles: return {"Artikel", "Artikel", 'm'};
+    case FileKind::kServices: return {"Leistung", "Leistungen", 'f'};
+    case FileKind::kOrders: return {"Auftrag", "Auftr\xE4ge", 'm'};
+    case FileKind::kCashBook: return {"Kassenbuchung", "Kassenbuchungen", 'f'};
+    case FileKind::kHoofReports: return {"Hufprotokoll", "Hufprotokolle", 'n'};
+    default: return {"Datensatz", "Datens\xE4tze", 'm'};
+  }
+}
+
+// "neuer Kunde", "neue Kunden", "gelöschtes Pferd".
+std::string Phrase(FileKind kind, LineEffect effect, std::size_t count) {
+  const KindWords words = WordsOf(kind);
+  std::string text = effect == LineEffect::kNew       ? "neu"
+                     : effect == LineEffect::kChanged ? "ge\xE4ndert"
+                                                      : "gel\xF6scht";
+  if (count != 1) return text + "e " + words.plural;
+  text += words.gender == 'm' ? "er " : words.gender == 'n' ? "es " : "e ";
+  return text + words.singular;
+}
+
+std::string Capitalized(std::string text) {
+  if (!text.empty()) text[0] = AnsiUpperChar(text[0]);
+  return text;
+}
+
+// "Neuer Kunde Müller, Jörg".
+std::string Headline(FileKind kind, LineEffect effect, const std::string& name) {
+  return Capitalized(Phrase(kind, effect, 1)) + (name.empty() ? "" : " " + name);
+}
+
+// "Ein gelöschter Stall wird nicht übernommen (ohne Wirkung)".
+std::string NotTaken(FileKind kind, LineEffect effect) {
+  return std::string(WordsOf(kind).gender == 'f' ? "Eine " : "Ein ") + Phrase(kind, effect, 1) +
+         " wird nicht \xFC"
+         "bernommen (ohne Wirkung)";
+}
+
+std::optional<int32_t> IdNumber(const std::string& text) {
+  const std::string t = Trim(text);
+  int32_t id = 0;
+  const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), id);
+  if (t.empty() || error != std::errc() || end != t.data() + t.size()) return std::nullopt;
+  return id;
+}
+
+// A reference "A/12", "N/5" or "AE/5" split into its op and id.
+struct Reference {
+  std::string op;
+  std::optional<int32_t> id;
+  bool ByPractice() const { return op == "A" && id.has_value(); }
+  bool ByMobile() const { return (op == "N" || op == "AE") && id.has_value(); }
+};
+
+Reference ParseReference(const std::string& text) {
+  std::vector<std::string> parts;
+  SplitFieldsBy('/', text, parts, 1);
+  return {parts[0], IdNumber(parts[1])};
+}
+
+// The key of a deletion "D/A/12" or "D/N/5", without its "D/".
+Reference DeletedReference(const std::string& field0) {
+  std::vector<std::string> parts;
+  SplitFieldsBy('/', field0, parts, 2);
+  return {parts[1], IdNumber(parts[2])};
+}
+
+// Every line node with its file and whether it is the file's header line.
+template <typename Visit>
+void ForEachLine(const TreeModel& tree, Visit visit) {
+  const ExchangeFile* file = nullptr;
+  bool header = false;
+  for (std::size_t position = 0; position < tree.Count(); ++position) {
+    if (tree.Level(position) == 1) {
+      file = ExchangeFileByChangeFile(tree.Text(position));
+      header = true;
+    } else if (tree.Level(position) == 2) {
+      visit(position, file, header);
+      header = false;
+    }
+  }
+}
+
+// The horses and items of an order line and the fields after them.
+struct OrderFields {
+  std::vector<std::string> horses;
+  std::size_t horseCount = 0;
+  int priceLevel = 1;
+  bool paid = false;
+};
+
+OrderFields ReadOrderFields(const std::vector<std::string>& f) {
+  OrderFields order;
+  order.horseCount = SplitFieldsBy('|', f[3], order.horses, kHighestHorse);
+  const std::size_t h = order.horseCount;
+  const std::string& level = f[6 + h];
+  // As the import reads it: 1 to 5, anything else the first price.
+  if (const std::optional<int32_t> n = IdNumber(level)) {
+    const int low = static_cast<int8_t>(static_cast<uint8_t>(*n & 0xFF));
+    order.priceLevel = low >= 1 && low <= 5 ? low : 1;
+  }
+  order.paid = Trim(f[8 + h]) == "JA";
+  return order;
+}
+
+class Describer {
+ public:
+  Describer(TDBase* db, const TreeModel& tree) : db_(db), tree_(tree) {}
+
+  LineDescriptions Describe(const FieldMerge* merge);
+
+ private:
+  // Notes what the line names, and what it creates, for the lookups.
+  void Collect(FileKind kind, const std::string& line, const std::vector<std::string>& f);
+  void WantReference(FileKind kind, const std::string& reference);
+  void WantSubject(const std::string& subject);
+
+  std::vector<std::string> DescribeLine(FileKind kind, const std::string& line);
+  std::string DescribeRecord(FileKind kind, const std::vector<std::string>& f, LineEffect effect);
+  std::string DescribeOrder(const std::vector<std::string>& f, std::vector<std::string>& more);
+  std::string DescribeCash(const std::vector<std::string>& f);
+  std::string Unchanged(FileKind kind, const std::vector<std::string>& f);
+
+  // A record the line names by reference, as the farrier knows it.
+  std::string Named(FileKind kind, const std::string& reference) const;
+  std::string NamedRecord(FileKind kind, const Reference& reference) const;
+  std::string AppointmentOf(const std::vector<std::string>& f) const;
+  std::string SubjectText(const std::string& subject) const;
+  const PricedItem* Item(const std::string& element, std::string& shown) const;
+
+  TDBase* db_;
+  const TreeModel& tree_;
+  PracticeRecords practice_;
+  std::string priceSuffix_ = "euro";
+  // The records new in this download, by the mobile's id: their names, the
+  // lines of new appointments, new articles and services.
+  std::map<FileKind, std::unordered_map<int32_t, std::string>> created_;
+  std::unordered_map<int32_t, std::vector<std::string>> createdAppointments_;
+  std::map<FileKind, std::unordered_map<int32_t, PricedItem>> createdItems_;
+};
+
+void Describer::WantReference(FileKind kind, const std::string& reference) {
+  const Reference r = ParseReference(reference);
+  if (r.ByPractice()) practice_.Want(kind, *r.id);
+}
+
+void Describer::WantSubject(const std::string& subject) {
+  std::vector<std::string> parts;
+  SplitFieldsBy('/', subject, parts, 3);
+  if (parts[0] == "kd") WantReference(FileKind::kCustomers, parts[1] + "/" + parts[2]);
+  if (parts[0] == "pfd") WantReference(FileKind::kHorses, parts[1] + "/" + parts[2]);
+}
+
+void Describer::Collect(FileKind kind, const std::string& line, const std::vector<std::string>& f) {
+  const LineEffect effect = EffectOf(kind, line);
+  if (effect == LineEffect::kChanged) WantReference(kind, f[0]);
+  if (effect == LineEffect::kDeleted) {
+    const Reference deleted = DeletedReference(f[0]);
+    if (deleted.ByPractice()) practice_.Want(kind, *deleted.id);
+  }
+  const Reference own = ParseReference(f[0]);
+  const bool created = effect == LineEffect::kNew && own.ByMobile();
+  switch (kind) {
+    case FileKind::kCustomers:
+      if (created) created_[kind][*own.id] = PersonName(f[2], f[3]);
+      break;
+    case FileKind::kStables:
+      if (created) created_[kind][*own.id] = f[1];
+      break;
+    case FileKind::kHorses:
+      if (created) created_[kind][*own.id] = f[1];
+      if (effect != LineEffect::kDeleted) WantReference(FileKind::kStables, f[6]);
+      break;
+    case FileKind::kCustomerHorses: {
+      WantReference(FileKind::kCustomers, f[0]);
+      std::vector<std::string> elements;
+      SplitFieldsBy('|', f[1], elements, 2);
+      WantReference(FileKind::kHorses, elements[1]);
+      break;
+    }
+    case FileKind::kAppointments:
+      if (created) createdAppointments_[*own.id] = f;
+      WantSubject(f[3]);
+      break;
+    case FileKind::kArticles:
+    case FileKind::kServices:
+      if (created) {
+        PricedItem item;
+        item.description = f[1];
+        item.vatRate = FieldNumber(f[3]).value_or(0);
+        const std::size_t priceFields[5] = {2, 4, 5, 6, 7};
+        for (int level = 0; level < 5; ++level) {
+          item.prices[level] = FieldNumber(f[priceFields[level]]).value_or(0);
+        }
+        createdItems_[kind][*own.id] = item;
+      }
+      break;
+    case FileKind::kOrders: {
+      WantReference(FileKind::kCustomers, f[2]);
+      const OrderFields order = ReadOrderFields(f);
+      for (std::size_t k = 0; k < order.horseCount; ++k) {
+        WantReference(FileKind::kHorses, order.horses[k]);
+        std::vector<std::string> items;
+        const std::size_t count = SplitFieldsBy('|', f[6 + k], items, kHighestItem);
+        for (std::size_t i = 0; i < count; ++i) {
+          std::vector<std::string> parts;
+          SplitFieldsBy('/', items[i], parts, 1);
+          const std::optional<int32_t> id = IdNumber(parts[1]);
+          if (!id) continue;
+          if (parts[0] == "Art") practice_.Want(FileKind::kArticles, *id);
+          if (parts[0] == "Lst") practice_.Want(FileKind::kServices, *id);
+        }
+      }
+      break;
+    }
+    case FileKind::kCashBook:
+      if (f[2] != "A") WantReference(FileKind::kCustomers, f[7]);
+      break;
+    case FileKind::kHoofReports: WantReference(FileKind::kHorses, f[1]); break;
+    default: break;
+  }
+}
+
+std::string Describer::NamedRecord(FileKind kind, const Reference& r) const {
+  if (r.ByPractice()) {
+    const std::string* name = practice_.Name(kind, *r.id);
+    if (name != nullptr) return *name;
+    return "A/" + std::to_string(*r.id) + " (nicht in der Praxis)";
+  }
+  if (r.ByMobile()) {
+    const auto ofKind = created_.find(kind);
+    if (ofKind != created_.end()) {
+      const auto found = ofKind->second.find(*r.id);
+      if (found != ofKind->second.end()) return found->second;
+    }
+    return r.op + "/" + std::to_string(*r.id) + " (vom Mobilger\xE4t)";
+  }
+  return std::string();
+}
+
+std::string Describer::Named(FileKind kind, const std::string& reference) const {
+  const std::string name = NamedRecord(kind, ParseReference(reference));
+  if (!name.empty()) return name;
+  return Trim(reference).empty() ? std::string() : reference + " (unbekannt)";
+}
+
+std::string Describer::SubjectText(const std::string& subject) const {
+  std::vector<std::string> parts;
+  SplitFieldsBy('/', subject, parts, 3);
+  // One created on the mobile is named by its mobile id; the import stores
+  // the database id alone, without anything after it.
+  if (parts[0] == "kd" && parts[1] == "N") {
+    return "Kunde " + Named(FileKind::kCustomers, "N/" + parts[2]);
+  }
+  if (parts[0] == "pfd" && parts[1] == "N") {
+    return "Pferd " + Named(FileKind::kHorses, "N/" + parts[2]);
+  }
+  return practice_.SubjectText(subject);
+}
+
+std::string Describer::AppointmentOf(const std::vector<std::string>& f) const {
+  return AppointmentText(f[1], f[2], SubjectText(f[3]), f[4]);
+}
+
+const PricedItem* Describer::Item(const std::string& element, std::string& shown) const {
+  std::vector<std::string> parts;
+  SplitFieldsBy('/', element, parts, 2);
+  const bool isNew = parts[0] == "N";
+  const std::string& kindWord = isNew ? parts[1] : parts[0];
+  const std::optional<int32_t> id = IdNumber(isNew ? parts[2] : parts[1]);
+  shown = element;
+  if ((kindWord != "Art" && kindWord != "Lst") || !id) return nullptr;
+  const FileKind kind = kindWord == "Art" ? FileKind::kArticles : FileKind::kServices;
+  if (!isNew) return practice_.Item(kind, *id);
+  const auto ofKind = createdItems_.find(kind);
+  if (ofKind == createdItems_.end()) return nullptr;
+  const auto found = ofKind->second.find(*id);
+  return found == ofKind->second.end() ? nullptr : &found->second;
+}
+
+std::string Describer::DescribeOrder(const std::vector<std::string>& f,
+                                     std::vector<std::string>& more) {
+  const OrderFields order = ReadOrderFields(f);
+  double total = 0;
+  for (std::size_t k = 0; k < order.horseCount; ++k) {
+    std::vector<std::string> elements;
+    const std::size_t count = SplitFieldsBy('|', f[6 + k], elements, kHighestItem);
+    std::string items;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (Trim(elements[i]).empty()) continue;
+      std::string shown;
+      const PricedItem* item = Item(elements[i], shown);
+      if (item != nullptr) {
+        shown = item->description;
+        total += item->prices[order.priceLevel - 1] * (1.0 + item->vatRate / 100.0);
+      } else {
+        shown += " (unbekannt, entf\xE4llt)";
+      }
+      items += (items.empty() ? "" : ", ") + shown;
+    }
+    const std::string horse = Named(FileKind::kHorses, order.horses[k]);
+    more.push_back((horse.empty() ? "ohne Pferd" : "Pferd " + horse) + ": " +
+                   (items.empty() ? "keine Posten" : items));
+  }
+  const std::string number = Trim(f[1]);
+  std::string text =
+      number.empty() || number == "0" ? "Neuer Auftrag" : "Neuer Auftrag Nr. " + number;
+  const std::string customer = Named(FileKind::kCustomers, f[2]);
+  if (!customer.empty()) text += " f\xFCr " + customer;
+  const std::string day = DayFieldText(f[4]);
+  if (!day.empty()) text += " vom " + day;
+  text += ", Summe " + EuroText(total) + (order.paid ? " (bezahlt)" : "");
+  return text;
+}
+
+std::string Describer::DescribeCash(const std::vector<std::string>& f) {
+  std::string text = "Neue Kassenbuchung";
+  const std::string day = DayFieldText(f[1]);
+  if (!day.empty()) text += " vom " + day;
+  const std::optional<double> amount = FieldNumber(f[5]);
+  text += ": " + (amount ? EuroText(*amount) : f[5]);
+  if (!f[3].empty()) text += " " + f[3];
+  if (f[2] == "A") {
+    text += ", Ausgabe";
+    if (!f[7].empty()) text += " an Lieferant " + f[7];
+  } else {
+    text += ", Einnahme";
+    const std::string customer = Named(FileKind::kCustomers, f[7]);
+    if (!customer.empty()) text += " von Kunde " + customer;
+  }
+  return text;
+}
+
+// Why a line that is no header changes nothing.
+std::string Describer::Unchanged(FileKind kind, const std::vector<std::string>& f) {
+  const std::string& key = f[0];
+  switch (kind) {
+    case FileKind::kStables:
+      if (StartsWith(key, "D/")) return NotTaken(kind, LineEffect::kDeleted);
+      break;
+    case FileKind::kArticles:
+    case FileKind::kServices:
+      if (StartsWith(key, "A/")) return NotTaken(kind, LineEffect::kChanged);
+      if (StartsWith(key, "D/")) return NotTaken(kind, LineEffect::kDeleted);
+      break;
+    case FileKind::kCustomerHorses: return NotTaken(kind, LineEffect::kDeleted);
+    case FileKind::kHoofReports:
+      return "Nur neue Hufprotokolle werden \xFC"
+             "bernommen (ohne Wirkung)";
+    default: break;
+  }
+  return "Unbekannte Kennung \"" + FirstField(key) + "\" (ohne Wirkung)";
+}
+
+std::string Describer::DescribeRecord(FileKind kind, const std::vector<std::string>& f,
+                                      LineEffect effect) {
+  const std::string label = RecordKindLabel(kind);
+  if (effect == LineEffect::kNew) {
+    switch (kind) {
+      case FileKind::kCustomers:
+        return Headline(kind, effect,
+                        PersonName(f[2], f[3]) + (f[8].empty() ? "" : " (" + f[8] + ")"));
+      case FileKind::kStables:
+        return Headline(kind, effect, f[1] + (f[6].empty() ? "" : " (" + f[6] + ")"));
+      case FileKind::kHorses: {
+        const std::string stable = Named(FileKind::kStables, f[6]);
+        return Headline(kind, effect, f[1] + (stable.empty() ? "" : ", Stall " + stable));
+      }
+      case FileKind::kAppointments: return Headline(kind, effect, AppointmentOf(f));
+      case FileKind::kArticles:
+      case FileKind::kServices: {
+        const std::optional<double> price = FieldNumber(f[2]);
+        return Headline(kind, effect, f[1] + (price ? ", " + EuroText(*price) : ""));
+      }
+      case FileKind::kCustomerHorses: {
+        std::vector<std::string> elements;
+        SplitFieldsBy('|', f[1], elements, 2);
+        const std::string horse = Named(FileKind::kHorses, elements[1]);
+        const std::string customer = Named(FileKind::kCustomers, f[0]);
+        return Headline(kind, effect, std::string()) + ": Pferd " +
+               (horse.empty() ? "(keines)" : horse) + " zu Kunde " +
+               (customer.empty() ? "(keiner)" : customer);
+      }
+      case FileKind::kHoofReports: {
+        const std::string horse = Named(FileKind::kHorses, f[1]);
+        std::string date = Trim(f[3]);
+        if (date.size() >= 2 && (date.front() == '\'' || date.front() == '"') &&
+            date.back() == date.front()) {
+          date = date.substr(1, date.size() - 2);
+        }
+        const std::string day = DayFieldText(date);
+        return Headline(kind, effect, std::string()) +
+               (horse.empty() ? "" : " f\xFCr Pferd " + horse) + (day.empty() ? "" : " vom " + day);
+      }
+      default: return Headline(kind, effect, std::string());
+    }
+  }
+  // A changed or deleted record is named as the practice holds it.
+  const Reference r =
+      effect == LineEffect::kDeleted ? DeletedReference(f[0]) : ParseReference(f[0]);
+  std::string name;
+  if (kind == FileKind::kAppointments) {
+    if (r.ByPractice()) {
+      if (const AppointmentRecord* a = practice_.Appointment(*r.id)) {
+        name = AppointmentText(a->begin, a->end, practice_.SubjectText(a->subject), a->place);
+      }
+    } else if (r.ByMobile()) {
+      const auto found = createdAppointments_.find(*r.id);
+      if (found != createdAppointments_.end()) name = AppointmentOf(found->second);
+    }
+  } else if (r.ByPractice()) {
+    if (const std::string* known = practice_.Name(kind, *r.id)) name = *known;
+  } else if (r.ByMobile()) {
+    name = NamedRecord(kind, r);
+  }
+  if (!name.empty()) return Headline(kind, effect, name);
+  const std::string key = r.op + "/" + (r.id ? std::to_string(*r.id) : std::string("?"));
+  if (r.ByPractice()) {
+    return label + " " + key + " gibt es in der Praxis nicht (ohne Wirkung)";
+  }
+  return Headline(kind, effect, key);
+}
+
+std::vector<std::string> Describer::DescribeLine(FileKind kind, const std::string& line) {
+  const std::vector<std::string> f = FieldsOf(kind, line);
+  const LineEffect effect = EffectOf(kind, line);
+  std::vector<std::string> described;
+  if (Trim(line).empty()) {
+    described.push_back("Leere Zeile (ohne Wirkung)");
+  } else if (effect == LineEffect::kNone) {
+    described.push_back(Unchanged(kind, f));
+  } else if (kind == FileKind::kOrders) {
+    std::vector<std::string> horses;
+    described.push_back(DescribeOrder(f, horses));
+    for (std::string& horse : horses) described.push_back(std::move(horse));
+  } else if (kind == FileKind::kCashBook) {
+    described.push_back(DescribeCash(f));
+  } else {
+    described.push_back(DescribeRecord(kind, f, effect));
+  }
+  return described;
+}
+
+LineDescriptions Describer::Describe(const FieldMerge* merge) {
+  ForEachLine(tree_, [&](std::size_t position, const ExchangeFile* file, bool header) {
+    if (file == nullptr || header) return;
+    const std::string& line = tree_.Text(position);
+    Collect(file->kind, line, FieldsOf(file->kind, line));
+  });
+  if (db_ != nullptr) {
+    try {
+      priceSuffix_ = ReadCurrencySettings(*db_).priceColumnSuffix;
+    } catch (const Exception&) {
+      // The prices then come from the euro columns.
+    }
+  }
+  practice_.Load(db_, priceSuffix_);
+
+  LineDescriptions described;
+  ForEachLine(tree_, [&](std::size_t position, const ExchangeFile* file, bool header) {
+    if (header) {
+      described[position] = {"Kopfzeile (wird nicht importiert)"};
+    } else if (file != nullptr) {
+      described[position] = DescribeLine(file->kind, tree_.Text(position));
+    }
+  });
+  if (db_ != nullptr && merge != nullptr) {
+    try {
+      for (auto& [position, changes] : DescribeChanges(*db_, tree_, *merge)) {
+        std::vector<std::string>& lines = described[position];
+        for (std::string& change : changes) lines.push_back(std::move(change));
+      }
+    } catch (const Exception&) {
+      // The changed records are still named; the import tells what fails.
+    }
+  }
+  return described;
+}
+
+}  // namespace
+
+LineEffect EffectOf(FileKind kind, const std::string& line) {
+  if (Trim(line).empty()) return LineEffect::kNone;
+  const bool isNew = StartsWith(line, "N/");
+  const bool changed = StartsWith(line, "A/");
+  const bool deleted = StartsWith(line, "D/");
+  switch (kind) {
+    case FileKind::kCustomers:
+    case FileKind::kHorses:
+    case FileKind::kAppointments:
+      return isNew     ? LineEffect::kNew
+             : changed ? LineEffect::kChanged
+             : deleted ? LineEffect::kDeleted
+                       : LineEffect::kNone;
+    case FileKind::kStables:
+      return isNew ? LineEffect::kNew : changed ? LineEffect::kChanged : LineEffect::kNone;
+    case FileKind::kArticles:
+    case FileKind::kServices:
+    case FileKind::kHoofReports: return isNew ? LineEffect::kNew : LineEffect::kNone;
+    case FileKind::kCashBook: return isNew || changed ? LineEffect::kNew : LineEffect::kNone;
+    case FileKind::kCustomerHorses:
+      return FirstField(line) == "DELETED" ? LineEffect::kNone : LineEffect::kNew;
+    case FileKind::kOrders: return LineEffect::kNew;
+    default: return LineEffect::kNone;
+  }
+}
+
+std::string SummarizeReceived(const TreeModel& tree) {
+  // Kinds in the order they arrive, each with its new, changed, deleted lines.
+  std::vector<std::pair<FileKind, std::array<std::size_t, 4>>> counts;
+  std::size_t withoutEffect = 0;
+  ForEachLine(tree, [&](std::size_t position, const ExchangeFile* file, bool header) {
+    if (header) return;
+    const LineEffect effect =
+        file == nullptr ? LineEffect::kNone : EffectOf(file->kind, tree.Text(position));
+    if (effect == LineEffect::kNone) {
+      ++withoutEffect;
+      return;
+    }
+    auto kind = counts.begin();
+    while (kind != counts.end() && kind->first != file->kind) ++kind;
+    if (kind == counts.end()) kind = counts.insert(kind, {file->kind, {0, 0, 0, 0}});
+    ++kind->second[static_cast<std::size_t>(effect)];
+  });
+  std::string summary;
+  for (const auto& [kind, byEffect] : counts) {
+    for (const LineEffect effect : {LineEffect::kNew, LineEffect::kChanged, LineEffect::kDeleted}) {
+      const std::size_t n = byEffect[static_cast<std::size_t>(effect)];
+      if (n == 0) continue;
+      summary += (summary.empty() ? "" : ", ") + std::to_string(n) + " " + Phrase(kind, effect, n);
+    }
+  }
+  if (withoutEffect > 0) {
+    summary += (summary.empty() ? "" : ", ") + std::to_string(withoutEffect) +
+               (withoutEffect == 1 ? " Zeile" : " Zeilen") + " ohne Wirkung";
+  }
+  return summary;
+}
+
+LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const FieldMerge* merge) {
+  return Describer(db, tree).Describe(merge);
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,44 @@
+// The received lines in the farrier's words, before the import: what each
+// line will do to which record ("Neuer Kunde Müller, Jörg", "Gelöschter
+// Termin 13.01.2027 12:00–18:00 Kontrolle, Hof"), and the whole download
+// summed up by kind ("2 neue Kunden, 1 geänderter Kunde"). Records the line
+// names only by id are looked up in the practice, all at once. The window
+// and the CLI show the same texts beside the tree; the tree itself, which
+// the import and the backup read, is left as it is. Texts are Windows-1252.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "db/dbase.h"
+#include "import/node_list.h"
+#include "util/exchange_files.h"
+
+namespace kelvanor {
+
+class FieldMerge;
+
+// What a record line (not a header line) of a change file of `kind` does
+// when it is imported.
+enum class LineEffect { kNone, kNew, kChanged, kDeleted };
+LineEffect EffectOf(FileKind kind, const std::string& line);
+
+// The record lines of `tree` by kind and effect, in the order the kinds
+// arrive: "2 neue Kunden, 1 geänderter Kunde, 1 gelöschter Termin, 1 Zeile
+// ohne Wirkung"; "" when the tree holds no record line.
+std::string SummarizeReceived(const TreeModel& tree);
+
+// For line nodes of the received-data tree, by node position: what each
+// line does, in words.
+using LineDescriptions = std::map<std::size_t, std::vector<std::string>>;
+
+// Every line node of `tree` gets its description: the header line says it
+// is one, a record line names what it does to which record; for a changed
+// record the fields it changes follow (see DescribeChanges). With `db` null
+// the records are named only from what the lines themselves hold; `merge`
+// may be null (no field changes then).
+LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const FieldMerge* merge);
+
+}  // namespace kelvanor
