@@ -9,7 +9,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev curl openssl ca-certificates
   libsimpleini-dev
-  libwxgtk3.2-dev
+  libwxgtk3.2-dev libx11-dev
   zip unzip
   python3 python3-pyftpdlib
   xvfb xauth imagemagick openbox x11-utils

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "util/encoding.h"
 #include "util/errors.h"
@@ -26,7 +28,30 @@ std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path) 
     ::close(fd);
     return nullptr;
   }
+  // A note of an earlier holder names a process that is gone.
+  if (::ftruncate(fd, 0) != 0) {
+    // Harmless: the note is only read to find a window.
+  }
   return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
+}
+
+void InstanceLock::NoteHolder() {
+  const int fd = static_cast<int>(handle_);
+  const std::string note = std::to_string(static_cast<unsigned long>(::getpid())) + "\n";
+  if (::ftruncate(fd, 0) != 0) return;
+  if (::pwrite(fd, note.data(), note.size(), 0) != static_cast<ssize_t>(note.size())) {
+    // Best effort, see the header.
+  }
+}
+
+unsigned long InstanceLock::HolderProcessId(const std::string& path) {
+  const int fd = ::open(AnsiToUtf8Name(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[32] = {};
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return 0;
+  return std::strtoul(text, nullptr, 10);
 }
 
 InstanceLock::~InstanceLock() { ::close(static_cast<int>(handle_)); }
