@@ -262,6 +262,48 @@ TEST_F(GuiTest, AccountDialogWritesOnOkOnlyAndResetsTheCounterAtOnce) {
   EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "name", ""), "m\xFCller");
 }
 
+// A new office sets the server up in the dialog: its name gives the
+// addresses unless [sync_server] has its own, and the dialog shows which.
+TEST_F(GuiTest, TheAccountDialogsServerNameSetsTheServerAndTheDialogSaysWhich) {
+  Tfrm_main& w = OpenWindow();
+  Settings& settings = w.CurrentSettings();
+  auto addresses = [](Tfrm_account& dlg) {
+    wxString text = dlg.lblAddresses->GetLabel();
+    text.Replace("\n", "|");
+    return FromWx(text);
+  };
+  {
+    Tfrm_account& dlg = *new Tfrm_account(&w, folders, settings, boxes);
+    DialogCloser closer(&dlg, this);
+    dlg.edit_server->SetValue("sync.praxis-nord.de");
+    const std::string section = "  (Kelvanor.ini, [sync_server])";
+    EXPECT_EQ(addresses(dlg), "In Verwendung:|Skripte: " + server->BaseUrl() + section +
+                                  "|Updates: " + server->BaseUrl() + section + "|Upload: " +
+                                  server->FtpUrl() + section);
+  }
+  for (const char* key : {"base", "web", "ftp"}) IniWriteString(folders.ToolIni(), "sync_server", key, "");
+  {
+    Tfrm_account& dlg = *new Tfrm_account(&w, folders, settings, boxes);
+    DialogCloser closer(&dlg, this);
+    dlg.edit_server->SetValue("sync.praxis-nord.de:8021");
+    EXPECT_EQ(addresses(dlg), "In Verwendung:|Skripte: http://sync.praxis-nord.de:8021|Updates: "
+                              "http://sync.praxis-nord.de:8021|Upload: ftp://sync.praxis-nord.de:8021");
+    dlg.Show();
+    Screenshot("account_dialog_server", &dlg);
+    dlg.edit_server->SetValue("sync praxis");
+    EXPECT_EQ(addresses(dlg), "Kein g\xFCltiger Servername");
+    dlg.btn_okClick();
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(boxes.errors[0].rfind("Der Server \"sync praxis\" ist kein Rechnername.", 0), 0u);
+    dlg.edit_server->SetValue("sync.praxis-nord.de");
+    dlg.btn_okClick();
+  }
+  // The next transfer goes there at once.
+  EXPECT_EQ(settings.servers.base, "http://sync.praxis-nord.de");
+  EXPECT_EQ(settings.servers.ftp, "ftp://sync.praxis-nord.de");
+  EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "server", ""), "sync.praxis-nord.de");
+}
+
 TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
   Tfrm_main& w = OpenWindow();
   std::filesystem::create_directories(folders.AppDataFolder + "mobil");

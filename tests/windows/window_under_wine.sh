@@ -77,3 +77,57 @@ import -window root "$SHOTS/wine_window_after_first_sync.png"
 [ "$(ini_value num_syncs)" = 1 ] || { cat "$WORK/window.log"; fail "die erste Synchronisation aus dem Fenster kam nicht an (num_syncs=$(ini_value num_syncs))"; }
 [ -s "$ACCOUNT/mob_kunde.txt" ] || fail "mob_kunde.txt nicht beim Mobilgerät angekommen"
 echo "Fenster unter Wine: erste Synchronisation in Ordnung, Bildschirmfoto $SHOTS/wine_window_after_first_sync.png"
+
+# At its smallest the window keeps every button; made large again, the log
+# has its height back.
+geometry() { xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p'; }
+xdotool windowsize "$window" 200 100
+sleep 2
+import -window root "$SHOTS/wine_window_minimum.png"
+smallest="$(geometry)"
+[ "${smallest%x*}" -gt 400 ] || fail "das Fenster lässt sich auf $smallest verkleinern"
+xdotool windowsize "$window" 1100 800
+sleep 2
+import -window root "$SHOTS/wine_window_large.png"
+echo "Fenster unter Wine: kleinste Größe $smallest (wine_window_minimum.png), groß: wine_window_large.png"
+
+# Offline, switching to another program and back three times brings no box
+# and leaves the window working (it used to open the version check's error
+# box from within the activation, and then froze).
+wine taskkill /IM Kelvanor.exe >/dev/null 2>&1 || true
+for _ in $(seq 1 60); do
+  kill -0 "$WINDOW_PID" 2>/dev/null || break
+  sleep 0.5
+done
+! kill -0 "$WINDOW_PID" 2>/dev/null || fail "Kelvanor endet nicht"
+sed -i 's|^web=.*|web=http://127.0.0.1:1\r|' "$TOOL_DIR/Kelvanor.ini"
+timeout 300 wine ./Kelvanor.exe >"$WORK/window2.log" 2>&1 &
+boxes() { xdotool search --onlyvisible --name '^Kelvanor$' 2>/dev/null | wc -l; }
+for _ in $(seq 1 120); do
+  [ "$(boxes)" -gt 0 ] && break
+  sleep 0.5
+done
+[ "$(boxes)" -eq 1 ] || fail "offline kein Fehlerfenster der Versionsprüfung"
+sleep 1
+xdotool key Return
+sleep 2
+window="$(xdotool search --onlyvisible --name 'S Y N C' | head -1)"
+[ -n "$window" ] || fail "das Fenster erscheint offline nicht"
+for round in 1 2 3; do
+  xmessage -geometry +20+20 "Ein anderes Programm" 2>/dev/null &
+  other=$!
+  sleep 2
+  kill "$other"
+  wait "$other" 2>/dev/null || true
+  sleep 2
+  [ "$(boxes)" -eq 0 ] || fail "Runde $round: Rückkehr zum Fenster öffnet ein Fenster \"Kelvanor\""
+done
+import -window root "$SHOTS/wine_window_after_switching.png"
+xdotool windowactivate --sync "$window" key alt+F4
+for _ in $(seq 1 40); do
+  xdotool search --onlyvisible --name 'S Y N C' >/dev/null 2>&1 || break
+  sleep 0.5
+done
+! xdotool search --onlyvisible --name 'S Y N C' >/dev/null 2>&1 ||
+  fail "das Fenster reagiert nach dem Wechsel zu einem anderen Programm nicht mehr"
+echo "Fenster unter Wine: offline dreimal zu einem anderen Programm und zurück, kein Fenster, bedienbar."
