@@ -407,7 +407,7 @@ bool Tfrm_main::Show(bool show) {
     // and its activation has been handled, not from within it.
     activationQueued_ = true;
     CallAfter([this] {
-      if (closing_ || IsBeingDeleted()) return;
+      if (closing_ || IsBeingDeleted() || wxPendingDelete.Member(this)) return;
       EnsureActivated();
     });
   }

@@ -158,6 +158,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   void ShowChangeDetails(const ChangeDetails& changes);
   void SetImportLabel(const std::string& text);
   void SetImportButtonsEnabled(bool enabled);
+  // Only counts: an activation runs none of the activation steps.
   void OnActivate(wxActivateEvent& event);
   // HTMLabel1's page, the download page of the update.
   std::string DownloadPage() const;
