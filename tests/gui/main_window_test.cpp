@@ -3,6 +3,7 @@
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
 #include <wx/hyperlink.h>
+#include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/panel.h>
@@ -30,6 +31,7 @@
 #include "net/http_get.h"
 #include "platform/environment.h"
 #include "platform/ini_file.h"
+#include "support/scoped_env.h"
 #include "util/text.h"
 
 extern char** environ;
@@ -759,6 +761,25 @@ TEST_F(GuiTest, AnUpdateFetchedInTheClearIsNotStartedAndTheDownloadPageOpens) {
   w.btnSyncClick();
   EXPECT_EQ(MemoLines().back(), "fertig!");
   EXPECT_EQ(IniReadInteger(folders.ToolIni(), "general", "num_syncs", -1), 1);
+}
+
+// Where no browser opens, wx would show an English box of its own.
+TEST_F(GuiTest, WithoutABrowserTheMemoGivesTheDownloadPageAndNoBoxShows) {
+  WriteFile(server->WwwFile("sync/version.txt"), "9.0.0.1\r\n");
+  const std::string nothing = tmp->Path() + "/leer";
+  std::filesystem::create_directories(nothing);
+  ScopedEnv path("PATH", nothing.c_str());
+  ScopedEnv browser("BROWSER", nullptr);
+  RealBoxAnswerer answerer;
+  Tfrm_main& w = OpenWindow(/*realBoxes=*/true);
+  ASSERT_TRUE(w.PnlUpdate()->IsShown());
+  wxHyperlinkEvent click(w.DownloadLink(), w.DownloadLink()->GetId(), w.DownloadLink()->GetURL());
+  w.DownloadLink()->GetEventHandler()->ProcessEvent(click);
+  wxLog::FlushActive();  // a box of wx's log shows now, not after the test
+  PumpFor(1500);
+  EXPECT_TRUE(answerer.boxes.empty()) << answerer.boxes.front().message;
+  EXPECT_EQ(MemoLines().back(), "Es \xF6" "ffnet sich kein Browser. Bitte die Download-Seite von "
+                                "Hand aufrufen: " + server->BaseUrl() + "/sync");
 }
 
 TEST_F(GuiTest, AnUpdateOverVerifiedHttpsRunsAndTheToolEnds) {
