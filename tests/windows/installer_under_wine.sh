@@ -12,8 +12,8 @@ fail() { echo "FEHLER (installer_under_wine): $*" >&2; exit 1; }
 VERSION="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")"
 SETUP="$BUILD/Kelvanor-$VERSION-setup.exe"
 [ -f "$SETUP" ] || fail "$SETUP fehlt (scripts/build-windows.sh)"
-ORIGIN="$BUILD/tests/process_origin.exe"
-[ -f "$ORIGIN" ] || fail "$ORIGIN fehlt (scripts/build-windows.sh)"
+PROBE="$BUILD/tests/windows_probe.exe"
+[ -f "$PROBE" ] || fail "$PROBE fehlt (scripts/build-windows.sh)"
 SHOTS="$BUILD/screenshots"
 mkdir -p "$SHOTS"
 
@@ -84,7 +84,7 @@ xdotool key Return   # Fertigstellen, "Kelvanor starten" angekreuzt
 
 origin=""
 for _ in $(seq 1 120); do
-  origin="$(wine "$ORIGIN" Kelvanor.exe 2>/dev/null | tr -d '\r')"
+  origin="$(wine "$PROBE" origin Kelvanor.exe 2>/dev/null | tr -d '\r')"
   [ -n "$origin" ] && break
   sleep 0.5
 done

@@ -79,17 +79,25 @@ import -window root "$SHOTS/wine_window_after_first_sync.png"
 echo "Fenster unter Wine: erste Synchronisation in Ordnung, Bildschirmfoto $SHOTS/wine_window_after_first_sync.png"
 
 # At its smallest the window keeps every button; made large again, the log
-# has its height back.
-geometry() { xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p'; }
+# has its height back. Wine lets the window manager shrink the X window
+# below the size Windows keeps (it gives X no minimum), so the probe asks
+# Windows, and the X window is then set to exactly that minimum.
+PROBE="$BUILD/tests/windows_probe.exe"
+x_size() { xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p' | tr x ' '; }
+read -r win_w win_h < <(wine "$PROBE" size "S Y N C" | tr -d '\r')
+read -r x_w x_h < <(x_size)
 xdotool windowsize "$window" 200 100
 sleep 2
+read -r min_w min_h < <(wine "$PROBE" size "S Y N C" | tr -d '\r')
+[ "$min_w" -gt 400 ] && [ "$min_h" -gt 150 ] ||
+  fail "Windows lässt das Fenster auf ${min_w}x${min_h} schrumpfen"
+xdotool windowsize "$window" $((min_w - win_w + x_w)) $((min_h - win_h + x_h))
+sleep 2
 import -window root "$SHOTS/wine_window_minimum.png"
-smallest="$(geometry)"
-[ "${smallest%x*}" -gt 400 ] || fail "das Fenster lässt sich auf $smallest verkleinern"
-xdotool windowsize "$window" 1100 800
+xdotool windowsize "$window" 1000 760
 sleep 2
 import -window root "$SHOTS/wine_window_large.png"
-echo "Fenster unter Wine: kleinste Größe $smallest (wine_window_minimum.png), groß: wine_window_large.png"
+echo "Fenster unter Wine: kleinste Größe ${min_w}x${min_h} (wine_window_minimum.png), groß: wine_window_large.png"
 
 # Offline, switching to another program and back three times brings no box
 # and leaves the window working (it used to open the version check's error
