@@ -94,7 +94,7 @@ read -r min_w min_h < <(wine "$PROBE" size "S Y N C" | tr -d '\r')
 xdotool windowsize "$window" $((min_w - win_w + x_w)) $((min_h - win_h + x_h))
 sleep 2
 import -window root "$SHOTS/wine_window_minimum.png"
-xdotool windowsize "$window" 1000 760
+xdotool windowsize "$window" 1000 700
 sleep 2
 import -window root "$SHOTS/wine_window_large.png"
 echo "Fenster unter Wine: kleinste Größe ${min_w}x${min_h} (wine_window_minimum.png), groß: wine_window_large.png"
