@@ -292,15 +292,18 @@ fi
 # --- 4. Package and installer ------------------------------------------------
 VERSION="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")"
 PACKAGE="$BUILD/package"
-rm -rf "$PACKAGE"
-mkdir -p "$PACKAGE"
+rm -rf "$PACKAGE" "$BUILD/setup-helper"
+mkdir -p "$PACKAGE" "$BUILD/setup-helper"
 install -m 0755 "$BUILD/Kelvanor.exe" "$BUILD/kelvanor-cli.exe" "$PACKAGE/"
 $HOST-strip --strip-unneeded "$PACKAGE/Kelvanor.exe" "$PACKAGE/kelvanor-cli.exe"
 install -m 0755 "$PREFIX/bin/curl.exe" "$PREFIX/bin/zip.exe" "$PREFIX/bin/unzip.exe" "$PACKAGE/"
 $HOST-strip --strip-unneeded "$PACKAGE/curl.exe"
+# Not installed: the setup carries it for its finish page.
+install -m 0755 "$BUILD/start_as_user.exe" "$BUILD/setup-helper/"
+$HOST-strip --strip-unneeded "$BUILD/setup-helper/start_as_user.exe"
 # Nothing but Windows' own DLLs: a program that needs another one would not
 # start on a user's PC (Wine might still find it on this machine).
-for exe in "$PACKAGE"/*.exe; do
+for exe in "$PACKAGE"/*.exe "$BUILD/setup-helper/start_as_user.exe"; do
   for dll in $($HOST-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
     case "$dll" in
       advapi32.dll|bcrypt.dll|comctl32.dll|comdlg32.dll|crypt32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|\
@@ -314,7 +317,8 @@ done
 # Notepad wants CRLF; the text is Windows-1252 like everything else.
 sed "s/@VERSION@/$VERSION/; s/\$/\r/" "$ROOT/packaging/windows/LIESMICH.txt" |
   iconv -f UTF-8 -t WINDOWS-1252 >"$PACKAGE/LIESMICH.txt"
-makensis -V2 -DVERSION="$VERSION" -DPACKAGE_DIR="$PACKAGE" \
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$VERSION" -DPACKAGE_DIR="$PACKAGE" \
+  -DSTART_AS_USER="$BUILD/setup-helper/start_as_user.exe" \
   -DOUTFILE="$BUILD/Kelvanor-$VERSION-setup.exe" "$ROOT/packaging/windows/installer.nsi" >"$BUILD/makensis.log" 2>&1 ||
   { tail -30 "$BUILD/makensis.log" >&2; die "makensis ist fehlgeschlagen (Protokoll: $BUILD/makensis.log)"; }
 say "Paket: $PACKAGE"

@@ -10,7 +10,7 @@ PACKAGES=(
   libcurl4-openssl-dev curl openssl ca-certificates
   zlib1g-dev
   libsimpleini-dev
-  libwxgtk3.2-dev
+  libwxgtk3.2-dev libx11-dev
   zip unzip
   python3 python3-pyftpdlib python3-openssl
   xvfb xauth imagemagick openbox x11-utils

@@ -1,5 +1,6 @@
 ; The Windows installer of Kelvanor, built by scripts/build-windows.sh:
-;   makensis -DVERSION=1.0.0.72 -DPACKAGE_DIR=... -DOUTFILE=... installer.nsi
+;   makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0.72 -DPACKAGE_DIR=...
+;            -DSTART_AS_USER=.../start_as_user.exe -DOUTFILE=... installer.nsi
 ; Installs the package into Program Files with a Start-menu entry and an
 ; uninstaller; "/S" installs silently. The user's settings and data under
 ; %APPDATA%\dasTessavor are never touched, not even by the uninstaller.
@@ -9,6 +10,7 @@ SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
 !include "MUI2.nsh"
+!include "LogicLib.nsh"
 
 Name "Kelvanor ${VERSION}"
 OutFile "${OUTFILE}"
@@ -30,9 +32,19 @@ VIAddVersionKey /LANG=1031 "LegalCopyright" "Kelvanor"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_RUN "$INSTDIR\Kelvanor.exe"
-!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\LIESMICH.txt"
+; The setup runs as an administrator: what it started itself would run with
+; the administrator's rights and %APPDATA% (on a PC where a standard user
+; typed an administrator's password, another user's settings). The desktop's
+; shell starts Kelvanor and opens LIESMICH.txt instead, as the user at the
+; desktop; where it cannot, nothing is started.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Kelvanor starten"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartKelvanor
+!define MUI_FINISHPAGE_SHOWREADME
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "LIESMICH (erste Schritte) anzeigen"
+!define MUI_FINISHPAGE_SHOWREADME_FUNCTION ShowReadme
 !insertmacro MUI_PAGE_FINISH
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "Kelvanor wird von diesem Computer entfernt. Ihre Einstellungen und Daten im Ordner %APPDATA%\dasTessavor (Kelvanor.ini, die Dateien für das Mobilgerät, die Sicherungen) bleiben erhalten, ebenso dasTessavor und seine Praxis-Datenbank."
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "German"
@@ -43,6 +55,29 @@ FunctionEnd
 
 Function un.onInit
   SetRegView 64
+FunctionEnd
+
+; Opens $0 through the desktop's shell (start_as_user.exe), as the user at
+; the desktop; $1 names it for the message when the shell cannot.
+Function OpenAsDesktopUser
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\start_as_user.exe" "${START_AS_USER}"
+  ExecWait '"$PLUGINSDIR\start_as_user.exe" "$0"' $2
+  ${If} $2 != 0
+    MessageBox MB_OK|MB_ICONINFORMATION "$1 konnte nicht für Sie geöffnet werden. Sie finden es im Startmenü im Ordner Kelvanor."
+  ${EndIf}
+FunctionEnd
+
+Function StartKelvanor
+  StrCpy $0 "$INSTDIR\Kelvanor.exe"
+  StrCpy $1 "Kelvanor"
+  Call OpenAsDesktopUser
+FunctionEnd
+
+Function ShowReadme
+  StrCpy $0 "$INSTDIR\LIESMICH.txt"
+  StrCpy $1 "LIESMICH"
+  Call OpenAsDesktopUser
 FunctionEnd
 
 Section "Kelvanor" SecMain

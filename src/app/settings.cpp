@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <iterator>
 #include <vector>
@@ -78,11 +80,47 @@ std::string NormalizePath(const std::string& path) {
   return result.empty() ? std::string(".") : result;
 }
 
-std::string ReadServerAddress(const std::string& ini, const char* key, const char* fallback) {
+// The address under `key` of section sync_server, "" when there is none.
+std::string ReadServerAddress(const std::string& ini, const char* key) {
   std::string address = Trim(IniReadString(ini, kSyncServer, key, ""));
-  if (address.empty()) return fallback;
-  if (address.back() == '/') address.pop_back();
+  if (!address.empty() && address.back() == '/') address.pop_back();
   return address;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// A server name split into its web scheme and host[:port]; false when what
+// is left is no host name: it goes into command lines and URLs, so only
+// letters, digits, '-' and '.' pass, and a port of digits.
+bool ParseServerName(const std::string& serverName, std::string& webScheme, std::string& host) {
+  std::string name = Trim(serverName);
+  webScheme = "http";
+  if (StartsWithNoCase(name, "https://")) {
+    webScheme = "https";
+    name.erase(0, 8);
+  } else if (StartsWithNoCase(name, "http://")) {
+    name.erase(0, 7);
+  }
+  while (!name.empty() && name.back() == '/') name.pop_back();
+  host = name;
+  const std::size_t colon = name.find(':');
+  const std::string hostName = name.substr(0, colon);
+  if (hostName.empty() || hostName.front() == '.' || hostName.front() == '-') return false;
+  for (const char c : hostName) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '.';
+    if (!ok) return false;
+  }
+  if (colon == std::string::npos) return true;
+  const std::string port = name.substr(colon + 1);
+  if (port.empty() || port.size() > 5) return false;
+  return std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -140,6 +178,22 @@ HostDatabaseLocation ReadHostDatabaseLocation(const std::string& hostIniPath,
   return location;
 }
 
+std::string DatabaseNotFoundHint(const Folders& folders, const HostDatabaseLocation& location) {
+  if (!location.file.empty() && FileExists(location.Path())) return "";
+  const std::string restart = ", dann Kelvanor neu starten.";
+  if (!FileExists(folders.HostIni())) {
+    return "\r\rKelvanor liest den Ort der Praxis-Datenbank aus den Einstellungen von "
+           "dasTessavor (" + folders.HostIni() + "); diese Datei fehlt. Bitte dasTessavor auf "
+           "diesem PC installieren und einmal starten" + restart;
+  }
+  if (location.file.empty()) {
+    return "\r\rIn " + folders.HostIni() + " ist keine Datenbank eingetragen (db_name fehlt). "
+           "Bitte dasTessavor einmal starten" + restart;
+  }
+  return "\r\rGesucht wurde die Datei " + location.Path() + ". Bitte dasTessavor installieren und "
+         "einmal starten oder in " + folders.HostIni() + " db_pfad und db_name pr\xFC" "fen" + restart;
+}
+
 void ReadSettings(const Folders& folders, Settings& settings) {
   const std::string ini = folders.ToolIni();
   const std::string defaultLocal = folders.AppDataFolder + "mobil" + kPathSep;
@@ -170,11 +224,44 @@ void ReadAccountSettings(const Folders& folders, Settings& settings) {
   settings.ftpUser = IniReadString(ini, kGeneral, "ftp_user", "");
   settings.ftpPass = IniReadString(ini, kGeneral, "ftp_pass", "");
   settings.SyncCount = ReadSyncCounter(folders);
-  settings.servers.base = ReadServerAddress(ini, "base", kDefaultBase);
-  settings.servers.web = ReadServerAddress(ini, "web", kDefaultWeb);
-  settings.servers.ftp = ReadServerAddress(ini, "ftp", kDefaultFtp);
-  settings.servers.publisher = Trim(IniReadString(ini, kSyncServer, "publisher", ""));
-  settings.servers.ftpTls = IniReadBool(ini, kSyncServer, "ftp_tls", false);
+  settings.servers = ResolveServerAddresses(ini, settings.server).addresses;
+}
+
+ResolvedServerAddresses ResolveServerAddresses(const std::string& toolIni,
+                                               const std::string& serverName) {
+  std::string webScheme;
+  std::string host;
+  const bool named = !Trim(serverName).empty() && ParseServerName(serverName, webScheme, host);
+  ResolvedServerAddresses resolved;
+  auto resolve = [&](const char* key, const std::string& fromName, const char* builtIn,
+                     std::string& address, AddressSource& source) {
+    address = ReadServerAddress(toolIni, key);
+    if (!address.empty()) {
+      source = AddressSource::kSyncServerSection;
+    } else if (named) {
+      address = fromName;
+      source = AddressSource::kServerName;
+    } else {
+      address = builtIn;
+      source = AddressSource::kBuiltIn;
+    }
+  };
+  resolve("base", webScheme + "://" + host, kDefaultBase, resolved.addresses.base, resolved.base);
+  resolve("web", webScheme + "://" + host, kDefaultWeb, resolved.addresses.web, resolved.web);
+  resolve("ftp", "ftp://" + host, kDefaultFtp, resolved.addresses.ftp, resolved.ftp);
+  resolved.addresses.publisher = Trim(IniReadString(toolIni, kSyncServer, "publisher", ""));
+  resolved.addresses.ftpTls = IniReadBool(toolIni, kSyncServer, "ftp_tls", false);
+  return resolved;
+}
+
+Outcome CheckServerName(const std::string& serverName) {
+  std::string webScheme;
+  std::string host;
+  if (Trim(serverName).empty() || ParseServerName(serverName, webScheme, host)) return Outcome::Ok();
+  return Refused("Der Server \"" + Trim(serverName) +
+                 "\" ist kein Rechnername. Bitte den Namen des Sync-Servers eintragen, wie ihn der "
+                 "Anbieter nennt, zum Beispiel sync.kelvanor.de (erlaubt sind Buchstaben ohne "
+                 "Umlaute, Ziffern, '-' und '.', dahinter wahlweise :Port).");
 }
 
 std::string ServerLabelText(const Settings& settings) {

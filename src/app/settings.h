@@ -30,6 +30,31 @@ struct ServerAddresses {
   std::string publisher;
 };
 
+// Where an address of the sync server comes from: the user's own entry in
+// section sync_server wins over the server name of the account dialog, which
+// wins over the built-in address.
+enum class AddressSource { kSyncServerSection, kServerName, kBuiltIn };
+
+struct ResolvedServerAddresses {
+  ServerAddresses addresses;
+  AddressSource base = AddressSource::kBuiltIn;
+  AddressSource web = AddressSource::kBuiltIn;
+  AddressSource ftp = AddressSource::kBuiltIn;
+};
+
+// The addresses the tool uses with the server name `serverName` (as typed in
+// the account dialog) and what section sync_server of `toolIni` holds: a key
+// there wins; else a usable server name gives http://<server> for base and
+// web (https:// when the name was typed with it) and ftp://<server> for ftp;
+// else the built-in address.
+ResolvedServerAddresses ResolveServerAddresses(const std::string& toolIni,
+                                               const std::string& serverName);
+
+// Refuses, with a German message, a server name that is no host name with an
+// optional :port (blanks around it, a leading http:// or https:// and a
+// trailing slash are allowed). An empty name is fine: no server of its own.
+Outcome CheckServerName(const std::string& serverName);
+
 struct Folders {
   std::string AppDataFolder;  // ends with the path separator
   std::string ProgramFolder;  // ends with the path separator
@@ -80,6 +105,13 @@ struct HostDatabaseLocation {
 HostDatabaseLocation ReadHostDatabaseLocation(const std::string& hostIniPath,
                                               const std::string& appDataFolder);
 
+// What a user needs beside "Datenbank-Datei nicht gefunden!" when the
+// practice database is not at `location`: which file was looked for, from
+// which ini file, and what to do (dasTessavor installed and started once, or
+// db_pfad/db_name put right). Starts with a blank line; "" when the file is
+// there (the database failed for another reason).
+std::string DatabaseNotFoundHint(const Folders& folders, const HostDatabaseLocation& location);
+
 struct Settings {
   // [general] of Kelvanor.ini; Windows-1252 texts.
   std::string name, server, directory, ftpUser, ftpPass;
@@ -93,7 +125,8 @@ struct Settings {
 
 // local_dir, debug, the file tables, then ReadAccountSettings.
 void ReadSettings(const Folders& folders, Settings& settings);
-// name, server, directory, ftp_user, ftp_pass, num_syncs, and sync_server.
+// name, server, directory, ftp_user, ftp_pass, num_syncs, and the server's
+// addresses (ResolveServerAddresses).
 void ReadAccountSettings(const Folders& folders, Settings& settings);
 // "%s (%d syncs)" with the account name and SyncCount.
 std::string ServerLabelText(const Settings& settings);

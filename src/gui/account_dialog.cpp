@@ -46,6 +46,10 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   };
   addRow("Name", edit_name, "hufschmied-mueller");
   addRow("Server", edit_server, "sync.kelvanor.de");
+  grid->AddSpacer(0);
+  lblAddresses = new wxStaticText(this, wxID_ANY, "");
+  lblAddresses->SetForegroundColour(wxColour(128, 128, 128));
+  grid->Add(lblAddresses, 0, wxBOTTOM, 4);
 
   chkDebug = new wxCheckBox(this, wxID_ANY, "Debug");
   chkDebug->SetValue(false);
@@ -74,19 +78,49 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   root->Add(new wxStaticLine(this), 0, wxEXPAND | wxLEFT | wxRIGHT, 8);
   root->Add(buttons, 0, wxEXPAND | wxALL, 8);
   SetSizer(root);
-  // 359 x 207 as designed; larger fonts get what they need, no button is cut.
-  const wxSize needed = root->GetMinSize();
-  SetClientSize(std::max(359, needed.GetWidth()), std::max(207, needed.GetHeight()));
-  Centre(wxBOTH);
 
   edit_name->SetValue(ToWx(IniReadString(folders_.ToolIni(), "general", "name", "")));
   edit_server->SetValue(ToWx(IniReadString(folders_.ToolIni(), "general", "server", "")));
+  ShowAddresses();
+  // 359 x 207 as designed; larger fonts and the address lines get what they
+  // need, no button is cut.
+  const wxSize needed = root->GetMinSize();
+  SetClientSize(std::max(359, needed.GetWidth()), std::max(207, needed.GetHeight()));
+  Centre(wxBOTH);
+  edit_server->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { ShowAddresses(); });
 
   btn_ok->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_okClick(); });
   btn_abbrechen->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_abbrechenClick(); });
   btnResetSyncCounter->Bind(wxEVT_BUTTON,
                             [this](wxCommandEvent&) { btnResetSyncCounterClick(); });
   Button1->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Button1Click(); });
+}
+
+void Tfrm_account::ShowAddresses() {
+  const std::string server = FromWx(edit_server->GetValue());
+  if (!CheckServerName(server).IsOk()) {
+    lblAddresses->SetLabel(ToWx("Kein g\xFCltiger Servername"));
+    return;
+  }
+  const ResolvedServerAddresses resolved = ResolveServerAddresses(folders_.ToolIni(), server);
+  auto line = [](const char* what, const std::string& address, AddressSource source) {
+    std::string text = std::string(what) + address;
+    if (source == AddressSource::kSyncServerSection) text += "  (Kelvanor.ini, [sync_server])";
+    if (source == AddressSource::kBuiltIn) text += "  (Voreinstellung)";
+    return text;
+  };
+  lblAddresses->SetLabel(ToWxMessage(
+      "In Verwendung:\r" + line("Skripte: ", resolved.addresses.base, resolved.base) + "\r" +
+      line("Updates: ", resolved.addresses.web, resolved.web) + "\r" +
+      line("Upload: ", resolved.addresses.ftp, resolved.ftp)));
+  // A longer name typed in grows the dialog, so every address shows in full.
+  const wxSize needed = GetSizer()->GetMinSize();
+  const wxSize now = GetClientSize();
+  if (needed.GetWidth() > now.GetWidth() || needed.GetHeight() > now.GetHeight()) {
+    SetClientSize(std::max(needed.GetWidth(), now.GetWidth()),
+                  std::max(needed.GetHeight(), now.GetHeight()));
+  }
+  Layout();
 }
 
 void Tfrm_account::btn_okClick() {
@@ -105,6 +139,11 @@ void Tfrm_account::btn_okClick() {
     boxes_.Error(this, problem.Message());
     return;
   }
+  const Outcome badServer = CheckServerName(server);
+  if (!badServer.IsOk()) {
+    boxes_.Error(this, badServer.Message());
+    return;
+  }
   try {
     WriteAccountSettings(folders_, name, server);
   } catch (const std::exception& e) {
@@ -113,6 +152,8 @@ void Tfrm_account::btn_okClick() {
   }
   settings_.name = name;
   settings_.server = server;
+  // The next transfer goes to the server just named.
+  settings_.servers = ResolveServerAddresses(folders_.ToolIni(), server).addresses;
   settings_.DebugLog = chkDebug->GetValue();
   if (IsModal()) {
     EndModal(wxID_OK);

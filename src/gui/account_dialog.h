@@ -9,6 +9,7 @@
 
 class wxButton;
 class wxCheckBox;
+class wxStaticText;
 class wxTextCtrl;
 
 namespace kelvanor {
@@ -28,6 +29,9 @@ class Tfrm_account : public wxDialog {
 
   wxTextCtrl* edit_name = nullptr;
   wxTextCtrl* edit_server = nullptr;
+  // The addresses of the sync server the tool uses with the server name as
+  // it stands in edit_server, and where each comes from.
+  wxStaticText* lblAddresses = nullptr;
   wxCheckBox* chkDebug = nullptr;
   wxButton* btn_ok = nullptr;
   wxButton* btn_abbrechen = nullptr;
@@ -35,6 +39,8 @@ class Tfrm_account : public wxDialog {
   wxButton* Button1 = nullptr;
 
  private:
+  void ShowAddresses();
+
   const Folders& folders_;
   Settings& settings_;
   IMessageBoxes& boxes_;

@@ -5,7 +5,7 @@
 #include <wx/dcscreen.h>
 #include <wx/gauge.h>
 #include <wx/hyperlink.h>
-#include <wx/modalhook.h>
+#include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/panel.h>
 #include <wx/settings.h>
@@ -148,6 +148,11 @@ wxString WrapQuestion(const wxWindow& label, const wxString& text, int width) {
   return wxJoin(out, '\n', '\0');
 }
 
+// Where no browser opens, the user still learns where the update is.
+std::string NoBrowserText(const std::string& page) {
+  return "Es \xF6" "ffnet sich kein Browser. Bitte die Download-Seite von Hand aufrufen: " + page;
+}
+
 // The window's caption: version and a credit line with the current year.
 wxString Caption() {
   return ToWx("S Y N C  " + ExeVersionString() + "  -  Kelvanor, Mobil-Abgleich f\xFCr dasTessavor (c) " +
@@ -156,34 +161,17 @@ wxString Caption() {
 
 }  // namespace
 
-// wx reports every modal dialog and message box before it shows and after it
-// closes: the account dialog, each box of ours, also the box for an error
-// that left a handler. Each takes the focus from the window and gives it back
-// when it closes; the window must not take that for the user coming back.
-class Tfrm_main::OwnDialogWatch : public wxModalDialogHook {
- public:
-  explicit OwnDialogWatch(Tfrm_main& window) : window_(window) { Register(); }
-
- protected:
-  int Enter(wxDialog*) override {
-    ++window_.openOwnDialogs_;
-    return wxID_NONE;  // show it
-  }
-  void Exit(wxDialog*) override {
-    if (window_.openOwnDialogs_ > 0) --window_.openOwnDialogs_;
-    if (window_.openOwnDialogs_ == 0 && window_.IsShown()) window_.backFromOwnDialog_ = true;
-  }
-
- private:
-  Tfrm_main& window_;
-};
-
 void IMessageBoxes::AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings) {
   Tfrm_account dialog(parent, folders, settings, *this);
   dialog.ShowModal();
 }
 
-void IMessageBoxes::OpenInBrowser(const std::string& url) { wxLaunchDefaultBrowser(ToWx(url)); }
+bool IMessageBoxes::OpenInBrowser(const std::string& url) {
+  // wx reports a browser that does not start in an English box of its own;
+  // the window says it in the memo instead, with the address.
+  const wxLogNull quiet;
+  return wxLaunchDefaultBrowser(ToWx(url));
+}
 
 Tfrm_main::Tfrm_main(const Folders& folders, IMessageBoxes* boxes)
     : wxFrame(nullptr, wxID_ANY, Caption()), folders_(folders) {
@@ -193,7 +181,6 @@ Tfrm_main::Tfrm_main(const Folders& folders, IMessageBoxes* boxes)
   } else {
     boxes_ = boxes;
   }
-  ownDialogWatch_ = std::make_unique<OwnDialogWatch>(*this);
   dispatcher_ = std::make_unique<WxDispatcher>(this);
   HTTPGet1 = std::make_unique<THTTPGet>(*dispatcher_);
   HTTPGet1->AcceptTypes = "*/*";
@@ -224,6 +211,7 @@ void Tfrm_main::BuildControls() {
 
   // Top: progress labels and bars of the export, the account label at the right.
   pnlTop = new wxPanel(client, wxID_ANY, wxDefaultPosition, wxSize(-1, 57), wxBORDER_NONE);
+  pnlTop->SetMinSize(wxSize(-1, 57));
   auto* topSizer = new wxBoxSizer(wxHORIZONTAL);
   auto* labels = new wxBoxSizer(wxVERTICAL);
   Label1_ = new wxStaticText(pnlTop, wxID_ANY, "", wxDefaultPosition, wxSize(110, -1),
@@ -283,6 +271,10 @@ void Tfrm_main::BuildControls() {
   bold.SetPointSize(bold.GetPointSize() + 4);
   syncCaption->SetFont(bold);
   btnSync = new wxButton(pnlBottom, wxID_ANY, "Sync", wxDefaultPosition, wxSize(220, 44));
+  // In a narrow window the sync button gives up width before any small
+  // button is pushed out of sight.
+  btnSync->SetMinSize(wxSize(110, 44));
+  btnSync->SetMaxSize(wxSize(220, 44));
   btnSync->SetToolTip("synchronize mobile data (local <-> server)");
   pnlRight = MakeGreyPanel(pnlBottom);
   auto* rightSizer = new wxBoxSizer(wxHORIZONTAL);
@@ -296,8 +288,8 @@ void Tfrm_main::BuildControls() {
   rightSizer->Add(btn_exit, 0, wxALL, 3);
   pnlRight->SetSizer(rightSizer);
   bottomSizer->Add(syncCaption, 0, wxALIGN_CENTER_VERTICAL | wxALL, 10);
-  bottomSizer->Add(btnSync, 0, wxALIGN_CENTER_VERTICAL | wxALL, 8);
-  bottomSizer->AddStretchSpacer();
+  bottomSizer->Add(btnSync, 1000, wxALIGN_CENTER_VERTICAL | wxALL, 8);
+  bottomSizer->AddStretchSpacer(1);
   bottomSizer->Add(pnlRight, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
   pnlBottom->SetSizer(bottomSizer);
   rootSizer_->Add(pnlBottom, 0, wxEXPAND);
@@ -317,13 +309,16 @@ void Tfrm_main::BuildControls() {
   // The update offer, shown in place of the bottom panel.
   pnlUpdate = MakeGreyPanel(client);
   auto* updateSizer = new wxBoxSizer(wxHORIZONTAL);
+  auto* offerSizer = new wxBoxSizer(wxVERTICAL);
   Label3_ = WhiteLabel(pnlUpdate, "");
+  HTMLabel1 = new wxHyperlinkCtrl(pnlUpdate, wxID_ANY, "Download-Seite", ToWx(DownloadPage()));
+  offerSizer->Add(Label3_, 0, wxBOTTOM, 4);
+  offerSizer->Add(HTMLabel1, 0);
   btnUpdate = new wxButton(pnlUpdate, wxID_ANY, "Ja");
-  HTMLabel1 = new wxHyperlinkCtrl(pnlUpdate, wxID_ANY, "Download-Seite",
-                                  ToWx(settings_.servers.web + "/sync"));
-  updateSizer->Add(Label3_, 1, wxALIGN_CENTER_VERTICAL | wxALL, 8);
+  btnLater = new wxButton(pnlUpdate, wxID_ANY, ToWx("Sp\xE4ter"));
+  updateSizer->Add(offerSizer, 1, wxALIGN_CENTER_VERTICAL | wxALL, 8);
   updateSizer->Add(btnUpdate, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
-  updateSizer->Add(HTMLabel1, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
+  updateSizer->Add(btnLater, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
   pnlUpdate->SetSizer(updateSizer);
   rootSizer_->Add(pnlUpdate, 0, wxEXPAND);
 
@@ -336,6 +331,15 @@ void Tfrm_main::BuildControls() {
   btn_exit->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_exitClick(); });
   btn_settings->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_settingsClick(); });
   btnUpdate->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnUpdateClick(); });
+  btnLater->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnLaterClick(); });
+  // The log keeps the height the user dragged it to; a window made smaller
+  // takes it from the log only for as long as it is small.
+  Splitter1->Bind(wxEVT_SPLITTER_SASH_POS_CHANGING,
+                  [this](wxSplitterEvent& event) { logHeight_ = event.GetSashPosition(); });
+  Splitter1->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    event.Skip();
+    CallAfter([this] { RestoreLogHeight(); });
+  });
   HTMLabel1->Bind(wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) { OpenDownloadPage(); });
   lbl_SvrName->Bind(wxEVT_LEFT_DOWN, [](wxMouseEvent&) {});
   // The question wraps at the width the label really has, anew when it changes.
@@ -363,7 +367,8 @@ void Tfrm_main::FormCreate() {
     db_ = std::make_unique<TDBase>(dbLocation_.Path());
   } catch (const std::exception& e) {
     db_.reset();
-    boxes_->Error(this, e.what());
+    // On a PC where dasTessavor never ran, the bare message helps nobody.
+    boxes_->Error(this, e.what() + DatabaseNotFoundHint(folders_, dbLocation_));
   }
   driver_ = std::make_unique<SyncDriver>(*this, folders_, settings_, db_.get());
   Layout();
@@ -371,35 +376,49 @@ void Tfrm_main::FormCreate() {
   // itself out again: its size did not change, so Windows sends it no size
   // event that would.
   GetChildren().front()->Layout();
+  SetMinimumSize();
+}
+
+void Tfrm_main::SetMinimumSize() {
+  // The widest and the highest of the three bottom panels, whichever shows,
+  // under the top panel and the splitter's two smallest panes.
+  const wxSize top = pnlTop->GetSizer()->CalcMin();
+  int width = top.GetWidth();
+  int bottomHeight = 0;
+  for (wxPanel* panel : {pnlBottom, pnlImport, pnlUpdate}) {
+    const wxSize needed = panel->GetSizer()->CalcMin();
+    width = std::max(width, needed.GetWidth());
+    bottomHeight = std::max(bottomHeight, needed.GetHeight());
+  }
+  const int splitter = 2 * Splitter1->GetMinimumPaneSize() + Splitter1->GetSashSize();
+  const int topHeight = std::max(top.GetHeight(), pnlTop->GetMinSize().GetHeight());
+  SetMinClientSize(wxSize(width, topHeight + splitter + bottomHeight));
+}
+
+void Tfrm_main::RestoreLogHeight() {
+  const int room = Splitter1->GetClientSize().GetHeight() - Splitter1->GetSashSize() -
+                   Splitter1->GetMinimumPaneSize();
+  const int height = std::max(Splitter1->GetMinimumPaneSize(), std::min(logHeight_, room));
+  if (height != Splitter1->GetSashPosition()) Splitter1->SetSashPosition(height);
+}
+
+bool Tfrm_main::Show(bool show) {
+  const bool changed = wxFrame::Show(show);
+  if (show && !activatedOnce_ && !activationQueued_) {
+    // Queued, so the steps (and any box they open) run once the window is up
+    // and its activation has been handled, not from within it.
+    activationQueued_ = true;
+    CallAfter([this] {
+      if (closing_ || IsBeingDeleted() || wxPendingDelete.Member(this)) return;
+      EnsureActivated();
+    });
+  }
+  return changed;
 }
 
 void Tfrm_main::OnActivate(wxActivateEvent& event) {
   event.Skip();
-  if (!event.GetActive()) {
-    active_ = false;
-    // Left for another program: coming back is the user's activation. Left
-    // for a box of ours, or for the browser we opened: coming back is the
-    // box closing, or the user done with the page.
-    if (openOwnDialogs_ == 0) backFromOwnDialog_ = sentToBrowser_;
-    sentToBrowser_ = false;
-    return;
-  }
-  ++activationsReported_;
-  const bool wasActive = active_;
-  active_ = true;
-  // A repeated notice, a box of ours still open or just closed, the steps
-  // already running or already run for the window's showing: none of these
-  // is the user activating the window.
-  if (wasActive || openOwnDialogs_ > 0 || activating_) return;
-  if (activationsReported_ == 1 && activatedOnce_) return;
-  if (backFromOwnDialog_) {
-    backFromOwnDialog_ = false;
-    return;
-  }
-  // A window on its way out is activated once more while it goes; the steps
-  // would then run on parts that are already gone.
-  if (closing_ || IsBeingDeleted() || wxPendingDelete.Member(this)) return;
-  FormActivate();
+  if (event.GetActive()) ++activationsReported_;
 }
 
 void Tfrm_main::FormActivate() {
@@ -412,8 +431,10 @@ void Tfrm_main::FormActivate() {
   ReadSettings();
   if (settings_.name.empty()) {
     // lbl_SvrName keeps what ReadSettings showed; the dialog's values show
-    // after the next use of the settings button.
+    // after the next use of the settings button. The server named there
+    // counts at once, for the version check below.
     boxes_->AccountDialog(this, folders_, settings_);
+    HTMLabel1->SetURL(ToWx(DownloadPage()));
   }
   btn_exit->Disable();
   CheckForUpdate();
@@ -424,12 +445,13 @@ void Tfrm_main::FormActivate() {
 void Tfrm_main::ReadSettings() {
   kelvanor::ReadSettings(folders_, settings_);
   ShowServerLabel();
-  HTMLabel1->SetURL(ToWx(settings_.servers.web + "/sync"));
+  HTMLabel1->SetURL(ToWx(DownloadPage()));
 }
 
 void Tfrm_main::ReadAccountSettings() {
   kelvanor::ReadAccountSettings(folders_, settings_);
   ShowServerLabel();
+  HTMLabel1->SetURL(ToWx(DownloadPage()));
 }
 
 void Tfrm_main::ShowServerLabel() {
@@ -445,6 +467,7 @@ void Tfrm_main::CheckForUpdate() {
     boxes_->Error(this, outcome.Message());
   } else if (!offered.empty()) {
     Label3_->SetLabel(ToWx(UpdateOfferText(offered)));
+    SetMinimumSize();
     ShowBottomPanel(pnlUpdate);
   }
 }
@@ -464,16 +487,23 @@ void Tfrm_main::btnUpdateClick() {
     Close(true);
     return;
   }
-  // Nothing was started; the user can fetch the update from the page.
-  Log(started.Message() + " Die Download-Seite wird ge\xF6" "ffnet.");
-  OpenDownloadPage();
+  // Nothing was started: the offer gives way to the sync, the memo says why,
+  // and the user can fetch the update from the page.
+  ShowBottomPanel(pnlBottom);
+  const std::string page = DownloadPage();
+  if (boxes_->OpenInBrowser(page)) {
+    Log(started.Message() + " Die Download-Seite wird ge\xF6" "ffnet: " + page);
+  } else {
+    Log(started.Message() + " " + NoBrowserText(page));
+  }
 }
 
+void Tfrm_main::btnLaterClick() { ShowBottomPanel(pnlBottom); }
+
+std::string Tfrm_main::DownloadPage() const { return settings_.servers.web + "/sync"; }
+
 void Tfrm_main::OpenDownloadPage() {
-  // Coming back from the browser we sent the user to is no activation of
-  // his: the memo keeps the line that says why the page opened.
-  sentToBrowser_ = true;
-  boxes_->OpenInBrowser(settings_.servers.web + "/sync");
+  if (!boxes_->OpenInBrowser(DownloadPage())) Log(NoBrowserText(DownloadPage()));
 }
 
 void Tfrm_main::btnSyncClick() { driver_->StartSync(); }

@@ -47,9 +47,10 @@ class IMessageBoxes {
                      Preselected preselected = Preselected::kYes) = 0;
   // Shows the account dialog modally; the default creates Tfrm_account.
   virtual void AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings);
-  // Opens `url` (the download page) in the default browser; the tests only
-  // note it.
-  virtual void OpenInBrowser(const std::string& url);
+  // Opens `url` (the download page) in the default browser; false when no
+  // browser could be started (nothing is shown then: the window says it).
+  // The tests only note it.
+  virtual bool OpenInBrowser(const std::string& url);
 };
 
 // A real message box with the buttons in German ("OK", "Ja", "Nein",
@@ -67,11 +68,16 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   Tfrm_main(const Folders& folders, IMessageBoxes* boxes = nullptr);
   ~Tfrm_main() override;
 
+  // Showing the window the first time runs the activation steps once the
+  // window is up (FormActivate, queued): never from inside an activation
+  // event, and never again when the user comes back from another program,
+  // a box or the browser.
+  bool Show(bool show = true) override;
+
   // The handlers, public so the window tests can drive them.
   void FormCreate();
   void FormActivate();
-  // Runs the activation steps unless an activation already ran them (a
-  // display without window manager sends no activation).
+  // Runs the activation steps unless they already ran.
   void EnsureActivated() {
     if (!activatedOnce_) FormActivate();
   }
@@ -86,6 +92,8 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   void btn_exitClick();
   void btn_settingsClick();
   void btnUpdateClick();
+  // "Später": the offer gives way to the sync until the next start.
+  void btnLaterClick();
   void CheckForUpdate();
   void ReadSettings();
   void ReadAccountSettings();
@@ -133,6 +141,8 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   wxButton* BtnExit() const { return btn_exit; }
   wxButton* BtnSettings() const { return btn_settings; }
   wxButton* BtnHelp() const { return btn_help; }
+  wxButton* BtnUpdate() const { return btnUpdate; }
+  wxButton* BtnLater() const { return btnLater; }
   wxStaticText* Label1() const { return Label1_; }
   wxStaticText* Label2() const { return Label2_; }
   wxGauge* PbPut() const { return pbPut; }
@@ -149,13 +159,19 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   void ShowChangeDetails(const ChangeDetails& changes);
   void SetImportLabel(const std::string& text);
   void SetImportButtonsEnabled(bool enabled);
+  // Only counts: an activation runs none of the activation steps.
   void OnActivate(wxActivateEvent& event);
-  // Opens HTMLabel1's page, the download page of the update, in the browser.
+  // HTMLabel1's page, the download page of the update.
+  std::string DownloadPage() const;
+  // Opens it in the browser; where no browser opens, the memo gives the
+  // address.
   void OpenDownloadPage();
   void OnClose(wxCloseEvent& event);
-
-  class OwnDialogWatch;
-  friend class OwnDialogWatch;
+  // The smallest client size that keeps every button of the bottom panels
+  // and both panes of the splitter on the screen.
+  void SetMinimumSize();
+  // The log back at the height the user gave it, as far as the window allows.
+  void RestoreLogHeight();
 
   Folders folders_;
   Settings settings_;
@@ -170,18 +186,12 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   bool updating_ = false;  // btnUpdateClick is loading the update
   bool closing_ = false;
   bool activatedOnce_ = false;
-  // The tool's own modal dialogs and boxes: how many are open, and whether
-  // the window lost the focus to one of them (so that getting it back is no
-  // activation by the user).
-  std::unique_ptr<OwnDialogWatch> ownDialogWatch_;
-  int openOwnDialogs_ = 0;
-  bool backFromOwnDialog_ = false;
-  bool sentToBrowser_ = false;  // the download page was just opened
-  bool active_ = false;
+  bool activationQueued_ = false;
   int activationStepsRun_ = 0;
   int activationsReported_ = 0;
   std::string importQuestion_;  // Label5's text before wrapping
   int importWrapWidth_ = 0;
+  int logHeight_ = 145;  // the log's height as designed or as the user dragged it
   bool yielding_ = false;
   wxLongLong lastYieldMs_ = 0;
 
@@ -212,6 +222,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   wxPanel* pnlUpdate = nullptr;
   wxStaticText* Label3_ = nullptr;
   wxButton* btnUpdate = nullptr;
+  wxButton* btnLater = nullptr;
   wxHyperlinkCtrl* HTMLabel1 = nullptr;
   // The tv item of every node of the received-data tree, by node position.
   std::vector<wxTreeItemId> treeItems_;

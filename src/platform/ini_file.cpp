@@ -180,7 +180,17 @@ std::string SetEntry(const std::string& content, const std::string& section,
   const bool hasSignature = content.compare(0, kSignature.size(), kSignature) == 0;
   std::vector<Line> lines =
       SplitKeepingTerminators(hasSignature ? content.substr(kSignature.size()) : content);
+#ifdef _WIN32
+  // Windows programs write CR LF, and Notepad of older Windows shows a file
+  // with bare line feeds as one long line: a file the tool writes gets CR LF
+  // throughout, also where an earlier writer left bare line feeds.
+  const std::string eol = "\r\n";
+  for (Line& line : lines) {
+    if (line.eol == "\n") line.eol = eol;
+  }
+#else
   const std::string eol = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+#endif
   const std::string stored = QuoteIfNeeded(value);
 
   bool inSection = section.empty();  // entries before any header form section ""

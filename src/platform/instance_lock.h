@@ -10,6 +10,8 @@
 //    user). This is a byte-range lock as SQLite takes on the database
 //    itself (fcntl on POSIX, LockFileEx on Windows), which file servers
 //    pass on to every client.
+//
+// What the file holds is the holder's note, emptied by every new holder.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,14 @@ class InstanceLock {
   // when the lock file cannot be opened or created at all.
   static std::unique_ptr<InstanceLock> TryAcquire(const std::string& path,
                                                   Reach reach = Reach::kThisMachine);
+
+  // Notes this process in the lock file as the one holding it, so that a
+  // second start can find the window it shows (HolderProcessId). Best effort:
+  // a note that cannot be written only leaves the window where it is.
+  void NoteHolder();
+  // The process that noted itself in the lock file at `path` while holding
+  // it; 0 when none did (a kelvanor-cli, or the holder is just starting).
+  static unsigned long HolderProcessId(const std::string& path);
 
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include "util/encoding.h"
 #include "util/errors.h"
@@ -55,6 +57,10 @@ std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path, 
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno != EINTR) return Refused(fd);
     }
+    // A note of an earlier holder names a process that is gone.
+    if (::ftruncate(fd, 0) != 0) {
+      // Harmless: the note is only read to find a window.
+    }
     return std::unique_ptr<InstanceLock>(new InstanceLock(fd, std::string()));
   }
   // fcntl locks reach the file server (NFS, SMB), where flock may stay
@@ -90,6 +96,25 @@ InstanceLock::~InstanceLock() {
   std::lock_guard<std::mutex> guard(heldMutex);
   ::close(static_cast<int>(handle_));
   if (!identity_.empty()) held.erase(identity_);
+}
+
+void InstanceLock::NoteHolder() {
+  const int fd = static_cast<int>(handle_);
+  const std::string note = std::to_string(static_cast<unsigned long>(::getpid())) + "\n";
+  if (::ftruncate(fd, 0) != 0) return;
+  if (::pwrite(fd, note.data(), note.size(), 0) != static_cast<ssize_t>(note.size())) {
+    // Best effort, see the header.
+  }
+}
+
+unsigned long InstanceLock::HolderProcessId(const std::string& path) {
+  const int fd = ::open(AnsiToUtf8Name(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[32] = {};
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return 0;
+  return std::strtoul(text, nullptr, 10);
 }
 
 }  // namespace kelvanor

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "platform/instance_lock.h"
 #include "platform/text_convert.h"
 #include "util/errors.h"
@@ -22,8 +25,8 @@ std::string LastErrorText() {
 // A byte-range lock on the open file, for either reach: Windows drops it with
 // the handle, and the handle with the process, however it ends; a file server
 // keeps it for every client, and a second handle of this process is refused
-// like any other. Other programs may still open and read the file (it holds
-// nothing).
+// like any other. The locked byte lies far beyond the holder's note, so a
+// second start can still read the note.
 std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path, Reach reach) {
   (void)reach;
   // Not inheritable: a started curl or zip must not keep the lock alive.
@@ -34,13 +37,41 @@ std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path, 
     throw EInOutError("Die Sperrdatei " + path + " kann nicht ge\xF6" "ffnet werden (" +
                       LastErrorText() + ").");
   }
-  OVERLAPPED whole{};
-  if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+  OVERLAPPED at{};
+  at.OffsetHigh = 1;  // the byte at 4 GiB
+  if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
     ::CloseHandle(file);
     return nullptr;
   }
+  // A note of an earlier holder names a process that is gone.
+  ::SetEndOfFile(file);
   return std::unique_ptr<InstanceLock>(
       new InstanceLock(reinterpret_cast<std::intptr_t>(file), std::string()));
+}
+
+void InstanceLock::NoteHolder() {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  const std::string note = std::to_string(::GetCurrentProcessId()) + "\r\n";
+  LARGE_INTEGER start{};
+  DWORD written = 0;
+  if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return;
+  // Best effort, see the header.
+  if (::WriteFile(file, note.data(), static_cast<DWORD>(note.size()), &written, nullptr)) {
+    ::SetEndOfFile(file);
+  }
+}
+
+unsigned long InstanceLock::HolderProcessId(const std::string& path) {
+  const HANDLE file = ::CreateFileW(AnsiToWide(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  char text[32] = {};
+  DWORD n = 0;
+  const BOOL read = ::ReadFile(file, text, sizeof text - 1, &n, nullptr);
+  ::CloseHandle(file);
+  if (!read || n == 0) return 0;
+  return std::strtoul(text, nullptr, 10);
 }
 
 InstanceLock::~InstanceLock() { ::CloseHandle(reinterpret_cast<HANDLE>(handle_)); }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
@@ -223,6 +224,41 @@ TEST_F(SettingsTest, SyncServerAddressesFromTheToolIni) {
   EXPECT_EQ(s.servers.publisher, "Hufbeschlag M\xFCller GmbH");
 }
 
+// A new office sets the server up in the account dialog alone: its name
+// gives all three addresses, and what [sync_server] holds still wins.
+TEST_F(SettingsTest, TheServerNameGivesTheAddressesSyncServerEntriesWin) {
+  Tool("[general]\nserver= sync.praxis-nord.de/ \n");
+  Settings s = Read();
+  EXPECT_EQ(s.servers.base, "http://sync.praxis-nord.de");
+  EXPECT_EQ(s.servers.web, "http://sync.praxis-nord.de");
+  EXPECT_EQ(s.servers.ftp, "ftp://sync.praxis-nord.de");
+  Tool("[general]\nserver=HTTPS://127.0.0.1:8443\n");
+  s = Read();
+  EXPECT_EQ(s.servers.base, "https://127.0.0.1:8443");
+  EXPECT_EQ(s.servers.web, "https://127.0.0.1:8443");
+  EXPECT_EQ(s.servers.ftp, "ftp://127.0.0.1:8443");
+
+  Tool("[general]\nserver=sync.praxis-nord.de\n[sync_server]\nweb=https://www.anbieter.de/\n");
+  const ResolvedServerAddresses mixed =
+      ResolveServerAddresses(folders_.ToolIni(), Read().server);
+  EXPECT_EQ(mixed.addresses.base, "http://sync.praxis-nord.de");
+  EXPECT_EQ(mixed.addresses.web, "https://www.anbieter.de");
+  EXPECT_EQ(mixed.addresses.ftp, "ftp://sync.praxis-nord.de");
+  EXPECT_EQ(mixed.base, AddressSource::kServerName);
+  EXPECT_EQ(mixed.web, AddressSource::kSyncServerSection);
+  EXPECT_EQ(Read().servers.web, "https://www.anbieter.de");
+
+  // A name that is no host cannot reach a command line; it gives nothing.
+  for (const std::string& bad : std::vector<std::string>{"a b", "sync.de & del *", "sync.de/pfad",
+                                                         "ftp://sync.de", "s:x", W("bär.de"), "-x"}) {
+    EXPECT_EQ(CheckServerName(bad).Message().rfind("Der Server \"", 0), 0u) << bad;
+    Tool("[general]\nserver=" + bad + "\n");
+    EXPECT_EQ(Read().servers.base, "http://sync.kelvanor.de") << bad;
+  }
+  EXPECT_TRUE(CheckServerName("").IsOk());
+  EXPECT_TRUE(CheckServerName(" http://Sync-2.example.de:8080/ ").IsOk());
+}
+
 TEST_F(SettingsTest, CounterWrapsAt16BitsAndWritesKeepTheRest) {
   const std::string before = "; mine\n[general]\nname=hs\nnum_syncs=65535\ndebug=1\n[x]\ny=z\n";
   Tool(before);
@@ -230,7 +266,7 @@ TEST_F(SettingsTest, CounterWrapsAt16BitsAndWritesKeepTheRest) {
   EXPECT_EQ(ReadSyncCounter(folders_), 0);
   std::string expected = before;
   expected.replace(expected.find("num_syncs=65535"), 15, "num_syncs=0");
-  EXPECT_EQ(ReadFile(folders_.ToolIni()), expected);
+  EXPECT_EQ(ReadFile(folders_.ToolIni()), testing::IniText(expected));
 
   WriteAccountSettings(folders_, W("Groß"), "srv");
   const Settings s = Read();

@@ -108,6 +108,15 @@ void GuiTest::PumpFor(int milliseconds) {
   while (std::chrono::steady_clock::now() < end) Pump();
 }
 
+bool GuiTest::PumpUntil(const std::function<bool()>& done, int milliseconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    Pump();
+  }
+  return true;
+}
+
 void GuiTest::Screenshot(const std::string& name, wxWindow* top) {
   if (top == nullptr) top = frame;
   top->Raise();

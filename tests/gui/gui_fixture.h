@@ -38,9 +38,14 @@ class RecordingBoxes : public IMessageBoxes {
     ++accountDialogOpened;
     if (onAccountDialog) onAccountDialog(parent, folders, settings);
   }
-  // Pages the window asked the browser for; no browser starts.
+  // Pages the window asked the browser for; no browser starts, and
+  // `browserOpens` says whether the window is told one did.
   std::vector<std::string> openedUrls;
-  void OpenInBrowser(const std::string& url) override { openedUrls.push_back(url); }
+  bool browserOpens = true;
+  bool OpenInBrowser(const std::string& url) override {
+    openedUrls.push_back(url);
+    return browserOpens;
+  }
 };
 
 class GuiTest : public ::testing::Test {
@@ -64,6 +69,9 @@ class GuiTest : public ::testing::Test {
   void Pump();
   // Lets events run for a while (a window manager answers in its own time).
   void PumpFor(int milliseconds);
+  // Lets events run until `done` holds, at most `milliseconds`; false when
+  // it never did.
+  bool PumpUntil(const std::function<bool()>& done, int milliseconds);
   // Saves a picture of the screen under the build folder (for the issue note).
   void Screenshot(const std::string& name, wxWindow* top = nullptr);
   // A change file where the mobile app leaves it on the server.

@@ -3,6 +3,7 @@
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
 #include <wx/hyperlink.h>
+#include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/panel.h>
@@ -11,6 +12,10 @@
 #include <wx/timer.h>
 #include <wx/treectrl.h>
 #include <wx/uiaction.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,7 +31,10 @@
 #include "net/http_get.h"
 #include "platform/environment.h"
 #include "platform/ini_file.h"
+#include "support/scoped_env.h"
 #include "util/text.h"
+
+extern char** environ;
 
 namespace kelvanor::testing {
 namespace {
@@ -100,6 +108,50 @@ class RealBoxAnswerer : public wxModalDialogHook {
   std::vector<std::unique_ptr<wxTimer>> timers_;
 };
 
+// A program of its own on the same display: its window takes the focus when
+// it appears. Closed, it gives the focus back to the window that had it.
+class OtherProgram {
+ public:
+  explicit OtherProgram(std::vector<std::string> argv,
+                        const std::vector<std::string>& environment = {}) {
+    std::vector<char*> args;
+    for (std::string& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+    std::vector<std::string> env = environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& mine) {
+        return mine.rfind(name, 0) == 0;
+      });
+      if (!replaced) env.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], nullptr, nullptr, args.data(), envp.data()) != 0) pid_ = 0;
+  }
+  OtherProgram()
+      : OtherProgram({"xmessage", "-geometry", "+30+30", "Ein anderes Programm"}, {"LC_ALL=C"}) {}
+  ~OtherProgram() { Close(); }
+  bool Started() const { return pid_ > 0; }
+  void Close() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+  }
+
+ private:
+  pid_t pid_ = 0;
+};
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
 const char kCustomerHeader[] =
     "op;anrede;name;vorname;kundennr;telefon;strasse;plz;ort;email;preisstufe;handy\r\n";
 
@@ -118,13 +170,33 @@ TEST_F(GuiTest, StartsWithItsPanelsLabelsAndCaption) {
   EXPECT_EQ(FromWx(w.BtnExit()->GetLabel()), "Schliessen");
 }
 
+// The box names the file looked for and what to do, also on a PC where
+// dasTessavor never ran and its tessavor.ini is missing.
 TEST_F(GuiTest, DatabaseErrorAtStartIsShownAndTheWindowStillOpens) {
   WriteHostIni(tmp->Path() + "/", "fehlt.db");
   Tfrm_main& w = OpenWindow();
   ASSERT_EQ(boxes.errors.size(), 1u);
   EXPECT_EQ(boxes.errors[0].rfind("Datenbank-Datei nicht gefunden! (", 0), 0u) << boxes.errors[0];
+  EXPECT_NE(boxes.errors[0].find(")\r\rGesucht wurde die Datei " + tmp->Path() +
+                                 "/fehlt.db. Bitte dasTessavor installieren und einmal starten "
+                                 "oder in " + folders.HostIni() + " db_pfad und db_name pr\xFC"
+                                 "fen, dann Kelvanor neu starten."),
+            std::string::npos)
+      << boxes.errors[0];
   EXPECT_EQ(w.Database(), nullptr);
   EXPECT_TRUE(w.IsShown());
+  w.Close(true);
+  Pump();
+
+  std::filesystem::remove(folders.HostIni());
+  boxes.errors.clear();
+  OpenWindow();
+  ASSERT_EQ(boxes.errors.size(), 1u);
+  EXPECT_NE(boxes.errors[0].find("(" + folders.HostIni() + "); diese Datei fehlt. Bitte "
+                                 "dasTessavor auf diesem PC installieren und einmal starten, dann "
+                                 "Kelvanor neu starten."),
+            std::string::npos)
+      << boxes.errors[0];
 }
 
 TEST_F(GuiTest, HelpBoxNamesDatabaseAndLocalFolder) {
@@ -190,6 +262,48 @@ TEST_F(GuiTest, AccountDialogWritesOnOkOnlyAndResetsTheCounterAtOnce) {
     EXPECT_EQ(boxes.errors.size(), 1u);
   }
   EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "name", ""), "m\xFCller");
+}
+
+// A new office sets the server up in the dialog: its name gives the
+// addresses unless [sync_server] has its own, and the dialog shows which.
+TEST_F(GuiTest, TheAccountDialogsServerNameSetsTheServerAndTheDialogSaysWhich) {
+  Tfrm_main& w = OpenWindow();
+  Settings& settings = w.CurrentSettings();
+  auto addresses = [](Tfrm_account& dlg) {
+    wxString text = dlg.lblAddresses->GetLabel();
+    text.Replace("\n", "|");
+    return FromWx(text);
+  };
+  {
+    Tfrm_account& dlg = *new Tfrm_account(&w, folders, settings, boxes);
+    DialogCloser closer(&dlg, this);
+    dlg.edit_server->SetValue("sync.praxis-nord.de");
+    const std::string section = "  (Kelvanor.ini, [sync_server])";
+    EXPECT_EQ(addresses(dlg), "In Verwendung:|Skripte: " + server->BaseUrl() + section +
+                                  "|Updates: " + server->BaseUrl() + section + "|Upload: " +
+                                  server->FtpUrl() + section);
+  }
+  for (const char* key : {"base", "web", "ftp"}) IniWriteString(folders.ToolIni(), "sync_server", key, "");
+  {
+    Tfrm_account& dlg = *new Tfrm_account(&w, folders, settings, boxes);
+    DialogCloser closer(&dlg, this);
+    dlg.edit_server->SetValue("sync.praxis-nord.de:8021");
+    EXPECT_EQ(addresses(dlg), "In Verwendung:|Skripte: http://sync.praxis-nord.de:8021|Updates: "
+                              "http://sync.praxis-nord.de:8021|Upload: ftp://sync.praxis-nord.de:8021");
+    dlg.Show();
+    Screenshot("account_dialog_server", &dlg);
+    dlg.edit_server->SetValue("sync praxis");
+    EXPECT_EQ(addresses(dlg), "Kein g\xFCltiger Servername");
+    dlg.btn_okClick();
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(boxes.errors[0].rfind("Der Server \"sync praxis\" ist kein Rechnername.", 0), 0u);
+    dlg.edit_server->SetValue("sync.praxis-nord.de");
+    dlg.btn_okClick();
+  }
+  // The next transfer goes there at once.
+  EXPECT_EQ(settings.servers.base, "http://sync.praxis-nord.de");
+  EXPECT_EQ(settings.servers.ftp, "ftp://sync.praxis-nord.de");
+  EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "server", ""), "sync.praxis-nord.de");
 }
 
 TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
@@ -296,6 +410,118 @@ TEST_F(GuiTest, RealBoxesUnderAWindowManagerNeverRunTheActivationStepsAgain) {
   EXPECT_TRUE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
   EXPECT_TRUE(AnyStartsWith(MemoLines(), "FEHLER: Server-Unzip.php fehlgeschlagen"));
   EXPECT_EQ(w.ActivationStepsRun(), 1);
+}
+
+// Every button stays on the screen however small the window is made, the
+// log gets its height back when the window grows again, and the bottom panel
+// closes the window off.
+TEST_F(GuiTest, TheWindowKeepsEveryButtonInSightAndTheLogItsHeight) {
+  WriteFile(server->WwwFile("sync/version.txt"), "9.0.0.1\r\n");
+  Tfrm_main& w = OpenWindow();
+  ASSERT_TRUE(w.PnlUpdate()->IsShown());
+  auto client = [&] { return wxRect(w.GetClientAreaOrigin(), w.GetClientSize()); };
+  auto expectInSight = [&](const char* size, std::initializer_list<wxWindow*> controls) {
+    for (wxWindow* control : controls) {
+      const wxRect rect(w.ScreenToClient(control->GetScreenPosition()), control->GetSize());
+      EXPECT_TRUE(control->IsShownOnScreen()) << size << " " << FromWx(control->GetLabel());
+      EXPECT_TRUE(client().Contains(rect)) << size << " " << FromWx(control->GetLabel());
+    }
+    wxPanel* bottom = w.PnlUpdate()->IsShown() ? w.PnlUpdate() : w.PnlBottom();
+    EXPECT_EQ(bottom->GetRect().GetBottom(), bottom->GetParent()->GetClientSize().GetHeight() - 1)
+        << size;
+  };
+  auto logHeight = [&] { return w.DisplayMemo()->GetSize().GetHeight(); };
+  const int designedLog = logHeight();
+  EXPECT_GE(designedLog, 140);
+  expectInSight("default", {w.BtnUpdate(), w.BtnLater()});
+  Screenshot("window_default_update_offer");
+  w.btnLaterClick();
+  Pump();
+  expectInSight("default", {w.BtnSync(), w.BtnSettings(), w.BtnHelp(), w.BtnExit()});
+  Screenshot("window_default");
+
+  w.SetClientSize(200, 120);
+  PumpFor(800);
+  EXPECT_GE(w.GetClientSize().GetWidth(), w.GetMinClientSize().GetWidth());
+  EXPECT_LT(w.GetClientSize().GetWidth(), 613);
+  expectInSight("minimum", {w.BtnSync(), w.BtnSettings(), w.BtnHelp(), w.BtnExit()});
+  EXPECT_GE(w.Tv()->GetSize().GetHeight(), 20);
+  Screenshot("window_minimum");
+
+  w.SetClientSize(1000, 760);
+  w.Centre();
+  PumpFor(800);
+  EXPECT_EQ(logHeight(), designedLog);
+  expectInSight("large", {w.BtnSync(), w.BtnSettings(), w.BtnHelp(), w.BtnExit()});
+  Screenshot("window_large");
+}
+
+// Switching to another program and back is no start: the memo stays, the
+// version check does not run again (offline it would bring its error box
+// each time), and no box is opened from within the activation.
+TEST_F(GuiTest, ComingBackFromAnotherProgramRunsNoActivationStepAgain) {
+  if (!WindowManagerRuns()) {
+    GTEST_SKIP() << "no window manager on this display (scripts/test.sh starts openbox)";
+  }
+  WriteFile(server->WwwFile("sync/version.txt"), ExeVersionString());
+  server->RequestLog(true);
+  for (const bool reachable : {true, false}) {
+    SCOPED_TRACE(reachable ? "server reachable" : "server unreachable");
+    if (!reachable) IniWriteString(folders.ToolIni(), "sync_server", "web", "http://127.0.0.1:1");
+    boxes.errors.clear();
+    Tfrm_main& w = OpenWindow();
+    ASSERT_TRUE(PumpUntil([&] { return w.IsActive(); }, 5000));
+    w.Log("bleibt stehen");
+    for (int round = 1; round <= 3; ++round) {
+      const int reported = w.ActivationsReported();
+      OtherProgram other;
+      ASSERT_TRUE(other.Started()) << "xmessage (x11-utils) is missing";
+      ASSERT_TRUE(PumpUntil([&] { return !w.IsActive(); }, 5000)) << "round " << round;
+      other.Close();
+      ASSERT_TRUE(PumpUntil([&] { return w.ActivationsReported() > reported; }, 5000))
+          << "round " << round << ": the focus never came back";
+      PumpFor(300);
+    }
+    EXPECT_EQ(w.ActivationStepsRun(), 1);
+    EXPECT_EQ(MemoLines().back(), "bleibt stehen");
+    if (reachable) {
+      EXPECT_EQ(Count(server->RequestLog(true), "\"/sync/version.txt\""), 1u);
+      EXPECT_TRUE(boxes.errors.empty());
+    } else {
+      ASSERT_EQ(boxes.errors.size(), 1u);
+      EXPECT_NE(boxes.errors[0].find("Versionsdatei"), std::string::npos);
+    }
+    w.Close(true);
+    Pump();
+    frame = nullptr;
+  }
+}
+
+// A second start shows the user the window he already has, then says so.
+TEST_F(GuiTest, ASecondStartBringsTheRunningWindowToTheFrontAndSaysItRuns) {
+  if (!WindowManagerRuns()) {
+    GTEST_SKIP() << "no window manager on this display (scripts/test.sh starts openbox)";
+  }
+  Tfrm_main& w = OpenWindow();
+  // What the program entry does for its window.
+  const std::unique_ptr<InstanceLock> lock = LockApplicationDataFolder(folders);
+  ASSERT_NE(lock, nullptr);
+  lock->NoteHolder();
+  OtherProgram other;
+  ASSERT_TRUE(PumpUntil([&] { return !w.IsActive(); }, 5000));
+  const int reported = w.ActivationsReported();
+
+  OtherProgram second({std::string(KELVANOR_BINARY_DIR) + "/Kelvanor"},
+                      {"APPDATA=" + tmp->Path() + "/appdata"});
+  ASSERT_TRUE(second.Started());
+  EXPECT_TRUE(PumpUntil([&] { return w.ActivationsReported() > reported; }, 10000))
+      << "the running window did not come to the front";
+  const bool boxShown = PumpUntil(
+      [] { return std::system("xwininfo -root -tree | grep -q '\"Kelvanor\": '") == 0; }, 10000);
+  EXPECT_TRUE(boxShown) << "no box \"Kelvanor l\xE4uft bereits.\"";
+  PumpFor(500);
+  ScreenshotAsIs("second_start");
+  second.Close();
 }
 
 TEST_F(GuiTest, FirstSyncExportsAndUploads) {
@@ -498,14 +724,36 @@ TEST_F(GuiTest, NoChangesAsksWhetherToUpload) {
   EXPECT_TRUE(w.PnlBottom()->IsShown());
 }
 
-TEST_F(GuiTest, UpdatePanelOnlyWhenTheServerOffersANewerVersion) {
+void Click(wxButton* button) {
+  wxCommandEvent click(wxEVT_BUTTON, button->GetId());
+  click.SetEventObject(button);
+  button->GetEventHandler()->ProcessEvent(click);
+}
+
+// The offer never stands between the user and the sync: "Später" brings the
+// sync back, and the next start offers the update again.
+TEST_F(GuiTest, UpdatePanelOnlyWhenTheServerOffersANewerVersionAndSpaeterPutsItOff) {
   WriteFile(server->WwwFile("sync/version.txt"), "9.0.0.1\r\n");
   Tfrm_main& w = OpenWindow();
   EXPECT_TRUE(w.PnlUpdate()->IsShown());
   EXPECT_FALSE(w.PnlBottom()->IsShown());
   EXPECT_EQ(FromWx(w.Label3()->GetLabel()),
             "Update auf neue Version  9.0.0.1  verf\xFC" "gbar. Jetzt laden?");
+  EXPECT_EQ(FromWx(w.BtnLater()->GetLabel()), "Sp\xE4ter");
   Screenshot("update_panel");
+
+  Click(w.BtnLater());
+  Pump();
+  EXPECT_FALSE(w.PnlUpdate()->IsShown());
+  ASSERT_TRUE(w.BtnSync()->IsShownOnScreen());
+  w.btnSyncClick();
+  EXPECT_EQ(MemoLines().back(), "fertig!");
+  EXPECT_EQ(IniReadInteger(folders.ToolIni(), "general", "num_syncs", -1), 1);
+  w.Close(true);
+  Pump();
+
+  Tfrm_main& again = OpenWindow();
+  EXPECT_TRUE(again.PnlUpdate()->IsShown());
 }
 
 TEST_F(GuiTest, NoUpdatePanelForTheSameVersion) {
@@ -535,19 +783,20 @@ TEST_F(GuiTest, AnUpdateFetchedInTheClearIsNotStartedAndTheDownloadPageOpens) {
   WriteFile(server->WwwFile("sync/mob.exe"), StandInUpdate(marker));
   Tfrm_main& w = OpenWindow();
   ASSERT_TRUE(w.PnlUpdate()->IsShown());
-  w.btnUpdateClick();
+  Click(w.BtnUpdate());
   Pump();
   const std::vector<std::string> memo = MemoLines();
   ASSERT_GE(memo.size(), 2u);
   EXPECT_EQ(memo[memo.size() - 2], "Lade Update ... B i t t e   W a r t e n ...");
   EXPECT_EQ(memo.back(), "Update nicht gestartet: mob.exe kam nicht \xFC" "ber eine gepr\xFC"
                          "fte HTTPS-Verbindung und ist nicht signiert. Die Download-Seite wird "
-                         "ge\xF6" "ffnet.");
+                         "ge\xF6" "ffnet: " + server->BaseUrl() + "/sync");
   EXPECT_EQ(boxes.openedUrls, std::vector<std::string>{server->BaseUrl() + "/sync"});
   EXPECT_FALSE(std::filesystem::exists(folders.UpdateFolder() + "mob.exe"));
-  // The tool stays, with the offer.
+  // The tool stays, and the refused offer gives the sync back.
   EXPECT_FALSE(wxPendingDelete.Member(&w));
-  EXPECT_TRUE(w.PnlUpdate()->IsShown());
+  EXPECT_FALSE(w.PnlUpdate()->IsShown());
+  EXPECT_TRUE(w.BtnSync()->IsShownOnScreen());
   EXPECT_TRUE(boxes.errors.empty());
   Screenshot("update_not_started");
   EXPECT_FALSE(MarkAppears(marker, 1));
@@ -561,11 +810,39 @@ TEST_F(GuiTest, AnUpdateFetchedInTheClearIsNotStartedAndTheDownloadPageOpens) {
   EXPECT_EQ(w.ActivationStepsRun(), steps);
   EXPECT_EQ(MemoLines().back().rfind("Update nicht gestartet: ", 0), 0u);
 
-  // The link asks for the same page.
+  // The link asks for the same page; where no browser opens, the memo gives
+  // the address (and wx shows no box of its own).
+  boxes.browserOpens = false;
   wxHyperlinkEvent click(w.DownloadLink(), w.DownloadLink()->GetId(), w.DownloadLink()->GetURL());
   w.DownloadLink()->GetEventHandler()->ProcessEvent(click);
   EXPECT_EQ(boxes.openedUrls.size(), 2u);
   EXPECT_EQ(boxes.openedUrls.back(), server->BaseUrl() + "/sync");
+  EXPECT_EQ(MemoLines().back(), "Es \xF6" "ffnet sich kein Browser. Bitte die Download-Seite von "
+                                "Hand aufrufen: " + server->BaseUrl() + "/sync");
+
+  // The sync works on after the refused update.
+  w.btnSyncClick();
+  EXPECT_EQ(MemoLines().back(), "fertig!");
+  EXPECT_EQ(IniReadInteger(folders.ToolIni(), "general", "num_syncs", -1), 1);
+}
+
+// Where no browser opens, wx would show an English box of its own.
+TEST_F(GuiTest, WithoutABrowserTheMemoGivesTheDownloadPageAndNoBoxShows) {
+  WriteFile(server->WwwFile("sync/version.txt"), "9.0.0.1\r\n");
+  const std::string nothing = tmp->Path() + "/leer";
+  std::filesystem::create_directories(nothing);
+  ScopedEnv path("PATH", nothing.c_str());
+  ScopedEnv browser("BROWSER", nullptr);
+  RealBoxAnswerer answerer;
+  Tfrm_main& w = OpenWindow(/*realBoxes=*/true);
+  ASSERT_TRUE(w.PnlUpdate()->IsShown());
+  wxHyperlinkEvent click(w.DownloadLink(), w.DownloadLink()->GetId(), w.DownloadLink()->GetURL());
+  w.DownloadLink()->GetEventHandler()->ProcessEvent(click);
+  wxLog::FlushActive();  // a box of wx's log shows now, not after the test
+  PumpFor(1500);
+  EXPECT_TRUE(answerer.boxes.empty()) << answerer.boxes.front().message;
+  EXPECT_EQ(MemoLines().back(), "Es \xF6" "ffnet sich kein Browser. Bitte die Download-Seite von "
+                                "Hand aufrufen: " + server->BaseUrl() + "/sync");
 }
 
 TEST_F(GuiTest, AnUpdateOverVerifiedHttpsRunsAndTheToolEnds) {

@@ -12,6 +12,7 @@
 namespace kelvanor {
 namespace {
 
+using testing::IniText;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::W;
@@ -121,7 +122,7 @@ TEST_F(IniFileTest, EveryReadSeesTheFileAsItIsNow) {
 TEST_F(IniFileTest, WritingCreatesTheFile) {
   IniWriteString(ini_, "general", "name", "kunde1");
   IniWriteInteger(ini_, "general", "num_syncs", 65535);
-  EXPECT_EQ(ReadFile(ini_), "[general]\nname=kunde1\nnum_syncs=65535\n");
+  EXPECT_EQ(ReadFile(ini_), IniText("[general]\nname=kunde1\nnum_syncs=65535\n"));
   EXPECT_EQ(IniReadString(ini_, "general", "name", ""), "kunde1");
   EXPECT_EQ(IniReadInteger(ini_, "general", "num_syncs", 0), 65535);
 }
@@ -150,8 +151,8 @@ TEST_F(IniFileTest, NewKeyJoinsItsSectionAndNewSectionGoesAtTheEnd) {
   IniWriteInteger(ini_, "General", "num_syncs", 1);
   IniWriteString(ini_, "extra", "k", "v");
   EXPECT_EQ(ReadFile(ini_),
-            "[general]\nname=a\nnum_syncs=1\n; about the server\n[sync_server]\nbase=http://x\n"
-            "; end\n\n[extra]\nk=v\n");
+            IniText("[general]\nname=a\nnum_syncs=1\n; about the server\n[sync_server]\n"
+                    "base=http://x\n; end\n\n[extra]\nk=v\n"));
   EXPECT_EQ(IniReadInteger(ini_, "general", "num_syncs", 0), 1);
   EXPECT_EQ(IniReadString(ini_, "sync_server", "base", ""), "http://x");
 }
@@ -167,13 +168,14 @@ TEST_F(IniFileTest, WritingTheFirstOfTwoEqualKeysIsWhatTheNextReadSees) {
   Given("[general]\nname=first\n[other]\nx=1\n[general]\nname=second\n");
   IniWriteString(ini_, "general", "name", "new");
   EXPECT_EQ(IniReadString(ini_, "general", "name", ""), "new");
-  EXPECT_EQ(ReadFile(ini_), "[general]\nname=new\n[other]\nx=1\n[general]\nname=second\n");
+  EXPECT_EQ(ReadFile(ini_),
+            IniText("[general]\nname=new\n[other]\nx=1\n[general]\nname=second\n"));
 }
 
 TEST_F(IniFileTest, Windows1252BytesRoundTripUnconverted) {
   const std::string name = W("Müller-Groß €") + "\x81";
   IniWriteString(ini_, "general", "name", name);
-  EXPECT_EQ(ReadFile(ini_), "[general]\nname=" + name + "\n");
+  EXPECT_EQ(ReadFile(ini_), IniText("[general]\nname=" + name + "\n"));
   EXPECT_EQ(IniReadString(ini_, "general", "name", ""), name);
 }
 

@@ -138,6 +138,19 @@ long long QueryCount(const std::string& path, const std::string& sql) {
 
 std::string W(const std::string& utf8) { return Utf8ToCp1252(utf8); }
 
+std::string IniText(const std::string& text) {
+#ifdef _WIN32
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+#else
+  return text;
+#endif
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
   // Test paths are UTF-8 (on Windows too, where a plain string is taken in
   // the ANSI code page).

@@ -38,5 +38,8 @@ std::string W(const std::string& utf8);
 // Writes bytes to a file, creating parent folders.
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+// An ini file's text as the tool writes it on this system: on Windows every
+// bare line feed of `text` becomes CR LF.
+std::string IniText(const std::string& text);
 
 }  // namespace kelvanor::testing

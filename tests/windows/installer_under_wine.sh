@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# The installer as a user's PC meets it: installed silently (/S) into a
-# fresh Wine prefix, the installed kelvanor-cli.exe prints the version, the
-# Start-menu entry is there, and the uninstaller takes everything away.
+# The installer as a user's PC meets it, in a fresh Wine prefix: installed
+# silently (/S), the installed kelvanor-cli.exe prints the version, the
+# Start-menu entries are there, and the uninstaller takes everything away.
+# Then installed page by page as a user clicks through it: the finish page
+# starts Kelvanor through the desktop's shell (as the user at the desktop,
+# not as the elevated setup), whose first start on a PC without dasTessavor
+# says where it looked; the uninstaller's page says that the settings stay.
 set -euo pipefail
 BUILD="$(cd "$1" && pwd)"
 fail() { echo "FEHLER (installer_under_wine): $*" >&2; exit 1; }
 VERSION="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")"
 SETUP="$BUILD/Kelvanor-$VERSION-setup.exe"
 [ -f "$SETUP" ] || fail "$SETUP fehlt (scripts/build-windows.sh)"
+PROBE="$BUILD/tests/windows_probe.exe"
+[ -f "$PROBE" ] || fail "$PROBE fehlt (scripts/build-windows.sh)"
+SHOTS="$BUILD/screenshots"
+mkdir -p "$SHOTS"
 
 WORK="$BUILD/wine-tests/installer_under_wine"
 rm -rf "$WORK"
@@ -24,8 +32,11 @@ INSTALLED="$WINEPREFIX/drive_c/Program Files/Kelvanor"
 for f in Kelvanor.exe kelvanor-cli.exe curl.exe zip.exe unzip.exe LIESMICH.txt Deinstallieren.exe; do
   [ -f "$INSTALLED/$f" ] || fail "$f nicht installiert"
 done
+[ ! -e "$INSTALLED/start_as_user.exe" ] || fail "start_as_user.exe gehört nicht in den Programmordner"
 START_MENU="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kelvanor"
-[ -f "$START_MENU/Kelvanor.lnk" ] || fail "kein Startmenü-Eintrag"
+for entry in Kelvanor LIESMICH "Kelvanor deinstallieren"; do
+  [ -f "$START_MENU/$entry.lnk" ] || fail "kein Startmenü-Eintrag \"$entry\""
+done
 
 printed="$(wine "C:\\Program Files\\Kelvanor\\kelvanor-cli.exe" version | tr -d '\r')"
 [ "$printed" = "$VERSION" ] || fail "kelvanor-cli version sagt '$printed', erwartet $VERSION"
@@ -34,11 +45,71 @@ printed="$(wine "C:\\Program Files\\Kelvanor\\curl.exe" --version | head -1 | tr
 echo "$printed" | grep -q Schannel || fail "curl.exe ohne Schannel: $printed"
 
 # The uninstaller copies itself away and works from there: wait for it.
+uninstalled() {
+  for _ in $(seq 1 100); do
+    [ ! -e "$INSTALLED" ] && [ ! -e "$START_MENU" ] && break
+    sleep 0.2
+  done
+  [ ! -e "$INSTALLED/kelvanor-cli.exe" ] || fail "Deinstallation hat kelvanor-cli.exe nicht entfernt"
+  [ ! -e "$START_MENU" ] || fail "Deinstallation hat den Startmenü-Eintrag nicht entfernt"
+}
 wine "C:\\Program Files\\Kelvanor\\Deinstallieren.exe" /S
-for _ in $(seq 1 100); do
-  [ ! -e "$INSTALLED" ] && [ ! -e "$START_MENU" ] && break
-  sleep 0.2
-done
-[ ! -e "$INSTALLED/kelvanor-cli.exe" ] || fail "Deinstallation hat kelvanor-cli.exe nicht entfernt"
-[ ! -e "$START_MENU" ] || fail "Deinstallation hat den Startmenü-Eintrag nicht entfernt"
+uninstalled
 echo "Installation und Deinstallation in frischem Präfix: in Ordnung."
+
+# --- Page by page, on the display of scripts/test-windows.sh ----------------
+[ -n "${DISPLAY:-}" ] || fail "kein DISPLAY (scripts/test-windows.sh startet Xvfb)"
+command -v xdotool >/dev/null || fail "xdotool fehlt"
+# Waits until a visible window whose title matches $1 is there.
+window_named() {
+  for _ in $(seq 1 120); do
+    xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && return 0
+    sleep 0.5
+  done
+  return 1
+}
+wine "$SETUP" >"$WORK/setup.log" 2>&1 &
+window_named "Installation von Kelvanor" || fail "das Installationsprogramm erscheint nicht"
+sleep 2
+xdotool key Return   # Willkommen: Weiter
+sleep 2
+xdotool key Return   # Zielverzeichnis: Installieren, dann die letzte Seite
+for _ in $(seq 1 120); do
+  [ -f "$START_MENU/Kelvanor.lnk" ] && break
+  sleep 0.5
+done
+sleep 3
+import -window root "$SHOTS/wine_setup_finish_page.png"
+xdotool key Return   # Fertigstellen, "Kelvanor starten" angekreuzt
+
+origin=""
+for _ in $(seq 1 120); do
+  origin="$(wine "$PROBE" origin Kelvanor.exe 2>/dev/null | tr -d '\r')"
+  [ -n "$origin" ] && break
+  sleep 0.5
+done
+[ -n "$origin" ] || fail "die letzte Seite hat Kelvanor nicht gestartet"
+# Started by the desktop's shell, Kelvanor runs as the user at the desktop;
+# started by the setup, it would run with the setup's administrator rights.
+# (Wine gives every process the same full token: the parent tells it here.)
+echo "Kelvanor von der letzten Seite: gestartet von $origin"
+case "$origin" in
+  "explorer.exe "*) ;;
+  *) fail "Kelvanor wurde nicht über die Shell des Desktops gestartet, sondern von: $origin" ;;
+esac
+# Without dasTessavor the first start says which file it looked for.
+window_named "^Kelvanor$" || fail "Kelvanor zeigt nichts"
+sleep 3
+import -window root "$SHOTS/wine_first_start_without_host.png"
+wine taskkill /F /IM Kelvanor.exe >/dev/null 2>&1 || true
+
+wine "C:\\Program Files\\Kelvanor\\Deinstallieren.exe" >"$WORK/uninstall.log" 2>&1 &
+window_named "Kelvanor .*Deinstallation|Deinstallation von Kelvanor" ||
+  fail "das Deinstallationsprogramm erscheint nicht"
+sleep 2
+import -window root "$SHOTS/wine_uninstall_page.png"
+xdotool key Return   # Deinstallieren
+sleep 5
+xdotool key Return   # Schließen
+uninstalled
+echo "Installation Seite für Seite: Kelvanor startet als Benutzer des Desktops; Bildschirmfotos in $SHOTS."

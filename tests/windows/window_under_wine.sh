@@ -102,3 +102,65 @@ sleep 4
 import -window root "$SHOTS/wine_window_preview.png"
 [ "$(ini_value num_syncs)" = 1 ] || fail "ohne Antwort auf die Frage wurde gezählt"
 echo "Fenster unter Wine: erste Synchronisation in Ordnung, Bildschirmfotos $SHOTS/wine_window_after_first_sync.png, $SHOTS/wine_window_preview.png"
+
+# At its smallest the window keeps every button; made large again, the log
+# has its height back. Wine lets the window manager shrink the X window
+# below the size Windows keeps (it gives X no minimum), so the probe asks
+# Windows, and the X window is then set to exactly that minimum.
+PROBE="$BUILD/tests/windows_probe.exe"
+x_size() { xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p' | tr x ' '; }
+read -r win_w win_h < <(wine "$PROBE" size "S Y N C" | tr -d '\r')
+read -r x_w x_h < <(x_size)
+xdotool windowsize "$window" 200 100
+sleep 2
+read -r min_w min_h < <(wine "$PROBE" size "S Y N C" | tr -d '\r')
+[ "$min_w" -gt 400 ] && [ "$min_h" -gt 150 ] ||
+  fail "Windows lässt das Fenster auf ${min_w}x${min_h} schrumpfen"
+xdotool windowsize "$window" $((min_w - win_w + x_w)) $((min_h - win_h + x_h))
+sleep 2
+import -window root "$SHOTS/wine_window_minimum.png"
+xdotool windowsize "$window" 1000 700
+sleep 2
+import -window root "$SHOTS/wine_window_large.png"
+echo "Fenster unter Wine: kleinste Größe ${min_w}x${min_h} (wine_window_minimum.png), groß: wine_window_large.png"
+
+# Offline, switching to another program and back three times brings no box
+# and leaves the window working (it used to open the version check's error
+# box from within the activation, and then froze).
+wine taskkill /IM Kelvanor.exe >/dev/null 2>&1 || true
+for _ in $(seq 1 60); do
+  kill -0 "$WINDOW_PID" 2>/dev/null || break
+  sleep 0.5
+done
+! kill -0 "$WINDOW_PID" 2>/dev/null || fail "Kelvanor endet nicht"
+sed -i 's|^web=.*|web=http://127.0.0.1:1\r|' "$TOOL_DIR/Kelvanor.ini"
+timeout 300 wine ./Kelvanor.exe >"$WORK/window2.log" 2>&1 &
+boxes() { xdotool search --onlyvisible --name '^Kelvanor$' 2>/dev/null | wc -l; }
+for _ in $(seq 1 120); do
+  [ "$(boxes)" -gt 0 ] && break
+  sleep 0.5
+done
+[ "$(boxes)" -eq 1 ] || fail "offline kein Fehlerfenster der Versionsprüfung"
+sleep 1
+xdotool key Return
+sleep 2
+window="$(xdotool search --onlyvisible --name 'S Y N C' | head -1)"
+[ -n "$window" ] || fail "das Fenster erscheint offline nicht"
+for round in 1 2 3; do
+  xmessage -geometry +20+20 "Ein anderes Programm" 2>/dev/null &
+  other=$!
+  sleep 2
+  kill "$other"
+  wait "$other" 2>/dev/null || true
+  sleep 2
+  [ "$(boxes)" -eq 0 ] || fail "Runde $round: Rückkehr zum Fenster öffnet ein Fenster \"Kelvanor\""
+done
+import -window root "$SHOTS/wine_window_after_switching.png"
+xdotool windowactivate --sync "$window" key alt+F4
+for _ in $(seq 1 40); do
+  xdotool search --onlyvisible --name 'S Y N C' >/dev/null 2>&1 || break
+  sleep 0.5
+done
+! xdotool search --onlyvisible --name 'S Y N C' >/dev/null 2>&1 ||
+  fail "das Fenster reagiert nach dem Wechsel zu einem anderen Programm nicht mehr"
+echo "Fenster unter Wine: offline dreimal zu einem anderen Programm und zurück, kein Fenster, bedienbar."

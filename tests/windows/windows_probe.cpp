@@ -1,0 +1,87 @@
+// windows_probe.exe: what the Windows tests under Wine cannot see from the
+// X side.
+//   windows_probe.exe origin NAME   for the running process whose program
+//       file is NAME (Kelvanor.exe): which program started it and whether it
+//       runs elevated, "<parent program> <full|limited|default>"; nothing
+//       when no such process runs. (Who started the Kelvanor of the setup's
+//       finish page.)
+//   windows_probe.exe size TITLE    the outer size Windows gives the visible
+//       top-level window whose title starts with TITLE, "<width> <height>".
+//       (Wine lets the window manager shrink the X window below the size
+//       Windows keeps; this is the size the program laid itself out for.)
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* Elevation(DWORD pid) {
+  const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return "?";
+  HANDLE token = nullptr;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  const bool known = ::OpenProcessToken(process, TOKEN_QUERY, &token) &&
+                     ::GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size);
+  if (token != nullptr) ::CloseHandle(token);
+  ::CloseHandle(process);
+  if (!known) return "?";
+  return type == TokenElevationTypeFull ? "full" : type == TokenElevationTypeLimited ? "limited"
+                                                                                      : "default";
+}
+
+int Origin(const wchar_t* name) {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 1;
+  std::vector<PROCESSENTRY32W> all;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+       more = ::Process32NextW(snapshot, &entry)) {
+    all.push_back(entry);
+  }
+  ::CloseHandle(snapshot);
+  for (const PROCESSENTRY32W& process : all) {
+    if (_wcsicmp(process.szExeFile, name) != 0) continue;
+    std::wstring parent = L"?";
+    for (const PROCESSENTRY32W& other : all) {
+      if (other.th32ProcessID == process.th32ParentProcessID) parent = other.szExeFile;
+    }
+    std::wprintf(L"%ls %hs\n", parent.c_str(), Elevation(process.th32ProcessID));
+    return 0;
+  }
+  return 0;
+}
+
+int Size(const wchar_t* title) {
+  struct Search {
+    std::wstring title;
+    HWND found;
+  } search{title, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        wchar_t text[512] = {};
+        ::GetWindowTextW(window, text, 512);
+        if (!::IsWindowVisible(window) || std::wstring(text).rfind(s->title, 0) != 0) return TRUE;
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  RECT rect{};
+  if (search.found == nullptr || !::GetWindowRect(search.found, &rect)) return 1;
+  std::printf("%ld %ld\n", rect.right - rect.left, rect.bottom - rect.top);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wstring(argv[1]) == L"origin") return Origin(argv[2]);
+  if (argc == 3 && std::wstring(argv[1]) == L"size") return Size(argv[2]);
+  return 1;
+}
