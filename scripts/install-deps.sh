@@ -12,7 +12,7 @@ PACKAGES=(
   libsimpleini-dev
   libwxgtk3.2-dev libx11-dev
   zip unzip
-  python3 python3-pyftpdlib
+  python3 python3-pyftpdlib python3-openssl
   xvfb xauth imagemagick openbox x11-utils
   time
   valgrind

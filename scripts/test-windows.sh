@@ -16,7 +16,7 @@ LINUX_BUILD="${KELVANOR_BUILD_DIR:-$ROOT/build}"
 # What the tests use besides Wine: a virtual display with a window manager,
 # screenshots, clicks, and the sqlite3 shell for looking into the practice.
 missing=()
-for p in xvfb xauth openbox imagemagick xdotool x11-utils sqlite3 python3-pyftpdlib; do
+for p in xvfb xauth openbox imagemagick xdotool x11-utils sqlite3 python3-pyftpdlib python3-openssl; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then

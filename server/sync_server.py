@@ -6,13 +6,19 @@ the HTTP scripts (zip.php, unzip.php, delmob.php, the transfer folder), the
 static files under /sync, and the FTP account that receives the upload.
 
     sync_server.py --root DIR [--http-port 0] [--ftp-port 0] [--parent-pid PID]
-                   [--https-cert PEM --https-key PEM [--https-port 0]]
+                   [--https-cert PEM --https-key PEM [--https-port 0]
+                    [--ftp-tls explicit|implicit]]
 
 With a certificate and its key the same HTTP side is served over TLS on a
-third port as well (the update over https). Once the servers listen, one JSON
-line goes to stdout, for example
+third port as well (the update over https). --ftp-tls makes the FTP side
+require TLS with that certificate, as providers' servers do: "explicit"
+refuses the login until the client has asked for TLS (AUTH TLS, vsftpd's
+"530 Non-anonymous sessions must use encryption."), "implicit" speaks TLS
+from the first byte (ftps://). Once the servers listen, one JSON line goes
+to stdout, for example
     {"http_port": 41234, "ftp_port": 41235, "root": "/tmp/x", "pid": 4711}
-("https_port" added when TLS is on) and stdout is closed. The server stops
+("https_port" added when TLS is on, "ftp_tls" when the FTP side requires
+it) and stdout is closed. The server stops
 on SIGTERM/SIGINT and by itself when the process that started it (or
 --parent-pid) is gone, so a crashed test never leaves it behind.
 
@@ -25,7 +31,12 @@ Layout under the root (created when missing):
     transfer/        dl_NAME.zip, written by zip.php
 
 Tests steer the HTTP side through /_control/... (see ControlRules and
-Handler._control); nothing there is part of what the tool relies on.
+Handler._control); nothing there is part of what the tool relies on. Besides
+plain failures the rules play what real servers answer: a 301 to another
+path or to the TLS side (nginx in front of PHP), a script that answers 200
+with a PHP warning and has done nothing, a 500 that gives its reason, and a
+zip.php that writes no archive when there is nothing to pack (PHP's
+ZipArchive deletes an archive without entries).
 """
 
 import argparse
@@ -153,6 +164,7 @@ class Reply:
         self.status = int(status)
         self.body = body if isinstance(body, bytes) else body.encode("utf-8")
         self.content_type = content_type
+        self.headers = []
 
 
 def text_reply(status, text):
@@ -169,7 +181,11 @@ def not_found_reply(path):
     return Reply(404, page, "text/html; charset=utf-8")
 
 
-def error_reply(status):
+def error_reply(status, reason=None):
+    """A web server's error page; with `reason`, the page a script writes
+    when it fails and says why (PHP's http_response_code(500); echo ...)."""
+    if reason is not None:
+        return text_reply(status, reason)
     try:
         phrase = HTTPStatus(status).phrase
     except ValueError:
@@ -177,6 +193,16 @@ def error_reply(status):
     page = ("<!DOCTYPE html>\n<html><head><title>%d %s</title></head>"
             "<body><h1>%s</h1></body></html>\n" % (status, phrase, phrase))
     return Reply(status, page, "text/html; charset=utf-8")
+
+
+def redirect_reply(location):
+    """nginx's answer for a moved address: 301, Location and a small page."""
+    page = ("<html>\r\n<head><title>301 Moved Permanently</title></head>\r\n<body>\r\n"
+            "<center><h1>301 Moved Permanently</h1></center>\r\n"
+            "<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n")
+    reply = Reply(301, page, "text/html")
+    reply.headers.append(("Location", location))
+    return reply
 
 
 class Scripts:
@@ -193,9 +219,12 @@ class Scripts:
         return sorted(entry.name for entry in os.scandir(folder)
                       if entry.is_file() and entry.name.endswith(CHANGE_FILE_SUFFIX))
 
-    def zip(self, name, keep_old=False):
-        """keep_old: as a script built on the zip command does, nothing to
-        pack leaves the previous archive in place (a test rule)."""
+    def zip(self, name, empty_archive=True, keep_old=False):
+        """Packs the account's change files into its download archive. With
+        nothing to pack: without `empty_archive` no archive is left at all, as
+        PHP's ZipArchive does (it deletes an archive that has no entries);
+        with `keep_old` the previous archive stays, as a script built on the
+        zip command does (test rules)."""
         folder = self.layout.account_dir(name)
         target = self.layout.download_archive(name)
         with self.lock:
@@ -203,6 +232,10 @@ class Scripts:
             files = self.change_files(folder)
             if keep_old and not files and os.path.exists(target):
                 return text_reply(200, "OK zip dl_%s.zip kept" % name)
+            if not files and not empty_archive:
+                if os.path.exists(target):
+                    os.unlink(target)
+                return text_reply(200, "OK zip dl_%s.zip 0" % name)
             # Written beside the target and renamed, so a download running at
             # the same time gets the old archive or the new one, never half.
             fd, temp = tempfile.mkstemp(dir=self.layout.transfer, suffix=".part")
@@ -310,21 +343,25 @@ def serve_static(layout, url_path):
 # ---------------------------------------------------------------------------
 
 class Steering:
-    """What to do to one answer: replace it by an error, trickle it, leave out
-    its Content-Length, or cut it short; or, for zip.php, keep the previous
-    archive when there is nothing to pack."""
+    """What to do to one answer: replace it by an error (with a reason of
+    its own), by a redirect or by another body, trickle it, leave out its
+    Content-Length, cut it short; or, for zip.php, with nothing to pack, keep
+    the previous archive or write none."""
 
     def __init__(self):
         self.keep_old = False
         self.fail_status = None
+        self.fail_text = None
+        self.redirect = None
         self.body = None
         self.delay = 0.0
         self.no_length = False
         self.cut_bytes = None
+        self.no_empty_archive = False
 
 
 class ControlRules:
-    KINDS = ("fail", "body", "slow", "nolength", "cut", "keepold")
+    KINDS = ("fail", "redirect", "body", "slow", "nolength", "cut", "keepold", "noemptyzip")
 
     def __init__(self):
         self.lock = threading.Lock()
@@ -358,7 +395,9 @@ class ControlRules:
                     else:
                         rule[1] = remaining - 1
                 if kind == "fail":
-                    steering.fail_status = value
+                    steering.fail_status, steering.fail_text = value
+                elif kind == "redirect":
+                    steering.redirect = value
                 elif kind == "body":
                     steering.body = value
                 elif kind == "slow":
@@ -369,6 +408,8 @@ class ControlRules:
                     steering.cut_bytes = value
                 elif kind == "keepold":
                     steering.keep_old = True
+                elif kind == "noemptyzip":
+                    steering.no_empty_archive = True
         return steering
 
 
@@ -419,6 +460,7 @@ class Handler(BaseHTTPRequestHandler):
     rules = None
     request_log = None
     verbose = False
+    https_port = None  # the TLS side's port, once it listens
 
     def log_message(self, fmt, *args):
         if self.verbose:
@@ -453,8 +495,13 @@ class Handler(BaseHTTPRequestHandler):
             self.request_log.add(describe_request(self, path, query, body))
             steering = self.rules.take(path)
             if steering.fail_status is not None:
-                reply = (not_found_reply(path) if steering.fail_status == 404
-                         else error_reply(steering.fail_status))
+                reply = (not_found_reply(path)
+                         if steering.fail_status == 404 and steering.fail_text is None
+                         else error_reply(steering.fail_status, steering.fail_text))
+            elif steering.redirect is not None and not (
+                    steering.redirect == "https" and isinstance(self.connection, ssl.SSLSocket)):
+                # Sent to the TLS side, the request is served there.
+                reply = redirect_reply(self._location(steering.redirect, split))
             elif steering.body is not None:
                 reply = Reply(200, steering.body.encode("latin-1"), "application/octet-stream")
             else:
@@ -469,9 +516,20 @@ class Handler(BaseHTTPRequestHandler):
             except OSError:
                 pass
 
+    def _location(self, to, split):
+        """Where a redirect rule sends the request: "https" is the same path
+        and query on the TLS side; a path or a whole URL without a query of
+        its own gets the request's query, as nginx's $request_uri does."""
+        if to == "https":
+            to = "https://%s:%d%s" % (HOST, self.https_port, split.path)
+        if split.query and "?" not in to:
+            to += "?" + split.query
+        return to
+
     def _route(self, path, query, steering):
         scripts = {
-            "/mob/zip.php": lambda name: self.scripts.zip(name, steering.keep_old),
+            "/mob/zip.php": lambda name: self.scripts.zip(
+                name, empty_archive=not steering.no_empty_archive, keep_old=steering.keep_old),
             "/mob/unzip.php": self.scripts.unzip,
             "/mob/delmob.php": self.scripts.delmob,
         }
@@ -498,6 +556,8 @@ class Handler(BaseHTTPRequestHandler):
     def _send(self, reply, steering):
         self.send_response(reply.status)
         self.send_header("Content-Type", reply.content_type)
+        for name, value in reply.headers:
+            self.send_header(name, value)
         if not steering.no_length:
             self.send_header("Content-Length", str(len(reply.body)))
         self.send_header("Connection", "close")
@@ -549,9 +609,16 @@ class Handler(BaseHTTPRequestHandler):
             if not target or not target.startswith("/"):
                 return text_reply(400, "ERROR path must start with /")
             if action == "fail":
-                value = int(params["status"])
-                if not 400 <= value <= 599:
+                status = int(params["status"])
+                if not 400 <= status <= 599:
                     return text_reply(400, "ERROR status must be 400..599")
+                value = (status, params.get("text"))
+            elif action == "redirect":
+                value = params["to"]
+                if value == "https" and self.https_port is None:
+                    return text_reply(400, "ERROR no https side to redirect to")
+                if not value:
+                    return text_reply(400, "ERROR to must not be empty")
             elif action == "body":
                 value = params["text"]
             elif action == "slow":
@@ -574,6 +641,7 @@ def make_handler(layout, verbose):
     """One handler class for plain and TLS alike: both see the same scripts,
     test rules and request log."""
     return type("SyncHandler", (Handler,), {
+        "https_port": None,
         "layout": layout,
         "scripts": Scripts(layout),
         "rules": ControlRules(),
@@ -619,17 +687,66 @@ def make_https_server(handler, port, cert, key):
 # FTP
 # ---------------------------------------------------------------------------
 
-def make_ftp_server(layout, port):
+def tls_ftp_handler_base(mode):
+    """The FTP handler class for TLS `mode` ("explicit" or "implicit"). Imported
+    only when asked for: TLS needs python3-openssl, plain FTP does not."""
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    class DataChannel(TLS_DTPHandler):
+        def readable(self):
+            # pyftpdlib closes a data connection that is not yet transferring
+            # when it is polled for reading; curl starts the data channel's
+            # handshake only after STOR, so the handshake must keep it open.
+            if self._ssl_accepting:
+                return True
+            return super().readable()
+
+    class RequireTls(TLS_FTPHandler):
+        tls_control_required = True
+        tls_data_required = True
+        dtp_handler = DataChannel
+
+        def process_command(self, cmd, *args, **kwargs):
+            # vsftpd's words and code (ssl_enable, force_local_logins_ssl):
+            # a client that tries to log in in the clear learns why it may not.
+            if cmd in ("USER", "PASS") and not self._ssl_established:
+                msg = "Non-anonymous sessions must use encryption."
+                self.respond("530 " + msg)
+                self.log_cmd(cmd, args[0], 530, msg)
+                return
+            super().process_command(cmd, *args, **kwargs)
+
+    if mode == "explicit":
+        return RequireTls
+
+    class Implicit(RequireTls):
+        def handle(self):
+            # ftps://: the handshake comes before the banner, and the control
+            # channel counts as protected from the start.
+            self.secure_connection(self.ssl_context)
+            super().handle()
+
+    return Implicit
+
+
+def make_ftp_server(layout, port, tls_mode=None, cert=None, key=None):
     authorizer = DummyAuthorizer()
     authorizer.add_user(FTP_USER, FTP_PASSWORD, layout.ftp, perm="elradfmwMT")
-    handler = type("SyncFtpHandler", (FTPHandler,), {
+    attributes = {
         "authorizer": authorizer,
         "banner": "Kelvanor sync server ready.",
         # Keep file names as the client's bytes (a Windows-1252 name is not
         # UTF-8) instead of replacing them by "?".
         "unicode_errors": "surrogateescape",
         "permit_foreign_addresses": False,
-    })
+    }
+    base = FTPHandler
+    if tls_mode:
+        base = tls_ftp_handler_base(tls_mode)
+        attributes.update({"certfile": cert, "keyfile": key})
+    handler = type("SyncFtpHandler", (base,), attributes)
+    if tls_mode:
+        handler.get_ssl_context()  # a certificate that does not load fails now
     return FTPServer((HOST, port), handler)
 
 
@@ -675,9 +792,13 @@ def parse_args(argv):
     parser.add_argument("--https-cert", help="PEM certificate: serve HTTP over TLS as well")
     parser.add_argument("--https-key", help="PEM key of --https-cert")
     parser.add_argument("--https-port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--ftp-tls", choices=("explicit", "implicit"),
+                        help="the FTP side requires TLS (with the https certificate)")
     args = parser.parse_args(argv)
     if bool(args.https_cert) != bool(args.https_key):
         parser.error("--https-cert and --https-key go together")
+    if args.ftp_tls and not args.https_cert:
+        parser.error("--ftp-tls needs --https-cert and --https-key")
     return args
 
 
@@ -696,8 +817,11 @@ def main(argv=None):
         if args.https_cert:
             https_server = make_https_server(handler, args.https_port, args.https_cert,
                                              args.https_key)
-        ftp_server = make_ftp_server(layout, args.ftp_port)
-    except (OSError, ssl.SSLError) as e:
+            handler.https_port = https_server.server_address[1]
+        ftp_server = make_ftp_server(layout, args.ftp_port, args.ftp_tls, args.https_cert,
+                                     args.https_key)
+    except Exception as e:  # pylint: disable=broad-except
+        # OSError for ports and folders; ssl, OpenSSL or a missing module for TLS.
         sys.stderr.write("sync_server: cannot start: %s\n" % e)
         return 2
 
@@ -723,6 +847,8 @@ def main(argv=None):
         threading.Thread(target=https_server.serve_forever,
                          kwargs={"poll_interval": 0.05}, daemon=True).start()
         report["https_port"] = https_server.server_address[1]
+    if args.ftp_tls:
+        report["ftp_tls"] = args.ftp_tls
 
     sys.stdout.write(json.dumps(report) + "\n")
     sys.stdout.flush()

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/download_limits.h"
+#include "app/server_answer.h"
 #include "platform/batch.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
@@ -19,23 +20,43 @@ namespace {
 // curl reports an HTTP error status (404, 500 ...) as success unless told
 // otherwise, and the command lines of the transfers are fixed texts that carry
 // no such flag. curl reads its settings file in $CURL_HOME before anything
-// else (kCurlConfigFileName), so every
-// curl the batch starts gets this configuration through the environment:
-// "fail" turns an HTTP error into exit status 22, "silent" + "show-error"
-// keep the progress meter out of the captured output but the reason in it,
-// and the timeouts end a connection that hangs instead of leaving the step
-// waiting forever; max-filesize refuses a download archive beyond the limit
-// before it fills the disk. A proxy is still taken from the usual environment
-// variables; a personal ~/.curlrc is not read for these commands.
+// else (kCurlConfigFileName), so every curl the batch starts gets this
+// configuration through the environment:
+// - "fail-with-body" turns an HTTP error into exit status 22 and keeps the
+//   server's answer (its reason) where the answer goes;
+// - "location" follows a redirect (a provider's http -> https), but only to
+//   http and https ("proto-redir"), certificates verified as always; whether
+//   the script itself answered the report line tells (kCurlReportWriteOut:
+//   the last status, the redirects followed, the last address asked);
+// - "no-buffer" writes the answer as it comes, so it stands before curl's
+//   own line and the report in the captured output;
+// - "silent" + "show-error" keep the progress meter out of the captured
+//   output but the reason in it;
+// - the timeouts end a connection that hangs instead of leaving the step
+//   waiting forever; max-filesize refuses a download archive beyond the
+//   limit before it fills the disk.
+// A proxy is still taken from the usual environment variables; a personal
+// ~/.curlrc is not read for these commands.
 std::string CurlConfig() {
-  return "# Written by Kelvanor for the curl commands of its sync.\n"
-         "fail\n"
-         "silent\n"
-         "show-error\n"
-         "connect-timeout = 60\n"
-         "speed-limit = 1\n"
-         "speed-time = 120\n"
-         "max-filesize = " + std::to_string(kMaxDownloadArchiveBytes) + "\n";
+  return std::string("# Written by Kelvanor for the curl commands of its sync.\n"
+                     "fail-with-body\n"
+                     "location\n"
+                     "proto-redir = \"=http,https\"\n"
+                     "no-buffer\n"
+                     "silent\n"
+                     "show-error\n"
+#ifdef _WIN32
+                     // Schannel fails a verified certificate when the
+                     // revocation list cannot be fetched; only then it
+                     // carries on.
+                     "ssl-revoke-best-effort\n"
+#endif
+                     "connect-timeout = 60\n"
+                     "speed-limit = 1\n"
+                     "speed-time = 120\n"
+                     "max-filesize = ") +
+         std::to_string(kMaxDownloadArchiveBytes) + "\n" + "write-out = \"" +
+         kCurlReportWriteOut + "\"\n";
 }
 
 class CurlConfigDir {

@@ -250,6 +250,7 @@ ResolvedServerAddresses ResolveServerAddresses(const std::string& toolIni,
   resolve("web", webScheme + "://" + host, kDefaultWeb, resolved.addresses.web, resolved.web);
   resolve("ftp", "ftp://" + host, kDefaultFtp, resolved.addresses.ftp, resolved.ftp);
   resolved.addresses.publisher = Trim(IniReadString(toolIni, kSyncServer, "publisher", ""));
+  resolved.addresses.ftpTls = IniReadBool(toolIni, kSyncServer, "ftp_tls", false);
   return resolved;
 }
 
@@ -274,6 +275,14 @@ uint16_t ReadSyncCounter(const Folders& folders) {
 
 void WriteSyncCounter(const Folders& folders, uint16_t value) {
   IniWriteInteger(folders.ToolIni(), kGeneral, "num_syncs", value);
+}
+
+bool ReadUploadPending(const Folders& folders) {
+  return IniReadBool(folders.ToolIni(), kGeneral, "upload_pending", false);
+}
+
+void WriteUploadPending(const Folders& folders, bool pending) {
+  IniWriteInteger(folders.ToolIni(), kGeneral, "upload_pending", pending ? 1 : 0);
 }
 
 void WriteAccountSettings(const Folders& folders, const std::string& name,

@@ -21,7 +21,10 @@ using FileTable = std::array<std::string, kFileTableSlots>;
 struct ServerAddresses {
   std::string base;  // HTTP address of the scripts (/mob/...)
   std::string web;   // HTTP(S) address of /sync/...
-  std::string ftp;   // FTP address of the upload
+  std::string ftp;   // FTP address of the upload (ftps://: TLS from the first byte)
+  // ftp_tls=1: the login and the upload over ftp:// must switch to TLS
+  // (AUTH TLS), with the server's certificate verified; refused otherwise.
+  bool ftpTls = false;
   // Key publisher: whose code signature an update fetched from `web` must
   // carry when it did not come over verified https (Windows; empty: none).
   std::string publisher;
@@ -131,6 +134,10 @@ std::string ServerLabelText(const Settings& settings);
 // The sync counter in the file, 16-bit: 65535 + 1 gives 0.
 uint16_t ReadSyncCounter(const Folders& folders);
 void WriteSyncCounter(const Folders& folders, uint16_t value);
+// Whether the last upload failed (upload_pending in [general]): the mobile
+// then still works on older data than the practice's.
+bool ReadUploadPending(const Folders& folders);
+void WriteUploadPending(const Folders& folders, bool pending);
 // Writes name and server (the account dialog's OK).
 void WriteAccountSettings(const Folders& folders, const std::string& name,
                           const std::string& server);

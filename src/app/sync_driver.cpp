@@ -19,6 +19,7 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
+#include "util/text.h"
 
 namespace kelvanor {
 
@@ -26,6 +27,35 @@ namespace {
 const char kNoChangesQuestion[] =
     "Keine \xC4nderungen auf dem Server.\r\r"
     "\xC4nderungen vom PC/Laptop zum Server \xFC" "bertragen?";
+// Added to the question while an upload is owed: "Nein" then leaves the
+// mobile on older data than the practice's.
+const char kUploadPendingNote[] =
+    "\r\rDie letzte \xDC" "bertragung zum Server ist fehlgeschlagen: Bei \"Nein\" arbeitet "
+    "das Mobilger\xE4t weiter mit dem alten Stand.";
+const char kUploadDeclined[] =
+    "Nicht \xFC" "bertragen: Das Mobilger\xE4t arbeitet weiter mit dem alten Stand.";
+// What a failed transfer means at its place in the run.
+const char kNothingChanged[] = "Es wurde nichts ver\xE4ndert.";
+const char kMobileOnOldData[] =
+    "Das Mobilger\xE4t arbeitet weiter mit dem alten Stand, bis eine \xDC" "bertragung gelingt.";
+const char kImportedNotDeleted[] =
+    "Die Mobildaten sind in die Datenbank \xFC" "bernommen.";
+const char kNextSyncFinishes[] =
+    "Die n\xE4" "chste Synchronisation bringt sie noch einmal, \xFC" "bernimmt nichts doppelt "
+    "und schlie\xDF" "t den Abgleich ab.";
+const char kImportDeclined[] =
+    "Nicht importiert: Die Mobildaten bleiben auf dem Server und kommen bei der n\xE4" "chsten "
+    "Synchronisation wieder.";
+
+// The failure with what it means here: `before` and `after` as lines of
+// their own around the transfer's message.
+Outcome InContext(const Outcome& outcome, const std::string& before, const std::string& after) {
+  if (outcome.IsOk()) return outcome;
+  return Outcome::Failed(outcome.Step(), outcome.ExitCode(),
+                         (before.empty() ? "" : before + "\r") + outcome.Message() +
+                             (after.empty() ? "" : "\r" + after));
+}
+
 const char kNewLinesArrived[] =
     "W\xE4hrend dieser Synchronisation sind neue Mobildaten auf dem Server angekommen. Die "
     "Mobildaten auf dem Server wurden deshalb nicht gel\xF6scht; die n\xE4" "chste "
@@ -116,7 +146,11 @@ bool SyncDriver::Check(const Outcome& outcome) {
 
 void SyncDriver::Fail(const Outcome& outcome) {
   lastOutcome_ = outcome;
-  log_.Step(outcome.Message());
+  // A message breaks its lines with carriage returns; the log takes lines.
+  for (const std::string& line : SplitLines(outcome.Message())) {
+    if (!line.empty()) log_.Step(line);
+  }
+  view_.RunFailed();
   view_.ReportError(outcome.Message());
 }
 
@@ -190,7 +224,7 @@ void SyncDriver::RunFirstSync() {
   log_.Step("1) Datens\xE4tze aus dasTessavor exportieren.");
   if (!RunExport()) return;
   log_.Step("2) Datens\xE4tze auf den Server HOCH-laden.");
-  if (!Check(UploadData(settings_, log_))) return;
+  if (!Upload()) return;
   KeepBase();
   WriteSyncCounter(folders_, static_cast<uint16_t>(counter + 1));
   log_.Step("fertig!");
@@ -199,7 +233,12 @@ void SyncDriver::RunFirstSync() {
 void SyncDriver::RunLaterSync() {
   log_.Step("1) Datens\xE4tze vom Server HERUNTER-laden.");
   // Never shown as "no changes": the user must know nothing arrived.
-  if (!Check(DownloadData(settings_, folders_, log_))) return;
+  bool noArchive = false;
+  if (!Check(InContext(DownloadData(settings_, folders_, log_, "tmp_dl", &noArchive), "",
+                       kNothingChanged))) {
+    return;
+  }
+  if (noArchive) log_.Step("Kein Archiv auf dem Server: keine \xC4nderungen vom Mobilger\xE4t.");
   ReadReceivedFiles(settings_, &log_, tree_);
   view_.ShowReceived(tree_, ChangePreview());
   log_.Step("2) \xC4nderungen importieren");
@@ -217,9 +256,11 @@ void SyncDriver::AskImport() {
   // The server holds no change line any more, so none of the journaled ones
   // can come back.
   ForgetLinesGoneFromServer(tree_);
-  if (view_.Ask(kNoChangesQuestion)) {
+  const bool uploadPending = ReadUploadPending(folders_);
+  if (view_.Ask(std::string(kNoChangesQuestion) + (uploadPending ? kUploadPendingNote : ""))) {
     FinishSync();
   } else {
+    if (uploadPending) log_.Step(kUploadDeclined);
     SaveReceivedTree(folders_, &log_, tree_);
     log_.LogLine("L\xF6sche Verzeichnis \"" + DownloadFolderForRmdir() + "\" ...");
     if (RemoveDownloadFolder()) {
@@ -290,19 +331,17 @@ void SyncDriver::Import() {
     // The mobile may have written more while the question was open: a delete
     // request now would drop lines nobody has seen.
     TreeModel fresh;
-    if (!Check(FetchAgain(fresh))) return;
+    if (!Check(InContext(FetchAgain(fresh), kImportedNotDeleted, kNextSyncFinishes))) return;
     if (HoldsLinesNotIn(fresh, tree_)) {
       log_.Step(kNewLinesArrived);
       view_.ReportInfo(kNewLinesArrived);
     } else {
-      log_.LogLine("Server-Delmob.php (s. tmp.bat) ...");
-      const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
-                                        UrlEncodeAccountName(settings_.name),
-                                    settings_.local_dir, view_);
       // A failed request leaves the import committed and journaled: the next
       // sync brings the same lines again and skips them.
-      if (!Check(status == 0 ? Outcome::Ok() : StepFailed("Server-Delmob.php", status))) return;
-      log_.LogLine("Server-Delmob.php fertig - !");
+      if (!Check(InContext(DeleteMobileChanges(settings_, log_), kImportedNotDeleted,
+                           kNextSyncFinishes))) {
+        return;
+      }
       // An answer proves nothing (a script that fails softly answers 200):
       // what the server sends now tells which lines are gone, so that a new
       // line reading like an imported one counts as new.
@@ -341,6 +380,7 @@ Outcome SyncDriver::FetchAgain(TreeModel& fresh) {
 }
 
 void SyncDriver::DeclineImport() {
+  log_.Step(kImportDeclined);
   try {
     ForgetLinesGoneFromServer(tree_);
     log_.LogLine("rmdir (s. tmp.bat) ...");
@@ -403,11 +443,30 @@ void SyncDriver::ForgetLinesGoneFromServer(const TreeModel& tree) {
   }
 }
 
+bool SyncDriver::Upload() {
+  const bool uploaded = Check(InContext(UploadData(settings_, log_), "", kMobileOnOldData));
+  RememberUploadPending(!uploaded);
+  return uploaded;
+}
+
+void SyncDriver::RememberUploadPending(bool pending) {
+  try {
+    if (pending || ReadUploadPending(folders_)) WriteUploadPending(folders_, pending);
+  } catch (const std::exception&) {
+    // Only the no-changes question reads it; an ini that cannot be written
+    // is reported by the counter, or was by the failure at hand.
+  }
+}
+
 bool SyncDriver::FinishSync() {
   log_.Step("3) Datens\xE4tze aus dasTessavor exportieren.");
-  if (!RunExport()) return false;
+  if (!RunExport()) {
+    // What was imported, or changed in the office, has not reached the mobile.
+    RememberUploadPending(true);
+    return false;
+  }
   log_.Step("4) Datens\xE4tze auf den Server HOCH-laden.");
-  if (!Check(UploadData(settings_, log_))) return false;
+  if (!Upload()) return false;
   KeepBase();
   log_.Step("5) Tmp-Mobil Datens\xE4tze lokal sichern.");
   SaveBackupOnce();

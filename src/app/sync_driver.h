@@ -59,6 +59,10 @@ class SyncDriver {
   void DeclineImport();
   // Export, upload, backup and counting; false when a step failed.
   bool FinishSync();
+  // UploadData, remembering whether an upload is owed (see
+  // ReadUploadPending); false when it failed.
+  bool Upload();
+  void RememberUploadPending(bool pending);
   bool RemoveDownloadFolder();
   bool RunExport();
   bool Check(const Outcome& outcome);
@@ -97,6 +101,7 @@ class SyncDriver {
   State state_ = State::kIdle;
   Outcome lastOutcome_;
   std::string backupPath_;  // the backup written in this run, if any
+
   // The files of the practice database and account, and their lock, held
   // from the start of a run to its end (the question waiting included).
   AccountFiles accountFiles_;

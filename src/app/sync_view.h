@@ -54,6 +54,9 @@ class SyncView : public IMessagePump {
 
   // A run is under way (nothing may start another), or over.
   virtual void Busy(bool busy) { (void)busy; }
+  // The run failed: nothing shown may still read as done (the export's
+  // "fertig!" above the progress bars).
+  virtual void RunFailed() {}
 
   // Where the export shows its steps; by default nowhere.
   virtual IExportProgress& ExportProgress();

@@ -50,6 +50,7 @@ class StepRunner {
     if (!step.startLine.empty()) log_.LogLine(step.startLine);
     std::string output;
     int status = RunCommand(step.command, settings_.local_dir, log_.Pump(), &output);
+    if (!step.url.empty()) return Judge(step, status, Utf8ToCp1252(output));
     if (status == 1 && !step.emptyArchive.empty() && IsEmptyZip(step.emptyArchive)) status = 0;
     if (status != 0) {
       Fail(step.name, status, Utf8ToCp1252(output));
@@ -82,12 +83,66 @@ class StepRunner {
   }
 
   const Outcome& Result() const { return result_; }
+  // The last curl step found no archive at the archive's own address.
+  bool NoArchive() const { return noArchive_; }
 
  private:
+  // A curl step is done only when the server did it: the script itself
+  // answered, and not with an error. The user reads what went wrong and the
+  // server's words; the memo keeps curl's exit status and its own lines.
+  bool Judge(const TransferStep& step, int status, const std::string& output) {
+    const CurlVerdict verdict = JudgeCurl(step.request, step.url, status, output);
+    if (verdict.kind == CurlVerdict::Kind::kDone) {
+      if (verdict.redirected) log_.Step(RedirectHint(verdict));
+      log_.LogLine(step.endLine);
+      return true;
+    }
+    if (verdict.kind == CurlVerdict::Kind::kNoArchive) {
+      noArchive_ = true;
+      return false;
+    }
+    result_ = Outcome::Failed(
+        step.name, status,
+        CurlFailureMessage(verdict, step.what, settings_.name, settings_.servers.ftpTls));
+    // curl itself was content (status 0) when the answer came from elsewhere
+    // or read as an error.
+    const std::string why = status != 0 ? "Exit-Code " + std::to_string(status)
+                            : verdict.kind == CurlVerdict::Kind::kMoved
+                                ? "weitergeleitet"
+                                : "die Antwort meldet einen Fehler";
+    log_.Step("FEHLER: " + step.name + " fehlgeschlagen (" + why + ").");
+    if (verdict.code != 0) {
+      log_.Step("  Antwort " + std::to_string(verdict.code) + " von " + verdict.reached);
+    }
+    for (const std::string& line : CurlDetailLines(ReadCurlReport(output).text)) {
+      log_.Step("  " + line);
+    }
+    return false;
+  }
+
+
   const Settings& settings_;
   Logger& log_;
   Outcome result_;
+  bool noArchive_ = false;
 };
+
+// The same step, judged as a curl command (see TransferStep).
+TransferStep Curl(TransferStep step, CurlRequest request, std::string url, std::string what) {
+  step.request = request;
+  step.url = std::move(url);
+  step.what = std::move(what);
+  return step;
+}
+
+TransferStep DelmobStep(const Settings& settings) {
+  const std::string url =
+      settings.servers.base + "/mob/delmob.php?kd=" + UrlEncodeAccountName(settings.name);
+  return Curl({"Server-Delmob.php", "Server-Delmob.php (s. tmp.bat) ...", "curl.exe " + url,
+               "Server-Delmob.php fertig - !"},
+              CurlRequest::kScript, url,
+              "Die Mobildaten auf dem Server konnten nicht gel\xF6scht werden (delmob.php)");
+}
 
 }  // namespace
 
@@ -121,11 +176,21 @@ UploadPlan PlanUpload(const Settings& settings) {
 
   plan.steps.push_back({"Zip", "Zip (s. tmp.bat) ...", "zip.exe -j " + archive + " " + plan.files,
                         "Zip fertig - " + list + " -> " + archiveShown, ""});
-  plan.steps.push_back({"Upload zum Server", "Upload zum Server (s. tmp.bat) ...",
-                        "curl.exe -T " + archive + " -u " + kFtpLogin + " " + ftp,
-                        "Upload zum Server fertig - " + archiveShown + " -> " + ftp, ""});
-  plan.steps.push_back({"Server-Unzip.php", "Server-Unzip.php (s. tmp.bat) ...",
-                        "curl.exe " + unzipUrl, "Server-Unzip.php fertig - " + unzipUrl, ""});
+  // -v: the FTP server's own words when it refuses (its "530 ..."), which
+  // curl's line leaves out. --ssl-reqd: the login and the upload over TLS or
+  // not at all (an ftps:// address is TLS from the start anyway).
+  const std::string tls = settings.servers.ftpTls ? " --ssl-reqd" : "";
+  plan.steps.push_back(Curl({"Upload zum Server", "Upload zum Server (s. tmp.bat) ...",
+                             "curl.exe -T " + archive + " -u " + kFtpLogin + " " + ftp + tls +
+                                 " -v",
+                             "Upload zum Server fertig - " + archiveShown + " -> " + ftp},
+                            CurlRequest::kFtpUpload, ftp,
+                            "Die Daten konnten nicht auf den Server hochgeladen werden"));
+  plan.steps.push_back(Curl({"Server-Unzip.php", "Server-Unzip.php (s. tmp.bat) ...",
+                             "curl.exe " + unzipUrl, "Server-Unzip.php fertig - " + unzipUrl},
+                            CurlRequest::kScript, unzipUrl,
+                            "Der Server konnte die hochgeladenen Daten nicht f\xFCr das "
+                            "Mobilger\xE4t auspacken (unzip.php)"));
   return plan;
 }
 
@@ -139,7 +204,10 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
 
   DownloadPlan plan;
   const std::string zipUrl = base + "/mob/zip.php?kd=" + urlName;
-  plan.serverZip = {"Server-Zip.php", "", "curl.exe " + zipUrl, "curl.exe " + zipUrl, ""};
+  plan.serverZip = Curl({"Server-Zip.php", "", "curl.exe " + zipUrl, "curl.exe " + zipUrl},
+                        CurlRequest::kScript, zipUrl,
+                        "Der Server konnte die \xC4nderungen vom Mobilger\xE4t nicht "
+                        "bereitstellen (zip.php)");
 
   plan.dir = ReplaceAll(localDir, "\\", "/") + folderName + "/";
   plan.folderToEmpty = localDir + folderName + kPathSep;
@@ -151,9 +219,12 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
   plan.archive = plan.dir + "dl_" + settings.name + ".zip";
   plan.archiveName = "dl_" + settings.name + ".zip";
   plan.copyName = "dl_" + settings.name + "_" + ShortDateText(today) + ".zip";
-  plan.steps.push_back({"Download", "Download (s. tmp.bat) ...",
-                        "curl.exe " + transferUrl + " -o " + zip,
-                        "Download fertig - " + transferUrl, ""});
+  plan.steps.push_back(Curl({"Download", "Download (s. tmp.bat) ...",
+                             "curl.exe " + transferUrl + " -o " + zip,
+                             "Download fertig - " + transferUrl},
+                            CurlRequest::kArchive, transferUrl,
+                            "Die \xC4nderungen vom Mobilger\xE4t konnten nicht vom Server "
+                            "geladen werden"));
 
   // The dated copy comes before the archive is unpacked: nothing unpacked can
   // stand in its place.
@@ -199,7 +270,8 @@ Outcome UploadData(const Settings& settings, Logger& log) {
 }
 
 Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
-                     const std::string& folderName) {
+                     const std::string& folderName, bool* noArchive) {
+  if (noArchive != nullptr) *noArchive = false;
   // The tools beside the program are found first (the interpreter looks in
   // the current folder before the search path).
   if (!SetCurrentFolder(folders.ProgramFolder)) {
@@ -228,12 +300,28 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
   const TransferStep& copy = plan.steps[1];
   const TransferStep& unzip = plan.steps[2];
   const TransferStep& remove = plan.steps[3];
-  if (runner.Run(download) &&
-      runner.Check(CheckDownloadArchive(plan.archive, plan.archiveName,
+  if (!runner.Run(download)) {
+    // What curl kept in the archive's place is the server's error page.
+    std::error_code ignored;
+    std::filesystem::remove(SystemPath(plan.archive), ignored);
+    if (!runner.NoArchive()) return runner.Result();
+    // zip.php answered OK and wrote nothing: no change files, as with an
+    // empty archive.
+    log.LogLine("Kein Archiv auf dem Server - " + plan.archiveName);
+    if (noArchive != nullptr) *noArchive = true;
+    return Outcome::Ok();
+  }
+  if (runner.Check(CheckDownloadArchive(plan.archive, plan.archiveName,
                                         {plan.archiveName, plan.copyName})) &&
       runner.Run(copy) && runner.Run(unzip) && runner.Check(CheckDownloadFolder(plan.dir))) {
     runner.Run(remove);
   }
+  return runner.Result();
+}
+
+Outcome DeleteMobileChanges(const Settings& settings, Logger& log) {
+  StepRunner runner(settings, log);
+  runner.Run(DelmobStep(settings));
   return runner.Result();
 }
 

@@ -21,9 +21,11 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/logger.h"
+#include "app/server_answer.h"
 #include "app/settings.h"
 #include "util/daynumber.h"
 #include "util/outcome.h"
@@ -31,6 +33,15 @@
 namespace kelvanor {
 
 struct TransferStep {
+  TransferStep() = default;
+  TransferStep(std::string stepName, std::string start, std::string commandLine,
+               std::string end, std::string emptyZip = std::string())
+      : name(std::move(stepName)),
+        startLine(std::move(start)),
+        command(std::move(commandLine)),
+        endLine(std::move(end)),
+        emptyArchive(std::move(emptyZip)) {}
+
   std::string name;       // German name of the step, used when it fails
   std::string startLine;  // detail line before the command ("" for none)
   std::string command;    // the line written into tmp.bat
@@ -39,6 +50,13 @@ struct TransferStep {
   // this archive really is an empty zip (the server sends one when the
   // mobile has no changes).
   std::string emptyArchive;
+
+  // A curl command is judged by what the server answered (JudgeCurl): what
+  // it asks for, at which address, and what its failure means ("Der Server
+  // konnte ... nicht ..."). `url` empty: not a curl command.
+  CurlRequest request = CurlRequest::kScript;
+  std::string url;
+  std::string what;
 };
 
 struct UploadPlan {
@@ -76,14 +94,21 @@ std::string RemoveDownloadFolderCommand(const Settings& settings);
 Outcome StepFailed(const std::string& step, int exitCode);
 
 // Runs the upload in local_dir. Raises EInOutError when tmp.bat cannot be
-// written.
+// written. It succeeds only when unzip.php itself answered without an error.
 Outcome UploadData(const Settings& settings, Logger& log);
 
 // Runs the download: makes ProgramFolder the current folder (a failure is
 // ignored), so tools beside the program win over the search path. Raises
 // EInOutError when tmp.bat cannot be written or the download folder cannot
-// be made anew.
+// be made anew. When zip.php answered OK but wrote no archive (404 at its own
+// address: PHP's ZipArchive writes none without entries), there are no
+// change files: the download folder stays empty, it succeeds, and
+// `noArchive` (when given) is set.
 Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
-                     const std::string& folderName = "tmp_dl");
+                     const std::string& folderName = "tmp_dl", bool* noArchive = nullptr);
+
+// Asks the server to delete the account's change files (delmob.php); fails
+// unless the script itself answered without an error.
+Outcome DeleteMobileChanges(const Settings& settings, Logger& log);
 
 }  // namespace kelvanor

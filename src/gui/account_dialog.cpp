@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "app/command_batch.h"
+#include "app/transfer.h"
 #include "gui/main_window.h"
 #include "platform/ini_file.h"
 #include "util/encoding.h"
@@ -18,7 +18,7 @@
 namespace kelvanor {
 
 namespace {
-class YieldPump : public IMessagePump {
+class YieldPump : public SyncView {
  public:
   void ProcessPendingMessages() override { wxTheApp->Yield(true); }
 };
@@ -192,12 +192,12 @@ void Tfrm_account::Button1Click() {
   }
   YieldPump pump;
   try {
-    const int status = RunCommand("curl.exe " + settings_.servers.base + "/mob/delmob.php?kd=" +
-                                      UrlEncodeAccountName(name),
-                                  settings_.local_dir, pump);
-    if (status != 0) {
-      boxes_.Error(this, "Die Mobildaten auf dem Server konnten nicht gel\xF6scht werden (Exit-Code " +
-                             std::to_string(status) + ").");
+    // Deleted only when delmob.php itself answered, and not with an error.
+    const bool noDetailLog = false;
+    Logger log(pump, noDetailLog);
+    const Outcome deleted = DeleteMobileChanges(settings_, log);
+    if (!deleted.IsOk()) {
+      boxes_.Error(this, deleted.Message());
       return;
     }
   } catch (const std::exception& e) {

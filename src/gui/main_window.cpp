@@ -703,4 +703,9 @@ void Tfrm_main::Busy(bool busy) {
   if (!busy) ReadAccountSettings();
 }
 
+void Tfrm_main::RunFailed() {
+  // The export of a run whose upload then failed left "fertig!" here.
+  Label1_->SetLabel("abgebrochen!");
+}
+
 }  // namespace kelvanor

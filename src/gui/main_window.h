@@ -109,6 +109,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   void ImportUnderWay() override;
   void CloseImportQuestion() override;
   void Busy(bool busy) override;
+  void RunFailed() override;
   IExportProgress& ExportProgress() override { return *this; }
   void ProcessPendingMessages() override;
 

@@ -97,8 +97,15 @@ TEST(RunCommand, CurlReadsAConfigurationThatMakesHttpErrorsFail) {
   const std::string folder = CurlConfigFolder();
   ASSERT_FALSE(folder.empty());
   const std::string rc = ReadFile(folder + "/" + kCurlConfigFileName);
-  for (const char* option : {"\nfail\n", "\nsilent\n", "\nshow-error\n"})
+  // An HTTP error fails with the server's answer kept; a redirect is
+  // followed to http and https only; the answer comes before curl's line and
+  // the report that tells where the last request went.
+  for (const char* option :
+       {"\nfail-with-body\n", "\nlocation\n", "\nproto-redir = \"=http,https\"\n", "\nno-buffer\n",
+        "\nsilent\n", "\nshow-error\n",
+        "\nwrite-out = \"\\n@@kelvanor-curl %{response_code} %{num_redirects} %{url_effective}\\n\"\n"})
     EXPECT_NE(rc.find(option), std::string::npos) << option;
+  EXPECT_EQ(rc.find("insecure"), std::string::npos);
 
   // What a started program sees (the real curl runs in the transfer tests).
   LocalDir local;

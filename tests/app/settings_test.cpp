@@ -143,6 +143,7 @@ TEST_F(SettingsTest, MissingToolIniReadsAsDefaults) {
   EXPECT_EQ(s.servers.web, "http://www.kelvanor.de");
   EXPECT_EQ(s.servers.ftp, "ftp://ftp.kelvanor.de");
   EXPECT_EQ(s.servers.publisher, "");
+  EXPECT_FALSE(s.servers.ftpTls);
   EXPECT_EQ(ServerLabelText(s), " (0 syncs)");
 }
 
@@ -214,8 +215,9 @@ TEST_F(SettingsTest, AccountSettingsAndTheirEdgeValues) {
 
 TEST_F(SettingsTest, SyncServerAddressesFromTheToolIni) {
   Tool("[sync_server]\nbase=http://127.0.0.1:8123/\nweb=https://127.0.0.1:8123\nftp=\n"
-       "publisher= Hufbeschlag M\xFCller GmbH \n");
+       "publisher= Hufbeschlag M\xFCller GmbH \nftp_tls=1\n");
   const Settings s = Read();
+  EXPECT_TRUE(s.servers.ftpTls);
   EXPECT_EQ(s.servers.base, "http://127.0.0.1:8123");
   EXPECT_EQ(s.servers.web, "https://127.0.0.1:8123");
   EXPECT_EQ(s.servers.ftp, "ftp://ftp.kelvanor.de");

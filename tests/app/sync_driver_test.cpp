@@ -137,6 +137,35 @@ TEST_F(SyncDriverTest, AnImportThatFailsLeavesEverythingForTheNextTry) {
   EXPECT_EQ(driver.GetState(), SyncDriver::State::kIdle);
 }
 
+// After a failed upload the mobile works on old data until an upload
+// succeeds: the question without changes says what "Nein" leaves behind.
+TEST_F(SyncDriverTest, AnUploadStillOwedIsNamedInTheQuestionWithoutChanges) {
+  IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 1);
+  const std::string plain = "Keine \xC4nderungen auf dem Server.\r\r\xC4nderungen vom PC/Laptop "
+                            "zum Server \xFC" "bertragen?";
+  const std::string owed = plain + "\r\rDie letzte \xDC" "bertragung zum Server ist "
+                           "fehlgeschlagen: Bei \"Nein\" arbeitet das Mobilger\xE4t weiter mit "
+                           "dem alten Stand.";
+  SyncDriver driver(view, folders, settings, db.get());
+  server.SetFailure("/mob/unzip.php", 500);
+  driver.StartSync();
+  ASSERT_EQ(view.errors.size(), 1u);
+  server.ClearFailures();
+
+  view.answer = false;
+  driver.StartSync();
+  view.answer = true;
+  driver.StartSync();
+  driver.StartSync();
+  EXPECT_EQ(view.questions, (std::vector<std::string>{plain, owed, owed, plain}));
+  EXPECT_EQ(std::count(view.memo.begin(), view.memo.end(),
+                       "Nicht \xFC" "bertragen: Das Mobilger\xE4t arbeitet weiter mit dem alten "
+                       "Stand."),
+            1);
+  EXPECT_EQ(view.errors.size(), 1u);
+  EXPECT_EQ(Counter(), 3);
+}
+
 // A link in the server's archive, named like the dated copy of the archive:
 // the run stops before the question, with the entry named, and nothing of
 // the server's change files is touched.

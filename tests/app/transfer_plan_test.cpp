@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "app/server_answer.h"
 #include "app/transfer.h"
 #include "platform/environment.h"
 #include "util/errors.h"
@@ -59,8 +60,9 @@ TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
 
   EXPECT_EQ(plan.steps[1].name, "Upload zum Server");
   EXPECT_EQ(plan.steps[1].startLine, "Upload zum Server (s. tmp.bat) ...");
+  // -v: the FTP server's own words when it refuses the login.
   EXPECT_EQ(plan.steps[1].command,
-            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example");
+            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example -v");
   EXPECT_EQ(plan.steps[1].endLine,
             "Upload zum Server fertig - \"C:/Daten/B\xFCro/mobil/up_anna.zip\" -> ftp://ftp.example");
 
@@ -69,6 +71,12 @@ TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
   EXPECT_EQ(plan.steps[2].command, "curl.exe http://sync.example/mob/unzip.php?kd=anna");
   EXPECT_EQ(plan.steps[2].endLine,
             "Server-Unzip.php fertig - http://sync.example/mob/unzip.php?kd=anna");
+
+  // Asked for, the login and the upload go over TLS or not at all.
+  Settings tls = MakeSettings("C:\\Daten\\B\xFCro\\mobil\\", "anna");
+  tls.servers.ftpTls = true;
+  EXPECT_EQ(PlanUpload(tls).steps[1].command,
+            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example --ssl-reqd -v");
 }
 
 TEST(TransferPlan, DownloadWithAnUmlautInTheLocalFolder) {
@@ -195,6 +203,159 @@ TEST(TransferPlan, BlanksInTheLocalFolderAreQuotedExactlyOnce) {
   EXPECT_EQ(down.steps[2].command,
             "unzip.exe \"/home/u/Meine Daten/mobil/tmp_dl/dl_anna.zip\" -d "
             "\"/home/u/Meine Daten/mobil/tmp_dl/\"");
+}
+
+// ---------------------------------------------------------------------------
+// What the server answered, read truthfully.
+
+// What curl writes for one command: the answer, its own line, the report.
+std::string CurlOutput(const std::string& answer, const std::string& curlLine, long code,
+                       int redirects, const std::string& url) {
+  return answer + (curlLine.empty() ? "" : curlLine + "\n") + "\n@@kelvanor-curl " +
+         std::to_string(code) + " " + std::to_string(redirects) + " " + url + "\n";
+}
+
+const char kUnzip[] = "http://sync.example/mob/unzip.php?kd=anna";
+const char kPhpWarning[] =
+    "<br />\n<b>Warning</b>:  ZipArchive::extractTo(): Permission denied in "
+    "<b>/var/www/mob/unzip.php</b> on line <b>9</b><br />\nOK";
+
+TEST(ServerAnswer, ASoftFailureIsAnErrorAnOrdinaryAnswerIsNot) {
+  for (const char* answer :
+       {kPhpWarning, "<b>Fatal error</b>: Uncaught Error in /x.php", "PHP Parse error: syntax",
+        "Fehler beim Entpacken", "ERROR up_anna.zip is not a zip archive\n", "error", "Not Found",
+        "  <p>fehler: kein Archiv</p>"}) {
+    EXPECT_TRUE(ReadsAsError(answer)) << answer;
+  }
+  for (const char* answer : {"OK unzip up_anna.zip 9\n", "", "Fehlerfrei entpackt", "Errors: 0",
+                             "<html><head><title>Error</title></head><body>Willkommen</body></html>",
+                             "3 Dateien entpackt, kein Fehler"}) {
+    EXPECT_FALSE(ReadsAsError(answer)) << answer;
+  }
+}
+
+TEST(ServerAnswer, TheServersWordsWithoutTheirMarkup) {
+  EXPECT_EQ(ServerWords(kPhpWarning),
+            "Warning: ZipArchive::extractTo(): Permission denied in /var/www/mob/unzip.php on "
+            "line 9 / OK");
+  EXPECT_EQ(ServerWords("<html>\r\n<head><title>301 Moved Permanently</title></head>\r\n<body>"
+                        "\r\n<center><h1>301 Moved Permanently</h1></center>\r\n<hr><center>"
+                        "nginx/1.22.1</center>\r\n</body>\r\n</html>\r\n"),
+            "301 Moved Permanently / nginx/1.22.1");
+  EXPECT_EQ(ServerWords("<script>alert(1)</script><p>Konto &quot;M&uuml;ller&quot; &amp; a &lt; b"
+                        "</p>\n\n\nzwei\nzwei\ndrei\nvier"),
+            "Konto \"M\xFCller\" & a < b / zwei / drei");
+  EXPECT_EQ(ServerWords(std::string(400, 'x')).size(), 164u);
+}
+
+TEST(ServerAnswer, AScriptCountsOnlyWhenItAnsweredItself) {
+  using Kind = CurlVerdict::Kind;
+  auto judge = [](CurlRequest request, const std::string& requested, int exitCode,
+                  const std::string& output) {
+    return JudgeCurl(request, requested, exitCode, output);
+  };
+  // Done, and done over https at the same path and query.
+  CurlVerdict v = judge(CurlRequest::kScript, kUnzip, 0,
+                        CurlOutput("OK unzip up_anna.zip 9\n", "", 200, 0, kUnzip));
+  EXPECT_EQ(v.kind, Kind::kDone);
+  EXPECT_FALSE(v.redirected);
+  v = judge(CurlRequest::kScript, kUnzip, 0,
+            CurlOutput("OK", "", 200, 1, "https://sync.example:8443/mob/unzip.php?kd=anna"));
+  EXPECT_EQ(v.kind, Kind::kDone);
+  EXPECT_TRUE(v.redirected);
+  EXPECT_NE(RedirectHint(v).find("nach https://sync.example:8443/mob/unzip.php?kd=anna"),
+            std::string::npos);
+
+  // Another path (or the account name dropped) answering 200 is not the script.
+  for (const char* reached : {"http://sync.example/neu/mob/unzip.php?kd=anna",
+                              "https://sync.example/mob/unzip.php", "http://sync.example/"}) {
+    v = judge(CurlRequest::kScript, kUnzip, 0, CurlOutput("<h1>Willkommen</h1>", "", 200, 1, reached));
+    EXPECT_EQ(v.kind, Kind::kMoved) << reached;
+    const std::string message = CurlFailureMessage(v, "Der Server konnte nicht auspacken", "anna", false);
+    EXPECT_NE(message.find("umgezogen: " + std::string(kUnzip) + " wird nach " + reached +
+                           " weitergeleitet."), std::string::npos) << message;
+  }
+  // Following failed: moved, and where to.
+  v = judge(CurlRequest::kScript, kUnzip, 7,
+            CurlOutput("", "curl: (7) Failed to connect", 301, 1, "https://sync.example/mob/unzip.php?kd=anna"));
+  EXPECT_EQ(v.kind, Kind::kMoved);
+  EXPECT_EQ(v.reached, "https://sync.example/mob/unzip.php?kd=anna");
+  v = judge(CurlRequest::kScript, kUnzip, 22,
+            CurlOutput("<h1>Not Found</h1>", "curl: (22) The requested URL returned error: 404", 404,
+                       1, "http://sync.example/neu/unzip.php?kd=anna"));
+  EXPECT_EQ(v.kind, Kind::kMoved);
+  EXPECT_EQ(v.words, "Not Found");
+
+  // A soft failure and a failure that says why: the server's words.
+  v = judge(CurlRequest::kScript, kUnzip, 0, CurlOutput(kPhpWarning, "", 200, 0, kUnzip));
+  EXPECT_EQ(v.kind, Kind::kFailed);
+  EXPECT_EQ(v.words.rfind("Warning: ZipArchive::extractTo(): Permission denied", 0), 0u);
+  v = judge(CurlRequest::kScript, kUnzip, 22,
+            CurlOutput("up_anna.zip is not a zip archive\n",
+                       "curl: (22) The requested URL returned error: 500", 500, 0, kUnzip));
+  EXPECT_EQ(v.kind, Kind::kFailed);
+  const std::string message = CurlFailureMessage(v, "Der Server konnte nicht auspacken", "anna", false);
+  EXPECT_NE(message.find("Antwort des Servers: \"up_anna.zip is not a zip archive\""),
+            std::string::npos) << message;
+  EXPECT_EQ(message.find("22"), std::string::npos) << message;
+  EXPECT_EQ(message.find("curl"), std::string::npos) << message;
+
+  // The account refused, the server out of reach.
+  v = judge(CurlRequest::kScript, kUnzip, 22, CurlOutput("ERROR invalid kd\n", "curl: (22) x", 400, 0, kUnzip));
+  EXPECT_EQ(v.kind, Kind::kAccountRefused);
+  EXPECT_EQ(CurlFailureMessage(v, "x", "hof 1", false),
+            "Der Server hat das Konto \"hof 1\" abgelehnt.\rAntwort des Servers: \"ERROR invalid "
+            "kd\"\rBitte den Kontonamen unter \"Konto ...\" pr\xFC" "fen.");
+  for (const int exitCode : {6, 7, 28}) {
+    v = judge(CurlRequest::kScript, kUnzip, exitCode, CurlOutput("", "curl: (7) x", 0, 0, kUnzip));
+    EXPECT_EQ(CurlFailureMessage(v, "x", "anna", false),
+              "Der Server ist nicht erreichbar. Bitte sp\xE4ter erneut synchronisieren.");
+  }
+}
+
+TEST(ServerAnswer, NoArchiveOnlyAtItsOwnAddress) {
+  using Kind = CurlVerdict::Kind;
+  const std::string archive = "http://sync.example/mob/transfer/dl_anna.zip";
+  const std::string notFound = "curl: (22) The requested URL returned error: 404";
+  EXPECT_EQ(JudgeCurl(CurlRequest::kArchive, archive, 22,
+                      CurlOutput("", notFound, 404, 0, archive)).kind,
+            Kind::kNoArchive);
+  EXPECT_EQ(JudgeCurl(CurlRequest::kArchive, archive, 22,
+                      CurlOutput("", notFound, 404, 1, "https://sync.example/mob/transfer/dl_anna.zip")).kind,
+            Kind::kNoArchive);
+  EXPECT_EQ(JudgeCurl(CurlRequest::kArchive, archive, 22,
+                      CurlOutput("", notFound, 404, 1, "http://sync.example/404.html")).kind,
+            Kind::kMoved);
+  EXPECT_EQ(JudgeCurl(CurlRequest::kArchive, archive, 22,
+                      CurlOutput("", "curl: (22) x", 500, 0, archive)).kind,
+            Kind::kFailed);
+  // Another page in place of the archive is no archive of the account.
+  EXPECT_EQ(JudgeCurl(CurlRequest::kArchive, archive, 0,
+                      CurlOutput("", "", 200, 1, "http://sync.example/login")).kind,
+            Kind::kMoved);
+}
+
+TEST(ServerAnswer, TheFtpServersOwnWordsForARefusedLogin) {
+  const std::string ftp = "ftp://ftp.example";
+  const std::string verbose =
+      "*   Trying 127.0.0.1:21...\n< 220 (vsFTPd 3.0.3)\n> USER ftp5830417-mob\n"
+      "< 530 Non-anonymous sessions must use encryption.\n";
+  const CurlVerdict v = JudgeCurl(CurlRequest::kFtpUpload, ftp, 67,
+                                  CurlOutput(verbose, "curl: (67) Access denied: 530", 530, 0, ftp));
+  EXPECT_EQ(v.kind, CurlVerdict::Kind::kLoginRefused);
+  EXPECT_EQ(v.words, "530 Non-anonymous sessions must use encryption.");
+  EXPECT_NE(CurlFailureMessage(v, "x", "anna", false)
+                .find("Er verlangt eine verschl\xFCsselte Verbindung: bitte in Kelvanor.ini im "
+                      "Abschnitt [sync_server] ftp_tls=1 eintragen."),
+            std::string::npos);
+  EXPECT_EQ(CurlFailureMessage(v, "x", "anna", true).find("ftp_tls=1"), std::string::npos);
+  // The detail log keeps curl's line and the refusal, not the dialogue (which
+  // holds the password).
+  EXPECT_EQ(CurlDetailLines(ReadCurlReport(CurlOutput(verbose + "> PASS geheim\n",
+                                                      "curl: (67) Access denied: 530", 530, 0, ftp))
+                                .text),
+            (std::vector<std::string>{"530 Non-anonymous sessions must use encryption.",
+                                      "curl: (67) Access denied: 530"}));
 }
 
 }  // namespace

@@ -342,6 +342,19 @@ TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
   ASSERT_EQ(boxes.errors.size(), 1u);
   EXPECT_NE(boxes.errors[0].find("nicht gel\xF6scht"), std::string::npos) << boxes.errors[0];
   EXPECT_EQ(boxes.infos.size(), 1u);
+  // Answered 200 with PHP's warning: not deleted either, and the server's
+  // words say why.
+  server->ClearFailures();
+  server->SetBody("/mob/delmob.php", "<b>Warning</b>: unlink(): Permission denied");
+  {
+    Tfrm_account& dlg = *new Tfrm_account(&w, folders, w.CurrentSettings(), boxes);
+    DialogCloser closer(&dlg, this);
+    dlg.Button1Click();
+  }
+  ASSERT_EQ(boxes.errors.size(), 2u);
+  EXPECT_NE(boxes.errors[1].find("Antwort des Servers: \"Warning: unlink(): Permission denied\""),
+            std::string::npos) << boxes.errors[1];
+  EXPECT_EQ(boxes.infos.size(), 1u);
 }
 
 // Under a window manager every box of ours takes the focus and gives it back
@@ -372,9 +385,11 @@ TEST_F(GuiTest, RealBoxesUnderAWindowManagerNeverRunTheActivationStepsAgain) {
   w.btnSyncClick();
   PumpFor(1500);
   ASSERT_EQ(answerer.boxes.size(), 2u);
-  EXPECT_NE(answerer.boxes[1].message.find("Server-Unzip.php"), std::string::npos);
+  EXPECT_NE(answerer.boxes[1].message.find("(unzip.php)"), std::string::npos);
   EXPECT_GT(w.ActivationsReported(), reported) << "the focus never came back to the window";
   EXPECT_TRUE(AnyStartsWith(MemoLines(), "FEHLER: Server-Unzip.php fehlgeschlagen"));
+  // The export before the upload said "fertig!"; the run did not finish.
+  EXPECT_EQ(FromWx(w.Label1()->GetLabel()), "abgebrochen!");
   EXPECT_EQ(w.ActivationStepsRun(), 1);
 
   // The help box, then the account dialog with the delete question, which

@@ -92,6 +92,17 @@ def raw_request(port, target, method="GET", body=b"", headers=()):
     return status, fields, payload
 
 
+def make_certificate(folder):
+    """A certificate for 127.0.0.1 and its key; a client trusts it with --cacert."""
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+    return cert, key
+
+
 class ServerProcess:
     def __init__(self, root, extra=(), parent_pid=None):
         args = [PYTHON, SERVER, "--root", root]
@@ -297,6 +308,37 @@ class UploadTest(ServerTestCase):
         self.assertNotEqual(rc, 0)
         self.assertEqual(os.listdir(os.path.join(self.root, "ftp")), [])
 
+    def test_ftp_that_requires_tls(self):
+        cert, key = make_certificate(self.tmp)
+        archive = os.path.join(self.work, "up_anna.zip")
+        self.write(archive, b"PK")
+        explicit = ServerProcess(self.root, ["--https-cert", cert, "--https-key", key,
+                                             "--ftp-tls", "explicit"])
+        self.addCleanup(explicit.stop)
+        self.assertEqual(explicit.info["ftp_tls"], "explicit")
+        # In the clear the login is refused with vsftpd's words.
+        result = subprocess.run(["curl", "-sS", "-v", "-T", archive, "-u", FTP_LOGIN,
+                                 explicit.ftp], capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 67)
+        self.assertIn(b"< 530 Non-anonymous sessions must use encryption.", result.stderr)
+        self.assertEqual(os.listdir(os.path.join(self.root, "ftp")), [])
+        # Asked for TLS (login and data), with the certificate trusted, it works.
+        self.assertEqual(self.curl("--ssl-reqd", "--cacert", cert, "-T", archive, "-u",
+                                   FTP_LOGIN, explicit.ftp)[0], 0)
+        self.assertEqual(self.read(os.path.join(self.root, "ftp", "up_anna.zip")), b"PK")
+        # A client that does not trust the certificate sends nothing.
+        self.assertEqual(self.curl("--ssl-reqd", "-T", archive, "-u", FTP_LOGIN,
+                                   explicit.ftp)[0], 60)
+        explicit.stop()
+
+        os.unlink(os.path.join(self.root, "ftp", "up_anna.zip"))
+        implicit = ServerProcess(self.root, ["--https-cert", cert, "--https-key", key,
+                                             "--ftp-tls", "implicit"])
+        self.addCleanup(implicit.stop)
+        ftps = implicit.ftp.replace("ftp://", "ftps://")
+        self.assertEqual(self.curl("--cacert", cert, "-T", archive, "-u", FTP_LOGIN, ftps)[0], 0)
+        self.assertEqual(self.read(os.path.join(self.root, "ftp", "up_anna.zip")), b"PK")
+
     def test_unzip_errors(self):
         self.assertEqual(self.get("/mob/unzip.php?kd=nobody")[0], 404)
         self.write(os.path.join(self.root, "ftp", "up_broken.zip"), b"not a zip at all")
@@ -329,6 +371,16 @@ class DownloadTest(ServerTestCase):
         self.assertEqual(self.download("anna"), {})
         self.assertEqual([n for n in os.listdir(os.path.join(self.root, "transfer"))],
                          ["dl_anna.zip"])
+
+    def test_no_empty_archive_when_told(self):
+        # A zip.php that writes no archive without change files (PHP's
+        # ZipArchive): the old archive goes too, so nothing stale is fetched.
+        self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
+        self.server.control("noemptyzip", path="/mob/zip.php")
+        self.assertEqual(list(self.download("anna")), ["mob_kasse_x.txt"])
+        os.unlink(self.account("anna", "mob_kasse_x.txt"))
+        self.assertEqual(self.get("/mob/zip.php?kd=anna"), (200, b"OK zip dl_anna.zip 0\n"))
+        self.assertEqual(self.get("/mob/transfer/dl_anna.zip")[0], 404)
 
     def test_a_zip_that_keeps_the_old_archive_when_nothing_is_left(self):
         self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
@@ -424,11 +476,7 @@ class StaticTest(ServerTestCase):
         self.assertEqual(self.read(target), program)
 
     def test_https_serves_the_same_side_with_the_given_certificate(self):
-        cert, key = os.path.join(self.tmp, "cert.pem"), os.path.join(self.tmp, "key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                        "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
-                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+        cert, key = make_certificate(self.tmp)
         server = ServerProcess(self.root, ["--https-cert", cert, "--https-key", key])
         self.addCleanup(server.stop)
         self.write(self.www("sync", "mob.exe"), b"MZ update")
@@ -495,6 +543,35 @@ class ControlTest(ServerTestCase):
         self.server.control("fail", path="/mob/transfer/dl_anna.zip", status=404)
         self.assertEqual(self.curl("-f", self.server.base + "/mob/transfer/dl_anna.zip",
                                    "-o", "x.zip")[0], 22)
+
+    def test_failure_with_the_scripts_own_reason(self):
+        self.server.control("fail", path="/mob/unzip.php", status=500,
+                            text="up_anna.zip is not a zip archive")
+        self.assertEqual(self.get("/mob/unzip.php?kd=anna"),
+                         (500, b"up_anna.zip is not a zip archive\n"))
+
+    def test_redirect_to_another_path_and_to_the_tls_side(self):
+        self.server.control("redirect", path="/mob/unzip.php", to="/neu/mob/unzip.php")
+        status, headers, body = raw_request(self.server.http_port, "/mob/unzip.php?kd=anna")
+        self.assertEqual(status, 301)
+        self.assertEqual(headers["location"], "/neu/mob/unzip.php?kd=anna")
+        self.assertIn(b"301 Moved Permanently", body)
+        # Without a TLS side there is nothing to send the client to.
+        status, _, _ = raw_request(self.server.http_port,
+                                   "/_control/redirect?path=/mob/zip.php&to=https")
+        self.assertEqual(status, 400)
+
+        cert, key = make_certificate(self.tmp)
+        server = ServerProcess(self.root, ["--https-cert", cert, "--https-key", key])
+        self.addCleanup(server.stop)
+        server.control("redirect", path="/mob/zip.php", to="https")
+        self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
+        # Followed, the request is done by the script on the TLS side.
+        rc, out = self.curl("-L", "--cacert", cert, "-w", "\n%{url_effective}",
+                            server.base + "/mob/zip.php?kd=anna")
+        self.assertEqual(rc, 0)
+        self.assertEqual(out, b"OK zip dl_anna.zip 1\n\nhttps://127.0.0.1:%d/mob/zip.php?kd=anna"
+                         % server.info["https_port"])
 
     def test_counted_failure_and_clear_by_path(self):
         self.write(self.root + "/www/sync/version.txt", b"1.0.0.70")

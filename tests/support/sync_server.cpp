@@ -139,6 +139,7 @@ void SyncServer::Start() {
                                    std::to_string(::getpid())};
   if (!https_.cert.empty()) {
     args.insert(args.end(), {"--https-cert", https_.cert, "--https-key", https_.key});
+    if (!https_.ftpTls.empty()) args.insert(args.end(), {"--ftp-tls", https_.ftpTls});
   }
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -198,6 +199,8 @@ std::string SyncServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_s
 std::string SyncServer::HttpsUrl() const {
   return "https://127.0.0.1:" + std::to_string(httpsPort_);
 }
+
+std::string SyncServer::FtpsUrl() const { return "ftps://127.0.0.1:" + std::to_string(ftpPort_); }
 
 std::string SyncServer::FtpUrl() const { return "ftp://127.0.0.1:" + std::to_string(ftpPort_); }
 
@@ -268,6 +271,17 @@ void SyncServer::Control(const std::string& action, const std::string& query) {
 void SyncServer::SetFailure(const std::string& path, int status) {
   Control("fail", "path=" + UrlQueryEncode(path) + "&status=" + std::to_string(status));
 }
+
+void SyncServer::SetFailure(const std::string& path, int status, const std::string& reason) {
+  Control("fail", "path=" + UrlQueryEncode(path) + "&status=" + std::to_string(status) +
+                      "&text=" + UrlQueryEncode(reason));
+}
+
+void SyncServer::SetRedirect(const std::string& path, const std::string& to) {
+  Control("redirect", "path=" + UrlQueryEncode(path) + "&to=" + UrlQueryEncode(to));
+}
+
+void SyncServer::SetNoEmptyArchive() { Control("noemptyzip", "path=/mob/zip.php"); }
 
 void SyncServer::FailNext(const std::string& path, int status) {
   Control("fail",

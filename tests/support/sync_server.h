@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvanor::testing {
@@ -49,8 +50,14 @@ class SyncServer {
  public:
   // The certificate and key of the https side.
   struct Https {
+    Https() = default;
+    Https(std::string certFile, std::string keyFile, std::string ftpTlsMode = "")
+        : cert(std::move(certFile)), key(std::move(keyFile)), ftpTls(std::move(ftpTlsMode)) {}
     std::string cert;
     std::string key;
+    // "explicit" or "implicit": the FTP side requires TLS with this
+    // certificate too ("" leaves it plain).
+    std::string ftpTls;
   };
 
   // Serves a fresh temporary root that is removed afterwards.
@@ -72,6 +79,8 @@ class SyncServer {
   std::string FtpUrl() const;
   // "https://127.0.0.1:PORT": the same files, scripts and test rules.
   std::string HttpsUrl() const;
+  // "ftps://127.0.0.1:PORT": the FTP side with ftpTls "implicit".
+  std::string FtpsUrl() const;
 
   // Folders of the server's layout. The empty account name maps to the
   // folder "@empty"; other names are used as they are (UTF-8 file names).
@@ -84,6 +93,13 @@ class SyncServer {
   // "/mob/zip.php"): the endpoint answers `status` (400..599) instead of
   // doing its work. A 404 page contains "not found" like a web server's.
   void SetFailure(const std::string& path, int status);
+  // The same, the script's own words as the body (a script that says why).
+  void SetFailure(const std::string& path, int status, const std::string& reason);
+  // The endpoint answers 301 to `to`: a path or URL (the request's query
+  // added), or "https" for the same path on the TLS side.
+  void SetRedirect(const std::string& path, const std::string& to);
+  // zip.php writes no archive when there is nothing to pack.
+  void SetNoEmptyArchive();
   void FailNext(const std::string& path, int status);  // for one request only
   // The body trickles in over `seconds` (headers come at once).
   void SetSlow(const std::string& path, double seconds);

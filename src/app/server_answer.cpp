@@ -1,0 +1,453 @@
+#include "app/server_answer.h"
+
+#include <cstdlib>
+
+#include "util/text.h"
+
+namespace kelvanor {
+
+const char kServerUnreachable[] =
+    "Der Server ist nicht erreichbar. Bitte sp\xE4ter erneut synchronisieren.";
+
+namespace {
+
+// The report starts a line of its own even after an answer without a final
+// line break; the marker cannot be mistaken for a script's words.
+constexpr char kReportMarker[] = "@@kelvanor-curl ";
+constexpr std::size_t kLineWidth = 160;
+
+// curl's exit statuses the verdict tells apart.
+constexpr int kUnsupportedProtocol = 1;
+constexpr int kCouldNotResolveProxy = 5;
+constexpr int kCouldNotResolveHost = 6;
+constexpr int kCouldNotConnect = 7;
+constexpr int kHttpReturnedError = 22;
+constexpr int kOperationTimedOut = 28;
+constexpr int kSslConnectError = 35;
+constexpr int kTooManyRedirects = 47;
+constexpr int kPeerFailedVerification = 60;
+constexpr int kUseSslFailed = 64;
+constexpr int kLoginDenied = 67;
+
+bool IsLetter(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0xC0;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+// Case-insensitive (ASCII) comparison of text at `pos` with `word`.
+bool HasAt(const std::string& text, std::size_t pos, const std::string& word) {
+  if (pos + word.size() > text.size()) return false;
+  return AsciiLowerCase(text.substr(pos, word.size())) == AsciiLowerCase(word);
+}
+
+std::size_t FindNoCase(const std::string& text, const std::string& word) {
+  return AsciiLowerCase(text).find(AsciiLowerCase(word));
+}
+
+// The name of the tag that starts at text[lt] ('<'), lower case, without
+// "/" or "!"; `closing` tells "</name".
+std::string TagName(const std::string& text, std::size_t lt, bool* closing) {
+  std::size_t i = lt + 1;
+  *closing = i < text.size() && text[i] == '/';
+  if (*closing) ++i;
+  std::string name;
+  while (i < text.size() && (IsLetter(static_cast<unsigned char>(text[i])) ||
+                             (text[i] >= '0' && text[i] <= '9'))) {
+    name += text[i++];
+  }
+  return AsciiLowerCase(name);
+}
+
+bool BreaksLine(const std::string& tag) {
+  static const char* const kBlocks[] = {"br", "p", "div", "h1", "h2", "h3", "h4", "h5", "h6",
+                                        "li", "tr", "title", "hr", "pre", "center", "table",
+                                        "ul", "ol", "body", "html", "td", "th", "dt", "dd"};
+  for (const char* block : kBlocks) {
+    if (tag == block) return true;
+  }
+  return false;
+}
+
+// &amp; &lt; &gt; &quot; &apos; &nbsp; the German letters, and numbers below
+// 256 (the code page's own); anything else stays as written.
+std::string DecodeEntity(const std::string& name) {
+  struct Named {
+    const char* name;
+    const char* text;
+  };
+  static const Named kNamed[] = {
+      {"amp", "&"},       {"lt", "<"},        {"gt", ">"},        {"quot", "\""},
+      {"apos", "'"},      {"nbsp", " "},      {"auml", "\xE4"},   {"ouml", "\xF6"},
+      {"uuml", "\xFC"},   {"Auml", "\xC4"},   {"Ouml", "\xD6"},   {"Uuml", "\xDC"},
+      {"szlig", "\xDF"},  {"euro", "\x80"},
+  };
+  for (const Named& entity : kNamed) {
+    if (name == entity.name) return entity.text;
+  }
+  if (name.size() > 1 && name[0] == '#') {
+    const bool hex = name[1] == 'x' || name[1] == 'X';
+    const std::string digits = name.substr(hex ? 2 : 1);
+    char* end = nullptr;
+    const long value = std::strtol(digits.c_str(), &end, hex ? 16 : 10);
+    if (!digits.empty() && *end == '\0' && value > 0 && value < 256) {
+      return std::string(1, static_cast<char>(value));
+    }
+  }
+  return "&" + name + ";";
+}
+
+// The answer as plain lines: what a browser would show, roughly.
+std::vector<std::string> PlainLines(const std::string& answer) {
+  std::string text;
+  text.reserve(answer.size());
+  std::string skipUntil;  // inside <head>, <script> or <style>: its end tag
+  for (std::size_t i = 0; i < answer.size();) {
+    const char c = answer[i];
+    if (c == '<') {
+      bool closing = false;
+      const std::string tag = TagName(answer, i, &closing);
+      const std::size_t gt = answer.find('>', i);
+      if (tag.empty() && !closing && answer.compare(i, 4, "<!--") != 0 &&
+          (i + 1 >= answer.size() || answer[i + 1] != '!')) {
+        // A lone "<" in a text ("a < b") is a character.
+        if (skipUntil.empty()) text += c;
+        ++i;
+        continue;
+      }
+      const std::size_t end = answer.compare(i, 4, "<!--") == 0 ? answer.find("-->", i) : gt;
+      i = end == std::string::npos ? answer.size() : end + (answer[end] == '-' ? 3 : 1);
+      if (!skipUntil.empty()) {
+        if (closing && tag == skipUntil) skipUntil.clear();
+        continue;
+      }
+      if (!closing && (tag == "head" || tag == "script" || tag == "style")) {
+        skipUntil = tag;
+        continue;
+      }
+      if (BreaksLine(tag)) text += '\n';
+      continue;
+    }
+    if (!skipUntil.empty()) {
+      ++i;
+      continue;
+    }
+    if (c == '&') {
+      const std::size_t semicolon = answer.find(';', i);
+      if (semicolon != std::string::npos && semicolon - i <= 8) {
+        text += DecodeEntity(answer.substr(i + 1, semicolon - i - 1));
+        i = semicolon + 1;
+        continue;
+      }
+    }
+    text += c;
+    ++i;
+  }
+
+  std::vector<std::string> lines;
+  for (const std::string& raw : SplitLines(text)) {
+    std::string line;
+    for (char ch : raw) {
+      if (IsBlank(ch) || ch == '\0') {
+        if (!line.empty() && line.back() != ' ') line += ' ';
+      } else {
+        line += ch;
+      }
+    }
+    line = TrimBlanks(line);
+    if (!line.empty() && (lines.empty() || lines.back() != line)) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Where curl's own lines ("curl: (22) ...") begin in what a command wrote,
+// or text.size(). curl writes them after the answer, which is not buffered,
+// and right after it when the answer has no final line break.
+std::size_t CurlLinesStart(const std::string& text) {
+  for (std::size_t pos = text.find("curl: ("); pos != std::string::npos;
+       pos = text.find("curl: (", pos + 1)) {
+    std::size_t digit = pos + 7;
+    while (digit < text.size() && text[digit] >= '0' && text[digit] <= '9') ++digit;
+    if (digit > pos + 7 && digit < text.size() && text[digit] == ')') return pos;
+  }
+  return text.size();
+}
+
+// The server's answer in what a command wrote.
+std::string CurlAnswer(const std::string& text) { return text.substr(0, CurlLinesStart(text)); }
+
+// "< 530 Non-anonymous ..." or "< 530-...": an FTP reply in curl's verbose
+// output; `code` receives its number.
+bool IsFtpReply(const std::string& line, int* code) {
+  if (line.size() < 6 || line.compare(0, 2, "< ") != 0) return false;
+  for (std::size_t i = 2; i < 5; ++i) {
+    if (line[i] < '0' || line[i] > '9') return false;
+  }
+  if (line[5] != ' ' && line[5] != '-') return false;
+  *code = std::atoi(line.c_str() + 2);
+  return true;
+}
+
+// The path and query of an address: everything from the first "/" after
+// "scheme://host".
+std::string PathAndQuery(const std::string& url) {
+  std::size_t start = url.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  const std::size_t slash = url.find('/', start);
+  if (slash == std::string::npos) {
+    const std::size_t query = url.find('?', start);
+    return query == std::string::npos ? "/" : "/" + url.substr(query);
+  }
+  std::string path = url.substr(slash);
+  const std::size_t fragment = path.find('#');
+  if (fragment != std::string::npos) path.erase(fragment);
+  return path;
+}
+
+bool MentionsEncryption(const std::string& words) {
+  for (const char* word : {"encrypt", "tls", "ssl", "verschl\xFCssel"}) {
+    if (FindNoCase(words, word) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::string Quoted(const std::string& words) { return "\"" + words + "\""; }
+
+}  // namespace
+
+const char kCurlReportWriteOut[] =
+    "\\n@@kelvanor-curl %{response_code} %{num_redirects} %{url_effective}\\n";
+
+CurlReport ReadCurlReport(const std::string& output) {
+  CurlReport report;
+  std::size_t at = std::string::npos;
+  for (std::size_t pos = output.find(kReportMarker); pos != std::string::npos;
+       pos = output.find(kReportMarker, pos + 1)) {
+    if (pos == 0 || output[pos - 1] == '\n') at = pos;
+  }
+  if (at == std::string::npos) {
+    report.text = output;
+    return report;
+  }
+  std::size_t end = output.find('\n', at);
+  if (end == std::string::npos) end = output.size();
+  const std::size_t from = at + sizeof kReportMarker - 1;
+  std::string line = output.substr(from, end - from);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  char* rest = nullptr;
+  report.code = std::strtol(line.c_str(), &rest, 10);
+  report.redirects = static_cast<int>(std::strtol(rest, &rest, 10));
+  report.url = Trim(rest);
+  report.found = true;
+  // The line break curl put before the report is its own, not the answer's.
+  std::size_t cut = at;
+  if (cut > 0 && output[cut - 1] == '\n') --cut;
+  if (cut > 0 && output[cut - 1] == '\r') --cut;
+  report.text = output.substr(0, cut) + output.substr(std::min(end + 1, output.size()));
+  return report;
+}
+
+std::vector<std::string> CurlDetailLines(const std::string& text) {
+  std::vector<std::string> lines;
+  const std::size_t curlLines = CurlLinesStart(text);
+  for (const std::string& line : SplitLines(text.substr(0, curlLines))) {
+    int code = 0;
+    if (IsFtpReply(line, &code) && code >= 400) lines.push_back(line.substr(2));
+  }
+  for (const std::string& line : SplitLines(text.substr(curlLines))) {
+    if (!Trim(line).empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+bool ReadsAsError(const std::string& answer) {
+  const std::vector<std::string> lines = PlainLines(answer);
+  for (const std::string& line : lines) {
+    for (const char* mark : {"Warning:", "Fatal error:", "Parse error:"}) {
+      if (line.find(mark) != std::string::npos) return true;
+    }
+  }
+  if (lines.empty()) return false;
+  const std::string& first = lines.front();
+  for (const char* word : {"Fehler", "ERROR", "not found"}) {
+    const std::size_t n = std::string(word).size();
+    if (HasAt(first, 0, word) &&
+        (first.size() == n || !IsLetter(static_cast<unsigned char>(first[n])))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string ServerWords(const std::string& answer, std::size_t maxLines) {
+  std::string words;
+  std::size_t taken = 0;
+  for (const std::string& line : PlainLines(answer)) {
+    if (taken == maxLines) break;
+    if (!words.empty()) words += " / ";
+    words += line.size() > kLineWidth ? line.substr(0, kLineWidth) + " ..." : line;
+    ++taken;
+  }
+  return words;
+}
+
+std::string FtpRefusal(const std::string& text) {
+  std::string refusal;
+  for (const std::string& line : SplitLines(text)) {
+    int code = 0;
+    if (IsFtpReply(line, &code) && code >= 400) refusal = Trim(line.substr(2));
+  }
+  return refusal;
+}
+
+bool SameRequest(const std::string& requested, const std::string& reached) {
+  return PathAndQuery(requested) == PathAndQuery(reached);
+}
+
+CurlVerdict JudgeCurl(CurlRequest request, const std::string& requested, int exitCode,
+                      const std::string& output) {
+  using Kind = CurlVerdict::Kind;
+  const CurlReport report = ReadCurlReport(output);
+  CurlVerdict verdict;
+  verdict.exitCode = exitCode;
+  verdict.code = report.code;
+  verdict.requested = requested;
+  verdict.reached = report.found && !report.url.empty() ? report.url : requested;
+  verdict.redirected = report.redirects > 0;
+  const bool ftp = request == CurlRequest::kFtpUpload;
+  // Only a script speaks to the user; an archive is bytes.
+  verdict.words = ftp ? FtpRefusal(report.text)
+                      : (request == CurlRequest::kScript || exitCode == kHttpReturnedError
+                             ? ServerWords(CurlAnswer(report.text))
+                             : std::string());
+  const bool elsewhere = !ftp && !SameRequest(requested, verdict.reached);
+
+  switch (exitCode) {
+    case 0:
+      if (elsewhere) {
+        verdict.kind = Kind::kMoved;
+      } else if (request == CurlRequest::kScript && ReadsAsError(CurlAnswer(report.text))) {
+        verdict.kind = Kind::kFailed;
+      } else {
+        verdict.kind = Kind::kDone;
+        verdict.words.clear();
+      }
+      return verdict;
+    case kCouldNotResolveProxy:
+    case kCouldNotResolveHost:
+    case kCouldNotConnect:
+    case kOperationTimedOut:
+      verdict.kind = verdict.redirected ? Kind::kMoved : Kind::kUnreachable;
+      return verdict;
+    case kHttpReturnedError:
+      if (elsewhere) {
+        verdict.kind = Kind::kMoved;
+      } else if (request == CurlRequest::kArchive && report.code == 404) {
+        verdict.kind = Kind::kNoArchive;
+      } else if (request == CurlRequest::kScript && (report.code == 400 || report.code == 403)) {
+        verdict.kind = Kind::kAccountRefused;
+      } else {
+        verdict.kind = Kind::kFailed;
+      }
+      return verdict;
+    case kUnsupportedProtocol:
+    case kTooManyRedirects:
+      verdict.kind = verdict.redirected ? Kind::kMoved : Kind::kOther;
+      return verdict;
+    case kLoginDenied:
+      verdict.kind = Kind::kLoginRefused;
+      return verdict;
+    case kUseSslFailed:
+      verdict.kind = Kind::kNoTls;
+      return verdict;
+    case kSslConnectError:
+    case kPeerFailedVerification:
+      verdict.kind = verdict.redirected ? Kind::kMoved : Kind::kInsecure;
+      return verdict;
+    default:
+      verdict.kind = Kind::kOther;
+      return verdict;
+  }
+}
+
+std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& what,
+                               const std::string& account, bool ftpTls) {
+  using Kind = CurlVerdict::Kind;
+  const std::string serverSaid =
+      verdict.words.empty() ? std::string() : "\rAntwort des Servers: " + Quoted(verdict.words);
+  switch (verdict.kind) {
+    case Kind::kDone:
+    case Kind::kNoArchive:
+      return std::string();
+    case Kind::kUnreachable:
+      return kServerUnreachable;
+    case Kind::kMoved: {
+      std::string there;
+      switch (verdict.exitCode) {
+        case 0:
+          there = "Dort wurde die Anfrage nicht erledigt.";
+          break;
+        case kCouldNotResolveProxy:
+        case kCouldNotResolveHost:
+        case kCouldNotConnect:
+        case kOperationTimedOut:
+          there = "Dort ist der Server nicht erreichbar.";
+          break;
+        case kUnsupportedProtocol:
+          there = "Dorthin folgt Kelvanor nicht: nur http und https sind erlaubt.";
+          break;
+        case kTooManyRedirects:
+          there = "Die Weiterleitungen nehmen kein Ende.";
+          break;
+        case kSslConnectError:
+        case kPeerFailedVerification:
+          there = "Die verschl\xFCsselte Verbindung dorthin kam nicht zustande (das Zertifikat "
+                  "des Servers wurde nicht anerkannt).";
+          break;
+        default:
+          break;
+      }
+      return what + ".\rDer Server ist umgezogen: " + verdict.requested + " wird nach " +
+             verdict.reached + " weitergeleitet." + (there.empty() ? "" : "\r" + there) +
+             (verdict.words.empty() ? "" : "\rAntwort dort: " + Quoted(verdict.words)) +
+             "\rBitte die Adresse des Servers in Kelvanor.ini (Abschnitt [sync_server]) "
+             "anpassen.";
+    }
+    case Kind::kAccountRefused:
+      return "Der Server hat das Konto " + Quoted(account) + " abgelehnt." + serverSaid +
+             "\rBitte den Kontonamen unter \"Konto ...\" pr\xFC" "fen.";
+    case Kind::kFailed:
+      return what + "." +
+             (verdict.words.empty() ? "\rDer Server hat keinen Grund genannt." : serverSaid) +
+             "\rBitte sp\xE4ter erneut synchronisieren; bleibt der Fehler, den Betreiber des "
+             "Servers fragen.";
+    case Kind::kLoginRefused:
+      if (!ftpTls && MentionsEncryption(verdict.words)) {
+        return what + ".\rDer FTP-Server hat die Anmeldung abgelehnt: " + Quoted(verdict.words) +
+               "\rEr verlangt eine verschl\xFCsselte Verbindung: bitte in Kelvanor.ini im "
+               "Abschnitt [sync_server] ftp_tls=1 eintragen.";
+      }
+      return what + ".\rDer FTP-Server hat die Anmeldung abgelehnt" +
+             (verdict.words.empty() ? std::string(".") : ": " + Quoted(verdict.words)) +
+             "\rBitte den Betreiber des Servers fragen.";
+    case Kind::kNoTls:
+      return what + ".\rDer FTP-Server bietet keine verschl\xFCsselte Verbindung an; "
+             "Kelvanor.ini verlangt sie (ftp_tls=1).\rBitte den Betreiber des Servers fragen.";
+    case Kind::kInsecure:
+      return what + ".\rDie verschl\xFCsselte Verbindung zum Server kam nicht zustande" +
+             std::string(verdict.exitCode == kPeerFailedVerification
+                             ? ": sein Zertifikat wurde nicht anerkannt."
+                             : ".") +
+             " Es wurde nichts \xFC" "bertragen.\rBitte den Betreiber des Servers fragen.";
+    case Kind::kOther:
+      break;
+  }
+  return what + "." + serverSaid + "\rEinzelheiten stehen im Protokoll.";
+}
+
+std::string RedirectHint(const CurlVerdict& verdict) {
+  return "Hinweis: Der Server leitet " + verdict.requested + " nach " + verdict.reached +
+         " weiter; die Adresse in Kelvanor.ini (Abschnitt [sync_server]) kann angepasst werden.";
+}
+
+}  // namespace kelvanor

@@ -1,0 +1,109 @@
+// Reading what the sync server answered to one curl command of a transfer,
+// truthfully: a redirect is followed but never taken for the script itself,
+// an answer that reads as an error is a failure even under status 200, and
+// the server's own words reach the user.
+//
+// Every curl the transfers run reports its end on a line of its own
+// (kCurlReportWriteOut, given to curl as its "write-out"): the status of the
+// last answer, the redirects followed and the last address asked. The
+// script's answer (for a script request) and curl's own lines surround it.
+//
+// All texts here are Windows-1252.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kelvanor {
+
+// The value of curl's write-out setting that ReadCurlReport reads back.
+extern const char kCurlReportWriteOut[];
+
+struct CurlReport {
+  bool found = false;  // the report line was there
+  long code = 0;       // HTTP status or FTP reply of the last answer; 0: none came
+  int redirects = 0;   // redirects followed
+  std::string url;     // the last address asked (where a redirect led)
+  // Everything else the command wrote: the script's answer and curl's lines.
+  std::string text;
+};
+CurlReport ReadCurlReport(const std::string& output);
+
+// For the detail log: the FTP server's refusals in a verbose upload ("530
+// ...", not the dialogue, which holds the password) and curl's own lines
+// ("curl: (22) The requested URL returned error: 404"); not the answer.
+std::vector<std::string> CurlDetailLines(const std::string& text);
+
+// The soft failure: a script's answer that reads as an error although the
+// server sent it with a success status. Only PHP's own marks ("Warning:",
+// "Fatal error:", "Parse error:", also inside HTML tags) anywhere, or an
+// answer that begins with an error word ("Fehler", "ERROR", "not found",
+// any case, as a whole word). The reference server's "OK ..." and any other
+// answer are a success.
+bool ReadsAsError(const std::string& answer);
+
+// The first lines of a server's answer as a user can read them: without the
+// page's head, scripts and styles, tags, entities and runs of blanks; empty
+// lines and a line repeating the one before are dropped. At most `maxLines`
+// lines of at most 160 characters each, joined by " / "; "" for nothing.
+std::string ServerWords(const std::string& answer, std::size_t maxLines = 3);
+
+// The last refusal of the FTP server in curl's verbose output ("530
+// Non-anonymous sessions must use encryption."), "" when there is none.
+std::string FtpRefusal(const std::string& text);
+
+// Whether `reached` (where curl's last request went) asks for the same as
+// `requested`: the same path and query, over any scheme, host or port. A
+// redirect from http to https keeps the script; one to another path, or one
+// that drops the query (the account name), does not.
+bool SameRequest(const std::string& requested, const std::string& reached);
+
+// What one curl command of a transfer did.
+enum class CurlRequest {
+  kScript,     // zip.php, unzip.php, delmob.php: the script must answer itself
+  kArchive,    // the download of dl_NAME.zip
+  kFtpUpload,  // the upload of up_NAME.zip
+};
+
+struct CurlVerdict {
+  enum class Kind {
+    kDone,            // the server did it
+    kNoArchive,       // the archive is not there (404 at its own address)
+    kUnreachable,     // no connection (name, connect, timeout)
+    kMoved,           // redirected elsewhere, or following the redirect failed
+    kAccountRefused,  // the script refused the account (400, 403)
+    kFailed,          // the server answered with an error or a soft failure
+    kLoginRefused,    // the FTP server refused the login
+    kNoTls,           // TLS was required but the FTP server offers none
+    kInsecure,        // the TLS connection failed (certificate, handshake)
+    kOther,           // anything else; only curl's line tells
+  };
+  Kind kind = Kind::kOther;
+  int exitCode = 0;       // curl's
+  long code = 0;          // the last answer's status
+  std::string requested;  // the address of the command
+  std::string reached;    // where the last request went (after redirects)
+  bool redirected = false;
+  std::string words;      // ServerWords of the answer, or the FTP refusal
+};
+
+// The verdict on one curl command: `requested` as in the command (for the
+// FTP upload the FTP address), its exit status and its output (Windows-1252).
+CurlVerdict JudgeCurl(CurlRequest request, const std::string& requested, int exitCode,
+                      const std::string& output);
+
+// What the user reads about a failed curl step: what went wrong in German
+// (`what` says it for this step, "Der Server konnte ... nicht ..."), the
+// server's own words, and the next step. `account` is named when the server
+// refused it; `ftpTls` tells whether TLS was asked for already.
+std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& what,
+                               const std::string& account, bool ftpTls);
+
+// The memo's hint after a request that was redirected but done: where the
+// server lives now.
+std::string RedirectHint(const CurlVerdict& verdict);
+
+// "Der Server ist nicht erreichbar. Bitte später erneut synchronisieren."
+extern const char kServerUnreachable[];
+
+}  // namespace kelvanor
