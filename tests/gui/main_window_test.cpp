@@ -440,8 +440,11 @@ TEST_F(GuiTest, TheWindowKeepsEveryButtonInSightAndTheLogItsHeight) {
   expectInSight("default", {w.BtnSync(), w.BtnSettings(), w.BtnHelp(), w.BtnExit()});
   Screenshot("window_default");
 
+  // The window manager takes its time under load: wait for the size to
+  // arrive, then for the layout that follows it.
   w.SetClientSize(200, 120);
-  PumpFor(800);
+  PumpUntil([&] { return w.GetClientSize().GetWidth() < 613; }, 5000);
+  PumpFor(500);
   EXPECT_GE(w.GetClientSize().GetWidth(), w.GetMinClientSize().GetWidth());
   EXPECT_LT(w.GetClientSize().GetWidth(), 613);
   expectInSight("minimum", {w.BtnSync(), w.BtnSettings(), w.BtnHelp(), w.BtnExit()});
@@ -450,7 +453,9 @@ TEST_F(GuiTest, TheWindowKeepsEveryButtonInSightAndTheLogItsHeight) {
 
   w.SetClientSize(1000, 760);
   w.Centre();
-  PumpFor(800);
+  PumpUntil([&] { return w.GetClientSize().GetWidth() >= 1000 && logHeight() == designedLog; },
+            5000);
+  PumpFor(300);
   EXPECT_EQ(logHeight(), designedLog);
   expectInSight("large", {w.BtnSync(), w.BtnSettings(), w.BtnHelp(), w.BtnExit()});
   Screenshot("window_large");
