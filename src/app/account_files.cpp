@@ -5,6 +5,7 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -25,16 +26,21 @@ std::unique_ptr<InstanceLock> LockAccountFiles(TDBase& db, const Folders& folder
   } catch (const EInOutError& e) {
     // A write-protected share: without the journal beside the database no
     // import could tell what another workstation already took.
-    throw EInOutError("Kelvanor kann im Ordner der Praxis-Datenbank keine eigenen Dateien anlegen "
-                      "(ist der Ordner schreibgesch\xFCtzt?). " + std::string(e.what()) +
-                      " Kelvanor braucht dort Schreibrecht f\xFCr die Sperre, das Importjournal und "
-                      "die Vergleichsbasis des Kontos. Es wurde nichts \xFC" "bernommen.");
+    throw EInOutError(
+        W1252("Kelvanor kann im Ordner der Praxis-Datenbank keine eigenen Dateien anlegen "
+              "(ist der Ordner schreibgeschützt?). ") +
+        std::string(e.what()) +
+        W1252(" Kelvanor braucht dort Schreibrecht für die Sperre, das Importjournal und "
+              "die Vergleichsbasis des Kontos. Es wurde nichts übernommen."));
   }
   if (lock == nullptr) {
-    throw Exception("Das Konto " + account + " wird gerade an einem anderen Arbeitsplatz (oder von "
-                    "einem anderen Benutzer) mit der Praxis-Datenbank " + db.FileName() +
-                    " synchronisiert. Bitte warten, bis diese Synchronisation fertig ist, und dann "
-                    "noch einmal synchronisieren. Es wurde nichts \xFC" "bernommen.");
+    throw Exception(
+        "Das Konto " + account +
+        " wird gerade an einem anderen Arbeitsplatz (oder von "
+        "einem anderen Benutzer) mit der Praxis-Datenbank " +
+        db.FileName() +
+        W1252(" synchronisiert. Bitte warten, bis diese Synchronisation fertig ist, und dann "
+              "noch einmal synchronisieren. Es wurde nichts übernommen."));
   }
   ImportJournal::TakeOverLegacy(files.journal, folders.LegacyImportJournalFile(account), db);
   TakeOverLegacyBase(folders.LegacyBaseFolder(), files.baseFolder);

@@ -12,6 +12,7 @@
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -116,8 +117,8 @@ int RunCommand(const std::string& command, const std::string& folder, IMessagePu
   const std::string curlHome = CurlConfigFolder();
   if (curlHome.empty()) {
     throw EInOutError(
-        "Die Einstellungen f\xFCr curl k\xF6nnen im tempor\xE4ren Verzeichnis nicht angelegt "
-        "werden.");
+        W1252("Die Einstellungen für curl können im temporären Verzeichnis nicht angelegt "
+              "werden."));
   }
   BatchOptions options;
   options.environment.push_back("CURL_HOME=" + AnsiToUtf8Name(curlHome));
@@ -146,7 +147,7 @@ void EmptyAndRemoveFolder(const std::string& folder) {
       break;
   }
   if (removed) {
-    throw EInOutError("Das Verzeichnis " + folder + " kann nicht gel\xF6scht werden (" +
+    throw EInOutError("Das Verzeichnis " + folder + W1252(" kann nicht gelöscht werden (") +
                       Utf8ToCp1252(GermanReason(removed)) + ").");
   }
 }

@@ -13,6 +13,7 @@
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -20,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kStep[] = "Archivpr\xFC" "fung";
+constexpr const char* kStep = W1252("Archivprüfung");
 constexpr char kStopped[] =
     " Es wird nicht ausgepackt; die Synchronisation wurde abgebrochen, die Daten bleiben auf "
     "dem Server.";
@@ -99,11 +100,11 @@ Kind KindOf(uint32_t external, const std::string& raw) {
 std::string KindText(Kind kind) {
   switch (kind) {
     case Kind::kLink:
-      return "als Verkn\xFCpfung";
+      return W1252("als Verknüpfung");
     case Kind::kFolder:
       return "als Ordner";
     case Kind::kOther:
-      return "als etwas anderes als eine Datei (Ger\xE4t, Pipe o. \xC4.)";
+      return W1252("als etwas anderes als eine Datei (Gerät, Pipe o. Ä.)");
     case Kind::kFile:
       break;
   }
@@ -186,30 +187,31 @@ struct Entry {
 std::string WhyRefused(const Entry& entry, std::map<std::string, bool>& names) {
   const std::string shown = Shown(entry.name);
   const Kind kind = KindOf(entry.external, entry.raw);
-  if (kind != Kind::kFile) return "enth\xE4lt " + shown + " " + KindText(kind) + ".";
+  if (kind != Kind::kFile) return W1252("enthält ") + shown + " " + KindText(kind) + ".";
   switch (CheckName(entry.raw)) {
     case NameFault::kFolderPart:
-      return "enth\xE4lt den Namen " + shown + " mit einer Ordnerangabe.";
+      return W1252("enthält den Namen ") + shown + " mit einer Ordnerangabe.";
     case NameFault::kUnusable:
-      return "enth\xE4lt den Namen " + shown + ", den eine Datei nicht tragen kann.";
+      return W1252("enthält den Namen ") + shown + ", den eine Datei nicht tragen kann.";
     case NameFault::kNone:
       break;
   }
   const auto [known, added] = names.emplace(AnsiUpperCase(entry.name), false);
   if (!added && known->second) {
-    return "enth\xE4lt " + shown + ", so hei\xDFt schon eine Datei im Download-Ordner.";
+    return W1252("enthält ") + shown + W1252(", so heißt schon eine Datei im Download-Ordner.");
   }
-  if (!added) return "enth\xE4lt " + shown + " zweimal.";
+  if (!added) return W1252("enthält ") + shown + " zweimal.";
   // unzip would ask for a password and wait.
   if ((entry.flags & (kFlagEncrypted | kFlagStrongEncryption)) != 0) {
-    return "enth\xE4lt " + shown + " verschl\xFCsselt.";
+    return W1252("enthält ") + shown + W1252(" verschlüsselt.");
   }
   if (entry.method != kStored && entry.method != kDeflated) {
-    return "enth\xE4lt " + shown + " in einem Packverfahren, das nicht unterst\xFCtzt wird.";
+    return W1252("enthält ") + shown +
+           W1252(" in einem Packverfahren, das nicht unterstützt wird.");
   }
   if (entry.packed == kZip64Marker || entry.unpacked == kZip64Marker ||
       entry.local == kZip64Marker || entry.unpacked > kMaxChangeFileBytes) {
-    return "enth\xE4lt " + shown + " mit mehr als " + std::to_string(kMaxChangeFileBytes) +
+    return W1252("enthält ") + shown + " mit mehr als " + std::to_string(kMaxChangeFileBytes) +
            " Bytes.";
   }
   return std::string();
@@ -222,7 +224,7 @@ Outcome CheckDownloadArchive(const std::string& archivePath, const std::string& 
   std::string bytes;
   try {
     if (!ReadPlainFile(archivePath, kMaxDownloadArchiveBytes, bytes)) {
-      return Refused(archiveName, "ist gr\xF6\xDF" "er als " +
+      return Refused(archiveName, W1252("ist größer als ") +
                                       std::to_string(kMaxDownloadArchiveBytes) + " Bytes.");
     }
   } catch (const EInOutError& e) {
@@ -254,7 +256,7 @@ Outcome CheckDownloadArchive(const std::string& archivePath, const std::string& 
   }
   if (entries > kMaxArchiveEntries) {
     return Refused(archiveName,
-                   "enth\xE4lt mehr als " + std::to_string(kMaxArchiveEntries) + " Dateien.");
+                   W1252("enthält mehr als ") + std::to_string(kMaxArchiveEntries) + " Dateien.");
   }
 
   std::map<std::string, bool> names;
@@ -283,7 +285,7 @@ Outcome CheckDownloadArchive(const std::string& archivePath, const std::string& 
     if (!why.empty()) return Refused(archiveName, why);
     total += entry.unpacked;
     if (total > kMaxUnpackedBytes) {
-      return Refused(archiveName, "w\xE4re ausgepackt gr\xF6\xDF" "er als " +
+      return Refused(archiveName, W1252("wäre ausgepackt größer als ") +
                                       std::to_string(kMaxUnpackedBytes) + " Bytes.");
     }
 
@@ -303,8 +305,8 @@ Outcome CheckDownloadArchive(const std::string& archivePath, const std::string& 
       return Unreadable(archiveName);
     }
     if (!UnpacksToItsSize(bytes, data, entry.packed, entry.method, entry.unpacked)) {
-      return Refused(archiveName, "ist besch\xE4" "digt: " + Shown(entry.name) +
-                                      " packt sich nicht zu der angegebenen Gr\xF6\xDF" "e aus.");
+      return Refused(archiveName, W1252("ist beschädigt: ") + Shown(entry.name) +
+                                      W1252(" packt sich nicht zu der angegebenen Größe aus."));
     }
     pos = next;
   }
@@ -316,7 +318,7 @@ Outcome CheckDownloadFolder(const std::string& folder) {
   const auto refused = [](const std::string& name, const std::string& what) {
     return Outcome::Failed(kStep, 0,
                            "Im Download-Ordner liegt nach dem Auspacken " + Shown(name) + " " +
-                               what + "; die empfangenen Daten werden nicht \xFC" "bernommen." +
+                               what + W1252("; die empfangenen Daten werden nicht übernommen.") +
                                " Die Synchronisation wurde abgebrochen, die Daten bleiben auf "
                                "dem Server.");
   };

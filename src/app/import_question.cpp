@@ -3,12 +3,13 @@
 #include <cstddef>
 
 #include "import/received_preview.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
 namespace {
 std::string Entry(const std::string& file, std::size_t lines, bool last) {
-  return file + " (" + std::to_string(lines - 1) + " S\xE4tze)" + (last ? "" : ",");
+  return file + " (" + std::to_string(lines - 1) + W1252(" Sätze)") + (last ? "" : ",");
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -61,10 +62,11 @@ void KeepUploadedFilesAsBase(const Settings& settings, const std::string& baseFo
     RemoveFolder(Sibling(baseFolder, ".neu"));
     RemoveFolder(Sibling(baseFolder, ".alt"));
     RemoveFolder(baseFolder);
-    throw EInOutError("Die hochgeladenen Daten konnten nicht als Vergleichsbasis gesichert werden (" +
-                      std::string(e.what()) +
-                      "); der n\xE4" "chste Import \xFC" "bernimmt ge\xE4nderte Datens\xE4tze ganz, bis auf "
-                      "Felder, die der Export abgeschnitten hat.");
+    throw EInOutError(
+        "Die hochgeladenen Daten konnten nicht als Vergleichsbasis gesichert werden (" +
+        std::string(e.what()) +
+        W1252("); der nächste Import übernimmt geänderte Datensätze ganz, bis auf "
+              "Felder, die der Export abgeschnitten hat."));
   }
 }
 

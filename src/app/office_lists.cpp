@@ -7,6 +7,7 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -107,8 +108,8 @@ std::string KeepConflicts(const Folders& folders, const std::vector<FieldConflic
   std::string text;
   for (const std::string& line : ConflictFileLines(conflicts, NowCivil())) text += line + "\r\n";
   return AppendToOfficeFile(folders, kConflictFileName,
-                            "Datum;Datensatz;Feld;Wert im B\xFCro (\xFC" "berschrieben);"
-                            "Wert vom Mobilger\xE4t (\xFC" "bernommen)",
+                            W1252("Datum;Datensatz;Feld;Wert im Büro (überschrieben);"
+                                  "Wert vom Mobilgerät (übernommen)"),
                             text);
 }
 

@@ -5,11 +5,12 @@
 
 #include "app/download_limits.h"
 #include "platform/environment.h"
+#include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/exchange_files.h"
-#include "platform/file_system.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -19,14 +20,14 @@ void Log(Logger* log, const std::string& line) {
   if (log != nullptr) log->LogLine(line);
 }
 
-const char kNotTaken[] = "; die empfangenen Daten werden nicht \xFC" "bernommen.";
+constexpr const char* kNotTaken = W1252("; die empfangenen Daten werden nicht übernommen.");
 
 // The bytes of a change file: a plain file, never read through a link, of
 // at most kMaxChangeFileBytes.
 std::string ReadChangeFile(const std::string& path) {
   std::string bytes;
   if (!ReadPlainFile(path, kMaxChangeFileBytes, bytes)) {
-    throw Exception(path + " ist gr\xF6\xDF" "er als " + std::to_string(kMaxChangeFileBytes) +
+    throw Exception(path + W1252(" ist größer als ") + std::to_string(kMaxChangeFileBytes) +
                     " Bytes" + kNotTaken);
   }
   return bytes;
@@ -92,13 +93,13 @@ void AddFileLines(const std::string& content, bool merge, TreeModel& tree, std::
   ForEachChangeFileLine(content, [&](ReceivedLine line) {
     ++lineNumber;
     if (++lines > kMaxReceivedLines) {
-      throw Exception("Die empfangenen \xC4nderungsdateien haben zusammen mehr als " +
+      throw Exception(W1252("Die empfangenen Änderungsdateien haben zusammen mehr als ") +
                       std::to_string(kMaxReceivedLines) + " Zeilen" + kNotTaken);
     }
     // Nothing after a NUL byte would reach the database: the line fails
     // alone instead of being cut.
     if (line.refused.empty() && line.text.find('\0') != std::string::npos) {
-      line.refused = "Die Zeile enth\xE4lt ein Nullzeichen.";
+      line.refused = W1252("Die Zeile enthält ein Nullzeichen.");
     }
     std::string key = FirstField(line.text);
     if (merge && !key.empty()) {
@@ -159,7 +160,7 @@ std::string SaveReceivedTree(const Folders& folders, Logger* log, const TreeMode
   }
   const std::string path = folders.MobileFolder + kPathSep + BackupFileName(NowCivil());
   if (!DirectoryExists(folders.MobileFolder)) {
-    throw EInOutError("Sicherung der empfangenen Daten nicht m\xF6glich, Ordner fehlt: " +
+    throw EInOutError(W1252("Sicherung der empfangenen Daten nicht möglich, Ordner fehlt: ") +
                       folders.MobileFolder);
   }
   WriteFileAtomically(path, content);

@@ -3,11 +3,9 @@
 #include <cstdlib>
 
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
-
-const char kServerUnreachable[] =
-    "Der Server ist nicht erreichbar. Bitte sp\xE4ter erneut synchronisieren.";
 
 namespace {
 
@@ -77,10 +75,10 @@ std::string DecodeEntity(const std::string& name) {
     const char* text;
   };
   static const Named kNamed[] = {
-      {"amp", "&"},       {"lt", "<"},        {"gt", ">"},        {"quot", "\""},
-      {"apos", "'"},      {"nbsp", " "},      {"auml", "\xE4"},   {"ouml", "\xF6"},
-      {"uuml", "\xFC"},   {"Auml", "\xC4"},   {"Ouml", "\xD6"},   {"Uuml", "\xDC"},
-      {"szlig", "\xDF"},  {"euro", "\x80"},
+      {"amp", "&"},          {"lt", "<"},          {"gt", ">"},          {"quot", "\""},
+      {"apos", "'"},         {"nbsp", " "},        {"auml", W1252("ä")}, {"ouml", W1252("ö")},
+      {"uuml", W1252("ü")},  {"Auml", W1252("Ä")}, {"Ouml", W1252("Ö")}, {"Uuml", W1252("Ü")},
+      {"szlig", W1252("ß")}, {"euro", W1252("€")},
   };
   for (const Named& entity : kNamed) {
     if (name == entity.name) return entity.text;
@@ -205,7 +203,7 @@ std::string PathAndQuery(const std::string& url) {
 }
 
 bool MentionsEncryption(const std::string& words) {
-  for (const char* word : {"encrypt", "tls", "ssl", "verschl\xFCssel"}) {
+  for (const char* word : {"encrypt", "tls", "ssl", W1252("verschlüssel")}) {
     if (FindNoCase(words, word) != std::string::npos) return true;
   }
   return false;
@@ -401,8 +399,9 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
           break;
         case kSslConnectError:
         case kPeerFailedVerification:
-          there = "Die verschl\xFCsselte Verbindung dorthin kam nicht zustande (das Zertifikat "
-                  "des Servers wurde nicht anerkannt).";
+          there = W1252(
+              "Die verschlüsselte Verbindung dorthin kam nicht zustande (das Zertifikat "
+              "des Servers wurde nicht anerkannt).");
           break;
         default:
           break;
@@ -415,30 +414,34 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
     }
     case Kind::kAccountRefused:
       return "Der Server hat das Konto " + Quoted(account) + " abgelehnt." + serverSaid +
-             "\rBitte den Kontonamen unter \"Konto ...\" pr\xFC" "fen.";
+             W1252("\rBitte den Kontonamen unter \"Konto ...\" prüfen.");
     case Kind::kFailed:
       return what + "." +
              (verdict.words.empty() ? "\rDer Server hat keinen Grund genannt." : serverSaid) +
-             "\rBitte sp\xE4ter erneut synchronisieren; bleibt der Fehler, den Betreiber des "
-             "Servers fragen.";
+             W1252(
+                 "\rBitte später erneut synchronisieren; bleibt der Fehler, den Betreiber des "
+                 "Servers fragen.");
     case Kind::kLoginRefused:
       if (!ftpTls && MentionsEncryption(verdict.words)) {
         return what + ".\rDer FTP-Server hat die Anmeldung abgelehnt: " + Quoted(verdict.words) +
-               "\rEr verlangt eine verschl\xFCsselte Verbindung: bitte in Kelvanor.ini im "
-               "Abschnitt [sync_server] ftp_tls=1 eintragen.";
+               W1252(
+                   "\rEr verlangt eine verschlüsselte Verbindung: bitte in Kelvanor.ini im "
+                   "Abschnitt [sync_server] ftp_tls=1 eintragen.");
       }
       return what + ".\rDer FTP-Server hat die Anmeldung abgelehnt" +
              (verdict.words.empty() ? std::string(".") : ": " + Quoted(verdict.words)) +
              "\rBitte den Betreiber des Servers fragen.";
     case Kind::kNoTls:
-      return what + ".\rDer FTP-Server bietet keine verschl\xFCsselte Verbindung an; "
-             "Kelvanor.ini verlangt sie (ftp_tls=1).\rBitte den Betreiber des Servers fragen.";
+      return what +
+             W1252(
+                 ".\rDer FTP-Server bietet keine verschlüsselte Verbindung an; "
+                 "Kelvanor.ini verlangt sie (ftp_tls=1).\rBitte den Betreiber des Servers fragen.");
     case Kind::kInsecure:
-      return what + ".\rDie verschl\xFCsselte Verbindung zum Server kam nicht zustande" +
+      return what + W1252(".\rDie verschlüsselte Verbindung zum Server kam nicht zustande") +
              std::string(verdict.exitCode == kPeerFailedVerification
                              ? ": sein Zertifikat wurde nicht anerkannt."
                              : ".") +
-             " Es wurde nichts \xFC" "bertragen.\rBitte den Betreiber des Servers fragen.";
+             W1252(" Es wurde nichts übertragen.\rBitte den Betreiber des Servers fragen.");
     case Kind::kOther:
       break;
   }

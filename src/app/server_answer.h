@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "util/w1252.h"
+
 namespace kelvanor {
 
 // The value of curl's write-out setting that ReadCurlReport reads back.
@@ -103,7 +105,8 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
 // server lives now.
 std::string RedirectHint(const CurlVerdict& verdict);
 
-// "Der Server ist nicht erreichbar. Bitte später erneut synchronisieren."
-extern const char kServerUnreachable[];
+// What the user reads when the server cannot be reached at all.
+inline constexpr const char* kServerUnreachable =
+    W1252("Der Server ist nicht erreichbar. Bitte später erneut synchronisieren.");
 
 }  // namespace kelvanor

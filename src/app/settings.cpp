@@ -13,6 +13,7 @@
 #include "util/errors.h"
 #include "util/exchange_files.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -140,10 +141,10 @@ Folders DetermineFolders() {
 Outcome CheckApplicationDataFolderName(const Folders& folders) {
   if (folders.AppDataCharacterLost.empty()) return Outcome::Ok();
   return Refused("Der Ordner der Anwendungsdaten \"" + folders.AppDataFolder +
-                 "\" enth\xE4lt das Zeichen " + folders.AppDataCharacterLost +
-                 ", das Kelvanor nicht verarbeiten kann (nur Zeichen des westeurop\xE4ischen "
-                 "Zeichensatzes Windows-1252). Bitte Kelvanor unter einem Benutzerkonto ohne "
-                 "dieses Zeichen im Ordnernamen starten.");
+                 W1252("\" enthält das Zeichen ") + folders.AppDataCharacterLost +
+                 W1252(", das Kelvanor nicht verarbeiten kann (nur Zeichen des westeuropäischen "
+                       "Zeichensatzes Windows-1252). Bitte Kelvanor unter einem Benutzerkonto ohne "
+                       "dieses Zeichen im Ordnernamen starten."));
 }
 
 std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders) {
@@ -190,8 +191,10 @@ std::string DatabaseNotFoundHint(const Folders& folders, const HostDatabaseLocat
     return "\r\rIn " + folders.HostIni() + " ist keine Datenbank eingetragen (db_name fehlt). "
            "Bitte dasTessavor einmal starten" + restart;
   }
-  return "\r\rGesucht wurde die Datei " + location.Path() + ". Bitte dasTessavor installieren und "
-         "einmal starten oder in " + folders.HostIni() + " db_pfad und db_name pr\xFC" "fen" + restart;
+  return "\r\rGesucht wurde die Datei " + location.Path() +
+         ". Bitte dasTessavor installieren und "
+         "einmal starten oder in " +
+         folders.HostIni() + W1252(" db_pfad und db_name prüfen") + restart;
 }
 
 void ReadSettings(const Folders& folders, Settings& settings) {
@@ -306,9 +309,10 @@ Outcome CheckAccountName(const std::string& name) {
   }
   const std::size_t bad = FindNonOemCharacter(name);
   if (bad != std::string::npos) {
-    return Refused("Der Kontoname \"" + name + "\" enth\xE4lt das Zeichen '" + name[bad] +
-           "', das die Eingabeaufforderung (Codepage 850) nicht darstellen kann. Bitte einen "
-           "Namen ohne dieses Zeichen w\xE4hlen.");
+    return Refused(
+        "Der Kontoname \"" + name + W1252("\" enthält das Zeichen '") + name[bad] +
+        W1252("', das die Eingabeaufforderung (Codepage 850) nicht darstellen kann. Bitte einen "
+              "Namen ohne dieses Zeichen wählen."));
   }
   return Outcome::Ok();
 }
@@ -318,11 +322,12 @@ Outcome CheckCommandLineSettings(const Settings& settings) {
   if (!name.IsOk()) return name;
   const std::size_t bad = FindNonOemCharacter(settings.local_dir);
   if (bad != std::string::npos) {
-    return Refused("Der Ordner \"" + settings.local_dir + "\" enth\xE4lt das Zeichen '" +
-           settings.local_dir[bad] +
-           "', das die Eingabeaufforderung (Codepage 850) nicht darstellen kann; die "
-           "Synchronisation l\xE4uft deshalb nicht. Bitte in Kelvanor.ini unter local_dir einen "
-           "Ordner ohne dieses Zeichen eintragen.");
+    return Refused(
+        "Der Ordner \"" + settings.local_dir + W1252("\" enthält das Zeichen '") +
+        settings.local_dir[bad] +
+        W1252("', das die Eingabeaufforderung (Codepage 850) nicht darstellen kann; die "
+              "Synchronisation läuft deshalb nicht. Bitte in Kelvanor.ini unter local_dir einen "
+              "Ordner ohne dieses Zeichen eintragen."));
   }
   return Outcome::Ok();
 }

@@ -20,32 +20,33 @@
 #include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
 namespace {
-const char kNoChangesQuestion[] =
-    "Keine \xC4nderungen auf dem Server.\r\r"
-    "\xC4nderungen vom PC/Laptop zum Server \xFC" "bertragen?";
+constexpr const char* kNoChangesQuestion = W1252(
+    "Keine Änderungen auf dem Server.\r\r"
+    "Änderungen vom PC/Laptop zum Server übertragen?");
 // Added to the question while an upload is owed: "Nein" then leaves the
 // mobile on older data than the practice's.
-const char kUploadPendingNote[] =
-    "\r\rDie letzte \xDC" "bertragung zum Server ist fehlgeschlagen: Bei \"Nein\" arbeitet "
-    "das Mobilger\xE4t weiter mit dem alten Stand.";
-const char kUploadDeclined[] =
-    "Nicht \xFC" "bertragen: Das Mobilger\xE4t arbeitet weiter mit dem alten Stand.";
+constexpr const char* kUploadPendingNote = W1252(
+    "\r\rDie letzte Übertragung zum Server ist fehlgeschlagen: Bei \"Nein\" arbeitet "
+    "das Mobilgerät weiter mit dem alten Stand.");
+constexpr const char* kUploadDeclined =
+    W1252("Nicht übertragen: Das Mobilgerät arbeitet weiter mit dem alten Stand.");
 // What a failed transfer means at its place in the run.
-const char kNothingChanged[] = "Es wurde nichts ver\xE4ndert.";
-const char kMobileOnOldData[] =
-    "Das Mobilger\xE4t arbeitet weiter mit dem alten Stand, bis eine \xDC" "bertragung gelingt.";
-const char kImportedNotDeleted[] =
-    "Die Mobildaten sind in die Datenbank \xFC" "bernommen.";
-const char kNextSyncFinishes[] =
-    "Die n\xE4" "chste Synchronisation bringt sie noch einmal, \xFC" "bernimmt nichts doppelt "
-    "und schlie\xDF" "t den Abgleich ab.";
-const char kImportDeclined[] =
-    "Nicht importiert: Die Mobildaten bleiben auf dem Server und kommen bei der n\xE4" "chsten "
-    "Synchronisation wieder.";
+constexpr const char* kNothingChanged = W1252("Es wurde nichts verändert.");
+constexpr const char* kMobileOnOldData =
+    W1252("Das Mobilgerät arbeitet weiter mit dem alten Stand, bis eine Übertragung gelingt.");
+constexpr const char* kImportedNotDeleted =
+    W1252("Die Mobildaten sind in die Datenbank übernommen.");
+constexpr const char* kNextSyncFinishes = W1252(
+    "Die nächste Synchronisation bringt sie noch einmal, übernimmt nichts doppelt "
+    "und schließt den Abgleich ab.");
+constexpr const char* kImportDeclined = W1252(
+    "Nicht importiert: Die Mobildaten bleiben auf dem Server und kommen bei der nächsten "
+    "Synchronisation wieder.");
 
 // The failure with what it means here: `before` and `after` as lines of
 // their own around the transfer's message.
@@ -56,11 +57,11 @@ Outcome InContext(const Outcome& outcome, const std::string& before, const std::
                              (after.empty() ? "" : "\r" + after));
 }
 
-const char kNewLinesArrived[] =
-    "W\xE4hrend dieser Synchronisation sind neue Mobildaten auf dem Server angekommen. Die "
-    "Mobildaten auf dem Server wurden deshalb nicht gel\xF6scht; die n\xE4" "chste "
-    "Synchronisation zeigt die neuen an (was jetzt \xFC" "bernommen wurde, \xFC" "bernimmt sie "
-    "nicht noch einmal).";
+constexpr const char* kNewLinesArrived = W1252(
+    "Während dieser Synchronisation sind neue Mobildaten auf dem Server angekommen. Die "
+    "Mobildaten auf dem Server wurden deshalb nicht gelöscht; die nächste "
+    "Synchronisation zeigt die neuen an (was jetzt übernommen wurde, übernimmt sie "
+    "nicht noch einmal).");
 // The second look at the server's change files, beside tmp_dl.
 const char kFetchAgainFolder[] = "tmp_dl_neu";
 
@@ -205,7 +206,7 @@ void SyncDriver::LockAccount() {
 
 bool SyncDriver::RunExport() {
   if (db_ == nullptr) {
-    Fail("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts exportiert werden.");
+    Fail(W1252("Die Praxis-Datenbank ist nicht geöffnet; es kann nichts exportiert werden."));
     return false;
   }
   // A failed export must not be followed by an upload of old files. The
@@ -221,9 +222,9 @@ bool SyncDriver::RunExport() {
 
 void SyncDriver::RunFirstSync() {
   const uint16_t counter = ReadSyncCounter(folders_);
-  log_.Step("1) Datens\xE4tze aus dasTessavor exportieren.");
+  log_.Step(W1252("1) Datensätze aus dasTessavor exportieren."));
   if (!RunExport()) return;
-  log_.Step("2) Datens\xE4tze auf den Server HOCH-laden.");
+  log_.Step(W1252("2) Datensätze auf den Server HOCH-laden."));
   if (!Upload()) return;
   KeepBase();
   WriteSyncCounter(folders_, static_cast<uint16_t>(counter + 1));
@@ -231,17 +232,17 @@ void SyncDriver::RunFirstSync() {
 }
 
 void SyncDriver::RunLaterSync() {
-  log_.Step("1) Datens\xE4tze vom Server HERUNTER-laden.");
+  log_.Step(W1252("1) Datensätze vom Server HERUNTER-laden."));
   // Never shown as "no changes": the user must know nothing arrived.
   bool noArchive = false;
   if (!Check(InContext(DownloadData(settings_, folders_, log_, "tmp_dl", &noArchive), "",
                        kNothingChanged))) {
     return;
   }
-  if (noArchive) log_.Step("Kein Archiv auf dem Server: keine \xC4nderungen vom Mobilger\xE4t.");
+  if (noArchive) log_.Step(W1252("Kein Archiv auf dem Server: keine Änderungen vom Mobilgerät."));
   ReadReceivedFiles(settings_, &log_, tree_);
   view_.ShowReceived(tree_, ChangePreview());
-  log_.Step("2) \xC4nderungen importieren");
+  log_.Step(W1252("2) Änderungen importieren"));
   AskImport();
 }
 
@@ -262,9 +263,9 @@ void SyncDriver::AskImport() {
   } else {
     if (uploadPending) log_.Step(kUploadDeclined);
     SaveReceivedTree(folders_, &log_, tree_);
-    log_.LogLine("L\xF6sche Verzeichnis \"" + DownloadFolderForRmdir() + "\" ...");
+    log_.LogLine(W1252("Lösche Verzeichnis \"") + DownloadFolderForRmdir() + "\" ...");
     if (RemoveDownloadFolder()) {
-      log_.LogLine("Verzeichnis gel\xF6scht - \"" + DownloadFolderForRmdir() + "\"");
+      log_.LogLine(W1252("Verzeichnis gelöscht - \"") + DownloadFolderForRmdir() + "\"");
     }
   }
 }
@@ -290,7 +291,8 @@ void SyncDriver::Import() {
   ImportSummary summary;
   try {
     if (db_ == nullptr) {
-      throw Exception("Die Praxis-Datenbank ist nicht ge\xF6" "ffnet; es kann nichts importiert werden.");
+      throw Exception(
+          W1252("Die Praxis-Datenbank ist nicht geöffnet; es kann nichts importiert werden."));
     }
     const std::unique_ptr<FieldMerge> merge =
         PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
@@ -298,7 +300,7 @@ void SyncDriver::Import() {
   } catch (const std::exception& e) {
     // The import is one transaction: nothing of it was written. The change
     // files stay on the server and in tmp_dl, so a later sync brings them again.
-    Fail(std::string("Der Import ist fehlgeschlagen, es wurde nichts \xFC" "bernommen: ") +
+    Fail(std::string(W1252("Der Import ist fehlgeschlagen, es wurde nichts übernommen: ")) +
          UserText(e));
     return;
   }
@@ -355,8 +357,9 @@ void SyncDriver::Import() {
       if (looked) {
         ForgetLinesGoneFromServer(after);
       } else {
-        log_.Step("Hinweis: Ob der Server die Mobildaten gel\xF6scht hat, lie\xDF sich nicht "
-                  "nachsehen; die n\xE4" "chste Synchronisation sieht nach.");
+        log_.Step(
+            W1252("Hinweis: Ob der Server die Mobildaten gelöscht hat, ließ sich nicht "
+                  "nachsehen; die nächste Synchronisation sieht nach."));
       }
     }
     log_.LogLine("rmdir (s. tmp.bat) ...");
@@ -459,16 +462,16 @@ void SyncDriver::RememberUploadPending(bool pending) {
 }
 
 bool SyncDriver::FinishSync() {
-  log_.Step("3) Datens\xE4tze aus dasTessavor exportieren.");
+  log_.Step(W1252("3) Datensätze aus dasTessavor exportieren."));
   if (!RunExport()) {
     // What was imported, or changed in the office, has not reached the mobile.
     RememberUploadPending(true);
     return false;
   }
-  log_.Step("4) Datens\xE4tze auf den Server HOCH-laden.");
+  log_.Step(W1252("4) Datensätze auf den Server HOCH-laden."));
   if (!Upload()) return false;
   KeepBase();
-  log_.Step("5) Tmp-Mobil Datens\xE4tze lokal sichern.");
+  log_.Step(W1252("5) Tmp-Mobil Datensätze lokal sichern."));
   SaveBackupOnce();
   WriteSyncCounter(folders_, static_cast<uint16_t>(ReadSyncCounter(folders_) + 1));
   log_.Step("fertig!");

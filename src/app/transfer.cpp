@@ -10,6 +10,7 @@
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -141,7 +142,7 @@ TransferStep DelmobStep(const Settings& settings) {
   return Curl({"Server-Delmob.php", "Server-Delmob.php (s. tmp.bat) ...", "curl.exe " + url,
                "Server-Delmob.php fertig - !"},
               CurlRequest::kScript, url,
-              "Die Mobildaten auf dem Server konnten nicht gel\xF6scht werden (delmob.php)");
+              W1252("Die Mobildaten auf dem Server konnten nicht gelöscht werden (delmob.php)"));
 }
 
 }  // namespace
@@ -189,8 +190,8 @@ UploadPlan PlanUpload(const Settings& settings) {
   plan.steps.push_back(Curl({"Server-Unzip.php", "Server-Unzip.php (s. tmp.bat) ...",
                              "curl.exe " + unzipUrl, "Server-Unzip.php fertig - " + unzipUrl},
                             CurlRequest::kScript, unzipUrl,
-                            "Der Server konnte die hochgeladenen Daten nicht f\xFCr das "
-                            "Mobilger\xE4t auspacken (unzip.php)"));
+                            W1252("Der Server konnte die hochgeladenen Daten nicht für das "
+                                  "Mobilgerät auspacken (unzip.php)")));
   return plan;
 }
 
@@ -206,8 +207,8 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
   const std::string zipUrl = base + "/mob/zip.php?kd=" + urlName;
   plan.serverZip = Curl({"Server-Zip.php", "", "curl.exe " + zipUrl, "curl.exe " + zipUrl},
                         CurlRequest::kScript, zipUrl,
-                        "Der Server konnte die \xC4nderungen vom Mobilger\xE4t nicht "
-                        "bereitstellen (zip.php)");
+                        W1252("Der Server konnte die Änderungen vom Mobilgerät nicht "
+                              "bereitstellen (zip.php)"));
 
   plan.dir = ReplaceAll(localDir, "\\", "/") + folderName + "/";
   plan.folderToEmpty = localDir + folderName + kPathSep;
@@ -219,12 +220,12 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
   plan.archive = plan.dir + "dl_" + settings.name + ".zip";
   plan.archiveName = "dl_" + settings.name + ".zip";
   plan.copyName = "dl_" + settings.name + "_" + ShortDateText(today) + ".zip";
-  plan.steps.push_back(Curl({"Download", "Download (s. tmp.bat) ...",
-                             "curl.exe " + transferUrl + " -o " + zip,
-                             "Download fertig - " + transferUrl},
-                            CurlRequest::kArchive, transferUrl,
-                            "Die \xC4nderungen vom Mobilger\xE4t konnten nicht vom Server "
-                            "geladen werden"));
+  plan.steps.push_back(
+      Curl({"Download", "Download (s. tmp.bat) ...", "curl.exe " + transferUrl + " -o " + zip,
+            "Download fertig - " + transferUrl},
+           CurlRequest::kArchive, transferUrl,
+           W1252("Die Änderungen vom Mobilgerät konnten nicht vom Server "
+                 "geladen werden")));
 
   // The dated copy comes before the archive is unpacked: nothing unpacked can
   // stand in its place.
@@ -259,7 +260,7 @@ Outcome UploadData(const Settings& settings, Logger& log) {
   std::filesystem::remove(SystemPath(plan.archive), removeError);
   if (removeError) {
     const std::string reason = removeError.message();
-    runner.Fail("Delete", 1, plan.archive + " kann nicht gel\xF6scht werden: " + reason);
+    runner.Fail("Delete", 1, plan.archive + W1252(" kann nicht gelöscht werden: ") + reason);
     return runner.Result();
   }
   log.LogLine("Delete fertig - " + plan.archive);
@@ -291,7 +292,7 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
       throw EInOutError("Das Verzeichnis " + plan.dir + " kann nicht angelegt werden (" +
                         Utf8ToCp1252(reason) + ").");
     }
-    log.LogLine("Verzeichnis gel\xF6scht + neu erstellt - " + plan.dir);
+    log.LogLine(W1252("Verzeichnis gelöscht + neu erstellt - ") + plan.dir);
   }
 
   // Download, copy, unzip, delete; what the server sent is looked at before

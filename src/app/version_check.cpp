@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/launch.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -104,7 +105,7 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
   // The file exists exactly when the server answered; whether the answer is
   // usable the text itself tells.
   if (!FileExists(fileName)) {
-    return Outcome::Failed("Versionspr\xFC" "fung", 0,
+    return Outcome::Failed(W1252("Versionsprüfung"), 0,
                            "Die Versionsdatei konnte nicht vom Server geladen werden: " + url);
   }
   std::string text;
@@ -118,7 +119,7 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
     }
     for (const std::string& line : SplitLines(content)) text += line + "\r\n";
   } catch (const std::exception& e) {
-    return Outcome::Failed("Versionspr\xFC" "fung", 0, e.what());
+    return Outcome::Failed(W1252("Versionsprüfung"), 0, e.what());
   }
 
   // A web server's error page instead of the version file.
@@ -131,7 +132,7 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
 }
 
 std::string UpdateOfferText(const std::string& offered) {
-  return "Update auf neue Version  " + offered + "  verf\xFC" "gbar. Jetzt laden?";
+  return "Update auf neue Version  " + offered + W1252("  verfügbar. Jetzt laden?");
 }
 
 Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
@@ -152,7 +153,7 @@ Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,
   }
   if (!http.Result()) {
     DeleteDownloadedFile(fileName);
-    return NotStarted("mob.exe konnte nicht vollst\xE4ndig vom Server geladen werden.");
+    return NotStarted(W1252("mob.exe konnte nicht vollständig vom Server geladen werden."));
   }
   return StartUpdateIfGenuine(fileName, http.FetchedSecurely(), publisher);
 }
@@ -164,16 +165,17 @@ Outcome StartUpdateIfGenuine(const std::string& fileName, bool fetchedSecurely,
   if (fetchedSecurely || (signature.state == CodeSignature::State::kValid && signature.byPublisher)) {
     // Declined at Windows' consent prompt, or no program at all: the tool
     // stays, and the user can fetch the update from the page.
-    if (!StartProgramDetached(fileName)) return NotStarted("mob.exe lie\xDF sich nicht starten.");
+    if (!StartProgramDetached(fileName))
+      return NotStarted(W1252("mob.exe ließ sich nicht starten."));
     return Outcome::Ok();
   }
   DeleteDownloadedFile(fileName);
-  const std::string why = "mob.exe kam nicht \xFC" "ber eine gepr\xFC" "fte HTTPS-Verbindung und ";
+  const std::string why = W1252("mob.exe kam nicht über eine geprüfte HTTPS-Verbindung und ");
   switch (signature.state) {
     case CodeSignature::State::kNotSigned:
       return NotStarted(why + "ist nicht signiert.");
     case CodeSignature::State::kInvalid:
-      return NotStarted(why + "tr\xE4gt eine ung\xFCltige Signatur.");
+      return NotStarted(why + W1252("trägt eine ungültige Signatur."));
     case CodeSignature::State::kValid:
       break;
   }

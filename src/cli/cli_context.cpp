@@ -5,6 +5,7 @@
 #include "cli/cli_output.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
+#include "util/w1252.h"
 
 namespace kelvanor::cli {
 
@@ -36,14 +37,14 @@ bool OpenCliDatabase(CliContext& context) {
   }
   if (context.database.file.empty()) {
     PrintErr("Keine Datenbank eingestellt: db_name fehlt in " + context.folders.HostIni() +
-             ".\nMit --db DATEI l\xE4sst sich die Datenbank angeben.\n");
+             W1252(".\nMit --db DATEI lässt sich die Datenbank angeben.\n"));
     return false;
   }
   try {
     context.db = std::make_unique<TDBase>(context.database.Path());
     return true;
   } catch (const std::exception& e) {
-    PrintErr("Die Datenbank kann nicht ge\xF6" "ffnet werden: " + context.database.Path() + "\n" +
+    PrintErr(W1252("Die Datenbank kann nicht geöffnet werden: ") + context.database.Path() + "\n" +
              e.what() + "\n");
     return false;
   }

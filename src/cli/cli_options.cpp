@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include "util/encoding.h"
+#include "util/w1252.h"
 
 namespace kelvanor::cli {
 
@@ -83,17 +84,17 @@ Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& option
       } else if (arg == "--db" || arg.rfind("--db=", 0) == 0) {
         return Fail("--db steht vor dem Befehl: kelvanor-cli --db DATEI " + name);
       } else {
-        return Fail("Unbekannte Option f\xFCr " + name + ": " + Utf8ToCp1252(arg));
+        return Fail(W1252("Unbekannte Option für ") + name + ": " + Utf8ToCp1252(arg));
       }
     } else if (takesDir && !options.hasDir) {
-      if (arg.empty()) return Fail("Der Ordner f\xFCr " + name + " ist leer.");
+      if (arg.empty()) return Fail(W1252("Der Ordner für ") + name + " ist leer.");
       options.hasDir = true;
       options.dir = Utf8ToCp1252(arg);
     } else {
-      return Fail("Zu viele Argumente f\xFCr " + name + ": " + Utf8ToCp1252(arg));
+      return Fail(W1252("Zu viele Argumente für ") + name + ": " + Utf8ToCp1252(arg));
     }
   }
-  if (options.yes && options.no) return Fail("--yes und --no schlie\xDF" "en sich aus.");
+  if (options.yes && options.no) return Fail(W1252("--yes und --no schließen sich aus."));
 
   return Outcome::Ok();
 }

@@ -15,8 +15,9 @@
 #include "import/import.h"
 #include "import/received_preview.h"
 #include "platform/environment.h"
-#include "util/errors.h"
 #include "platform/file_system.h"
+#include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor::cli {
 
@@ -117,11 +118,11 @@ int CmdImport(const CliOptions& options) {
     summary = ImportMobileChanges(*context.db, tree, files.journal, merge.get());
   } catch (const EDatabaseFailure& failure) {
     PrintErr("Import abgebrochen: " + failure.UserMessage() +
-             "\nDie Datenbank wurde nicht ver\xE4ndert.\n");
+             W1252("\nDie Datenbank wurde nicht verändert.\n"));
     return kExitError;
   } catch (const std::exception& error) {
     PrintErr(std::string("Import abgebrochen: ") + error.what() +
-             "\nDie Datenbank wurde nicht ver\xE4ndert.\n");
+             W1252("\nDie Datenbank wurde nicht verändert.\n"));
     return kExitError;
   }
   // Shown once the import is over, never while it holds the database.
@@ -130,7 +131,7 @@ int CmdImport(const CliOptions& options) {
   try {
     notImported = KeepNotImportedLines(context.folders, summary);
   } catch (const std::exception& error) {
-    PrintErr(std::string("Die nicht importierten Zeilen k\xF6nnen nicht gesichert werden: ") +
+    PrintErr(std::string(W1252("Die nicht importierten Zeilen können nicht gesichert werden: ")) +
              error.what() + "\n");
     return kExitError;
   }

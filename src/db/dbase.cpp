@@ -2,9 +2,10 @@
 
 #include <sqlite3.h>
 
-#include "util/encoding.h"
 #include "platform/file_system.h"
+#include "util/encoding.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -134,7 +135,7 @@ bool TDBase::ExecuteWith(const std::function<void()>& run) {
 
 void TDBase::ExecuteBoundChecked(const std::string& sql, const SqlParams& params) {
   if (!ExecuteBound(sql, params)) {
-    throw ERecordRefused("Die Datenbank hat die \xC4nderung abgelehnt: " + lastError_);
+    throw ERecordRefused(W1252("Die Datenbank hat die Änderung abgelehnt: ") + lastError_);
   }
 }
 
@@ -146,7 +147,7 @@ int32_t TDBase::InsertRecordBound(const std::string& table, const std::vector<st
   }
   const std::string name = AsciiLowerCase(table);
   if (!IsPlainName(name)) {
-    lastError_ = "Kein g\xFCltiger Tabellenname: " + table;
+    lastError_ = W1252("Kein gültiger Tabellenname: ") + table;
     return 0;
   }
   // Outside a transaction the row and the counter step must still commit
@@ -213,7 +214,8 @@ void TDBase::ExecuteQuietly(const std::string& sql) noexcept {
 }
 
 void TDBase::ExecuteChecked(const std::string& sql) {
-  if (!Execute(sql)) throw ERecordRefused("Die Datenbank hat die \xC4nderung abgelehnt: " + lastError_);
+  if (!Execute(sql))
+    throw ERecordRefused(W1252("Die Datenbank hat die Änderung abgelehnt: ") + lastError_);
 }
 
 int32_t TDBase::InsertRecordChecked(const std::string& insertSql, const std::string& table,

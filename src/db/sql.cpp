@@ -10,6 +10,7 @@
 #include "util/errors.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -44,7 +45,7 @@ double RealAsSqliteReadsIt(const std::string& literal) {
     }
   };
   thread_local Converter converter;
-  if (converter.cast == nullptr) throw ESQLiteException("Zahlenumwandlung nicht m\xF6glich", 0);
+  if (converter.cast == nullptr) throw ESQLiteException(W1252("Zahlenumwandlung nicht möglich"), 0);
   sqlite3_bind_text(converter.cast, 1, literal.data(), static_cast<int>(literal.size()),
                     SQLITE_TRANSIENT);
   double value = 0;
@@ -89,7 +90,7 @@ SqlParam SqlParam::Number(std::string literal) {
   const auto read = std::from_chars(first, text.data() + text.size(), ignored);
   if ((read.ec != std::errc() && read.ec != std::errc::result_out_of_range) ||
       read.ptr != text.data() + text.size()) {
-    throw EConvertError("'" + text + "' ist keine g\xFCltige Zahl");
+    throw EConvertError("'" + text + W1252("' ist keine gültige Zahl"));
   }
   param.real_ = RealAsSqliteReadsIt(text);
   return param;

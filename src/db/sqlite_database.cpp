@@ -4,14 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "db/declared_type.h"
 #include "db/variant.h"
 #include "util/encoding.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -66,36 +67,39 @@ std::string FailureCause(sqlite3* db, int code) {
   // journal beside it.
   if (db != nullptr && code == SQLITE_READONLY &&
       sqlite3_extended_errcode(db) == SQLITE_READONLY_DIRECTORY) {
-    return "Der Ordner der Datenbank ist schreibgesch\xFCtzt, ihre Journal-Datei kann dort nicht "
-           "angelegt werden";
+    return W1252(
+        "Der Ordner der Datenbank ist schreibgeschützt, ihre Journal-Datei kann dort nicht "
+        "angelegt werden");
   }
   switch (code) {
     case SQLITE_READONLY:
       if (db != nullptr && sqlite3_db_readonly(db, "main") == 1) {
-        return "Die Praxis-Datenbank ist schreibgesch\xFCtzt und kann nicht ge\xE4ndert werden";
+        return W1252("Die Praxis-Datenbank ist schreibgeschützt und kann nicht geändert werden");
       }
-      return "Eine Datenbank-Datei ist schreibgesch\xFCtzt und kann nicht ge\xE4ndert werden";
+      return W1252("Eine Datenbank-Datei ist schreibgeschützt und kann nicht geändert werden");
     case SQLITE_CANTOPEN:
-      return "Eine Datenbank-Datei oder ihre Journal-Datei kann nicht ge\xF6" "ffnet oder angelegt "
-             "werden (ist der Ordner schreibgesch\xFCtzt?)";
+      return W1252(
+          "Eine Datenbank-Datei oder ihre Journal-Datei kann nicht geöffnet oder angelegt "
+          "werden (ist der Ordner schreibgeschützt?)");
     case SQLITE_FULL:
-      return "Der Datentr\xE4ger ist voll";
+      return W1252("Der Datenträger ist voll");
     case SQLITE_IOERR:
       return "Lese- oder Schreibfehler beim Zugriff auf die Datenbank";
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-      return "Die Datenbank-Datei ist besch\xE4" "digt";
+      return W1252("Die Datenbank-Datei ist beschädigt");
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return "Die Praxis-Datenbank ist von einem anderen Programm gesperrt (speichert dasTessavor "
-             "gerade?); bitte sp\xE4ter noch einmal versuchen";
+      return W1252(
+          "Die Praxis-Datenbank ist von einem anderen Programm gesperrt (speichert dasTessavor "
+          "gerade?); bitte später noch einmal versuchen");
     case SQLITE_NOMEM:
-      return "Nicht genug Arbeitsspeicher f\xFCr die Datenbank";
+      return W1252("Nicht genug Arbeitsspeicher für die Datenbank");
     case SQLITE_PERM:
     case SQLITE_AUTH:
       return "Der Zugriff auf die Datenbank wurde verweigert";
     default:
-      return "Die Verbindung zur Datenbank ist gest\xF6rt";
+      return W1252("Die Verbindung zur Datenbank ist gestört");
   }
 }
 

@@ -8,6 +8,7 @@
 #include "util/daynumber.h"
 #include "util/errors.h"
 #include "util/numbers.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -23,7 +24,7 @@ constexpr double kLastDayEnd = 2958466.0;
 std::string DateTextOf(double termin) {
   if (termin == 0) return std::string();
   if (!std::isfinite(termin) || termin < kFirstDay || termin >= kLastDayEnd) {
-    throw EConvertError("Datum au\xDF" "erhalb des g\xFCltigen Bereichs");
+    throw EConvertError(W1252("Datum außerhalb des gültigen Bereichs"));
   }
   return ShortDateText(DayNumberToCivil(termin));
 }
@@ -98,7 +99,7 @@ std::string LastAppointmentDayField(const std::string& dateText) {
   if (dateText.empty()) return std::string();
   CivilTime date;
   if (!ParseShortDate(dateText, date)) {
-    throw EConvertError("'" + dateText + "' ist kein g\xFCltiges Datum");
+    throw EConvertError("'" + dateText + W1252("' ist kein gültiges Datum"));
   }
   return FloatToStr(std::floor(CivilToDayNumber(date)));
 }

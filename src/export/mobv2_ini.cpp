@@ -1,8 +1,9 @@
 #include "export/mobv2_ini.h"
-#include "util/exchange_files.h"
 
+#include "util/exchange_files.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -20,7 +21,7 @@ void ReadMandantData(TDBase& db, MandantData& data) {
   auto v = [&](const std::string& column) { return FieldV(*table, column); };
   data.name = v("vorname") + " " + v("name");
   // The host names the column after the German word; it is stored without ß.
-  data.street = v(Transliterate("stra\xDF" "e"));
+  data.street = v(Transliterate(W1252("straße")));
   data.postcode = v("plz");
   data.town = v("ort");
   data.country = v("land");

@@ -14,6 +14,7 @@
 #include "gui/main_window.h"
 #include "platform/ini_file.h"
 #include "util/encoding.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -99,7 +100,7 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
 void Tfrm_account::ShowAddresses() {
   const std::string server = FromWx(edit_server->GetValue());
   if (!CheckServerName(server).IsOk()) {
-    lblAddresses->SetLabel(ToWx("Kein g\xFCltiger Servername"));
+    lblAddresses->SetLabel(ToWx(W1252("Kein gültiger Servername")));
     return;
   }
   const ResolvedServerAddresses resolved = ResolveServerAddresses(folders_.ToolIni(), server);
@@ -127,9 +128,10 @@ void Tfrm_account::btn_okClick() {
   // FromWx writes "?" for what Windows-1252 lacks; the user is told what he typed.
   const std::string lost = FirstCharacterCp1252Lacks(std::string(edit_name->GetValue().utf8_str()));
   if (!lost.empty()) {
-    boxes_.Error(this, "Der Kontoname darf das Zeichen " + lost +
-                           " nicht enthalten: Kelvanor kennt nur die Zeichen des westeurop\xE4ischen "
-                           "Zeichensatzes Windows-1252.");
+    boxes_.Error(this,
+                 "Der Kontoname darf das Zeichen " + lost +
+                     W1252(" nicht enthalten: Kelvanor kennt nur die Zeichen des westeuropäischen "
+                           "Zeichensatzes Windows-1252."));
     return;
   }
   const std::string name = FromWx(edit_name->GetValue());
@@ -186,7 +188,7 @@ void Tfrm_account::Button1Click() {
   const std::string& name = settings_.name;
   if (!boxes_.YesNo(this,
                     "Alle noch nicht importierten Mobildaten von Konto " + name +
-                        " auf dem Server l\xF6schen?",
+                        W1252(" auf dem Server löschen?"),
                     IMessageBoxes::Preselected::kNo)) {
     return;
   }
@@ -207,7 +209,7 @@ void Tfrm_account::Button1Click() {
   // The import journal stays: a server that only says it deleted would send
   // the lines again, and the next download tells which are gone.
   boxes_.Info(this, "Die noch nicht importierten Mobildaten von Konto " + name +
-                        " wurden auf dem Server gel\xF6scht.");
+                        W1252(" wurden auf dem Server gelöscht."));
 }
 
 }  // namespace kelvanor

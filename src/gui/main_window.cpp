@@ -13,8 +13,8 @@
 #include <wx/splitter.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
-#include <wx/treectrl.h>
 #include <wx/time.h>
+#include <wx/treectrl.h>
 #include <wx/utils.h>
 
 #include <algorithm>
@@ -27,6 +27,7 @@
 #include "platform/environment.h"
 #include "util/daynumber.h"
 #include "util/encoding.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -150,12 +151,13 @@ wxString WrapQuestion(const wxWindow& label, const wxString& text, int width) {
 
 // Where no browser opens, the user still learns where the update is.
 std::string NoBrowserText(const std::string& page) {
-  return "Es \xF6" "ffnet sich kein Browser. Bitte die Download-Seite von Hand aufrufen: " + page;
+  return W1252("Es öffnet sich kein Browser. Bitte die Download-Seite von Hand aufrufen: ") + page;
 }
 
 // The window's caption: version and a credit line with the current year.
 wxString Caption() {
-  return ToWx("S Y N C  " + ExeVersionString() + "  -  Kelvanor, Mobil-Abgleich f\xFCr dasTessavor (c) " +
+  return ToWx("S Y N C  " + ExeVersionString() +
+              W1252("  -  Kelvanor, Mobil-Abgleich für dasTessavor (c) ") +
               std::to_string(NowCivil().year));
 }
 
@@ -315,7 +317,7 @@ void Tfrm_main::BuildControls() {
   offerSizer->Add(Label3_, 0, wxBOTTOM, 4);
   offerSizer->Add(HTMLabel1, 0);
   btnUpdate = new wxButton(pnlUpdate, wxID_ANY, "Ja");
-  btnLater = new wxButton(pnlUpdate, wxID_ANY, ToWx("Sp\xE4ter"));
+  btnLater = new wxButton(pnlUpdate, wxID_ANY, ToWx(W1252("Später")));
   updateSizer->Add(offerSizer, 1, wxALIGN_CENTER_VERTICAL | wxALL, 8);
   updateSizer->Add(btnUpdate, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
   updateSizer->Add(btnLater, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
@@ -492,7 +494,7 @@ void Tfrm_main::btnUpdateClick() {
   ShowBottomPanel(pnlBottom);
   const std::string page = DownloadPage();
   if (boxes_->OpenInBrowser(page)) {
-    Log(started.Message() + " Die Download-Seite wird ge\xF6" "ffnet: " + page);
+    Log(started.Message() + W1252(" Die Download-Seite wird geöffnet: ") + page);
   } else {
     Log(started.Message() + " " + NoBrowserText(page));
   }
@@ -532,7 +534,7 @@ void Tfrm_main::btn_settingsClick() {
 void Tfrm_main::OnClose(wxCloseEvent& event) {
   if (driver_ && driver_->GetState() == SyncDriver::State::kRunning && event.CanVeto()) {
     // Closing in the middle of a step would leave a half-done transfer behind.
-    boxes_->Info(this, "Bitte warten, die Synchronisation l\xE4uft noch.");
+    boxes_->Info(this, W1252("Bitte warten, die Synchronisation läuft noch."));
     event.Veto();
     return;
   }
@@ -686,7 +688,7 @@ void Tfrm_main::ShowChangeDetails(const ChangeDetails& details) {
     for (const std::string& change : changes) {
       // Windows-1252 has no arrow; the core writes "->" and the tree draws one.
       wxString text = ToWx(change);
-      text.Replace(" -> ", wxString::FromUTF8(" \xE2\x86\x92 "));
+      text.Replace(" -> ", wxString::FromUTF8(" → "));
       tv->SetItemTextColour(tv->AppendItem(line, text), words);
     }
     // Open where the file is open; a file too long to open keeps its lines closed too.

@@ -6,11 +6,12 @@
 
 #include "import/import.h"
 #include "import/record_names.h"
+#include "platform/file_system.h"
 #include "util/daynumber.h"
 #include "util/errors.h"
-#include "platform/file_system.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -34,21 +35,21 @@ struct MergedField {
 
 const std::vector<MergedField>& FieldsOf(FileKind kind) {
   static const std::vector<MergedField> kCustomer = {
-      {1, "Anrede", Compare::kText},       {2, "Name", Compare::kText},
-      {3, "Vorname", Compare::kText},      {4, "Kundennummer", Compare::kText},
-      {5, "Telefon", Compare::kText},      {6, "Stra\xDF" "e", Compare::kText},
-      {7, "PLZ", Compare::kText},          {8, "Ort", Compare::kText},
-      {9, "E-Mail", Compare::kText},       {10, "Preisstufe", Compare::kNumber},
+      {1, "Anrede", Compare::kText},  {2, "Name", Compare::kText},
+      {3, "Vorname", Compare::kText}, {4, "Kundennummer", Compare::kText},
+      {5, "Telefon", Compare::kText}, {6, W1252("Straße"), Compare::kText},
+      {7, "PLZ", Compare::kText},     {8, "Ort", Compare::kText},
+      {9, "E-Mail", Compare::kText},  {10, "Preisstufe", Compare::kNumber},
       {11, "Handy", Compare::kText}};
   static const std::vector<MergedField> kStable = {
       {1, "Name", Compare::kText},    {2, "Ansprechpartner", Compare::kText},
-      {3, "Telefon", Compare::kText}, {4, "Stra\xDF" "e", Compare::kText},
+      {3, "Telefon", Compare::kText}, {4, W1252("Straße"), Compare::kText},
       {5, "PLZ", Compare::kText},     {6, "Ort", Compare::kText},
       {7, "Land", Compare::kText}};
   static const std::vector<MergedField> kHorse = {
       {1, "Name", Compare::kText},
       {3, "Beschlagsrhythmus", Compare::kInterval},
-      {5, "N\xE4" "chster Beschlag", Compare::kDayNumber},
+      {5, W1252("Nächster Beschlag"), Compare::kDayNumber},
       {6, "Stall", Compare::kStable}};
   static const std::vector<MergedField> kAppointment = {
       {1, "Beginn", Compare::kMoment},
@@ -227,7 +228,7 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
           before += (before.empty() ? "" : ", ") + StableName(db, *key);
         }
         merge.changes.push_back(std::string(f.label) + ": " + (before.empty() ? "(leer)" : before) +
-                                " -> " + Shown(db, f, mobile) + " (zus\xE4tzlich)");
+                                " -> " + Shown(db, f, mobile) + W1252(" (zusätzlich)"));
       }
       continue;
     }
@@ -249,7 +250,7 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
                          Shown(db, f, mobile);
     if (officeChanged) {
       merge.conflicts.push_back({named(), f.label, Shown(db, f, desktop), Shown(db, f, mobile)});
-      change += " (auch im B\xFC" "ro ge\xE4ndert)";
+      change += W1252(" (auch im Büro geändert)");
     }
     merge.changes.push_back(change);
   }
@@ -299,8 +300,8 @@ std::map<std::size_t, std::vector<std::string>> DescribeChanges(TDBase& db, cons
       std::optional<LineMerge> decided = merge.Decide(db, file->kind, id, fields);
       if (decided) {
         described[position] = decided->changes.empty()
-                                   ? std::vector<std::string>{"keine \xC4nderung"}
-                                   : std::move(decided->changes);
+                                  ? std::vector<std::string>{W1252("keine Änderung")}
+                                  : std::move(decided->changes);
       }
     } catch (const ESQLiteException&) {
       // The preview only shows; the import itself reports what fails.

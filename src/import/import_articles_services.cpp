@@ -8,6 +8,7 @@
 #include "import/record_values.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -25,12 +26,12 @@ struct PricedItemTable {
 
 constexpr PricedItemTable kArticles{
     "artikel", "vkpreis", "artikel",
-    "Ge\xE4nderte und gel\xF6schte Artikel \xFC" "bernimmt Kelvanor nicht; der Artikel bleibt in "
-    "der Praxis, wie er ist."};
+    W1252("Geänderte und gelöschte Artikel übernimmt Kelvanor nicht; der Artikel bleibt in "
+          "der Praxis, wie er ist.")};
 constexpr PricedItemTable kServices{
     "leistungen", "preis", "leistung",
-    "Ge\xE4nderte und gel\xF6schte Leistungen \xFC" "bernimmt Kelvanor nicht; die Leistung bleibt "
-    "in der Praxis, wie sie ist."};
+    W1252("Geänderte und gelöschte Leistungen übernimmt Kelvanor nicht; die Leistung bleibt "
+          "in der Praxis, wie sie ist.")};
 
 // The price columns carry the currency's suffix, so the map is made per run.
 // Field 3 (the VAT rate) is read first, then the prices of levels 1 to 5.

@@ -11,6 +11,7 @@
 #include "util/errors.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -60,7 +61,7 @@ void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
   const double net = gross / (vat * 0.01 + 1.0);
   // A VAT rate of -100 % would divide by zero; such an entry has no amount.
   if (!std::isfinite(net)) {
-    throw EConvertError("Kein g\xFCltiger Nettobetrag aus Betrag '" + f[5] + "' und MwSt. '" +
+    throw EConvertError(W1252("Kein gültiger Nettobetrag aus Betrag '") + f[5] + "' und MwSt. '" +
                         f[6] + "'");
   }
 
@@ -87,8 +88,9 @@ void ImportCashBook(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (StartsWith(f[0], "D/")) {
-      ctx.KeepNotTaken("Gel\xF6schte Kassenbuchungen \xFC" "bernimmt Kelvanor nicht; die Buchung "
-                       "bleibt im Kassenbuch der Praxis.");
+      ctx.KeepNotTaken(
+          W1252("Gelöschte Kassenbuchungen übernimmt Kelvanor nicht; die Buchung "
+                "bleibt im Kassenbuch der Praxis."));
       return;
     }
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) {

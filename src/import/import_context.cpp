@@ -8,6 +8,7 @@
 #include "util/errors.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -182,9 +183,10 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
       if (!tree.Refused(position).empty()) {
         ctx.FailLine(tree.Refused(position));
       } else if (changedSince && work.empty()) {
-        ctx.FailLine("schon bei einem fr\xFCheren Import \xFC" "bernommen und seitdem auf dem "
-                     "Mobilger\xE4t ge\xE4ndert; die \xC4nderung wurde nicht \xFC" "bernommen, "
-                     "bitte von Hand nachtragen.");
+        ctx.FailLine(
+            W1252("schon bei einem früheren Import übernommen und seitdem auf dem "
+                  "Mobilgerät geändert; die Änderung wurde nicht übernommen, "
+                  "bitte von Hand nachtragen."));
       } else {
         handleLine(work);
       }
@@ -254,7 +256,7 @@ void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::str
   } else if (parts[1] == "A") {
     id = StrToInt(Trim(parts[2]));
   }
-  const std::string skipped = "nicht gel\xF6scht, die Praxis hat keinen solchen Datensatz.";
+  const std::string skipped = W1252("nicht gelöscht, die Praxis hat keinen solchen Datensatz.");
   // Row 0 is the host's placeholder; it is never deleted for an unknown id.
   if (id == 0) {
     ctx.Notice(skipped);
@@ -326,7 +328,7 @@ bool MarkSet(const TDBTable& row, const char* column) {
 void UpdateChangedRecord(ImportContext& ctx, const std::string& table, const RecordValues& values,
                          int32_t id) {
   const ChangeableTable& kind = ChangeableTableOf(table);
-  const std::string notTaken = "; die \xC4nderung wurde nicht \xFC" "bernommen.";
+  const std::string notTaken = W1252("; die Änderung wurde nicht übernommen.");
   const std::string gone = std::string(kind.kind) + " A/" + std::to_string(id) +
                            " gibt es in der Praxis nicht mehr" + notTaken;
   // Row 0 is the host's placeholder, never a record the mobile was sent.

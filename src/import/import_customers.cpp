@@ -8,6 +8,7 @@
 #include "import/record_values.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -20,11 +21,11 @@ constexpr std::size_t kPriceLevelField = 10;
 // transliteration the host's own column naming follows.
 const ColumnMap& CustomerColumns() {
   static const ColumnMap map = {
-      {"anrede", 1, FieldKind::kText},        {"name", 2, FieldKind::kText},
-      {"vorname", 3, FieldKind::kText},       {"kundennr", 4, FieldKind::kText},
-      {"telefon", 5, FieldKind::kText},       {Transliterate("stra\xDF" "e"), 6, FieldKind::kText},
-      {"plz", 7, FieldKind::kText},           {"ort", 8, FieldKind::kText},
-      {"email", 9, FieldKind::kText},         {"preisstufe", kPriceLevelField, FieldKind::kInteger},
+      {"anrede", 1, FieldKind::kText},       {"name", 2, FieldKind::kText},
+      {"vorname", 3, FieldKind::kText},      {"kundennr", 4, FieldKind::kText},
+      {"telefon", 5, FieldKind::kText},      {Transliterate(W1252("straße")), 6, FieldKind::kText},
+      {"plz", 7, FieldKind::kText},          {"ort", 8, FieldKind::kText},
+      {"email", 9, FieldKind::kText},        {"preisstufe", kPriceLevelField, FieldKind::kInteger},
       {"telefonhandy", 11, FieldKind::kText}};
   return map;
 }

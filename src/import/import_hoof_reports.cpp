@@ -12,6 +12,7 @@
 #include "import/record_values.h"
 #include "util/errors.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -79,7 +80,7 @@ SqlParam SqlValue(const std::string& field, const std::string& what) {
   if (UnquoteLiteral(text, '\'', value) || UnquoteLiteral(text, '"', value)) {
     return SqlParam::Text(value);
   }
-  throw EConvertError("'" + field + "' ist kein g\xFCltiger Wert f\xFCr " + what);
+  throw EConvertError("'" + field + W1252("' ist kein gültiger Wert für ") + what);
 }
 
 void ImportReportLine(ImportContext& ctx, const std::vector<std::string>& f) {
@@ -100,8 +101,9 @@ void ImportHoofReports(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (StartsWith(f[0], "A/") || StartsWith(f[0], "D/")) {
-      ctx.KeepNotTaken("Ge\xE4nderte und gel\xF6schte Hufberichte \xFC" "bernimmt Kelvanor nicht; "
-                       "der Bericht bleibt in der Praxis, wie er ist.");
+      ctx.KeepNotTaken(
+          W1252("Geänderte und gelöschte Hufberichte übernimmt Kelvanor nicht; "
+                "der Bericht bleibt in der Praxis, wie er ist."));
       return;
     }
     if (!StartsWith(f[0], "N/")) {

@@ -14,6 +14,7 @@
 #include "util/errors.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -289,7 +290,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
   // Prices near the largest double can add up to infinity, which has no SQL
   // literal; the order would keep no totals, so it is refused as a whole.
   if (!std::isfinite(totals.net) || !std::isfinite(totals.gross)) {
-    throw EConvertError("Der Betrag des Auftrags ist zu gro\xDF.");
+    throw EConvertError(W1252("Der Betrag des Auftrags ist zu groß."));
   }
   UpdateValues(ctx.db, "auftrag",
                RecordValues()

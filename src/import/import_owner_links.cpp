@@ -6,6 +6,7 @@
 #include "import/import.h"
 #include "import/record_values.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -17,8 +18,9 @@ void ImportOwnerHorseLinks(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (f[0] == "DELETED") {
-      ctx.KeepNotTaken("Gel\xF6schte Verkn\xFCpfungen von Besitzer und Pferd \xFC" "bernimmt "
-                       "Kelvanor nicht; die Verkn\xFCpfung bleibt in der Praxis.");
+      ctx.KeepNotTaken(
+          W1252("Gelöschte Verknüpfungen von Besitzer und Pferd übernimmt "
+                "Kelvanor nicht; die Verknüpfung bleibt in der Praxis."));
       return;
     }
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "AE/")) {

@@ -7,6 +7,7 @@
 #include "import/record_values.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -17,7 +18,7 @@ constexpr std::size_t kHighestField = 7;
 const ColumnMap& StableColumns() {
   static const ColumnMap map = {
       {"name", 1, FieldKind::kText},    {"ansprechpartner", 2, FieldKind::kText},
-      {"telefon", 3, FieldKind::kText}, {Transliterate("stra\xDF" "e"), 4, FieldKind::kText},
+      {"telefon", 3, FieldKind::kText}, {Transliterate(W1252("straße")), 4, FieldKind::kText},
       {"plz", 5, FieldKind::kText},     {"ort", 6, FieldKind::kText},
       {"land", 7, FieldKind::kText}};
   return map;
@@ -44,8 +45,9 @@ void ImportStables(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
     const std::vector<std::string> f = SplitFields(line, kHighestField);
     if (StartsWith(f[0], "D/")) {
-      ctx.KeepNotTaken("Gel\xF6schte St\xE4lle \xFC" "bernimmt Kelvanor nicht; der Stall bleibt "
-                       "in der Praxis.");
+      ctx.KeepNotTaken(
+          W1252("Gelöschte Ställe übernimmt Kelvanor nicht; der Stall bleibt "
+                "in der Praxis."));
       return;
     }
     if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) {

@@ -1,5 +1,7 @@
 #include "import/import_summary.h"
 
+#include "util/w1252.h"
+
 namespace kelvanor {
 
 namespace {
@@ -12,8 +14,9 @@ constexpr std::size_t kFailuresInMessage = 20;
 constexpr std::size_t kLineInMessage = 80;
 
 std::string Describe(const FieldConflict& conflict) {
-  return "Konflikt: " + conflict.record + ": " + conflict.field + " im B\xFCro \"" +
-         conflict.desktop + "\", vom Mobilger\xE4t \"" + conflict.mobile + "\" (\xFC" "bernommen)";
+  return "Konflikt: " + conflict.record + ": " + conflict.field + W1252(" im Büro \"") +
+         conflict.desktop + W1252("\", vom Mobilgerät \"") + conflict.mobile +
+         W1252("\" (übernommen)");
 }
 
 }  // namespace
@@ -24,19 +27,19 @@ std::string Describe(const LineFailure& failure) {
   if (!failure.record.empty()) where += " (" + failure.record + ")";
   std::string text = failure.text;
   if (text.size() > kLineInMessage) text = text.substr(0, kLineInMessage) + "...";
-  return where + ": " + failure.message + (text.empty() ? "" : " \xAB" + text + "\xBB");
+  return where + ": " + failure.message + (text.empty() ? "" : W1252(" «") + text + W1252("»"));
 }
 
 std::vector<std::string> ImportSummary::LogLines() const {
   std::vector<std::string> lines;
   if (alreadyImported > 0) {
     lines.push_back(std::to_string(alreadyImported) +
-                    " Zeile(n) waren schon bei einem fr\xFCh" "eren Import \xFC" "bernommen worden "
-                    "und wurden nicht noch einmal importiert.");
+                    W1252(" Zeile(n) waren schon bei einem früheren Import übernommen worden "
+                          "und wurden nicht noch einmal importiert."));
   }
   for (const std::string& notice : notices) lines.push_back(notice);
   for (const LineFailure& line : notTaken) {
-    lines.push_back("nicht \xFC" "bernommen: " + Describe(line));
+    lines.push_back(W1252("nicht übernommen: ") + Describe(line));
   }
   for (const FieldConflict& conflict : conflicts) lines.push_back(Describe(conflict));
   for (const LineFailure& failure : failures) {
@@ -48,8 +51,9 @@ std::vector<std::string> ImportSummary::LogLines() const {
 std::string ImportSummary::ConflictMessage(const std::string& keptIn) const {
   if (conflicts.empty()) return std::string();
   std::string message = std::to_string(conflicts.size()) +
-                        " Feld(er) wurden im B\xFCro und auf dem Mobilger\xE4t verschieden "
-                        "ge\xE4ndert; \xFC" "bernommen wurde der Wert vom Mobilger\xE4t:\r";
+                        W1252(
+                            " Feld(er) wurden im Büro und auf dem Mobilgerät verschieden "
+                            "geändert; übernommen wurde der Wert vom Mobilgerät:\r");
   for (std::size_t i = 0; i < conflicts.size() && i < kFailuresInMessage; ++i) {
     message += "\r" + Describe(conflicts[i]);
   }
@@ -58,7 +62,7 @@ std::string ImportSummary::ConflictMessage(const std::string& keptIn) const {
                " weitere (siehe Protokoll).";
   }
   if (!keptIn.empty()) {
-    message += "\r\rDie Werte des B\xFCros stehen in " + keptIn;
+    message += W1252("\r\rDie Werte des Büros stehen in ") + keptIn;
   }
   return message;
 }
@@ -66,8 +70,9 @@ std::string ImportSummary::ConflictMessage(const std::string& keptIn) const {
 std::string ImportSummary::FailureMessage() const {
   if (failures.empty()) return std::string();
   std::string message = std::to_string(failures.size()) +
-                        " Zeile(n) konnten nicht importiert werden; alle anderen wurden "
-                        "\xFC" "bernommen:\r";
+                        W1252(
+                            " Zeile(n) konnten nicht importiert werden; alle anderen wurden "
+                            "übernommen:\r");
   for (std::size_t i = 0; i < failures.size() && i < kFailuresInMessage; ++i) {
     message += "\r" + Describe(failures[i]);
   }

@@ -10,6 +10,7 @@
 #include "import/import_context.h"
 #include "import/record_names.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -34,16 +35,19 @@ struct KindWords {
 KindWords WordsOf(FileKind kind) {
   switch (kind) {
     case FileKind::kCustomers: return {"Kunde", "Kunden", 'm'};
-    case FileKind::kStables: return {"Stall", "St\xE4lle", 'm'};
+    case FileKind::kStables:
+      return {"Stall", W1252("Ställe"), 'm'};
     case FileKind::kHorses: return {"Pferd", "Pferde", 'n'};
     case FileKind::kCustomerHorses: return {"Besitzerzuordnung", "Besitzerzuordnungen", 'f'};
     case FileKind::kAppointments: return {"Termin", "Termine", 'm'};
     case FileKind::kArticles: return {"Artikel", "Artikel", 'm'};
     case FileKind::kServices: return {"Leistung", "Leistungen", 'f'};
-    case FileKind::kOrders: return {"Auftrag", "Auftr\xE4ge", 'm'};
+    case FileKind::kOrders:
+      return {"Auftrag", W1252("Aufträge"), 'm'};
     case FileKind::kCashBook: return {"Kassenbuchung", "Kassenbuchungen", 'f'};
     case FileKind::kHoofReports: return {"Hufprotokoll", "Hufprotokolle", 'n'};
-    default: return {"Datensatz", "Datens\xE4tze", 'm'};
+    default:
+      return {"Datensatz", W1252("Datensätze"), 'm'};
   }
 }
 
@@ -51,8 +55,8 @@ KindWords WordsOf(FileKind kind) {
 std::string Phrase(FileKind kind, LineEffect effect, std::size_t count) {
   const KindWords words = WordsOf(kind);
   std::string text = effect == LineEffect::kNew       ? "neu"
-                     : effect == LineEffect::kChanged ? "ge\xE4ndert"
-                                                      : "gel\xF6scht";
+                     : effect == LineEffect::kChanged ? W1252("geändert")
+                                                      : W1252("gelöscht");
   if (count != 1) return text + "e " + words.plural;
   text += words.gender == 'm' ? "er " : words.gender == 'n' ? "es " : "e ";
   return text + words.singular;
@@ -71,8 +75,9 @@ std::string Headline(FileKind kind, LineEffect effect, const std::string& name) 
 // "Ein gelöschter Stall wird nicht übernommen (ohne Wirkung)".
 std::string NotTaken(FileKind kind, LineEffect effect) {
   return std::string(WordsOf(kind).gender == 'f' ? "Eine " : "Ein ") + Phrase(kind, effect, 1) +
-         " wird nicht \xFC"
-         "bernommen (ohne Wirkung)";
+         W1252(
+             " wird nicht ü"
+             "bernommen (ohne Wirkung)");
 }
 
 std::optional<int32_t> IdNumber(const std::string& text) {
@@ -272,7 +277,7 @@ std::string Describer::NamedRecord(FileKind kind, const Reference& r) const {
       const auto found = ofKind->second.find(*r.id);
       if (found != ofKind->second.end()) return found->second;
     }
-    return r.op + "/" + std::to_string(*r.id) + " (vom Mobilger\xE4t)";
+    return r.op + "/" + std::to_string(*r.id) + W1252(" (vom Mobilgerät)");
   }
   return std::string();
 }
@@ -333,7 +338,7 @@ std::string Describer::DescribeOrder(const std::vector<std::string>& f,
         shown = item->description;
         total += item->prices[order.priceLevel - 1] * (1.0 + item->vatRate / 100.0);
       } else {
-        shown += " (unbekannt, entf\xE4llt)";
+        shown += W1252(" (unbekannt, entfällt)");
       }
       items += (items.empty() ? "" : ", ") + shown;
     }
@@ -345,7 +350,7 @@ std::string Describer::DescribeOrder(const std::vector<std::string>& f,
   std::string text =
       number.empty() || number == "0" ? "Neuer Auftrag" : "Neuer Auftrag Nr. " + number;
   const std::string customer = Named(FileKind::kCustomers, f[2]);
-  if (!customer.empty()) text += " f\xFCr " + customer;
+  if (!customer.empty()) text += W1252(" für ") + customer;
   const std::string day = DayFieldText(f[4]);
   if (!day.empty()) text += " vom " + day;
   text += ", Summe " + EuroText(total) + (order.paid ? " (bezahlt)" : "");
@@ -384,8 +389,9 @@ std::string Describer::Unchanged(FileKind kind, const std::vector<std::string>& 
       break;
     case FileKind::kCustomerHorses: return NotTaken(kind, LineEffect::kDeleted);
     case FileKind::kHoofReports:
-      return "Nur neue Hufprotokolle werden \xFC"
-             "bernommen (ohne Wirkung)";
+      return W1252(
+          "Nur neue Hufprotokolle werden ü"
+          "bernommen (ohne Wirkung)");
     default: break;
   }
   return "Unbekannte Kennung \"" + FirstField(key) + "\" (ohne Wirkung)";
@@ -429,7 +435,8 @@ std::string Describer::DescribeRecord(FileKind kind, const std::vector<std::stri
         }
         const std::string day = DayFieldText(date);
         return Headline(kind, effect, std::string()) +
-               (horse.empty() ? "" : " f\xFCr Pferd " + horse) + (day.empty() ? "" : " vom " + day);
+               (horse.empty() ? "" : W1252(" für Pferd ") + horse) +
+               (day.empty() ? "" : " vom " + day);
       }
       default: return Headline(kind, effect, std::string());
     }

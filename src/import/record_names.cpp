@@ -9,6 +9,7 @@
 #include "util/errors.h"
 #include "util/numbers.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -135,7 +136,7 @@ std::string AppointmentText(const std::string& beginField, const std::string& en
     if (end && IsDate(*end)) {
       const CivilTime to = MomentToMinute(endField);
       const bool sameDay = to.year == from.year && to.month == from.month && to.day == from.day;
-      text += "\x96" + (sameDay ? std::string() : DateText(to) + " ") + TimeText(to);
+      text += W1252("–") + (sameDay ? std::string() : DateText(to) + " ") + TimeText(to);
     }
   } else {
     text = "ohne Datum";
@@ -158,7 +159,7 @@ std::string EuroText(double amount) {
     grouped += whole[i];
   }
   const bool negative = amount < 0 && std::round(std::fabs(amount) * 100) != 0;
-  return (negative ? "-" : "") + grouped + "," + digits.substr(point + 1) + " \x80";
+  return (negative ? "-" : "") + grouped + "," + digits.substr(point + 1) + W1252(" €");
 }
 
 std::string PersonName(const std::string& name, const std::string& firstName) {

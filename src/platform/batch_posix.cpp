@@ -68,7 +68,7 @@ bool TakeSwitches(const std::vector<CommandWord>& words, const std::string& allo
     }
     const char letter = SwitchLetter(w);
     if (allowed.find(letter) == std::string::npos) {
-      out.Say("Ung\xC3\xBCltiger Schalter - " + w.text);
+      out.Say("Ungültiger Schalter - " + w.text);
       return false;
     }
     switches += letter;
@@ -81,14 +81,14 @@ int BuiltinCopy(const std::vector<CommandWord>& words, CommandOutput& out) {
   std::vector<std::string> operands;
   if (!TakeSwitches(words, "YBV", switches, operands, out)) return 1;
   if (operands.empty() || operands.size() > 2) {
-    out.Say("Die Syntax f\xC3\xBCr den Dateinamen ist falsch.");
+    out.Say("Die Syntax für den Dateinamen ist falsch.");
     return 1;
   }
   const fs::path source = FileSystemPath(operands[0]);
   std::string targetText = operands.size() == 2 ? FileSystemPath(operands[1]) : ".";
   std::error_code ec;
   if (targetText.empty()) {
-    out.Say("Die Syntax f\xC3\xBCr den Dateinamen ist falsch.");
+    out.Say("Die Syntax für den Dateinamen ist falsch.");
     return 1;
   }
   // Nothing is read or written through a link: a link as the source is no
@@ -158,7 +158,7 @@ int BuiltinRmdir(const std::vector<CommandWord>& words, CommandOutput& out) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::error_code ec;
     if (path.empty() || path == "/" || path == "." || path == "..") {
-      out.Say("Der Vorgang ist f\xC3\xBCr " + operand + " nicht zul\xC3\xA4ssig.");
+      out.Say("Der Vorgang ist für " + operand + " nicht zulässig.");
       status = 1;
       continue;
     }
@@ -299,13 +299,13 @@ int RunProgram(const std::string& word, const std::string& rest, IMessagePump& p
   if (options.output == nullptr) return RunProcessAndWait(setup, pump);
   OutputCapture capture;
   if (capture.Path().empty()) {
-    out.Say("Keine tempor\xC3\xA4re Datei f\xC3\xBCr die Ausgabe.");
+    out.Say("Keine temporäre Datei für die Ausgabe.");
     return kExitCannotStart;
   }
   setup.outputFile = capture.Path();
   const int status = RunProcessAndWait(setup, pump);
   *options.output += capture.Text();
-  if (status == kExitCannotExecute) out.Say(program + " kann nicht ausgef\xC3\xBChrt werden.");
+  if (status == kExitCannotExecute) out.Say(program + " kann nicht ausgeführt werden.");
   return status;
 }
 

@@ -166,7 +166,7 @@ int RunAndWait(const std::string& batchFile, IMessagePump& pump,
   // program's write fails (curl then ends with status 23).
   OutputCapture capture;
   if (capture.Path().empty()) {
-    Say(options, "Keine tempor\xC3\xA4re Datei f\xC3\xBCr die Ausgabe.");
+    Say(options, "Keine temporäre Datei für die Ausgabe.");
     return kExitCannotStart;
   }
   const std::wstring interpreter = CommandInterpreter();

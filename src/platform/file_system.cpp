@@ -24,6 +24,7 @@
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -152,7 +153,7 @@ bool ReadPlainFile(const std::string& path, std::uintmax_t limit, std::string& b
     throw EInOutError("Datei kann nicht gelesen werden: " + path);
   }
   if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    throw EInOutError("Keine gew\xF6hnliche Datei (Verkn\xFCpfung oder Ordner): " + path);
+    throw EInOutError(W1252("Keine gewöhnliche Datei (Verknüpfung oder Ordner): ") + path);
   }
   const std::uintmax_t size =
       (static_cast<std::uintmax_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
@@ -259,7 +260,7 @@ bool ReadPlainFile(const std::string& path, std::uintmax_t limit, std::string& b
       ::open(AnsiToUtf8Name(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ELOOP) {
-      throw EInOutError("Keine gew\xF6hnliche Datei (Verkn\xFCpfung): " + path);
+      throw EInOutError(W1252("Keine gewöhnliche Datei (Verknüpfung): ") + path);
     }
     throw CannotRead(path);
   }
@@ -272,7 +273,7 @@ bool ReadPlainFile(const std::string& path, std::uintmax_t limit, std::string& b
     throw CannotRead(path);
   }
   if (!S_ISREG(st.st_mode)) {
-    throw EInOutError("Keine gew\xF6hnliche Datei: " + path);
+    throw EInOutError(W1252("Keine gewöhnliche Datei: ") + path);
   }
   if (static_cast<std::uintmax_t>(st.st_size) > limit) return false;
   bytes.resize(static_cast<std::size_t>(st.st_size));

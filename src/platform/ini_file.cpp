@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "platform/file_system.h"
-
 #include "util/encoding.h"
 #include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -109,7 +109,7 @@ std::optional<long> ParseIniInteger(const std::string& raw) {
 }
 
 std::string CannotSave(const std::string& path, const std::string& reason) {
-  return "Einstellungen k\xF6nnen nicht gespeichert werden: " + path + " (" + reason + ")";
+  return W1252("Einstellungen können nicht gespeichert werden: ") + path + " (" + reason + ")";
 }
 
 // One line of the file with the terminator it had ("" for a last line without).
@@ -274,7 +274,7 @@ void IniWriteString(const std::string& path, const std::string& section, const s
     std::error_code ec;
     before = fs::status(SystemPath(path), ec).permissions();
     if (ec || !MayWriteFile(path)) {
-      throw EInOutError(CannotSave(path, "Datei ist schreibgesch\xFCtzt"));
+      throw EInOutError(CannotSave(path, W1252("Datei ist schreibgeschützt")));
     }
     try {
       content = ReadWholeFile(path);

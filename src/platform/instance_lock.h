@@ -19,6 +19,8 @@
 #include <string>
 #include <utility>
 
+#include "util/w1252.h"
+
 namespace kelvanor {
 
 class InstanceLock {
@@ -54,6 +56,6 @@ class InstanceLock {
 };
 
 // What a second start tells the user.
-constexpr char kAlreadyRunningMessage[] = "Kelvanor l\xE4uft bereits.";
+constexpr const char* kAlreadyRunningMessage = W1252("Kelvanor läuft bereits.");
 
 }  // namespace kelvanor

@@ -1,5 +1,3 @@
-#include "platform/instance_lock.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,8 +10,10 @@
 #include <set>
 #include <string>
 
+#include "platform/instance_lock.h"
 #include "util/encoding.h"
 #include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -31,7 +31,7 @@ std::string IdentityOf(const struct stat& info) {
 }
 
 [[noreturn]] void RaiseCannotOpen(const std::string& path, int err) {
-  throw EInOutError("Die Sperrdatei " + path + " kann nicht ge\xF6" "ffnet werden (" +
+  throw EInOutError("Die Sperrdatei " + path + W1252(" kann nicht geöffnet werden (") +
                     Utf8ToCp1252(std::strerror(err)) + ").");
 }
 

@@ -6,6 +6,7 @@
 #include "platform/instance_lock.h"
 #include "platform/text_convert.h"
 #include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -34,7 +35,7 @@ std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path, 
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    throw EInOutError("Die Sperrdatei " + path + " kann nicht ge\xF6" "ffnet werden (" +
+    throw EInOutError("Die Sperrdatei " + path + W1252(" kann nicht geöffnet werden (") +
                       LastErrorText() + ").");
   }
   OVERLAPPED at{};

@@ -1,13 +1,14 @@
 #include "util/numbers.h"
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
 #include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -15,10 +16,10 @@ namespace {
 std::atomic<char> g_decimalSeparator{'.'};
 
 [[noreturn]] void ThrowNotFloat(const std::string& text) {
-  throw EConvertError("'" + text + "' ist kein g\xFCltiger Gleitkommawert");
+  throw EConvertError("'" + text + W1252("' ist kein gültiger Gleitkommawert"));
 }
 [[noreturn]] void ThrowNotInteger(const std::string& text) {
-  throw EConvertError("'" + text + "' ist kein g\xFCltiger Integerwert");
+  throw EConvertError("'" + text + W1252("' ist kein gültiger Integerwert"));
 }
 
 // Whether |value| * 10^shift lies exactly halfway between two integers: the

@@ -1,5 +1,7 @@
 #include "util/text.h"
 
+#include "util/w1252.h"
+
 namespace kelvanor {
 
 std::vector<std::string> SplitFields(const std::string& line, std::size_t highestSlot) {
@@ -57,10 +59,10 @@ std::string EscapeQuotes(const std::string& text) { return ReplaceAll(text, "\""
 std::string UnescapeQuotes(const std::string& text) { return ReplaceAll(text, "+!", "\"\""); }
 
 std::string Transliterate(const std::string& text) {
-  std::string s = ReplaceAll(text, "\xDF", "ss");
-  s = ReplaceAll(s, "\xFC", "ue");
-  s = ReplaceAll(s, "\xE4", "ae");
-  return ReplaceAll(s, "\xF6", "oe");
+  std::string s = ReplaceAll(text, W1252("ß"), "ss");
+  s = ReplaceAll(s, W1252("ü"), "ue");
+  s = ReplaceAll(s, W1252("ä"), "ae");
+  return ReplaceAll(s, W1252("ö"), "oe");
 }
 
 std::string StripTags(const std::string& text) {

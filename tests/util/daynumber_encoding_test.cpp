@@ -3,6 +3,7 @@
 #include "util/daynumber.h"
 #include "util/encoding.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 namespace {
@@ -49,6 +50,24 @@ TEST(Encoding, Windows1252ToUtf8AndBack) {
   // Bytes that are not UTF-8 are taken as Windows-1252 as they stand.
   EXPECT_EQ(Utf8ToCp1252("M\xFCller"), "M\xFCller");
   EXPECT_EQ(Utf8ToCp1252("\xE2\x98\x83"), "?");
+}
+
+// Every letter Windows-1252 has, from the blank on.
+#define EVERY_LETTER \
+  " !#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOP" \
+  "QRSTUVWXYZ[]^_`abcdefghijklmnopqrstuvwxyz{|}~€‚ƒ" \
+  "„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ ¡¢£¤¥¦§¨©ª«¬­®¯°±²³´µ¶·" \
+  "¸¹º»¼½¾¿ÀÁÂÃÄÅÆÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖ×ØÙÚÛÜÝÞßàáâãäåæç" \
+  "èéêëìíîïðñòóôõö÷øùúûüýþÿ"
+
+// Texts are written in the source as the user reads them and turned into
+// Windows-1252 while compiling: every letter gives the byte the run-time
+// conversion gives it.
+TEST(Encoding, TextsWrittenAsReadAreTheirWindows1252Bytes) {
+  EXPECT_EQ(std::string(W1252("Datensätze – 59,50 €")),
+            "Datens\xE4tze \x96 59,50 \x80");
+  EXPECT_EQ(std::string(W1252(EVERY_LETTER)), Utf8ToCp1252(EVERY_LETTER));
+  EXPECT_EQ(std::string(W1252("")), "");
 }
 
 TEST(Encoding, ConsoleCodePageKeepsTheUmlautBytesAndAddsEveryOtherLetter) {
