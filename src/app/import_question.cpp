@@ -13,7 +13,7 @@ std::string Entry(const std::string& file, std::size_t lines, bool last) {
 }
 }  // namespace
 
-std::string BuildImportQuestion(const TreeModel& tree, int* total) {
+std::string BuildImportQuestion(const TreeModel& tree, int* total, const EarlierImports* earlier) {
   std::string message = "Folgende Mobildaten importieren?\r\r";
   std::size_t count = 0;
   std::size_t sum = 0;
@@ -32,7 +32,7 @@ std::string BuildImportQuestion(const TreeModel& tree, int* total) {
   if (count > 0) message += Entry(currentFile, count, true);
   sum += count;
   // The file names say little to the farrier; the records in words do.
-  const std::string summary = SummarizeReceived(tree);
+  const std::string summary = SummarizeReceived(tree, earlier);
   if (!summary.empty()) message += "\r\r" + summary;
   if (total != nullptr) *total = static_cast<int>(sum);
   return message;

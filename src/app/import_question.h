@@ -4,15 +4,18 @@
 
 #include <string>
 
+#include "import/import_context.h"
 #include "import/node_list.h"
 
 namespace kelvanor {
 
 // "Folgende Mobildaten importieren?" CR CR, then "file (%d Sätze)," per file
 // with lines, the last one without the comma; then CR CR and the records by
-// kind in words ("2 neue Kunden, 1 gelöschter Termin"), when there are any.
-// `total` (when given) receives the number of line nodes, header lines
-// included; 0 means nothing arrived.
-std::string BuildImportQuestion(const TreeModel& tree, int* total);
+// kind in words ("2 neue Kunden, 1 gelöschter Termin"), when there are any,
+// with the lines an earlier run imported (`earlier`, may be null) counted
+// apart (see SummarizeReceived). `total` (when given) receives the number of
+// line nodes, header lines included; 0 means nothing arrived.
+std::string BuildImportQuestion(const TreeModel& tree, int* total,
+                                const EarlierImports* earlier = nullptr);
 
 }  // namespace kelvanor

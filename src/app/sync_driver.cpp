@@ -179,6 +179,7 @@ void SyncDriver::StartSync() {
   if (state_ != State::kIdle) return;  // one run at a time
   lastOutcome_ = Outcome::Ok();
   backupPath_.clear();
+  earlier_.clear();
   if (!Check(CheckCommandLineSettings(settings_))) return;
   SetState(State::kRunning);
   RunEnd end(*this);
@@ -248,7 +249,7 @@ void SyncDriver::RunLaterSync() {
 
 void SyncDriver::AskImport() {
   int total = 0;
-  const std::string question = BuildImportQuestion(tree_, &total);
+  const std::string question = BuildImportQuestion(tree_, &total, &earlier_);
   if (total > 0) {
     SetState(State::kWaitingForAnswer);
     view_.OfferImport(question);
@@ -410,8 +411,14 @@ ChangeDetails SyncDriver::ChangePreview() {
   } catch (const std::exception&) {
     // The records are still named; only the fields they change are not told.
   }
+  // After a failed delete request the server sends what is imported already:
+  // read as new, the office would fear a second customer. Only under the
+  // run's lock may the journal be opened; it is closed before the import.
+  if (db_ != nullptr && accountLock_ != nullptr) {
+    earlier_ = EarlierImportsForPreview(*db_, accountFiles_.journal, tree_);
+  }
   try {
-    return DescribeReceived(db_, tree_, merge.get());
+    return DescribeReceived(db_, tree_, merge.get(), &earlier_);
   } catch (const std::exception&) {
     // Without a preview the raw lines still show what arrived.
   }

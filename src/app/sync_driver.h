@@ -17,6 +17,7 @@
 #include "app/sync_view.h"
 #include "db/dbase.h"
 #include "export/export.h"
+#include "import/import_context.h"
 #include "import/import_summary.h"
 #include "import/node_list.h"
 #include "util/outcome.h"
@@ -84,7 +85,8 @@ class SyncDriver {
   Outcome FetchAgain(TreeModel& fresh);
   // Keeps the files just uploaded as the mobile's view of the practice.
   void KeepBase();
-  // What each line of the tree does, in words, for the view.
+  // What each line of the tree does, in words, for the view; notes in
+  // earlier_ what the journal says of the lines, for the question.
   ChangeDetails ChangePreview();
   // Adds the run's conflicts to the conflict file and says so in the log;
   // the file's path, "" when none or it cannot be written.
@@ -101,6 +103,8 @@ class SyncDriver {
   State state_ = State::kIdle;
   Outcome lastOutcome_;
   std::string backupPath_;  // the backup written in this run, if any
+  // The received lines earlier runs imported, as the preview found them.
+  EarlierImports earlier_;
 
   // The files of the practice database and account, and their lock, held
   // from the start of a run to its end (the question waiting included).

@@ -97,8 +97,11 @@ int CmdImport(const CliOptions& options) {
   } catch (const std::exception&) {
     // Without it changed records are written whole, as the raw lines say.
   }
-  PrintReceived(tree, DescribeReceived(context.db.get(), tree, merge.get()));
-  PrintOut(ForTerminal(question) + "\n");
+  // A folder a failed sync left behind holds lines that sync imported; the
+  // journal is closed again before the import opens it.
+  const EarlierImports earlier = EarlierImportsForPreview(*context.db, files.journal, tree);
+  PrintReceived(tree, DescribeReceived(context.db.get(), tree, merge.get(), &earlier));
+  PrintOut(ForTerminal(BuildImportQuestion(tree, nullptr, &earlier)) + "\n");
 
   if (!options.yes) {
     if (!StdinIsTerminal()) {

@@ -77,7 +77,7 @@ void ImportAppointments(ImportContext& ctx, std::size_t& position) {
     } else {
       RefuseUnknownOperation(ctx, "N/, A/ oder D/");
     }
-  }, "termin");
+  });
 }
 
 }  // namespace kelvanor

@@ -123,80 +123,139 @@ void RefuseUnknownOperation(ImportContext& ctx, const char* known) {
                known + ").");
 }
 
+const char* ChangeKeyOf(FileKind kind) {
+  switch (kind) {
+    case FileKind::kCustomers: return "besitzer";
+    case FileKind::kStables: return "stall";
+    case FileKind::kHorses: return "pferd";
+    case FileKind::kAppointments: return "termin";
+    default: return nullptr;
+  }
+}
+
 namespace {
 
-// Whether the tree's line at `position` took the place of a line an earlier
-// run committed.
-bool ReplacesJournaledLine(const ImportContext& ctx, std::size_t position) {
-  for (const std::string& earlier : ctx.tree.Replaced(position)) {
-    if (ctx.journal->Contains(ctx.file, earlier, 0)) return true;
-  }
-  return false;
-}
-
-// "N/7;..." as the change "A/<id>;..." of the record the journaled run made
-// of mobile id 7; "" when that record is not known.
-std::string AsChangeOfJournaledRecord(const ImportContext& ctx, const std::string& line,
-                                      const char* changeKey) {
-  int32_t mobileId = 0;
-  if (changeKey == nullptr || !CreatedMobileId(line, mobileId)) return std::string();
-  const int32_t id = ctx.journaledIdMap.LookupNewId(changeKey, mobileId);
-  if (id == 0) return std::string();
-  return "A/" + std::to_string(id) + line.substr(FirstField(line).size());
-}
-
-}  // namespace
-
-void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
-                       const std::function<void(const std::string& line)>& handleLine,
-                       const char* changeKey) {
-  const TreeModel& tree = ctx.tree;
+// Steps over the header line of the file node at `position` and calls
+// `visit` with the position of every line after it that holds anything, and
+// how often the same bytes came before in the file: identical lines (a link
+// sent twice) are told apart by that count. Leaves `position` on the first
+// node after the file's lines (see ForEachRecordLine).
+template <typename Visit>
+void ForEachLineOfFile(const TreeModel& tree, std::size_t& position, Visit visit) {
   const std::size_t count = tree.Count();
-  ctx.file = tree.Text(position);
   auto lineFollows = [&] { return position + 1 < count && tree.Level(position + 1) == 2; };
   // The header line names the fields; it is stepped over, never imported.
   if (!lineFollows()) return;
   ++position;
   if (!lineFollows()) return;
   ++position;
-  // Identical lines (a link sent twice) are told apart by their count so far.
   std::unordered_map<std::string, std::size_t> seen;
   while (position < count && tree.Level(position) == 2) {
     const std::string& line = tree.Text(position);
     // An empty line carries no record: there is nothing of it to lose.
-    if (line.find_first_not_of(" \t") == std::string::npos) {
-      ++position;
-      continue;
-    }
-    const std::size_t occurrence = seen[line]++;
-    if (ctx.journal != nullptr && ctx.journal->Contains(ctx.file, line, occurrence)) {
-      ++ctx.summary.alreadyImported;
-    } else {
-      std::string work = line;
-      const bool changedSince = ctx.journal != nullptr && !StartsWith(line, "A/") &&
-                                ReplacesJournaledLine(ctx, position);
-      if (changedSince) work = AsChangeOfJournaledRecord(ctx, line, changeKey);
-      ctx.line = changedSince && work.empty() ? line : work;
-      ctx.receivedLine = line;
-      ctx.lineNumber = tree.LineNumber(position);
-      ctx.lineFailed = false;
-      if (!tree.Refused(position).empty()) {
-        ctx.FailLine(tree.Refused(position));
-      } else if (changedSince && work.empty()) {
-        ctx.FailLine(
-            W1252("schon bei einem früheren Import übernommen und seitdem auf dem "
-                  "Mobilgerät geändert; die Änderung wurde nicht übernommen, "
-                  "bitte von Hand nachtragen."));
-      } else {
-        handleLine(work);
-      }
-      // The journal holds the line as the server sends it again.
-      if (!ctx.lineFailed && ctx.journal != nullptr) {
-        ctx.journal->RecordLine(ctx.file, line, occurrence);
-      }
-    }
+    if (line.find_first_not_of(" \t") != std::string::npos) visit(position, seen[line]++);
     ++position;
   }
+}
+
+// "N/7;..." as the change "A/<id>;..." of the record a journaled run made of
+// mobile id 7; "" when that record is not known.
+std::string AsChangeOfJournaledRecord(const IdMap& journaledIdMap, const std::string& line,
+                                      const char* changeKey) {
+  int32_t mobileId = 0;
+  if (changeKey == nullptr || !CreatedMobileId(line, mobileId)) return std::string();
+  const int32_t id = journaledIdMap.LookupNewId(changeKey, mobileId);
+  if (id == 0) return std::string();
+  return "A/" + std::to_string(id) + line.substr(FirstField(line).size());
+}
+
+// What the journal makes of the `occurrence`-th line with these bytes in
+// `file`, at `position` of the tree.
+EarlierImport EarlierImportOf(const ImportJournal& journal, const IdMap& journaledIdMap,
+                              const TreeModel& tree, const std::string& file,
+                              std::size_t position, std::size_t occurrence) {
+  EarlierImport earlier;
+  const std::string& line = tree.Text(position);
+  if (journal.Contains(file, line, occurrence)) {
+    earlier.kind = EarlierImport::Kind::kSame;
+    return earlier;
+  }
+  if (StartsWith(line, "A/")) return earlier;
+  // An earlier form stood alone for its record in the tree, so it was the
+  // first line with its bytes.
+  for (const std::string& replaced : tree.Replaced(position)) {
+    if (!journal.Contains(file, replaced, 0)) continue;
+    const ExchangeFile* exchange = ExchangeFileByChangeFile(file);
+    earlier.kind = EarlierImport::Kind::kChangedSince;
+    earlier.asChange = AsChangeOfJournaledRecord(
+        journaledIdMap, line, exchange == nullptr ? nullptr : ChangeKeyOf(exchange->kind));
+    break;
+  }
+  return earlier;
+}
+
+}  // namespace
+
+void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
+                       const std::function<void(const std::string& line)>& handleLine) {
+  const TreeModel& tree = ctx.tree;
+  ctx.file = tree.Text(position);
+  ForEachLineOfFile(tree, position, [&](std::size_t at, std::size_t occurrence) {
+    const std::string& line = tree.Text(at);
+    const EarlierImport earlier =
+        ctx.journal == nullptr
+            ? EarlierImport()
+            : EarlierImportOf(*ctx.journal, ctx.journaledIdMap, tree, ctx.file, at, occurrence);
+    if (earlier.kind == EarlierImport::Kind::kSame) {
+      ++ctx.summary.alreadyImported;
+      return;
+    }
+    const bool changedSince = earlier.kind == EarlierImport::Kind::kChangedSince;
+    const std::string& work = changedSince ? earlier.asChange : line;
+    ctx.line = changedSince && work.empty() ? line : work;
+    ctx.receivedLine = line;
+    ctx.lineNumber = tree.LineNumber(at);
+    ctx.lineFailed = false;
+    if (!tree.Refused(at).empty()) {
+      ctx.FailLine(tree.Refused(at));
+    } else if (changedSince && work.empty()) {
+      ctx.FailLine(
+          W1252("schon bei einem früheren Import übernommen und seitdem auf dem "
+                "Mobilgerät geändert; die Änderung wurde nicht übernommen, "
+                "bitte von Hand nachtragen."));
+    } else {
+      handleLine(work);
+    }
+    // The journal holds the line as the server sends it again.
+    if (!ctx.lineFailed && ctx.journal != nullptr) {
+      ctx.journal->RecordLine(ctx.file, line, occurrence);
+    }
+  });
+}
+
+EarlierImports EarlierImportsOf(const TreeModel& tree, const ImportJournal& journal) {
+  IdMap journaledIdMap;
+  for (const IdMapEntry& entry : journal.IdMapEntries()) {
+    journaledIdMap.AddIdMapEntry(entry.tableKey, entry.mobileId, entry.dbId);
+  }
+  EarlierImports earlier;
+  std::size_t position = 0;
+  while (position < tree.Count()) {
+    const std::size_t fileNode = position;
+    const ExchangeFile* exchange =
+        tree.Level(position) == 1 ? ExchangeFileByChangeFile(tree.Text(position)) : nullptr;
+    // Only the files the import reads are journaled.
+    if (exchange != nullptr && exchange->importPass != 0) {
+      const std::string& file = tree.Text(position);
+      ForEachLineOfFile(tree, position, [&](std::size_t at, std::size_t occurrence) {
+        EarlierImport found =
+            EarlierImportOf(journal, journaledIdMap, tree, file, at, occurrence);
+        if (found.kind != EarlierImport::Kind::kNone) earlier[at] = std::move(found);
+      });
+    }
+    if (position <= fileNode) position = fileNode + 1;
+  }
+  return earlier;
 }
 
 void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -108,13 +109,37 @@ void RefuseUnknownOperation(ImportContext& ctx, const char* known);
 //
 // A record an earlier run created and the mobile changed since comes as a
 // new creating line that replaced the journaled one in the tree. Importing it
-// as created would make the record twice: with `changeKey` (the id-map key
-// of what the file's "N/" lines create, for importers that take "A/" lines)
-// it is handed on as the change "A/<database id>;..." of that record;
-// without, it fails and is named in the summary.
+// as created would make the record twice: for the kinds whose "A/" lines
+// change a record (see ChangeKeyOf) it is handed on as the change
+// "A/<database id>;..." of that record; for the others it fails and is named
+// in the summary.
 void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
-                       const std::function<void(const std::string& line)>& handleLine,
-                       const char* changeKey = nullptr);
+                       const std::function<void(const std::string& line)>& handleLine);
+
+// The id-map key of the records the "N/" lines of `kind` create, for the
+// kinds whose "A/" lines change such a record ("besitzer" ...); null for the
+// others.
+const char* ChangeKeyOf(FileKind kind);
+
+// What an earlier run, as the journal holds it, makes of a record line.
+struct EarlierImport {
+  enum class Kind {
+    kNone,          // the line is imported as it reads
+    kSame,          // an earlier run imported this very line: it is skipped
+    kChangedSince,  // it took the place of a line an earlier run imported
+  };
+  Kind kind = Kind::kNone;
+  // For kChangedSince: the line as the change "A/<id>;..." of the record the
+  // earlier run created; "" when the import cannot take it (see
+  // ForEachRecordLine).
+  std::string asChange;
+};
+
+// By node position, the record lines of `tree` an earlier run in `journal`
+// decides, told exactly as ForEachRecordLine tells them while importing;
+// for the preview, which must not describe them as what they read.
+using EarlierImports = std::map<std::size_t, EarlierImport>;
+EarlierImports EarlierImportsOf(const TreeModel& tree, const ImportJournal& journal);
 
 // Runs the work of one line so that a caught error leaves no trace: the line's
 // statements run in a savepoint and its id-map entries are dropped when it

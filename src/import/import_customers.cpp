@@ -89,7 +89,7 @@ void ImportCustomers(ImportContext& ctx, std::size_t& position) {
       return;
     }
     ImportLineGuarded(ctx, [&] { ImportCustomerLine(ctx, f); }, "besitzer");
-  }, "besitzer");
+  });
 }
 
 }  // namespace kelvanor

@@ -96,7 +96,7 @@ void ImportHorses(ImportContext& ctx, std::size_t& position) {
       return;
     }
     ImportLineGuarded(ctx, [&] { ImportHorseLine(ctx, f); }, "pferd");
-  }, "pferd");
+  });
 }
 
 }  // namespace kelvanor

@@ -55,7 +55,7 @@ void ImportStables(ImportContext& ctx, std::size_t& position) {
       return;
     }
     ImportLineGuarded(ctx, [&] { ImportStableLine(ctx, f); }, "stall");
-  }, "stall");
+  });
 }
 
 }  // namespace kelvanor

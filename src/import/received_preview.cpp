@@ -8,7 +8,9 @@
 
 #include "import/field_merge.h"
 #include "import/import_context.h"
+#include "import/import_journal.h"
 #include "import/record_names.h"
+#include "platform/file_system.h"
 #include "util/text.h"
 #include "util/w1252.h"
 
@@ -147,9 +149,21 @@ OrderFields ReadOrderFields(const std::vector<std::string>& f) {
   return order;
 }
 
+// What an earlier run made of the line at `position`; null when nothing.
+const EarlierImport* EarlierAt(const EarlierImports* earlier, std::size_t position) {
+  if (earlier == nullptr) return nullptr;
+  const auto found = earlier->find(position);
+  return found == earlier->end() ? nullptr : &found->second;
+}
+
+bool ChangedSinceAndTaken(const EarlierImport& earlier) {
+  return earlier.kind == EarlierImport::Kind::kChangedSince && !earlier.asChange.empty();
+}
+
 class Describer {
  public:
-  Describer(TDBase* db, const TreeModel& tree) : db_(db), tree_(tree) {}
+  Describer(TDBase* db, const TreeModel& tree, const EarlierImports* earlier)
+      : db_(db), tree_(tree), earlier_(earlier) {}
 
   LineDescriptions Describe(const FieldMerge* merge);
 
@@ -160,6 +174,9 @@ class Describer {
   void WantSubject(const std::string& subject);
 
   std::vector<std::string> DescribeLine(FileKind kind, const std::string& line);
+  // DescribeLine, for a line an earlier run decides as `earlier` tells.
+  std::vector<std::string> DescribeAfterEarlier(FileKind kind, const std::string& line,
+                                                const EarlierImport& earlier);
   std::string DescribeRecord(FileKind kind, const std::vector<std::string>& f, LineEffect effect);
   std::string DescribeOrder(const std::vector<std::string>& f, std::vector<std::string>& more);
   std::string DescribeCash(const std::vector<std::string>& f);
@@ -174,6 +191,7 @@ class Describer {
 
   TDBase* db_;
   const TreeModel& tree_;
+  const EarlierImports* earlier_;
   PracticeRecords practice_;
   std::string priceSuffix_ = "euro";
   // The records new in this download, by the mobile's id: their names, the
@@ -487,11 +505,41 @@ std::vector<std::string> Describer::DescribeLine(FileKind kind, const std::strin
   return described;
 }
 
+std::vector<std::string> Describer::DescribeAfterEarlier(FileKind kind, const std::string& line,
+                                                         const EarlierImport& earlier) {
+  if (earlier.kind == EarlierImport::Kind::kSame) {
+    std::vector<std::string> described = DescribeLine(kind, line);
+    described.front() =
+        W1252("Schon bei einem früheren Import übernommen: ") + described.front();
+    return described;
+  }
+  if (ChangedSinceAndTaken(earlier)) {
+    std::vector<std::string> described = DescribeLine(kind, earlier.asChange);
+    described.front() = W1252(
+                            "Schon bei einem früheren Import übernommen, seitdem auf dem "
+                            "Mobilgerät geändert: ") +
+                        described.front();
+    return described;
+  }
+  std::vector<std::string> described = DescribeLine(kind, line);
+  described.front() = W1252(
+                          "Schon bei einem früheren Import übernommen, seitdem auf dem "
+                          "Mobilgerät geändert; die Änderung wird nicht übernommen, bitte von "
+                          "Hand nachtragen: ") +
+                      described.front();
+  return described;
+}
+
 LineDescriptions Describer::Describe(const FieldMerge* merge) {
   ForEachLine(tree_, [&](std::size_t position, const ExchangeFile* file, bool header) {
     if (file == nullptr || header) return;
     const std::string& line = tree_.Text(position);
     Collect(file->kind, line, FieldsOf(file->kind, line));
+    // The change of a record an earlier run created names it as the practice holds it.
+    const EarlierImport* earlier = EarlierAt(earlier_, position);
+    if (earlier != nullptr && ChangedSinceAndTaken(*earlier)) {
+      Collect(file->kind, earlier->asChange, FieldsOf(file->kind, earlier->asChange));
+    }
   });
   if (db_ != nullptr) {
     try {
@@ -507,12 +555,17 @@ LineDescriptions Describer::Describe(const FieldMerge* merge) {
     if (header) {
       described[position] = {"Kopfzeile (wird nicht importiert)"};
     } else if (file != nullptr) {
-      described[position] = DescribeLine(file->kind, tree_.Text(position));
+      const EarlierImport* earlier = EarlierAt(earlier_, position);
+      described[position] = earlier != nullptr
+                                ? DescribeAfterEarlier(file->kind, tree_.Text(position), *earlier)
+                                : DescribeLine(file->kind, tree_.Text(position));
     }
   });
   if (db_ != nullptr && merge != nullptr) {
     try {
       for (auto& [position, changes] : DescribeChanges(*db_, tree_, *merge)) {
+        // A line the import skips changes nothing.
+        if (EarlierAt(earlier_, position) != nullptr) continue;
         std::vector<std::string>& lines = described[position];
         for (std::string& change : changes) lines.push_back(std::move(change));
       }
@@ -551,14 +604,21 @@ LineEffect EffectOf(FileKind kind, const std::string& line) {
   }
 }
 
-std::string SummarizeReceived(const TreeModel& tree) {
+std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earlier) {
   // Kinds in the order they arrive, each with its new, changed, deleted lines.
   std::vector<std::pair<FileKind, std::array<std::size_t, 4>>> counts;
   std::size_t withoutEffect = 0;
+  std::size_t alreadyImported = 0;
+  std::size_t byHand = 0;
   ForEachLine(tree, [&](std::size_t position, const ExchangeFile* file, bool header) {
     if (header) return;
-    const LineEffect effect =
-        file == nullptr ? LineEffect::kNone : EffectOf(file->kind, tree.Text(position));
+    const EarlierImport* before = EarlierAt(earlier, position);
+    if (before != nullptr && !ChangedSinceAndTaken(*before)) {
+      ++(before->kind == EarlierImport::Kind::kSame ? alreadyImported : byHand);
+      return;
+    }
+    const std::string& line = before != nullptr ? before->asChange : tree.Text(position);
+    const LineEffect effect = file == nullptr ? LineEffect::kNone : EffectOf(file->kind, line);
     if (effect == LineEffect::kNone) {
       ++withoutEffect;
       return;
@@ -580,11 +640,34 @@ std::string SummarizeReceived(const TreeModel& tree) {
     summary += (summary.empty() ? "" : ", ") + std::to_string(withoutEffect) +
                (withoutEffect == 1 ? " Zeile" : " Zeilen") + " ohne Wirkung";
   }
+  if (byHand > 0) {
+    summary += (summary.empty() ? "" : ", ") + std::to_string(byHand) +
+               (byHand == 1 ? W1252(" Änderung") : W1252(" Änderungen")) +
+               " zum Nachtragen von Hand";
+  }
+  if (alreadyImported > 0) {
+    summary += (summary.empty() ? "" : ", ") + std::to_string(alreadyImported) +
+               W1252(" schon übernommene ") + (alreadyImported == 1 ? "Zeile" : "Zeilen");
+  }
   return summary;
 }
 
-LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const FieldMerge* merge) {
-  return Describer(db, tree).Describe(merge);
+LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const FieldMerge* merge,
+                                  const EarlierImports* earlier) {
+  return Describer(db, tree, earlier).Describe(merge);
+}
+
+EarlierImports EarlierImportsForPreview(TDBase& db, const std::string& journalPath,
+                                        const TreeModel& tree) {
+  try {
+    // No journal yet: no run imported anything; the import creates it.
+    if (journalPath.empty() || !FileExists(journalPath)) return EarlierImports();
+    return EarlierImportsOf(tree, ImportJournal(journalPath, db));
+  } catch (const std::exception&) {
+    // The preview describes the lines as they read; the import, which needs
+    // the journal, says what is wrong with it.
+  }
+  return EarlierImports();
 }
 
 }  // namespace kelvanor

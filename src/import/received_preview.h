@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "db/dbase.h"
+#include "import/import_context.h"
 #include "import/node_list.h"
 #include "util/exchange_files.h"
 
@@ -27,8 +28,10 @@ LineEffect EffectOf(FileKind kind, const std::string& line);
 
 // The record lines of `tree` by kind and effect, in the order the kinds
 // arrive: "2 neue Kunden, 1 geänderter Kunde, 1 gelöschter Termin, 1 Zeile
-// ohne Wirkung"; "" when the tree holds no record line.
-std::string SummarizeReceived(const TreeModel& tree);
+// ohne Wirkung"; "" when the tree holds no record line. Lines an earlier run
+// imported (`earlier`, may be null) are counted apart: "2 schon übernommene
+// Zeilen", and a record changed on the mobile since as the change it is.
+std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earlier = nullptr);
 
 // For line nodes of the received-data tree, by node position: what each
 // line does, in words.
@@ -38,7 +41,18 @@ using LineDescriptions = std::map<std::size_t, std::vector<std::string>>;
 // is one, a record line names what it does to which record; for a changed
 // record the fields it changes follow (see DescribeChanges). With `db` null
 // the records are named only from what the lines themselves hold; `merge`
-// may be null (no field changes then).
-LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const FieldMerge* merge);
+// may be null (no field changes then). A line an earlier run imported
+// (`earlier`, may be null) says so first: the import skips it.
+LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const FieldMerge* merge,
+                                  const EarlierImports* earlier = nullptr);
+
+// What the import journal at `journalPath` says of the lines of `tree` (see
+// EarlierImportsOf), for the preview. The journal is opened, read and closed
+// again here, so it is never open twice at once when the import opens it;
+// like the import's, the opening checks its runs against `db`. Without a
+// journal, or with one that cannot be read, nothing: the import then tells
+// what is wrong with it.
+EarlierImports EarlierImportsForPreview(TDBase& db, const std::string& journalPath,
+                                        const TreeModel& tree);
 
 }  // namespace kelvanor

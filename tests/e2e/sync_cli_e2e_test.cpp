@@ -401,6 +401,20 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
   server->SetFailure("/mob/unzip.php", 500);
   r = Sync("--yes");
   EXPECT_EQ(r.exitCode, 1);
+  // Before the question the lines read as what the import will make of
+  // them: nothing new, so the office fears no second customer.
+  for (const char* words :
+       {"    N/2;StallA;;;;;;\n      = Schon bei einem früheren Import übernommen: Neuer Stall "
+        "StallA\n",
+        "      = Schon bei einem früheren Import übernommen, seitdem auf dem Mobilgerät geändert: "
+        "Geänderter Kunde KundeA\n",
+        "      = Schon bei einem früheren Import übernommen, seitdem auf dem Mobilgerät geändert; "
+        "die Änderung wird nicht übernommen, bitte von Hand nachtragen: Neue Kassenbuchung vom ",
+        "\n\n1 geänderter Kunde, 1 Änderung zum Nachtragen von Hand, 5 schon übernommene "
+        "Zeilen\n"}) {
+    EXPECT_TRUE(Has(r.out, words)) << words << "\n" << r.out;
+  }
+  EXPECT_FALSE(Has(r.out, "= Neue")) << r.out;
   EXPECT_TRUE(Has(r.out, "5 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
   EXPECT_TRUE(Has(r.out + r.err,
                   "mob_kasse_x.txt, Zeile 3 (KasseA): schon bei einem fr\xC3\xBCheren Import"))
@@ -438,7 +452,9 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
 
   r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(Has(r.out, "schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  EXPECT_TRUE(Has(r.out, "\n\n7 schon übernommene Zeilen\n")) << r.out;
+  EXPECT_FALSE(Has(r.out, "= Neue")) << r.out;
+  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
   EXPECT_FALSE(ChangeFilesOnServer());
   EXPECT_EQ(Counter(), 3);
   ExpectFieldWorkOnce("A");
