@@ -157,6 +157,10 @@ if sum(px(width - 1, y) == border for y in rows) < 0.95 * len(rows):
     sys.exit("Protokoll und Baum reichen nicht bis an den rechten Rand")
 ' || fail "$1: das Fenster ist nicht bis an seine Ränder gefüllt"
 }
+screen_x="$(xdpyinfo | sed -n 's/^ *dimensions: *\([0-9]*x[0-9]*\) .*/\1/p')"
+screen_w="$(wine "$PROBE" screen | tr -d '\r' | tr ' ' x)"
+[ "$screen_w" = "$screen_x" ] ||
+  fail "Wine kennt einen Bildschirm von $screen_w, X hat $screen_x (Wine lief vor dem Bildschirm an)"
 xdotool windowsize "$window" 1000 700
 sleep 2
 import -window root "$SHOTS/wine_window_large.png"

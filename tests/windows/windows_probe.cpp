@@ -14,6 +14,8 @@
 //       with what it showed before.
 //   windows_probe.exe maximize TITLE  maximises it, as its title bar's
 //       button does.
+//   windows_probe.exe screen        the screen size Windows knows,
+//       "<width> <height>". (Wine draws no window beyond it.)
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -107,5 +109,9 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"size") return Size(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"redraw") return Redraw(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"maximize") return Maximize(argv[2]);
+  if (argc == 2 && std::wstring(argv[1]) == L"screen") {
+    std::printf("%d %d\n", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    return 0;
+  }
   return 1;
 }
