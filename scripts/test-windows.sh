@@ -49,6 +49,22 @@ cleanup() {
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
+# The window test gets a display of its own with a window manager (without
+# one Wine draws no frame and the window never gets the focus). It comes
+# before Wine's first program: the desktop Wine starts then keeps the size
+# of the screen it found, 1024x768 where there was none, and Wine draws no
+# window beyond that (a large window stayed white past it).
+for n in $(seq 121 150); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    sleep 1
+    openbox >/dev/null 2>&1 &
+    WM_PID=$!
+    break
+  fi
+done
 echo "== Wine-Umgebung (Präfix $WINEPREFIX) =="
 wineboot -i >/dev/null 2>&1
 # One wineserver for the whole run, detached from our pipes: without it
@@ -71,20 +87,6 @@ if [ -f "$CA_DER" ]; then
   wine reg add "HKCU\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumbprint" \
     /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1
 fi
-
-# The window test gets a display of its own with a window manager (without
-# one Wine draws no frame and the window never gets the focus).
-for n in $(seq 121 150); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
-    sleep 1
-    openbox >/dev/null 2>&1 &
-    WM_PID=$!
-    break
-  fi
-done
 
 echo "== Windows-Tests unter Wine =="
 cd "$BUILD"

@@ -342,6 +342,22 @@ void Tfrm_main::BuildControls() {
     event.Skip();
     CallAfter([this] { RestoreLogHeight(); });
   });
+  // Wine, when the window changes size, leaves parts of the panels the
+  // layout moved showing what was drawn at that place before (white, or the
+  // colour of the pane beside) and counts them as drawn: the bottom panel
+  // shows half white, the right edge stays empty. Drawn anew once the layout
+  // has settled (the log's height and the question's wrap come after it),
+  // the window shows what it holds.
+  Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    event.Skip();
+    repaintWhenSettled_ = true;
+  });
+  Bind(wxEVT_IDLE, [this](wxIdleEvent& event) {
+    event.Skip();
+    if (!repaintWhenSettled_) return;
+    repaintWhenSettled_ = false;
+    Refresh();
+  });
   HTMLabel1->Bind(wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) { OpenDownloadPage(); });
   lbl_SvrName->Bind(wxEVT_LEFT_DOWN, [](wxMouseEvent&) {});
   // The question wraps at the width the label really has, anew when it changes.

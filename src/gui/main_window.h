@@ -192,6 +192,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   std::string importQuestion_;  // Label5's text before wrapping
   int importWrapWidth_ = 0;
   int logHeight_ = 145;  // the log's height as designed or as the user dragged it
+  bool repaintWhenSettled_ = false;  // resized: drawn anew once the layout is done
   bool yielding_ = false;
   wxLongLong lastYieldMs_ = 0;
 

@@ -119,10 +119,57 @@ read -r min_w min_h < <(wine "$PROBE" size "S Y N C" | tr -d '\r')
 xdotool windowsize "$window" $((min_w - win_w + x_w)) $((min_h - win_h + x_h))
 sleep 2
 import -window root "$SHOTS/wine_window_minimum.png"
+# Made large, the window lays itself out to its edges: the grey panel (here
+# the import question) along the bottom edge, the log and the tree out to
+# the right edge. And it shows what it holds: drawn anew through Windows it
+# looks the same (Wine used to leave what had been at a panel's new place
+# on the screen, white or the pane beside). Once resized from the X side,
+# as a drag of the border does, once maximised through Windows.
+fills_window() {
+  import -window "$window" "$WORK/shown.png"
+  wine "$PROBE" redraw "S Y N C"
+  sleep 1
+  import -window "$window" "$WORK/redrawn.png"
+  local changed
+  changed="$(compare -metric AE "$WORK/shown.png" "$WORK/redrawn.png" null: 2>&1 || true)"
+  [ "$changed" = 0 ] || fail "$1: $changed Bildpunkte zeigen noch, was vorher dort war"
+  convert "$WORK/redrawn.png" -depth 8 ppm:- | /usr/bin/python3 -c '
+import sys
+_, size, _, pixels = sys.stdin.buffer.read().split(b"\n", 3)
+width, height = map(int, size.split())
+def px(x, y):
+    return pixels[3 * (y * width + x):3 * (y * width + x) + 3]
+grey = bytes((128, 128, 128))
+top = height - 1
+while top > 0 and px(0, top - 1) == grey and px(width - 1, top - 1) == grey:
+    top -= 1
+if height - top < 30:
+    sys.exit("kein graues Feld am unteren Rand (%d Zeilen)" % (height - top))
+for y in (top, height - 1):
+    if any(px(x, y) != grey for x in range(width)):
+        sys.exit("das graue Feld am unteren Rand reicht in Zeile %d nicht über die ganze Breite" % y)
+# The left border of the tree, found beside its label column; log and tree end
+# in the same border at the last column of the window.
+y = top - 10
+border = next(px(x, y) for x in range(width) if px(x, y) != px(0, y))
+rows = range(70, top)
+if sum(px(width - 1, y) == border for y in rows) < 0.95 * len(rows):
+    sys.exit("Protokoll und Baum reichen nicht bis an den rechten Rand")
+' || fail "$1: das Fenster ist nicht bis an seine Ränder gefüllt"
+}
+screen_x="$(xdpyinfo | sed -n 's/^ *dimensions: *\([0-9]*x[0-9]*\) .*/\1/p')"
+screen_w="$(wine "$PROBE" screen | tr -d '\r' | tr ' ' x)"
+[ "$screen_w" = "$screen_x" ] ||
+  fail "Wine kennt einen Bildschirm von $screen_w, X hat $screen_x (Wine lief vor dem Bildschirm an)"
 xdotool windowsize "$window" 1000 700
 sleep 2
 import -window root "$SHOTS/wine_window_large.png"
-echo "Fenster unter Wine: kleinste Größe ${min_w}x${min_h} (wine_window_minimum.png), groß: wine_window_large.png"
+fills_window "1000x700"
+wine "$PROBE" maximize "S Y N C"
+sleep 2
+import -window root "$SHOTS/wine_window_maximized.png"
+fills_window "maximiert"
+echo "Fenster unter Wine: kleinste Größe ${min_w}x${min_h} (wine_window_minimum.png), groß: wine_window_large.png, wine_window_maximized.png"
 
 # Offline, switching to another program and back three times brings no box
 # and leaves the window working (it used to open the version check's error

@@ -9,6 +9,13 @@
 //       top-level window whose title starts with TITLE, "<width> <height>".
 //       (Wine lets the window manager shrink the X window below the size
 //       Windows keeps; this is the size the program laid itself out for.)
+//   windows_probe.exe redraw TITLE  has that window and all its children
+//       drawn anew: what shows then is what the program holds, to compare
+//       with what it showed before.
+//   windows_probe.exe maximize TITLE  maximises it, as its title bar's
+//       button does.
+//   windows_probe.exe screen        the screen size Windows knows,
+//       "<width> <height>". (Wine draws no window beyond it.)
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -57,7 +64,7 @@ int Origin(const wchar_t* name) {
   return 0;
 }
 
-int Size(const wchar_t* title) {
+HWND TopLevel(const wchar_t* title) {
   struct Search {
     std::wstring title;
     HWND found;
@@ -72,10 +79,27 @@ int Size(const wchar_t* title) {
         return FALSE;
       },
       reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+int Size(const wchar_t* title) {
+  const HWND window = TopLevel(title);
   RECT rect{};
-  if (search.found == nullptr || !::GetWindowRect(search.found, &rect)) return 1;
+  if (window == nullptr || !::GetWindowRect(window, &rect)) return 1;
   std::printf("%ld %ld\n", rect.right - rect.left, rect.bottom - rect.top);
   return 0;
+}
+
+int Redraw(const wchar_t* title) {
+  const HWND window = TopLevel(title);
+  if (window == nullptr) return 1;
+  return ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN) ? 0 : 1;
+}
+
+int Maximize(const wchar_t* title) {
+  const HWND window = TopLevel(title);
+  // Asynchronous: the window belongs to another program's thread.
+  return window != nullptr && ::ShowWindowAsync(window, SW_MAXIMIZE) ? 0 : 1;
 }
 
 }  // namespace
@@ -83,5 +107,11 @@ int Size(const wchar_t* title) {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"origin") return Origin(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"size") return Size(argv[2]);
+  if (argc == 3 && std::wstring(argv[1]) == L"redraw") return Redraw(argv[2]);
+  if (argc == 3 && std::wstring(argv[1]) == L"maximize") return Maximize(argv[2]);
+  if (argc == 2 && std::wstring(argv[1]) == L"screen") {
+    std::printf("%d %d\n", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    return 0;
+  }
   return 1;
 }
