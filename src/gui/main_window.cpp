@@ -66,6 +66,11 @@ int ShowMessageBox(wxWindow* parent, const std::string& text, long style) {
 
 namespace {
 
+// The import question's label: the margins around it and its two buttons,
+// and the narrowest column it is ever wrapped to.
+constexpr int kQuestionMargins = 2 * 8 + 4 * 6;
+constexpr int kNarrowestQuestion = 80;
+
 const wxColour kGrey(128, 128, 128);
 
 class RealMessageBoxes : public IMessageBoxes {
@@ -404,13 +409,35 @@ void Tfrm_main::SetMinimumSize() {
   int width = top.GetWidth();
   int bottomHeight = 0;
   for (wxPanel* panel : {pnlBottom, pnlImport, pnlUpdate}) {
-    const wxSize needed = panel->GetSizer()->CalcMin();
+    wxSize needed = panel->GetSizer()->CalcMin();
+    if (panel == pnlImport) {
+      // The question wraps to the width the window has, so only the buttons
+      // beside a narrow column count across; down, the question as wrapped
+      // now counts while it shows, else it would cover the log and the tree.
+      needed.SetWidth(kQuestionMargins + kNarrowestQuestion +
+                      btn_yes->GetBestSize().GetWidth() +
+                      btn_no->GetBestSize().GetWidth());
+      if (!pnlImport->IsShown())
+        needed.SetHeight(btn_yes->GetBestSize().GetHeight() + 2 * 6);
+    }
     width = std::max(width, needed.GetWidth());
     bottomHeight = std::max(bottomHeight, needed.GetHeight());
   }
   const int splitter = 2 * Splitter1->GetMinimumPaneSize() + Splitter1->GetSashSize();
   const int topHeight = std::max(top.GetHeight(), pnlTop->GetMinSize().GetHeight());
   SetMinClientSize(wxSize(width, topHeight + splitter + bottomHeight));
+}
+
+void Tfrm_main::GrowToMinimumSize() {
+  if (IsMaximized() || IsFullScreen())
+    return;
+  const wxSize now = GetClientSize();
+  const wxSize least = GetMinClientSize();
+  if (now.GetWidth() >= least.GetWidth() &&
+      now.GetHeight() >= least.GetHeight())
+    return;
+  SetClientSize(std::max(now.GetWidth(), least.GetWidth()),
+                std::max(now.GetHeight(), least.GetHeight()));
 }
 
 void Tfrm_main::RestoreLogHeight() {
@@ -622,6 +649,7 @@ void Tfrm_main::ImportUnderWay() {
 void Tfrm_main::CloseImportQuestion() {
   SetImportButtonsEnabled(true);
   ShowBottomPanel(pnlBottom);
+  SetMinimumSize();
 }
 
 void Tfrm_main::SetImportLabel(const std::string& text) {
@@ -632,14 +660,18 @@ void Tfrm_main::SetImportLabel(const std::string& text) {
 
 void Tfrm_main::WrapImportQuestion() {
   // Label5 has what the two buttons and the margins leave of the panel.
-  const int margins = 2 * 8 + 4 * 6;
   const int width = GetChildren().front()->GetClientSize().GetWidth() -
-                    btn_yes->GetSize().GetWidth() - btn_no->GetSize().GetWidth() - margins;
-  const int wrapAt = std::max(80, width);
+                    btn_yes->GetSize().GetWidth() -
+                    btn_no->GetSize().GetWidth() - kQuestionMargins;
+  const int wrapAt = std::max(kNarrowestQuestion, width);
   if (wrapAt == importWrapWidth_) return;
   importWrapWidth_ = wrapAt;
   Label5_->SetLabel(WrapQuestion(*Label5_, ToWxMessage(importQuestion_), wrapAt));
   GetChildren().front()->Layout();
+  // A narrower window wraps the question into more lines: the window grows
+  // down so the log and the tree keep their least room beside it.
+  SetMinimumSize();
+  GrowToMinimumSize();
 }
 
 void Tfrm_main::SetImportButtonsEnabled(bool enabled) {

@@ -170,6 +170,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   // The smallest client size that keeps every button of the bottom panels
   // and both panes of the splitter on the screen.
   void SetMinimumSize();
+  void GrowToMinimumSize();
   // The log back at the height the user gave it, as far as the window allows.
   void RestoreLogHeight();
 

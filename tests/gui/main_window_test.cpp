@@ -582,6 +582,9 @@ TEST_F(GuiTest, LongAccountNameAndTenReceivedFilesShowInFull) {
   PumpFor(800);
   expectQuestionInFull("narrow");
   EXPECT_GT(question->GetLabel().Freq('\n'), linesAtFirst);
+  // The longer question made the window grow down: log and tree still show.
+  EXPECT_GE(w.DisplayMemo()->GetSize().GetHeight(), 20);
+  EXPECT_GE(w.Tv()->GetSize().GetHeight(), 20);
   Screenshot("import_panel_ten_files_narrow");
   w.SetClientSize(w.FromDIP(wxSize(900, 500)));
   PumpFor(800);
