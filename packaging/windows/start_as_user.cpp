@@ -31,11 +31,13 @@ struct Held {
   T* operator->() const { return p; }
 };
 
-bool OpenThroughDesktopShell(const std::wstring& file, const std::wstring& folder) {
+enum class Opened { kYes, kNoShellYet, kRefused };
+
+Opened OpenThroughDesktopShell(const std::wstring& file, const std::wstring& folder) {
   Held<IShellWindows> windows;
   if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
                                 IID_IShellWindows, reinterpret_cast<void**>(&windows)))) {
-    return false;
+    return Opened::kNoShellYet;
   }
   VARIANT desktop;
   ::VariantInit(&desktop);
@@ -48,7 +50,7 @@ bool OpenThroughDesktopShell(const std::wstring& file, const std::wstring& folde
   if (windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, &found) !=
           S_OK ||
       found.p == nullptr) {
-    return false;
+    return Opened::kNoShellYet;
   }
   Held<IServiceProvider> services;
   Held<IShellBrowser> browser;
@@ -67,7 +69,7 @@ bool OpenThroughDesktopShell(const std::wstring& file, const std::wstring& folde
                                         reinterpret_cast<void**>(&folderView))) ||
       FAILED(folderView->get_Application(&application)) ||
       FAILED(application->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(&shell)))) {
-    return false;
+    return Opened::kNoShellYet;
   }
   VARIANT arguments;
   ::VariantInit(&arguments);
@@ -88,7 +90,7 @@ bool OpenThroughDesktopShell(const std::wstring& file, const std::wstring& folde
   ::SysFreeString(name);
   ::VariantClear(&directory);
   ::VariantClear(&operation);
-  return SUCCEEDED(started);
+  return SUCCEEDED(started) ? Opened::kYes : Opened::kRefused;
 }
 
 }  // namespace
@@ -102,7 +104,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::size_t slash = file.find_last_of(L"\\/");
   const std::wstring folder = slash == std::wstring::npos ? L"" : file.substr(0, slash);
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
-  const bool opened = OpenThroughDesktopShell(file, folder);
+  // A desktop that has only just come up (right after logon; under Wine the
+  // first program of a session starts it) has not yet registered its window
+  // with the shell: asked again for a few seconds, it answers. A request the
+  // shell refused is not repeated, so nothing starts twice.
+  Opened opened = Opened::kNoShellYet;
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    opened = OpenThroughDesktopShell(file, folder);
+    if (opened != Opened::kNoShellYet) break;
+    ::Sleep(250);
+  }
   ::CoUninitialize();
-  return opened ? 0 : 2;
+  return opened == Opened::kYes ? 0 : 2;
 }

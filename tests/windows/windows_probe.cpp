@@ -16,7 +16,11 @@
 //       button does.
 //   windows_probe.exe screen        the screen size Windows knows,
 //       "<width> <height>". (Wine draws no window beyond it.)
+//   windows_probe.exe shell         exit 0 when the desktop's shell answers
+//       for its window list, the way the setup's finish page asks it.
 #include <windows.h>
+#include <exdisp.h>
+#include <shlguid.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -102,6 +106,16 @@ int Maximize(const wchar_t* title) {
   return window != nullptr && ::ShowWindowAsync(window, SW_MAXIMIZE) ? 0 : 1;
 }
 
+int ShellAnswers() {
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  IShellWindows* windows = nullptr;
+  const HRESULT asked = ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                           IID_IShellWindows, reinterpret_cast<void**>(&windows));
+  if (windows != nullptr) windows->Release();
+  ::CoUninitialize();
+  return SUCCEEDED(asked) ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -109,6 +123,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"size") return Size(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"redraw") return Redraw(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"maximize") return Maximize(argv[2]);
+  if (argc == 2 && std::wstring(argv[1]) == L"shell") return ShellAnswers();
   if (argc == 2 && std::wstring(argv[1]) == L"screen") {
     std::printf("%d %d\n", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
     return 0;
