@@ -40,6 +40,7 @@ ZipArchive deletes an archive without entries).
 """
 
 import argparse
+import email.utils
 import html
 import json
 import logging
@@ -317,7 +318,12 @@ def content_type_of(path):
 def serve_file(path, url_path):
     try:
         with open(path, "rb") as f:
-            return Reply(200, f.read(), content_type_of(path))
+            reply = Reply(200, f.read(), content_type_of(path))
+            # As nginx and Apache do: the file's own time, which tells a
+            # client whether an archive was packed for its request.
+            reply.headers.append(("Last-Modified", email.utils.formatdate(
+                os.fstat(f.fileno()).st_mtime, usegmt=True)))
+            return reply
     except OSError:
         return not_found_reply(url_path)
 

@@ -146,8 +146,10 @@ int CmdImport(const CliOptions& options) {
       const std::string kept = KeepConflicts(context.folders, summary.conflicts);
       PrintErr("Die Konflikte stehen in " + kept + ".\n");
     } catch (const std::exception& error) {
-      // The import stands; the overwritten values are in the lines above.
+      // The import stands, but the office's overwritten values are only in
+      // the lines above: that is no success.
       PrintErr(std::string("Die Konflikte konnten nicht gesichert werden: ") + error.what() + "\n");
+      return kExitError;
     }
   }
   if (!summary.failures.empty()) {
