@@ -332,6 +332,7 @@ void SyncDriver::AnswerImport(bool import) {
 void SyncDriver::Import() {
   view_.ImportUnderWay();
   ImportSummary summary;
+  std::string conflicts;
   try {
     if (db_ == nullptr) {
       throw Exception(
@@ -339,7 +340,11 @@ void SyncDriver::Import() {
     }
     const std::unique_ptr<FieldMerge> merge =
         PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_, &earlier_);
-    summary = ImportMobileChanges(*db_, tree_, accountFiles_.journal, merge.get());
+    // The office's values a conflict overwrites are kept before the import
+    // commits: if they cannot be, nothing is overwritten.
+    summary = ImportMobileChanges(
+        *db_, tree_, accountFiles_.journal, merge.get(),
+        [&](const ImportSummary& run) { conflicts = KeepConflictsOfRun(run); });
   } catch (const std::exception& e) {
     // The import is one transaction: nothing of it was written. The change
     // files stay on the server and in tmp_dl, so a later sync brings them again.
@@ -350,19 +355,16 @@ void SyncDriver::Import() {
   // Told now that the database is free again, so the host program can save
   // while the user reads.
   for (const std::string& line : summary.LogLines()) log_.Step(line);
+  if (!conflicts.empty()) log_.Step("Die Konflikte stehen in " + conflicts + ".");
   std::string notImported;
-  std::string conflicts;
   try {
     // Every received line is on disk before the server is asked to forget
-    // it, those not imported are listed for the office to type in, and the
-    // office's values a conflict overwrote are kept.
+    // it, and those not imported are listed for the office to type in.
     SaveBackupOnce();
     notImported = KeepNotImportedLines(folders_, summary);
-    conflicts = KeepConflictsOfRun(summary);
   } catch (const std::exception& e) {
     if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
-    Fail(std::string(kImportedNotDeleted) + "\r" + UserText(e) +
-         W1252("\rDie Mobildaten auf dem Server wurden nicht gelöscht. ") + kNextSyncFinishes);
+    Fail(UserText(e));
     return;
   }
   if (!notImported.empty()) {
@@ -485,9 +487,7 @@ ChangeDetails SyncDriver::ChangePreview() {
 
 std::string SyncDriver::KeepConflictsOfRun(const ImportSummary& summary) {
   try {
-    const std::string path = KeepConflicts(folders_, summary.conflicts);
-    if (!path.empty()) log_.Step("Die Konflikte stehen in " + path + ".");
-    return path;
+    return KeepConflicts(folders_, summary.conflicts);
   } catch (const std::exception& e) {
     throw EInOutError("Die Konflikte konnten nicht gesichert werden: " + UserText(e));
   }

@@ -94,9 +94,8 @@ class SyncDriver {
   // What each line of the tree does, in words, for the view; notes in
   // earlier_ what the journal says of the lines, for the question.
   ChangeDetails ChangePreview();
-  // Adds the run's conflicts to the conflict file and says so in the log;
-  // the file's path, "" when none. Raises when it cannot be written: the
-  // office's overwritten values must be kept before the server drops the lines.
+  // Adds the run's conflicts to the conflict file; the file's path, "" when
+  // none. Raises when it cannot be written: the import then commits nothing.
   std::string KeepConflictsOfRun(const ImportSummary& summary);
   void EnsureLocalFolder() const;
 

@@ -87,7 +87,8 @@ void KeepLinesOfUnknownFiles(ImportContext& ctx) {
 }  // namespace
 
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
-                                  const std::string& journalFile, const FieldMerge* merge) {
+                                  const std::string& journalFile, const FieldMerge* merge,
+                                  const KeepBeforeCommit& keepBeforeCommit) {
   // Read before the transaction begins: which earlier runs still count.
   std::unique_ptr<ImportJournal> journal;
   if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(journalFile, db);
@@ -128,6 +129,7 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
     // Master data first, so every later file can name what it created.
     for (int pass = 1; pass <= 5; ++pass) RunPass(ctx, pass);
     KeepLinesOfUnknownFiles(ctx);
+    if (keepBeforeCommit) keepBeforeCommit(ctx.summary);
     if (journal) {
       for (std::size_t i = 0; i < ctx.idMap.Size(); ++i) {
         journal->RecordIdMapEntry(ctx.idMap.Entry(i));
