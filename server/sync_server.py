@@ -232,7 +232,7 @@ class Scripts:
             os.makedirs(folder, exist_ok=True)
             files = self.change_files(folder)
             if keep_old and not files and os.path.exists(target):
-                return text_reply(200, "OK zip dl_%s.zip kept" % name)
+                return text_reply(200, "OK zip dl_%s.zip 0" % name)
             if not files and not empty_archive:
                 if os.path.exists(target):
                     os.unlink(target)

@@ -385,6 +385,16 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
   const CurlReport archiveReport = runner.LastReport();
   told.packedAt = ParseHttpDate(archiveReport.lastModified);
   told.fresh = PackedForRequest(told.answeredAt, told.packedAt, zipReport.seconds);
+  if (!told.fresh && PackedFileCount(zipAnswer) == 0) {
+    // zip.php found nothing to pack and left the last archive in place (a
+    // script built on the zip command): what that holds is old, the server
+    // holds no change file.
+    std::error_code removeError;
+    std::filesystem::remove(SystemPath(plan.archive), removeError);
+    log.LogLine("Altes Archiv auf dem Server, zip.php hat nichts gepackt - " + plan.archiveName);
+    told = DownloadFacts{true, false, told.answeredAt, told.packedAt};
+    return Outcome::Ok();
+  }
   if (runner.Check(CheckDownloadArchive(plan.archive, plan.archiveName,
                                         {plan.archiveName, plan.copyName})) &&
       runner.Run(copy) && runner.Run(unzip) && runner.Check(CheckDownloadFolder(plan.dir))) {

@@ -86,7 +86,7 @@ struct DownloadPlan {
 // it would drop what the mobile wrote since, unseen.
 struct DownloadFacts {
   // zip.php said it packed no file (its answer ends in the count 0) and left
-  // no archive: the server holds no change file.
+  // no archive, or only one packed earlier: the server holds no change file.
   bool serverEmpty = false;
   // The archive was packed for this request: its Last-Modified is not older
   // than zip.php's answer (both the server's clock) by more than the request
@@ -145,7 +145,10 @@ Outcome UploadData(const Settings& settings, Logger& log);
 // files only when zip.php's answer says it packed none (PHP's ZipArchive
 // writes no archive without entries): the download folder stays empty, it
 // succeeds, and facts->serverEmpty is set. Any other missing archive (the
-// packing failed, the script never ran, another name) is a failure.
+// packing failed, the script never ran, another name) is a failure. An
+// archive not packed for the request while zip.php says it packed none (a
+// script built on the zip command leaves the last one in place) is old: it
+// is not unpacked, and facts->serverEmpty is set as well.
 Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
                      const std::string& folderName = "tmp_dl", DownloadFacts* facts = nullptr);
 
