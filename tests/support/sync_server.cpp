@@ -337,8 +337,11 @@ void SyncServer::ServeArchive(const std::string& account, const std::vector<Arch
               "    i.create_system = 3\n"
               "    i.external_attr = " + std::to_string(attributes) + "\n"
               "    i.compress_type = zipfile.ZIP_DEFLATED\n"
+              "    i.extra = bytes.fromhex('" + Hex(e.localExtra) + "')\n"
               "    z.writestr(i, bytes.fromhex('" + Hex(e.data) + "') * " +
               std::to_string(e.repeat) + ")\n"
+              // The directory is written at the end, from what the entry holds then.
+              "    i.extra = bytes.fromhex('" + Hex(e.centralExtra) + "')\n"
               "    stated.append(" + std::to_string(e.statedSize) + ")\n";
   }
   script +=

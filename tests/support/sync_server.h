@@ -44,6 +44,10 @@ struct ArchiveEntry {
   // When not 0: the archive's directory and the entry's header state this
   // size, whatever the data unpacks to.
   uint32_t statedSize = 0;
+  // Extra fields as stored (id, size, data, little-endian): in the entry's
+  // own header and in the archive's directory.
+  std::string localExtra;
+  std::string centralExtra;
 };
 
 class SyncServer {
