@@ -560,6 +560,17 @@ TEST_F(TransferOnServer, ASoftFailureOrAReasonReachesTheUser) {
             memo.end()) << Joined(memo);
   EXPECT_TRUE(FilesIn(Account()).empty());
 
+  // A server that does not run PHP sends the script's source: not done, and
+  // the source is not shown.
+  server.ClearFailures();
+  server.SetPhpSource("/mob/unzip.php");
+  result = Upload();
+  EXPECT_EQ(result.Step(), "Server-Unzip.php");
+  EXPECT_NE(result.Message().find("den Quelltext des Skripts geschickt"), std::string::npos)
+      << result.Message();
+  EXPECT_EQ(result.Message().find("<?php"), std::string::npos) << result.Message();
+  EXPECT_TRUE(FilesIn(Account()).empty());
+
   // zip.php that failed and said so under 200: nothing is fetched.
   server.ClearFailures();
   WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");

@@ -373,6 +373,20 @@ void SyncServer::ServeArchive(const std::string& account, const std::vector<Arch
 
 void SyncServer::SetZipKeepsOldArchive() { Control("keepold", "path=/mob/zip.php"); }
 
+void SyncServer::SetZipStale(long ageSeconds) {
+  Control("stale", "path=/mob/zip.php&age=" + std::to_string(ageSeconds));
+}
+
+void SyncServer::SetZipLeavesNoArchive() { Control("noarchive", "path=/mob/zip.php"); }
+
+void SyncServer::SetPhpSource(const std::string& path) {
+  Control("phpsource", "path=" + UrlQueryEncode(path));
+}
+
+void SyncServer::SetErrorBehindByteOrderMark(const std::string& path, const std::string& text) {
+  Control("bom", "path=" + UrlQueryEncode(path) + "&text=" + UrlQueryEncode(text));
+}
+
 void SyncServer::ClearFailures() { Control("clear", ""); }
 
 std::string SyncServer::RequestLog(bool reset) {
