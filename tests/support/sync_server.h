@@ -46,8 +46,8 @@ struct ArchiveEntry {
   uint32_t statedSize = 0;
   // Extra fields as stored (id, size, data, little-endian): in the entry's
   // own header and in the archive's directory.
-  std::string localExtra;
-  std::string centralExtra;
+  std::string localExtra{};
+  std::string centralExtra{};
 };
 
 class SyncServer {
