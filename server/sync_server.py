@@ -370,9 +370,10 @@ def serve_file(path, url_path):
     try:
         with open(path, "rb") as f:
             reply = Reply(200, f.read(), content_type_of(path))
-            # RFC 7231's IMF-fixdate, whole seconds, as nginx sends it.
-            modified = os.fstat(f.fileno()).st_mtime
-            reply.headers.append(("Last-Modified", email.utils.formatdate(modified, usegmt=True)))
+            # As nginx and Apache do: the file's own time, which tells a
+            # client whether an archive was packed for its request.
+            reply.headers.append(("Last-Modified", email.utils.formatdate(
+                os.fstat(f.fileno()).st_mtime, usegmt=True)))
             return reply
     except OSError:
         return not_found_reply(url_path)

@@ -35,7 +35,11 @@ namespace {
 //   output but the reason in it;
 // - the timeouts end a connection that hangs instead of leaving the step
 //   waiting forever; max-filesize refuses a download archive beyond the
-//   limit before it fills the disk.
+//   limit before it fills the disk;
+// - "no-cache" asks every cache between the office and the server (a
+//   provider's proxy, a CDN in front of the transfer folder) for the
+//   server's own answer: an old archive served from a cache would hide what
+//   the mobile wrote since, and the delete request would drop it unseen.
 // A proxy is still taken from the usual environment variables; a personal
 // ~/.curlrc is not read for these commands.
 std::string CurlConfig() {
@@ -46,6 +50,8 @@ std::string CurlConfig() {
                      "no-buffer\n"
                      "silent\n"
                      "show-error\n"
+                     "header = \"Cache-Control: no-cache\"\n"
+                     "header = \"Pragma: no-cache\"\n"
 #ifdef _WIN32
                      // Schannel fails a verified certificate when the
                      // revocation list cannot be fetched; only then it

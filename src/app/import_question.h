@@ -15,7 +15,13 @@ namespace kelvanor {
 // with the lines an earlier run imported (`earlier`, may be null) counted
 // apart (see SummarizeReceived). `total` (when given) receives the number of
 // line nodes, header lines included; 0 means nothing arrived.
+// Change files of a kind the tool does not know are named with what "Ja"
+// does to them.
 std::string BuildImportQuestion(const TreeModel& tree, int* total,
                                 const EarlierImports* earlier = nullptr);
+
+// The change files in `tree` of a kind the tool does not import, by name,
+// separated by ", "; "" when there is none.
+std::string UnknownChangeFiles(const TreeModel& tree);
 
 }  // namespace kelvanor

@@ -72,9 +72,16 @@ void KeepUploadedFilesAsBase(const Settings& settings, const std::string& baseFo
 
 std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders,
                                               const std::string& baseFolder,
-                                              const TreeModel& tree) {
+                                              const TreeModel& tree,
+                                              const EarlierImports* earlier) {
   // Without a changed record the export below would be work for nothing.
-  if (!HoldsMergedChanges(tree)) return nullptr;
+  bool changesRecords = HoldsMergedChanges(tree);
+  if (earlier != nullptr) {
+    for (const auto& [position, before] : *earlier) {
+      changesRecords = changesRecords || !before.asChange.empty();
+    }
+  }
+  if (!changesRecords) return nullptr;
   DataFileSet base(baseFolder);
   const std::string scratch = folders.AppDataFolder + "Kelvanor-Vergleich";
   DataFileSet current;

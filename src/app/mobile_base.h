@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "db/dbase.h"
 #include "import/field_merge.h"
+#include "import/import_context.h"
 
 namespace kelvanor {
 
@@ -27,10 +28,12 @@ void KeepUploadedFilesAsBase(const Settings& settings, const std::string& baseFo
 // export stands in (see FieldMerge); when the practice cannot be exported,
 // the merge still decides by the base but cannot tell the office's changes.
 // Null when neither is there, and, at no cost, when `tree` holds no changed
-// record ("A/" line) of a kind the merge compares.
+// record ("A/" line) of a kind the merge compares and `earlier` (may be
+// null) names no line that changes a record an earlier run created.
 std::unique_ptr<FieldMerge> PrepareFieldMerge(TDBase& db, const Folders& folders,
                                               const std::string& baseFolder,
-                                              const TreeModel& tree);
+                                              const TreeModel& tree,
+                                              const EarlierImports* earlier = nullptr);
 
 // The base an earlier version kept in the application-data folder
 // (`legacyFolder`) was the last upload from there, whatever the account or

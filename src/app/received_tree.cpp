@@ -1,6 +1,10 @@
 #include "app/received_tree.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <set>
+#include <system_error>
 #include <unordered_map>
 
 #include "app/download_limits.h"
@@ -126,20 +130,62 @@ void ReadReceivedFiles(const Settings& settings, Logger* log, TreeModel& tree) {
   ReadReceivedFilesFrom(settings.local_dir + "tmp_dl" + kPathSep, settings.ChangeFiles, log, tree);
 }
 
+namespace {
+
+// The names of the entries of `folder`, sorted; none when it is not there.
+std::vector<std::string> EntryNames(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(SystemPath(folder), error), end;
+       !error && it != end; it.increment(error)) {
+    names.push_back(AnsiPath(it->path().filename()));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool EndsWithChangeFileSuffix(const std::string& name) {
+  const std::string lower = AsciiLowerCase(name);
+  return lower.size() > 6 && lower.compare(lower.size() - 6, 6, "_x.txt") == 0;
+}
+
+}  // namespace
+
 void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFiles,
                            Logger* log, TreeModel& tree) {
   tree.Clear();
   tree.Append(0, "Neue Daten, Import am " + ShortDateText(NowCivil()));
+  const std::vector<std::string> names = EntryNames(folder);
+  std::set<std::string> read;
   std::size_t lines = 0;
+  auto addFile = [&](const std::string& node, const std::string& name, bool merge) {
+    const std::string path = folder + name;
+    Log(log, "Datei gefunden - " + path);
+    tree.Append(1, node);
+    AddFileLines(ReadChangeFile(path), merge, tree, lines);
+    Log(log, "Datei gelesen - " + path);
+    read.insert(name);
+  };
   for (const std::string& file : changeFiles) {
     if (file.empty()) continue;
-    const std::string path = folder + file;
-    if (KindOfEntry(SystemPath(path)) == EntryKind::kMissing) continue;
-    Log(log, "Datei gefunden - " + path);
-    tree.Append(1, file);
+    // Windows finds "MOB_KUNDE_X.TXT" under the lower-case name; so does
+    // every system here.
+    auto found = std::find(names.begin(), names.end(), file);
+    if (found == names.end()) {
+      found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+        return read.count(name) == 0 && AsciiLowerCase(name) == AsciiLowerCase(file);
+      });
+    }
+    if (found == names.end()) continue;
     const ExchangeFile* kind = ExchangeFileByChangeFile(file);
-    AddFileLines(ReadChangeFile(path), kind == nullptr || kind->mergeLines, tree, lines);
-    Log(log, "Datei gelesen - " + path);
+    addFile(file, *found, kind == nullptr || kind->mergeLines);
+  }
+  // A change file of a kind the tool does not import (from a newer mobile)
+  // is shown and backed up with the rest, never passed over: the server
+  // would drop it with the others.
+  for (const std::string& name : names) {
+    if (read.count(name) > 0 || !EndsWithChangeFileSuffix(name)) continue;
+    addFile(name, name, false);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "app/server_answer.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "util/encoding.h"
@@ -13,6 +14,7 @@ namespace {
 // The report starts a line of its own even after an answer without a final
 // line break; the marker cannot be mistaken for a script's words.
 constexpr char kReportMarker[] = "@@kelvanor-curl ";
+constexpr char kTimeMarker[] = "@@kelvanor-time ";
 constexpr std::size_t kLineWidth = 160;
 
 // curl's exit statuses the verdict tells apart.
@@ -236,35 +238,157 @@ std::string Quoted(const std::string& words) { return "\"" + words + "\""; }
 }  // namespace
 
 const char kCurlReportWriteOut[] =
-    "\\n@@kelvanor-curl %{response_code} %{num_redirects} %{url_effective}\\n";
+    "\\n@@kelvanor-curl %{response_code} %{num_redirects} %{url_effective}\\n"
+    "@@kelvanor-time %{time_total}|%header{date}|%header{last-modified}\\n";
+
+namespace {
+
+// The report line that starts with `marker` at the beginning of a line, the
+// last one in `output`; npos when there is none.
+std::size_t ReportLineAt(const std::string& output, const std::string& marker) {
+  std::size_t at = std::string::npos;
+  for (std::size_t pos = output.find(marker); pos != std::string::npos;
+       pos = output.find(marker, pos + 1)) {
+    if (pos == 0 || output[pos - 1] == '\n') at = pos;
+  }
+  return at;
+}
+
+// The line at `at` without its marker and line end; `end` receives where
+// the next line starts.
+std::string ReportLine(const std::string& output, std::size_t at, const std::string& marker,
+                       std::size_t* end) {
+  std::size_t stop = output.find('\n', at);
+  if (stop == std::string::npos) stop = output.size();
+  *end = std::min(stop + 1, output.size());
+  std::string line = output.substr(at + marker.size(), stop - at - marker.size());
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
 
 CurlReport ReadCurlReport(const std::string& output) {
   CurlReport report;
-  std::size_t at = std::string::npos;
-  for (std::size_t pos = output.find(kReportMarker); pos != std::string::npos;
-       pos = output.find(kReportMarker, pos + 1)) {
-    if (pos == 0 || output[pos - 1] == '\n') at = pos;
-  }
+  const std::size_t at = ReportLineAt(output, kReportMarker);
   if (at == std::string::npos) {
     report.text = output;
     return report;
   }
-  std::size_t end = output.find('\n', at);
-  if (end == std::string::npos) end = output.size();
-  const std::size_t from = at + sizeof kReportMarker - 1;
-  std::string line = output.substr(from, end - from);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::size_t end = 0;
+  const std::string line = ReportLine(output, at, kReportMarker, &end);
   char* rest = nullptr;
   report.code = std::strtol(line.c_str(), &rest, 10);
   report.redirects = static_cast<int>(std::strtol(rest, &rest, 10));
   report.url = Trim(rest);
   report.found = true;
+  // The second line follows the first at once.
+  if (output.compare(end, sizeof kTimeMarker - 1, kTimeMarker) == 0) {
+    std::vector<std::string> parts;
+    SplitFieldsBy('|', ReportLine(output, end, kTimeMarker, &end), parts, 2);
+    report.seconds = std::strtod(parts[0].c_str(), nullptr);
+    report.date = Trim(parts[1]);
+    report.lastModified = Trim(parts[2]);
+  }
   // The line break curl put before the report is its own, not the answer's.
   std::size_t cut = at;
   if (cut > 0 && output[cut - 1] == '\n') --cut;
   if (cut > 0 && output[cut - 1] == '\r') --cut;
-  report.text = output.substr(0, cut) + output.substr(std::min(end + 1, output.size()));
+  report.text = output.substr(0, cut) + output.substr(end);
   return report;
+}
+
+namespace {
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// 1 to 12 for "Jan" ... "Dec" (any case); 0 for any other word.
+int MonthOf(const std::string& word) {
+  static const char* const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                        "jul", "aug", "sep", "oct", "nov", "dec"};
+  if (word.size() < 3) return 0;
+  const std::string start = AsciiLowerCase(word.substr(0, 3));
+  for (int m = 0; m < 12; ++m) {
+    if (start == kMonths[m]) return m + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int64_t ParseHttpDate(const std::string& text) {
+  // "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT" and
+  // "Sun Nov  6 08:49:37 1994" hold the same parts in another order.
+  long day = -1;
+  long month = 0;
+  long year = -1;
+  long clock[3] = {-1, -1, -1};
+  std::vector<std::string> words;
+  std::string word;
+  for (const char c : text + " ") {
+    if (c == ' ' || c == ',' || c == '\t') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  for (const std::string& w : words) {
+    if (w.find(':') != std::string::npos) {
+      std::vector<std::string> hms;
+      SplitFieldsBy(':', w, hms, 2);
+      for (std::size_t i = 0; i < 3; ++i) {
+        if (!AllDigits(hms[i]) || hms[i].size() > 2) return 0;
+        clock[i] = std::atol(hms[i].c_str());
+      }
+    } else if (w.find('-') != std::string::npos) {
+      std::vector<std::string> dmy;
+      SplitFieldsBy('-', w, dmy, 2);
+      if (!AllDigits(dmy[0]) || !AllDigits(dmy[2])) return 0;
+      day = std::atol(dmy[0].c_str());
+      month = MonthOf(dmy[1]);
+      year = std::atol(dmy[2].c_str());
+      // Two digits: the century closest to now.
+      if (dmy[2].size() == 2) year += year < 70 ? 2000 : 1900;
+    } else if (AllDigits(w)) {
+      if (w.size() == 4) {
+        year = std::atol(w.c_str());
+      } else if (w.size() <= 2) {
+        day = std::atol(w.c_str());
+      }
+    } else if (MonthOf(w) != 0 && month == 0) {
+      month = MonthOf(w);
+    }
+  }
+  if (day < 1 || day > 31 || month < 1 || year < 1970 || year > 9999 || clock[0] < 0 ||
+      clock[0] > 23 || clock[1] > 59 || clock[2] > 60) {
+    return 0;
+  }
+  // Days since 1970 by the civil calendar.
+  const long y = year - (month <= 2 ? 1 : 0);
+  const long era = y / 400;
+  const long yoe = y - era * 400;
+  const long doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const int64_t days = static_cast<int64_t>(era) * 146097 + doe - 719468;
+  return days * 86400 + clock[0] * 3600 + clock[1] * 60 + clock[2];
+}
+
+std::string CurlAnswerText(const std::string& text) { return CurlAnswer(text); }
+
+long PackedFileCount(const std::string& answer) {
+  const std::vector<std::string> lines = PlainLines(answer);
+  if (lines.empty()) return -1;
+  const std::string& first = lines.front();
+  std::size_t start = first.size();
+  while (start > 0 && first[start - 1] >= '0' && first[start - 1] <= '9') --start;
+  if (start == first.size() || first.size() - start > 9) return -1;
+  // A number glued to a word ("dl_hof1") is part of a name, not a count.
+  if (start > 0 && first[start - 1] != ' ') return -1;
+  return std::strtol(first.c_str() + start, nullptr, 10);
 }
 
 std::vector<std::string> CurlDetailLines(const std::string& text) {

@@ -3,14 +3,17 @@
 // an answer that reads as an error is a failure even under status 200, and
 // the server's own words reach the user.
 //
-// Every curl the transfers run reports its end on a line of its own
+// Every curl the transfers run reports its end on two lines of its own
 // (kCurlReportWriteOut, given to curl as its "write-out"): the status of the
-// last answer, the redirects followed and the last address asked. The
-// script's answer (for a script request) and curl's own lines surround it.
+// last answer, the redirects followed and the last address asked; then how
+// long it took and the answer's "Date" and "Last-Modified" headers (they tell
+// whether an archive was packed for this request). The script's answer (for a
+// script request) and curl's own lines surround them.
 //
 // All texts here are Windows-1252.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,11 @@ struct CurlReport {
   std::string url;     // the last address asked (where a redirect led)
   // Everything else the command wrote: the script's answer and curl's lines.
   std::string text;
+  // How long the request took (seconds, redirects included), and the "Date"
+  // and "Last-Modified" headers of the last answer as sent ("" when none).
+  double seconds = 0;
+  std::string date;
+  std::string lastModified;
 };
 CurlReport ReadCurlReport(const std::string& output);
 
@@ -36,6 +44,19 @@ CurlReport ReadCurlReport(const std::string& output);
 // first word stay as their bytes (converted, they would read as "?" and hide
 // the word after them).
 std::string CurlOutputText(const std::string& utf8);
+
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", also the older RFC 850 and
+// asctime forms) as seconds since 1970; 0 when the text is none.
+int64_t ParseHttpDate(const std::string& text);
+
+// The number of change files zip.php says it packed: a whole number ending
+// the first line of its answer ("OK zip dl_hof1.zip 0"); -1 when the answer
+// names none.
+long PackedFileCount(const std::string& answer);
+
+// The server's answer in the text of a report: what comes before curl's own
+// lines ("curl: (22) ...").
+std::string CurlAnswerText(const std::string& text);
 
 // For the detail log: the FTP server's refusals in a verbose upload ("530
 // ...", not the dialogue, which holds the password) and curl's own lines

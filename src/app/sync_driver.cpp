@@ -65,6 +65,18 @@ constexpr const char* kNewLinesArrived = W1252(
 // The second look at the server's change files, beside tmp_dl.
 const char kFetchAgainFolder[] = "tmp_dl_neu";
 
+// An archive that cannot be shown packed for this run: what the mobile wrote
+// since it was packed is not in it, and a delete request would drop that.
+std::string OldArchiveMessage(const DownloadFacts& facts) {
+  return W1252("Der Server hat ein altes Archiv mit den Änderungen vom Mobilgerät geliefert (") +
+         facts.Describe() +
+         W1252("): Was das Mobilgerät seitdem geschrieben hat, fehlt darin womöglich. Die "
+               "Mobildaten auf dem Server wurden deshalb nicht gelöscht; die nächste "
+               "Synchronisation versucht es erneut.\rBleibt es dabei, bitte den Betreiber des "
+               "Servers fragen (ein Zwischenspeicher vor /mob/transfer/, oder zip.php kann nicht "
+               "mehr packen).");
+}
+
 // The lines of the change files in `tree` (all forms of a record the tree
 // merged), each file's header line left out, counted.
 std::map<std::string, std::size_t> RecordLinesOf(const TreeModel& tree) {
@@ -180,6 +192,7 @@ void SyncDriver::StartSync() {
   lastOutcome_ = Outcome::Ok();
   backupPath_.clear();
   earlier_.clear();
+  downloaded_ = DownloadFacts();
   if (!Check(CheckCommandLineSettings(settings_))) return;
   SetState(State::kRunning);
   RunEnd end(*this);
@@ -235,32 +248,61 @@ void SyncDriver::RunFirstSync() {
 void SyncDriver::RunLaterSync() {
   log_.Step(W1252("1) Datensätze vom Server HERUNTER-laden."));
   // Never shown as "no changes": the user must know nothing arrived.
-  bool noArchive = false;
-  if (!Check(InContext(DownloadData(settings_, folders_, log_, "tmp_dl", &noArchive), "",
+  if (!Check(InContext(DownloadData(settings_, folders_, log_, "tmp_dl", &downloaded_), "",
                        kNothingChanged))) {
     return;
   }
-  if (noArchive) log_.Step(W1252("Kein Archiv auf dem Server: keine Änderungen vom Mobilgerät."));
+  if (downloaded_.serverEmpty) {
+    log_.Step(W1252("Kein Archiv auf dem Server: keine Änderungen vom Mobilgerät."));
+  }
   ReadReceivedFiles(settings_, &log_, tree_);
+  if (!downloaded_.Complete() && !AcceptOldArchive()) return;
   view_.ShowReceived(tree_, ChangePreview());
   log_.Step(W1252("2) Änderungen importieren"));
   AskImport();
 }
 
+bool SyncDriver::AcceptOldArchive() {
+  log_.Step("Hinweis: " + OldArchiveMessage(downloaded_));
+  int64_t comparedAt = 0;
+  if (db_ != nullptr && accountLock_ != nullptr) {
+    comparedAt = ImportJournal(accountFiles_.journal, *db_).ComparedWithServerAt();
+  }
+  if (comparedAt == 0 || (downloaded_.packedAt != 0 && downloaded_.packedAt >= comparedAt)) {
+    // Nothing was forgotten since it was packed: every line of it an earlier
+    // run imported is still known and skipped.
+    return true;
+  }
+  Fail(W1252("Der Server hat ein veraltetes Archiv mit den Änderungen vom Mobilgerät geliefert (") +
+       downloaded_.Describe() +
+       W1252("), älter als der Stand, den eine frühere Synchronisation schon gesehen hat. Es "
+             "wurde nichts importiert und nichts gelöscht.\rBitte später erneut synchronisieren; "
+             "bleibt es dabei, den Betreiber des Servers fragen."));
+  return false;
+}
+
 void SyncDriver::AskImport() {
   int total = 0;
-  const std::string question = BuildImportQuestion(tree_, &total, &earlier_);
+  std::string question = BuildImportQuestion(tree_, &total, &earlier_);
+  const std::string oldArchive =
+      downloaded_.Complete() ? std::string() : "\r\r" + OldArchiveMessage(downloaded_);
   if (total > 0) {
     SetState(State::kWaitingForAnswer);
-    view_.OfferImport(question);
+    view_.OfferImport(question + oldArchive);
     return;
   }
   // The server holds no change line any more, so none of the journaled ones
   // can come back.
-  ForgetLinesGoneFromServer(tree_);
+  ForgetLinesGoneFromServer(tree_, downloaded_);
   const bool uploadPending = ReadUploadPending(folders_);
-  if (view_.Ask(std::string(kNoChangesQuestion) + (uploadPending ? kUploadPendingNote : ""))) {
-    FinishSync();
+  // An old archive without lines says nothing of what the server holds now.
+  const std::string noChanges =
+      downloaded_.Complete()
+          ? std::string(kNoChangesQuestion)
+          : OldArchiveMessage(downloaded_) +
+                W1252("\r\rÄnderungen vom PC/Laptop zum Server übertragen?");
+  if (view_.Ask(noChanges + (uploadPending ? kUploadPendingNote : ""))) {
+    if (FinishSync() && !downloaded_.Complete()) Fail(OldArchiveMessage(downloaded_));
   } else {
     if (uploadPending) log_.Step(kUploadDeclined);
     SaveReceivedTree(folders_, &log_, tree_);
@@ -290,14 +332,19 @@ void SyncDriver::AnswerImport(bool import) {
 void SyncDriver::Import() {
   view_.ImportUnderWay();
   ImportSummary summary;
+  std::string conflicts;
   try {
     if (db_ == nullptr) {
       throw Exception(
           W1252("Die Praxis-Datenbank ist nicht geöffnet; es kann nichts importiert werden."));
     }
     const std::unique_ptr<FieldMerge> merge =
-        PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
-    summary = ImportMobileChanges(*db_, tree_, accountFiles_.journal, merge.get());
+        PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_, &earlier_);
+    // The office's values a conflict overwrites are kept before the import
+    // commits: if they cannot be, nothing is overwritten.
+    summary = ImportMobileChanges(
+        *db_, tree_, accountFiles_.journal, merge.get(),
+        [&](const ImportSummary& run) { conflicts = KeepConflictsOfRun(run); });
   } catch (const std::exception& e) {
     // The import is one transaction: nothing of it was written. The change
     // files stay on the server and in tmp_dl, so a later sync brings them again.
@@ -308,6 +355,7 @@ void SyncDriver::Import() {
   // Told now that the database is free again, so the host program can save
   // while the user reads.
   for (const std::string& line : summary.LogLines()) log_.Step(line);
+  if (!conflicts.empty()) log_.Step("Die Konflikte stehen in " + conflicts + ".");
   std::string notImported;
   try {
     // Every received line is on disk before the server is asked to forget
@@ -326,16 +374,23 @@ void SyncDriver::Import() {
     view_.ReportError(summary.FailureMessage() + "\r\rSie stehen zum Nachtragen in " +
                       notImported + ".");
   }
-  if (!summary.conflicts.empty()) {
-    view_.ReportInfo(summary.ConflictMessage(KeepConflictsOfRun(summary)));
-  }
+  if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage(conflicts));
+  bool oldArchive = false;
   try {
-    ForgetLinesGoneFromServer(tree_);
+    ForgetLinesGoneFromServer(tree_, downloaded_);
     // The mobile may have written more while the question was open: a delete
-    // request now would drop lines nobody has seen.
+    // request now would drop lines nobody has seen. Only an archive packed
+    // for this look shows what the server holds now.
     TreeModel fresh;
-    if (!Check(InContext(FetchAgain(fresh), kImportedNotDeleted, kNextSyncFinishes))) return;
-    if (HoldsLinesNotIn(fresh, tree_)) {
+    DownloadFacts freshFacts;
+    if (!Check(InContext(FetchAgain(fresh, freshFacts), kImportedNotDeleted, kNextSyncFinishes))) {
+      return;
+    }
+    if (!freshFacts.Complete()) {
+      oldArchive = true;
+      downloaded_ = freshFacts;
+      log_.Step(OldArchiveMessage(freshFacts));
+    } else if (HoldsLinesNotIn(fresh, tree_)) {
       log_.Step(kNewLinesArrived);
       view_.ReportInfo(kNewLinesArrived);
     } else {
@@ -349,14 +404,15 @@ void SyncDriver::Import() {
       // what the server sends now tells which lines are gone, so that a new
       // line reading like an imported one counts as new.
       TreeModel after;
+      DownloadFacts afterFacts;
       bool looked = false;
       try {
-        looked = FetchAgain(after).IsOk();
+        looked = FetchAgain(after, afterFacts).IsOk() && afterFacts.Complete();
       } catch (const std::exception&) {
         // Told below; the import and the delete request are done.
       }
       if (looked) {
-        ForgetLinesGoneFromServer(after);
+        ForgetLinesGoneFromServer(after, afterFacts);
       } else {
         log_.Step(
             W1252("Hinweis: Ob der Server die Mobildaten gelöscht hat, ließ sich nicht "
@@ -366,15 +422,17 @@ void SyncDriver::Import() {
     log_.LogLine("rmdir (s. tmp.bat) ...");
     if (!RemoveDownloadFolder()) return;
     log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
-    FinishSync();
+    // The mobile gets what was imported either way; the run still does not
+    // end as a success when the server could not show all it holds.
+    if (FinishSync() && oldArchive) Fail(OldArchiveMessage(downloaded_));
   } catch (const std::exception& e) {
     Fail(UserText(e));
   }
 }
 
-Outcome SyncDriver::FetchAgain(TreeModel& fresh) {
+Outcome SyncDriver::FetchAgain(TreeModel& fresh, DownloadFacts& facts) {
   log_.LogLine("Mobildaten auf dem Server nachsehen ...");
-  const Outcome fetched = DownloadData(settings_, folders_, log_, kFetchAgainFolder);
+  const Outcome fetched = DownloadData(settings_, folders_, log_, kFetchAgainFolder, &facts);
   const std::string folder = settings_.local_dir + kFetchAgainFolder + kPathSep;
   if (fetched.IsOk()) ReadReceivedFilesFrom(folder, settings_.ChangeFiles, nullptr, fresh);
   std::error_code ignored;
@@ -386,7 +444,7 @@ Outcome SyncDriver::FetchAgain(TreeModel& fresh) {
 void SyncDriver::DeclineImport() {
   log_.Step(kImportDeclined);
   try {
-    ForgetLinesGoneFromServer(tree_);
+    ForgetLinesGoneFromServer(tree_, downloaded_);
     log_.LogLine("rmdir (s. tmp.bat) ...");
     if (RemoveDownloadFolder()) log_.LogLine("rmdir fertig - \"" + DownloadFolderForRmdir() + "\"");
   } catch (const std::exception& e) {
@@ -405,17 +463,19 @@ void SyncDriver::KeepBase() {
 }
 
 ChangeDetails SyncDriver::ChangePreview() {
-  std::unique_ptr<FieldMerge> merge;
-  try {
-    if (db_ != nullptr) merge = PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_);
-  } catch (const std::exception&) {
-    // The records are still named; only the fields they change are not told.
-  }
   // After a failed delete request the server sends what is imported already:
   // read as new, the office would fear a second customer. Only under the
   // run's lock may the journal be opened; it is closed before the import.
   if (db_ != nullptr && accountLock_ != nullptr) {
     earlier_ = EarlierImportsForPreview(*db_, accountFiles_.journal, tree_);
+  }
+  std::unique_ptr<FieldMerge> merge;
+  try {
+    if (db_ != nullptr) {
+      merge = PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_, &earlier_);
+    }
+  } catch (const std::exception&) {
+    // The records are still named; only the fields they change are not told.
   }
   try {
     return DescribeReceived(db_, tree_, merge.get(), &earlier_);
@@ -427,13 +487,9 @@ ChangeDetails SyncDriver::ChangePreview() {
 
 std::string SyncDriver::KeepConflictsOfRun(const ImportSummary& summary) {
   try {
-    const std::string path = KeepConflicts(folders_, summary.conflicts);
-    if (!path.empty()) log_.Step("Die Konflikte stehen in " + path + ".");
-    return path;
+    return KeepConflicts(folders_, summary.conflicts);
   } catch (const std::exception& e) {
-    // The import stands; the overwritten values are still in the log above.
-    log_.Step("Die Konflikte konnten nicht gesichert werden: " + std::string(e.what()));
-    return std::string();
+    throw EInOutError("Die Konflikte konnten nicht gesichert werden: " + UserText(e));
   }
 }
 
@@ -442,10 +498,10 @@ std::string SyncDriver::SaveBackupOnce() {
   return backupPath_;
 }
 
-void SyncDriver::ForgetLinesGoneFromServer(const TreeModel& tree) {
-  if (db_ == nullptr || accountLock_ == nullptr) return;
+void SyncDriver::ForgetLinesGoneFromServer(const TreeModel& tree, const DownloadFacts& facts) {
+  if (db_ == nullptr || accountLock_ == nullptr || !facts.Complete()) return;
   try {
-    ImportJournal(accountFiles_.journal, *db_).ForgetLinesNotIn(tree);
+    ImportJournal(accountFiles_.journal, *db_).ForgetLinesNotIn(tree, facts.ServerMoment());
   } catch (const std::exception& e) {
     // Kept, the lines are skipped should they come again; a new line that
     // reads the same is the only cost.

@@ -15,6 +15,7 @@
 #include "app/logger.h"
 #include "app/settings.h"
 #include "app/sync_view.h"
+#include "app/transfer.h"
 #include "db/dbase.h"
 #include "export/export.h"
 #include "import/import_context.h"
@@ -77,19 +78,24 @@ class SyncDriver {
   // Takes the lock of the database and account (see AccountFiles) for this
   // run; raises with a German message when another sync holds it.
   void LockAccount();
-  // Lets the import journal forget the lines the complete download `tree`
-  // no longer holds.
-  void ForgetLinesGoneFromServer(const TreeModel& tree);
+  // Lets the import journal forget the lines the download `tree` no longer
+  // holds, when `facts` show it complete (nothing else may: an old archive
+  // lacks what the server still holds).
+  void ForgetLinesGoneFromServer(const TreeModel& tree, const DownloadFacts& facts);
   // Fetches the server's change files once more, into a scratch folder
   // beside tmp_dl, and reads them into `fresh`; the outcome of the transfer.
-  Outcome FetchAgain(TreeModel& fresh);
+  Outcome FetchAgain(TreeModel& fresh, DownloadFacts& facts);
+  // For a download that cannot be shown complete: says so, and refuses it
+  // (false, the run failed) when it is older than what the journal was last
+  // compared with, since it may hold lines the journal has forgotten.
+  bool AcceptOldArchive();
   // Keeps the files just uploaded as the mobile's view of the practice.
   void KeepBase();
   // What each line of the tree does, in words, for the view; notes in
   // earlier_ what the journal says of the lines, for the question.
   ChangeDetails ChangePreview();
-  // Adds the run's conflicts to the conflict file and says so in the log;
-  // the file's path, "" when none or it cannot be written.
+  // Adds the run's conflicts to the conflict file; the file's path, "" when
+  // none. Raises when it cannot be written: the import then commits nothing.
   std::string KeepConflictsOfRun(const ImportSummary& summary);
   void EnsureLocalFolder() const;
 
@@ -103,6 +109,8 @@ class SyncDriver {
   State state_ = State::kIdle;
   Outcome lastOutcome_;
   std::string backupPath_;  // the backup written in this run, if any
+  // What the download of this run showed of the server.
+  DownloadFacts downloaded_;
   // The received lines earlier runs imported, as the preview found them.
   EarlierImports earlier_;
 

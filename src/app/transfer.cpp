@@ -1,5 +1,11 @@
 #include "app/transfer.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -86,12 +92,16 @@ class StepRunner {
   const Outcome& Result() const { return result_; }
   // The last curl step found no archive at the archive's own address.
   bool NoArchive() const { return noArchive_; }
+  // What the last curl step reported, and the answer it carried.
+  const CurlReport& LastReport() const { return lastReport_; }
+  std::string LastAnswer() const { return CurlAnswerText(lastReport_.text); }
 
  private:
   // A curl step is done only when the server did it: the script itself
   // answered, and not with an error. The user reads what went wrong and the
   // server's words; the memo keeps curl's exit status and its own lines.
   bool Judge(const TransferStep& step, int status, const std::string& output) {
+    lastReport_ = ReadCurlReport(output);
     const CurlVerdict verdict = JudgeCurl(step.request, step.url, status, output);
     if (verdict.kind == CurlVerdict::Kind::kDone) {
       if (verdict.redirected) log_.Step(RedirectHint(verdict));
@@ -126,6 +136,7 @@ class StepRunner {
   Logger& log_;
   Outcome result_;
   bool noArchive_ = false;
+  CurlReport lastReport_;
 };
 
 // The same step, judged as a curl command (see TransferStep).
@@ -196,7 +207,7 @@ UploadPlan PlanUpload(const Settings& settings) {
 }
 
 DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
-                          const std::string& folderName) {
+                          const std::string& folderName, const std::string& requestTag) {
   RefuseWhatTheConsoleCannotShow(settings);
   const std::string& localDir = settings.local_dir;
   const std::string name = AnsiToOem(settings.name);
@@ -215,14 +226,15 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
   const std::string dir = AnsiToOem(plan.dir);
   const std::string zip = Quoted(dir + "dl_" + name + ".zip");
   const std::string zipShown = Quoted(plan.dir + "dl_" + settings.name + ".zip");
-  const std::string transferUrl = base + "/mob/transfer/dl_" + urlName + ".zip";
+  const std::string archiveUrl = base + "/mob/transfer/dl_" + urlName + ".zip";
+  const std::string transferUrl = archiveUrl + (requestTag.empty() ? "" : "?t=" + requestTag);
 
   plan.archive = plan.dir + "dl_" + settings.name + ".zip";
   plan.archiveName = "dl_" + settings.name + ".zip";
   plan.copyName = "dl_" + settings.name + "_" + ShortDateText(today) + ".zip";
   plan.steps.push_back(
       Curl({"Download", "Download (s. tmp.bat) ...", "curl.exe " + transferUrl + " -o " + zip,
-            "Download fertig - " + transferUrl},
+            "Download fertig - " + archiveUrl},
            CurlRequest::kArchive, transferUrl,
            W1252("Die Änderungen vom Mobilgerät konnten nicht vom Server "
                  "geladen werden")));
@@ -270,17 +282,60 @@ Outcome UploadData(const Settings& settings, Logger& log) {
   return runner.Result();
 }
 
+std::string DownloadFacts::Describe() const {
+  auto local = [](int64_t moment) {
+    if (moment <= 0) return std::string("unbekannt");
+    const std::tm t = LocalTime(static_cast<std::time_t>(moment));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", t.tm_mday, t.tm_mon + 1,
+                  t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+    return std::string(text);
+  };
+  if (packedAt <= 0) {
+    return W1252("der Server sagt nicht, wann es gepackt wurde; angefordert am ") + local(answeredAt);
+  }
+  return "gepackt am " + local(packedAt) + ", angefordert am " + local(answeredAt);
+}
+
+bool PackedForRequest(int64_t date, int64_t lastModified, double seconds) {
+  if (date <= 0 || lastModified <= 0) return false;
+  // The archive was written after the server took the request, which was
+  // at most `seconds` before it dated its answer; both headers count whole
+  // seconds, so a request under a second may see the previous second.
+  const auto took = static_cast<int64_t>(std::ceil(std::max(seconds, 0.0)));
+  return lastModified >= date - std::max<int64_t>(took, 1);
+}
+
+namespace {
+
+// A text no earlier request of this program used.
+std::string RequestTag() {
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  return std::to_string(now) + "-" + std::to_string(CurrentProcessId()) + "-" +
+         std::to_string(++counter);
+}
+
+}  // namespace
+
 Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
-                     const std::string& folderName, bool* noArchive) {
-  if (noArchive != nullptr) *noArchive = false;
+                     const std::string& folderName, DownloadFacts* facts) {
+  DownloadFacts ignored;
+  DownloadFacts& told = facts != nullptr ? *facts : ignored;
+  told = DownloadFacts();
   // The tools beside the program are found first (the interpreter looks in
   // the current folder before the search path).
   if (!SetCurrentFolder(folders.ProgramFolder)) {
     // Not fatal: the tools are then taken from the search path.
   }
-  const DownloadPlan plan = PlanDownload(settings, NowCivil(), folderName);
+  const DownloadPlan plan = PlanDownload(settings, NowCivil(), folderName, RequestTag());
   StepRunner runner(settings, log);
   if (!runner.Run(plan.serverZip)) return runner.Result();
+  const CurlReport zipReport = runner.LastReport();
+  const std::string zipAnswer = runner.LastAnswer();
+  told.answeredAt = ParseHttpDate(zipReport.date);
 
   const std::filesystem::path dir = SystemPath(plan.dir);
   std::error_code made;
@@ -303,15 +358,33 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
   const TransferStep& remove = plan.steps[3];
   if (!runner.Run(download)) {
     // What curl kept in the archive's place is the server's error page.
-    std::error_code ignored;
-    std::filesystem::remove(SystemPath(plan.archive), ignored);
+    std::error_code removeError;
+    std::filesystem::remove(SystemPath(plan.archive), removeError);
     if (!runner.NoArchive()) return runner.Result();
-    // zip.php answered OK and wrote nothing: no change files, as with an
-    // empty archive.
+    // Without an archive only zip.php's word tells that nothing was to be
+    // packed: a packing that failed, a script that never ran, an archive
+    // under another name all leave the archive missing too, and the mobile's
+    // lines would pass for none.
+    if (PackedFileCount(zipAnswer) != 0) {
+      const std::string said = ServerWords(zipAnswer);
+      runner.Check(Outcome::Failed(
+          "Download", 0,
+          W1252("Der Server hat die Änderungen vom Mobilgerät nicht bereitgestellt: zip.php "
+                "meldete Erfolg") +
+              (said.empty() ? std::string(" ohne Antworttext") : " (\"" + said + "\")") +
+              ", aber das Archiv " + plan.archiveName +
+              W1252(" fehlt auf dem Server.\rEs wurde nichts verändert; die Mobildaten bleiben "
+                    "auf dem Server.\rBleibt der Fehler, bitte den Betreiber des Servers "
+                    "fragen.")));
+      return runner.Result();
+    }
     log.LogLine("Kein Archiv auf dem Server - " + plan.archiveName);
-    if (noArchive != nullptr) *noArchive = true;
+    told.serverEmpty = true;
     return Outcome::Ok();
   }
+  const CurlReport archiveReport = runner.LastReport();
+  told.packedAt = ParseHttpDate(archiveReport.lastModified);
+  told.fresh = PackedForRequest(told.answeredAt, told.packedAt, zipReport.seconds);
   if (runner.Check(CheckDownloadArchive(plan.archive, plan.archiveName,
                                         {plan.archiveName, plan.copyName})) &&
       runner.Run(copy) && runner.Run(unzip) && runner.Check(CheckDownloadFolder(plan.dir))) {

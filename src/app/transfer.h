@@ -9,6 +9,9 @@
 //                 read before unzip runs and refused unless it holds only
 //                 plain files with plain names within the limits of
 //                 download_limits.h; the folder is looked at again after.
+//                 Whether the archive shows all the server holds is told
+//                 apart (DownloadFacts): only such a download may be followed
+//                 by a delete request.
 //
 // Every step's exit status is checked. A failed step is logged always (not
 // only with the detail log on), names the step and its exit status, and ends
@@ -20,6 +23,7 @@
 // (Exception with a German message) before any command is planned.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,14 +79,48 @@ struct DownloadPlan {
   std::vector<TransferStep> steps;  // download, copy, unzip, delete
 };
 
+// What a download tells of the server's change files beyond the files: whether
+// it shows everything the server held when zip.php answered. A cache between
+// the office and the server, or a zip.php whose packing failed while it still
+// answered OK, serves an archive packed earlier; deleting on the strength of
+// it would drop what the mobile wrote since, unseen.
+struct DownloadFacts {
+  // zip.php said it packed no file (its answer ends in the count 0) and left
+  // no archive: the server holds no change file.
+  bool serverEmpty = false;
+  // The archive was packed for this request: its Last-Modified is not older
+  // than zip.php's answer (both the server's clock) by more than the request
+  // took.
+  bool fresh = false;
+  int64_t answeredAt = 0;  // zip.php's "Date", seconds since 1970; 0 unknown
+  int64_t packedAt = 0;    // the archive's "Last-Modified"; 0 unknown
+
+  // The download shows all the server held: a delete request may follow and
+  // the journal may forget what it lacks.
+  bool Complete() const { return fresh || serverEmpty; }
+  // The server's moment of what the download shows.
+  int64_t ServerMoment() const { return serverEmpty ? answeredAt : packedAt; }
+  // For the user, why an archive counts as old: "gepackt am 09.12.2026
+  // 14:05:33, angefordert am 09.12.2026 14:30:02" (local time).
+  std::string Describe() const;
+};
+
+// Whether an archive with `lastModified` was packed for the zip.php request
+// answered at `date` that took `seconds` (all as curl reports them).
+bool PackedForRequest(int64_t date, int64_t lastModified, double seconds);
+
 // The command and log texts, built from the settings (and the date of the
 // dated copy); the functions below run them. Raise Exception when
 // CheckCommandLineSettings refuses the settings.
 UploadPlan PlanUpload(const Settings& settings);
 // `folderName` is the download folder below local_dir ("tmp_dl"; another
 // for a second look at the server that must not touch what the user sees).
+// `requestTag`, when given, goes into the archive's address as its query
+// ("dl_hof1.zip?t=..."): a cache that ignores "no-cache" still has no copy
+// under an address never asked before; the file server ignores it.
 DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
-                          const std::string& folderName = "tmp_dl");
+                          const std::string& folderName = "tmp_dl",
+                          const std::string& requestTag = std::string());
 
 // The command that removes the download folder after the import question:
 // rmdir /S /Q "‹local_dir›tmp_dl\" ("/" on Linux), local_dir in the console
@@ -100,12 +138,16 @@ Outcome UploadData(const Settings& settings, Logger& log);
 // Runs the download: makes ProgramFolder the current folder (a failure is
 // ignored), so tools beside the program win over the search path. Raises
 // EInOutError when tmp.bat cannot be written or the download folder cannot
-// be made anew. When zip.php answered OK but wrote no archive (404 at its own
-// address: PHP's ZipArchive writes none without entries), there are no
-// change files: the download folder stays empty, it succeeds, and
-// `noArchive` (when given) is set.
+// be made anew. `facts` (when given) receives what the download shows of the
+// server (see DownloadFacts).
+//
+// An archive that is not there (404 at its own address) means no change
+// files only when zip.php's answer says it packed none (PHP's ZipArchive
+// writes no archive without entries): the download folder stays empty, it
+// succeeds, and facts->serverEmpty is set. Any other missing archive (the
+// packing failed, the script never ran, another name) is a failure.
 Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
-                     const std::string& folderName = "tmp_dl", bool* noArchive = nullptr);
+                     const std::string& folderName = "tmp_dl", DownloadFacts* facts = nullptr);
 
 // Asks the server to delete the account's change files (delmob.php); fails
 // unless the script itself answered without an error.

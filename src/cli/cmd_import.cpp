@@ -115,10 +115,21 @@ int CmdImport(const CliOptions& options) {
   }
 
   ImportSummary summary;
+  std::string keptConflicts;
   try {
     // The journal of the syncs: a folder a failed sync left behind holds
     // lines that sync already imported, and the next sync brings them again.
-    summary = ImportMobileChanges(*context.db, tree, files.journal, merge.get());
+    // The office's values a conflict overwrites are kept before the import
+    // commits; if they cannot be, nothing is overwritten.
+    summary = ImportMobileChanges(
+        *context.db, tree, files.journal, merge.get(), [&](const ImportSummary& run) {
+          try {
+            keptConflicts = KeepConflicts(context.folders, run.conflicts);
+          } catch (const std::exception& error) {
+            throw EInOutError(std::string("Die Konflikte konnten nicht gesichert werden: ") +
+                              error.what());
+          }
+        });
   } catch (const EDatabaseFailure& failure) {
     PrintErr("Import abgebrochen: " + failure.UserMessage() +
              W1252("\nDie Datenbank wurde nicht verändert.\n"));
@@ -141,15 +152,7 @@ int CmdImport(const CliOptions& options) {
   if (!notImported.empty()) {
     PrintErr("Die nicht importierten Zeilen stehen in " + notImported + ".\n");
   }
-  if (!summary.conflicts.empty()) {
-    try {
-      const std::string kept = KeepConflicts(context.folders, summary.conflicts);
-      PrintErr("Die Konflikte stehen in " + kept + ".\n");
-    } catch (const std::exception& error) {
-      // The import stands; the overwritten values are in the lines above.
-      PrintErr(std::string("Die Konflikte konnten nicht gesichert werden: ") + error.what() + "\n");
-    }
-  }
+  if (!keptConflicts.empty()) PrintErr("Die Konflikte stehen in " + keptConflicts + ".\n");
   if (!summary.failures.empty()) {
     PrintErr("Import abgeschlossen; " + std::to_string(summary.failures.size()) +
              " Zeile(n) mit Fehler wurden nicht importiert.\n");

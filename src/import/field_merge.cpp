@@ -116,6 +116,16 @@ bool Same(TDBase& db, const MergedField& f, const std::string& mobile, const std
   }
 }
 
+// Whether two values in the mobile's own form say the same.
+bool SameAsSent(TDBase& db, const MergedField& f, const std::string& mobile,
+                const std::string& sent) {
+  switch (f.how) {
+    case Compare::kMoment: return MomentText(mobile) == MomentText(sent);
+    case Compare::kInterval: return Trim(mobile) == Trim(sent);
+    default: return Same(db, f, mobile, sent);
+  }
+}
+
 const std::string* FieldIn(const DataFields& line, std::size_t field) {
   return field < line.size() ? &line[field] : nullptr;
 }
@@ -185,7 +195,8 @@ FieldMerge::FieldMerge(DataFileSet base, DataFileSet current)
     : base_(std::move(base)), current_(std::move(current)) {}
 
 std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t id,
-                                            const std::vector<std::string>& fields) const {
+                                            const std::vector<std::string>& fields,
+                                            const std::vector<std::string>* sent) const {
   const std::vector<MergedField>& merged = FieldsOf(kind);
   const std::vector<DataFields>* currentLines = current_.Lines(kind, id);
   if (currentLines != nullptr && currentLines->empty()) currentLines = nullptr;
@@ -195,8 +206,8 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
   // of a record than its export holds now, so what that cut off is still
   // told apart, and every other field is written as the mobile sends it.
   if (baseLines == nullptr || baseLines->empty()) baseLines = currentLines;
-  if (merged.empty() || baseLines == nullptr) return std::nullopt;
-  const DataFields& base = baseLines->front();
+  if (merged.empty() || (baseLines == nullptr && sent == nullptr)) return std::nullopt;
+  const DataFields* base = baseLines != nullptr ? &baseLines->front() : nullptr;
   const DataFields* current =
       currentLines != nullptr && !currentLines->empty() ? &currentLines->front() : nullptr;
   // Named as the office knows the record, once there is something to name.
@@ -216,13 +227,21 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
     const std::string& mobile = f.field < fields.size() ? fields[f.field] : std::string();
     if (f.how == Compare::kStable) {
       // Named one of the stables it was sent with: the links stay as they are.
-      for (const DataFields& line : *baseLines) {
-        const std::string* key = FieldIn(line, f.field);
+      if (sent != nullptr) {
+        const std::string* key = FieldIn(*sent, f.field);
         if (key != nullptr && *key == mobile) merge.untouched.insert(f.field);
+      } else {
+        for (const DataFields& line : *baseLines) {
+          const std::string* key = FieldIn(line, f.field);
+          if (key != nullptr && *key == mobile) merge.untouched.insert(f.field);
+        }
       }
       if (merge.untouched.count(f.field) == 0) {
         std::string before;
-        for (const DataFields& line : currentLines != nullptr ? *currentLines : *baseLines) {
+        const std::vector<DataFields>* shownLines =
+            currentLines != nullptr ? currentLines : baseLines;
+        for (const DataFields& line :
+             shownLines != nullptr ? *shownLines : std::vector<DataFields>()) {
           const std::string* key = FieldIn(line, f.field);
           if (key == nullptr || StableName(db, *key).empty()) continue;
           before += (before.empty() ? "" : ", ") + StableName(db, *key);
@@ -232,10 +251,15 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
       }
       continue;
     }
-    const std::string* sent = FieldIn(base, f.field);
+    // What the mobile had of the field: the upload's data line, or the line
+    // it sent before for a record created since (in the mobile's own form).
+    const std::string* was =
+        sent != nullptr ? FieldIn(*sent, f.field) : base != nullptr ? FieldIn(*base, f.field) : nullptr;
     // A field the export cut off was never shown; sent back empty it is
     // untouched, with a value it is the mobile's.
-    const bool untouched = sent == nullptr ? mobile.empty() : Same(db, f, mobile, *sent);
+    const bool untouched = was == nullptr    ? mobile.empty()
+                           : sent != nullptr ? SameAsSent(db, f, mobile, *was)
+                                             : Same(db, f, mobile, *was);
     if (untouched) {
       merge.untouched.insert(f.field);
       continue;
@@ -243,7 +267,9 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
     const std::string* now = current != nullptr ? FieldIn(*current, f.field) : nullptr;
     const std::string desktop = now != nullptr ? AsMobileWrites(db, f, *now) : std::string();
     if (now != nullptr && Same(db, f, mobile, *now)) continue;  // already so in the practice
-    const bool officeChanged = now != nullptr && sent != nullptr && *now != *sent;
+    const bool officeChanged =
+        now != nullptr && was != nullptr &&
+        (sent != nullptr ? !Same(db, f, *was, *now) : *now != *was);
     // A field cut off in the practice's own line has no old side to show.
     std::string change = std::string(f.label) + ": " +
                          (now != nullptr ? Shown(db, f, desktop) + " -> " : "") +

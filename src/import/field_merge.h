@@ -82,8 +82,13 @@ class FieldMerge {
   // compared (no base line and no line in the practice's export), so the
   // line is written whole. `db` turns a
   // horse's shoeing interval number into the text the mobile shows.
+  // `sent`, when given, is what the mobile had of the record instead of the
+  // upload's line: the fields of the line it sent when it created the record
+  // (imported by an earlier run whose delete request failed, so the upload
+  // may not hold the record yet).
   std::optional<LineMerge> Decide(TDBase& db, FileKind kind, int32_t id,
-                                  const std::vector<std::string>& fields) const;
+                                  const std::vector<std::string>& fields,
+                                  const std::vector<std::string>* sent = nullptr) const;
 
  private:
   DataFileSet base_;

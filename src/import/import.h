@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <functional>
 #include <string>
 
 #include "db/dbase.h"
@@ -27,9 +28,16 @@ namespace kelvanor {
 //
 // With a `merge` a changed record takes only the fields the mobile changed
 // (see FieldMerge); without one it is written whole.
+//
+// `keepBeforeCommit` (when given) is called with the run's summary after the
+// last line and before anything commits: what the run overwrote (the
+// conflicts) is kept there, and whatever it raises rolls the whole run back,
+// so no office value is overwritten that is not kept somewhere first.
+using KeepBeforeCommit = std::function<void(const ImportSummary& summary)>;
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
                                   const std::string& journalFile = std::string(),
-                                  const FieldMerge* merge = nullptr);
+                                  const FieldMerge* merge = nullptr,
+                                  const KeepBeforeCommit& keepBeforeCommit = nullptr);
 
 // The importers. On entry `position` is the file node; on return it stands on
 // the first node after the lines consumed.

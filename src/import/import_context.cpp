@@ -61,7 +61,10 @@ double ImportContext::Now() const { return NowDayNumber(); }
 std::optional<std::set<std::size_t>> ImportContext::UntouchedFields(
     FileKind kind, int32_t id, const std::vector<std::string>& fields) {
   if (merge == nullptr) return std::nullopt;
-  std::optional<LineMerge> decided = merge->Decide(db, kind, id, fields);
+  const std::vector<std::string> sent =
+      sentLine != nullptr ? SplitFields(*sentLine, 0) : std::vector<std::string>();
+  std::optional<LineMerge> decided =
+      merge->Decide(db, kind, id, fields, sentLine != nullptr ? &sent : nullptr);
   if (!decided) return std::nullopt;
   for (FieldConflict& conflict : decided->conflicts) {
     summary.conflicts.push_back(std::move(conflict));
@@ -169,28 +172,23 @@ std::string AsChangeOfJournaledRecord(const IdMap& journaledIdMap, const std::st
   return "A/" + std::to_string(id) + line.substr(FirstField(line).size());
 }
 
-// What the journal makes of the `occurrence`-th line with these bytes in
-// `file`, at `position` of the tree.
+// What the journal makes of the `occurrence`-th line `line` of `file`.
 EarlierImport EarlierImportOf(const ImportJournal& journal, const IdMap& journaledIdMap,
-                              const TreeModel& tree, const std::string& file,
-                              std::size_t position, std::size_t occurrence) {
+                              const std::string& file, const std::string& line,
+                              std::size_t occurrence) {
   EarlierImport earlier;
-  const std::string& line = tree.Text(position);
-  if (journal.Contains(file, line, occurrence)) {
+  const ImportJournal::Match match = journal.Find(file, line, occurrence);
+  if (match.kind == ImportJournal::Match::Kind::kNone) return earlier;
+  // A record deleted once is deleted, however the mobile words it again.
+  if (match.kind == ImportJournal::Match::Kind::kSameLine || StartsWith(line, "D/")) {
     earlier.kind = EarlierImport::Kind::kSame;
     return earlier;
   }
-  if (StartsWith(line, "A/")) return earlier;
-  // An earlier form stood alone for its record in the tree, so it was the
-  // first line with its bytes.
-  for (const std::string& replaced : tree.Replaced(position)) {
-    if (!journal.Contains(file, replaced, 0)) continue;
-    const ExchangeFile* exchange = ExchangeFileByChangeFile(file);
-    earlier.kind = EarlierImport::Kind::kChangedSince;
-    earlier.asChange = AsChangeOfJournaledRecord(
-        journaledIdMap, line, exchange == nullptr ? nullptr : ChangeKeyOf(exchange->kind));
-    break;
-  }
+  const ExchangeFile* exchange = ExchangeFileByChangeFile(file);
+  earlier.kind = EarlierImport::Kind::kChangedSince;
+  earlier.importedLine = match.importedLine;
+  earlier.asChange = AsChangeOfJournaledRecord(
+      journaledIdMap, line, exchange == nullptr ? nullptr : ChangeKeyOf(exchange->kind));
   return earlier;
 }
 
@@ -205,7 +203,7 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
     const EarlierImport earlier =
         ctx.journal == nullptr
             ? EarlierImport()
-            : EarlierImportOf(*ctx.journal, ctx.journaledIdMap, tree, ctx.file, at, occurrence);
+            : EarlierImportOf(*ctx.journal, ctx.journaledIdMap, ctx.file, line, occurrence);
     if (earlier.kind == EarlierImport::Kind::kSame) {
       ++ctx.summary.alreadyImported;
       return;
@@ -216,6 +214,7 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
     ctx.receivedLine = line;
     ctx.lineNumber = tree.LineNumber(at);
     ctx.lineFailed = false;
+    ctx.sentLine = changedSince ? &earlier.importedLine : nullptr;
     if (!tree.Refused(at).empty()) {
       ctx.FailLine(tree.Refused(at));
     } else if (changedSince && work.empty()) {
@@ -226,6 +225,7 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
     } else {
       handleLine(work);
     }
+    ctx.sentLine = nullptr;
     // The journal holds the line as the server sends it again.
     if (!ctx.lineFailed && ctx.journal != nullptr) {
       ctx.journal->RecordLine(ctx.file, line, occurrence);
@@ -249,7 +249,7 @@ EarlierImports EarlierImportsOf(const TreeModel& tree, const ImportJournal& jour
       const std::string& file = tree.Text(position);
       ForEachLineOfFile(tree, position, [&](std::size_t at, std::size_t occurrence) {
         EarlierImport found =
-            EarlierImportOf(journal, journaledIdMap, tree, file, at, occurrence);
+            EarlierImportOf(journal, journaledIdMap, file, tree.Text(at), occurrence);
         if (found.kind != EarlierImport::Kind::kNone) earlier[at] = std::move(found);
       });
     }

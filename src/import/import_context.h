@@ -19,6 +19,7 @@
 #include "import/import_summary.h"
 #include "import/record_values.h"
 #include "util/exchange_files.h"
+#include "util/w1252.h"
 #include "import/node_list.h"
 
 namespace kelvanor {
@@ -32,6 +33,11 @@ struct CurrencySettings {
 
 // Reads basiswaehrung/hauptwaehrung from settings (defaults when no row).
 CurrencySettings ReadCurrencySettings(TDBase& db);
+
+// Why a line of a change file of a kind the tool does not import (a name the
+// mobile of a newer version may send, "mob_rechnung_x.txt") is not imported.
+inline constexpr const char* kUnknownChangeFileReason =
+    W1252("Änderungsdatei einer Art, die Kelvanor nicht kennt; die Zeile wurde nicht importiert.");
 
 // A line that references a record whose own line failed in this run.
 class EReferenceFailed : public Exception {
@@ -69,6 +75,11 @@ struct ImportContext {
   // Set when the current line was not imported (failed and rolled back, or
   // kept for the office); such a line is not journaled.
   bool lineFailed = false;
+  // For a line that changes a record an earlier run created from the
+  // mobile's earlier form of it: that form, the base of the field merge in
+  // place of the last upload (which may not hold the record yet); null
+  // otherwise.
+  const std::string* sentLine = nullptr;
   // Mobile ids ("stall", 12) whose creating line failed in this run.
   std::set<std::pair<std::string, int32_t>> failedNewIds;
   // Records (table, id) this run put into the recycle bin: a later change of
@@ -107,12 +118,14 @@ void RefuseUnknownOperation(ImportContext& ctx, const char* known);
 // without failing is journaled. Returns with `position` on the first node
 // after the file's lines.
 //
-// A record an earlier run created and the mobile changed since comes as a
-// new creating line that replaced the journaled one in the tree. Importing it
+// A record an earlier run created and the mobile wrote anew since (in the same
+// download after the first form, or in place of it after a failed delete
+// request) comes with the key the journal knows and other bytes. Importing it
 // as created would make the record twice: for the kinds whose "A/" lines
 // change a record (see ChangeKeyOf) it is handed on as the change
-// "A/<database id>;..." of that record; for the others it fails and is named
-// in the summary.
+// "A/<database id>;..." of that record, compared field by field with the line
+// the earlier run imported (`sentLine` below); for the others it fails and is
+// named in the summary for the office to correct by hand.
 void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
                        const std::function<void(const std::string& line)>& handleLine);
 
@@ -133,6 +146,8 @@ struct EarlierImport {
   // earlier run created; "" when the import cannot take it (see
   // ForEachRecordLine).
   std::string asChange;
+  // For kChangedSince: the line the earlier run imported for the record.
+  std::string importedLine;
 };
 
 // By node position, the record lines of `tree` an earlier run in `journal`

@@ -57,10 +57,38 @@ void RunPass(ImportContext& ctx, int pass) {
   }
 }
 
+// A change file the tool has no importer for is not passed over in silence:
+// its lines are kept for the office like every line that is not imported.
+void KeepLinesOfUnknownFiles(ImportContext& ctx) {
+  const TreeModel& tree = ctx.tree;
+  bool unknown = false;
+  bool header = false;
+  for (std::size_t position = 0; position < tree.Count(); ++position) {
+    if (tree.Level(position) == 1) {
+      unknown = ExchangeFileByChangeFile(tree.Text(position)) == nullptr;
+      header = true;
+      ctx.file = tree.Text(position);
+      continue;
+    }
+    if (tree.Level(position) != 2 || !unknown) continue;
+    if (header) {  // names the fields; the backup keeps it
+      header = false;
+      continue;
+    }
+    const std::string& line = tree.Text(position);
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    ctx.line = line;
+    ctx.receivedLine = line;
+    ctx.lineNumber = tree.LineNumber(position);
+    ctx.KeepNotTaken(kUnknownChangeFileReason);
+  }
+}
+
 }  // namespace
 
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
-                                  const std::string& journalFile, const FieldMerge* merge) {
+                                  const std::string& journalFile, const FieldMerge* merge,
+                                  const KeepBeforeCommit& keepBeforeCommit) {
   // Read before the transaction begins: which earlier runs still count.
   std::unique_ptr<ImportJournal> journal;
   if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(journalFile, db);
@@ -100,6 +128,8 @@ ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
     }
     // Master data first, so every later file can name what it created.
     for (int pass = 1; pass <= 5; ++pass) RunPass(ctx, pass);
+    KeepLinesOfUnknownFiles(ctx);
+    if (keepBeforeCommit) keepBeforeCommit(ctx.summary);
     if (journal) {
       for (std::size_t i = 0; i < ctx.idMap.Size(); ++i) {
         journal->RecordIdMapEntry(ctx.idMap.Entry(i));

@@ -6,6 +6,8 @@
 #include "db/sql.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
+#include "util/exchange_files.h"
+#include "util/text.h"
 
 namespace kelvanor {
 
@@ -23,6 +25,29 @@ std::string Hex(const std::string& bytes) {
   }
   return hex;
 }
+
+std::string Unhex(const std::string& hex) {
+  auto value = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;
+  };
+  std::string bytes;
+  bytes.reserve(hex.size() / 2);
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(value(hex[i]) * 16 + value(hex[i + 1]));
+  }
+  return bytes;
+}
+
+// A line as the journal keeps it.
+struct JournalLine {
+  std::string file;
+  std::string hex;
+  int64_t occurrence = 0;
+  std::string key;
+};
 
 // A moment (day number) in whole milliseconds, and any other value as SQL
 // quotes it: texts both versions of the tool and of SQLite write alike, so
@@ -148,11 +173,33 @@ void CreateTables(TDBase& file) {
                       "db_id INTEGER NOT NULL)");
   file.ExecuteChecked("CREATE TABLE IF NOT EXISTS witness (run INTEGER NOT NULL, "
                       "tbl TEXT NOT NULL, id INTEGER NOT NULL, fingerprint TEXT NOT NULL)");
+  file.ExecuteChecked("CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value INTEGER)");
+  // Journals of earlier versions knew lines by their bytes alone; the keys
+  // of what they hold are the same as if they had been kept from the start.
+  bool keyed = false;
+  for (auto rows = file.Query("PRAGMA table_info(line)"); !rows->Eof(); rows->Next()) {
+    keyed = keyed || rows->FieldAsString("name") == "key";
+  }
+  if (keyed) return;
+  file.RunInTransaction([&] {
+    file.ExecuteChecked("ALTER TABLE line ADD COLUMN key TEXT NOT NULL DEFAULT ''");
+    std::vector<std::pair<int64_t, std::string>> keys;
+    for (auto rows = file.Query("SELECT rowid AS r, file, line_hex FROM line"); !rows->Eof();
+         rows->Next()) {
+      const std::string key =
+          RecordKeyOf(rows->FieldAsString("file"), Unhex(rows->FieldAsString("line_hex")));
+      if (!key.empty()) keys.emplace_back(rows->FieldAsVariant("r").AsInteger(), key);
+    }
+    for (const auto& [row, key] : keys) {
+      file.ExecuteBoundChecked("UPDATE line SET key=?1 WHERE rowid=?2",
+                               {SqlParam::Text(key), SqlParam::Integer(row)});
+    }
+  });
+  file.ExecuteChecked("CREATE INDEX IF NOT EXISTS line_key ON line (file, key)");
 }
 
 // Writes a run with its lines, id-map entries and witnesses, in one commit.
-void InsertRun(TDBase& file, bool trusted,
-               const std::vector<std::pair<std::string, std::pair<std::string, int64_t>>>& lines,
+void InsertRun(TDBase& file, bool trusted, const std::vector<JournalLine>& lines,
                const std::vector<IdMapEntry>& idMap, const std::vector<Witness>& witnesses) {
   file.RunInTransaction([&] {
     file.ExecuteBoundChecked("INSERT INTO run (trusted) VALUES (?1)",
@@ -160,11 +207,12 @@ void InsertRun(TDBase& file, bool trusted,
     const int64_t run = file.LastInsertId();
     // A line an earlier run journaled and this one imported again (that run
     // no longer counted) belongs to this run now.
-    for (const auto& [name, line] : lines) {
+    for (const JournalLine& line : lines) {
       file.ExecuteBoundChecked(
-          "INSERT OR REPLACE INTO line (run, file, line_hex, occurrence) VALUES (?1, ?2, ?3, ?4)",
-          {SqlParam::Integer(run), SqlParam::Text(name), SqlParam::Text(line.first),
-           SqlParam::Integer(line.second)});
+          "INSERT OR REPLACE INTO line (run, file, line_hex, occurrence, key) "
+          "VALUES (?1, ?2, ?3, ?4, ?5)",
+          {SqlParam::Integer(run), SqlParam::Text(line.file), SqlParam::Text(line.hex),
+           SqlParam::Integer(line.occurrence), SqlParam::Text(line.key)});
     }
     for (const IdMapEntry& entry : idMap) {
       file.ExecuteBoundChecked(
@@ -182,6 +230,21 @@ void InsertRun(TDBase& file, bool trusted,
 }
 
 }  // namespace
+
+std::string RecordKeyOf(const std::string& file, const std::string& line) {
+  const ExchangeFile* exchange = ExchangeFileByChangeFile(file);
+  if (exchange == nullptr || !exchange->mergeLines) return std::string();
+  const std::string key = FirstField(line);
+  if (key.empty()) return std::string();
+  switch (exchange->kind) {
+    case FileKind::kOrders:
+    case FileKind::kCashBook:
+    case FileKind::kHoofReports:
+      return key;
+    default:
+      return StartsWith(key, "N/") || StartsWith(key, "D/") ? key : std::string();
+  }
+}
 
 ImportJournal::ImportJournal(const std::string& path, TDBase& db) : path_(path) {
   OnFile([&] {
@@ -270,13 +333,21 @@ void ImportJournal::DropRuns(const std::vector<int64_t>& runs) {
 
 void ImportJournal::Load() {
   lines_.clear();
+  keys_.clear();
   idMapEntries_.clear();
+  comparedAt_ = 0;
   OnFile([&] {
-    for (auto rows = file_->Query("SELECT file, line_hex, occurrence FROM line"); !rows->Eof();
-         rows->Next()) {
-      lines_.insert(rows->FieldAsString("file") + '\n' + rows->FieldAsString("line_hex") + '\n' +
+    // The newest run's line of a key is what the practice holds of it.
+    for (auto rows = file_->Query("SELECT file, line_hex, occurrence, key FROM line ORDER BY run");
+         !rows->Eof(); rows->Next()) {
+      const std::string file = rows->FieldAsString("file");
+      lines_.insert(file + '\n' + rows->FieldAsString("line_hex") + '\n' +
                     rows->FieldAsString("occurrence"));
+      const std::string key = rows->FieldAsString("key");
+      if (!key.empty()) keys_[file + '\n' + key] = Unhex(rows->FieldAsString("line_hex"));
     }
+    auto compared = file_->Query("SELECT value FROM meta WHERE name='compared_at'");
+    if (!compared->Eof()) comparedAt_ = compared->FieldAsVariant("value").AsInteger();
     for (auto rows = file_->Query("SELECT table_key, mobile_id, db_id FROM id_map ORDER BY seq");
          !rows->Eof(); rows->Next()) {
       idMapEntries_.push_back({rows->FieldAsString("table_key"),
@@ -291,9 +362,20 @@ std::string ImportJournal::Key(const std::string& file, const std::string& line,
   return file + '\n' + Hex(line) + '\n' + std::to_string(occurrence);
 }
 
-bool ImportJournal::Contains(const std::string& file, const std::string& line,
-                             std::size_t occurrence) const {
-  return lines_.count(Key(file, line, occurrence)) > 0;
+ImportJournal::Match ImportJournal::Find(const std::string& file, const std::string& line,
+                                         std::size_t occurrence) const {
+  Match match;
+  if (lines_.count(Key(file, line, occurrence)) > 0) {
+    match.kind = Match::Kind::kSameLine;
+    return match;
+  }
+  const std::string key = RecordKeyOf(file, line);
+  if (key.empty()) return match;
+  const auto found = keys_.find(file + '\n' + key);
+  if (found == keys_.end()) return match;
+  match.kind = Match::Kind::kSameRecord;
+  match.importedLine = found->second;
+  return match;
 }
 
 void ImportJournal::BeginRun(TDBase& db) {
@@ -312,15 +394,15 @@ void ImportJournal::BeginRun(TDBase& db) {
 
 void ImportJournal::RecordLine(const std::string& file, const std::string& line,
                                std::size_t occurrence) {
-  runLines_.push_back({file, Hex(line), occurrence});
+  runLines_.push_back({file, Hex(line), occurrence, RecordKeyOf(file, line)});
 }
 
 void ImportJournal::RecordIdMapEntry(const IdMapEntry& entry) { runIdMap_.push_back(entry); }
 
 void ImportJournal::PersistRun(TDBase& db) {
   if (runLines_.empty()) return;
-  // A few records of each kind the run created, as it wrote them.
-  constexpr int kWitnessesPerTable = 3;
+  // Every record the run created, as it wrote it: the office may delete or
+  // change some of them, and the others still show the run is there.
   std::vector<Witness> witnesses;
   const std::vector<WitnessKind>& kinds = WitnessKinds();
   for (const auto& rowMark : rowMarks_) {
@@ -329,8 +411,7 @@ void ImportJournal::PersistRun(TDBase& db) {
     OnPracticeTable([&] {
       for (auto rows = db.QueryBound("SELECT " + kind.idColumn + " AS wid, " + kind.fingerprint +
                                          " AS fp FROM " + kind.table +
-                                         " WHERE rowid>?1 ORDER BY rowid LIMIT " +
-                                         std::to_string(kWitnessesPerTable),
+                                         " WHERE rowid>?1 ORDER BY rowid",
                                      {SqlParam::Integer(mark)});
            !rows->Eof(); rows->Next()) {
         witnesses.push_back({kind.table, rows->FieldAsVariant("wid").AsInteger(),
@@ -339,45 +420,62 @@ void ImportJournal::PersistRun(TDBase& db) {
     });
   }
   if (witnesses.empty()) return;
-  std::vector<std::pair<std::string, std::pair<std::string, int64_t>>> lines;
+  std::vector<JournalLine> lines;
   lines.reserve(runLines_.size());
   for (const RunLine& line : runLines_) {
-    lines.push_back({line.file, {line.hex, static_cast<int64_t>(line.occurrence)}});
+    lines.push_back({line.file, line.hex, static_cast<int64_t>(line.occurrence), line.key});
   }
   OnFile([&] { InsertRun(*file_, false, lines, runIdMap_, witnesses); });
 }
 
-void ImportJournal::ForgetLinesNotIn(const TreeModel& tree) {
+void ImportJournal::ForgetLinesNotIn(const TreeModel& tree, int64_t serverMoment) {
   // How often each line is in the download, the earlier forms of a record
-  // the mobile changed again included (they are on the server too).
+  // the mobile changed again included (they are on the server too), and the
+  // keys of the records it holds.
   std::unordered_map<std::string, std::size_t> held;
+  std::unordered_set<std::string> heldKeys;
   std::string file;
+  auto hold = [&](const std::string& line) {
+    ++held[file + '\n' + Hex(line)];
+    const std::string key = RecordKeyOf(file, line);
+    if (!key.empty()) heldKeys.insert(file + '\n' + key);
+  };
   for (const TreeNode& node : tree.Nodes()) {
     if (node.level == 1) file = node.text;
     if (node.level != 2) continue;
-    ++held[file + '\n' + Hex(node.text)];
-    for (const std::string& earlier : node.replaced) ++held[file + '\n' + Hex(earlier)];
+    hold(node.text);
+    for (const std::string& earlier : node.replaced) hold(earlier);
   }
   OnFile([&] {
     std::vector<int64_t> gone;
-    for (auto rows = file_->Query("SELECT rowid AS r, file, line_hex, occurrence FROM line");
+    for (auto rows = file_->Query("SELECT rowid AS r, file, line_hex, occurrence, key FROM line");
          !rows->Eof(); rows->Next()) {
-      const auto found = held.find(rows->FieldAsString("file") + '\n' + rows->FieldAsString("line_hex"));
+      const std::string lineFile = rows->FieldAsString("file");
+      const auto found = held.find(lineFile + '\n' + rows->FieldAsString("line_hex"));
       const auto occurrence = static_cast<std::size_t>(rows->FieldAsVariant("occurrence").AsInteger());
-      if (found == held.end() || occurrence >= found->second) {
-        gone.push_back(rows->FieldAsVariant("r").AsInteger());
-      }
+      if (found != held.end() && occurrence < found->second) continue;
+      // The mobile may have written the record's line anew: while its key is
+      // on the server, the line is the record this run created.
+      const std::string key = rows->FieldAsString("key");
+      if (!key.empty() && heldKeys.count(lineFile + '\n' + key) > 0) continue;
+      gone.push_back(rows->FieldAsVariant("r").AsInteger());
     }
-    if (gone.empty()) return;
     file_->RunInTransaction([&] {
       for (const int64_t line : gone) {
         file_->ExecuteBoundChecked("DELETE FROM line WHERE rowid=?1", {SqlParam::Integer(line)});
       }
       // Together or not at all: id-map entries left without their lines
       // would resolve a later run's mobile ids to records of an old one.
-      file_->ExecuteChecked("DELETE FROM run WHERE id NOT IN (SELECT run FROM line)");
-      file_->ExecuteChecked("DELETE FROM id_map WHERE run NOT IN (SELECT id FROM run)");
-      file_->ExecuteChecked("DELETE FROM witness WHERE run NOT IN (SELECT id FROM run)");
+      if (!gone.empty()) {
+        file_->ExecuteChecked("DELETE FROM run WHERE id NOT IN (SELECT run FROM line)");
+        file_->ExecuteChecked("DELETE FROM id_map WHERE run NOT IN (SELECT id FROM run)");
+        file_->ExecuteChecked("DELETE FROM witness WHERE run NOT IN (SELECT id FROM run)");
+      }
+      if (serverMoment > comparedAt_) {
+        file_->ExecuteBoundChecked(
+            "INSERT OR REPLACE INTO meta (name, value) VALUES ('compared_at', ?1)",
+            {SqlParam::Integer(serverMoment)});
+      }
     });
   });
   Load();
@@ -386,7 +484,7 @@ void ImportJournal::ForgetLinesNotIn(const TreeModel& tree) {
 void ImportJournal::TakeOverLegacy(const std::string& path, const std::string& legacyPath,
                                    TDBase& db) {
   if (!FileExists(legacyPath)) return;
-  std::vector<std::pair<std::string, std::pair<std::string, int64_t>>> lines;
+  std::vector<JournalLine> lines;
   std::vector<IdMapEntry> idMap;
   try {
     TDBase legacy(legacyPath);
@@ -394,9 +492,10 @@ void ImportJournal::TakeOverLegacy(const std::string& path, const std::string& l
     OnPracticeTable([&] {
       for (auto rows = legacy.Query("SELECT file, line_hex, occurrence FROM imported_line");
            !rows->Eof(); rows->Next()) {
-        lines.push_back({rows->FieldAsString("file"),
-                         {rows->FieldAsString("line_hex"),
-                          rows->FieldAsVariant("occurrence").AsInteger()}});
+        const std::string file = rows->FieldAsString("file");
+        const std::string hex = rows->FieldAsString("line_hex");
+        lines.push_back({file, hex, rows->FieldAsVariant("occurrence").AsInteger(),
+                         RecordKeyOf(file, Unhex(hex))});
       }
     });
     OnPracticeTable([&] {

@@ -1,21 +1,30 @@
 // The import's memory across runs: which received lines, and which id-map
 // entries, reached the practice database in a run whose lines the server may
-// still send. The server sends a line again until a download shows it gone
-// (a failed or ignored delete request, a crash, an old archive left in
-// place); the journal keeps it from being imported twice and lets later lines
-// name the records it created.
+// still send. The server sends a line again until a complete download shows
+// it gone (a failed or ignored delete request, a crash, an old archive left
+// in place); the journal keeps it from being imported twice and lets later
+// lines name the records it created.
+//
+// A line is known by its bytes, and a line that stands for one record the
+// mobile may write anew (a new customer "N/5", a cash entry) also by its key,
+// the first field: a mobile that rewrites its line in place after a failed
+// delete request sends the same key with other bytes, and that is the record
+// already imported, changed since, never a second one (see RecordKeyOf).
 //
 // The journal is a small database file of the tool's own beside the practice
 // database (never a table in it), on a connection of its own. It is true for
-// the practice database as it is now: a run counts only while records it
-// created are found there, told by what the run wrote into them and nobody
+// the practice database as it is now: a run counts while any record it
+// created is found there, told by what the run wrote into it and nobody
 // changes (the creation moment and "MOB", the moment of a deletion, the
-// references of a link). So
+// references of a link). Every record a run created is kept for that, so the
+// office may delete or edit some of them: the run stays, its other lines are
+// not imported again, and what the office deleted does not come back. So
 //  - a run is journaled, durably, before the practice commits it; a crash
 //    between the two leaves a run whose records are nowhere, which the next
 //    run drops, whatever the practice's journal mode (WAL commits the two
 //    files apart, never together);
-//  - a database restored from a copy, or another one, imports the lines again;
+//  - a database restored from a copy without the run, or another database,
+//    imports the lines again;
 //  - a run that created no record (changes only) is not journaled: the next
 //    run writes its changes again, which gives the same values.
 #pragma once
@@ -25,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -34,6 +44,15 @@
 #include "import/node_list.h"
 
 namespace kelvanor {
+
+// The key by which the journal knows a line of the change file `file` as the
+// record it stands for, whatever the mobile writes into that line later: its
+// first field, for a line that creates a record ("N/5" of a new customer; any
+// line of the orders, the cash book and the hoof reports, each of which is a
+// record of its own) or deletes one ("D/A/12"). "" for a line known by its
+// bytes alone: a change ("A/12"), whose writing again gives the same values,
+// and every owner link, where no line replaces another.
+std::string RecordKeyOf(const std::string& file, const std::string& line);
 
 class ImportJournal {
  public:
@@ -47,9 +66,22 @@ class ImportJournal {
   ImportJournal(const ImportJournal&) = delete;
   ImportJournal& operator=(const ImportJournal&) = delete;
 
-  // True when a run that counts imported this line: the `occurrence`-th line
-  // of `file` with exactly these bytes (identical lines count one by one).
-  bool Contains(const std::string& file, const std::string& line, std::size_t occurrence) const;
+  // What the runs that count know of the `occurrence`-th line of `file` with
+  // these bytes (identical lines count one by one).
+  struct Match {
+    enum class Kind {
+      kNone,        // nothing: the line is imported as it reads
+      kSameLine,    // a run imported this very line
+      kSameRecord,  // a run imported a line with its key (RecordKeyOf)
+    };
+    Kind kind = Kind::kNone;
+    // For kSameRecord: the newest line with the key that a run imported.
+    std::string importedLine;
+  };
+  Match Find(const std::string& file, const std::string& line, std::size_t occurrence) const;
+  bool Contains(const std::string& file, const std::string& line, std::size_t occurrence) const {
+    return Find(file, line, occurrence).kind == Match::Kind::kSameLine;
+  }
   // The id-map entries of the runs that count, oldest first.
   const std::vector<IdMapEntry>& IdMapEntries() const { return idMapEntries_; }
 
@@ -63,9 +95,16 @@ class ImportJournal {
   void RecordIdMapEntry(const IdMapEntry& entry);
   void PersistRun(TDBase& db);
 
-  // Forgets the lines a complete download `tree` no longer holds (the server
-  // dropped them, so they cannot come again), and the runs left without one.
-  void ForgetLinesNotIn(const TreeModel& tree);
+  // Forgets the lines a complete download `tree` no longer holds, neither as
+  // they are nor by their key (the server dropped them, so they cannot come
+  // again), and the runs left without one. `serverMoment` (seconds since
+  // 1970 by the server's clock, 0 when unknown) is when the server held what
+  // `tree` shows; the newest such moment is kept (ComparedWithServerAt).
+  void ForgetLinesNotIn(const TreeModel& tree, int64_t serverMoment = 0);
+  // The server's moment of the newest complete download the journal was
+  // compared with; 0 when none. An archive packed before it may hold lines
+  // the journal has forgotten since: importing it could bring them twice.
+  int64_t ComparedWithServerAt() const { return comparedAt_; }
 
   // Takes over into the journal at `path` what the journal an earlier version
   // kept at `legacyPath` holds, as one run (checked against `db` like any
@@ -85,7 +124,10 @@ class ImportJournal {
   std::string path_;
   std::unique_ptr<TDBase> file_;
   std::unordered_set<std::string> lines_;
+  // file + "\n" + key -> the newest line with that key a run imported.
+  std::unordered_map<std::string, std::string> keys_;
   std::vector<IdMapEntry> idMapEntries_;
+  int64_t comparedAt_ = 0;
 
   // The run under way: where each table's rows ended before it, and what it
   // imported.
@@ -94,6 +136,7 @@ class ImportJournal {
     std::string file;
     std::string hex;  // the line's bytes as hex text
     std::size_t occurrence;
+    std::string key;  // RecordKeyOf the line
   };
   std::vector<RunLine> runLines_;
   std::vector<IdMapEntry> runIdMap_;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstdlib>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -566,6 +567,10 @@ LineDescriptions Describer::Describe(const FieldMerge* merge) {
       described[position] = earlier != nullptr
                                 ? DescribeAfterEarlier(file->kind, tree_.Text(position), *earlier)
                                 : DescribeLine(file->kind, tree_.Text(position));
+    } else if (!Trim(tree_.Text(position)).empty()) {
+      described[position] = {W1252(
+          "Wird nicht importiert: eine Änderungsdatei, die Kelvanor nicht kennt (die Zeile "
+          "bleibt in der Sicherung und steht danach in nicht_importierte_Zeilen.txt)")};
     }
   });
   if (db_ != nullptr) TellRefusedIntervals(merge, described);
@@ -577,6 +582,23 @@ LineDescriptions Describer::Describe(const FieldMerge* merge) {
         std::vector<std::string>& lines = described[position];
         for (std::string& change : changes) lines.push_back(std::move(change));
       }
+      // A record an earlier run created, written anew on the mobile: what it
+      // changes against the line that run imported.
+      ForEachLine(tree_, [&](std::size_t position, const ExchangeFile* file, bool header) {
+        const EarlierImport* earlier = EarlierAt(earlier_, position);
+        if (header || file == nullptr || earlier == nullptr || !ChangedSinceAndTaken(*earlier)) {
+          return;
+        }
+        const std::vector<std::string> fields = SplitFields(earlier->asChange, 0);
+        const std::vector<std::string> sent = SplitFields(earlier->importedLine, 0);
+        const int32_t id = static_cast<int32_t>(std::strtol(fields[0].c_str() + 2, nullptr, 10));
+        const std::optional<LineMerge> decided =
+            merge->Decide(*db_, file->kind, id, fields, &sent);
+        if (!decided) return;
+        std::vector<std::string>& lines = described[position];
+        if (decided->changes.empty()) lines.push_back(W1252("keine Änderung"));
+        for (const std::string& change : decided->changes) lines.push_back(change);
+      });
     } catch (const Exception&) {
       // The changed records are still named; the import tells what fails.
     }
@@ -662,8 +684,13 @@ std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earli
   std::size_t withoutEffect = 0;
   std::size_t alreadyImported = 0;
   std::size_t byHand = 0;
+  std::size_t ofUnknownFiles = 0;
   ForEachLine(tree, [&](std::size_t position, const ExchangeFile* file, bool header) {
     if (header) return;
+    if (file == nullptr) {
+      if (!Trim(tree.Text(position)).empty()) ++ofUnknownFiles;
+      return;
+    }
     const EarlierImport* before = EarlierAt(earlier, position);
     if (before != nullptr && !ChangedSinceAndTaken(*before)) {
       ++(before->kind == EarlierImport::Kind::kSame ? alreadyImported : byHand);
@@ -700,6 +727,10 @@ std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earli
   if (alreadyImported > 0) {
     summary += (summary.empty() ? "" : ", ") + std::to_string(alreadyImported) +
                W1252(" schon übernommene ") + (alreadyImported == 1 ? "Zeile" : "Zeilen");
+  }
+  if (ofUnknownFiles > 0) {
+    summary += (summary.empty() ? "" : ", ") + std::to_string(ofUnknownFiles) +
+               (ofUnknownFiles == 1 ? " Zeile" : " Zeilen") + " unbekannter Art";
   }
   return summary;
 }

@@ -103,7 +103,10 @@ TEST(RunCommand, CurlReadsAConfigurationThatMakesHttpErrorsFail) {
   for (const char* option :
        {"\nfail-with-body\n", "\nlocation\n", "\nproto-redir = \"=http,https\"\n", "\nno-buffer\n",
         "\nsilent\n", "\nshow-error\n",
-        "\nwrite-out = \"\\n@@kelvanor-curl %{response_code} %{num_redirects} %{url_effective}\\n\"\n"})
+        "\nwrite-out = \"\\n@@kelvanor-curl %{response_code} %{num_redirects} %{url_effective}\\n"
+        "@@kelvanor-time %{time_total}|%header{date}|%header{last-modified}\\n\"\n",
+        // Past every cache, which would hide what the mobile wrote since.
+        "\nheader = \"Cache-Control: no-cache\"\n"})
     EXPECT_NE(rc.find(option), std::string::npos) << option;
   EXPECT_EQ(rc.find("insecure"), std::string::npos);
 

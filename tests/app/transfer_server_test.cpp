@@ -287,21 +287,33 @@ TEST_F(TransferOnServer, NoChangesGiveAnEmptyFolderNotAFailure) {
   EXPECT_EQ(files[0].rfind("dl_M\xC3\xBCller Hof_", 0), 0u);
 
   // A zip.php that writes no archive when there is nothing to pack (PHP's
-  // ZipArchive): after its OK, the missing archive means no changes, and
-  // the server's error page is not kept as an archive.
+  // ZipArchive): after its OK with the count 0, the missing archive means no
+  // changes, and the server's error page is not kept as an archive.
   server.SetNoEmptyArchive();
   memo.clear();
   Logger log(pump, settings.DebugLog);
-  bool noArchive = false;
-  const Outcome none = DownloadData(settings, folders, log, "tmp_dl", &noArchive);
+  DownloadFacts facts;
+  const Outcome none = DownloadData(settings, folders, log, "tmp_dl", &facts);
   ASSERT_TRUE(none.IsOk()) << none.Message() << "\n" << Joined(memo);
-  EXPECT_TRUE(noArchive);
+  EXPECT_TRUE(facts.serverEmpty);
+  EXPECT_TRUE(facts.Complete());
   EXPECT_TRUE(FilesIn(DownloadDirUtf8()).empty()) << Joined(FilesIn(DownloadDirUtf8()));
-  // With a change file the archive is there again.
+  // With a change file the archive is there again, packed for the request.
   WriteFile(Account() + "/mob_kunde_x.txt", "Kunde\r\nA/3;x\r\n");
-  ASSERT_TRUE(DownloadData(settings, folders, log, "tmp_dl", &noArchive).IsOk()) << Joined(memo);
-  EXPECT_FALSE(noArchive);
+  ASSERT_TRUE(DownloadData(settings, folders, log, "tmp_dl", &facts).IsOk()) << Joined(memo);
+  EXPECT_FALSE(facts.serverEmpty);
+  EXPECT_TRUE(facts.fresh) << facts.Describe();
   EXPECT_EQ(ReadFile(DownloadDirUtf8() + "mob_kunde_x.txt"), "Kunde\r\nA/3;x\r\n");
+
+  // The archive missing although zip.php packed a file (a failed packing,
+  // another spelling of the name): never "no changes".
+  server.SetFailure("/mob/transfer/dl_M\xC3\xBCller Hof.zip", 404);
+  const Outcome missing = DownloadData(settings, folders, log, "tmp_dl", &facts);
+  EXPECT_FALSE(missing.IsOk());
+  EXPECT_FALSE(facts.Complete());
+  EXPECT_NE(missing.Message().find("zip.php meldete Erfolg (\"OK zip dl_M\xFCller Hof.zip 1\")"),
+            std::string::npos)
+      << missing.Message();
 }
 
 TEST_F(TransferOnServer, AFailedDownloadStepStopsTheDownload) {

@@ -461,6 +461,64 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
   ExpectFieldWorkOnce("B");
 }
 
+// After a failed delete request the office deletes records of the run (the
+// first ones it created) and marks another as its own: while any record of
+// the run is there, none of its lines comes again, and what the office
+// deleted stays deleted.
+TEST_F(SyncLife, TheOfficeDeletingOrEditingImportedRecordsBringsNothingTwice) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  std::string customers = "h\r\n";
+  for (const char* n : {"1", "2", "3", "4", "5"}) {
+    customers += std::string("N/") + n + ";;Neu" + n + ";;;;;;;;1;\r\n";
+  }
+  PutChange("mob_kunde_x.txt", customers);
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  server->ClearFailures();
+  ExecOnFile(dbPath, "DELETE FROM besitzer WHERE name IN ('Neu1','Neu2','Neu3');"
+                     "UPDATE besitzer SET erstelltvon='BUERO' WHERE name='Neu4'");
+  CliRun r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "\n\n5 schon \xC3\xBC" "bernommene Zeilen\n")) << r.out;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT group_concat(name) FROM (SELECT name FROM besitzer "
+                             "WHERE name LIKE 'Neu%' ORDER BY name)"),
+            "Neu4,Neu5");
+  EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
+  EXPECT_FALSE(ChangeFilesOnServer());
+}
+
+// After a failed delete request the mobile writes a new customer's line and
+// a cash entry's line anew in their place (phone and amount corrected, the
+// first lines gone): the customer is the one imported, changed field by
+// field (the office's place since stays), and the cash entry is named for
+// the office; neither is created twice.
+TEST_F(SyncLife, AMobileRewritingItsLinesInPlaceGetsNoSecondRecord) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutChange("mob_kunde_x.txt", "h\r\nN/5;;Neumann;Nina;;0711;;;;;1;\r\n");
+  PutChange("mob_kasse_x.txt", "h\r\nN/1;46500.5;K;Barzahlung;B-1;50;19;N/5;;;\r\n");
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  server->ClearFailures();
+  ExecOnFile(dbPath, "UPDATE besitzer SET ort='Au' WHERE name='Neumann'");
+  PutChange("mob_kunde_x.txt", "h\r\nN/5;;Neumann;Nina;;0301234;;;;;1;\r\n");
+  PutChange("mob_kasse_x.txt", "h\r\nN/1;46500.5;K;Barzahlung;B-1;60;19;N/5;;;\r\n");
+
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_FALSE(Has(r.out, "= Neue")) << r.out;
+  EXPECT_TRUE(Has(r.out, "seitdem auf dem Mobilger\xC3\xA4t ge\xC3\xA4ndert: Ge\xC3\xA4nderter "
+                         "Kunde Neumann, Nina\n      = Telefon: 0711 -> 0301234\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "1 ge\xC3\xA4nderter Kunde, 1 \xC3\x84nderung zum Nachtragen von Hand")) << r.out;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*)||'|'||telefon||'|'||ort FROM besitzer "
+                             "WHERE name='Neumann'"),
+            "1|0301234|Au");
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM kasse WHERE bezeichnung='Barzahlung'"), "1");
+  EXPECT_TRUE(Has(ReadFile(MobileFolder() + "nicht_importierte_Zeilen.txt"),
+                  "\nN/1;46500.5;K;Barzahlung;B-1;60;19;N/5;;;\r\n"));
+  EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
+  EXPECT_FALSE(ChangeFilesOnServer());
+}
+
 // What real servers answer instead of the reference server's plain "OK":
 // a failure under status 200, a redirect to another page, no archive at all.
 // Each run ends with the truth, and every record arrives exactly once.
@@ -648,6 +706,33 @@ TEST_F(SyncLife, LinksInPlaceOfTheLockAndTheListAreNotFollowed) {
   EXPECT_FALSE(ChangeFilesOnServer());
   ExpectFieldWorkOnce("A");
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), "2");
+}
+
+// A change file of a kind this version does not know, beside a known one: it
+// is named in the question, backed up and listed for the office, and deleted
+// on the server only with the office's "Ja".
+TEST_F(SyncLife, AChangeFileOfAnUnknownKindIsNamedKeptAndDeletedOnlyWithYes) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutChange("mob_kunde_x.txt", "h\r\nN/7;;KundeA;;;;;;;;1;\r\n");
+  PutChange("mob_rechnung_x.txt", "Kopf\r\nR/1;Rechnung 17;99,50\r\n");
+  CliRun r = Sync("--no");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Diese Dateien kennt Kelvanor nicht: mob_rechnung_x.txt. Ihre Zeilen "
+                         "werden nicht importiert")) << r.out;
+  EXPECT_TRUE(Has(r.out, "1 neuer Kunde, 1 Zeile unbekannter Art")) << r.out;
+  EXPECT_TRUE(fs::exists(Account() + "/mob_rechnung_x.txt"));
+
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_FALSE(ChangeFilesOnServer());
+  EXPECT_TRUE(Has(ReadFile(MobileFolder() + "nicht_importierte_Zeilen.txt"),
+                  "\nR/1;Rechnung 17;99,50\r\n"));
+  std::string backups;
+  for (const auto& e : fs::directory_iterator(MobileFolder())) {
+    if (Has(e.path().filename().string(), "_mob_from_server.txt")) backups += ReadFile(e.path());
+  }
+  EXPECT_TRUE(Has(backups, "mob_rechnung_x.txt\r\nKopf\r\nR/1;Rechnung 17;99,50\r\n")) << backups;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='KundeA'"), "1");
 }
 
 // A delete request that answers 200 and deletes nothing, and a zip.php that
@@ -961,7 +1046,20 @@ TEST_F(SyncLife, ChangedRecordsTakeOnlyWhatTheMobileChanged) {
                                    "\r\n" + ChangedLine(lang, 12, {{5, "0170 123"}}) + "\r\n");
   PutChange("mob_pferd_x.txt",
             "h\r\n" + ChangedLine(fury, 11, {{1, "Fury II"}, {3, ""}, {6, "A/0"}}) + "\r\n");
+  // Where the office's values cannot be kept (a folder in the file's place),
+  // none is overwritten and the server keeps the lines.
+  const std::string keptBefore = ReadFile(conflictFile);
+  fs::remove(conflictFile);
+  fs::create_directory(conflictFile);
   CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Die Konflikte konnten nicht gesichert werden")) << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT email FROM besitzer WHERE id=1"), "neu@hof.de");
+  EXPECT_TRUE(ChangeFilesOnServer());
+  fs::remove(conflictFile);
+  WriteFile(conflictFile, keptBefore);
+
+  r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
   // The office's phone and the mobile's street both survive.
