@@ -186,8 +186,10 @@ class Describer {
   // A horse line whose interval the practice's list lacks fails in the
   // import: its headline says so, and no field change is shown for it.
   void TellRefusedIntervals(const FieldMerge* merge, LineDescriptions& described);
-  std::optional<std::string> RefusedInterval(const std::string& line,
-                                             const FieldMerge* merge) const;
+  // `sent`: for a record an earlier run created, the line that run imported
+  // (the merge compares with it, as the import does); null otherwise.
+  std::optional<std::string> RefusedInterval(const std::string& line, const FieldMerge* merge,
+                                             const std::string* sent) const;
 
   // A record the line names by reference, as the farrier knows it.
   std::string Named(FileKind kind, const std::string& reference) const;
@@ -612,7 +614,8 @@ LineDescriptions Describer::Describe(const FieldMerge* merge) {
 }
 
 std::optional<std::string> Describer::RefusedInterval(const std::string& line,
-                                                      const FieldMerge* merge) const {
+                                                      const FieldMerge* merge,
+                                                      const std::string* sent) const {
   const std::vector<std::string> f = FieldsOf(FileKind::kHorses, line);
   const LineEffect effect = EffectOf(FileKind::kHorses, line);
   int32_t horseId = 0;
@@ -626,7 +629,10 @@ std::optional<std::string> Describer::RefusedInterval(const std::string& line,
   if (HorseLineInterval(*db_, f[3], horseId)) return std::nullopt;
   if (merge != nullptr && horseId != 0) {
     // The import writes the interval only when the mobile changed it.
-    const std::optional<LineMerge> decided = merge->Decide(*db_, FileKind::kHorses, horseId, f);
+    const std::vector<std::string> sentFields =
+        sent != nullptr ? SplitFields(*sent, 0) : std::vector<std::string>();
+    const std::optional<LineMerge> decided = merge->Decide(
+        *db_, FileKind::kHorses, horseId, f, sent != nullptr ? &sentFields : nullptr);
     if (decided && decided->untouched.count(3) > 0) return std::nullopt;
   }
   return UnknownShoeingInterval(f[3]);
@@ -639,7 +645,8 @@ void Describer::TellRefusedIntervals(const FieldMerge* merge, LineDescriptions& 
     if (earlier != nullptr && !ChangedSinceAndTaken(*earlier)) return;  // the import skips it
     try {
       const std::optional<std::string> refused =
-          RefusedInterval(earlier != nullptr ? earlier->asChange : tree_.Text(position), merge);
+          earlier != nullptr ? RefusedInterval(earlier->asChange, merge, &earlier->importedLine)
+                             : RefusedInterval(tree_.Text(position), merge, nullptr);
       if (!refused) return;
       std::string& headline = described[position].front();
       headline += W1252(" wird nicht übernommen: ") + *refused;
