@@ -36,7 +36,15 @@ plain failures the rules play what real servers answer: a 301 to another
 path or to the TLS side (nginx in front of PHP), a script that answers 200
 with a PHP warning and has done nothing, a 500 that gives its reason, and a
 zip.php that writes no archive when there is nothing to pack (PHP's
-ZipArchive deletes an archive without entries).
+ZipArchive deletes an archive without entries), a zip.php that answers OK
+and leaves the old archive (a caching proxy, a zip command that failed on a
+full quota) or none at all (an unchecked ZipArchive::close()), a script
+served as its PHP source, and an error text behind a byte-order mark. The
+rules are listed in --help.
+
+Every file served (the transfer archives, the files under www/) carries a
+Last-Modified header, its modification time as nginx sends it; zip.php's
+archive is written anew when it packs, so that is the moment it packed.
 """
 
 import argparse
@@ -206,6 +214,34 @@ def redirect_reply(location):
     return reply
 
 
+# What a server that does not run PHP sends for a script: its source.
+PHP_SOURCE = """<?php
+// %(script)s: the sync server's %(work)s for the account in ?kd=.
+require __DIR__ . '/lib/sync.php';
+$kd = isset($_GET['kd']) ? $_GET['kd'] : '';
+echo sync_%(call)s($kd);
+"""
+SCRIPT_WORK = {
+    "/mob/zip.php": ("packs the change files", "zip"),
+    "/mob/unzip.php": ("unpacks the upload", "unzip"),
+    "/mob/delmob.php": ("deletes the change files", "delmob"),
+}
+
+
+def php_source_reply(path):
+    """The script's source with 200, as nginx sends a .php file when PHP-FPM
+    is not wired in (no type of its own: application/octet-stream)."""
+    work, call = SCRIPT_WORK.get(path, ("work", "run"))
+    source = PHP_SOURCE % {"script": path.rsplit("/", 1)[-1], "work": work, "call": call}
+    return Reply(200, source, "application/octet-stream")
+
+
+def bom_reply(text):
+    """A script that failed and says so, behind the byte-order mark of an
+    included file saved as "UTF-8 with BOM"; PHP sends it with 200."""
+    return Reply(200, b"\xef\xbb\xbf" + text.encode("utf-8"), "text/html; charset=UTF-8")
+
+
 class Scripts:
     """What the PHP scripts of the real server do. One lock keeps two requests
     for the same folders from interleaving (zip.php against delmob.php)."""
@@ -220,17 +256,31 @@ class Scripts:
         return sorted(entry.name for entry in os.scandir(folder)
                       if entry.is_file() and entry.name.endswith(CHANGE_FILE_SUFFIX))
 
-    def zip(self, name, empty_archive=True, keep_old=False):
+    def zip(self, name, empty_archive=True, keep_old=False, stale_age=None, no_archive=False):
         """Packs the account's change files into its download archive. With
         nothing to pack: without `empty_archive` no archive is left at all, as
         PHP's ZipArchive does (it deletes an archive that has no entries);
         with `keep_old` the previous archive stays, as a script built on the
-        zip command does (test rules)."""
+        zip command does. Whatever there is to pack, and still answering OK
+        with the count of files found: with `stale_age` (seconds, 0 for as it
+        is) the archive is left as it was, packed at least that long ago, as
+        a caching proxy serves it or a zip command that failed on a full
+        quota leaves it; with `no_archive` none is left at all, as an
+        unchecked ZipArchive::close() does (test rules)."""
         folder = self.layout.account_dir(name)
         target = self.layout.download_archive(name)
         with self.lock:
             os.makedirs(folder, exist_ok=True)
             files = self.change_files(folder)
+            if stale_age is not None:
+                if stale_age and os.path.exists(target):
+                    then = min(os.stat(target).st_mtime, time.time() - stale_age)
+                    os.utime(target, (then, then))
+                return text_reply(200, "OK zip dl_%s.zip %d" % (name, len(files)))
+            if no_archive:
+                if os.path.exists(target):
+                    os.unlink(target)
+                return text_reply(200, "OK zip dl_%s.zip %d" % (name, len(files)))
             if keep_old and not files and os.path.exists(target):
                 return text_reply(200, "OK zip dl_%s.zip 0" % name)
             if not files and not empty_archive:
@@ -238,7 +288,8 @@ class Scripts:
                     os.unlink(target)
                 return text_reply(200, "OK zip dl_%s.zip 0" % name)
             # Written beside the target and renamed, so a download running at
-            # the same time gets the old archive or the new one, never half.
+            # the same time gets the old archive or the new one, never half;
+            # the rename keeps the new file's time, the moment it was packed.
             fd, temp = tempfile.mkstemp(dir=self.layout.transfer, suffix=".part")
             try:
                 with os.fdopen(fd, "wb") as out, \
@@ -350,12 +401,18 @@ def serve_static(layout, url_path):
 
 class Steering:
     """What to do to one answer: replace it by an error (with a reason of
-    its own), by a redirect or by another body, trickle it, leave out its
+    its own), by a redirect, by another body, by the script's PHP source or
+    by an error behind a byte-order mark, trickle it, leave out its
     Content-Length, cut it short; or, for zip.php, with nothing to pack, keep
-    the previous archive or write none."""
+    the previous archive or write none, and whatever there is to pack, leave
+    the archive as it was (stale) or leave none (noarchive)."""
 
     def __init__(self):
         self.keep_old = False
+        self.stale_age = None
+        self.no_archive = False
+        self.php_source = False
+        self.bom_text = None
         self.fail_status = None
         self.fail_text = None
         self.redirect = None
@@ -367,7 +424,8 @@ class Steering:
 
 
 class ControlRules:
-    KINDS = ("fail", "redirect", "body", "slow", "nolength", "cut", "keepold", "noemptyzip")
+    KINDS = ("fail", "redirect", "body", "slow", "nolength", "cut", "keepold", "noemptyzip",
+             "stale", "noarchive", "phpsource", "bom")
 
     def __init__(self):
         self.lock = threading.Lock()
@@ -416,6 +474,14 @@ class ControlRules:
                     steering.keep_old = True
                 elif kind == "noemptyzip":
                     steering.no_empty_archive = True
+                elif kind == "stale":
+                    steering.stale_age = value
+                elif kind == "noarchive":
+                    steering.no_archive = True
+                elif kind == "phpsource":
+                    steering.php_source = True
+                elif kind == "bom":
+                    steering.bom_text = value
         return steering
 
 
@@ -510,6 +576,10 @@ class Handler(BaseHTTPRequestHandler):
                 reply = redirect_reply(self._location(steering.redirect, split))
             elif steering.body is not None:
                 reply = Reply(200, steering.body.encode("latin-1"), "application/octet-stream")
+            elif steering.php_source:
+                reply = php_source_reply(path)
+            elif steering.bom_text is not None:
+                reply = bom_reply(steering.bom_text)
             else:
                 reply = self._route(path, query, steering)
             self._send(reply, steering)
@@ -535,7 +605,8 @@ class Handler(BaseHTTPRequestHandler):
     def _route(self, path, query, steering):
         scripts = {
             "/mob/zip.php": lambda name: self.scripts.zip(
-                name, empty_archive=not steering.no_empty_archive, keep_old=steering.keep_old),
+                name, empty_archive=not steering.no_empty_archive, keep_old=steering.keep_old,
+                stale_age=steering.stale_age, no_archive=steering.no_archive),
             "/mob/unzip.php": self.scripts.unzip,
             "/mob/delmob.php": self.scripts.delmob,
         }
@@ -635,6 +706,12 @@ class Handler(BaseHTTPRequestHandler):
                 value = int(params["bytes"])
                 if value < 0:
                     return text_reply(400, "ERROR bytes must be >= 0")
+            elif action == "stale":
+                value = float(params.get("age") or 0)
+                if not 0 <= value <= 10 * 365 * 86400:
+                    return text_reply(400, "ERROR age out of range")
+            elif action == "bom":
+                value = params.get("text") or "Fehler: zip fehlgeschlagen (Speicherplatz voll)"
             else:
                 value = True
         except (KeyError, ValueError):
@@ -786,8 +863,30 @@ def process_alive(pid):
         return True
 
 
+CONTROL_HELP = """test rules, set with GET /_control/RULE?path=/mob/zip.php&...[&times=N]
+(N: for the next N requests only; /_control/clear[?path=...] drops rules,
+/_control/requests[?reset=1] lists the requests served):
+  fail&status=S[&text=T]  answer S (400..599), with T as the script's reason
+  redirect&to=U           answer 301 to U (a path, a URL, or "https")
+  body&text=T             answer 200 with T instead of doing the work
+  phpsource               answer 200 with the script's PHP source (PHP not run)
+  bom[&text=T]            answer 200 with a byte-order mark and an error text
+  slow&delay=D            trickle the body over D seconds
+  nolength                send no Content-Length
+  cut&bytes=B             announce the whole body, close after B bytes
+  keepold                 zip.php: nothing to pack leaves the old archive
+  noemptyzip              zip.php: nothing to pack leaves no archive
+  stale[&age=A]           zip.php: answer OK with the count of files, leave the
+                          archive as it was (dated at least A seconds back)
+  noarchive               zip.php: answer OK with the count of files, leave no
+                          archive at all
+"""
+
+
 def parse_args(argv):
-    parser = argparse.ArgumentParser(description="Kelvanor reference sync server (loopback only)")
+    parser = argparse.ArgumentParser(description="Kelvanor reference sync server (loopback only)",
+                                     epilog=CONTROL_HELP,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--root", required=True,
                         help="folder holding ftp/, accounts/, www/, transfer/")
     parser.add_argument("--http-port", type=int, default=0, help="0 picks a free port")

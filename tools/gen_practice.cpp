@@ -29,6 +29,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -276,6 +277,11 @@ struct Counts {
   int customers = 0, horses = 0, stables = 0, appointments = 0, orders = 0, orderHorses = 0;
 };
 
+// The practice's list of shoeing intervals (zbeschlagsrhythmus, besides its
+// empty row 0); every horse has one of them, as the host only offers these.
+const std::vector<std::pair<int, std::string>> kShoeingIntervals = {
+    {4, "4 Wochen"}, {6, "6 Wochen"}, {8, "8 Wochen"}, {10, "10 Wochen"}, {12, "12 Wochen"}};
+
 Counts Generate(Database& db, const Options& o) {
   Random rnd(o.seed);
   const Words w;
@@ -375,7 +381,7 @@ Counts Generate(Database& db, const Options& o) {
                                (rnd.Chance(40) ? " " + std::to_string(rnd.Between(1, 9)) : "");
       const bool deactivated = rnd.Chance(3);
       const bool inBin = recycled(2, name, "pferd", id);
-      horse.Row({I(id), T(name), I(rnd.Between(4, 12)),
+      horse.Row({I(id), T(name), I(rnd.Pick(kShoeingIntervals).first),
                  rnd.Chance(10) ? kNull : D(today + rnd.Between(-10, 70)),
                  D(today - rnd.Between(30, 3000)), T(by), I(inBin ? 1 : 0),
                  I(deactivated ? 1 : 0)});
@@ -526,9 +532,9 @@ Counts Generate(Database& db, const Options& o) {
   db.Exec(
       "INSERT INTO zauftragstyp (nid, text) VALUES (0, 'Standard'), (1, 'Auftrag'), "
       "(2, 'Lieferschein'), (3, 'Rechnung'), (4, 'Barverkauf'), (10, 'Mobil');");
-  db.Exec(
-      "INSERT INTO zbeschlagsrhythmus (nid, text) VALUES (0, ''), (4, '4 Wochen'), "
-      "(6, '6 Wochen'), (8, '8 Wochen'), (10, '10 Wochen'), (12, '12 Wochen');");
+  Database::Insert interval(db, "INSERT INTO zbeschlagsrhythmus (nid, text) VALUES (?, ?)");
+  interval.Row({I(0), T("")});
+  for (const auto& [nid, text] : kShoeingIntervals) interval.Row({I(nid), T(text)});
   Database::Insert supplier(db, "INSERT INTO lieferant (id, name) VALUES (?, ?)");
   supplier.Row({I(0), T("")});
   supplier.Row({I(1), T(Utf8ToCp1252("Hufbedarf Müller GmbH"))});

@@ -20,6 +20,14 @@ AccountFiles AccountFilesOf(const std::string& databasePath, const std::string& 
 std::unique_ptr<InstanceLock> LockAccountFiles(TDBase& db, const Folders& folders,
                                                const std::string& account,
                                                const AccountFiles& files) {
+  // A link in the lock's place (dangling, say, into another folder) would
+  // have the lock file made, and locked, wherever it leads.
+  if (KindOfEntry(SystemPath(files.lock)) == EntryKind::kLink) {
+    throw EInOutError("Die Sperrdatei " + files.lock +
+                      W1252(" im Ordner der Praxis-Datenbank ist eine Verknüpfung. Kelvanor "
+                            "folgt keinen Verknüpfungen: bitte sie entfernen, dann erneut "
+                            "synchronisieren. Es wurde nichts übernommen."));
+  }
   std::unique_ptr<InstanceLock> lock;
   try {
     lock = InstanceLock::TryAcquire(files.lock, InstanceLock::Reach::kEveryMachine);

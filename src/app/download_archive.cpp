@@ -35,6 +35,12 @@ constexpr std::size_t kEntrySize = 46;
 constexpr std::size_t kLocalSize = 30;
 constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
 
+// Extra fields that give an entry a second name (or comment) in UTF-8;
+// unzip takes that name over the one stored in the header.
+constexpr uint16_t kUnicodePathField = 0x7075;
+constexpr uint16_t kUnicodeCommentField = 0x6375;
+constexpr std::size_t kExtraFieldHeader = 4;
+
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagStrongEncryption = 0x0040;
 constexpr uint16_t kFlagUtf8Name = 0x0800;
@@ -169,6 +175,31 @@ bool UnpacksToItsSize(const std::string& bytes, std::size_t start, uint32_t pack
   return ended && total == size;
 }
 
+enum class ExtraFields { kPlain, kSecondName, kDamaged };
+
+// The extra fields of a header, `length` bytes at `at`. Every field must end
+// within them (a few bytes of padding after the last are left alone, as
+// unzip does); a Unicode path or comment field is a second name unzip would
+// write the entry under, which the checks here never saw.
+ExtraFields ReadExtraFields(const std::string& bytes, std::size_t at, std::size_t length) {
+  std::size_t pos = at;
+  const std::size_t end = at + length;
+  while (end - pos >= kExtraFieldHeader) {
+    const uint16_t id = U16(bytes, pos);
+    const std::size_t size = U16(bytes, pos + 2);
+    if (size > end - pos - kExtraFieldHeader) return ExtraFields::kDamaged;
+    if (id == kUnicodePathField || id == kUnicodeCommentField) return ExtraFields::kSecondName;
+    pos += kExtraFieldHeader + size;
+  }
+  return ExtraFields::kPlain;
+}
+
+std::string SecondName(const std::string& shown) {
+  return W1252("enthält ") + shown +
+         W1252(" mit einem zusätzlichen Unicode-Namen oder -Kommentar; unzip könnte die Datei "
+               "unter einem anderen als dem geprüften Namen ablegen.");
+}
+
 // One entry of the archive's directory.
 struct Entry {
   std::string raw;   // the name as stored
@@ -283,6 +314,11 @@ Outcome CheckDownloadArchive(const std::string& archivePath, const std::string& 
 
     const std::string why = WhyRefused(entry, names);
     if (!why.empty()) return Refused(archiveName, why);
+    switch (ReadExtraFields(bytes, pos + kEntrySize + nameLength, U16(bytes, pos + 30))) {
+      case ExtraFields::kSecondName: return Refused(archiveName, SecondName(Shown(entry.name)));
+      case ExtraFields::kDamaged: return Unreadable(archiveName);
+      case ExtraFields::kPlain: break;
+    }
     total += entry.unpacked;
     if (total > kMaxUnpackedBytes) {
       return Refused(archiveName, W1252("wäre ausgepackt größer als ") +
@@ -303,6 +339,11 @@ Outcome CheckDownloadArchive(const std::string& archivePath, const std::string& 
         bytes.compare(local + kLocalSize, nameLength, entry.raw) != 0 || data > directory ||
         entry.packed > directory - data) {
       return Unreadable(archiveName);
+    }
+    switch (ReadExtraFields(bytes, local + kLocalSize + localNameLength, U16(bytes, local + 28))) {
+      case ExtraFields::kSecondName: return Refused(archiveName, SecondName(Shown(entry.name)));
+      case ExtraFields::kDamaged: return Unreadable(archiveName);
+      case ExtraFields::kPlain: break;
     }
     if (!UnpacksToItsSize(bytes, data, entry.packed, entry.method, entry.unpacked)) {
       return Refused(archiveName, W1252("ist beschädigt: ") + Shown(entry.name) +

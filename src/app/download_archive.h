@@ -15,7 +15,10 @@ namespace kelvanor {
 // naming the entry, anything but a plain file with a plain name: a link, a
 // folder, a device, a name with a folder part ("../x", "a/b", "C:x"), a name
 // Windows cannot hold, a name twice, a name in `taken` (files the download
-// folder holds already: the archive and its dated copy). Also refused: an
+// folder holds already: the archive and its dated copy), and a second name
+// beside the checked one (a Unicode path or comment extra field, in the
+// directory or the entry's own header: unzip would write that one). Also
+// refused: an
 // encrypted entry, a packing method unzip would need more than inflate for,
 // an archive or an entry beyond the limits, and an entry whose data does
 // not unpack to exactly the size the directory gives (checked by unpacking

@@ -51,6 +51,41 @@ std::string Field(const std::string& value) {
   return quote ? "\"" + text + "\"" : text;
 }
 
+// Years of lists stay far below this; a file beyond it is not read whole.
+constexpr std::uintmax_t kMaxOfficeFileBytes = 64u * 1024 * 1024;
+
+// What the list at `path` holds so far ("" when there is none yet), read
+// without following a link. A link in the list's place is refused rather
+// than replaced: what the office kept in its target must not be lost from
+// the list, nor written somewhere the link leads.
+std::string ReadOfficeFile(const std::string& path) {
+  switch (KindOfEntry(SystemPath(path))) {
+    case EntryKind::kMissing:
+      return std::string();
+    case EntryKind::kLink:
+      throw EInOutError(
+          "Die Liste " + path +
+          W1252(" ist eine Verknüpfung. Kelvanor schreibt nicht durch Verknüpfungen: bitte "
+                "sie durch die Datei selbst ersetzen (oder entfernen), dann erneut "
+                "synchronisieren."));
+    case EntryKind::kFolder:
+    case EntryKind::kOther:
+      throw EInOutError("Die Liste " + path +
+                        W1252(" kann nicht geschrieben werden: an ihrer Stelle liegt ein Ordner "
+                              "oder etwas anderes als eine Datei."));
+    case EntryKind::kFile:
+      break;
+  }
+  std::string content;
+  if (!ReadPlainFile(path, kMaxOfficeFileBytes, content)) {
+    throw EInOutError("Die Liste " + path + W1252(" ist größer als ") +
+                      std::to_string(kMaxOfficeFileBytes / (1024 * 1024)) +
+                      W1252(" MB: bitte sie umbenennen oder verkleinern, dann erneut "
+                            "synchronisieren."));
+  }
+  return content;
+}
+
 }  // namespace
 
 std::string AppendToOfficeFile(const Folders& folders, const std::string& fileName,
@@ -63,7 +98,7 @@ std::string AppendToOfficeFile(const Folders& folders, const std::string& fileNa
       throw EInOutError("Ordner kann nicht angelegt werden: " + folders.MobileFolder);
     }
   }
-  std::string content = FileExists(path) ? ReadWholeFile(path) : std::string();
+  std::string content = ReadOfficeFile(path);
   if (content.empty() && !header.empty()) content = header + "\r\n";
   // Whatever the office typed at the end, what is added starts a line of its own.
   if (!content.empty() && content.back() != '\n') content += "\r\n";
@@ -77,7 +112,7 @@ std::string AppendToOfficeList(const Folders& folders, const std::string& fileNa
   if (entries.empty()) return std::string();
   const std::string path = folders.MobileFolder + kPathSep + fileName;
   // A blank line between the runs; none above the first.
-  std::string text = FileExists(path) && !ReadWholeFile(path).empty() ? "\r\n" : "";
+  std::string text = !ReadOfficeFile(path).empty() ? "\r\n" : "";
   text += "===== " + title + " vom " + MomentText(NowCivil()) + " =====\r\n";
   for (const std::string& entry : entries) text += "\r\n" + entry + "\r\n";
   return AppendToOfficeFile(folders, fileName, std::string(), text);

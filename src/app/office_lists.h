@@ -23,7 +23,9 @@ constexpr char kConflictFileName[] = "mob_konflikte.txt";
 // file when missing (a new file starts with `header`, when given), and
 // returns the file's path. The file is replaced whole, so a crash leaves it
 // as it was or with all of `text` added. Raises EInOutError with a German
-// message when it cannot be written.
+// message when it cannot be written, and when a link (on Windows any
+// reparse point) stands in its place: the file is never read or written
+// through one.
 std::string AppendToOfficeFile(const Folders& folders, const std::string& fileName,
                                const std::string& header, const std::string& text);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "util/encoding.h"
 #include "util/text.h"
 #include "util/w1252.h"
 
@@ -172,6 +173,27 @@ std::size_t CurlLinesStart(const std::string& text) {
   }
   return text.size();
 }
+
+// Where an answer's first word starts: after byte-order marks (a PHP
+// script sends one for every file it includes that was saved with one),
+// blanks and line breaks.
+std::size_t FirstWordAt(const std::string& answer) {
+  static const std::string kByteOrderMark = "\xEF\xBB\xBF";
+  std::size_t at = 0;
+  while (at < answer.size()) {
+    if (answer.compare(at, kByteOrderMark.size(), kByteOrderMark) == 0) {
+      at += kByteOrderMark.size();
+    } else if (IsBlank(answer[at]) || answer[at] == '\n') {
+      ++at;
+    } else {
+      break;
+    }
+  }
+  return at;
+}
+
+// The script's own source came back: the server did not run PHP on it.
+bool IsScriptSource(const std::string& answer) { return HasAt(answer, FirstWordAt(answer), "<?php"); }
 
 // The server's answer in what a command wrote.
 std::string CurlAnswer(const std::string& text) { return text.substr(0, CurlLinesStart(text)); }
@@ -383,7 +405,8 @@ std::vector<std::string> CurlDetailLines(const std::string& text) {
 }
 
 bool ReadsAsError(const std::string& answer) {
-  const std::vector<std::string> lines = PlainLines(answer);
+  if (IsScriptSource(answer)) return true;
+  const std::vector<std::string> lines = PlainLines(answer.substr(FirstWordAt(answer)));
   for (const std::string& line : lines) {
     for (const char* mark : {"Warning:", "Fatal error:", "Parse error:"}) {
       if (line.find(mark) != std::string::npos) return true;
@@ -401,10 +424,17 @@ bool ReadsAsError(const std::string& answer) {
   return false;
 }
 
+std::string CurlOutputText(const std::string& utf8) {
+  // What stands before the first word is byte-order marks and ASCII blanks:
+  // the same bytes in both encodings.
+  const std::size_t first = FirstWordAt(utf8);
+  return utf8.substr(0, first) + Utf8ToCp1252(utf8.substr(first));
+}
+
 std::string ServerWords(const std::string& answer, std::size_t maxLines) {
   std::string words;
   std::size_t taken = 0;
-  for (const std::string& line : PlainLines(answer)) {
+  for (const std::string& line : PlainLines(answer.substr(FirstWordAt(answer)))) {
     if (taken == maxLines) break;
     if (!words.empty()) words += " / ";
     words += line.size() > kLineWidth ? line.substr(0, kLineWidth) + " ..." : line;
@@ -437,8 +467,11 @@ CurlVerdict JudgeCurl(CurlRequest request, const std::string& requested, int exi
   verdict.reached = report.found && !report.url.empty() ? report.url : requested;
   verdict.redirected = report.redirects > 0;
   const bool ftp = request == CurlRequest::kFtpUpload;
-  // Only a script speaks to the user; an archive is bytes.
+  // Only a script speaks to the user; an archive is bytes. A script's source
+  // is not its words (and may hold the server's passwords).
+  verdict.scriptSource = request == CurlRequest::kScript && IsScriptSource(CurlAnswer(report.text));
   verdict.words = ftp ? FtpRefusal(report.text)
+                      : verdict.scriptSource ? std::string()
                       : (request == CurlRequest::kScript || exitCode == kHttpReturnedError
                              ? ServerWords(CurlAnswer(report.text))
                              : std::string());
@@ -540,6 +573,12 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
       return "Der Server hat das Konto " + Quoted(account) + " abgelehnt." + serverSaid +
              W1252("\rBitte den Kontonamen unter \"Konto ...\" prüfen.");
     case Kind::kFailed:
+      if (verdict.scriptSource) {
+        return what + W1252(
+                          ".\rDer Server hat den Quelltext des Skripts geschickt, statt es "
+                          "auszuführen: PHP läuft dort nicht.\rBitte den Betreiber des Servers "
+                          "fragen.");
+      }
       return what + "." +
              (verdict.words.empty() ? "\rDer Server hat keinen Grund genannt." : serverSaid) +
              W1252(

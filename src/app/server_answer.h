@@ -39,6 +39,12 @@ struct CurlReport {
 };
 CurlReport ReadCurlReport(const std::string& output);
 
+// What a curl command wrote (UTF-8, as RunCommand gives it) as JudgeCurl
+// reads it: Windows-1252, except that byte-order marks before the answer's
+// first word stay as their bytes (converted, they would read as "?" and hide
+// the word after them).
+std::string CurlOutputText(const std::string& utf8);
+
 // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", also the older RFC 850 and
 // asctime forms) as seconds since 1970; 0 when the text is none.
 int64_t ParseHttpDate(const std::string& text);
@@ -59,10 +65,12 @@ std::vector<std::string> CurlDetailLines(const std::string& text);
 
 // The soft failure: a script's answer that reads as an error although the
 // server sent it with a success status. Only PHP's own marks ("Warning:",
-// "Fatal error:", "Parse error:", also inside HTML tags) anywhere, or an
+// "Fatal error:", "Parse error:", also inside HTML tags) anywhere, an
 // answer that begins with an error word ("Fehler", "ERROR", "not found",
-// any case, as a whole word). The reference server's "OK ..." and any other
-// answer are a success.
+// any case, as a whole word), or one that begins with "<?php" (the script's
+// source: PHP did not run). Byte-order marks, blanks and line breaks before
+// the first word are passed over. The reference server's "OK ..." and any
+// other answer are a success.
 bool ReadsAsError(const std::string& answer);
 
 // The first lines of a server's answer as a user can read them: without the
@@ -107,6 +115,7 @@ struct CurlVerdict {
   std::string requested;  // the address of the command
   std::string reached;    // where the last request went (after redirects)
   bool redirected = false;
+  bool scriptSource = false;  // the script's source came back, not its answer
   std::string words;      // ServerWords of the answer, or the FTP refusal
 };
 

@@ -156,8 +156,8 @@ std::string Shown(TDBase& db, const MergedField& f, const std::string& value) {
     text = StableName(db, value);
   } else if (f.how == Compare::kInterval) {
     // The interval's number, as the export sends it, reads as its text.
-    const int32_t interval = ShoeingIntervalId(db, value);
-    if (interval != 0) text = IntervalText(db, std::to_string(interval));
+    const std::optional<int32_t> interval = ShoeingIntervalId(db, value);
+    if (interval && *interval != 0) text = IntervalText(db, std::to_string(*interval));
   }
   // An empty side would read as a stray double blank.
   return text.empty() ? "(leer)" : text;

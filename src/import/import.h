@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <functional>
 #include <string>
 
@@ -53,7 +54,17 @@ void ImportHoofReports(ImportContext& ctx, std::size_t& position);
 
 // The nid of the shoeing interval whose display text is `text`, or, when no
 // text equals it, whose nid the whole number `text` is (the export sends the
-// number); 0 for a blank text or one the practice does not know.
-int32_t ShoeingIntervalId(TDBase& db, const std::string& text);
+// number); 0 for a blank text or "0" (no interval); nullopt for one the
+// practice's list (zbeschlagsrhythmus) does not hold.
+std::optional<int32_t> ShoeingIntervalId(TDBase& db, const std::string& text);
+
+// The interval a horse line writes into horse `horseId` (0 for a new horse):
+// ShoeingIntervalId, or for a changed horse the number it holds, echoed as
+// the export sent it, even when the list no longer has it; nullopt when the
+// line names an interval the practice lacks (the import fails that line).
+std::optional<int32_t> HorseLineInterval(TDBase& db, const std::string& text, int32_t horseId);
+
+// Why such a line is not imported, in the office's words.
+std::string UnknownShoeingInterval(const std::string& text);
 
 }  // namespace kelvanor

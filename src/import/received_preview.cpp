@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "import/field_merge.h"
+#include "import/import.h"
 #include "import/import_context.h"
 #include "import/import_journal.h"
 #include "import/record_names.h"
@@ -182,6 +183,13 @@ class Describer {
   std::string DescribeOrder(const std::vector<std::string>& f, std::vector<std::string>& more);
   std::string DescribeCash(const std::vector<std::string>& f);
   std::string Unchanged(FileKind kind, const std::vector<std::string>& f);
+  // A horse line whose interval the practice's list lacks fails in the
+  // import: its headline says so, and no field change is shown for it.
+  void TellRefusedIntervals(const FieldMerge* merge, LineDescriptions& described);
+  // `sent`: for a record an earlier run created, the line that run imported
+  // (the merge compares with it, as the import does); null otherwise.
+  std::optional<std::string> RefusedInterval(const std::string& line, const FieldMerge* merge,
+                                             const std::string* sent) const;
 
   // A record the line names by reference, as the farrier knows it.
   std::string Named(FileKind kind, const std::string& reference) const;
@@ -200,6 +208,7 @@ class Describer {
   std::map<FileKind, std::unordered_map<int32_t, std::string>> created_;
   std::unordered_map<int32_t, std::vector<std::string>> createdAppointments_;
   std::map<FileKind, std::unordered_map<int32_t, PricedItem>> createdItems_;
+  std::vector<std::size_t> refused_;  // lines the import will fail, by position
 };
 
 void Describer::WantReference(FileKind kind, const std::string& reference) {
@@ -566,6 +575,7 @@ LineDescriptions Describer::Describe(const FieldMerge* merge) {
           "bleibt in der Sicherung und steht danach in nicht_importierte_Zeilen.txt)")};
     }
   });
+  if (db_ != nullptr) TellRefusedIntervals(merge, described);
   if (db_ != nullptr && merge != nullptr) {
     try {
       for (auto& [position, changes] : DescribeChanges(*db_, tree_, *merge)) {
@@ -595,7 +605,56 @@ LineDescriptions Describer::Describe(const FieldMerge* merge) {
       // The changed records are still named; the import tells what fails.
     }
   }
+  // A line the import fails changes no field either.
+  for (const std::size_t position : refused_) {
+    std::vector<std::string>& lines = described[position];
+    if (lines.size() > 1) lines.resize(1);
+  }
   return described;
+}
+
+std::optional<std::string> Describer::RefusedInterval(const std::string& line,
+                                                      const FieldMerge* merge,
+                                                      const std::string* sent) const {
+  const std::vector<std::string> f = FieldsOf(FileKind::kHorses, line);
+  const LineEffect effect = EffectOf(FileKind::kHorses, line);
+  int32_t horseId = 0;
+  if (effect == LineEffect::kChanged) {
+    const Reference r = ParseReference(f[0]);
+    if (!r.ByPractice()) return std::nullopt;  // the line fails for its id
+    horseId = *r.id;
+  } else if (effect != LineEffect::kNew) {
+    return std::nullopt;
+  }
+  if (HorseLineInterval(*db_, f[3], horseId)) return std::nullopt;
+  if (merge != nullptr && horseId != 0) {
+    // The import writes the interval only when the mobile changed it.
+    const std::vector<std::string> sentFields =
+        sent != nullptr ? SplitFields(*sent, 0) : std::vector<std::string>();
+    const std::optional<LineMerge> decided = merge->Decide(
+        *db_, FileKind::kHorses, horseId, f, sent != nullptr ? &sentFields : nullptr);
+    if (decided && decided->untouched.count(3) > 0) return std::nullopt;
+  }
+  return UnknownShoeingInterval(f[3]);
+}
+
+void Describer::TellRefusedIntervals(const FieldMerge* merge, LineDescriptions& described) {
+  ForEachLine(tree_, [&](std::size_t position, const ExchangeFile* file, bool header) {
+    if (header || file == nullptr || file->kind != FileKind::kHorses) return;
+    const EarlierImport* earlier = EarlierAt(earlier_, position);
+    if (earlier != nullptr && !ChangedSinceAndTaken(*earlier)) return;  // the import skips it
+    try {
+      const std::optional<std::string> refused =
+          earlier != nullptr ? RefusedInterval(earlier->asChange, merge, &earlier->importedLine)
+                             : RefusedInterval(tree_.Text(position), merge, nullptr);
+      if (!refused) return;
+      std::string& headline = described[position].front();
+      headline += W1252(" wird nicht übernommen: ") + *refused;
+      refused_.push_back(position);
+    } catch (const Exception&) {
+      // The line is still named; the import tells what fails.
+    }
+  });
 }
 
 }  // namespace

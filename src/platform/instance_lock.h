@@ -30,7 +30,9 @@ class InstanceLock {
   // Takes the lock on `path` (Windows-1252; the file is created when missing,
   // its folder must exist). Returns null when another holder has it (with
   // kEveryMachine also another holder in this process). Raises EInOutError
-  // when the lock file cannot be opened or created at all.
+  // when the lock file cannot be opened or created at all, and when a link
+  // (on Windows any reparse point) stands in its place, dangling or not:
+  // the lock is never made or taken where a link leads.
   static std::unique_ptr<InstanceLock> TryAcquire(const std::string& path,
                                                   Reach reach = Reach::kThisMachine);
 
@@ -54,6 +56,12 @@ class InstanceLock {
   // process as held (see the POSIX side); "" otherwise.
   std::string identity_;
 };
+
+// Why a lock file is not opened: a link stands in its place.
+inline std::string LockIsALink(const std::string& path) {
+  return "Die Sperrdatei " + path +
+         W1252(" ist eine Verknüpfung; Kelvanor folgt keinen Verknüpfungen. Bitte sie entfernen.");
+}
 
 // What a second start tells the user.
 constexpr const char* kAlreadyRunningMessage = W1252("Kelvanor läuft bereits.");

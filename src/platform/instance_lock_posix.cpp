@@ -31,6 +31,7 @@ std::string IdentityOf(const struct stat& info) {
 }
 
 [[noreturn]] void RaiseCannotOpen(const std::string& path, int err) {
+  if (err == ELOOP) throw EInOutError(LockIsALink(path));
   throw EInOutError("Die Sperrdatei " + path + W1252(" kann nicht geöffnet werden (") +
                     Utf8ToCp1252(std::strerror(err)) + ").");
 }
@@ -49,7 +50,9 @@ std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path, 
     struct stat info {};
     if (::stat(name.c_str(), &info) == 0 && held.count(IdentityOf(info)) > 0) return nullptr;
   }
-  const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // O_NOFOLLOW: a link in the file's place, dangling or not, is refused;
+  // the lock is never made or taken where it leads.
+  const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) RaiseCannotOpen(path, errno);
   if (reach == Reach::kThisMachine) {
     // flock: a child process (curl, zip) inherits nothing (O_CLOEXEC), and
@@ -108,7 +111,7 @@ void InstanceLock::NoteHolder() {
 }
 
 unsigned long InstanceLock::HolderProcessId(const std::string& path) {
-  const int fd = ::open(AnsiToUtf8Name(path).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(AnsiToUtf8Name(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return 0;
   char text[32] = {};
   const ssize_t n = ::read(fd, text, sizeof text - 1);

@@ -31,12 +31,26 @@ std::string LastErrorText() {
 std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& path, Reach reach) {
   (void)reach;
   // Not inheritable: a started curl or zip must not keep the lock alive.
-  const HANDLE file = ::CreateFileW(AnsiToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A reparse point in the file's place (a symbolic link, dangling or not, a
+  // junction) is opened itself, never what it points to, and then refused.
+  const HANDLE file = ::CreateFileW(
+      AnsiToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     throw EInOutError("Die Sperrdatei " + path + W1252(" kann nicht geöffnet werden (") +
                       LastErrorText() + ").");
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file, &info)) {
+    const std::string why = LastErrorText();
+    ::CloseHandle(file);
+    throw EInOutError("Die Sperrdatei " + path + W1252(" kann nicht geöffnet werden (") + why +
+                      ").");
+  }
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    ::CloseHandle(file);
+    throw EInOutError(LockIsALink(path));
   }
   OVERLAPPED at{};
   at.OffsetHigh = 1;  // the byte at 4 GiB
@@ -63,10 +77,17 @@ void InstanceLock::NoteHolder() {
 }
 
 unsigned long InstanceLock::HolderProcessId(const std::string& path) {
-  const HANDLE file = ::CreateFileW(AnsiToWide(path).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = ::CreateFileW(
+      AnsiToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
+  // A link's target is no holder's note.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    ::CloseHandle(file);
+    return 0;
+  }
   char text[32] = {};
   DWORD n = 0;
   const BOOL read = ::ReadFile(file, text, sizeof text - 1, &n, nullptr);

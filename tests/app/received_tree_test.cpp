@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sys/stat.h>
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -319,6 +321,32 @@ TEST_F(Backup, LinesNotImportedAreAppendedRunByRunForTheOffice) {
   EXPECT_NE(twice.find("\r\n\r\n===== Nicht importiert", once.size() - 2), std::string::npos);
   const std::string added = "\r\nmob_pferd_x.txt, Zeile 2 (Fury)\r\nGrund: weg\r\nA/1;Fury\r\n";
   EXPECT_EQ(twice.substr(twice.size() - added.size()), added);
+}
+
+// A link in a list's place is neither read through nor replaced: what the
+// office keeps where it leads stays as it is, and the run is told why.
+TEST_F(Backup, AListWhosePlaceHoldsALinkIsRefusedByName) {
+  KELVANOR_LINUX_ONLY("the test makes a symbolic link");
+  const std::string target = dir_.File("anderswo.txt");
+  WriteFile(target, "eigene Notizen\r\n");
+  std::filesystem::create_directories(folders_.MobileFolder);
+  ImportSummary summary;
+  summary.failures.push_back({"mob_kunde_x.txt", "N/2", "weg", 2, "N/2;x", ""});
+  const std::vector<FieldConflict> conflicts = {{"Kunde Huber, Anna (A/1)", "Telefon", "0711", "0301"}};
+  for (const bool conflictList : {false, true}) {
+    const std::string link = folders_.MobileFolder + kPathSep +
+                             (conflictList ? kConflictFileName : kNotImportedFile);
+    std::filesystem::create_symlink(target, link);
+    try {
+      conflictList ? KeepConflicts(folders_, conflicts) : KeepNotImportedLines(folders_, summary);
+      ADD_FAILURE() << "no error for " << link;
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(std::string(e.what()).find("Die Liste " + link + " ist eine Verkn\xFCpfung."), 0u)
+          << e.what();
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFile(target), "eigene Notizen\r\n");
+  }
 }
 
 TEST_F(Backup, MissingFolderRaisesAGermanError) {

@@ -224,10 +224,15 @@ TEST(ServerAnswer, ASoftFailureIsAnErrorAnOrdinaryAnswerIsNot) {
   for (const char* answer :
        {kPhpWarning, "<b>Fatal error</b>: Uncaught Error in /x.php", "PHP Parse error: syntax",
         "Fehler beim Entpacken", "ERROR up_anna.zip is not a zip archive\n", "error", "Not Found",
-        "  <p>fehler: kein Archiv</p>"}) {
+        "  <p>fehler: kein Archiv</p>",
+        // PHP did not run: the script's source came back.
+        "<?php\n$kd = $_GET['kd'];\necho \"OK\";\n", "\xEF\xBB\xBF \r\n<?PHP echo 'OK';",
+        // An error text behind the byte-order marks of the files PHP put together.
+        "\xEF\xBB\xBF" "Fehler: Kontingent voll", "\xEF\xBB\xBF\xEF\xBB\xBF\nERROR no zip"}) {
     EXPECT_TRUE(ReadsAsError(answer)) << answer;
   }
   for (const char* answer : {"OK unzip up_anna.zip 9\n", "", "Fehlerfrei entpackt", "Errors: 0",
+                             "\xEF\xBB\xBFOK zip 3", "OK <?php",
                              "<html><head><title>Error</title></head><body>Willkommen</body></html>",
                              "3 Dateien entpackt, kein Fehler"}) {
     EXPECT_FALSE(ReadsAsError(answer)) << answer;
@@ -299,6 +304,23 @@ TEST(ServerAnswer, AScriptCountsOnlyWhenItAnsweredItself) {
             std::string::npos) << message;
   EXPECT_EQ(message.find("22"), std::string::npos) << message;
   EXPECT_EQ(message.find("curl"), std::string::npos) << message;
+
+  // The script's source is no answer, and not shown (it may hold passwords);
+  // words behind a byte-order mark are the server's, the mark kept as bytes
+  // (as "?" it would hide them).
+  v = judge(CurlRequest::kScript, kUnzip, 0,
+            CurlOutputText(CurlOutput("<?php $pw = 'geheim'; ?>", "", 200, 0, kUnzip)));
+  EXPECT_EQ(v.kind, Kind::kFailed);
+  EXPECT_EQ(v.words, "");
+  EXPECT_EQ(CurlFailureMessage(v, "Der Server konnte nicht auspacken", "anna", false),
+            "Der Server konnte nicht auspacken.\rDer Server hat den Quelltext des Skripts "
+            "geschickt, statt es auszuf\xFChren: PHP l\xE4uft dort nicht.\rBitte den Betreiber "
+            "des Servers fragen.");
+  v = judge(CurlRequest::kScript, kUnzip, 0,
+            CurlOutputText(CurlOutput("\xEF\xBB\xBF" "Fehler: f\xC3\xBCr anna voll", "", 200, 0,
+                                      kUnzip)));
+  EXPECT_EQ(v.kind, Kind::kFailed);
+  EXPECT_EQ(v.words, "Fehler: f\xFCr anna voll");
 
   // The account refused, the server out of reach.
   v = judge(CurlRequest::kScript, kUnzip, 22, CurlOutput("ERROR invalid kd\n", "curl: (22) x", 400, 0, kUnzip));

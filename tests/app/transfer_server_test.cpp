@@ -6,6 +6,7 @@
 // "%" that reached the interpreter undoubled would spoil every step.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <zlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -424,6 +425,52 @@ TEST_F(TransferOnServer, AnArchiveWithMoreThanPlainFilesIsRefusedBeforeUnzip) {
   EXPECT_EQ(server.RequestLog().find("delmob.php"), std::string::npos);
 }
 
+// unzip writes an entry under the name its Unicode path field gives, when
+// there is one, not under the one the check read: "CON", or a name in a
+// folder. An entry with such a field (or a Unicode comment), in the
+// directory or in its own header, is refused before unzip runs.
+TEST_F(TransferOnServer, AnEntryWithASecondNameIsRefusedBeforeUnzip) {
+  auto field = [](uint16_t id, const std::string& data) {
+    return std::string{static_cast<char>(id & 0xFF), static_cast<char>(id >> 8),
+                       static_cast<char>(data.size() & 0xFF), static_cast<char>(data.size() >> 8)} +
+           data;
+  };
+  // Version 1, the CRC-32 of the name in the header, the name unzip takes.
+  auto unicodePath = [&](const std::string& stored, const std::string& taken) {
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(stored.data()),
+                            static_cast<uInt>(stored.size()));
+    std::string data = "\x01";
+    for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>((crc >> shift) & 0xFF);
+    return field(0x7075, data + taken);
+  };
+  const std::string name = "mob_kunde_x.txt";
+  const std::string content = "Kunde\r\nA/3;x\r\n";
+  const std::string timestamp = field(0x5455, std::string("\x01\0\0\0\0", 5));
+  const std::vector<ArchiveEntry> cases[] = {
+      {{name, ArchiveEntry::Kind::kFile, content, 1, 0, unicodePath(name, "CON"),
+        unicodePath(name, "CON")}},
+      {{name, ArchiveEntry::Kind::kFile, content, 1, 0, timestamp + unicodePath(name, "CON"),
+        timestamp}},
+      {{name, ArchiveEntry::Kind::kFile, content, 1, 0, "",
+        field(0x6375, "\x01\0\0\0\0Kommentar")}},
+  };
+  for (const std::vector<ArchiveEntry>& entries : cases) {
+    server.ServeArchive(kNameUtf8, entries);
+    const Outcome result = Download();
+    EXPECT_EQ(result.Step(), "Archivpr\xFC" "fung");
+    EXPECT_NE(result.Message().find("\"mob_kunde_x.txt\" mit einem zus\xE4tzlichen Unicode-Namen"),
+              std::string::npos)
+        << result.Message();
+    EXPECT_EQ(FilesIn(DownloadDirUtf8()), std::vector<std::string>{"dl_M\xC3\xBCller Hof.zip"});
+  }
+  // A plain extra field (the time stamp zip writes) is fine.
+  server.ServeArchive(kNameUtf8, {{name, ArchiveEntry::Kind::kFile, content, 1, 0, timestamp,
+                                   timestamp}});
+  EXPECT_TRUE(Download().IsOk());
+  EXPECT_EQ(ReadFile(DownloadDirUtf8() + name), content);
+  EXPECT_EQ(server.RequestLog().find("delmob.php"), std::string::npos);
+}
+
 // An archive whose directory states a small size for data that unpacks to
 // 40 MB: unzip would write all of it. It is refused, and not unpacked.
 TEST_F(TransferOnServer, AnArchiveThatUnpacksToMoreThanItStatesIsRefused) {
@@ -523,6 +570,17 @@ TEST_F(TransferOnServer, ASoftFailureOrAReasonReachesTheUser) {
   EXPECT_NE(std::find(memo.begin(), memo.end(),
                       "FEHLER: Server-Unzip.php fehlgeschlagen (Exit-Code 22)."),
             memo.end()) << Joined(memo);
+  EXPECT_TRUE(FilesIn(Account()).empty());
+
+  // A server that does not run PHP sends the script's source: not done, and
+  // the source is not shown.
+  server.ClearFailures();
+  server.SetPhpSource("/mob/unzip.php");
+  result = Upload();
+  EXPECT_EQ(result.Step(), "Server-Unzip.php");
+  EXPECT_NE(result.Message().find("den Quelltext des Skripts geschickt"), std::string::npos)
+      << result.Message();
+  EXPECT_EQ(result.Message().find("<?php"), std::string::npos) << result.Message();
   EXPECT_TRUE(FilesIn(Account()).empty());
 
   // zip.php that failed and said so under 200: nothing is fetched.

@@ -64,6 +64,11 @@ TEST_F(ExportCliTest, ExportsTheDemoPracticeIntoTheGivenFolder) {
   long long crlf = 0;
   for (size_t p = lines.find("\r\n"); p != std::string::npos; p = lines.find("\r\n", p + 2)) ++crlf;
   EXPECT_EQ(crlf, customers);
+  // The demo's horses name only intervals its list holds: a mobile that
+  // echoes one back must not have its line refused.
+  EXPECT_EQ(testing::QueryCount(demo_, "SELECT id FROM pferd WHERE id <> 0 AND beschlagsrhythmus "
+                                       "NOT IN (SELECT nid FROM zbeschlagsrhythmus)"),
+            0);
   EXPECT_NE(ReadFile(out + "/mobv2.ini").find("ZorFtp-Version=\"" + ExeVersionString() + "\""),
             std::string::npos);
 }

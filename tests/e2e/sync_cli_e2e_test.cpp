@@ -663,6 +663,51 @@ TEST_F(SyncLife, LinesNotImportedAreNamedKeptAndBlockNoSync) {
   expectEverythingElseOnce();
 }
 
+// No step follows a link: the lock beside the database (it was made through
+// a dangling link, in another folder) and the list of lines not imported (it
+// was read through a link and replaced by a copy of what the link led to).
+// Each is refused by name, and nothing is deleted on the server.
+TEST_F(SyncLife, LinksInPlaceOfTheLockAndTheListAreNotFollowed) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  const std::string elsewhere = tmp.Path() + "/anderswo";
+  fs::create_directories(elsewhere);
+  const std::string lock = dbPath + ".Kelvanor_hof1.lock";
+  fs::remove(lock);
+  fs::create_symlink(elsewhere + "/sperre", lock);
+  PutFieldWork("A");
+  PutChange("mob_kunde_x.txt", "h\r\nN/7;;KundeA;;;;;;;;1;\r\nN/8;;Preislos;;;;;;;;x;\r\n");
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Die Sperrdatei " + lock + " im Ordner der Praxis-Datenbank ist eine "
+                         "Verkn\xC3\xBCpfung")) << r.err;
+  EXPECT_FALSE(Has(r.out, "Download")) << r.out;
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  EXPECT_TRUE(fs::is_symlink(lock));
+  fs::remove(lock);
+
+  const std::string list = MobileFolder() + "nicht_importierte_Zeilen.txt";
+  const std::string notes = elsewhere + "/notizen.txt";
+  WriteFile(notes, "eigene Notizen\r\n");
+  fs::create_symlink(notes, list);
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Die Liste " + list + " ist eine Verkn\xC3\xBCpfung.")) << r.err;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  EXPECT_EQ(ReadFile(notes), "eigene Notizen\r\n");
+  EXPECT_TRUE(fs::is_symlink(list));
+  ExpectFieldWorkOnce("A");
+
+  // With the link gone the list is a file of its own, and the sync ends.
+  fs::remove(list);
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.out, "fertig!")) << r.out;
+  EXPECT_TRUE(Has(ReadFile(list), "\nN/8;;Preislos;;;;;;;;x;\r\n"));
+  EXPECT_FALSE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), "2");
+}
+
 // A change file of a kind this version does not know, beside a known one: it
 // is named in the question, backed up and listed for the office, and deleted
 // on the server only with the office's "Ja".

@@ -1,4 +1,5 @@
 #include "import/import_fixture.h"
+#include "import/received_preview.h"
 #include "util/numbers.h"
 
 namespace kelvanor::testing {
@@ -8,7 +9,7 @@ const std::string kStableHeader = "op;name;ansprechpartner;telefon;strasse;plz;o
 const std::string kHorseHeader = "op;name;x;rhythmus;x;naechster;stall;x;x;x;x";
 
 std::string Horse(const std::string& op, const std::string& name, const std::string& next,
-                  const std::string& stable, const std::string& interval = "6 Wochen") {
+                  const std::string& stable, const std::string& interval = "") {
   return op + ";" + name + ";;" + interval + ";;" + next + ";" + stable + ";;;;";
 }
 
@@ -62,7 +63,8 @@ TEST_F(HorseImport, NewHorseNamesAStableCreatedInTheSameRun) {
   // Mobile id 3 names a stable and a customer; the horse must find the stable.
   WriteChangeFile("mob_kunde_x.txt", {"h", "N/3;;Kunde;;;;;;;;0;"});
   WriteChangeFile("mob_stall_x.txt", {kStableHeader, "N/3;Neuer Stall;;;;;;"});
-  WriteChangeFile("mob_pferd_x.txt", {kHorseHeader, Horse("N/3", "Blitz", "46100.5", "N/3")});
+  WriteChangeFile("mob_pferd_x.txt",
+                  {kHorseHeader, Horse("N/3", "Blitz", "46100.5", "N/3", "6 Wochen")});
   RunImport();
   EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(One("SELECT id||'|'||name||'|'||beschlagsrhythmus||'|'||naechsterbeschlag||'|'||"
@@ -79,14 +81,68 @@ TEST_F(HorseImport, DecimalPointIsReadWhateverTheProcessSeparator) {
   EXPECT_EQ(One("SELECT naechsterbeschlag FROM pferd"), "46100.25");
 }
 
-TEST_F(HorseImport, UnknownOrBlankIntervalGivesZero) {
+// Stored as 0, an interval the practice's list lacks would drop the horse's
+// interval unnoticed: the line fails and is named. A blank field or 0 (what
+// the export sends for none) is no interval, as before.
+TEST_F(HorseImport, AnIntervalThePracticeLacksFailsItsLine) {
   Exec("INSERT INTO zbeschlagsrhythmus (nid, text) VALUES (3, '6 Wochen'), (5, 'ort')");
+  // Horse 8 holds a number the office has since taken off the list.
+  Exec("INSERT INTO pferd (id, name, beschlagsrhythmus) VALUES (7, 'Fury', 3), (8, 'Alt', 11)");
   WriteChangeFile("mob_pferd_x.txt",
                   {kHorseHeader, Horse("N/1", "A", "1", "", "7 Wochen"), Horse("N/2", "B", "1", "", "  "),
                    Horse("N/3", "C", "1", "", "ort"), Horse("N/4", "D", "1", "", "x' OR '1'='1"),
-                   Horse("N/5", "E", "1", "", "7"), Horse("N/6", "F", "1", "", "3.0")});
+                   Horse("N/5", "E", "1", "", "7"), Horse("N/6", "F", "1", "", "3.0"),
+                   Horse("N/7", "G", "1", "", "0"), Horse("A/7", "Neu", "1", "A/2", "11 Wochen"),
+                   Horse("A/8", "Umbenannt", "1", "", "11")});
+  WriteChangeFile("mob_kunde_pferd_x.txt", {"h", "A/1;x|N/1|"});
   RunImport();
-  EXPECT_EQ(One("SELECT group_concat(name||beschlagsrhythmus) FROM pferd"), "A0,B0,C5,D0,E0,F0");
+  ASSERT_EQ(Errors().size(), 6u);
+  EXPECT_EQ(Errors()[0], "Beschlagsrhythmus \"7 Wochen\" gibt es in der Praxis nicht.");
+  EXPECT_EQ(Summary().failures[0].file, "mob_pferd_x.txt");
+  EXPECT_EQ(Summary().failures[4].lineNumber, 9u);
+  EXPECT_EQ(Errors()[4], "Beschlagsrhythmus \"11 Wochen\" gibt es in der Praxis nicht.");
+  // The owner link names the horse whose line failed: it fails too.
+  EXPECT_EQ(Summary().failures[5].file, "mob_kunde_pferd_x.txt");
+  EXPECT_EQ(One("SELECT group_concat(name||beschlagsrhythmus) FROM pferd"),
+            "Fury3,Umbenannt11,B0,C5,G0");
+  EXPECT_EQ(Count("SELECT * FROM verbindstall"), 4);
+  EXPECT_EQ(Count("SELECT * FROM verbindstall WHERE pferdindex=7"), 0);
+  EXPECT_EQ(Count("SELECT * FROM verbind"), 0);
+  EXPECT_EQ(One("PRAGMA integrity_check"), "ok");
+}
+
+// The preview says what the import does: the line is not taken, and neither
+// its field changes nor a conflict are told. An interval the mobile left as
+// it was sent is not written, so it fails nothing, listed or not.
+TEST_F(HorseImport, PreviewAndConflictsOfAnIntervalThePracticeLacks) {
+  Exec("INSERT INTO zbeschlagsrhythmus (nid, text) VALUES (3, '6 Wochen'), (4, '8 Wochen')");
+  // Since the upload the office changed both horses' intervals.
+  Exec("INSERT INTO pferd (id, name, beschlagsrhythmus) VALUES (7, 'Fury', 4), (8, 'Alt', 4)");
+  WriteFile(dir_.File("basis/mob_pferd.txt"), "A/7;Fury;;3;;1;A/0;;\r\nA/8;Alt;;11;;1;A/0;;\r\n");
+  WriteFile(dir_.File("jetzt/mob_pferd.txt"), "A/7;Fury;;4;;1;A/0;;\r\nA/8;Alt;;4;;1;A/0;;\r\n");
+  WriteChangeFile("mob_pferd_x.txt", {kHorseHeader, Horse("A/7", "Fury", "1", "A/0", "11 Wochen"),
+                                      Horse("A/8", "Neu", "1", "A/0", "11"),
+                                      Horse("N/1", "Blitz", "1", "", "9")});
+  const FieldMerge merge(DataFileSet(dir_.File("basis/")), DataFileSet(dir_.File("jetzt/")));
+  TreeModel tree;
+  ReadReceivedFilesFrom(downloadFolder_, TestChangeFiles(), nullptr, tree);
+  TDBase db(dbPath_);
+  const LineDescriptions described = DescribeReceived(&db, tree, &merge);
+  ASSERT_EQ(described.size(), 4u);
+  auto line = described.begin();
+  EXPECT_EQ((++line)->second, (std::vector<std::string>{
+                                  "Ge\xE4ndertes Pferd Fury wird nicht \xFC" "bernommen: "
+                                  "Beschlagsrhythmus \"11 Wochen\" gibt es in der Praxis nicht."}));
+  EXPECT_EQ((++line)->second,
+            (std::vector<std::string>{"Ge\xE4ndertes Pferd Alt", "Name: Alt -> Neu"}));
+  EXPECT_EQ((++line)->second, (std::vector<std::string>{
+                                  "Neues Pferd Blitz wird nicht \xFC" "bernommen: "
+                                  "Beschlagsrhythmus \"9\" gibt es in der Praxis nicht."}));
+  const ImportSummary summary = ImportMobileChanges(db, tree, std::string(), &merge);
+  ASSERT_EQ(summary.failures.size(), 2u);
+  EXPECT_TRUE(summary.conflicts.empty());
+  EXPECT_EQ(One("SELECT group_concat(name||beschlagsrhythmus) FROM pferd"), "Fury4,Neu4");
+  EXPECT_EQ(One("PRAGMA integrity_check"), "ok");
 }
 
 // The export sends the interval as its number: a horse line that echoes it

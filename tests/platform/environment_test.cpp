@@ -105,6 +105,27 @@ TEST(InstanceLock, TheDatabaseLockHasOneHolderAndAskingAgainKeepsIt) {
   EXPECT_NE(InstanceLock::TryAcquire(path, InstanceLock::Reach::kEveryMachine), nullptr);
 }
 
+// A link in the lock's place, dangling into another folder: the lock is
+// neither made nor taken where it leads.
+TEST(InstanceLock, ALinkInTheLocksPlaceIsRefused) {
+  KELVANOR_LINUX_ONLY("the test makes a symbolic link");
+  testing::TempDir dir;
+  const std::string elsewhere = dir.Path() + "/anderswo";
+  std::filesystem::create_directories(elsewhere);
+  const std::string path = dir.Path() + "/praxis.db.Kelvanor_hof.lock";
+  std::filesystem::create_symlink(elsewhere + "/sperre", path);
+  for (const auto reach : {InstanceLock::Reach::kThisMachine, InstanceLock::Reach::kEveryMachine}) {
+    try {
+      InstanceLock::TryAcquire(path, reach);
+      ADD_FAILURE() << "the lock was taken through the link";
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(std::string(e.what()), LockIsALink(path));
+    }
+  }
+  EXPECT_EQ(InstanceLock::HolderProcessId(path), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+}
+
 TEST(CodeSignature, AFileWithoutASignatureIsNotSigned) {
   testing::TempDir dir;
   testing::WriteFile(dir.File("mob.exe"), "#!/bin/sh\necho update\n");

@@ -1,6 +1,7 @@
 """The reference sync server, driven the way the tool drives it: real curl,
 zip and unzip against the server on loopback."""
 
+import email.utils
 import io
 import json
 import os
@@ -391,6 +392,49 @@ class DownloadTest(ServerTestCase):
         self.server.control("clear")
         self.assertEqual(self.download("anna"), {})
 
+    def test_a_stale_zip_answers_ok_and_leaves_the_old_archive(self):
+        # A caching proxy, or a zip command that failed on a full quota: OK
+        # with the count of files found, the archive as it was.
+        self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
+        self.assertEqual(list(self.download("anna")), ["mob_kasse_x.txt"])
+        archive = os.path.join(self.root, "transfer", "dl_anna.zip")
+        packed = os.stat(archive).st_mtime
+        self.write(self.account("anna", "mob_kunde_x.txt"), b"N/2\r\n")
+        self.server.control("stale", path="/mob/zip.php")
+        self.assertEqual(self.get("/mob/zip.php?kd=anna"), (200, b"OK zip dl_anna.zip 2\n"))
+        self.assertEqual(list(self.download("anna")), ["mob_kasse_x.txt"])
+        self.assertEqual(os.stat(archive).st_mtime, packed)
+        # With an age it reads as packed that long ago.
+        self.server.control("stale", path="/mob/zip.php", age=3600)
+        self.get("/mob/zip.php?kd=anna")
+        _, headers, _ = raw_request(self.server.http_port, "/mob/transfer/dl_anna.zip")
+        self.assertGreaterEqual(
+            email.utils.parsedate_to_datetime(headers["date"]).timestamp() -
+            email.utils.parsedate_to_datetime(headers["last-modified"]).timestamp(), 3600)
+
+    def test_a_zip_that_answers_ok_and_leaves_no_archive(self):
+        # An unchecked ZipArchive::close(): OK with the files found, no archive.
+        self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
+        self.assertEqual(list(self.download("anna")), ["mob_kasse_x.txt"])
+        self.server.control("noarchive", path="/mob/zip.php")
+        self.assertEqual(self.get("/mob/zip.php?kd=anna"), (200, b"OK zip dl_anna.zip 1\n"))
+        self.assertEqual(self.get("/mob/transfer/dl_anna.zip")[0], 404)
+
+    def test_files_carry_their_modification_time(self):
+        # Last-Modified as nginx sends it; for the archive, the moment zip.php
+        # packed it, not after its answer's Date.
+        version = os.path.join(self.root, "www", "sync", "version.txt")
+        self.write(version, b"1.0.0.70")
+        os.utime(version, (1767225600, 1767225600))
+        _, headers, _ = raw_request(self.server.http_port, "/sync/version.txt")
+        self.assertEqual(headers["last-modified"], "Thu, 01 Jan 2026 00:00:00 GMT")
+        self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
+        _, answer, _ = raw_request(self.server.http_port, "/mob/zip.php?kd=anna")
+        _, headers, _ = raw_request(self.server.http_port, "/mob/transfer/dl_anna.zip")
+        packed = email.utils.parsedate_to_datetime(headers["last-modified"]).timestamp()
+        answered = email.utils.parsedate_to_datetime(answer["date"]).timestamp()
+        self.assertTrue(answered - 1 <= packed <= answered, (packed, answered))
+
     def test_archive_missing_before_zip(self):
         status, body = self.get("/mob/transfer/dl_anna.zip")
         self.assertEqual(status, 404)
@@ -549,6 +593,21 @@ class ControlTest(ServerTestCase):
                             text="up_anna.zip is not a zip archive")
         self.assertEqual(self.get("/mob/unzip.php?kd=anna"),
                          (500, b"up_anna.zip is not a zip archive\n"))
+
+    def test_php_source_and_an_error_behind_a_byte_order_mark(self):
+        # PHP not run: the script's source comes with 200 and nothing is done.
+        self.upload("anna", {"mob_kunde.txt": b"A/1"})
+        self.server.control("phpsource", path="/mob/unzip.php")
+        status, body = self.get("/mob/unzip.php?kd=anna")
+        self.assertEqual(status, 200)
+        self.assertTrue(body.startswith(b"<?php\n"), body)
+        self.assertFalse(os.path.exists(self.account("anna", "mob_kunde.txt")))
+        # A failure in words, behind a UTF-8 byte-order mark, with 200.
+        self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
+        self.server.control("bom", path="/mob/zip.php", text="Fehler: Kontingent voll")
+        self.assertEqual(self.get("/mob/zip.php?kd=anna"),
+                         (200, b"\xef\xbb\xbf" + "Fehler: Kontingent voll".encode()))
+        self.assertFalse(os.path.exists(os.path.join(self.root, "transfer", "dl_anna.zip")))
 
     def test_redirect_to_another_path_and_to_the_tls_side(self):
         self.server.control("redirect", path="/mob/unzip.php", to="/neu/mob/unzip.php")

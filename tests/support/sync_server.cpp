@@ -337,8 +337,11 @@ void SyncServer::ServeArchive(const std::string& account, const std::vector<Arch
               "    i.create_system = 3\n"
               "    i.external_attr = " + std::to_string(attributes) + "\n"
               "    i.compress_type = zipfile.ZIP_DEFLATED\n"
+              "    i.extra = bytes.fromhex('" + Hex(e.localExtra) + "')\n"
               "    z.writestr(i, bytes.fromhex('" + Hex(e.data) + "') * " +
               std::to_string(e.repeat) + ")\n"
+              // The directory is written at the end, from what the entry holds then.
+              "    i.extra = bytes.fromhex('" + Hex(e.centralExtra) + "')\n"
               "    stated.append(" + std::to_string(e.statedSize) + ")\n";
   }
   script +=
@@ -369,6 +372,20 @@ void SyncServer::ServeArchive(const std::string& account, const std::vector<Arch
 }
 
 void SyncServer::SetZipKeepsOldArchive() { Control("keepold", "path=/mob/zip.php"); }
+
+void SyncServer::SetZipStale(long ageSeconds) {
+  Control("stale", "path=/mob/zip.php&age=" + std::to_string(ageSeconds));
+}
+
+void SyncServer::SetZipLeavesNoArchive() { Control("noarchive", "path=/mob/zip.php"); }
+
+void SyncServer::SetPhpSource(const std::string& path) {
+  Control("phpsource", "path=" + UrlQueryEncode(path));
+}
+
+void SyncServer::SetErrorBehindByteOrderMark(const std::string& path, const std::string& text) {
+  Control("bom", "path=" + UrlQueryEncode(path) + "&text=" + UrlQueryEncode(text));
+}
 
 void SyncServer::ClearFailures() { Control("clear", ""); }
 

@@ -44,6 +44,10 @@ struct ArchiveEntry {
   // When not 0: the archive's directory and the entry's header state this
   // size, whatever the data unpacks to.
   uint32_t statedSize = 0;
+  // Extra fields as stored (id, size, data, little-endian): in the entry's
+  // own header and in the archive's directory.
+  std::string localExtra{};
+  std::string centralExtra{};
 };
 
 class SyncServer {
@@ -116,6 +120,19 @@ class SyncServer {
   // zip.php leaves the previous archive in place when there is nothing to
   // pack, as a script built on the zip command does.
   void SetZipKeepsOldArchive();
+  // zip.php answers OK with the count of change files it found but leaves
+  // the archive as it was (a caching proxy, a zip command that failed on a
+  // full quota); with `ageSeconds` the archive's time (its Last-Modified)
+  // is put at least that far back.
+  void SetZipStale(long ageSeconds = 0);
+  // zip.php answers OK with the count of change files it found and leaves
+  // no archive at all (an unchecked ZipArchive::close()).
+  void SetZipLeavesNoArchive();
+  // The script answers 200 with its PHP source: PHP did not run it.
+  void SetPhpSource(const std::string& path);
+  // The script answers 200 with `text` (UTF-8) behind a UTF-8 byte-order
+  // mark, as a failing script whose included file was saved with one.
+  void SetErrorBehindByteOrderMark(const std::string& path, const std::string& text);
   // Drops every rule set above.
   void ClearFailures();
   // The requests served so far (JSON list of {method, path, query, version,
