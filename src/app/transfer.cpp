@@ -57,7 +57,7 @@ class StepRunner {
     if (!step.startLine.empty()) log_.LogLine(step.startLine);
     std::string output;
     int status = RunCommand(step.command, settings_.local_dir, log_.Pump(), &output);
-    if (!step.url.empty()) return Judge(step, status, Utf8ToCp1252(output));
+    if (!step.url.empty()) return Judge(step, status, CurlOutputText(output));
     if (status == 1 && !step.emptyArchive.empty() && IsEmptyZip(step.emptyArchive)) status = 0;
     if (status != 0) {
       Fail(step.name, status, Utf8ToCp1252(output));
@@ -286,7 +286,7 @@ std::string DownloadFacts::Describe() const {
   auto local = [](int64_t moment) {
     if (moment <= 0) return std::string("unbekannt");
     const std::tm t = LocalTime(static_cast<std::time_t>(moment));
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", t.tm_mday, t.tm_mon + 1,
                   t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
     return std::string(text);

@@ -592,6 +592,11 @@ TEST_F(TransferOnServer, ASoftFailureOrAReasonReachesTheUser) {
   EXPECT_EQ(result.Step(), "Server-Zip.php");
   EXPECT_NE(result.Message().find("\"Fehler beim Packen\""), std::string::npos);
   EXPECT_EQ(server.RequestLog().find("/mob/transfer/"), std::string::npos);
+  // The same words behind a byte-order mark (an included file saved so).
+  server.ClearFailures();
+  server.SetErrorBehindByteOrderMark("/mob/zip.php", "Fehler: Kontingent erschöpft");
+  result = Download();
+  EXPECT_EQ(result.Step(), "Server-Zip.php");
 }
 
 TEST_F(TransferOnRealisticServer, AnFtpServerThatRequiresTls) {

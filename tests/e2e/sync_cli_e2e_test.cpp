@@ -754,11 +754,82 @@ TEST_F(SyncLife, ADeleteThatOnlySaysItWorkedBringsNothingTwice) {
   server->SetZipKeepsOldArchive();
   ASSERT_EQ(Sync("--yes").exitCode, 0);
   EXPECT_FALSE(ChangeFilesOnServer());
+  // Later: the archive left in place is old, and zip.php's count says the
+  // server holds nothing.
+  const std::string archive = server->Root() + "/transfer/dl_hof1.zip";
+  fs::last_write_time(archive, fs::last_write_time(archive) - std::chrono::hours(1));
   r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(Has(r.out, "7 Zeile(n) waren schon bei einem fr\xC3\xBCheren Import")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Keine \xC3\x84nderungen auf dem Server.")) << r.out;
   ExpectFieldWorkOnce("A");
   EXPECT_EQ(Counter(), 5);
+}
+
+// A zip.php that answers OK but leaves the archive as it was (a provider's
+// cache in front of the transfer folder, a zip command failing on a full
+// quota), or leaves none: what the archive hides is never deleted on the
+// server, what it shows arrives once, and the office is told. An archive
+// older than what an earlier sync saw complete is not imported at all.
+TEST_F(SyncLife, AnOldOrMissingArchiveNeverLetsTheDeleteDropUnseenLines) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutFieldWork("A");
+  server->SetFailure("/mob/delmob.php", 500);
+  EXPECT_EQ(Sync("--yes").exitCode, 1);
+  server->ClearFailures();
+  const std::string archive = server->Root() + "/transfer/dl_hof1.zip";
+  const std::string firstArchive = tmp.File("dl_hof1_alt.zip");
+  fs::copy_file(archive, firstArchive);
+  const auto packedThen = fs::last_write_time(archive);
+
+  // The farrier adds a customer; zip.php no longer packs.
+  PutChange("mob_kunde_x.txt", "h\r\nN/7;;KundeA;;;;;;;;1;\r\nN/8;;KundeB;;;;;;;;1;\r\n");
+  server->SetZipStale();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Der Server hat ein altes Archiv mit den \xC3\x84nderungen vom "
+                         "Mobilger\xC3\xA4t geliefert (gepackt am "))
+      << r.err;
+  EXPECT_TRUE(Has(r.out, "\n\n7 schon \xC3\xBC" "bernommene Zeilen")) << r.out;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='KundeB'"), "0");
+  ExpectFieldWorkOnce("A");
+
+  // Packed again: the new customer arrives, nothing twice, the server is emptied.
+  server->ClearFailures();
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='KundeB'"), "1");
+  EXPECT_FALSE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+
+  // The farrier adds another; a cache hands out the first archive again,
+  // older than what the last sync saw complete: the journal has forgotten
+  // its lines since, so none of it is imported, and nothing is deleted.
+  PutChange("mob_kunde_x.txt", "h\r\nN/9;;KundeC;;;;;;;;1;\r\n");
+  fs::copy_file(firstArchive, archive, fs::copy_options::overwrite_existing);
+  fs::last_write_time(archive, packedThen);
+  server->SetZipStale();
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "veraltetes Archiv")) << r.err;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("A");
+  server->ClearFailures();
+
+  // zip.php answers OK and leaves no archive: never "no changes".
+  server->SetZipLeavesNoArchive();
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "fehlt auf dem Server")) << r.err;
+  EXPECT_FALSE(Has(r.out, "Keine \xC3\x84nderungen")) << r.out;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  server->ClearFailures();
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name IN ('KundeB','KundeC')"),
+            "2");
+  ExpectFieldWorkOnce("A");
+  EXPECT_FALSE(ChangeFilesOnServer());
 }
 
 // After a failed delete request the office restores last night's copy of the
