@@ -8,6 +8,8 @@
 #include "util/encoding.h"
 #include "util/exchange_files.h"
 #include "util/text.h"
+#include "util/errors.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -248,6 +250,12 @@ std::string RecordKeyOf(const std::string& file, const std::string& line) {
 
 ImportJournal::ImportJournal(const std::string& path, TDBase& db) : path_(path) {
   OnFile([&] {
+    // Read through a link, the journal would be another file than the one
+    // beside this database, and written through it, a file elsewhere.
+    if (KindOfEntry(SystemPath(path_)) == EntryKind::kLink) {
+      throw EInOutError(W1252("An seiner Stelle steht eine Verknüpfung; Kelvanor folgt ihr "
+                              "nicht. Bitte die Verknüpfung entfernen."));
+    }
     // The practice's layer never creates a database file; an empty file is
     // an empty database to SQLite.
     if (!FileExists(path_)) WriteFileAtomically(path_, std::string());

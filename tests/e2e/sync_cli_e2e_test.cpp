@@ -685,6 +685,20 @@ TEST_F(SyncLife, LinksInPlaceOfTheLockAndTheListAreNotFollowed) {
   EXPECT_TRUE(fs::is_symlink(lock));
   fs::remove(lock);
 
+  // Nor is the import journal read or written through a link.
+  const std::string journal = dbPath + ".Kelvanor-Importjournal_hof1.db";
+  fs::remove(journal);  // nothing imported yet
+  WriteFile(elsewhere + "/journal.db", "");
+  fs::create_symlink(elsewhere + "/journal.db", journal);
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Das Importjournal " + journal + " kann nicht benutzt werden")) << r.err;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), "1");
+  EXPECT_EQ(fs::file_size(elsewhere + "/journal.db"), 0u);
+  fs::remove(journal);
+  fs::remove(elsewhere + "/journal.db");
+
   const std::string list = MobileFolder() + "nicht_importierte_Zeilen.txt";
   const std::string notes = elsewhere + "/notizen.txt";
   WriteFile(notes, "eigene Notizen\r\n");
