@@ -256,7 +256,8 @@ class Scripts:
         return sorted(entry.name for entry in os.scandir(folder)
                       if entry.is_file() and entry.name.endswith(CHANGE_FILE_SUFFIX))
 
-    def zip(self, name, empty_archive=True, keep_old=False, stale_age=None, no_archive=False):
+    def zip(self, name, empty_archive=True, keep_old=False, stale_age=None, no_archive=False,
+            update=False):
         """Packs the account's change files into its download archive. With
         nothing to pack: without `empty_archive` no archive is left at all, as
         PHP's ZipArchive does (it deletes an archive that has no entries);
@@ -266,7 +267,10 @@ class Scripts:
         is) the archive is left as it was, packed at least that long ago, as
         a caching proxy serves it or a zip command that failed on a full
         quota leaves it; with `no_archive` none is left at all, as an
-        unchecked ZipArchive::close() does (test rules)."""
+        unchecked ZipArchive::close() does; with `update` the previous
+        archive is updated, not written anew: every entry not packed now
+        stays in it, as the zip command or ZipArchive without OVERWRITE
+        does (test rules)."""
         folder = self.layout.account_dir(name)
         target = self.layout.download_archive(name)
         with self.lock:
@@ -290,10 +294,17 @@ class Scripts:
             # Written beside the target and renamed, so a download running at
             # the same time gets the old archive or the new one, never half;
             # the rename keeps the new file's time, the moment it was packed.
+            kept = {}
+            if update and os.path.exists(target):
+                with zipfile.ZipFile(target) as old:
+                    kept = {info.filename: old.read(info) for info in old.infolist()
+                            if info.filename not in files}
             fd, temp = tempfile.mkstemp(dir=self.layout.transfer, suffix=".part")
             try:
                 with os.fdopen(fd, "wb") as out, \
                         zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+                    for file_name, data in kept.items():
+                        archive.writestr(file_name, data)
                     for file_name in files:
                         archive.write(os.path.join(folder, file_name), file_name)
                 os.replace(temp, target)
@@ -411,6 +422,7 @@ class Steering:
         self.keep_old = False
         self.stale_age = None
         self.no_archive = False
+        self.update = False
         self.php_source = False
         self.bom_text = None
         self.fail_status = None
@@ -425,7 +437,7 @@ class Steering:
 
 class ControlRules:
     KINDS = ("fail", "redirect", "body", "slow", "nolength", "cut", "keepold", "noemptyzip",
-             "stale", "noarchive", "phpsource", "bom")
+             "stale", "noarchive", "update", "phpsource", "bom")
 
     def __init__(self):
         self.lock = threading.Lock()
@@ -478,6 +490,8 @@ class ControlRules:
                     steering.stale_age = value
                 elif kind == "noarchive":
                     steering.no_archive = True
+                elif kind == "update":
+                    steering.update = True
                 elif kind == "phpsource":
                     steering.php_source = True
                 elif kind == "bom":
@@ -606,7 +620,8 @@ class Handler(BaseHTTPRequestHandler):
         scripts = {
             "/mob/zip.php": lambda name: self.scripts.zip(
                 name, empty_archive=not steering.no_empty_archive, keep_old=steering.keep_old,
-                stale_age=steering.stale_age, no_archive=steering.no_archive),
+                stale_age=steering.stale_age, no_archive=steering.no_archive,
+                update=steering.update),
             "/mob/unzip.php": self.scripts.unzip,
             "/mob/delmob.php": self.scripts.delmob,
         }
@@ -880,6 +895,8 @@ CONTROL_HELP = """test rules, set with GET /_control/RULE?path=/mob/zip.php&...[
                           archive as it was (dated at least A seconds back)
   noarchive               zip.php: answer OK with the count of files, leave no
                           archive at all
+  update                  zip.php: update the previous archive, keeping every
+                          entry it does not pack now
 """
 
 

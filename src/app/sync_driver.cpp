@@ -253,7 +253,7 @@ void SyncDriver::RunLaterSync() {
     return;
   }
   if (downloaded_.serverEmpty) {
-    log_.Step(W1252("Kein Archiv auf dem Server: keine Änderungen vom Mobilgerät."));
+    log_.Step(W1252("zip.php hat nichts gepackt: keine Änderungen vom Mobilgerät."));
   }
   ReadReceivedFiles(settings_, &log_, tree_);
   if (!downloaded_.Complete() && !AcceptOldArchive()) return;
@@ -263,7 +263,8 @@ void SyncDriver::RunLaterSync() {
 }
 
 bool SyncDriver::AcceptOldArchive() {
-  log_.Step("Hinweis: " + OldArchiveMessage(downloaded_));
+  log_.Step("Hinweis: Das Archiv auf dem Server ist alt (" + downloaded_.Describe() +
+            W1252("); es wird nichts auf dem Server gelöscht."));
   int64_t comparedAt = 0;
   if (db_ != nullptr && accountLock_ != nullptr) {
     comparedAt = ImportJournal(accountFiles_.journal, *db_).ComparedWithServerAt();
@@ -387,9 +388,9 @@ void SyncDriver::Import() {
       return;
     }
     if (!freshFacts.Complete()) {
+      // Told once the run is over, as its outcome.
       oldArchive = true;
       downloaded_ = freshFacts;
-      log_.Step(OldArchiveMessage(freshFacts));
     } else if (HoldsLinesNotIn(fresh, tree_)) {
       log_.Step(kNewLinesArrived);
       view_.ReportInfo(kNewLinesArrived);

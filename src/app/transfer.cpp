@@ -308,6 +308,32 @@ bool PackedForRequest(int64_t date, int64_t lastModified, double seconds) {
 
 namespace {
 
+// An archive packed for the request cannot hold more change files than zip.php
+// packed for it (an old one is judged by its age, see DownloadFacts). One
+// that does was updated rather than written anew (the zip command, or
+// ZipArchive opened without OVERWRITE, keeps every entry it does not
+// replace): the others are files the server dropped long ago, whose lines the
+// journal has forgotten since and would import a second time.
+Outcome CheckPackedCount(const DownloadPlan& plan, const std::string& zipAnswer) {
+  const long packed = PackedFileCount(zipAnswer);
+  if (packed < 0) return Outcome::Ok();
+  long held = 0;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(SystemPath(plan.dir), error), end;
+       !error && it != end; it.increment(error)) {
+    const std::string name = AsciiLowerCase(AnsiPath(it->path().filename()));
+    if (name.size() > 6 && name.compare(name.size() - 6, 6, "_x.txt") == 0) ++held;
+  }
+  if (held <= packed) return Outcome::Ok();
+  return Outcome::Failed(
+      "Download", 0,
+      W1252("Das Archiv ") + plan.archiveName + W1252(" enthält ") + std::to_string(held) +
+          W1252(" Änderungsdateien, zip.php hat aber nur ") + std::to_string(packed) +
+          W1252(" gepackt: Der Server ergänzt ein altes Archiv, statt es neu zu schreiben, und "
+                "schickt so auch Daten, die er längst gelöscht hat.\rBitte den Betreiber des Servers "
+                "fragen: zip.php muss das alte Archiv vor dem Packen löschen."));
+}
+
 // A text no earlier request of this program used.
 std::string RequestTag() {
   static std::atomic<unsigned> counter{0};
@@ -397,7 +423,8 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
   }
   if (runner.Check(CheckDownloadArchive(plan.archive, plan.archiveName,
                                         {plan.archiveName, plan.copyName})) &&
-      runner.Run(copy) && runner.Run(unzip) && runner.Check(CheckDownloadFolder(plan.dir))) {
+      runner.Run(copy) && runner.Run(unzip) && runner.Check(CheckDownloadFolder(plan.dir)) &&
+      (!told.fresh || runner.Check(CheckPackedCount(plan, zipAnswer)))) {
     runner.Run(remove);
   }
   return runner.Result();

@@ -844,6 +844,21 @@ TEST_F(SyncLife, AnOldOrMissingArchiveNeverLetsTheDeleteDropUnseenLines) {
             "2");
   ExpectFieldWorkOnce("A");
   EXPECT_FALSE(ChangeFilesOnServer());
+
+  // A zip.php that updates the last archive keeps the files the server has
+  // dropped since: their lines would come a second time.
+  server->SetZipUpdatesOldArchive();
+  PutFieldWork("D");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutChange("mob_kunde_x.txt", "h\r\nN/10;;KundeE;;;;;;;;1;\r\n");
+  r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "enth\xC3\xA4lt 7 \xC3\x84nderungsdateien, zip.php hat aber nur 1 gepackt"))
+      << r.err;
+  EXPECT_TRUE(ChangeFilesOnServer());
+  ExpectFieldWorkOnce("D");
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='KundeE'"), "0");
+  EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
 }
 
 // After a failed delete request the office restores last night's copy of the

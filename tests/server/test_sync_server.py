@@ -412,6 +412,17 @@ class DownloadTest(ServerTestCase):
             email.utils.parsedate_to_datetime(headers["date"]).timestamp() -
             email.utils.parsedate_to_datetime(headers["last-modified"]).timestamp(), 3600)
 
+    def test_a_zip_that_updates_the_old_archive_keeps_what_it_does_not_pack(self):
+        # The zip command, ZipArchive without OVERWRITE: the files dropped
+        # since stay in the archive.
+        self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")
+        self.assertEqual(list(self.download("anna")), ["mob_kasse_x.txt"])
+        os.unlink(self.account("anna", "mob_kasse_x.txt"))
+        self.write(self.account("anna", "mob_kunde_x.txt"), b"N/2\r\n")
+        self.server.control("update", path="/mob/zip.php")
+        self.assertEqual(self.get("/mob/zip.php?kd=anna"), (200, b"OK zip dl_anna.zip 1\n"))
+        self.assertEqual(sorted(self.download("anna")), ["mob_kasse_x.txt", "mob_kunde_x.txt"])
+
     def test_a_zip_that_answers_ok_and_leaves_no_archive(self):
         # An unchecked ZipArchive::close(): OK with the files found, no archive.
         self.write(self.account("anna", "mob_kasse_x.txt"), b"N/1\r\n")

@@ -379,6 +379,8 @@ void SyncServer::SetZipStale(long ageSeconds) {
 
 void SyncServer::SetZipLeavesNoArchive() { Control("noarchive", "path=/mob/zip.php"); }
 
+void SyncServer::SetZipUpdatesOldArchive() { Control("update", "path=/mob/zip.php"); }
+
 void SyncServer::SetPhpSource(const std::string& path) {
   Control("phpsource", "path=" + UrlQueryEncode(path));
 }

@@ -128,6 +128,10 @@ class SyncServer {
   // zip.php answers OK with the count of change files it found and leaves
   // no archive at all (an unchecked ZipArchive::close()).
   void SetZipLeavesNoArchive();
+  // zip.php updates the previous archive instead of writing it anew: every
+  // entry it does not pack now stays (the zip command, ZipArchive without
+  // OVERWRITE).
+  void SetZipUpdatesOldArchive();
   // The script answers 200 with its PHP source: PHP did not run it.
   void SetPhpSource(const std::string& path);
   // The script answers 200 with `text` (UTF-8) behind a UTF-8 byte-order
