@@ -72,7 +72,12 @@ class StepRunner {
   bool Check(const Outcome& checked) {
     if (checked.IsOk()) return true;
     result_ = checked;
-    log_.Step("FEHLER: " + checked.Message());
+    // A message breaks its lines with carriage returns; the log takes lines.
+    std::string prefix = "FEHLER: ";
+    for (const std::string& line : SplitLines(checked.Message())) {
+      log_.Step(prefix + line);
+      prefix.clear();
+    }
     return false;
   }
 

@@ -571,14 +571,14 @@ updating_zip() {  # label port tag first-id
   sync_cli "$label-2"
   check "exit code" "$RC" 0
   has "no changes told" "$OUT" "Keine Änderungen auf dem Server."
-  say "$label-3. The mobile writes a new customer only"
+  say "$label-3. The mobile writes a new customer only: the updated archive still holds the old cash file"
   put mob_kunde_x.txt "h\r\nN/$((id + 1));;Kunde${t}2;;;;;;;;1;\r\n"
   sync_cli "$label-3"
-  check "exit code" "$RC" 0
-  check "Kunde${t}2 once" "$(count_customer "Kunde${t}2")" 1
+  check "exit code" "$RC" 1
+  has "an updated archive refused" "$ERR" "zip.php hat aber nur 1 gepackt"
+  check "Kunde${t}2 not yet" "$(count_customer "Kunde${t}2")" 0
   check "Kasse${t}1 once" "$(sql "SELECT COUNT(*) FROM kasse WHERE bezeichnung='Kasse${t}1'")" 1
-  echo "  Kasse${t}1 rows (id|besitzerindex): $(sql "SELECT group_concat(id||'|'||besitzerindex, ' ') FROM kasse WHERE bezeichnung='Kasse${t}1'")"
-  check "change files left" "$(change_files)" ""
+  check "change files left" "$(change_files)" "mob_kunde_x.txt "
   integrity
   rm -f "$TRANSFER/dl_$ACCOUNT.zip"
   use_server "$PORT_MAIN"
