@@ -39,8 +39,8 @@
 #include <string>
 #include <vector>
 
-#include "app/import_question.h"
-#include "app/received_tree.h"
+#include "sync/import_question.h"
+#include "sync/received_tree.h"
 #include "db/dbase.h"
 #include "import/import.h"
 #include "import/received_preview.h"

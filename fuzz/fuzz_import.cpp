@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/received_tree.h"
+#include "sync/received_tree.h"
 #include "db/dbase.h"
 #include "import/import.h"
 #include "util/errors.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "cli/cli_options.h"
 #include "db/dbase.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "app/sync_view.h"
+#include "sync/sync_view.h"
 #include "export/export_progress.h"
 #include "import/node_list.h"
 

@@ -4,11 +4,11 @@
 #include <iostream>
 #include <string>
 
-#include "app/account_files.h"
-#include "app/import_question.h"
-#include "app/mobile_base.h"
-#include "app/office_lists.h"
-#include "app/received_tree.h"
+#include "kept/account_files.h"
+#include "sync/import_question.h"
+#include "kept/mobile_base.h"
+#include "kept/office_lists.h"
+#include "sync/received_tree.h"
 #include "cli/cli_context.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"

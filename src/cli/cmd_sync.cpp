@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "app/sync_driver.h"
+#include "sync/sync_driver.h"
 #include "cli/cli_context.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"

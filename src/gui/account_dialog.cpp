@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "app/transfer.h"
+#include "server/transfer.h"
 #include "gui/main_window.h"
 #include "platform/ini_file.h"
 #include "util/encoding.h"

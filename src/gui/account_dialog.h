@@ -5,7 +5,7 @@
 
 #include <wx/dialog.h>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 class wxButton;
 class wxCheckBox;

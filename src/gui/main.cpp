@@ -6,7 +6,7 @@
 #include <exception>
 #include <memory>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "gui/main_window.h"
 #include "platform/environment.h"
 #include "util/numbers.h"

@@ -20,7 +20,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/version_check.h"
+#include "server/version_check.h"
 #include "gui/account_dialog.h"
 #include "gui/wx_dispatcher.h"
 #include "net/http_get.h"

@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "app/settings.h"
-#include "app/sync_driver.h"
-#include "app/sync_view.h"
+#include "settings/settings.h"
+#include "sync/sync_driver.h"
+#include "sync/sync_view.h"
 #include "db/dbase.h"
 
 class wxBoxSizer;

@@ -1,6 +1,6 @@
-#include "app/account_files.h"
+#include "kept/account_files.h"
 
-#include "app/mobile_base.h"
+#include "kept/mobile_base.h"
 #include "import/import_journal.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"

@@ -9,12 +9,16 @@
 //
 // What stays in the application-data folder belongs to one Kelvanor there:
 // settings, tmp.bat, the download folder, the backups.
+//
+// Room src/kept: the files the tool keeps beside the practice database and
+// in the mobil folder. It uses the settings, the import and the export,
+// never the sync run or the server.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "db/dbase.h"
 #include "platform/instance_lock.h"
 

@@ -1,4 +1,4 @@
-#include "app/mobile_base.h"
+#include "kept/mobile_base.h"
 
 #include <exception>
 #include <filesystem>

@@ -3,12 +3,16 @@
 // base the field-level merge compares the mobile's changed records with (see
 // FieldMerge). Every workstation that syncs the database with the account
 // uploads to the same mobile, so they share it.
+//
+// Room src/kept: the files the tool keeps beside the practice database and
+// in the mobil folder. It uses the settings, the import and the export,
+// never the sync run or the server.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "db/dbase.h"
 #include "import/field_merge.h"
 #include "import/import_context.h"

@@ -1,4 +1,4 @@
-#include "app/office_lists.h"
+#include "kept/office_lists.h"
 
 #include <cstdio>
 #include <filesystem>

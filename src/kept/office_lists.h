@@ -4,12 +4,16 @@
 // (the office's values a conflict replaced). Every run only adds to them, so
 // nothing a run kept is ever overwritten by the next; the files are
 // Windows-1252 text with CR LF, for any editor.
+//
+// Room src/kept: the files the tool keeps beside the practice database and
+// in the mobil folder. It uses the settings, the import and the export,
+// never the sync run or the server.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "import/import_summary.h"
 
 namespace kelvanor {

@@ -1,11 +1,11 @@
-#include "app/command_batch.h"
+#include "server/command_batch.h"
 
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "app/download_limits.h"
-#include "app/server_answer.h"
+#include "server/download_limits.h"
+#include "server/server_answer.h"
 #include "platform/batch.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"

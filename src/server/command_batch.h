@@ -1,10 +1,15 @@
 // The command batch: every external step of a transfer is one command line
 // written into tmp.bat and run to its end while the window stays alive.
+//
+// Room src/server: what speaks to the sync server (commands, transfers,
+// reading answers, checking archives, the version check). It uses the
+// settings and the platform layer, never the sync run: a TransferLog is all
+// it knows of one.
 #pragma once
 
 #include <string>
 
-#include "app/sync_view.h"
+#include "platform/message_pump.h"
 
 namespace kelvanor {
 

@@ -1,4 +1,4 @@
-#include "app/download_archive.h"
+#include "server/download_archive.h"
 
 #include <zlib.h>
 
@@ -8,7 +8,7 @@
 #include <map>
 #include <system_error>
 
-#include "app/download_limits.h"
+#include "server/download_limits.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/errors.h"

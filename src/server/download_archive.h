@@ -2,6 +2,11 @@
 // with plain names, no more of them and no larger than download_limits.h
 // allows. The archive is read before unzip sees it, and the folder is looked
 // at again after unzip has run.
+//
+// Room src/server: what speaks to the sync server (commands, transfers,
+// reading answers, checking archives, the version check). It uses the
+// settings and the platform layer, never the sync run: a TransferLog is all
+// it knows of one.
 #pragma once
 
 #include <string>

@@ -1,6 +1,11 @@
 // How much the tool takes from the sync server at most. The server, or
 // anyone between it and the office on plain HTTP, decides what arrives; a
 // practice's real data stays far below every one of these.
+//
+// Room src/server: what speaks to the sync server (commands, transfers,
+// reading answers, checking archives, the version check). It uses the
+// settings and the platform layer, never the sync run: a TransferLog is all
+// it knows of one.
 #pragma once
 
 #include <cstddef>

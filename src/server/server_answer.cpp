@@ -1,4 +1,4 @@
-#include "app/server_answer.h"
+#include "server/server_answer.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -11,6 +11,11 @@
 // script request) and curl's own lines surround them.
 //
 // All texts here are Windows-1252.
+//
+// Room src/server: what speaks to the sync server (commands, transfers,
+// reading answers, checking archives, the version check). It uses the
+// settings and the platform layer, never the sync run: a TransferLog is all
+// it knows of one.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/transfer.h"
+#include "server/transfer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/command_batch.h"
-#include "app/download_archive.h"
+#include "server/command_batch.h"
+#include "server/download_archive.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
@@ -51,7 +51,7 @@ bool IsEmptyZip(const std::string& path) {
 
 class StepRunner {
  public:
-  StepRunner(const Settings& settings, Logger& log) : settings_(settings), log_(log) {}
+  StepRunner(const Settings& settings, TransferLog& log) : settings_(settings), log_(log) {}
 
   bool Run(const TransferStep& step) {
     if (!step.startLine.empty()) log_.LogLine(step.startLine);
@@ -138,7 +138,7 @@ class StepRunner {
 
 
   const Settings& settings_;
-  Logger& log_;
+  TransferLog& log_;
   Outcome result_;
   bool noArchive_ = false;
   CurlReport lastReport_;
@@ -266,7 +266,7 @@ std::string RemoveDownloadFolderCommand(const Settings& settings) {
   return "rmdir /S /Q " + Quoted(AnsiToOem(settings.local_dir) + "tmp_dl" + kPathSep);
 }
 
-Outcome UploadData(const Settings& settings, Logger& log) {
+Outcome UploadData(const Settings& settings, TransferLog& log) {
   const UploadPlan plan = PlanUpload(settings);
   StepRunner runner(settings, log);
 
@@ -351,7 +351,7 @@ std::string RequestTag() {
 
 }  // namespace
 
-Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
+Outcome DownloadData(const Settings& settings, const Folders& folders, TransferLog& log,
                      const std::string& folderName, DownloadFacts* facts) {
   DownloadFacts ignored;
   DownloadFacts& told = facts != nullptr ? *facts : ignored;
@@ -435,7 +435,7 @@ Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& l
   return runner.Result();
 }
 
-Outcome DeleteMobileChanges(const Settings& settings, Logger& log) {
+Outcome DeleteMobileChanges(const Settings& settings, TransferLog& log) {
   StepRunner runner(settings, log);
   runner.Run(DelmobStep(settings));
   return runner.Result();

@@ -21,6 +21,11 @@
 // (AnsiToOem), in which the command interpreter reads the whole line. A name
 // or local_dir holding a character that code page cannot show is refused
 // (Exception with a German message) before any command is planned.
+//
+// Room src/server: what speaks to the sync server (commands, transfers,
+// reading answers, checking archives, the version check). It uses the
+// settings and the platform layer, never the sync run: a TransferLog is all
+// it knows of one.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +33,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/logger.h"
-#include "app/server_answer.h"
-#include "app/settings.h"
+#include "server/server_answer.h"
+#include "server/transfer_log.h"
+#include "settings/settings.h"
 #include "util/daynumber.h"
 #include "util/outcome.h"
 
@@ -133,7 +138,7 @@ Outcome StepFailed(const std::string& step, int exitCode);
 
 // Runs the upload in local_dir. Raises EInOutError when tmp.bat cannot be
 // written. It succeeds only when unzip.php itself answered without an error.
-Outcome UploadData(const Settings& settings, Logger& log);
+Outcome UploadData(const Settings& settings, TransferLog& log);
 
 // Runs the download: makes ProgramFolder the current folder (a failure is
 // ignored), so tools beside the program win over the search path. Raises
@@ -149,11 +154,11 @@ Outcome UploadData(const Settings& settings, Logger& log);
 // archive not packed for the request while zip.php says it packed none (a
 // script built on the zip command leaves the last one in place) is old: it
 // is not unpacked, and facts->serverEmpty is set as well.
-Outcome DownloadData(const Settings& settings, const Folders& folders, Logger& log,
+Outcome DownloadData(const Settings& settings, const Folders& folders, TransferLog& log,
                      const std::string& folderName = "tmp_dl", DownloadFacts* facts = nullptr);
 
 // Asks the server to delete the account's change files (delmob.php); fails
 // unless the script itself answered without an error.
-Outcome DeleteMobileChanges(const Settings& settings, Logger& log);
+Outcome DeleteMobileChanges(const Settings& settings, TransferLog& log);
 
 }  // namespace kelvanor

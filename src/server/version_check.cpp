@@ -1,4 +1,4 @@
-#include "app/version_check.h"
+#include "server/version_check.h"
 
 #include <algorithm>
 #include <exception>
@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/download_limits.h"
+#include "server/download_limits.h"
 #include "platform/code_signature.h"
 #include "platform/file_system.h"
 #include "platform/launch.h"

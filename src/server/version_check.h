@@ -1,5 +1,10 @@
 // The version check and the self-update without a window: the window (and
 // kelvanor-cli) decide how an offer or an error is shown.
+//
+// Room src/server: what speaks to the sync server (commands, transfers,
+// reading answers, checking archives, the version check). It uses the
+// settings and the platform layer, never the sync run: a TransferLog is all
+// it knows of one.
 #pragma once
 
 #include <string>

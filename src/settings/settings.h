@@ -1,5 +1,8 @@
 // The tool's folders and settings: Kelvanor.ini (ours) and the host's
 // tessavor.ini (read only), read key by key and never cached.
+//
+// Room src/settings: the lowest room of the workflow; every other one
+// reads its settings and folders through it.
 #pragma once
 
 #include <array>

@@ -1,5 +1,8 @@
 // The question put to the user before the import: which change files arrived
 // and how many records each holds (the header line of a file is not counted).
+//
+// Room src/sync: one run, from the sync button to "fertig!". It uses the
+// server, kept and settings rooms, none of which uses it.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "app/logger.h"
+#include "sync/logger.h"
 
 namespace kelvanor {
 

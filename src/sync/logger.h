@@ -1,14 +1,18 @@
 // The log of a sync, the one way its lines reach the user: detail lines only
 // when the detail log is on, step lines and failures always.
+//
+// Room src/sync: one run, from the sync button to "fertig!". It uses the
+// server, kept and settings rooms, none of which uses it.
 #pragma once
 
 #include <string>
 
-#include "app/sync_view.h"
+#include "server/transfer_log.h"
+#include "sync/sync_view.h"
 
 namespace kelvanor {
 
-class Logger {
+class Logger : public TransferLog {
  public:
   // `debugLog` is read at every line, so switching it takes effect at once;
   // it and the view must outlive the logger.
@@ -16,12 +20,12 @@ class Logger {
 
   // The detail log: with DebugLog on, the text, then a line "-----", then the
   // window gets its turn to repaint; with DebugLog off nothing at all.
-  void LogLine(const std::string& text);
+  void LogLine(const std::string& text) override;
   // A line that always appears (numbered steps, failures).
-  void Step(const std::string& text) { view_.Log(text); }
+  void Step(const std::string& text) override { view_.Log(text); }
 
   bool DebugLog() const { return debugLog_; }
-  IMessagePump& Pump() const { return view_; }
+  IMessagePump& Pump() const override { return view_; }
 
  private:
   SyncView& view_;

@@ -1,4 +1,4 @@
-#include "app/received_tree.h"
+#include "sync/received_tree.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "app/download_limits.h"
+#include "server/download_limits.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"

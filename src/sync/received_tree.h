@@ -1,13 +1,16 @@
 // The received-data tree: what the mobile sent, one node per change file and
 // one per line, as the user sees it before the import and as the import reads
 // it. Also the dated backup of a received tree.
+//
+// Room src/sync: one run, from the sync button to "fertig!". It uses the
+// server, kept and settings rooms, none of which uses it.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "app/logger.h"
-#include "app/settings.h"
+#include "sync/logger.h"
+#include "settings/settings.h"
 #include "import/node_list.h"
 #include "util/daynumber.h"
 

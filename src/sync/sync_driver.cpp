@@ -1,4 +1,4 @@
-#include "app/sync_driver.h"
+#include "sync/sync_driver.h"
 
 #include <cstring>
 #include <exception>
@@ -6,13 +6,13 @@
 #include <map>
 #include <system_error>
 
-#include "app/command_batch.h"
-#include "app/import_question.h"
-#include "app/logger.h"
-#include "app/mobile_base.h"
-#include "app/office_lists.h"
-#include "app/received_tree.h"
-#include "app/transfer.h"
+#include "server/command_batch.h"
+#include "sync/import_question.h"
+#include "sync/logger.h"
+#include "kept/mobile_base.h"
+#include "kept/office_lists.h"
+#include "sync/received_tree.h"
+#include "server/transfer.h"
 #include "import/import.h"
 #include "import/import_journal.h"
 #include "import/received_preview.h"

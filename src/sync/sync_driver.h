@@ -6,16 +6,19 @@
 // step's exit status is checked; a failed step is logged always, the run stops
 // before anything that would delete or overwrite data, the counter stays, and
 // the user is told which step failed.
+//
+// Room src/sync: one run, from the sync button to "fertig!". It uses the
+// server, kept and settings rooms, none of which uses it.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "app/account_files.h"
-#include "app/logger.h"
-#include "app/settings.h"
-#include "app/sync_view.h"
-#include "app/transfer.h"
+#include "kept/account_files.h"
+#include "sync/logger.h"
+#include "settings/settings.h"
+#include "sync/sync_view.h"
+#include "server/transfer.h"
 #include "db/dbase.h"
 #include "export/export.h"
 #include "import/import_context.h"

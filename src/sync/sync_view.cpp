@@ -1,4 +1,4 @@
-#include "app/sync_view.h"
+#include "sync/sync_view.h"
 
 namespace kelvanor {
 

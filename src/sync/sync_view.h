@@ -4,6 +4,9 @@
 // Every method does nothing (a question is answered no) unless a front end
 // overrides it: the CLI and the tests override what they use; the window
 // maps them onto its memo, panels, tree and boxes. Texts are Windows-1252.
+//
+// Room src/sync: one run, from the sync button to "fertig!". It uses the
+// server, kept and settings rooms, none of which uses it.
 #pragma once
 
 #include <cstddef>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "gui/main_window.h"
 #include "support/sync_server.h"
 #include "support/test_db.h"

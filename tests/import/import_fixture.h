@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/received_tree.h"
-#include "app/settings.h"
+#include "sync/received_tree.h"
+#include "settings/settings.h"
 #include "db/dbase.h"
 #include "import/import.h"
 #include "support/test_db.h"

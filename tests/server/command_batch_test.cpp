@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/command_batch.h"
+#include "server/command_batch.h"
 #include "platform/batch.h"
 #include "support/linux_only.h"
 #include "support/test_db.h"

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <string>
 
-#include "app/server_answer.h"
-#include "app/transfer.h"
+#include "server/server_answer.h"
+#include "server/transfer.h"
 #include "platform/environment.h"
 #include "util/errors.h"
 #include "util/text.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/transfer.h"
+#include "server/transfer.h"
 #include "platform/environment.h"
 #include "support/scoped_env.h"
 #include "support/sync_server.h"
@@ -33,13 +33,25 @@ const char* const kNineFiles[] = {"mob_artikel.txt", "mob_kunde.txt", "mob_kunde
                                   "mob_leistgruppe.txt", "mob_leistung.txt", "mob_pferd.txt",
                                   "mob_termin.txt", "mobv2.ini", "mob_stall.txt"};
 
-// Keeps the log's lines and counts the turns the window would get.
-class MemoView : public SyncView {
+// Keeps the lines as the sync's log shows them (a detail line only with the
+// detail log on, then "-----") and counts the turns the window would get.
+class MemoLog : public TransferLog, public IMessagePump {
  public:
-  void Log(const std::string& line) override { lines.push_back(line); }
+  explicit MemoLog(const bool& debugLog) : debugLog_(debugLog) {}
+  void LogLine(const std::string& text) override {
+    if (!debugLog_) return;
+    lines.push_back(text);
+    lines.push_back("-----");
+    ++calls;
+  }
+  void Step(const std::string& text) override { lines.push_back(text); }
+  IMessagePump& Pump() const override { return const_cast<MemoLog&>(*this); }
   void ProcessPendingMessages() override { ++calls; }
   std::vector<std::string> lines;
   int calls = 0;
+
+ private:
+  const bool& debugLog_;
 };
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -88,22 +100,17 @@ class TransferOnServer : public ::testing::Test {
     for (const char* file : kNineFiles) WriteFile(LocalUtf8() + file, Content(file));
   }
 
-  Outcome Upload() {
-    Logger log(pump, settings.DebugLog);
-    return UploadData(settings, log);
-  }
-  Outcome Download() {
-    Logger log(pump, settings.DebugLog);
-    return DownloadData(settings, folders, log);
-  }
+  Outcome Upload() { return UploadData(settings, log); }
+  Outcome Download() { return DownloadData(settings, folders, log); }
 
   static constexpr const char* kNameUtf8 = "M\xC3\xBCller Hof";
   SyncServer server;
   TempDir appData, program, local;
   Folders folders;
   Settings settings;
-  MemoView pump;
-  std::vector<std::string>& memo = pump.lines;
+  MemoLog log{settings.DebugLog};
+  MemoLog& pump = log;
+  std::vector<std::string>& memo = log.lines;
 
  private:
   std::string oldCwd_;
@@ -291,7 +298,6 @@ TEST_F(TransferOnServer, NoChangesGiveAnEmptyFolderNotAFailure) {
   // changes, and the server's error page is not kept as an archive.
   server.SetNoEmptyArchive();
   memo.clear();
-  Logger log(pump, settings.DebugLog);
   DownloadFacts facts;
   const Outcome none = DownloadData(settings, folders, log, "tmp_dl", &facts);
   ASSERT_TRUE(none.IsOk()) << none.Message() << "\n" << Joined(memo);

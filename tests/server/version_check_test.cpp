@@ -1,4 +1,4 @@
-#include "app/version_check.h"
+#include "server/version_check.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/import_question.h"
+#include "sync/import_question.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "app/received_tree.h"
-#include "app/office_lists.h"
+#include "sync/received_tree.h"
+#include "kept/office_lists.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-#include "app/download_limits.h"
+#include "server/download_limits.h"
 #include "platform/environment.h"
 #include "support/linux_only.h"
 #include "support/test_db.h"

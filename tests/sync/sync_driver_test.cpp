@@ -1,6 +1,6 @@
 // The sync driver against the reference server, seen through a recording view:
 // what the user is shown, and what a second click in the middle of a run does.
-#include "app/sync_driver.h"
+#include "sync/sync_driver.h"
 
 #include <gtest/gtest.h>
 
