@@ -235,6 +235,9 @@ ResolvedServerAddresses ResolveServerAddresses(const std::string& toolIni,
   std::string webScheme;
   std::string host;
   const bool named = !Trim(serverName).empty() && ParseServerName(serverName, webScheme, host);
+  // A port typed with the name is the web server's; the FTP server of the
+  // same host listens on its own (21) unless section sync_server says where.
+  const std::string ftpHost = host.substr(0, host.find(':'));
   ResolvedServerAddresses resolved;
   auto resolve = [&](const char* key, const std::string& fromName, const char* builtIn,
                      std::string& address, AddressSource& source) {
@@ -251,7 +254,7 @@ ResolvedServerAddresses ResolveServerAddresses(const std::string& toolIni,
   };
   resolve("base", webScheme + "://" + host, kDefaultBase, resolved.addresses.base, resolved.base);
   resolve("web", webScheme + "://" + host, kDefaultWeb, resolved.addresses.web, resolved.web);
-  resolve("ftp", "ftp://" + host, kDefaultFtp, resolved.addresses.ftp, resolved.ftp);
+  resolve("ftp", "ftp://" + ftpHost, kDefaultFtp, resolved.addresses.ftp, resolved.ftp);
   resolved.addresses.publisher = Trim(IniReadString(toolIni, kSyncServer, "publisher", ""));
   resolved.addresses.ftpTls = IniReadBool(toolIni, kSyncServer, "ftp_tls", false);
   return resolved;
@@ -286,6 +289,10 @@ bool ReadUploadPending(const Folders& folders) {
 
 void WriteUploadPending(const Folders& folders, bool pending) {
   IniWriteInteger(folders.ToolIni(), kGeneral, "upload_pending", pending ? 1 : 0);
+}
+
+void WriteServerSetting(const Folders& folders, const std::string& key, const std::string& value) {
+  IniWriteString(folders.ToolIni(), kSyncServer, key, value);
 }
 
 void WriteAccountSettings(const Folders& folders, const std::string& name,

@@ -48,8 +48,9 @@ struct ResolvedServerAddresses {
 // The addresses the tool uses with the server name `serverName` (as typed in
 // the account dialog) and what section sync_server of `toolIni` holds: a key
 // there wins; else a usable server name gives http://<server> for base and
-// web (https:// when the name was typed with it) and ftp://<server> for ftp;
-// else the built-in address.
+// web (https:// when the name was typed with it, and the port typed with it)
+// and ftp://<host> for ftp (the FTP server's own port, not the web
+// server's); else the built-in address.
 ResolvedServerAddresses ResolveServerAddresses(const std::string& toolIni,
                                                const std::string& serverName);
 
@@ -141,6 +142,8 @@ void WriteSyncCounter(const Folders& folders, uint16_t value);
 // then still works on older data than the practice's.
 bool ReadUploadPending(const Folders& folders);
 void WriteUploadPending(const Folders& folders, bool pending);
+// Writes one key of section sync_server (base, web, ftp, ftp_tls).
+void WriteServerSetting(const Folders& folders, const std::string& key, const std::string& value);
 // Writes name and server (the account dialog's OK).
 void WriteAccountSettings(const Folders& folders, const std::string& name,
                           const std::string& server);

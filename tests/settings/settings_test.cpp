@@ -236,7 +236,8 @@ TEST_F(SettingsTest, TheServerNameGivesTheAddressesSyncServerEntriesWin) {
   s = Read();
   EXPECT_EQ(s.servers.base, "https://127.0.0.1:8443");
   EXPECT_EQ(s.servers.web, "https://127.0.0.1:8443");
-  EXPECT_EQ(s.servers.ftp, "ftp://127.0.0.1:8443");
+  // The port typed is the web server's: the FTP server keeps its own.
+  EXPECT_EQ(s.servers.ftp, "ftp://127.0.0.1");
 
   Tool("[general]\nserver=sync.praxis-nord.de\n[sync_server]\nweb=https://www.anbieter.de/\n");
   const ResolvedServerAddresses mixed =
