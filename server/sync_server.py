@@ -7,18 +7,19 @@ static files under /sync, and the FTP account that receives the upload.
 
     sync_server.py --root DIR [--http-port 0] [--ftp-port 0] [--parent-pid PID]
                    [--https-cert PEM --https-key PEM [--https-port 0]
-                    [--ftp-tls explicit|implicit]]
+                    [--ftp-tls explicit|implicit|optional]]
 
 With a certificate and its key the same HTTP side is served over TLS on a
 third port as well (the update over https). --ftp-tls makes the FTP side
 require TLS with that certificate, as providers' servers do: "explicit"
 refuses the login until the client has asked for TLS (AUTH TLS, vsftpd's
 "530 Non-anonymous sessions must use encryption."), "implicit" speaks TLS
-from the first byte (ftps://). Once the servers listen, one JSON line goes
-to stdout, for example
+from the first byte (ftps://); "optional" offers TLS to a client that asks
+for it and serves the others in the clear. Once the servers listen, one
+JSON line goes to stdout, for example
     {"http_port": 41234, "ftp_port": 41235, "root": "/tmp/x", "pid": 4711}
 ("https_port" added when TLS is on, "ftp_tls" when the FTP side requires
-it) and stdout is closed. The server stops
+or offers it) and stdout is closed. The server stops
 on SIGTERM/SIGINT and by itself when the process that started it (or
 --parent-pid) is gone, so a crashed test never leaves it behind.
 
@@ -54,6 +55,7 @@ import json
 import logging
 import os
 import signal
+import socket
 import ssl
 import sys
 import tempfile
@@ -115,14 +117,18 @@ def check_account_name(name):
     return name
 
 
-def account_name_from_query(query):
-    """The value of kd, URL-decoded like PHP's $_GET does ("+" is a blank)."""
+def account_bytes_from_query(query):
+    """The value of kd as bytes, URL-decoded like PHP's $_GET does ("+" is a
+    blank)."""
     for part in query.split("&"):
         key, sep, value = part.partition("=")
         if urllib.parse.unquote(key) == "kd":
-            raw = urllib.parse.unquote_to_bytes(value.replace("+", " "))
-            return check_account_name(decode_name_bytes(raw))
+            return urllib.parse.unquote_to_bytes(value.replace("+", " "))
     raise BadAccountName("kd missing")
+
+
+def account_name_from_query(query):
+    return check_account_name(decode_name_bytes(account_bytes_from_query(query)))
 
 
 # ---------------------------------------------------------------------------
@@ -148,20 +154,13 @@ class Layout:
     def download_archive(self, name):
         return os.path.join(self.transfer, "dl_" + name + ".zip")
 
-    def upload_archive(self, name):
-        """The uploaded archive of an account, or None. curl stores the local
-        file name as it is on disk, which may be UTF-8 or Windows-1252 bytes;
-        both spellings of the name are looked for."""
-        spellings = [name.encode("utf-8")]
-        try:
-            spellings.append(name.encode("cp1252"))
-        except UnicodeEncodeError:
-            pass
-        for spelling in spellings:
-            path = os.path.join(os.fsencode(self.ftp), b"up_" + spelling + b".zip")
-            if os.path.isfile(path):
-                return path
-        return None
+    def upload_archive(self, kd_bytes):
+        """The uploaded archive of an account, or None. Named as PHP's
+        unzip.php names it, 'up_' . $_GET['kd'] . '.zip': with the bytes kd
+        arrived in (Windows-1252 from the tool), whatever bytes the FTP
+        client stored its file under."""
+        path = os.path.join(os.fsencode(self.ftp), b"up_" + kd_bytes + b".zip")
+        return path if os.path.isfile(path) else None
 
 
 # ---------------------------------------------------------------------------
@@ -313,9 +312,9 @@ class Scripts:
                 raise
         return text_reply(200, "OK zip dl_%s.zip %d" % (name, len(files)))
 
-    def unzip(self, name):
+    def unzip(self, name, kd_bytes):
         with self.lock:
-            source = self.layout.upload_archive(name)
+            source = self.layout.upload_archive(kd_bytes)
             if source is None:
                 return text_reply(404, "ERROR up_%s.zip not found" % name)
             folder = self.layout.account_dir(name)
@@ -438,6 +437,10 @@ class Steering:
 class ControlRules:
     KINDS = ("fail", "redirect", "body", "slow", "nolength", "cut", "keepold", "noemptyzip",
              "stale", "noarchive", "update", "phpsource", "bom")
+    # Rules of the FTP side, set on the path "/ftp".
+    FTP_KINDS = ("activeonly", "passiveclosed")
+    # A rule on this path holds for every path that has none of its kind.
+    EVERY_PATH = "/*"
 
     def __init__(self):
         self.lock = threading.Lock()
@@ -456,18 +459,25 @@ class ControlRules:
                 for key in [k for k in self.rules if k[0] == path]:
                     del self.rules[key]
 
+    def has(self, path, kind):
+        with self.lock:
+            return (path, kind) in self.rules
+
     def take(self, path):
         """The steering for one request to path; counted rules are used up."""
         steering = Steering()
         with self.lock:
             for kind in self.KINDS:
-                rule = self.rules.get((path, kind))
+                key = (path, kind)
+                if key not in self.rules:
+                    key = (self.EVERY_PATH, kind)
+                rule = self.rules.get(key)
                 if rule is None:
                     continue
                 value, remaining = rule
                 if remaining is not None:
                     if remaining <= 1:
-                        del self.rules[(path, kind)]
+                        del self.rules[key]
                     else:
                         rule[1] = remaining - 1
                 if kind == "fail":
@@ -524,6 +534,7 @@ def describe_request(handler, path, query, body):
         "version": handler.request_version,
         "headers": [[k, v] for k, v in handler.headers.items()],
         "body": body.decode("latin-1"),
+        "tls": isinstance(handler.connection, ssl.SSLSocket),
     }
 
 
@@ -622,7 +633,8 @@ class Handler(BaseHTTPRequestHandler):
                 name, empty_archive=not steering.no_empty_archive, keep_old=steering.keep_old,
                 stale_age=steering.stale_age, no_archive=steering.no_archive,
                 update=steering.update),
-            "/mob/unzip.php": self.scripts.unzip,
+            "/mob/unzip.php": lambda name: self.scripts.unzip(
+                name, account_bytes_from_query(query)),
             "/mob/delmob.php": self.scripts.delmob,
         }
         if path in scripts:
@@ -696,7 +708,7 @@ class Handler(BaseHTTPRequestHandler):
             if action == "echo":
                 return Reply(200, json.dumps(describe_request(self, path, query, body)),
                              "application/json")
-            if action not in ControlRules.KINDS:
+            if action not in ControlRules.KINDS + ControlRules.FTP_KINDS:
                 return not_found_reply(path)
             if not target or not target.startswith("/"):
                 return text_reply(400, "ERROR path must start with /")
@@ -735,15 +747,15 @@ class Handler(BaseHTTPRequestHandler):
         return text_reply(200, "OK %s %s" % (action, target))
 
 
-def make_handler(layout, verbose):
+def make_handler(layout, verbose, rules, request_log):
     """One handler class for plain and TLS alike: both see the same scripts,
-    test rules and request log."""
+    test rules and request log (and so does the FTP side)."""
     return type("SyncHandler", (Handler,), {
         "https_port": None,
         "layout": layout,
         "scripts": Scripts(layout),
-        "rules": ControlRules(),
-        "request_log": RequestLog(),
+        "rules": rules,
+        "request_log": request_log,
         "verbose": verbose,
     })
 
@@ -785,9 +797,60 @@ def make_https_server(handler, port, cert, key):
 # FTP
 # ---------------------------------------------------------------------------
 
+def closed_port():
+    """A loopback port nothing listens on: a connection there is refused."""
+    probe = socket.socket()
+    probe.bind((HOST, 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    return port
+
+
+class LoggedFtpHandler(FTPHandler):
+    """The FTP side as real hosting runs it: every command goes into the
+    request log (a password as "****"), and the test rules of the path
+    "/ftp" play a server whose passive mode does not work."""
+    rules = None
+    request_log = None
+
+    def process_command(self, cmd, *args, **kwargs):
+        arg = args[0] if args else ""
+        if cmd == "PASS":
+            arg = "****"
+        self.request_log.add({"method": "FTP", "path": cmd,
+                              "query": arg if isinstance(arg, str) else "",
+                              "tls": bool(getattr(self, "_ssl_established", False))})
+        super().process_command(cmd, *args, **kwargs)
+
+    def _passive_refused(self, extended):
+        if self.rules.has("/ftp", "activeonly"):
+            # vsftpd with pasv_enable=NO.
+            self.respond("550 Permission denied.")
+            return True
+        if self.rules.has("/ftp", "passiveclosed"):
+            # The port named is one a firewall in front of the server refuses.
+            port = closed_port()
+            if extended:
+                self.respond("229 Entering extended passive mode (|||%d|)." % port)
+            else:
+                self.respond("227 Entering passive mode (127,0,0,1,%d,%d)." % (port >> 8,
+                                                                                port & 255))
+            return True
+        return False
+
+    def ftp_PASV(self, line):
+        if not self._passive_refused(False):
+            super().ftp_PASV(line)
+
+    def ftp_EPSV(self, line):
+        if not self._passive_refused(True):
+            super().ftp_EPSV(line)
+
+
 def tls_ftp_handler_base(mode):
-    """The FTP handler class for TLS `mode` ("explicit" or "implicit"). Imported
-    only when asked for: TLS needs python3-openssl, plain FTP does not."""
+    """The FTP handler class for TLS `mode` ("explicit", "implicit" or
+    "optional"). Imported only when asked for: TLS needs python3-openssl,
+    plain FTP does not."""
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
     class DataChannel(TLS_DTPHandler):
@@ -799,10 +862,17 @@ def tls_ftp_handler_base(mode):
                 return True
             return super().readable()
 
-    class RequireTls(TLS_FTPHandler):
+    class OfferTls(LoggedFtpHandler, TLS_FTPHandler):
+        # Logged first: its PASV and EPSV, then TLS_FTPHandler's commands.
+        dtp_handler = DataChannel
+
+    if mode == "optional":
+        # TLS for whoever asks (AUTH TLS), the clear for everyone else.
+        return OfferTls
+
+    class RequireTls(OfferTls):
         tls_control_required = True
         tls_data_required = True
-        dtp_handler = DataChannel
 
         def process_command(self, cmd, *args, **kwargs):
             # vsftpd's words and code (ssl_enable, force_local_logins_ssl):
@@ -827,7 +897,7 @@ def tls_ftp_handler_base(mode):
     return Implicit
 
 
-def make_ftp_server(layout, port, tls_mode=None, cert=None, key=None):
+def make_ftp_server(layout, port, rules, request_log, tls_mode=None, cert=None, key=None):
     authorizer = DummyAuthorizer()
     authorizer.add_user(FTP_USER, FTP_PASSWORD, layout.ftp, perm="elradfmwMT")
     attributes = {
@@ -837,8 +907,10 @@ def make_ftp_server(layout, port, tls_mode=None, cert=None, key=None):
         # UTF-8) instead of replacing them by "?".
         "unicode_errors": "surrogateescape",
         "permit_foreign_addresses": False,
+        "rules": rules,
+        "request_log": request_log,
     }
-    base = FTPHandler
+    base = LoggedFtpHandler
     if tls_mode:
         base = tls_ftp_handler_base(tls_mode)
         attributes.update({"certfile": cert, "keyfile": key})
@@ -897,6 +969,12 @@ CONTROL_HELP = """test rules, set with GET /_control/RULE?path=/mob/zip.php&...[
                           archive at all
   update                  zip.php: update the previous archive, keeping every
                           entry it does not pack now
+A rule on path=/* holds for every path without one of its own kind. The FTP
+side takes rules on path=/ftp:
+  activeonly              PASV and EPSV answer "550 Permission denied."
+  passiveclosed           PASV and EPSV name a port that refuses connections
+The request log holds the FTP commands too (method "FTP", the password as
+"****"), and says of every entry whether it came over TLS.
 """
 
 
@@ -914,8 +992,9 @@ def parse_args(argv):
     parser.add_argument("--https-cert", help="PEM certificate: serve HTTP over TLS as well")
     parser.add_argument("--https-key", help="PEM key of --https-cert")
     parser.add_argument("--https-port", type=int, default=0, help="0 picks a free port")
-    parser.add_argument("--ftp-tls", choices=("explicit", "implicit"),
-                        help="the FTP side requires TLS (with the https certificate)")
+    parser.add_argument("--ftp-tls", choices=("explicit", "implicit", "optional"),
+                        help="the FTP side requires TLS (with the https certificate), or "
+                             "offers it (optional)")
     args = parser.parse_args(argv)
     if bool(args.https_cert) != bool(args.https_key):
         parser.error("--https-cert and --https-key go together")
@@ -933,15 +1012,17 @@ def main(argv=None):
     layout = Layout(args.root)
     try:
         layout.create()
-        handler = make_handler(layout, args.verbose)
+        rules = ControlRules()
+        request_log = RequestLog()
+        handler = make_handler(layout, args.verbose, rules, request_log)
         http_server = make_http_server(handler, args.http_port)
         https_server = None
         if args.https_cert:
             https_server = make_https_server(handler, args.https_port, args.https_cert,
                                              args.https_key)
             handler.https_port = https_server.server_address[1]
-        ftp_server = make_ftp_server(layout, args.ftp_port, args.ftp_tls, args.https_cert,
-                                     args.https_key)
+        ftp_server = make_ftp_server(layout, args.ftp_port, rules, request_log, args.ftp_tls,
+                                     args.https_cert, args.https_key)
     except Exception as e:  # pylint: disable=broad-except
         # OSError for ports and folders; ssl, OpenSSL or a missing module for TLS.
         sys.stderr.write("sync_server: cannot start: %s\n" % e)

@@ -499,9 +499,14 @@ class AccountNameTest(ServerTestCase):
                 self.assertEqual(self.download(kd), {"mob_pferd_x.txt": b"A/7\r\n"})
 
     def test_windows_1252_upload_name_is_found(self):
-        archive = os.path.join(os.fsencode(self.root), b"ftp", b"up_M\xfcller.zip")
-        with open(archive, "wb") as f, zipfile.ZipFile(f, "w") as z:
+        # unzip.php names the upload with kd's bytes, as PHP does: an upload
+        # stored under the UTF-8 spelling is not the one kd=M%FCller means.
+        utf8 = os.path.join(os.fsencode(self.root), b"ftp", b"up_M\xc3\xbcller.zip")
+        with open(utf8, "wb") as f, zipfile.ZipFile(f, "w") as z:
             z.writestr("mob_kunde.txt", b"x")
+        self.assertEqual(self.get("/mob/unzip.php?kd=M%FCller")[0], 404)
+        archive = os.path.join(os.fsencode(self.root), b"ftp", b"up_M\xfcller.zip")
+        os.rename(utf8, archive)
         self.assertEqual(self.get("/mob/unzip.php?kd=M%FCller")[0], 200)
         self.assertEqual(self.read(self.account("M\u00fcller", "mob_kunde.txt")), b"x")
 

@@ -389,6 +389,12 @@ void SyncServer::SetErrorBehindByteOrderMark(const std::string& path, const std:
   Control("bom", "path=" + UrlQueryEncode(path) + "&text=" + UrlQueryEncode(text));
 }
 
+void SyncServer::SetFtpActiveOnly() { Control("activeonly", "path=/ftp"); }
+
+void SyncServer::SetFtpPassivePortsClosed() { Control("passiveclosed", "path=/ftp"); }
+
+void SyncServer::SetRedirectEverywhere(const std::string& to) { SetRedirect("/*", to); }
+
 void SyncServer::ClearFailures() { Control("clear", ""); }
 
 std::string SyncServer::RequestLog(bool reset) {

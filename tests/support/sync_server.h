@@ -60,7 +60,7 @@ class SyncServer {
     std::string cert;
     std::string key;
     // "explicit" or "implicit": the FTP side requires TLS with this
-    // certificate too ("" leaves it plain).
+    // certificate too; "optional": it offers TLS ("" leaves it plain).
     std::string ftpTls;
   };
 
@@ -137,10 +137,18 @@ class SyncServer {
   // The script answers 200 with `text` (UTF-8) behind a UTF-8 byte-order
   // mark, as a failing script whose included file was saved with one.
   void SetErrorBehindByteOrderMark(const std::string& path, const std::string& text);
+  // The FTP server refuses passive mode ("550 Permission denied." to PASV
+  // and EPSV), as vsftpd with pasv_enable=NO; or it names data ports a
+  // firewall in front of it refuses.
+  void SetFtpActiveOnly();
+  void SetFtpPassivePortsClosed();
+  // A rule for every path without one of its own (see SetRedirect).
+  void SetRedirectEverywhere(const std::string& to);
   // Drops every rule set above.
   void ClearFailures();
   // The requests served so far (JSON list of {method, path, query, version,
-  // headers, body}); `reset` empties the log.
+  // headers, body, tls}; the FTP commands as method "FTP", path the command,
+  // query its argument); `reset` empties the log.
   std::string RequestLog(bool reset = false);
 
   // One plain HTTP/1.0 GET to the server; returns the body and stores the
