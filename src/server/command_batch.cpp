@@ -60,10 +60,23 @@ std::string CurlConfig() {
 #endif
                      "connect-timeout = 60\n"
                      "speed-limit = 1\n"
-                     "speed-time = 120\n"
-                     "max-filesize = ") +
+                     "speed-time = ") +
+         std::to_string(kCurlStallSeconds) + "\nmax-filesize = " +
          std::to_string(kMaxDownloadArchiveBytes) + "\n" + "write-out = \"" +
          kCurlReportWriteOut + "\"\n";
+}
+
+// A login for the server ("user:password") as a line of curl's settings:
+// in double quotes, a backslash and a quote escaped; a line break would end
+// the setting and cannot be part of a password anyway.
+std::string CurlUserSetting(const std::string& login) {
+  std::string quoted;
+  for (const char c : login) {
+    if (c == '\r' || c == '\n') continue;
+    if (c == '\\' || c == '"') quoted += '\\';
+    quoted += c;
+  }
+  return "user = \"" + quoted + "\"\n";
 }
 
 class CurlConfigDir {
@@ -82,6 +95,16 @@ class CurlConfigDir {
     }
     path_ = folder;
   }
+  // The settings for the next command: with `login` for its server when it
+  // needs one. The folder is its owner's alone (MakeTemporaryFolder), so the
+  // password is no more exposed than in Kelvanor.ini.
+  void UseLogin(const std::string& login) {
+    if (path_.empty() || login == login_) return;
+    WriteFileAtomically(path_ + kPathSep + kCurlConfigFileName,
+                        CurlConfig() + (login.empty() ? std::string() : CurlUserSetting(login)),
+                        FileReaders::kOwnerOnly);
+    login_ = login;
+  }
   ~CurlConfigDir() {
     if (path_.empty()) return;
     std::error_code ec;
@@ -93,7 +116,13 @@ class CurlConfigDir {
 
  private:
   std::string path_;
+  std::string login_;
 };
+
+CurlConfigDir& CurlConfigOfThisProcess() {
+  static CurlConfigDir dir;
+  return dir;
+}
 
 std::string GermanReason(const std::error_code& error) {
   if (error == std::errc::directory_not_empty || error == std::errc::file_exists)
@@ -106,13 +135,10 @@ std::string GermanReason(const std::error_code& error) {
 
 }  // namespace
 
-std::string CurlConfigFolder() {
-  static const CurlConfigDir dir;
-  return dir.Path();
-}
+std::string CurlConfigFolder() { return CurlConfigOfThisProcess().Path(); }
 
 int RunCommand(const std::string& command, const std::string& folder, IMessagePump& pump,
-               std::string* output) {
+               std::string* output, const std::string& curlLogin) {
   const std::string batchFile = folder + "tmp.bat";
   // cmd reads a batch file's "%" as the start of a variable: doubled, each
   // one reaches the program as written (a percent-encoded account name, a
@@ -126,6 +152,7 @@ int RunCommand(const std::string& command, const std::string& folder, IMessagePu
         W1252("Die Einstellungen für curl können im temporären Verzeichnis nicht angelegt "
               "werden."));
   }
+  CurlConfigOfThisProcess().UseLogin(curlLogin);
   BatchOptions options;
   options.environment.push_back("CURL_HOME=" + AnsiToUtf8Name(curlHome));
   options.output = output;

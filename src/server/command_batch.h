@@ -22,8 +22,10 @@ namespace kelvanor {
 // Raises EInOutError when tmp.bat cannot be written.
 //
 // Every curl started this way fails on an HTTP error status (see the .cpp).
+// `curlLogin` ("user:password", see AddressLogin) reaches curl through its
+// settings file, never through tmp.bat; "" sends none.
 int RunCommand(const std::string& command, const std::string& folder, IMessagePump& pump,
-               std::string* output = nullptr);
+               std::string* output = nullptr, const std::string& curlLogin = std::string());
 
 // Removes `folder` with everything in it, subfolders included, never
 // following a link: a link inside goes as a link, and a link in the folder's

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "server/server_address.h"
 #include "util/encoding.h"
 #include "util/text.h"
 #include "util/w1252.h"
@@ -19,6 +20,7 @@ constexpr std::size_t kLineWidth = 160;
 
 // curl's exit statuses the verdict tells apart.
 constexpr int kUnsupportedProtocol = 1;
+constexpr int kFtpWeirdPasvReply = 13;
 constexpr int kCouldNotResolveProxy = 5;
 constexpr int kCouldNotResolveHost = 6;
 constexpr int kCouldNotConnect = 7;
@@ -226,6 +228,67 @@ std::string PathAndQuery(const std::string& url) {
   return path;
 }
 
+// The origin of an address: "scheme://host[:port]", before PathAndQuery.
+std::string OriginOf(const std::string& url) {
+  const std::size_t start = url.find("://");
+  const std::size_t end = url.find_first_of("/?#", start == std::string::npos ? 0 : start + 3);
+  return url.substr(0, end);
+}
+
+bool IsWordChar(char c) {
+  return IsLetter(static_cast<unsigned char>(c)) || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Whether `word` stands in `text` as a word of its own (any case).
+bool HasWord(const std::string& text, const std::string& word) {
+  const std::string lower = AsciiLowerCase(text);
+  const std::string needle = AsciiLowerCase(word);
+  for (std::size_t at = lower.find(needle); at != std::string::npos;
+       at = lower.find(needle, at + 1)) {
+    const bool before = at == 0 || !IsWordChar(lower[at - 1]);
+    const std::size_t after = at + needle.size();
+    if (before && (after >= lower.size() || !IsWordChar(lower[after]))) return true;
+  }
+  return false;
+}
+
+// A refusal that speaks of the account: of kd, an account, or its name.
+bool MentionsAccount(const std::string& words, const std::string& account) {
+  for (const char* word : {"kd", "konto", "kontoname", "account", "accounts"}) {
+    if (HasWord(words, word)) return true;
+  }
+  return !Trim(account).empty() && FindNoCase(words, Trim(account)) != std::string::npos;
+}
+
+// The FTP login went through: a 230 in curl's verbose output.
+bool FtpLoggedIn(const std::string& text) {
+  for (const std::string& line : SplitLines(text)) {
+    int code = 0;
+    if (IsFtpReply(line, &code) && code == 230) return true;
+  }
+  return false;
+}
+
+// The port of the last data connection curl tried ("* Connecting to HOST
+// (ADDRESS) port N"), 0 when it tried none.
+int DataPortTried(const std::string& text) {
+  int port = 0;
+  for (const std::string& line : SplitLines(text)) {
+    if (line.rfind("* Connecting to ", 0) != 0) continue;
+    const std::size_t at = line.rfind(" port ");
+    if (at != std::string::npos) port = std::atoi(line.c_str() + at + 6);
+  }
+  return port;
+}
+
+// curl's exit 28 comes from a connection that never came about, or from an
+// answer that stalled once connected ("Operation too slow", or the whole
+// time used up: "Operation timed out after ...").
+bool StalledWhileConnected(const std::string& text) {
+  return text.find("Operation too slow") != std::string::npos ||
+         text.find("Operation timed out") != std::string::npos;
+}
+
 bool MentionsEncryption(const std::string& words) {
   for (const char* word : {"encrypt", "tls", "ssl", W1252("verschlüssel")}) {
     if (FindNoCase(words, word) != std::string::npos) return true;
@@ -280,7 +343,9 @@ CurlReport ReadCurlReport(const std::string& output) {
   char* rest = nullptr;
   report.code = std::strtol(line.c_str(), &rest, 10);
   report.redirects = static_cast<int>(std::strtol(rest, &rest, 10));
-  report.url = Trim(rest);
+  // curl keeps a login in the address it reports after a redirect on the
+  // same host; the address goes into messages and the log.
+  report.url = AddressWithoutLogin(Trim(rest));
   report.found = true;
   // The second line follows the first at once.
   if (output.compare(end, sizeof kTimeMarker - 1, kTimeMarker) == 0) {
@@ -492,7 +557,19 @@ CurlVerdict JudgeCurl(CurlRequest request, const std::string& requested, int exi
     case kCouldNotResolveHost:
     case kCouldNotConnect:
     case kOperationTimedOut:
-      verdict.kind = verdict.redirected ? Kind::kMoved : Kind::kUnreachable;
+      if (exitCode == kOperationTimedOut && StalledWhileConnected(report.text)) {
+        verdict.kind = Kind::kTooSlow;
+      } else if (ftp && exitCode != kCouldNotResolveHost && FtpLoggedIn(report.text)) {
+        // curl's own line names the control connection's port here; what
+        // failed is the data connection to the port the server named.
+        verdict.kind = Kind::kDataRefused;
+        verdict.dataPort = DataPortTried(report.text);
+      } else {
+        verdict.kind = verdict.redirected ? Kind::kMoved : Kind::kUnreachable;
+      }
+      return verdict;
+    case kFtpWeirdPasvReply:
+      verdict.kind = ftp ? Kind::kNoPassive : Kind::kOther;
       return verdict;
     case kHttpReturnedError:
       if (elsewhere) {
@@ -500,7 +577,7 @@ CurlVerdict JudgeCurl(CurlRequest request, const std::string& requested, int exi
       } else if (request == CurlRequest::kArchive && report.code == 404) {
         verdict.kind = Kind::kNoArchive;
       } else if (request == CurlRequest::kScript && (report.code == 400 || report.code == 403)) {
-        verdict.kind = Kind::kAccountRefused;
+        verdict.kind = Kind::kRefused;
       } else {
         verdict.kind = Kind::kFailed;
       }
@@ -517,7 +594,9 @@ CurlVerdict JudgeCurl(CurlRequest request, const std::string& requested, int exi
       return verdict;
     case kSslConnectError:
     case kPeerFailedVerification:
-      verdict.kind = verdict.redirected ? Kind::kMoved : Kind::kInsecure;
+      // A redirect to https at the same path is the server's encryption, not
+      // a move: what failed is trusting it.
+      verdict.kind = verdict.redirected && elsewhere ? Kind::kMoved : Kind::kInsecure;
       return verdict;
     default:
       verdict.kind = Kind::kOther;
@@ -536,6 +615,26 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
       return std::string();
     case Kind::kUnreachable:
       return kServerUnreachable;
+    case Kind::kTooSlow:
+      return what + W1252(".\rDer Server ist erreichbar, hat aber zu langsam geantwortet: ") +
+             std::to_string(kCurlStallSeconds) +
+             W1252(" Sekunden lang kam keine Antwort. Das Skript braucht auf dem Server zu "
+                   "lange.\rBitte später erneut synchronisieren; bleibt es dabei, den Betreiber "
+                   "des Servers fragen.");
+    case Kind::kNoPassive:
+      return what + W1252(".\rDer FTP-Server lässt keine Übertragung im passiven Modus zu") +
+             (verdict.words.empty() ? std::string(".") : " (Antwort: " + Quoted(verdict.words) + ").") +
+             W1252("\rKelvanor überträgt im passiven Modus, wie es hinter einem Router oder einer "
+                   "Firewall nötig ist. Ein späterer Versuch hilft nicht: Bitte den Betreiber des "
+                   "Servers bitten, den passiven Modus (PASV) freizugeben.");
+    case Kind::kDataRefused:
+      return what +
+             W1252(".\rDie Anmeldung am FTP-Server ist gelungen, aber die Datenverbindung für "
+                   "die Übertragung kam nicht zustande (passiver Modus") +
+             (verdict.dataPort > 0 ? ", Port " + std::to_string(verdict.dataPort) : std::string()) +
+             W1252(").\rEin späterer Versuch hilft nicht: Der Server oder eine Firewall davor lässt "
+                   "die Ports für den passiven Modus nicht durch. Bitte den Betreiber des Servers "
+                   "fragen, ob die Ports für passives FTP freigegeben sind.");
     case Kind::kMoved: {
       std::string there;
       switch (verdict.exitCode) {
@@ -569,9 +668,20 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
              "\rBitte die Adresse des Servers in Kelvanor.ini (Abschnitt [sync_server]) "
              "anpassen.";
     }
-    case Kind::kAccountRefused:
-      return "Der Server hat das Konto " + Quoted(account) + " abgelehnt." + serverSaid +
-             W1252("\rBitte den Kontonamen unter \"Konto ...\" prüfen.");
+    case Kind::kRefused:
+      if (MentionsAccount(verdict.words, account)) {
+        return "Der Server hat das Konto " + Quoted(account) + " abgelehnt." + serverSaid +
+               W1252("\rBitte den Kontonamen unter \"Konto ...\" prüfen.");
+      }
+      if (verdict.code == 403) {
+        return what + ".\rDer Server hat die Anfrage abgelehnt (Antwort 403, kein Zugriff)." +
+               serverSaid +
+               W1252("\rVielleicht lässt er nur bestimmte Rechner zu: Bitte den Betreiber des "
+                     "Servers fragen, ob dieser PC zugelassen ist.");
+      }
+      return what + ".\rDer Server hat die Anfrage nicht angenommen (Antwort " +
+             std::to_string(verdict.code) + ")." + serverSaid +
+             "\rBitte den Betreiber des Servers fragen.";
     case Kind::kFailed:
       if (verdict.scriptSource) {
         return what + W1252(
@@ -599,12 +709,20 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
              W1252(
                  ".\rDer FTP-Server bietet keine verschlüsselte Verbindung an; "
                  "Kelvanor.ini verlangt sie (ftp_tls=1).\rBitte den Betreiber des Servers fragen.");
-    case Kind::kInsecure:
-      return what + W1252(".\rDie verschlüsselte Verbindung zum Server kam nicht zustande") +
-             std::string(verdict.exitCode == kPeerFailedVerification
-                             ? ": sein Zertifikat wurde nicht anerkannt."
-                             : ".") +
+    case Kind::kInsecure: {
+      const std::string why =
+          verdict.exitCode == kPeerFailedVerification
+              ? W1252(": sein Zertifikat ist nicht vertrauenswürdig (von keiner anerkannten "
+                      "Stelle, oder für einen anderen Namen ausgestellt).")
+              : ".";
+      const std::string where =
+          verdict.redirected ? W1252(".\rDer Server leitet auf die verschlüsselte Adresse ") +
+                                   OriginOf(verdict.reached) +
+                                   W1252(" weiter, doch die Verbindung dorthin kam nicht zustande")
+                             : W1252(".\rDie verschlüsselte Verbindung zum Server kam nicht zustande");
+      return what + where + why +
              W1252(" Es wurde nichts übertragen.\rBitte den Betreiber des Servers fragen.");
+    }
     case Kind::kOther:
       break;
   }
@@ -612,7 +730,8 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
 }
 
 std::string RedirectHint(const CurlVerdict& verdict) {
-  return "Hinweis: Der Server leitet " + verdict.requested + " nach " + verdict.reached +
+  return "Hinweis: Der Server leitet " + OriginOf(verdict.requested) + " nach " +
+         OriginOf(verdict.reached) +
          " weiter; die Adresse in Kelvanor.ini (Abschnitt [sync_server]) kann angepasst werden.";
 }
 

@@ -101,18 +101,26 @@ enum class CurlRequest {
   kFtpUpload,  // the upload of up_NAME.zip
 };
 
+// How long curl waits for the next byte of an answer before it gives up
+// (its speed limit, set for every command of the batch).
+constexpr int kCurlStallSeconds = 120;
+
 struct CurlVerdict {
   enum class Kind {
-    kDone,            // the server did it
-    kNoArchive,       // the archive is not there (404 at its own address)
-    kUnreachable,     // no connection (name, connect, timeout)
-    kMoved,           // redirected elsewhere, or following the redirect failed
-    kAccountRefused,  // the script refused the account (400, 403)
-    kFailed,          // the server answered with an error or a soft failure
-    kLoginRefused,    // the FTP server refused the login
-    kNoTls,           // TLS was required but the FTP server offers none
-    kInsecure,        // the TLS connection failed (certificate, handshake)
-    kOther,           // anything else; only curl's line tells
+    kDone,          // the server did it
+    kNoArchive,     // the archive is not there (404 at its own address)
+    kUnreachable,   // no connection (name, connect, timeout)
+    kTooSlow,       // connected, but the answer stalled past curl's limit
+    kMoved,         // redirected elsewhere, or following the redirect failed
+    kRefused,       // the script refused the request (400, 403): the account, or this PC
+    kFailed,        // the server answered with an error or a soft failure
+    kLoginRefused,  // the FTP server refused the login
+    kNoTls,         // TLS was required but the FTP server offers none
+    kInsecure,      // the TLS connection failed (certificate, handshake), also
+                    // where a redirect to https led
+    kNoPassive,     // the FTP server refused passive mode (PASV, EPSV)
+    kDataRefused,   // the FTP login worked, its data connection did not
+    kOther,         // anything else; only curl's line tells
   };
   Kind kind = Kind::kOther;
   int exitCode = 0;       // curl's
@@ -122,6 +130,7 @@ struct CurlVerdict {
   bool redirected = false;
   bool scriptSource = false;  // the script's source came back, not its answer
   std::string words;      // ServerWords of the answer, or the FTP refusal
+  int dataPort = 0;       // kDataRefused: the port the FTP server named for it
 };
 
 // The verdict on one curl command: `requested` as in the command (for the
@@ -131,13 +140,16 @@ CurlVerdict JudgeCurl(CurlRequest request, const std::string& requested, int exi
 
 // What the user reads about a failed curl step: what went wrong in German
 // (`what` says it for this step, "Der Server konnte ... nicht ..."), the
-// server's own words, and the next step. `account` is named when the server
-// refused it; `ftpTls` tells whether TLS was asked for already.
+// server's own words, and the next step. `account` is named when the
+// server's refusal speaks of it (of kd, the account or its name); a refusal
+// without such words may come from an allow-list that does not know this PC.
+// `ftpTls` tells whether TLS was asked for already.
 std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& what,
                                const std::string& account, bool ftpTls);
 
 // The memo's hint after a request that was redirected but done: where the
-// server lives now.
+// server lives now ("http://host" to "https://host"), the same for every
+// script, so a run tells it once (TransferLog::Hint).
 std::string RedirectHint(const CurlVerdict& verdict);
 
 // What the user reads when the server cannot be reached at all.

@@ -11,6 +11,7 @@
 
 #include "server/command_batch.h"
 #include "server/download_archive.h"
+#include "server/server_address.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
@@ -56,7 +57,7 @@ class StepRunner {
   bool Run(const TransferStep& step) {
     if (!step.startLine.empty()) log_.LogLine(step.startLine);
     std::string output;
-    int status = RunCommand(step.command, settings_.local_dir, log_.Pump(), &output);
+    int status = RunCommand(step.command, settings_.local_dir, log_.Pump(), &output, step.login);
     if (!step.url.empty()) return Judge(step, status, CurlOutputText(output));
     if (status == 1 && !step.emptyArchive.empty() && IsEmptyZip(step.emptyArchive)) status = 0;
     if (status != 0) {
@@ -109,7 +110,7 @@ class StepRunner {
     lastReport_ = ReadCurlReport(output);
     const CurlVerdict verdict = JudgeCurl(step.request, step.url, status, output);
     if (verdict.kind == CurlVerdict::Kind::kDone) {
-      if (verdict.redirected) log_.Step(RedirectHint(verdict));
+      if (verdict.redirected) log_.Hint(RedirectHint(verdict));
       log_.LogLine(step.endLine);
       return true;
     }
@@ -144,24 +145,38 @@ class StepRunner {
   CurlReport lastReport_;
 };
 
-// The same step, judged as a curl command (see TransferStep).
-TransferStep Curl(TransferStep step, CurlRequest request, std::string url, std::string what) {
+// The same step, judged as a curl command (see TransferStep), with the login
+// of the address it goes to.
+TransferStep Curl(TransferStep step, CurlRequest request, std::string url, std::string what,
+                  std::string login = std::string()) {
   step.request = request;
   step.url = std::move(url);
   step.what = std::move(what);
+  step.login = std::move(login);
   return step;
+}
+
+// The scripts' address as commands and lines show it: without a password.
+std::string ScriptsAddress(const Settings& settings) {
+  return AddressWithoutLogin(settings.servers.base);
 }
 
 TransferStep DelmobStep(const Settings& settings) {
   const std::string url =
-      settings.servers.base + "/mob/delmob.php?kd=" + UrlEncodeAccountName(settings.name);
+      ScriptsAddress(settings) + "/mob/delmob.php?kd=" + UrlEncodeAccountName(settings.name);
   return Curl({"Server-Delmob.php", "Server-Delmob.php (s. tmp.bat) ...", "curl.exe " + url,
                "Server-Delmob.php fertig - !"},
               CurlRequest::kScript, url,
-              W1252("Die Mobildaten auf dem Server konnten nicht gelöscht werden (delmob.php)"));
+              W1252("Die Mobildaten auf dem Server konnten nicht gelöscht werden (delmob.php)"),
+              AddressLogin(settings.servers.base));
 }
 
 }  // namespace
+
+std::string UploadAddress(const Settings& settings) {
+  return AddressWithoutLogin(settings.servers.ftp) + "/up_" + UrlEncodeAccountName(settings.name) +
+         ".zip";
+}
 
 Outcome StepFailed(const std::string& step, int exitCode) {
   return Outcome::Failed(step, exitCode,
@@ -188,8 +203,12 @@ UploadPlan PlanUpload(const Settings& settings) {
   // needs the console's code page.
   const std::string archiveShown =
       Quoted(ReplaceAll(localDir, "\\", "/") + "up_" + settings.name + ".zip");
-  const std::string& ftp = settings.servers.ftp;
-  const std::string unzipUrl = settings.servers.base + "/mob/unzip.php?kd=" + urlName;
+  // The file's name on the server is written out, in the bytes unzip.php
+  // builds from kd: left to curl it would be the local file's name, which
+  // is UTF-8 on Linux while kd goes out in Windows-1252.
+  const std::string ftp = UploadAddress(settings);
+  const std::string login = AddressLogin(settings.servers.base);
+  const std::string unzipUrl = ScriptsAddress(settings) + "/mob/unzip.php?kd=" + urlName;
 
   plan.steps.push_back({"Zip", "Zip (s. tmp.bat) ...", "zip.exe -j " + archive + " " + plan.files,
                         "Zip fertig - " + list + " -> " + archiveShown, ""});
@@ -207,7 +226,8 @@ UploadPlan PlanUpload(const Settings& settings) {
                              "curl.exe " + unzipUrl, "Server-Unzip.php fertig - " + unzipUrl},
                             CurlRequest::kScript, unzipUrl,
                             W1252("Der Server konnte die hochgeladenen Daten nicht für das "
-                                  "Mobilgerät auspacken (unzip.php)")));
+                                  "Mobilgerät auspacken (unzip.php)"),
+                            login));
   return plan;
 }
 
@@ -216,7 +236,8 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
   RefuseWhatTheConsoleCannotShow(settings);
   const std::string& localDir = settings.local_dir;
   const std::string name = AnsiToOem(settings.name);
-  const std::string& base = settings.servers.base;
+  const std::string base = ScriptsAddress(settings);
+  const std::string login = AddressLogin(settings.servers.base);
   const std::string urlName = UrlEncodeAccountName(settings.name);
 
   DownloadPlan plan;
@@ -224,7 +245,8 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
   plan.serverZip = Curl({"Server-Zip.php", "", "curl.exe " + zipUrl, "curl.exe " + zipUrl},
                         CurlRequest::kScript, zipUrl,
                         W1252("Der Server konnte die Änderungen vom Mobilgerät nicht "
-                              "bereitstellen (zip.php)"));
+                              "bereitstellen (zip.php)"),
+                        login);
 
   plan.dir = ReplaceAll(localDir, "\\", "/") + folderName + "/";
   plan.folderToEmpty = localDir + folderName + kPathSep;
@@ -242,7 +264,8 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
             "Download fertig - " + archiveUrl},
            CurlRequest::kArchive, transferUrl,
            W1252("Die Änderungen vom Mobilgerät konnten nicht vom Server "
-                 "geladen werden")));
+                 "geladen werden"),
+           login));
 
   // The dated copy comes before the archive is unpacked: nothing unpacked can
   // stand in its place.

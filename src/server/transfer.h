@@ -66,6 +66,9 @@ struct TransferStep {
   CurlRequest request = CurlRequest::kScript;
   std::string url;
   std::string what;
+  // The login the server's address holds ("user:password"), handed to curl
+  // apart from the command (RunCommand); "" for none.
+  std::string login;
 };
 
 struct UploadPlan {
@@ -131,6 +134,11 @@ DownloadPlan PlanDownload(const Settings& settings, const CivilTime& today,
 // rmdir /S /Q "‹local_dir›tmp_dl\" ("/" on Linux), local_dir in the console
 // code page like every other path (the interpreter reads the whole line in it).
 std::string RemoveDownloadFolderCommand(const Settings& settings);
+
+// Where the upload goes: the FTP address and the file's name on the server,
+// "up_" + the account name as kd sends it (Windows-1252, percent-encoded) +
+// ".zip". The same bytes on every system, so unzip.php finds the upload.
+std::string UploadAddress(const Settings& settings);
 
 // An external step that failed with `exitCode`; its message tells the user
 // which step and that the sync was stopped.

@@ -4,6 +4,7 @@
 // connection check, a test), without the rest of a sync.
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "platform/message_pump.h"
@@ -19,6 +20,17 @@ class TransferLog {
   virtual void Step(const std::string& text) = 0;
   // Runs the window's pending messages while a command is waited for.
   virtual IMessagePump& Pump() const = 0;
+
+  // A hint the user needs once (where a redirected server lives now): the
+  // same text again is not repeated until ForgetHints, which a run calls at
+  // its start. One run asks the same server up to seven times.
+  void Hint(const std::string& text) {
+    if (hinted_.insert(text).second) Step(text);
+  }
+  void ForgetHints() { hinted_.clear(); }
+
+ private:
+  std::set<std::string> hinted_;
 };
 
 }  // namespace kelvanor

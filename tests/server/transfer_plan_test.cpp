@@ -61,10 +61,11 @@ TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
   EXPECT_EQ(plan.steps[1].name, "Upload zum Server");
   EXPECT_EQ(plan.steps[1].startLine, "Upload zum Server (s. tmp.bat) ...");
   // -v: the FTP server's own words when it refuses the login.
-  EXPECT_EQ(plan.steps[1].command,
-            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example -v");
-  EXPECT_EQ(plan.steps[1].endLine,
-            "Upload zum Server fertig - \"C:/Daten/B\xFCro/mobil/up_anna.zip\" -> ftp://ftp.example");
+  EXPECT_EQ(plan.steps[1].command, "curl.exe -T " + zip +
+                                        " -u ftp5830417-mob:kwaldrimensup "
+                                        "ftp://ftp.example/up_anna.zip -v");
+  EXPECT_EQ(plan.steps[1].endLine, "Upload zum Server fertig - \"C:/Daten/B\xFCro/mobil/up_anna.zip\" "
+                                   "-> ftp://ftp.example/up_anna.zip");
 
   EXPECT_EQ(plan.steps[2].name, "Server-Unzip.php");
   EXPECT_EQ(plan.steps[2].startLine, "Server-Unzip.php (s. tmp.bat) ...");
@@ -76,7 +77,8 @@ TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
   Settings tls = MakeSettings("C:\\Daten\\B\xFCro\\mobil\\", "anna");
   tls.servers.ftpTls = true;
   EXPECT_EQ(PlanUpload(tls).steps[1].command,
-            "curl.exe -T " + zip + " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example --ssl-reqd -v");
+            "curl.exe -T " + zip +
+                " -u ftp5830417-mob:kwaldrimensup ftp://ftp.example/up_anna.zip --ssl-reqd -v");
 }
 
 TEST(TransferPlan, DownloadWithAnUmlautInTheLocalFolder) {
@@ -140,6 +142,10 @@ TEST(TransferPlan, AccountNameIsEncodedInUrlsAndInTheConsoleCodePageInFileNames)
   EXPECT_EQ(up.archive, "/m/up_M\xFCller.zip");
   EXPECT_EQ(up.steps[2].command, "curl.exe http://sync.example/mob/unzip.php?kd=M%FCller");
   EXPECT_NE(up.steps[0].command.find("\"/m/up_M\x81ller.zip\""), std::string::npos);
+  // On the server the upload is named with the bytes kd carries, whatever
+  // the local file's name is in (UTF-8 on Linux).
+  EXPECT_NE(up.steps[1].command.find(" ftp://ftp.example/up_M%FCller.zip "), std::string::npos)
+      << up.steps[1].command;
 
   const DownloadPlan down = PlanDownload(s, SeventhOfDecember());
   EXPECT_EQ(down.steps[0].command,
@@ -268,8 +274,10 @@ TEST(ServerAnswer, AScriptCountsOnlyWhenItAnsweredItself) {
             CurlOutput("OK", "", 200, 1, "https://sync.example:8443/mob/unzip.php?kd=anna"));
   EXPECT_EQ(v.kind, Kind::kDone);
   EXPECT_TRUE(v.redirected);
-  EXPECT_NE(RedirectHint(v).find("nach https://sync.example:8443/mob/unzip.php?kd=anna"),
-            std::string::npos);
+  // Where the server lives, not which script: the same for every request.
+  EXPECT_EQ(RedirectHint(v),
+            "Hinweis: Der Server leitet http://sync.example nach https://sync.example:8443 weiter; "
+            "die Adresse in Kelvanor.ini (Abschnitt [sync_server]) kann angepasst werden.");
 
   // Another path (or the account name dropped) answering 200 is not the script.
   for (const char* reached : {"http://sync.example/neu/mob/unzip.php?kd=anna",
@@ -324,7 +332,7 @@ TEST(ServerAnswer, AScriptCountsOnlyWhenItAnsweredItself) {
 
   // The account refused, the server out of reach.
   v = judge(CurlRequest::kScript, kUnzip, 22, CurlOutput("ERROR invalid kd\n", "curl: (22) x", 400, 0, kUnzip));
-  EXPECT_EQ(v.kind, Kind::kAccountRefused);
+  EXPECT_EQ(v.kind, Kind::kRefused);
   EXPECT_EQ(CurlFailureMessage(v, "x", "hof 1", false),
             "Der Server hat das Konto \"hof 1\" abgelehnt.\rAntwort des Servers: \"ERROR invalid "
             "kd\"\rBitte den Kontonamen unter \"Konto ...\" pr\xFC" "fen.");
@@ -333,6 +341,16 @@ TEST(ServerAnswer, AScriptCountsOnlyWhenItAnsweredItself) {
     EXPECT_EQ(CurlFailureMessage(v, "x", "anna", false),
               "Der Server ist nicht erreichbar. Bitte sp\xE4ter erneut synchronisieren.");
   }
+  // Connected, and the script never answered within curl's limit: slow, not
+  // out of reach.
+  v = judge(CurlRequest::kScript, kUnzip, 28,
+            CurlOutput("", "curl: (28) Operation too slow. Less than 1 bytes/sec transferred the "
+                           "last 120 seconds", 0, 0, kUnzip));
+  EXPECT_EQ(v.kind, Kind::kTooSlow);
+  const std::string slow = CurlFailureMessage(v, "x", "anna", false);
+  EXPECT_NE(slow.find("zu langsam geantwortet: 120 Sekunden lang kam keine Antwort"),
+            std::string::npos) << slow;
+  EXPECT_EQ(slow.find("nicht erreichbar"), std::string::npos) << slow;
 }
 
 TEST(ServerAnswer, NoArchiveOnlyAtItsOwnAddress) {
