@@ -163,7 +163,10 @@ int RunAndWait(const std::string& batchFile, IMessagePump& pump,
   // (/S: the outer quotes go, the rest stays as written), so tmp.bat stays
   // exactly as it is. Without the redirection the output would go to a
   // console window, or nowhere at all when we have no console and a
-  // program's write fails (curl then ends with status 23).
+  // program's write fails (curl then ends with status 23). /Q: echo off, so
+  // the interpreter does not write each line of tmp.bat behind its prompt
+  // ("C:\prog>rmdir ...") in front of what the command says, where it
+  // would stand before a server's answer and reach the user's log.
   OutputCapture capture;
   if (capture.Path().empty()) {
     Say(options, "Keine temporäre Datei für die Ausgabe.");
@@ -171,7 +174,7 @@ int RunAndWait(const std::string& batchFile, IMessagePump& pump,
   }
   const std::wstring interpreter = CommandInterpreter();
   const std::wstring parameters =
-      L"/S /C \"\"" + batch + L"\" >\"" + capture.Path() + L"\" 2>&1\"";
+      L"/Q /S /C \"\"" + batch + L"\" >\"" + capture.Path() + L"\" 2>&1\"";
   info.lpFile = interpreter.c_str();
   info.lpParameters = parameters.c_str();
   // Everything it says comes back to the caller: no empty console window.

@@ -50,6 +50,10 @@ done
 [ "$(sqlite3 "$PRACTICE/praxis.db" "SELECT beschlagsrhythmus FROM pferd WHERE id=1")" = 6 ] ||
   fail "Beschlagsrhythmus von Pferd 1 nicht 6"
 [ ! -e "$TOOL_DIR/mobil/tmp_dl" ] || fail "tmp_dl ist nach der Synchronisation noch da"
+# cmd's echo of a tmp.bat line ("R:\prog>rmdir /S /Q ...") is no line of the log.
+if grep -naE '^[A-Za-z]:\\[^>]*>' "$WORK/sync1.log" "$WORK/sync2.log"; then
+  fail "eine Zeile von tmp.bat steht mit dem Prompt von cmd in der Ausgabe"
+fi
 # Every request named the account as it is written: the percent-encoding
 # went through cmd untouched (zip.php, the download, unzip.php, delmob.php),
 # and so did the FTP upload's file name.
