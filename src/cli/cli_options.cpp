@@ -22,7 +22,8 @@ std::string UsageText() {
          "  kelvanor-cli [--db DATEI] import [--yes] [ORDNER]\n"
          "  kelvanor-cli [--db DATEI] sync [--yes | --no]\n"
          "  kelvanor-cli version\n"
-         "  kelvanor-cli check-update\n";
+         "  kelvanor-cli check-update\n"
+         "  kelvanor-cli check-connection\n";
 }
 
 Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& options) {
@@ -64,6 +65,8 @@ Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& option
     options.command = Command::kVersion;
   } else if (name == "check-update") {
     options.command = Command::kCheckUpdate;
+  } else if (name == "check-connection") {
+    options.command = Command::kCheckConnection;
   } else {
     return Fail("Unbekannter Befehl: " + Utf8ToCp1252(name));
   }

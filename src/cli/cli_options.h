@@ -1,7 +1,7 @@
 // Command line of kelvanor-cli:
 //   kelvanor-cli [--db FILE] <command> [args]
 // with the commands export [DIR], import [--yes] [DIR], sync [--yes | --no],
-// version and check-update.
+// version, check-update and check-connection.
 #pragma once
 
 #include <string>
@@ -17,7 +17,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 
-enum class Command { kHelp, kExport, kImport, kSync, kVersion, kCheckUpdate };
+enum class Command { kHelp, kExport, kImport, kSync, kVersion, kCheckUpdate, kCheckConnection };
 
 struct CliOptions {
   Command command = Command::kHelp;

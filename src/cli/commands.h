@@ -10,5 +10,6 @@ int CmdExport(const CliOptions& options);
 int CmdImport(const CliOptions& options);
 int CmdSync(const CliOptions& options);
 int CmdCheckUpdate(const CliOptions& options);
+int CmdCheckConnection(const CliOptions& options);
 
 }  // namespace kelvanor::cli

@@ -32,6 +32,8 @@ int Run(const CliOptions& options) {
       return CmdSync(options);
     case Command::kCheckUpdate:
       return CmdCheckUpdate(options);
+    case Command::kCheckConnection:
+      return CmdCheckConnection(options);
   }
   return kExitUsage;
 }

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "server/command_batch.h"
+#include "server/connection_check.h"
 #include "sync/import_question.h"
 #include "sync/logger.h"
 #include "kept/mobile_base.h"
@@ -196,6 +197,9 @@ void SyncDriver::StartSync() {
   if (!Check(CheckCommandLineSettings(settings_))) return;
   SetState(State::kRunning);
   RunEnd end(*this);
+  // Whether the practice's data travels encrypted, said once for the run.
+  log_.ForgetHints();
+  log_.Step(TransferModeLine(settings_.servers));
   try {
     EnsureLocalFolder();
     LockAccount();

@@ -128,10 +128,48 @@ class SyncLife : public ::testing::Test {
   std::string account = "hof1";
 };
 
+// kelvanor-cli check-connection: a line per address, exit 0 when each
+// answers, 1 with the address and "nicht erreichbar" when one does not; the
+// server is asked for no script and stores no file.
+TEST_F(SyncLife, CheckConnectionSaysWhatAnswersAndChangesNothing) {
+  server->RequestLog(true);
+  CliRun r = RunCli({"check-connection"}, appData, tmp.Path());
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  const std::string port = std::to_string(server->HttpPort());
+  EXPECT_TRUE(Has(r.out, "Skripte: " + server->BaseUrl() + " (Port " + port +
+                             "): erreichbar, unverschl\xC3\xBCsselt;")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Upload: " + server->FtpUrl() + " (Port " +
+                             std::to_string(server->FtpPort()) +
+                             "): erreichbar, Anmeldung gelungen, unverschl\xC3\xBCsselt;")) << r.out;
+  EXPECT_TRUE(Has(r.err, "Pr\xC3\xBC" "fe Upload: " + server->FtpUrl() + " ...")) << r.err;
+  const std::string requests = server->RequestLog();
+  EXPECT_FALSE(Has(requests, ".php")) << requests;
+  EXPECT_FALSE(Has(requests, "\"STOR\"")) << requests;
+  EXPECT_FALSE(fs::exists(server->FtpDir() + "/up_hof1.zip"));
+  EXPECT_EQ(Counter(), -1);
+
+  const std::string ini = W(toolDir + "Kelvanor.ini");
+  IniWriteString(ini, "sync_server", "base", "http://127.0.0.1:1");
+  r = RunCli({"check-connection"}, appData, tmp.Path());
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Skripte: http://127.0.0.1:1 (Port 1): nicht erreichbar: Verbindung "
+                         "abgelehnt")) << r.out;
+  IniWriteString(ini, "sync_server", "base", server->BaseUrl());
+  IniWriteString(ini, "sync_server", "ftp", "ftp://127.0.0.1:1");
+  r = RunCli({"check-connection"}, appData, tmp.Path());
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Upload: ftp://127.0.0.1:1 (Port 1): nicht erreichbar: Verbindung "
+                         "abgelehnt")) << r.out;
+  EXPECT_EQ(RunCli({"check-connection", "jetzt"}, appData, tmp.Path()).exitCode, 2);
+}
+
 TEST_F(SyncLife, FirstSecondThirdAndQuietSync) {
   // First sync: export, zip, FTP upload, unzip on the server.
   CliRun r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  // First of all the run says how the practice's data travels.
+  EXPECT_EQ(r.out.rfind("Verbindung zum Sync-Server: unverschl\xC3\xBCsselt (HTTP, FTP)\n", 0), 0u)
+      << r.out;
   EXPECT_TRUE(Has(r.out, "1) Datens\xC3\xA4tze aus dasTessavor exportieren.")) << r.out;
   EXPECT_TRUE(Has(r.out, "2) Datens\xC3\xA4tze auf den Server HOCH-laden."));
   EXPECT_TRUE(Has(r.out, "Zip (s. tmp.bat) ..."));
