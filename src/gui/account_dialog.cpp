@@ -14,6 +14,7 @@
 #include "gui/main_window.h"
 #include "platform/ini_file.h"
 #include "util/encoding.h"
+#include "util/text.h"
 #include "util/w1252.h"
 
 namespace kelvanor {
@@ -23,6 +24,29 @@ class YieldPump : public SyncView {
  public:
   void ProcessPendingMessages() override { wxTheApp->Yield(true); }
 };
+
+// The check's progress in the dialog: each attempt as it starts, the window
+// alive while curl waits.
+class CheckProgress : public TransferLog, public IMessagePump {
+ public:
+  explicit CheckProgress(wxTextCtrl& memo) : memo_(memo) {}
+  void LogLine(const std::string& text) override {
+    memo_.AppendText((memo_.IsEmpty() ? wxString() : wxString("\n")) + ToWx(text));
+    ProcessPendingMessages();
+  }
+  void Step(const std::string& text) override { LogLine(text); }
+  IMessagePump& Pump() const override { return const_cast<CheckProgress&>(*this); }
+  void ProcessPendingMessages() override { wxTheApp->Yield(true); }
+
+ private:
+  wxTextCtrl& memo_;
+};
+
+std::string Joined(const std::vector<std::string>& lines, const std::string& between = "\r") {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : between) + line;
+  return text;
+}
 }  // namespace
 
 Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& settings,
@@ -55,6 +79,17 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   chkDebug = new wxCheckBox(this, wxID_ANY, "Debug");
   chkDebug->SetValue(false);
 
+  btnCheck = new wxButton(this, wxID_ANY, wxString::FromUTF8("Verbindung pr\u00fcfen"));
+  btnEncrypt =
+      new wxButton(this, wxID_ANY, wxString::FromUTF8("Verschl\u00fcsselt \u00fcbertragen"));
+  btnEncrypt->Hide();
+  memoCheck = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(560, 180),
+                             wxTE_MULTILINE | wxTE_READONLY);
+  memoCheck->Hide();
+  auto* checkButtons = new wxBoxSizer(wxHORIZONTAL);
+  checkButtons->Add(btnCheck, 0, wxRIGHT, 8);
+  checkButtons->Add(btnEncrypt, 0);
+
   btn_ok = new wxButton(this, wxID_OK, "OK");
   btn_ok->SetDefault();
   btn_abbrechen = new wxButton(this, wxID_CANCEL, "Abbrechen");
@@ -76,6 +111,8 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   auto* root = new wxBoxSizer(wxVERTICAL);
   root->Add(grid, 0, wxEXPAND | wxALL, 8);
   root->Add(chkDebug, 0, wxLEFT | wxBOTTOM, 8);
+  root->Add(checkButtons, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
+  root->Add(memoCheck, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
   root->Add(new wxStaticLine(this), 0, wxEXPAND | wxLEFT | wxRIGHT, 8);
   root->Add(buttons, 0, wxEXPAND | wxALL, 8);
   SetSizer(root);
@@ -95,6 +132,17 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   btnResetSyncCounter->Bind(wxEVT_BUTTON,
                             [this](wxCommandEvent&) { btnResetSyncCounterClick(); });
   Button1->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Button1Click(); });
+  btnCheck->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnCheckClick(); });
+  btnEncrypt->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnEncryptClick(); });
+  // The check lets the window's events run: closing meanwhile would end
+  // the dialog under it.
+  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+    if (checking_ && event.CanVeto()) {
+      event.Veto();
+      return;
+    }
+    event.Skip();
+  });
 }
 
 void Tfrm_account::ShowAddresses() {
@@ -124,6 +172,105 @@ void Tfrm_account::ShowAddresses() {
   Layout();
 }
 
+void Tfrm_account::SetButtonsEnabled(bool enabled) {
+  for (wxButton* button : {btn_ok, btn_abbrechen, btnResetSyncCounter, Button1, btnCheck, btnEncrypt}) {
+    button->Enable(enabled);
+  }
+}
+
+void Tfrm_account::ShowCheckLines(const std::vector<std::string>& lines) {
+  memoCheck->SetValue(ToWxMessage(Joined(lines)));
+  memoCheck->ShowPosition(0);
+  // The window's log keeps them too, under the lines of the syncs.
+  if (auto* view = dynamic_cast<SyncView*>(GetParent())) {
+    for (const std::string& line : lines) view->Log(line);
+  }
+}
+
+std::optional<ConnectionReport> Tfrm_account::RunCheck() {
+  const std::string name = FromWx(edit_name->GetValue());
+  const std::string server = FromWx(edit_server->GetValue());
+  const Outcome badServer = CheckServerName(server);
+  if (!badServer.IsOk()) {
+    boxes_.Error(this, badServer.Message());
+    return std::nullopt;
+  }
+  const ServerAddresses servers = ResolveServerAddresses(folders_.ToolIni(), server).addresses;
+  offered_.reset();
+  btnEncrypt->Hide();
+  memoCheck->Clear();
+  if (!memoCheck->IsShown()) {
+    memoCheck->Show();
+    const wxSize needed = GetSizer()->GetMinSize();
+    const wxSize now = GetClientSize();
+    SetClientSize(std::max(needed.GetWidth(), now.GetWidth()),
+                  std::max(needed.GetHeight(), now.GetHeight()));
+  }
+  Layout();
+  SetButtonsEnabled(false);
+  checking_ = true;
+  std::optional<ConnectionReport> report;
+  CheckProgress progress(*memoCheck);
+  try {
+    report = CheckConnection(servers, name, progress);
+  } catch (const std::exception& e) {
+    checking_ = false;
+    SetButtonsEnabled(true);
+    boxes_.Error(this, e.what());
+    return std::nullopt;
+  }
+  checking_ = false;
+  SetButtonsEnabled(true);
+  std::vector<std::string> lines = report->Lines();
+  offered_ = OfferedEncryption(*report, servers);
+  if (offered_) {
+    lines.push_back(W1252("\"Verschlüsselt übertragen\" trägt in Kelvanor.ini ein: ") +
+                    Joined(SwitchSettingLines(*offered_), ", "));
+    btnEncrypt->Show();
+    Layout();
+  }
+  ShowCheckLines(lines);
+  return report;
+}
+
+bool Tfrm_account::SwitchEncryption(const EncryptionSwitch& change) {
+  SetButtonsEnabled(false);
+  checking_ = true;
+  memoCheck->Clear();
+  CheckProgress progress(*memoCheck);
+  SwitchOutcome outcome;
+  try {
+    outcome = SwitchToEncryption(folders_, change, FromWx(edit_name->GetValue()), progress);
+  } catch (const std::exception& e) {
+    checking_ = false;
+    SetButtonsEnabled(true);
+    boxes_.Error(this, e.what());
+    return false;
+  }
+  checking_ = false;
+  SetButtonsEnabled(true);
+  ShowCheckLines(outcome.lines);
+  if (outcome.switched) {
+    // The next sync goes encrypted at once; the lines above say what the
+    // dialog now takes from [sync_server].
+    settings_.servers = ResolveServerAddresses(folders_.ToolIni(), settings_.server).addresses;
+    offered_.reset();
+    btnEncrypt->Hide();
+    ShowAddresses();
+  }
+  return outcome.switched;
+}
+
+void Tfrm_account::btnCheckClick() {
+  if (!checking_) RunCheck();
+}
+
+void Tfrm_account::btnEncryptClick() {
+  if (checking_ || !offered_) return;
+  const EncryptionSwitch change = *offered_;
+  SwitchEncryption(change);
+}
+
 void Tfrm_account::btn_okClick() {
   // FromWx writes "?" for what Windows-1252 lacks; the user is told what he typed.
   const std::string lost = FirstCharacterCp1252Lacks(std::string(edit_name->GetValue().utf8_str()));
@@ -145,6 +292,38 @@ void Tfrm_account::btn_okClick() {
   if (!badServer.IsOk()) {
     boxes_.Error(this, badServer.Message());
     return;
+  }
+  // A new server is tried before it is stored: a typo shows now, not as a
+  // failed first sync halfway through.
+  const std::string stored = IniReadString(folders_.ToolIni(), "general", "server", "");
+  if (!Trim(server).empty() && Trim(server) != Trim(stored)) {
+    if (checking_) return;
+    const std::optional<ConnectionReport> report = RunCheck();
+    if (!report) return;
+    if (!report->AllReached()) {
+      std::vector<std::string> failed;
+      for (const AddressCheck& check : report->checks) {
+        if (!check.reached) failed.push_back(check.Line());
+      }
+      if (!boxes_.YesNo(this,
+                        "Unter dem Server \"" + Trim(server) +
+                            W1252("\" antwortet nicht alles, was eine Synchronisation braucht:\r") +
+                            Joined(failed) + "\r\rDen Server trotzdem speichern?",
+                        IMessageBoxes::Preselected::kNo)) {
+        return;
+      }
+    } else if (offered_) {
+      const EncryptionSwitch change = *offered_;
+      if (boxes_.YesNo(this,
+                       W1252("Der Server bietet eine verschlüsselte Übertragung an; bisher gehen "
+                             "die Daten der Praxis unverschlüsselt zu ihm.\r\rVerschlüsselt "
+                             "übertragen? (In Kelvanor.ini wird eingetragen: ") +
+                           Joined(SwitchSettingLines(change), ", ") + ")") &&
+          !SwitchEncryption(change)) {
+        // Said in the dialog; the user decides again with the lines in view.
+        return;
+      }
+    }
   }
   try {
     WriteAccountSettings(folders_, name, server);

@@ -1,10 +1,15 @@
 // Tfrm_account: the account name and server, the detail log for this run, the
-// counter reset and the request to delete the account's data on the server.
+// counter reset and the request to delete the account's data on the server,
+// and the connection check with the switch to encryption it may offer.
 // Created fresh for every opening, so it always shows what Kelvanor.ini holds.
 #pragma once
 
 #include <wx/dialog.h>
 
+#include <optional>
+#include <string>
+
+#include "server/connection_check.h"
 #include "settings/settings.h"
 
 class wxButton;
@@ -26,6 +31,11 @@ class Tfrm_account : public wxDialog {
   void btn_abbrechenClick();
   void btnResetSyncCounterClick();
   void Button1Click();
+  // "Verbindung prüfen": the addresses the name and server typed give, tried
+  // as a sync reaches them; the lines show below and in the window's log.
+  void btnCheckClick();
+  // "Verschlüsselt übertragen", once a check found encryption offered.
+  void btnEncryptClick();
 
   wxTextCtrl* edit_name = nullptr;
   wxTextCtrl* edit_server = nullptr;
@@ -37,13 +47,27 @@ class Tfrm_account : public wxDialog {
   wxButton* btn_abbrechen = nullptr;
   wxButton* btnResetSyncCounter = nullptr;
   wxButton* Button1 = nullptr;
+  wxButton* btnCheck = nullptr;
+  wxButton* btnEncrypt = nullptr;
+  // What the check tries while it runs, then what it found.
+  wxTextCtrl* memoCheck = nullptr;
 
  private:
   void ShowAddresses();
+  // Runs the check with what the edits hold, the dialog's buttons off
+  // meanwhile; null when it could not run (said in a box).
+  std::optional<ConnectionReport> RunCheck();
+  // Switches as `change` says (a second check first); false when it did not.
+  bool SwitchEncryption(const EncryptionSwitch& change);
+  void ShowCheckLines(const std::vector<std::string>& lines);
+  void SetButtonsEnabled(bool enabled);
 
   const Folders& folders_;
   Settings& settings_;
   IMessageBoxes& boxes_;
+  bool checking_ = false;
+  // What the last check found offered, for btnEncrypt.
+  std::optional<EncryptionSwitch> offered_;
 };
 
 }  // namespace kelvanor

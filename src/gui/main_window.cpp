@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "server/connection_check.h"
 #include "server/version_check.h"
 #include "gui/account_dialog.h"
 #include "gui/wx_dispatcher.h"
@@ -237,9 +238,17 @@ void Tfrm_main::BuildControls() {
   // As wide as its text: the account name and the counter both show.
   lbl_SvrName = new wxStaticText(pnlTop, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
                                  wxALIGN_CENTRE_HORIZONTAL);
+  // Under the account, small: whether the practice's data travels encrypted
+  // (the tooltip says over which addresses).
+  lbl_Encryption = new wxStaticText(pnlTop, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
+                                    wxALIGN_CENTRE_HORIZONTAL);
+  lbl_Encryption->SetFont(lbl_Encryption->GetFont().Smaller());
+  auto* account = new wxBoxSizer(wxVERTICAL);
+  account->Add(lbl_SvrName, 0, wxALIGN_CENTER_HORIZONTAL);
+  account->Add(lbl_Encryption, 0, wxALIGN_CENTER_HORIZONTAL | wxTOP, 2);
   topSizer->Add(labels, 0, wxEXPAND);
   topSizer->Add(bars, 1, wxEXPAND);
-  topSizer->Add(lbl_SvrName, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
+  topSizer->Add(account, 0, wxALIGN_CENTER_VERTICAL | wxALL, 6);
   pnlTop->SetSizer(topSizer);
   rootSizer_->Add(pnlTop, 0, wxEXPAND);
 
@@ -480,6 +489,7 @@ void Tfrm_main::FormActivate() {
     // counts at once, for the version check below.
     boxes_->AccountDialog(this, folders_, settings_);
     HTMLabel1->SetURL(ToWx(DownloadPage()));
+    ShowEncryption();
   }
   btn_exit->Disable();
   CheckForUpdate();
@@ -501,6 +511,15 @@ void Tfrm_main::ReadAccountSettings() {
 
 void Tfrm_main::ShowServerLabel() {
   lbl_SvrName->SetLabel(ToWx(ServerLabelText(settings_)));
+  ShowEncryption();
+}
+
+void Tfrm_main::ShowEncryption() {
+  lbl_Encryption->SetLabel(ToWx(TransferModeWord(settings_.servers)));
+  lbl_Encryption->SetForegroundColour(TransferEncryption(settings_.servers) == Encryption::kFull
+                                          ? wxColour(0, 110, 40)
+                                          : wxColour(150, 70, 0));
+  lbl_Encryption->SetToolTip(ToWxMessage(TransferModeDetail(settings_.servers)));
   pnlTop->Layout();
 }
 

@@ -133,6 +133,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   wxPanel* PnlImport() const { return pnlImport; }
   wxPanel* PnlUpdate() const { return pnlUpdate; }
   wxStaticText* LblSvrName() const { return lbl_SvrName; }
+  wxStaticText* LblEncryption() const { return lbl_Encryption; }
   wxStaticText* Label5() const { return Label5_; }
   wxStaticText* Label3() const { return Label3_; }
   wxButton* BtnSync() const { return btnSync; }
@@ -153,6 +154,8 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   wxPanel* MakeGreyPanel(wxWindow* parent);
   void ShowBottomPanel(wxPanel* panel);
   void ShowServerLabel();
+  // Beside the account: how a sync transfers with the addresses in use.
+  void ShowEncryption();
   void WrapImportQuestion();
   void ClearMemo();
   void ShowTree(const TreeModel& tree);
@@ -204,6 +207,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   wxGauge* pbPut = nullptr;
   wxGauge* pbGet = nullptr;
   wxStaticText* lbl_SvrName = nullptr;
+  wxStaticText* lbl_Encryption = nullptr;
   wxSplitterWindow* Splitter1 = nullptr;
   wxPanel* pnl2 = nullptr;
   wxPanel* Panel1 = nullptr;

@@ -382,18 +382,18 @@ std::vector<std::string> ConnectionReport::Lines() const {
   std::vector<std::string> lines;
   if (!accountLine.empty()) lines.push_back(accountLine);
   for (const AddressCheck& check : checks) lines.push_back(check.Line());
-  const bool allEncrypted = std::all_of(checks.begin(), checks.end(),
-                                        [](const AddressCheck& c) { return c.encrypted; });
+  const auto encrypted = std::count_if(checks.begin(), checks.end(),
+                                       [](const AddressCheck& c) { return c.encrypted; });
   std::string result;
   if (!AllReached()) {
     result = W1252("Ergebnis: Nicht jede Adresse ist erreichbar; so schlägt eine Synchronisation "
                    "fehl.");
-  } else if (allEncrypted) {
-    result = W1252("Ergebnis: Alles erreichbar; die Daten der Praxis gehen verschlüsselt zum "
-                   "Server.");
   } else {
-    result = W1252("Ergebnis: Alles erreichbar; die Daten der Praxis gehen nicht verschlüsselt "
-                   "zum Server.");
+    result = std::string(W1252("Ergebnis: Alles erreichbar; die Daten der Praxis gehen ")) +
+             (encrypted == static_cast<long>(checks.size()) ? W1252("verschlüsselt")
+              : encrypted == 0                              ? W1252("unverschlüsselt")
+                                                            : W1252("nur teilweise verschlüsselt")) +
+             " zum Server.";
   }
   if (EncryptionOffered()) {
     result += W1252(" Der Server bietet Verschlüsselung an, die Kelvanor.ini noch nicht einträgt.");

@@ -288,8 +288,9 @@ TEST_F(GuiTest, TheAccountDialogsServerNameSetsTheServerAndTheDialogSaysWhich) {
     Tfrm_account& dlg = *new Tfrm_account(&w, folders, settings, boxes);
     DialogCloser closer(&dlg, this);
     dlg.edit_server->SetValue("sync.praxis-nord.de:8021");
+    // The port typed is the web server's; the FTP server keeps its own.
     EXPECT_EQ(addresses(dlg), "In Verwendung:|Skripte: http://sync.praxis-nord.de:8021|Updates: "
-                              "http://sync.praxis-nord.de:8021|Upload: ftp://sync.praxis-nord.de:8021");
+                              "http://sync.praxis-nord.de:8021|Upload: ftp://sync.praxis-nord.de");
     dlg.Show();
     Screenshot("account_dialog_server", &dlg);
     dlg.edit_server->SetValue("sync praxis");
@@ -297,13 +298,89 @@ TEST_F(GuiTest, TheAccountDialogsServerNameSetsTheServerAndTheDialogSaysWhich) {
     dlg.btn_okClick();
     ASSERT_EQ(boxes.errors.size(), 1u);
     EXPECT_EQ(boxes.errors[0].rfind("Der Server \"sync praxis\" ist kein Rechnername.", 0), 0u);
-    dlg.edit_server->SetValue("sync.praxis-nord.de");
+    // A new server is tried before it is stored, and what failed is said
+    // (a name under .invalid is found nowhere).
+    dlg.edit_server->SetValue("sync.praxis-nord.invalid");
+    boxes.yesNoAnswer = false;
+    dlg.btn_okClick();
+    ASSERT_EQ(boxes.questions.size(), 1u);
+    EXPECT_NE(boxes.questions[0].find("Skripte: http://sync.praxis-nord.invalid (Port 80): nicht "
+                                      "erreichbar: Name nicht gefunden"),
+              std::string::npos) << boxes.questions[0];
+    EXPECT_EQ(boxes.preselected[0], IMessageBoxes::Preselected::kNo);
+    EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "server", ""), "");
+    EXPECT_NE(FromWx(dlg.memoCheck->GetValue()).find("Upload: ftp://sync.praxis-nord.invalid (Port 21)"),
+              std::string::npos);
+    boxes.yesNoAnswer = true;
     dlg.btn_okClick();
   }
   // The next transfer goes there at once.
-  EXPECT_EQ(settings.servers.base, "http://sync.praxis-nord.de");
-  EXPECT_EQ(settings.servers.ftp, "ftp://sync.praxis-nord.de");
-  EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "server", ""), "sync.praxis-nord.de");
+  EXPECT_EQ(settings.servers.base, "http://sync.praxis-nord.invalid");
+  EXPECT_EQ(settings.servers.ftp, "ftp://sync.praxis-nord.invalid");
+  EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "server", ""), "sync.praxis-nord.invalid");
+  // The window's log has the check's lines too.
+  EXPECT_TRUE(AnyStartsWith(MemoLines(), "Skripte: http://sync.praxis-nord.invalid (Port 80)"));
+}
+
+// "Verbindung prüfen" against a server that offers encryption (http leads to
+// https, FTP takes TLS): the dialog says so and offers the switch; after it
+// the window says "verschlüsselt" and the next sync goes over https and FTP
+// with TLS, as the server's log shows.
+TEST_F(GuiTest, TheConnectionCheckOffersEncryptionAndTheNextSyncUsesIt) {
+  TestCertificates tls;
+  if (!MakeTestCertificates(tmp->Path(), "", tls)) GTEST_SKIP() << "openssl is not available";
+  ScopedEnv trust("CURL_CA_BUNDLE", tls.caCert.c_str());
+  server = std::make_unique<SyncServer>(SyncServer::Https{tls.serverCert, tls.serverKey, "optional"});
+  WriteToolIni("demo", 0);
+  Tfrm_main& w = OpenWindow();
+  EXPECT_EQ(FromWx(w.LblEncryption()->GetLabel()), "unverschl\xFCsselt");
+  w.btnSyncClick();
+  EXPECT_EQ(MemoLines().front(), "Verbindung zum Sync-Server: unverschl\xFCsselt (HTTP, FTP)");
+  ASSERT_EQ(MemoLines().back(), "fertig!");
+
+  server->SetRedirectEverywhere("https");
+  {
+    Tfrm_account& dlg = *new Tfrm_account(&w, folders, w.CurrentSettings(), boxes);
+    DialogCloser closer(&dlg, this);
+    dlg.Show();
+    EXPECT_FALSE(dlg.btnEncrypt->IsShown());
+    dlg.btnCheckClick();
+    const std::string shown = FromWx(dlg.memoCheck->GetValue());
+    EXPECT_NE(shown.find("Skripte: " + server->BaseUrl() + " (Port " +
+                         std::to_string(server->HttpPort()) + "): erreichbar, leitet nach " +
+                         server->HttpsUrl() + " weiter, verschl\xFCsselt."),
+              std::string::npos) << shown;
+    EXPECT_NE(shown.find("): angeboten."), std::string::npos) << shown;
+    EXPECT_TRUE(dlg.btnEncrypt->IsShown());
+    EXPECT_TRUE(dlg.btnEncrypt->IsEnabled());
+    Screenshot("account_dialog_check", &dlg);
+    server->ClearFailures();
+    dlg.btnEncryptClick();
+    EXPECT_NE(FromWx(dlg.memoCheck->GetValue()).find("Umgestellt: Kelvanor.ini"), std::string::npos)
+        << FromWx(dlg.memoCheck->GetValue());
+    EXPECT_FALSE(dlg.btnEncrypt->IsShown());
+    Screenshot("account_dialog_switched", &dlg);
+    dlg.btn_abbrechenClick();
+  }
+  EXPECT_EQ(IniReadString(folders.ToolIni(), "sync_server", "base", ""), server->HttpsUrl());
+  EXPECT_EQ(IniReadString(folders.ToolIni(), "sync_server", "ftp_tls", ""), "1");
+  w.ReadAccountSettings();
+  EXPECT_EQ(FromWx(w.LblEncryption()->GetLabel()), "verschl\xFCsselt");
+  EXPECT_NE(FromWx(w.LblEncryption()->GetToolTipText()).find("FTP mit TLS"), std::string::npos);
+  Screenshot("window_encrypted");
+
+  // The next sync: every request over TLS, the upload after AUTH TLS.
+  server->RequestLog(true);
+  w.btnSyncClick();
+  const std::vector<std::string> memo = MemoLines();
+  EXPECT_TRUE(Contains(memo, "Verbindung zum Sync-Server: verschl\xFCsselt (HTTPS, FTP mit TLS)"));
+  EXPECT_EQ(memo.back(), "fertig!");
+  // Only each FTP session's AUTH TLS comes before its encryption.
+  const std::string requests = server->RequestLog();
+  EXPECT_EQ(Count(requests, "\"tls\": false"), Count(requests, "\"path\": \"AUTH\""))
+      << requests;
+  EXPECT_NE(requests.find("\"path\": \"/mob/zip.php\""), std::string::npos) << requests;
+  EXPECT_NE(requests.find("\"path\": \"STOR\""), std::string::npos) << requests;
 }
 
 TEST_F(GuiTest, DeleteMobileDataAsksUsesTheNameHeldInTheSettingsAndReports) {
