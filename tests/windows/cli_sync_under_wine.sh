@@ -85,6 +85,25 @@ if missing:
     sys.exit("nicht angefragt: %s" % sorted(missing))
 PY
 
+# The connection check of kelvanor-cli.exe: a line per address, exit 0,
+# nothing asked of the scripts; exit 1 with the address when the FTP server
+# cannot be reached.
+/usr/bin/python3 -c 'import sys, urllib.request; urllib.request.urlopen("http://127.0.0.1:%s/_control/requests?reset=1" % sys.argv[1]).read()' "$HTTP_PORT"
+wine "$PROGRAM/kelvanor-cli.exe" check-connection >"$WORK/check.log" 2>&1 || { cat "$WORK/check.log"; fail "check-connection"; }
+cat "$WORK/check.log"
+grep -qF "Upload: ftp://127.0.0.1:$FTP_PORT (Port $FTP_PORT): erreichbar, Anmeldung gelungen" "$WORK/check.log" ||
+  fail "check-connection nennt den Upload nicht erreichbar"
+grep -qF "kd=M%FCller%20Hof, Upload-Datei up_M%FCller%20Hof.zip" "$WORK/check.log" ||
+  fail "check-connection zeigt den Kontonamen nicht, wie der Server ihn sieht"
+/usr/bin/python3 -c 'import sys, urllib.request; sys.exit(b".php" in urllib.request.urlopen("http://127.0.0.1:%s/_control/requests" % sys.argv[1]).read())' "$HTTP_PORT" ||
+  fail "check-connection hat ein Skript aufgerufen"
+sed -i "s|^ftp=.*|ftp=ftp://127.0.0.1:1\r|" "$TOOL_DIR/Kelvanor.ini"
+status=0
+wine "$PROGRAM/kelvanor-cli.exe" check-connection >"$WORK/check2.log" 2>&1 || status=$?
+[ "$status" = 1 ] && grep -qF "Upload: ftp://127.0.0.1:1 (Port 1): nicht erreichbar" "$WORK/check2.log" ||
+  { cat "$WORK/check2.log"; fail "check-connection ohne FTP-Server: Exit-Code $status"; }
+sed -i "s|^ftp=.*|ftp=ftp://127.0.0.1:$FTP_PORT\r|" "$TOOL_DIR/Kelvanor.ini"
+
 # A link to a folder outside, left in tmp_dl: Wine shows a Unix link to a
 # folder as a reparse point, as Windows shows a junction. Emptying tmp_dl
 # never follows it: what it points to stays. (Windows removes a junction

@@ -211,3 +211,42 @@ done
 ! xdotool search --onlyvisible --name 'S Y N C' >/dev/null 2>&1 ||
   fail "das Fenster reagiert nach dem Wechsel zu einem anderen Programm nicht mehr"
 echo "Fenster unter Wine: offline dreimal zu einem anderen Programm und zurück, kein Fenster, bedienbar."
+
+# The first start without an account: the account dialog opens by itself.
+# "Verbindung prüfen" tries the reference server's three addresses through
+# curl.exe and Wine's cmd and shows a line for each in the dialog
+# (screenshot); the server is asked for no script and stores no file.
+sed -i "s|^web=.*|web=http://127.0.0.1:$HTTP_PORT\r|; s|^name=.*|name=\r|" "$TOOL_DIR/Kelvanor.ini"
+/usr/bin/python3 -c 'import sys, urllib.request; urllib.request.urlopen("http://127.0.0.1:%s/_control/requests?reset=1" % sys.argv[1]).read()' "$HTTP_PORT"
+timeout 300 wine ./Kelvanor.exe >"$WORK/window3.log" 2>&1 &
+dialog=""
+for _ in $(seq 1 120); do
+  dialog="$(xdotool search --onlyvisible --name '^Konto-Einstellungen$' 2>/dev/null | head -1 || true)"
+  [ -n "$dialog" ] && break
+  sleep 0.5
+done
+[ -n "$dialog" ] || { cat "$WORK/window3.log"; fail "ohne Kontonamen öffnet sich der Konto-Dialog nicht"; }
+sleep 1
+wine "$PROBE" click "Konto-Einstellungen" "Verbindung prüfen" || fail "kein Knopf \"Verbindung prüfen\""
+for _ in $(seq 1 120); do
+  wine "$PROBE" text "Konto-Einstellungen" 2>/dev/null | tr -d '\r' >"$WORK/check.txt" || true
+  grep -q "^Ergebnis:" "$WORK/check.txt" && break
+  sleep 0.5
+done
+sleep 1
+import -window root "$SHOTS/wine_account_dialog_check.png"
+cat "$WORK/check.txt"
+grep -qF "Skripte: http://127.0.0.1:$HTTP_PORT (Port $HTTP_PORT): erreichbar, unverschl" "$WORK/check.txt" ||
+  fail "die Prüfung nennt die Skripte nicht erreichbar"
+grep -qF "Upload: ftp://127.0.0.1:$FTP_PORT (Port $FTP_PORT): erreichbar, Anmeldung gelungen" "$WORK/check.txt" ||
+  fail "die Prüfung nennt den Upload nicht erreichbar"
+/usr/bin/python3 - "$HTTP_PORT" <<'PY' || fail "die Prüfung hat den Server verändert"
+import json, sys, urllib.request
+log = json.load(urllib.request.urlopen("http://127.0.0.1:%s/_control/requests" % sys.argv[1]))
+changing = [r for r in log if r["path"].endswith(".php") or r["path"] in ("STOR", "APPE", "DELE")]
+sys.exit("%r" % changing if changing else 0)
+PY
+wine "$PROBE" click "Konto-Einstellungen" "Abbrechen" || true
+sleep 2
+wine taskkill /IM Kelvanor.exe >/dev/null 2>&1 || true
+echo "Konto-Dialog unter Wine: Verbindungsprüfung in Ordnung (wine_account_dialog_check.png)."

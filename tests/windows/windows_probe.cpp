@@ -18,6 +18,11 @@
 //       "<width> <height>". (Wine draws no window beyond it.)
 //   windows_probe.exe shell         exit 0 when the desktop's shell answers
 //       for its window list, the way the setup's finish page asks it.
+//   windows_probe.exe click TITLE CAPTION  clicks the button CAPTION in that
+//       window as a user would, without waiting for what the click starts
+//       (a dialog's button may run for a while).
+//   windows_probe.exe text TITLE    what the window's multi-line edit field
+//       shows (a dialog's result lines), UTF-8.
 #include <windows.h>
 #include <exdisp.h>
 #include <shlguid.h>
@@ -106,6 +111,69 @@ int Maximize(const wchar_t* title) {
   return window != nullptr && ::ShowWindowAsync(window, SW_MAXIMIZE) ? 0 : 1;
 }
 
+// The first child of `window` (at any depth) that `match` accepts.
+template <typename Match>
+HWND Child(HWND window, Match match) {
+  struct Search {
+    Match* match;
+    HWND found;
+  } search{&match, nullptr};
+  ::EnumChildWindows(
+      window,
+      [](HWND child, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        if (!(*s->match)(child)) return TRUE;
+        s->found = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[128] = {};
+  ::GetClassNameW(window, name, 128);
+  return name;
+}
+
+int Click(const wchar_t* title, const wchar_t* caption) {
+  const HWND window = TopLevel(title);
+  if (window == nullptr) return 1;
+  const HWND button = Child(window, [caption](HWND child) {
+    wchar_t text[256] = {};
+    ::GetWindowTextW(child, text, 256);
+    return _wcsicmp(ClassOf(child).c_str(), L"Button") == 0 && std::wstring(text) == caption;
+  });
+  // Posted: the click's work runs in the program's own time.
+  return button != nullptr && ::PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
+}
+
+int Text(const wchar_t* title) {
+  const HWND window = TopLevel(title);
+  if (window == nullptr) return 1;
+  const HWND edit = Child(window, [](HWND child) {
+    const std::wstring name = ClassOf(child);
+    const bool edit = _wcsicmp(name.c_str(), L"Edit") == 0 || name.find(L"RICHEDIT") == 0 ||
+                      name.find(L"RichEdit") == 0;
+    return edit && (::GetWindowLongW(child, GWL_STYLE) & ES_MULTILINE) != 0 &&
+           ::IsWindowVisible(child);
+  });
+  if (edit == nullptr) return 1;
+  const LRESULT length = ::SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  ::SendMessageW(edit, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                 reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length));
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                          nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes,
+                        nullptr, nullptr);
+  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  std::fputs("\n", stdout);
+  return 0;
+}
+
 int ShellAnswers() {
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   IShellWindows* windows = nullptr;
@@ -124,6 +192,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"redraw") return Redraw(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"maximize") return Maximize(argv[2]);
   if (argc == 2 && std::wstring(argv[1]) == L"shell") return ShellAnswers();
+  if (argc == 4 && std::wstring(argv[1]) == L"click") return Click(argv[2], argv[3]);
+  if (argc == 3 && std::wstring(argv[1]) == L"text") return Text(argv[2]);
   if (argc == 2 && std::wstring(argv[1]) == L"screen") {
     std::printf("%d %d\n", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
     return 0;
