@@ -149,11 +149,18 @@ void ReadHttpAttempt(const Attempt& attempt, AddressCheck& check) {
                     " Sekunden";
       break;
     case Kind::kMoved:
+      if (toHttps && SameRequest(v.requested, v.reached)) {
+        check.state = "leitet nach " + OriginOf(v.reached) +
+                      W1252(" weiter (verschlüsselt), dort nicht erreichbar: ") +
+                      ConnectionProblem(attempt, ParseServerAddress(v.reached).port);
+        break;
+      }
       check.state = "erreichbar, leitet aber nach " + v.reached +
                     W1252(" weiter, eine andere Adresse; dort ") +
                     (v.exitCode == 0 || v.exitCode == 22
                          ? std::string("antwortet nicht, was eine Synchronisation braucht")
-                         : "nicht erreichbar: " + ConnectionProblem(attempt, ParseServerAddress(v.reached).port)) +
+                         : "nicht erreichbar: " +
+                               ConnectionProblem(attempt, ParseServerAddress(v.reached).port)) +
                     W1252(". Bitte die Adresse anpassen");
       break;
     case Kind::kInsecure:
@@ -224,8 +231,7 @@ std::string NotOffered(const Attempt& attempt, int port) {
 }
 
 bool ConnectionFailed(const Attempt& attempt) {
-  const int code = attempt.verdict.exitCode;
-  return code == 5 || code == 6 || code == 7 || code == 28;
+  return attempt.verdict.kind == CurlVerdict::Kind::kUnreachable;
 }
 
 std::string NotTried() { return W1252("nicht geprüft: die Prüfung hat ihre Zeit aufgebraucht"); }
