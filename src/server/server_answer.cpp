@@ -618,9 +618,9 @@ std::string CurlFailureMessage(const CurlVerdict& verdict, const std::string& wh
     case Kind::kTooSlow:
       return what + W1252(".\rDer Server ist erreichbar, hat aber zu langsam geantwortet: ") +
              std::to_string(kCurlStallSeconds) +
-             W1252(" Sekunden lang kam keine Antwort. Das Skript braucht auf dem Server zu "
-                   "lange.\rBitte später erneut synchronisieren; bleibt es dabei, den Betreiber "
-                   "des Servers fragen.");
+             W1252(" Sekunden lang ging nichts voran.\rBitte später erneut synchronisieren; "
+                   "bleibt es dabei, den Betreiber des Servers fragen (ein Skript braucht dort "
+                   "zu lange, oder seine Leitung ist überlastet).");
     case Kind::kNoPassive:
       return what + W1252(".\rDer FTP-Server lässt keine Übertragung im passiven Modus zu") +
              (verdict.words.empty() ? std::string(".") : " (Antwort: " + Quoted(verdict.words) + ").") +

@@ -348,7 +348,7 @@ TEST(ServerAnswer, AScriptCountsOnlyWhenItAnsweredItself) {
                            "last 120 seconds", 0, 0, kUnzip));
   EXPECT_EQ(v.kind, Kind::kTooSlow);
   const std::string slow = CurlFailureMessage(v, "x", "anna", false);
-  EXPECT_NE(slow.find("zu langsam geantwortet: 120 Sekunden lang kam keine Antwort"),
+  EXPECT_NE(slow.find("zu langsam geantwortet: 120 Sekunden lang ging nichts voran"),
             std::string::npos) << slow;
   EXPECT_EQ(slow.find("nicht erreichbar"), std::string::npos) << slow;
 }
