@@ -17,6 +17,7 @@
 #include "import/id_map.h"
 #include "import/import_journal.h"
 #include "import/import_summary.h"
+#include "import/received_data.h"
 #include "import/record_values.h"
 #include "util/exchange_files.h"
 #include "util/w1252.h"
@@ -53,10 +54,13 @@ class ERecordUnavailable : public Exception {
 };
 
 struct ImportContext {
-  ImportContext(TDBase& database, const TreeModel& received) : db(database), tree(received) {}
+  ImportContext(TDBase& database, const TreeModel& received)
+      : db(database), tree(received), files(received) {}
 
   TDBase& db;
   const TreeModel& tree;
+  // The tree read once: which of its lines are records.
+  const ReceivedData files;
   IdMap idMap;  // the records this run created
   // The records journaled runs created, named when this run has no record of
   // the same kind and mobile id (the mobile may have reused an id since).

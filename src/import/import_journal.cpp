@@ -6,6 +6,7 @@
 #include "db/sql.h"
 #include "platform/file_system.h"
 #include "util/encoding.h"
+#include "import/received_data.h"
 #include "util/exchange_files.h"
 #include "util/text.h"
 #include "util/errors.h"
@@ -442,17 +443,17 @@ void ImportJournal::ForgetLinesNotIn(const TreeModel& tree, int64_t serverMoment
   // keys of the records it holds.
   std::unordered_map<std::string, std::size_t> held;
   std::unordered_set<std::string> heldKeys;
-  std::string file;
-  auto hold = [&](const std::string& line) {
-    ++held[file + '\n' + Hex(line)];
-    const std::string key = RecordKeyOf(file, line);
-    if (!key.empty()) heldKeys.insert(file + '\n' + key);
-  };
-  for (const TreeNode& node : tree.Nodes()) {
-    if (node.level == 1) file = node.text;
-    if (node.level != 2) continue;
-    hold(node.text);
-    for (const std::string& earlier : node.replaced) hold(earlier);
+  const ReceivedData received(tree);
+  for (const ReceivedFile& file : received.Files()) {
+    auto hold = [&](const std::string& line) {
+      ++held[file.name + '\n' + Hex(line)];
+      const std::string key = RecordKeyOf(file.name, line);
+      if (!key.empty()) heldKeys.insert(file.name + '\n' + key);
+    };
+    for (const ReceivedLine& record : file.records) {
+      hold(record.Text());
+      for (const std::string& earlier : record.Replaced()) hold(earlier);
+    }
   }
   OnFile([&] {
     std::vector<int64_t> gone;

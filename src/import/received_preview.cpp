@@ -11,6 +11,7 @@
 #include "import/import.h"
 #include "import/import_context.h"
 #include "import/import_journal.h"
+#include "import/received_data.h"
 #include "import/record_names.h"
 #include "platform/file_system.h"
 #include "util/text.h"
@@ -113,19 +114,14 @@ Reference DeletedReference(const std::string& field0) {
   return {parts[1], IdNumber(parts[2])};
 }
 
-// Every line node with its file and whether it is the file's header line.
+// Every header and record line with its file (null for a kind the tool does
+// not import) and whether it is the file's header line.
 template <typename Visit>
 void ForEachLine(const TreeModel& tree, Visit visit) {
-  const ExchangeFile* file = nullptr;
-  bool header = false;
-  for (std::size_t position = 0; position < tree.Count(); ++position) {
-    if (tree.Level(position) == 1) {
-      file = ExchangeFileByChangeFile(tree.Text(position));
-      header = true;
-    } else if (tree.Level(position) == 2) {
-      visit(position, file, header);
-      header = false;
-    }
+  const ReceivedData received(tree);
+  for (const ReceivedFile& file : received.Files()) {
+    if (const ReceivedLine* header = file.Header()) visit(header->position, file.exchange, true);
+    for (const ReceivedLine& record : file.records) visit(record.position, file.exchange, false);
   }
 }
 
@@ -569,7 +565,7 @@ LineDescriptions Describer::Describe(const FieldMerge* merge) {
       described[position] = earlier != nullptr
                                 ? DescribeAfterEarlier(file->kind, tree_.Text(position), *earlier)
                                 : DescribeLine(file->kind, tree_.Text(position));
-    } else if (!Trim(tree_.Text(position)).empty()) {
+    } else {
       described[position] = {W1252(
           "Wird nicht importiert: eine Änderungsdatei, die Kelvanor nicht kennt (die Zeile "
           "bleibt in der Sicherung und steht danach in nicht_importierte_Zeilen.txt)")};
@@ -695,7 +691,7 @@ std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earli
   ForEachLine(tree, [&](std::size_t position, const ExchangeFile* file, bool header) {
     if (header) return;
     if (file == nullptr) {
-      if (!Trim(tree.Text(position)).empty()) ++ofUnknownFiles;
+      ++ofUnknownFiles;
       return;
     }
     const EarlierImport* before = EarlierAt(earlier, position);

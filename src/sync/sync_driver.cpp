@@ -15,6 +15,7 @@
 #include "server/transfer.h"
 #include "import/import.h"
 #include "import/import_journal.h"
+#include "import/received_data.h"
 #include "import/received_preview.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
@@ -77,24 +78,16 @@ std::string OldArchiveMessage(const DownloadFacts& facts) {
                "mehr packen).");
 }
 
-// The lines of the change files in `tree` (all forms of a record the tree
-// merged), each file's header line left out, counted.
+// The record lines of the change files in `tree` (all forms of a record the
+// tree merged), counted.
 std::map<std::string, std::size_t> RecordLinesOf(const TreeModel& tree) {
   std::map<std::string, std::size_t> lines;
-  std::string file;
-  bool header = false;
-  for (const TreeNode& node : tree.Nodes()) {
-    if (node.level == 1) {
-      file = node.text;
-      header = true;
+  const ReceivedData received(tree);
+  for (const ReceivedFile& file : received.Files()) {
+    for (const ReceivedLine& record : file.records) {
+      ++lines[file.name + '\n' + record.Text()];
+      for (const std::string& earlier : record.Replaced()) ++lines[file.name + '\n' + earlier];
     }
-    if (node.level != 2) continue;
-    if (header) {
-      header = false;
-      continue;
-    }
-    ++lines[file + '\n' + node.text];
-    for (const std::string& earlier : node.replaced) ++lines[file + '\n' + earlier];
   }
   return lines;
 }
