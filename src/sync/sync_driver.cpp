@@ -102,15 +102,6 @@ bool HoldsLinesNotIn(const TreeModel& fresh, const TreeModel& seen) {
   return false;
 }
 
-// What the user reads for an error: a failure of the database says in German
-// what is wrong with it.
-std::string UserText(const std::exception& error) {
-  if (const auto* failure = dynamic_cast<const EDatabaseFailure*>(&error)) {
-    return failure->UserMessage();
-  }
-  return error.what();
-}
-
 }  // namespace
 
 // Whatever way a run or an answer leaves (done, failed, an error): the
@@ -184,7 +175,7 @@ void SyncDriver::StartSync() {
   if (state_ != State::kIdle) return;  // one run at a time
   lastOutcome_ = Outcome::Ok();
   backupPath_.clear();
-  earlier_.clear();
+  session_.reset();
   downloaded_ = DownloadFacts();
   if (!Check(CheckCommandLineSettings(settings_))) return;
   SetState(State::kRunning);
@@ -250,7 +241,10 @@ void SyncDriver::RunLaterSync() {
   }
   ReadReceivedFiles(settings_, &log_, tree_);
   if (!downloaded_.Complete() && !AcceptOldArchive()) return;
-  view_.ShowReceived(tree_, ChangePreview());
+  session_ = std::make_unique<ImportSession>(view_, log_, folders_, db_, accountFiles_, tree_);
+  // Only under the run's lock may the journal be opened; the session closes
+  // it again before the import.
+  session_->ShowPreview();
   log_.Step(W1252("2) Änderungen importieren"));
   AskImport();
 }
@@ -277,7 +271,7 @@ bool SyncDriver::AcceptOldArchive() {
 
 void SyncDriver::AskImport() {
   int total = 0;
-  std::string question = BuildImportQuestion(tree_, &total, &earlier_);
+  const std::string question = session_->Question(&total);
   const std::string oldArchive =
       downloaded_.Complete() ? std::string() : "\r\r" + OldArchiveMessage(downloaded_);
   if (total > 0) {
@@ -325,50 +319,12 @@ void SyncDriver::AnswerImport(bool import) {
 
 void SyncDriver::Import() {
   view_.ImportUnderWay();
-  ImportSummary summary;
-  std::string conflicts;
-  try {
-    if (db_ == nullptr) {
-      throw Exception(
-          W1252("Die Praxis-Datenbank ist nicht geöffnet; es kann nichts importiert werden."));
-    }
-    const std::unique_ptr<FieldMerge> merge =
-        PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_, &earlier_);
-    // The office's values a conflict overwrites are kept before the import
-    // commits: if they cannot be, nothing is overwritten.
-    summary = ImportMobileChanges(
-        *db_, tree_, accountFiles_.journal, merge.get(),
-        [&](const ImportSummary& run) { conflicts = KeepConflictsOfRun(run); });
-  } catch (const std::exception& e) {
-    // The import is one transaction: nothing of it was written. The change
-    // files stay on the server and in tmp_dl, so a later sync brings them again.
-    Fail(std::string(W1252("Der Import ist fehlgeschlagen, es wurde nichts übernommen: ")) +
-         UserText(e));
+  const ImportSession::Result imported = session_->Import();
+  if (!imported.outcome.IsOk()) {
+    Fail(imported.outcome);
     return;
   }
-  // Told now that the database is free again, so the host program can save
-  // while the user reads.
-  for (const std::string& line : summary.LogLines()) log_.Step(line);
-  if (!conflicts.empty()) log_.Step("Die Konflikte stehen in " + conflicts + ".");
-  std::string notImported;
-  try {
-    // Every received line is on disk before the server is asked to forget
-    // it, and those not imported are listed for the office to type in.
-    SaveBackupOnce();
-    notImported = KeepNotImportedLines(folders_, summary);
-  } catch (const std::exception& e) {
-    if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
-    Fail(UserText(e));
-    return;
-  }
-  if (!notImported.empty()) {
-    log_.Step("Die nicht importierten Zeilen stehen in " + notImported + ".");
-  }
-  if (!summary.failures.empty()) {
-    view_.ReportError(summary.FailureMessage() + "\r\rSie stehen zum Nachtragen in " +
-                      notImported + ".");
-  }
-  if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage(conflicts));
+  backupPath_ = imported.backup;
   bool oldArchive = false;
   try {
     ForgetLinesGoneFromServer(tree_, downloaded_);
@@ -453,37 +409,6 @@ void SyncDriver::KeepBase() {
   } catch (const std::exception& e) {
     // The upload itself went well; the next import merely writes whole records.
     log_.Step("Hinweis: " + std::string(e.what()));
-  }
-}
-
-ChangeDetails SyncDriver::ChangePreview() {
-  // After a failed delete request the server sends what is imported already:
-  // read as new, the office would fear a second customer. Only under the
-  // run's lock may the journal be opened; it is closed before the import.
-  if (db_ != nullptr && accountLock_ != nullptr) {
-    earlier_ = EarlierImportsForPreview(*db_, accountFiles_.journal, tree_);
-  }
-  std::unique_ptr<FieldMerge> merge;
-  try {
-    if (db_ != nullptr) {
-      merge = PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_, &earlier_);
-    }
-  } catch (const std::exception&) {
-    // The records are still named; only the fields they change are not told.
-  }
-  try {
-    return DescribeReceived(db_, tree_, merge.get(), &earlier_);
-  } catch (const std::exception&) {
-    // Without a preview the raw lines still show what arrived.
-  }
-  return ChangeDetails();
-}
-
-std::string SyncDriver::KeepConflictsOfRun(const ImportSummary& summary) {
-  try {
-    return KeepConflicts(folders_, summary.conflicts);
-  } catch (const std::exception& e) {
-    throw EInOutError("Die Konflikte konnten nicht gesichert werden: " + UserText(e));
   }
 }
 
