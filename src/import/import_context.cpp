@@ -264,6 +264,13 @@ int32_t LookupCreatedId(const ImportContext& ctx, const std::string& tableKey, i
   return id;
 }
 
+int32_t Resolve(const ImportContext& ctx, const LineReference& reference,
+                const std::string& tableKey) {
+  if (reference.op == "A") return reference.id;
+  if (reference.ByMobileId()) return LookupCreatedId(ctx, tableKey, reference.id);
+  return 0;
+}
+
 int32_t ResolveReference(const ImportContext& ctx, const std::string& op, const std::string& id,
                          const std::string& tableKey) {
   if (op == "A") return StrToInt(id);
@@ -280,13 +287,12 @@ int32_t ResolveReference(const ImportContext& ctx, const std::string& reference,
 
 void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::string& table,
                    const std::string& idMapKey, const std::string& label) {
-  std::vector<std::string> parts;
-  SplitFieldsBy('/', field0, parts, 2);
+  const DeletedRecord deleted = ReadDeletion(field0);
   int32_t id = 0;
-  if (parts[1] == "N") {
-    id = ctx.LookupNewId(idMapKey, StrToInt(Trim(parts[2])));
-  } else if (parts[1] == "A") {
-    id = StrToInt(Trim(parts[2]));
+  if (deleted.by == DeletedRecord::By::kMobileId) {
+    id = ctx.LookupNewId(idMapKey, deleted.id);
+  } else if (deleted.by == DeletedRecord::By::kDatabaseId) {
+    id = deleted.id;
   }
   const std::string skipped = W1252("nicht gelöscht, die Praxis hat keinen solchen Datensatz.");
   // Row 0 is the host's placeholder; it is never deleted for an unknown id.

@@ -26,7 +26,8 @@ std::string UnknownChangeFiles(const TreeModel& tree) {
   return names;
 }
 
-std::string BuildImportQuestion(const TreeModel& tree, int* total, const EarlierImports* earlier) {
+std::string BuildImportQuestion(const TreeModel& tree, int* total, const EarlierImports* earlier,
+                                const std::set<std::size_t>* refused) {
   std::string message = "Folgende Mobildaten importieren?\r\r";
   const ReceivedData received(tree);
   std::string files;
@@ -37,7 +38,7 @@ std::string BuildImportQuestion(const TreeModel& tree, int* total, const Earlier
   }
   message += files;
   // The file names say little to the farrier; the records in words do.
-  const std::string summary = SummarizeReceived(tree, earlier);
+  const std::string summary = SummarizeReceived(tree, earlier, refused);
   if (!summary.empty()) message += "\r\r" + summary;
   const std::string unknown = UnknownChangeFiles(tree);
   if (!unknown.empty()) {

@@ -42,7 +42,7 @@ void ImportSession::ShowPreview() {
   }
   ChangeDetails described;
   try {
-    described = DescribeReceived(db_, tree_, merge.get(), &earlier_);
+    described = DescribeReceived(db_, tree_, merge.get(), &earlier_, &refused_);
   } catch (const std::exception&) {
     // Without a preview the raw lines still show what arrived.
   }
@@ -50,7 +50,7 @@ void ImportSession::ShowPreview() {
 }
 
 std::string ImportSession::Question(int* records) const {
-  return BuildImportQuestion(tree_, records, &earlier_);
+  return BuildImportQuestion(tree_, records, &earlier_, &refused_);
 }
 
 ImportSession::Result ImportSession::Import(bool backUp) {

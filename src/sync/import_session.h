@@ -18,6 +18,8 @@
 // server, kept and settings rooms, none of which uses it.
 #pragma once
 
+#include <cstddef>
+#include <set>
 #include <string>
 
 #include "db/dbase.h"
@@ -67,6 +69,8 @@ class ImportSession {
   // question counts by it, and the merge knows from it which lines change
   // records an earlier run created.
   EarlierImports earlier_;
+  // The lines the preview found the import will refuse, by position.
+  std::set<std::size_t> refused_;
 };
 
 // What the user reads for an error: a failure of the database says in German
