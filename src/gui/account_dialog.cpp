@@ -79,9 +79,8 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   chkDebug = new wxCheckBox(this, wxID_ANY, "Debug");
   chkDebug->SetValue(false);
 
-  btnCheck = new wxButton(this, wxID_ANY, wxString::FromUTF8("Verbindung pr\u00fcfen"));
-  btnEncrypt =
-      new wxButton(this, wxID_ANY, wxString::FromUTF8("Verschl\u00fcsselt \u00fcbertragen"));
+  btnCheck = new wxButton(this, wxID_ANY, wxString::FromUTF8("Verbindung prüfen"));
+  btnEncrypt = new wxButton(this, wxID_ANY, wxString::FromUTF8("Verschlüsselt übertragen"));
   btnEncrypt->Hide();
   memoCheck = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(560, 180),
                              wxTE_MULTILINE | wxTE_READONLY);

@@ -137,11 +137,11 @@ TEST_F(SyncLife, CheckConnectionSaysWhatAnswersAndChangesNothing) {
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   const std::string port = std::to_string(server->HttpPort());
   EXPECT_TRUE(Has(r.out, "Skripte: " + server->BaseUrl() + " (Port " + port +
-                             "): erreichbar, unverschl\xC3\xBCsselt;")) << r.out;
+                             "): erreichbar, unverschlüsselt;")) << r.out;
   EXPECT_TRUE(Has(r.out, "Upload: " + server->FtpUrl() + " (Port " +
                              std::to_string(server->FtpPort()) +
-                             "): erreichbar, Anmeldung gelungen, unverschl\xC3\xBCsselt;")) << r.out;
-  EXPECT_TRUE(Has(r.err, "Pr\xC3\xBC" "fe Upload: " + server->FtpUrl() + " ...")) << r.err;
+                             "): erreichbar, Anmeldung gelungen, unverschlüsselt;")) << r.out;
+  EXPECT_TRUE(Has(r.err, "Prüfe Upload: " + server->FtpUrl() + " ...")) << r.err;
   const std::string requests = server->RequestLog();
   EXPECT_FALSE(Has(requests, ".php")) << requests;
   EXPECT_FALSE(Has(requests, "\"STOR\"")) << requests;
@@ -168,7 +168,7 @@ TEST_F(SyncLife, FirstSecondThirdAndQuietSync) {
   CliRun r = Sync("--yes");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   // First of all the run says how the practice's data travels.
-  EXPECT_EQ(r.out.rfind("Verbindung zum Sync-Server: unverschl\xC3\xBCsselt (HTTP, FTP)\n", 0), 0u)
+  EXPECT_EQ(r.out.rfind("Verbindung zum Sync-Server: unverschlüsselt (HTTP, FTP)\n", 0), 0u)
       << r.out;
   EXPECT_TRUE(Has(r.out, "1) Datens\xC3\xA4tze aus dasTessavor exportieren.")) << r.out;
   EXPECT_TRUE(Has(r.out, "2) Datens\xC3\xA4tze auf den Server HOCH-laden."));

@@ -33,6 +33,7 @@
 #include "platform/ini_file.h"
 #include "support/scoped_env.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 extern char** environ;
 
@@ -333,9 +334,9 @@ TEST_F(GuiTest, TheConnectionCheckOffersEncryptionAndTheNextSyncUsesIt) {
   server = std::make_unique<SyncServer>(SyncServer::Https{tls.serverCert, tls.serverKey, "optional"});
   WriteToolIni("demo", 0);
   Tfrm_main& w = OpenWindow();
-  EXPECT_EQ(FromWx(w.LblEncryption()->GetLabel()), "unverschl\xFCsselt");
+  EXPECT_EQ(FromWx(w.LblEncryption()->GetLabel()), W1252("unverschlüsselt"));
   w.btnSyncClick();
-  EXPECT_EQ(MemoLines().front(), "Verbindung zum Sync-Server: unverschl\xFCsselt (HTTP, FTP)");
+  EXPECT_EQ(MemoLines().front(), W1252("Verbindung zum Sync-Server: unverschlüsselt (HTTP, FTP)"));
   ASSERT_EQ(MemoLines().back(), "fertig!");
 
   server->SetRedirectEverywhere("https");
@@ -348,7 +349,7 @@ TEST_F(GuiTest, TheConnectionCheckOffersEncryptionAndTheNextSyncUsesIt) {
     const std::string shown = FromWx(dlg.memoCheck->GetValue());
     EXPECT_NE(shown.find("Skripte: " + server->BaseUrl() + " (Port " +
                          std::to_string(server->HttpPort()) + "): erreichbar, leitet nach " +
-                         server->HttpsUrl() + " weiter, verschl\xFCsselt."),
+                         server->HttpsUrl() + W1252(" weiter, verschlüsselt.")),
               std::string::npos) << shown;
     EXPECT_NE(shown.find("): angeboten."), std::string::npos) << shown;
     EXPECT_TRUE(dlg.btnEncrypt->IsShown());
@@ -365,7 +366,7 @@ TEST_F(GuiTest, TheConnectionCheckOffersEncryptionAndTheNextSyncUsesIt) {
   EXPECT_EQ(IniReadString(folders.ToolIni(), "sync_server", "base", ""), server->HttpsUrl());
   EXPECT_EQ(IniReadString(folders.ToolIni(), "sync_server", "ftp_tls", ""), "1");
   w.ReadAccountSettings();
-  EXPECT_EQ(FromWx(w.LblEncryption()->GetLabel()), "verschl\xFCsselt");
+  EXPECT_EQ(FromWx(w.LblEncryption()->GetLabel()), W1252("verschlüsselt"));
   EXPECT_NE(FromWx(w.LblEncryption()->GetToolTipText()).find("FTP mit TLS"), std::string::npos);
   Screenshot("window_encrypted");
 
@@ -373,7 +374,7 @@ TEST_F(GuiTest, TheConnectionCheckOffersEncryptionAndTheNextSyncUsesIt) {
   server->RequestLog(true);
   w.btnSyncClick();
   const std::vector<std::string> memo = MemoLines();
-  EXPECT_TRUE(Contains(memo, "Verbindung zum Sync-Server: verschl\xFCsselt (HTTPS, FTP mit TLS)"));
+  EXPECT_TRUE(Contains(memo, W1252("Verbindung zum Sync-Server: verschlüsselt (HTTPS, FTP mit TLS)")));
   EXPECT_EQ(memo.back(), "fertig!");
   // Only each FTP session's AUTH TLS comes before its encryption.
   const std::string requests = server->RequestLog();

@@ -501,11 +501,11 @@ class AccountNameTest(ServerTestCase):
     def test_windows_1252_upload_name_is_found(self):
         # unzip.php names the upload with kd's bytes, as PHP does: an upload
         # stored under the UTF-8 spelling is not the one kd=M%FCller means.
-        utf8 = os.path.join(os.fsencode(self.root), b"ftp", b"up_M\xc3\xbcller.zip")
+        utf8 = os.path.join(os.fsencode(self.root), b"ftp", "up_Müller.zip".encode("utf-8"))
         with open(utf8, "wb") as f, zipfile.ZipFile(f, "w") as z:
             z.writestr("mob_kunde.txt", b"x")
         self.assertEqual(self.get("/mob/unzip.php?kd=M%FCller")[0], 404)
-        archive = os.path.join(os.fsencode(self.root), b"ftp", b"up_M\xfcller.zip")
+        archive = os.path.join(os.fsencode(self.root), b"ftp", "up_Müller.zip".encode("cp1252"))
         os.rename(utf8, archive)
         self.assertEqual(self.get("/mob/unzip.php?kd=M%FCller")[0], 200)
         self.assertEqual(self.read(self.account("M\u00fcller", "mob_kunde.txt")), b"x")

@@ -9,6 +9,7 @@
 #include "platform/environment.h"
 #include "util/errors.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor::testing {
 namespace {
@@ -64,8 +65,8 @@ TEST(TransferPlan, UploadWithAnUmlautInTheLocalFolder) {
   EXPECT_EQ(plan.steps[1].command, "curl.exe -T " + zip +
                                         " -u ftp5830417-mob:kwaldrimensup "
                                         "ftp://ftp.example/up_anna.zip -v");
-  EXPECT_EQ(plan.steps[1].endLine, "Upload zum Server fertig - \"C:/Daten/B\xFCro/mobil/up_anna.zip\" "
-                                   "-> ftp://ftp.example/up_anna.zip");
+  EXPECT_EQ(plan.steps[1].endLine, W1252("Upload zum Server fertig - \"C:/Daten/Büro/mobil/up_anna.zip\" "
+                                         "-> ftp://ftp.example/up_anna.zip"));
 
   EXPECT_EQ(plan.steps[2].name, "Server-Unzip.php");
   EXPECT_EQ(plan.steps[2].startLine, "Server-Unzip.php (s. tmp.bat) ...");

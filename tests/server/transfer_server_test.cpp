@@ -28,6 +28,7 @@
 #include "util/daynumber.h"
 #include "util/errors.h"
 #include "util/text.h"
+#include "util/w1252.h"
 
 namespace kelvanor::testing {
 namespace {
@@ -144,7 +145,7 @@ TEST_F(TransferOnServer, UploadPutsTheNineFilesIntoTheAccount) {
   EXPECT_EQ(ReadFile(LocalUtf8() + "tmp.bat"), ReplaceAll(plan.steps.back().command, "%", "%%") + "\r\n");
   EXPECT_TRUE(fs::exists(LocalUtf8() + "up_M\xC3\xBCller Hof.zip"));  // stays after the upload
   // On the server it is named with kd's bytes, Windows-1252, as on Windows.
-  EXPECT_EQ(FilesIn(server.FtpDir()), std::vector<std::string>{"up_M\xFCller Hof.zip"});
+  EXPECT_EQ(FilesIn(server.FtpDir()), std::vector<std::string>{W1252("up_Müller Hof.zip")});
   EXPECT_GT(pump.calls, 0);
 }
 
@@ -212,7 +213,7 @@ TEST_F(TransferOnServer, AFailedUploadStepStopsTheUpload) {
   // Nothing to pack: zip fails and nothing is sent.
   settings.servers.ftp = server.FtpUrl();
   for (const char* file : kNineFiles) fs::remove(LocalUtf8() + file);
-  fs::remove(fs::path(server.FtpDir()) / "up_M\xFCller Hof.zip");
+  fs::remove(fs::path(server.FtpDir()) / W1252("up_Müller Hof.zip"));
   result = Upload();
   EXPECT_EQ(result.Step(), "Zip");
   EXPECT_EQ(result.ExitCode(), 12);
@@ -543,17 +544,17 @@ TEST_F(TransferOnServer, TheConnectionCheckTellsEachAddressAndChangesNothing) {
   ConnectionReport report = CheckConnection(settings.servers, settings.name, log);
   EXPECT_TRUE(report.AllReached()) << Lines(report);
   ASSERT_EQ(report.checks.size(), 3u);
-  EXPECT_EQ(report.Lines()[0], "Konto \"M\xFCller Hof\": beim Server kd=M%FCller%20Hof, "
-                               "Upload-Datei up_M%FCller%20Hof.zip");
+  EXPECT_EQ(report.Lines()[0], W1252("Konto \"Müller Hof\": beim Server kd=M%FCller%20Hof, "
+                                     "Upload-Datei up_M%FCller%20Hof.zip"));
   EXPECT_EQ(report.checks[0].Line().rfind("Skripte: " + server.BaseUrl() + " (Port " + port +
-                                          "): erreichbar, unverschl\xFCsselt", 0), 0u)
+                                          W1252("): erreichbar, unverschlüsselt"), 0), 0u)
       << Lines(report);
   EXPECT_EQ(report.checks[1].Line().rfind("Updates: " + server.BaseUrl() + " (Port " + port +
-                                          "): erreichbar, unverschl\xFCsselt", 0), 0u)
+                                          W1252("): erreichbar, unverschlüsselt"), 0), 0u)
       << Lines(report);
   EXPECT_EQ(report.checks[2].Line().rfind("Upload: " + server.FtpUrl() + " (Port " + ftpPort +
-                                          "): erreichbar, Anmeldung gelungen, unverschl\xFCsselt; "
-                                          "verschl\xFCsselt (FTP mit TLS auf Port " + ftpPort +
+                                          W1252("): erreichbar, Anmeldung gelungen, unverschlüsselt; "
+                                                "verschlüsselt (FTP mit TLS auf Port ") + ftpPort +
                                           "): nicht angeboten, der FTP-Server bietet kein TLS an.", 0),
             0u) << Lines(report);
   const std::string requests = server.RequestLog();
@@ -660,7 +661,7 @@ TEST_F(TransferOnRealisticServer, ARedirectCountsOnlyWhenTheScriptItselfAnswered
   const Outcome result = Upload();
   EXPECT_EQ(result.ExitCode(), 60);
   // Not moved: its certificate is not trusted.
-  EXPECT_NE(result.Message().find("Zertifikat ist nicht vertrauensw\xFCrdig"), std::string::npos)
+  EXPECT_NE(result.Message().find(W1252("Zertifikat ist nicht vertrauenswürdig")), std::string::npos)
       << result.Message();
   EXPECT_EQ(result.Message().find("umgezogen"), std::string::npos) << result.Message();
   EXPECT_FALSE(fs::exists(account + "/mob_kunde.txt"));
@@ -733,13 +734,13 @@ TEST_F(TransferOnServer, ARefusalSaysWhatRefusedIt) {
   // The same status about the account names it.
   server.SetFailure("/mob/unzip.php", 403, "Konto gesperrt");
   result = Upload();
-  EXPECT_NE(result.Message().find("Der Server hat das Konto \"M\xFCller Hof\" abgelehnt."),
+  EXPECT_NE(result.Message().find(W1252("Der Server hat das Konto \"Müller Hof\" abgelehnt.")),
             std::string::npos) << result.Message();
   server.ClearFailures();
 
   // The login works, the data connection to the port the server names does
   // not: a firewall in front of the passive ports, not an unreachable server.
-  fs::remove(fs::path(server.FtpDir()) / "up_M\xFCller Hof.zip");
+  fs::remove(fs::path(server.FtpDir()) / W1252("up_Müller Hof.zip"));
   server.SetFtpPassivePortsClosed();
   result = Upload();
   EXPECT_EQ(result.Step(), "Upload zum Server");
@@ -747,15 +748,15 @@ TEST_F(TransferOnServer, ARefusalSaysWhatRefusedIt) {
   EXPECT_NE(result.Message().find("Die Anmeldung am FTP-Server ist gelungen, aber die "
                                   "Datenverbindung"),
             std::string::npos) << result.Message();
-  EXPECT_NE(result.Message().find("Ports f\xFCr passives FTP"), std::string::npos) << result.Message();
+  EXPECT_NE(result.Message().find(W1252("Ports für passives FTP")), std::string::npos) << result.Message();
   server.ClearFailures();
 
   // A server that only takes active mode.
   server.SetFtpActiveOnly();
   result = Upload();
   EXPECT_EQ(result.Step(), "Upload zum Server");
-  EXPECT_NE(result.Message().find("keine \xDC" "bertragung im passiven Modus zu (Antwort: \"550 "
-                                  "Permission denied.\")"),
+  EXPECT_NE(result.Message().find(W1252("keine Übertragung im passiven Modus zu (Antwort: \"550 "
+                                        "Permission denied.\")")),
             std::string::npos) << result.Message();
   EXPECT_TRUE(FilesIn(server.FtpDir()).empty());
   EXPECT_TRUE(FilesIn(Account()).empty());
@@ -777,7 +778,7 @@ TEST_F(TransferOnServer, APasswordInTheAddressStaysOutOfTmpBatAndTheLog) {
   EXPECT_EQ(everything.find("geh"), std::string::npos) << everything;
   EXPECT_NE(everything.find("http://127.0.0.1:" + port + "/mob/unzip.php"), std::string::npos)
       << everything;
-  // Every script request carried it: "kelvanor:geh\xE9im".
+  // Every script request carried it: "kelvanor:gehéim" in Windows-1252.
   const std::string requests = server.RequestLog();
   size_t logins = 0;
   for (size_t at = requests.find("Basic a2VsdmFub3I6Z2Vo6Wlt"); at != std::string::npos;
@@ -804,11 +805,11 @@ TEST_F(TransferOnRealisticServer, TheCheckFindsTheEncryptionOfferedAndTheSwitchW
   EXPECT_TRUE(report.AllReached()) << Lines(report);
   EXPECT_EQ(report.checks[0].Line(), "Skripte: " + secure.BaseUrl() + " (Port " +
                                          std::to_string(secure.HttpPort()) + "): erreichbar, leitet nach " +
-                                         secure.HttpsUrl() + " weiter, verschl\xFCsselt.");
+                                         secure.HttpsUrl() + W1252(" weiter, verschlüsselt."));
   EXPECT_EQ(report.checks[2].Line(),
             "Upload: " + secure.FtpUrl() + " (Port " + ftpPort +
-                "): erreichbar, Anmeldung gelungen, unverschl\xFCsselt; verschl\xFCsselt (FTP mit TLS "
-                "auf Port " + ftpPort + "): angeboten.");
+                W1252("): erreichbar, Anmeldung gelungen, unverschlüsselt; verschlüsselt (FTP mit TLS "
+                      "auf Port ") + ftpPort + "): angeboten.");
   const std::optional<EncryptionSwitch> change = OfferedEncryption(report, settings.servers);
   ASSERT_TRUE(change.has_value());
   EXPECT_EQ(SwitchSettingLines(*change),
@@ -819,8 +820,8 @@ TEST_F(TransferOnRealisticServer, TheCheckFindsTheEncryptionOfferedAndTheSwitchW
   secure.ClearFailures();
   SwitchOutcome switched = SwitchToEncryption(folders, *change, settings.name, log);
   EXPECT_TRUE(switched.switched) << Joined(switched.lines);
-  EXPECT_NE(switched.report.checks[0].Line().find("erreichbar, verschl\xFCsselt"), std::string::npos);
-  EXPECT_NE(switched.report.checks[2].Line().find("Anmeldung gelungen, verschl\xFCsselt"),
+  EXPECT_NE(switched.report.checks[0].Line().find(W1252("erreichbar, verschlüsselt")), std::string::npos);
+  EXPECT_NE(switched.report.checks[2].Line().find(W1252("Anmeldung gelungen, verschlüsselt")),
             std::string::npos) << Joined(switched.lines);
   EXPECT_EQ(IniReadString(folders.ToolIni(), "sync_server", "base", ""), secure.HttpsUrl());
   EXPECT_EQ(IniReadString(folders.ToolIni(), "sync_server", "web", ""), secure.HttpsUrl());
@@ -834,9 +835,9 @@ TEST_F(TransferOnRealisticServer, TheCheckFindsTheEncryptionOfferedAndTheSwitchW
   secure.SetRedirectEverywhere("https");
   report = CheckConnection(settings.servers, settings.name, log);
   EXPECT_FALSE(report.checks[0].reached);
-  EXPECT_NE(report.checks[0].Line().find("dort nicht erreichbar: Zertifikat nicht vertrauensw\xFCrdig"),
+  EXPECT_NE(report.checks[0].Line().find(W1252("dort nicht erreichbar: Zertifikat nicht vertrauenswürdig")),
             std::string::npos) << Lines(report);
-  EXPECT_NE(report.checks[2].Line().find("nicht angeboten, Zertifikat nicht vertrauensw\xFCrdig"),
+  EXPECT_NE(report.checks[2].Line().find(W1252("nicht angeboten, Zertifikat nicht vertrauenswürdig")),
             std::string::npos) << Lines(report);
   EXPECT_FALSE(OfferedEncryption(report, settings.servers).has_value());
   for (const char* key : {"base", "web", "ftp_tls"}) IniWriteString(folders.ToolIni(), "sync_server", key, "");
