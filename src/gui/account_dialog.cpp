@@ -124,7 +124,14 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   const wxSize needed = root->GetMinSize();
   SetClientSize(std::max(359, needed.GetWidth()), std::max(207, needed.GetHeight()));
   Centre(wxBOTH);
-  edit_server->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { ShowAddresses(); });
+  edit_server->Bind(wxEVT_TEXT, [this](wxCommandEvent&) {
+    // What a check found offered belongs to the server it checked.
+    if (offered_) {
+      offered_.reset();
+      btnEncrypt->Hide();
+    }
+    ShowAddresses();
+  });
 
   btn_ok->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_okClick(); });
   btn_abbrechen->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_abbrechenClick(); });
@@ -169,6 +176,10 @@ void Tfrm_account::ShowAddresses() {
                   std::max(needed.GetHeight(), now.GetHeight()));
   }
   Layout();
+}
+
+std::string Tfrm_account::StoredServer() const {
+  return IniReadString(folders_.ToolIni(), "general", "server", "");
 }
 
 void Tfrm_account::SetButtonsEnabled(bool enabled) {
@@ -222,7 +233,13 @@ std::optional<ConnectionReport> Tfrm_account::RunCheck() {
   SetButtonsEnabled(true);
   std::vector<std::string> lines = report->Lines();
   offered_ = OfferedEncryption(*report, servers);
-  if (offered_) {
+  if (offered_ && Trim(server) != Trim(StoredServer())) {
+    // The switch writes addresses of this server into [sync_server]; while
+    // [general] still names another one, a Cancel would leave the two apart.
+    // OK stores the name and offers the switch with it.
+    lines.push_back(W1252("Der Server bietet Verschlüsselung an. Mit OK wird er gespeichert; "
+                          "dabei wird gefragt, ob verschlüsselt übertragen werden soll."));
+  } else if (offered_) {
     lines.push_back(W1252("\"Verschlüsselt übertragen\" trägt in Kelvanor.ini ein: ") +
                     Joined(SwitchSettingLines(*offered_), ", "));
     btnEncrypt->Show();
@@ -265,7 +282,7 @@ void Tfrm_account::btnCheckClick() {
 }
 
 void Tfrm_account::btnEncryptClick() {
-  if (checking_ || !offered_) return;
+  if (checking_ || !offered_ || !btnEncrypt->IsShown()) return;
   const EncryptionSwitch change = *offered_;
   SwitchEncryption(change);
 }
@@ -294,8 +311,7 @@ void Tfrm_account::btn_okClick() {
   }
   // A new server is tried before it is stored: a typo shows now, not as a
   // failed first sync halfway through.
-  const std::string stored = IniReadString(folders_.ToolIni(), "general", "server", "");
-  if (!Trim(server).empty() && Trim(server) != Trim(stored)) {
+  if (!Trim(server).empty() && Trim(server) != Trim(StoredServer())) {
     if (checking_) return;
     const std::optional<ConnectionReport> report = RunCheck();
     if (!report) return;

@@ -345,6 +345,14 @@ TEST_F(GuiTest, TheConnectionCheckOffersEncryptionAndTheNextSyncUsesIt) {
     DialogCloser closer(&dlg, this);
     dlg.Show();
     EXPECT_FALSE(dlg.btnEncrypt->IsShown());
+    // A server name typed and not stored yet: the switch would write its
+    // addresses beside the old name, so it waits for OK.
+    dlg.edit_server->SetValue("127.0.0.1");
+    dlg.btnCheckClick();
+    EXPECT_NE(FromWx(dlg.memoCheck->GetValue()).find("Mit OK wird er gespeichert"), std::string::npos)
+        << FromWx(dlg.memoCheck->GetValue());
+    EXPECT_FALSE(dlg.btnEncrypt->IsShown());
+    dlg.edit_server->SetValue("");
     dlg.btnCheckClick();
     const std::string shown = FromWx(dlg.memoCheck->GetValue());
     EXPECT_NE(shown.find("Skripte: " + server->BaseUrl() + " (Port " +
