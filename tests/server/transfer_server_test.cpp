@@ -863,8 +863,22 @@ TEST_F(TransferOnRealisticServer, AnFtpServerThatRequiresTls) {
   EXPECT_NE(result.Message().find("ftp_tls=1"), std::string::npos) << result.Message();
   EXPECT_EQ(Joined(memo).find("kwaldrimensup"), std::string::npos) << Joined(memo);
   EXPECT_TRUE(FilesIn(secure.FtpDir()).empty());
+  // The check says the same, and that TLS on that port is offered.
+  const std::string ftpPort = std::to_string(secure.FtpPort());
+  ConnectionReport report = CheckConnection(settings.servers, settings.name, log);
+  EXPECT_EQ(report.checks[2].Line(),
+            "Upload: " + secure.FtpUrl() + " (Port " + ftpPort +
+                W1252("): erreichbar, aber Anmeldung abgelehnt (\"530 Non-anonymous sessions must "
+                      "use encryption.\"), unverschlüsselt; verschlüsselt (FTP mit TLS auf Port ") +
+                ftpPort + "): angeboten.");
+  ASSERT_TRUE(OfferedEncryption(report, settings.servers).has_value());
+  EXPECT_EQ(SwitchSettingLines(*OfferedEncryption(report, settings.servers)),
+            std::vector<std::string>{"ftp_tls=1"});
 
   settings.servers.ftpTls = true;
+  report = CheckConnection(settings.servers, settings.name, log);
+  EXPECT_EQ(report.checks[2].Line(), "Upload: " + secure.FtpUrl() + " (Port " + ftpPort +
+                                         W1252("): erreichbar, Anmeldung gelungen, verschlüsselt."));
   ASSERT_TRUE(Upload().IsOk()) << Joined(memo);
   EXPECT_EQ(FilesIn(account).size(), 9u);
 
@@ -873,6 +887,10 @@ TEST_F(TransferOnRealisticServer, AnFtpServerThatRequiresTls) {
   settings.servers.base = implicit.BaseUrl();
   settings.servers.ftp = implicit.FtpsUrl();
   settings.servers.ftpTls = false;
+  report = CheckConnection(settings.servers, settings.name, log);
+  EXPECT_EQ(report.checks[2].Line(), "Upload: " + implicit.FtpsUrl() + " (Port " +
+                                         std::to_string(implicit.FtpPort()) +
+                                         W1252("): erreichbar, Anmeldung gelungen, verschlüsselt."));
   ASSERT_TRUE(Upload().IsOk()) << Joined(memo);
   EXPECT_EQ(FilesIn(implicit.AccountDir(kNameUtf8)).size(), 9u);
 }
