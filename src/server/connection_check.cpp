@@ -53,7 +53,6 @@ class Prober {
   Prober(const Prober&) = delete;
   Prober& operator=(const Prober&) = delete;
 
-  // Null when the check's time is used up.
   // What the https variant of an origin showed, so the scripts and the
   // updates on one host ask once.
   struct Secure {
@@ -63,6 +62,7 @@ class Prober {
   };
   std::map<std::string, Secure> secure;
 
+  // Null when the check's time is used up.
   std::optional<Attempt> Run(const std::string& what, const std::string& command,
                              CurlRequest request, const std::string& url,
                              const std::string& login) {
