@@ -13,6 +13,7 @@
 #include "server/transfer.h"
 #include "gui/main_window.h"
 #include "platform/ini_file.h"
+#include "server/server_address.h"
 #include "util/encoding.h"
 #include "util/text.h"
 #include "util/w1252.h"
@@ -159,7 +160,8 @@ void Tfrm_account::ShowAddresses() {
   }
   const ResolvedServerAddresses resolved = ResolveServerAddresses(folders_.ToolIni(), server);
   auto line = [](const char* what, const std::string& address, AddressSource source) {
-    std::string text = std::string(what) + address;
+    // A protected folder's password stays in Kelvanor.ini.
+    std::string text = std::string(what) + AddressWithoutLogin(address);
     if (source == AddressSource::kSyncServerSection) text += "  (Kelvanor.ini, [sync_server])";
     if (source == AddressSource::kBuiltIn) text += "  (Voreinstellung)";
     return text;

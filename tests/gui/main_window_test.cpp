@@ -283,6 +283,12 @@ TEST_F(GuiTest, TheAccountDialogsServerNameSetsTheServerAndTheDialogSaysWhich) {
     EXPECT_EQ(addresses(dlg), "In Verwendung:|Skripte: " + server->BaseUrl() + section +
                                   "|Updates: " + server->BaseUrl() + section + "|Upload: " +
                                   server->FtpUrl() + section);
+    // A protected folder's password stays in Kelvanor.ini.
+    IniWriteString(folders.ToolIni(), "sync_server", "base",
+                   "http://kelvanor:geheim@" + server->BaseUrl().substr(7));
+    dlg.edit_server->SetValue("sync.praxis-nord.com");
+    EXPECT_EQ(addresses(dlg).find("geheim"), std::string::npos) << addresses(dlg);
+    EXPECT_NE(addresses(dlg).find("Skripte: " + server->BaseUrl() + section), std::string::npos);
   }
   for (const char* key : {"base", "web", "ftp"}) IniWriteString(folders.ToolIni(), "sync_server", key, "");
   {
