@@ -1,8 +1,12 @@
 #include "gui/account_dialog.h"
 
 #include <wx/app.h>
+#include <wx/arrstr.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dcclient.h>
+#include <wx/gdicmn.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statline.h>
 #include <wx/stattext.h>
@@ -47,6 +51,26 @@ std::string Joined(const std::vector<std::string>& lines, const std::string& bet
   std::string text;
   for (const std::string& line : lines) text += (text.empty() ? "" : between) + line;
   return text;
+}
+
+// The rows `line` takes in a field `width` pixels wide that wraps at blanks
+// (the controls may also wrap inside an address, which takes no more rows).
+int WrappedRows(const wxDC& dc, const wxString& line, int width) {
+  const int blank = dc.GetTextExtent(" ").GetWidth();
+  int rows = 1;
+  int used = 0;
+  for (const wxString& word : wxSplit(line, ' ', '\0')) {
+    const int w = dc.GetTextExtent(word).GetWidth();
+    if (used > 0 && used + blank + w <= width) {
+      used += blank + w;
+      continue;
+    }
+    if (used > 0) ++rows;
+    used = w;
+    // A word wider than the field is broken where it reaches the edge.
+    for (; used > width; used -= width) ++rows;
+  }
+  return rows;
 }
 }  // namespace
 
@@ -180,6 +204,30 @@ void Tfrm_account::ShowAddresses() {
   Layout();
 }
 
+void Tfrm_account::FitCheckLines(const std::vector<std::string>& lines) {
+  // Every result line in view without scrolling: the field grows to the rows
+  // its lines wrap to, the dialog with it, up to half the screen's height.
+  wxClientDC dc(memoCheck);
+  dc.SetFont(memoCheck->GetFont());
+  const int width = memoCheck->GetClientSize().GetWidth() -
+                    wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, memoCheck) - 12;
+  if (width <= 0) return;
+  int rows = 1;  // one to spare: the controls' own margins and line spacing
+  for (const std::string& line : lines) rows += WrappedRows(dc, ToWx(line), width);
+  const int lineHeight = dc.GetTextExtent("Ag").GetHeight() + 1;
+  const int wanted = std::min(rows * lineHeight + 12, wxGetClientDisplayRect().GetHeight() / 2);
+  const wxSize least = memoCheck->GetMinSize();
+  if (wanted <= least.GetHeight()) return;
+  memoCheck->SetMinSize(wxSize(least.GetWidth(), wanted));
+  const wxSize needed = GetSizer()->GetMinSize();
+  const wxSize now = GetClientSize();
+  SetClientSize(std::max(needed.GetWidth(), now.GetWidth()),
+                std::max(needed.GetHeight(), now.GetHeight()));
+  Layout();
+  // Grown past the screen's edge: back into view.
+  if (!wxGetClientDisplayRect().Contains(GetScreenRect())) CentreOnScreen();
+}
+
 std::string Tfrm_account::StoredServer() const {
   return IniReadString(folders_.ToolIni(), "general", "server", "");
 }
@@ -192,6 +240,7 @@ void Tfrm_account::SetButtonsEnabled(bool enabled) {
 
 void Tfrm_account::ShowCheckLines(const std::vector<std::string>& lines) {
   memoCheck->SetValue(ToWxMessage(Joined(lines)));
+  FitCheckLines(lines);
   memoCheck->ShowPosition(0);
   // The window's log keeps them too, under the lines of the syncs.
   if (auto* view = dynamic_cast<SyncView*>(GetParent())) {

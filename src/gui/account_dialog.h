@@ -60,6 +60,8 @@ class Tfrm_account : public wxDialog {
   // Switches as `change` says (a second check first); false when it did not.
   bool SwitchEncryption(const EncryptionSwitch& change);
   void ShowCheckLines(const std::vector<std::string>& lines);
+  // Makes the result field tall enough for `lines`, the dialog with it.
+  void FitCheckLines(const std::vector<std::string>& lines);
   // The server name Kelvanor.ini holds ([general] server).
   std::string StoredServer() const;
   void SetButtonsEnabled(bool enabled);

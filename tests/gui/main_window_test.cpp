@@ -368,6 +368,11 @@ TEST_F(GuiTest, TheConnectionCheckOffersEncryptionAndTheNextSyncUsesIt) {
     EXPECT_NE(shown.find("): angeboten."), std::string::npos) << shown;
     EXPECT_TRUE(dlg.btnEncrypt->IsShown());
     EXPECT_TRUE(dlg.btnEncrypt->IsEnabled());
+    // Every line in view, the last one too, without scrolling.
+    Pump();
+    const wxPoint end = dlg.memoCheck->PositionToCoords(dlg.memoCheck->GetLastPosition());
+    EXPECT_LE(end.y + dlg.memoCheck->GetCharHeight(), dlg.memoCheck->GetClientSize().GetHeight())
+        << end.y;
     Screenshot("account_dialog_check", &dlg);
     server->ClearFailures();
     dlg.btnEncryptClick();
