@@ -61,6 +61,45 @@ std::string ShortMoment(const std::string& stored) {
          stored.substr(11, 5);
 }
 
+namespace {
+
+// The name of a path without its folder (either separator).
+std::string NameOnly(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string OtherAccountOfBackup(const std::string& databasePath, const std::string& account,
+                                 const std::string& backup) {
+  const std::string folder = ExtractFilePath(databasePath);
+  const std::string prefix = NameOnly(databasePath) + ".Kelvanor-Verlauf_";
+  const std::string name = NameOnly(backup);
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(SystemPath(folder.empty() ? "." : folder), error),
+       end;
+       !error && it != end; it.increment(error)) {
+    const std::string entry = AnsiPath(it->path().filename());
+    if (entry.size() <= prefix.size() + 3 || entry.compare(0, prefix.size(), prefix) != 0 ||
+        entry.compare(entry.size() - 3, 3, ".db") != 0) {
+      continue;
+    }
+    const std::string other = entry.substr(prefix.size(), entry.size() - prefix.size() - 3);
+    if (other == account || KindOfEntry(it->path()) != EntryKind::kFile) continue;
+    try {
+      TDBase history(folder + entry);
+      for (auto rows = history.Query("SELECT backup FROM run WHERE backup<>''");
+           !rows->Eof(); rows->Next()) {
+        if (NameOnly(rows->FieldAsString("backup")) == name) return other;
+      }
+    } catch (const std::exception&) {
+      // Not readable: it tells nothing, and it is not ours to put aside.
+    }
+  }
+  return std::string();
+}
+
 RunHistory::RunHistory(const std::string& path) : path_(path) { Open(); }
 
 RunHistory::~RunHistory() = default;

@@ -62,6 +62,13 @@ struct RunRecord {
 // "09.12.2026 14:05" for a stored moment.
 std::string ShortMoment(const std::string& stored);
 
+// The account, other than `account`, whose history beside `databasePath`
+// names a backup with the file name of `backup` (the mobil folder is shared
+// by the accounts of one Kelvanor); "" when none does. A history that cannot
+// be read is passed over and left as it is.
+std::string OtherAccountOfBackup(const std::string& databasePath, const std::string& account,
+                                 const std::string& backup);
+
 class RunHistory {
  public:
   // Opens the history at `path`, made when missing. A damaged file, or
