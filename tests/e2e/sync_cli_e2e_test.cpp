@@ -1324,6 +1324,9 @@ TEST_F(WayBack, WhatIsNotSoundIsRefusedAndChangesNothing) {
   EXPECT_TRUE(Has(r.out + r.err, "Wiederherstellungspunkt")) << r.out << r.err;
   EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), "1");
   EXPECT_TRUE(ChangeFilesOnServer());
+  r = Cli({"history", "--last", "1"});
+  EXPECT_TRUE(Has(r.out, "  Synchronisation  abgebrochen\n  ")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Wiederherstellungspunkt")) << r.out;
   fs::remove(dbPath + ".Kelvanor-Wiederherstellung_hof1");
   // A damaged history is put aside; the sync goes on and says so.
   WriteFile(dbPath + ".Kelvanor-Verlauf_hof1.db", std::string(3000, 'x'));
@@ -1418,6 +1421,9 @@ TEST_F(WayBack, AnUndoKilledAtEveryDurabilityPointLeavesBeforeOrAfter) {
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     ExpectFieldWorkOnce("A");
   }
+  // A killed run stays in the history, as interrupted.
+  r = Cli({"history"});
+  EXPECT_TRUE(Has(r.out, "Import rückgängig gemacht  unterbrochen")) << r.out;
   // The kills fell on both sides of the undo's commit.
   EXPECT_GT(undone, 0);
   EXPECT_GT(notYet, 0);
