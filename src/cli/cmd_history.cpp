@@ -12,7 +12,6 @@
 #include "kept/account_files.h"
 #include "kept/run_history.h"
 #include "platform/file_system.h"
-#include "platform/instance_lock.h"
 #include "util/text.h"
 #include "util/w1252.h"
 
@@ -22,39 +21,9 @@ namespace {
 
 constexpr int kDefaultRuns = 20;
 
-std::string Count(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 void PrintRun(const RunRecord& run, bool running) {
-  std::string outcome = run.outcome;
-  if (!run.Ended()) outcome = running ? W1252("läuft noch") : kOutcomeInterrupted;
-  PrintOut(ShortMoment(run.started) + "  " + run.kind + "  " + outcome + "\n");
-  const auto line = [](const std::string& text) {
-    PrintOut("  " + ReplaceAll(ReplaceAll(text, "\r\n", " "), "\r", " ") + "\n");
-  };
-  std::string who = run.workstation;
-  if (!run.user.empty()) who += (who.empty() ? "" : ", ") + std::string("Benutzer ") + run.user;
-  if (!who.empty()) line("Arbeitsplatz " + who);
-  if (run.Ended() && run.ended.size() >= 16) line("Ende " + ShortMoment(run.ended));
-  if (!run.undoneRun.empty()) line(W1252("Rückgängig gemacht: Import vom ") + ShortMoment(run.undoneRun));
-  if (!run.received.empty() && run.undoneRun.empty()) line("Empfangen: " + run.received);
-  if (!run.imported.empty()) line((run.undoneRun.empty() ? "Importiert: " : "") + run.imported);
-  if (!run.conflicts.empty()) {
-    line(Count(run.conflicts.size(), "Konflikt", "Konflikte") + ", siehe mob_konflikte.txt");
-    for (const std::string& conflict : run.conflicts) line("  " + conflict);
-  }
-  if (!run.notImported.empty()) {
-    line(Count(run.notImported.size(), "Zeile", "Zeilen") +
-         " nicht importiert, siehe nicht_importierte_Zeilen.txt");
-    for (const std::string& failure : run.notImported) line("  " + failure);
-  }
-  if (!run.message.empty()) {
-    line((run.step.empty() ? std::string("Fehler: ") : "Fehler bei \"" + run.step + "\": ") +
-         run.message);
-  }
-  if (!run.backup.empty()) line("Sicherung: " + run.backup);
-  if (!run.restorePoint.empty()) line("Wiederherstellungspunkt: " + run.restorePoint);
+  PrintOut(HeadlineOf(run, running) + "\n");
+  for (const std::string& line : DetailsOf(run)) PrintOut("  " + line + "\n");
 }
 
 }  // namespace
@@ -82,15 +51,7 @@ int CmdHistory(const CliOptions& options) {
       history.Newest(static_cast<std::size_t>(options.last > 0 ? options.last : kDefaultRuns));
   // A run without its end is under way while someone holds the account's
   // lock; otherwise its process died.
-  bool someoneRuns = false;
-  if (!runs.empty() && !runs.front().Ended()) {
-    try {
-      someoneRuns =
-          InstanceLock::TryAcquire(files.lock, InstanceLock::Reach::kEveryMachine) == nullptr;
-    } catch (const std::exception&) {
-      someoneRuns = false;
-    }
-  }
+  const bool someoneRuns = !runs.empty() && !runs.front().Ended() && AccountInUse(files);
   for (std::size_t i = 0; i < runs.size(); ++i) {
     if (i > 0) PrintOut("\n");
     PrintRun(runs[i], i == 0 && someoneRuns);

@@ -19,11 +19,15 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "server/version_check.h"
 #include "gui/account_dialog.h"
+#include "gui/history_dialog.h"
 #include "gui/wx_dispatcher.h"
 #include "net/http_get.h"
+#include "sync/logger.h"
+#include "sync/undo_import.h"
 #include "platform/environment.h"
 #include "util/daynumber.h"
 #include "util/encoding.h"
@@ -173,6 +177,17 @@ void IMessageBoxes::AccountDialog(wxWindow* parent, const Folders& folders, Sett
   dialog.ShowModal();
 }
 
+bool IMessageBoxes::OpenPath(const std::string& path) {
+  const wxLogNull quiet;
+  return wxLaunchDefaultApplication(ToWx(path));
+}
+
+void IMessageBoxes::HistoryDialog(wxWindow* parent, TDBase* db, const Folders& folders,
+                                  const Settings& settings, HistoryActions& actions) {
+  Tfrm_history dialog(parent, db, folders, settings, *this, actions);
+  dialog.ShowModal();
+}
+
 bool IMessageBoxes::OpenInBrowser(const std::string& url) {
   // wx reports a browser that does not start in an English box of its own;
   // the window says it in the memo instead, with the address.
@@ -286,11 +301,13 @@ void Tfrm_main::BuildControls() {
   pnlRight = MakeGreyPanel(pnlBottom);
   auto* rightSizer = new wxBoxSizer(wxHORIZONTAL);
   btn_settings = new wxButton(pnlRight, wxID_ANY, "Konto ...");
+  btn_history = new wxButton(pnlRight, wxID_ANY, "Verlauf ...");
   btn_help = new wxButton(pnlRight, wxID_ANY, "?", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
   btn_exit = new wxButton(pnlRight, wxID_ANY, "Schliessen");
   // Narrow, but as high as its neighbours.
   btn_help->SetMinSize(wxSize(btn_settings->GetBestSize().GetHeight(), -1));
   rightSizer->Add(btn_settings, 0, wxALL, 3);
+  rightSizer->Add(btn_history, 0, wxALL, 3);
   rightSizer->Add(btn_help, 0, wxEXPAND | wxALL, 3);
   rightSizer->Add(btn_exit, 0, wxALL, 3);
   pnlRight->SetSizer(rightSizer);
@@ -337,6 +354,7 @@ void Tfrm_main::BuildControls() {
   btn_help->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_helpClick(); });
   btn_exit->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_exitClick(); });
   btn_settings->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_settingsClick(); });
+  btn_history->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_historyClick(); });
   btnUpdate->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnUpdateClick(); });
   btnLater->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnLaterClick(); });
   // The log keeps the height the user dragged it to; a window made smaller
@@ -574,6 +592,40 @@ void Tfrm_main::btn_settingsClick() {
   ReadAccountSettings();
 }
 
+void Tfrm_main::btn_historyClick() {
+  if (driver_->IsBusy()) return;
+  // The history belongs to the database as it is now, not as last opened.
+  if (db_) {
+    try {
+      db_->Reopen();
+    } catch (const std::exception& e) {
+      boxes_->Error(this, e.what());
+    }
+  }
+  boxes_->HistoryDialog(this, db_ && !db_->IsClosed() ? db_.get() : nullptr, folders_, settings_,
+                        *this);
+}
+
+bool Tfrm_main::UndoLastImport() {
+  if (driver_->IsBusy() || !db_ || db_->IsClosed()) return false;
+  Logger log(*this, settings_.DebugLog);
+  const UndoRun run =
+      RunUndo(*db_, folders_, settings_.name, log, [&](const std::string& question) {
+        return std::optional<bool>(
+            boxes_->YesNo(this, question, IMessageBoxes::Preselected::kNo));
+      });
+  if (run.end == UndoRun::End::kUndone) return true;
+  if (run.end == UndoRun::End::kRefused || run.end == UndoRun::End::kFailed) {
+    boxes_->Error(this, run.message);
+  }
+  return false;
+}
+
+void Tfrm_main::ImportBackup(const std::string& backup) {
+  if (driver_->IsBusy()) return;
+  driver_->StartBackupImport(backup);
+}
+
 void Tfrm_main::OnClose(wxCloseEvent& event) {
   if (driver_ && driver_->GetState() == SyncDriver::State::kRunning && event.CanVeto()) {
     // Closing in the middle of a step would leave a half-done transfer behind.
@@ -749,6 +801,7 @@ void Tfrm_main::Busy(bool busy) {
   // A second run while one is going would share tmp.bat and tmp_dl.
   btnSync->Enable(!busy);
   btn_settings->Enable(!busy);
+  btn_history->Enable(!busy);
   // A run may have counted: the label shows the counter the file now holds.
   if (!busy) ReadAccountSettings();
 }

@@ -100,6 +100,55 @@ std::string OtherAccountOfBackup(const std::string& databasePath, const std::str
   return std::string();
 }
 
+std::string OutcomeOf(const RunRecord& run, bool running) {
+  if (run.Ended()) return run.outcome;
+  return running ? W1252("läuft noch") : kOutcomeInterrupted;
+}
+
+std::string HeadlineOf(const RunRecord& run, bool running) {
+  return ShortMoment(run.started) + "  " + run.kind + "  " + OutcomeOf(run, running);
+}
+
+namespace {
+
+std::string Count(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::vector<std::string> DetailsOf(const RunRecord& run) {
+  std::vector<std::string> lines;
+  const auto line = [&](const std::string& text) {
+    lines.push_back(ReplaceAll(ReplaceAll(text, "\r\n", " "), "\r", " "));
+  };
+  std::string who = run.workstation;
+  if (!run.user.empty()) who += (who.empty() ? "" : ", ") + std::string("Benutzer ") + run.user;
+  if (!who.empty()) line("Arbeitsplatz " + who);
+  if (run.Ended()) line("Ende " + ShortMoment(run.ended));
+  if (!run.undoneRun.empty()) {
+    line(W1252("Rückgängig gemacht: der Import vom ") + ShortMoment(run.undoneRun));
+  }
+  if (!run.received.empty() && run.undoneRun.empty()) line("Empfangen: " + run.received);
+  if (!run.imported.empty()) line((run.undoneRun.empty() ? "Importiert: " : "") + run.imported);
+  if (!run.conflicts.empty()) {
+    line(Count(run.conflicts.size(), "Konflikt", "Konflikte") + ", siehe mob_konflikte.txt");
+    for (const std::string& conflict : run.conflicts) line("  " + conflict);
+  }
+  if (!run.notImported.empty()) {
+    line(Count(run.notImported.size(), "Zeile", "Zeilen") +
+         " nicht importiert, siehe nicht_importierte_Zeilen.txt");
+    for (const std::string& failure : run.notImported) line("  " + failure);
+  }
+  if (!run.message.empty()) {
+    line((run.step.empty() ? std::string("Fehler: ") : "Fehler bei \"" + run.step + "\": ") +
+         run.message);
+  }
+  if (!run.backup.empty()) line("Sicherung: " + run.backup);
+  if (!run.restorePoint.empty()) line("Wiederherstellungspunkt: " + run.restorePoint);
+  return lines;
+}
+
 RunHistory::RunHistory(const std::string& path) : path_(path) { Open(); }
 
 RunHistory::~RunHistory() = default;

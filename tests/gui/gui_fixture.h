@@ -46,6 +46,17 @@ class RecordingBoxes : public IMessageBoxes {
     openedUrls.push_back(url);
     return browserOpens;
   }
+  // Files and folders the window asked the desktop to open.
+  std::vector<std::string> openedPaths;
+  bool OpenPath(const std::string& path) override {
+    openedPaths.push_back(path);
+    return true;
+  }
+  int historyDialogOpened = 0;
+  void HistoryDialog(wxWindow*, TDBase*, const Folders&, const Settings&,
+                     HistoryActions&) override {
+    ++historyDialogOpened;
+  }
 };
 
 class GuiTest : public ::testing::Test {
