@@ -16,6 +16,7 @@
 #include "db/database_copy.h"
 #include "db/dbase.h"
 #include "platform/ini_file.h"
+#include "platform/instance_lock.h"
 #include "support/cli_runner.h"
 #include "support/sync_server.h"
 #include "support/test_db.h"
@@ -1267,6 +1268,25 @@ class WayBack : public SyncLife {
 
     r = Cli({"undo-import"});  // no terminal, no --yes
     EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_EQ(Content(), imported);
+    {
+      // Another workstation syncs the account.
+      const std::unique_ptr<InstanceLock> syncing = InstanceLock::TryAcquire(
+          dbPath + ".Kelvanor_hof1.lock", InstanceLock::Reach::kEveryMachine);
+      ASSERT_NE(syncing, nullptr);
+      r = Cli({"undo-import", "--yes"});
+      EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+      EXPECT_TRUE(Has(r.err, "synchronisiert")) << r.err;
+    }
+    {
+      // The host program writes: the undo waits a moment, then gives up.
+      TDBase host(dbPath);
+      ASSERT_TRUE(host.Execute("BEGIN IMMEDIATE"));
+      r = Cli({"undo-import", "--yes"});
+      EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+      EXPECT_TRUE(Has(r.err, "gesperrt")) << r.err;
+      host.Execute("ROLLBACK");
+    }
     EXPECT_EQ(Content(), imported);
     r = Cli({"undo-import", "--yes"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
