@@ -25,10 +25,12 @@
 #include "gui/account_dialog.h"
 #include "gui/history_dialog.h"
 #include "gui/wx_dispatcher.h"
+#include "kept/office_lists.h"
 #include "net/http_get.h"
 #include "sync/logger.h"
 #include "sync/undo_import.h"
 #include "platform/environment.h"
+#include "platform/file_system.h"
 #include "util/daynumber.h"
 #include "util/encoding.h"
 #include "util/w1252.h"
@@ -175,6 +177,13 @@ wxString Caption() {
 void IMessageBoxes::AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings) {
   Tfrm_account dialog(parent, folders, settings, *this);
   dialog.ShowModal();
+}
+
+bool IMessageBoxes::OfferToOpen(wxWindow* parent, const std::string& text, bool error) {
+  const std::unique_ptr<wxMessageDialog> box(NewMessageBox(
+      parent, text, wxYES_NO | wxNO_DEFAULT | (error ? wxICON_ERROR : wxICON_INFORMATION)));
+  box->SetYesNoLabels(ToWx(W1252("Öffnen")), "OK");
+  return box->ShowModal() == wxID_YES;
 }
 
 bool IMessageBoxes::OpenPath(const std::string& path) {
@@ -733,9 +742,37 @@ void Tfrm_main::SetImportButtonsEnabled(bool enabled) {
 
 bool Tfrm_main::Ask(const std::string& question) { return boxes_->YesNo(this, question); }
 
-void Tfrm_main::ReportError(const std::string& message) { boxes_->Error(this, message); }
+namespace {
 
-void Tfrm_main::ReportInfo(const std::string& message) { boxes_->Info(this, message); }
+// The office's file a report names (the conflicts, the lines not imported),
+// when it is there to be opened; "" otherwise.
+std::string OfficeFileNamedIn(const Folders& folders, const std::string& message) {
+  for (const char* name : {kConflictFileName, kNotImportedFile}) {
+    const std::string path = folders.MobileFolder + kPathSep + name;
+    if (message.find(name) != std::string::npos && FileExists(path)) return path;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+void Tfrm_main::ReportError(const std::string& message) {
+  const std::string file = OfficeFileNamedIn(folders_, message);
+  if (file.empty()) {
+    boxes_->Error(this, message);
+  } else if (boxes_->OfferToOpen(this, message, true)) {
+    boxes_->OpenPath(file);
+  }
+}
+
+void Tfrm_main::ReportInfo(const std::string& message) {
+  const std::string file = OfficeFileNamedIn(folders_, message);
+  if (file.empty()) {
+    boxes_->Info(this, message);
+  } else if (boxes_->OfferToOpen(this, message, false)) {
+    boxes_->OpenPath(file);
+  }
+}
 
 void Tfrm_main::ShowReceived(const TreeModel& tree, const ChangeDetails& changes) {
   // Drawn once when all is in: a long download has many lines.

@@ -55,6 +55,9 @@ class IMessageBoxes {
   // browser could be started (nothing is shown then: the window says it).
   // The tests only note it.
   virtual bool OpenInBrowser(const std::string& url);
+  // A report that names a file of the office's (the conflicts, the lines not
+  // imported) with a button that opens it beside "OK": true for "Öffnen".
+  virtual bool OfferToOpen(wxWindow* parent, const std::string& text, bool error);
   // Opens a file or folder in the program the desktop has for it; false
   // when none started. The tests only note it.
   virtual bool OpenPath(const std::string& path);

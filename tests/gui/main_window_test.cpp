@@ -634,12 +634,20 @@ TEST_F(GuiTest, SecondSyncShowsTheQuestionAndImportsOnJa) {
 TEST_F(GuiTest, TheHistoryUndoesTheLastImportAndImportsItsBackupAgain) {
   WriteToolIni("demo", 1);
   PutChangeFile("mob_kunde_x.txt", std::string(kCustomerHeader) +
-                                       W1252("N/5;Herr;Müller;Hans;K5;;Hauptstr. 1;12345;Au;;1;\r\n"));
+                                       W1252("N/5;Herr;Müller;Hans;K5;;Hauptstr. 1;12345;Au;;1;\r\n"
+                                             "A/zwei;Herr;Meier;;;;;;;;1;\r\n"));
   Tfrm_main& w = OpenWindow();
   const std::string count = W1252("SELECT COUNT(*) FROM besitzer WHERE name='Müller'");
   w.btnSyncClick();
+  // The report of the line not imported opens its list on "Öffnen".
+  boxes.openOffered = true;
   w.btn_yesClick();
   ASSERT_EQ(QueryOne(dbPath, count), "1");
+  EXPECT_EQ(boxes.offersToOpen, 1);
+  ASSERT_EQ(boxes.openedPaths.size(), 1u);
+  EXPECT_NE(boxes.openedPaths[0].find("nicht_importierte_Zeilen.txt"), std::string::npos);
+  boxes.openedPaths.clear();
+  boxes.errors.clear();
   w.btn_historyClick();
   EXPECT_EQ(boxes.historyDialogOpened, 1);
   {
@@ -653,6 +661,7 @@ TEST_F(GuiTest, TheHistoryUndoesTheLastImportAndImportsItsBackupAgain) {
               std::string::npos)
         << FromWx(dialog.memoDetails->GetValue());
     Screenshot("history_dialog", &dialog);
+    EXPECT_TRUE(dialog.btnOpenNotImported->IsEnabled());
     dialog.btnOpenBackupClick();
     dialog.btnShowRestorePointClick();
     dialog.btnMobileFolderClick();
@@ -684,8 +693,11 @@ TEST_F(GuiTest, TheHistoryUndoesTheLastImportAndImportsItsBackupAgain) {
   // The backup's import waits for the same question as a sync's.
   ASSERT_TRUE(w.PnlImport()->IsShown());
   Screenshot("history_backup_question");
+  boxes.errors.clear();
   w.btn_yesClick();
-  EXPECT_TRUE(boxes.errors.empty()) << boxes.errors.front();
+  // The line refused before is refused again, and said so; nothing else.
+  ASSERT_EQ(boxes.errors.size(), 1u);
+  EXPECT_NE(boxes.errors[0].find("zwei"), std::string::npos) << boxes.errors[0];
   EXPECT_EQ(QueryOne(dbPath, count), "1");
   EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(MemoLines().back(), "fertig!");
