@@ -749,6 +749,10 @@ TEST_F(TransferOnServer, ARefusalSaysWhatRefusedIt) {
                                   "Datenverbindung"),
             std::string::npos) << result.Message();
   EXPECT_NE(result.Message().find(W1252("Ports für passives FTP")), std::string::npos) << result.Message();
+  // The check's listing opens a data connection as the upload does, and says the same.
+  EXPECT_NE(CheckConnection(settings.servers, settings.name, log)
+                .checks[2].Line().find("Anmeldung gelungen, aber die Datenverbindung (passiver Modus, Port "),
+            std::string::npos);
   server.ClearFailures();
 
   // A server that only takes active mode.
@@ -758,6 +762,9 @@ TEST_F(TransferOnServer, ARefusalSaysWhatRefusedIt) {
   EXPECT_NE(result.Message().find(W1252("keine Übertragung im passiven Modus zu (Antwort: \"550 "
                                         "Permission denied.\")")),
             std::string::npos) << result.Message();
+  EXPECT_NE(CheckConnection(settings.servers, settings.name, log)
+                .checks[2].Line().find(W1252("erreichbar, lässt aber keinen passiven Modus zu")),
+            std::string::npos);
   EXPECT_TRUE(FilesIn(server.FtpDir()).empty());
   EXPECT_TRUE(FilesIn(Account()).empty());
 }
