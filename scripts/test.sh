@@ -36,15 +36,19 @@ fi
 cd "$BUILD"
 ctest --output-on-failure -j2 --timeout 600
 
-# A short fuzzing run of the import where clang is there to build it.
+# Short fuzzing runs of the import and of the download archive's check
+# where clang is there to build them.
 if command -v clang++ >/dev/null; then
-  echo "== Fuzzing the import (30 s; log: $BUILD/fuzz.log) =="
-  if ! KELVANOR_FUZZ_SEED=20261208 "$ROOT/scripts/fuzz.sh" 30 >"$BUILD/fuzz.log" 2>&1; then
-    tail -40 "$BUILD/fuzz.log"
-    echo "Der Fuzzer hat einen Fehler gefunden (siehe $BUILD/fuzz.log)." >&2
-    exit 1
-  fi
-  grep -E "^stat::number_of_executed_units|Done [0-9]+ runs" "$BUILD/fuzz.log" | tail -2
+  for run in "import 30 fuzz.log" "archive 20 fuzz-archive.log"; do
+    read -r target seconds log <<<"$run"
+    echo "== Fuzzing: $target ($seconds s; log: $BUILD/$log) =="
+    if ! KELVANOR_FUZZ_SEED=20261208 "$ROOT/scripts/fuzz.sh" "$seconds" "$target" >"$BUILD/$log" 2>&1; then
+      tail -40 "$BUILD/$log"
+      echo "Der Fuzzer hat einen Fehler gefunden (siehe $BUILD/$log)." >&2
+      exit 1
+    fi
+    grep -E "^stat::number_of_executed_units|Done [0-9]+ runs" "$BUILD/$log" | tail -2
+  done
 fi
 
 if [ -x "$ROOT/bench/run" ]; then
