@@ -9,9 +9,16 @@ BUILD="${KELVANOR_BUILD_DIR:-$ROOT/build}"
 
 XVFB_PID=""
 WM_PID=""
+# The suite's own folder for temporary files, open to everyone like /tmp
+# (some tests run the tool as "nobody"). A test run leaves no folder of the
+# tool's behind in it, killed runs included: each start removes what killed
+# runs left (kelvanor-curl-*, see src/settings/settings.h).
+SUITE_TMP="$(mktemp -d "${TMPDIR:-/tmp}/kelvanor-suite-XXXXXX")"
+chmod 1777 "$SUITE_TMP"
 cleanup() {
   [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  rm -rf "$SUITE_TMP"
 }
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
@@ -34,7 +41,13 @@ if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
 fi
 
 cd "$BUILD"
-ctest --output-on-failure -j2 --timeout 600
+TMPDIR="$SUITE_TMP" ctest --output-on-failure -j2 --timeout 600
+LEFT="$(find "$SUITE_TMP" -maxdepth 1 -name 'kelvanor-curl-*' | wc -l)"
+if [ "$LEFT" -ne 0 ]; then
+  echo "Die Tests haben $LEFT Ordner kelvanor-curl-* im temporären Verzeichnis hinterlassen:" >&2
+  find "$SUITE_TMP" -maxdepth 1 -name 'kelvanor-curl-*' >&2
+  exit 1
+fi
 
 # Short fuzzing runs of the import and of the download archive's check
 # where clang is there to build them.

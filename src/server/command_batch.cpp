@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <system_error>
 
 #include "server/download_limits.h"
@@ -9,6 +10,8 @@
 #include "platform/batch.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
+#include "platform/temporary_folder.h"
+#include "settings/settings.h"
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/text.h"
@@ -66,33 +69,25 @@ std::string CurlConfig() {
          kCurlReportWriteOut + "\"\n";
 }
 
+// The folder of the .curlrc, held for the process's life: a start after
+// this process was killed removes it (see kTemporaryFolderPrefix), one
+// during its life leaves it alone.
 class CurlConfigDir {
  public:
-  CurlConfigDir() {
-    const std::string folder = MakeTemporaryFolder("kelvanor-curl-");
-    if (folder.empty()) return;
-    std::ofstream rc(SystemPath(folder + kPathSep + kCurlConfigFileName),
+  CurlConfigDir() : folder_(HeldTemporaryFolder::Make(kTemporaryFolderPrefix)) {
+    if (folder_ == nullptr) return;
+    std::ofstream rc(SystemPath(folder_->Path() + kPathSep + kCurlConfigFileName),
                      std::ios::binary | std::ios::trunc);
     rc << CurlConfig();
     rc.close();
-    if (!rc) {
-      std::error_code ec;
-      std::filesystem::remove_all(SystemPath(folder), ec);
-      return;
-    }
-    path_ = folder;
-  }
-  ~CurlConfigDir() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(SystemPath(path_), ec);
+    if (!rc) folder_.reset();
   }
   CurlConfigDir(const CurlConfigDir&) = delete;
   CurlConfigDir& operator=(const CurlConfigDir&) = delete;
-  const std::string& Path() const { return path_; }
+  std::string Path() const { return folder_ != nullptr ? folder_->Path() : std::string(); }
 
  private:
-  std::string path_;
+  std::unique_ptr<HeldTemporaryFolder> folder_;  // removes it when it goes
 };
 
 std::string GermanReason(const std::error_code& error) {
