@@ -6,8 +6,8 @@
 
 #include "kept/account_files.h"
 #include "sync/import_question.h"
-#include "kept/mobile_base.h"
-#include "kept/office_lists.h"
+#include "sync/import_session.h"
+#include "sync/logger.h"
 #include "sync/received_tree.h"
 #include "cli/cli_context.h"
 #include "cli/cli_output.h"
@@ -50,6 +50,25 @@ bool AskOnTerminal() {
   return ParseYesNo(answer).value_or(false);
 }
 
+// The session's log on stdout (with the detail lines the settings ask for),
+// its boxes on stderr.
+class CliImportView : public SyncView {
+ public:
+  bool HadError() const { return hadError_; }
+  void Log(const std::string& line) override { PrintOut(line + "\n"); }
+  void ReportError(const std::string& message) override {
+    hadError_ = true;
+    PrintErr("Fehler: " + ForTerminal(message) + "\n");
+  }
+  void ReportInfo(const std::string& message) override { PrintErr(ForTerminal(message) + "\n"); }
+  void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) override {
+    PrintReceived(tree, changes);
+  }
+
+ private:
+  bool hadError_ = false;
+};
+
 }  // namespace
 
 int CmdImport(const CliOptions& options) {
@@ -90,18 +109,15 @@ int CmdImport(const CliOptions& options) {
     PrintErr(std::string(e.what()) + "\n");
     return kExitError;
   }
-  std::unique_ptr<FieldMerge> merge;
-  try {
-    // Changed records take only what the mobile changed, as in a sync.
-    merge = PrepareFieldMerge(*context.db, context.folders, files.baseFolder, tree);
-  } catch (const std::exception&) {
-    // Without it changed records are written whole, as the raw lines say.
-  }
-  // A folder a failed sync left behind holds lines that sync imported; the
-  // journal is closed again before the import opens it.
-  const EarlierImports earlier = EarlierImportsForPreview(*context.db, files.journal, tree);
-  PrintReceived(tree, DescribeReceived(context.db.get(), tree, merge.get(), &earlier));
-  PrintOut(ForTerminal(BuildImportQuestion(tree, nullptr, &earlier)) + "\n");
+
+  // The same preview, question and import as after a sync's download, with
+  // the same journal: a folder a failed sync left behind holds lines that
+  // sync imported already.
+  CliImportView view;
+  Logger log(view, context.settings.DebugLog);
+  ImportSession session(view, log, context.folders, context.db.get(), files, tree);
+  session.ShowPreview();
+  PrintOut(ForTerminal(session.Question(nullptr)) + "\n");
 
   if (!options.yes) {
     if (!StdinIsTerminal()) {
@@ -113,51 +129,12 @@ int CmdImport(const CliOptions& options) {
       return kExitOk;
     }
   }
-
-  ImportSummary summary;
-  std::string keptConflicts;
-  try {
-    // The journal of the syncs: a folder a failed sync left behind holds
-    // lines that sync already imported, and the next sync brings them again.
-    // The office's values a conflict overwrites are kept before the import
-    // commits; if they cannot be, nothing is overwritten.
-    summary = ImportMobileChanges(
-        *context.db, tree, files.journal, merge.get(), [&](const ImportSummary& run) {
-          try {
-            keptConflicts = KeepConflicts(context.folders, run.conflicts);
-          } catch (const std::exception& error) {
-            throw EInOutError(std::string("Die Konflikte konnten nicht gesichert werden: ") +
-                              error.what());
-          }
-        });
-  } catch (const EDatabaseFailure& failure) {
-    PrintErr("Import abgebrochen: " + failure.UserMessage() +
-             W1252("\nDie Datenbank wurde nicht verändert.\n"));
-    return kExitError;
-  } catch (const std::exception& error) {
-    PrintErr(std::string("Import abgebrochen: ") + error.what() +
-             W1252("\nDie Datenbank wurde nicht verändert.\n"));
+  const ImportSession::Result imported = session.Import();
+  if (!imported.outcome.IsOk()) {
+    PrintErr("Fehler: " + ForTerminal(imported.outcome.Message()) + "\n");
     return kExitError;
   }
-  // Shown once the import is over, never while it holds the database.
-  for (const std::string& line : summary.LogLines()) PrintErr(line + "\n");
-  std::string notImported;
-  try {
-    notImported = KeepNotImportedLines(context.folders, summary);
-  } catch (const std::exception& error) {
-    PrintErr(std::string(W1252("Die nicht importierten Zeilen können nicht gesichert werden: ")) +
-             error.what() + "\n");
-    return kExitError;
-  }
-  if (!notImported.empty()) {
-    PrintErr("Die nicht importierten Zeilen stehen in " + notImported + ".\n");
-  }
-  if (!keptConflicts.empty()) PrintErr("Die Konflikte stehen in " + keptConflicts + ".\n");
-  if (!summary.failures.empty()) {
-    PrintErr("Import abgeschlossen; " + std::to_string(summary.failures.size()) +
-             " Zeile(n) mit Fehler wurden nicht importiert.\n");
-    return kExitError;
-  }
+  if (!imported.summary.failures.empty() || view.HadError()) return kExitError;
   PrintErr("Import abgeschlossen.\n");
   return kExitOk;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "import/import.h"
+#include "import/received_data.h"
 #include "import/record_names.h"
 #include "platform/file_system.h"
 #include "util/daynumber.h"
@@ -284,16 +285,11 @@ std::optional<LineMerge> FieldMerge::Decide(TDBase& db, FileKind kind, int32_t i
 }
 
 bool HoldsMergedChanges(const TreeModel& tree) {
-  bool merged = false;
-  bool header = false;
-  for (std::size_t position = 0; position < tree.Count(); ++position) {
-    if (tree.Level(position) == 1) {
-      const ExchangeFile* file = ExchangeFileByChangeFile(tree.Text(position));
-      merged = file != nullptr && !FieldsOf(file->kind).empty();
-      header = true;
-    } else if (tree.Level(position) == 2 && merged) {
-      if (!header && StartsWith(tree.Text(position), "A/")) return true;
-      header = false;
+  const ReceivedData received(tree);
+  for (const ReceivedFile& file : received.Files()) {
+    if (file.exchange == nullptr || FieldsOf(file.exchange->kind).empty()) continue;
+    for (const ReceivedLine& record : file.records) {
+      if (StartsWith(record.Text(), "A/")) return true;
     }
   }
   return false;
@@ -302,35 +298,27 @@ bool HoldsMergedChanges(const TreeModel& tree) {
 std::map<std::size_t, std::vector<std::string>> DescribeChanges(TDBase& db, const TreeModel& tree,
                                                                 const FieldMerge& merge) {
   std::map<std::size_t, std::vector<std::string>> described;
-  const ExchangeFile* file = nullptr;
-  bool header = false;
-  for (std::size_t position = 0; position < tree.Count(); ++position) {
-    if (tree.Level(position) == 1) {
-      file = ExchangeFileByChangeFile(tree.Text(position));
-      header = true;
-      continue;
-    }
-    if (tree.Level(position) != 2 || file == nullptr) continue;
-    if (header) {  // the first line of a file names its fields
-      header = false;
-      continue;
-    }
-    const std::vector<std::string> fields = SplitFields(tree.Text(position), 0);
-    std::vector<std::string> op;
-    SplitFieldsBy('/', fields[0], op, 1);
-    if (op[0] != "A") continue;
-    int32_t id = 0;
-    const auto [end, error] = std::from_chars(op[1].data(), op[1].data() + op[1].size(), id);
-    if (error != std::errc() || end != op[1].data() + op[1].size()) continue;
-    try {
-      std::optional<LineMerge> decided = merge.Decide(db, file->kind, id, fields);
-      if (decided) {
-        described[position] = decided->changes.empty()
-                                  ? std::vector<std::string>{W1252("keine Änderung")}
-                                  : std::move(decided->changes);
+  const ReceivedData received(tree);
+  for (const ReceivedFile& file : received.Files()) {
+    if (file.exchange == nullptr) continue;
+    for (const ReceivedLine& record : file.records) {
+      const std::vector<std::string> fields = SplitFields(record.Text(), 0);
+      std::vector<std::string> op;
+      SplitFieldsBy('/', fields[0], op, 1);
+      if (op[0] != "A") continue;
+      int32_t id = 0;
+      const auto [end, error] = std::from_chars(op[1].data(), op[1].data() + op[1].size(), id);
+      if (error != std::errc() || end != op[1].data() + op[1].size()) continue;
+      try {
+        std::optional<LineMerge> decided = merge.Decide(db, file.exchange->kind, id, fields);
+        if (decided) {
+          described[record.position] = decided->changes.empty()
+                                           ? std::vector<std::string>{W1252("keine Änderung")}
+                                           : std::move(decided->changes);
+        }
+      } catch (const ESQLiteException&) {
+        // The preview only shows; the import itself reports what fails.
       }
-    } catch (const ESQLiteException&) {
-      // The preview only shows; the import itself reports what fails.
     }
   }
   return described;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "import/change_lines.h"
 #include "import/import.h"
 #include "import/record_values.h"
 #include "util/numbers.h"
@@ -11,20 +12,6 @@
 namespace kelvanor {
 
 namespace {
-
-constexpr std::size_t kHighestField = 10;
-
-// A moment as the calendar stores it: the day in one column, the time of day
-// as fraction in the other. A blank field is the zero moment. The subject is
-// added by the importer (see RewriteSubject).
-const ColumnMap& AppointmentColumns() {
-  static const ColumnMap map = {{"beginn", 1, FieldKind::kMomentDay},
-                                {"beginnzeit", 1, FieldKind::kMomentTime},
-                                {"ende", 2, FieldKind::kMomentDay},
-                                {"endezeit", 2, FieldKind::kMomentTime},
-                                {"ort", 4, FieldKind::kText}};
-  return map;
-}
 
 // The subject names the customer or horse the appointment is about; one
 // created on the mobile is named by its mobile id and must get its database id.
@@ -45,15 +32,16 @@ std::string RewriteSubject(const ImportContext& ctx, const std::string& subject)
   return kindPrefix + std::to_string(LookupCreatedId(ctx, tableKey, StrToInt(parts[2])));
 }
 
-void ImportAppointmentLine(ImportContext& ctx, const std::vector<std::string>& f) {
-  std::vector<std::string> op;
-  SplitFieldsBy('/', f[0], op, 1);
+void ImportAppointmentLine(ImportContext& ctx, const ClassifiedLine& read) {
+  const std::vector<std::string>& f = read.fields;
+  const bool isNew = read.op == LineOp::kNew;
   std::optional<std::set<std::size_t>> untouched;
-  if (op[0] != "N") untouched = ctx.UntouchedFields(FileKind::kAppointments, StrToInt(op[1]), f);
-  RecordValues values(AppointmentColumns(), f, untouched ? &*untouched : nullptr);
+  if (!isNew) untouched = ctx.UntouchedFields(FileKind::kAppointments, ReadLineId(f), f);
+  RecordValues values =
+      ReadRecordColumns(FileKind::kAppointments, f, untouched ? &*untouched : nullptr);
   if (!untouched || untouched->count(3) == 0) values.Text("thema", RewriteSubject(ctx, f[3]));
-  const int32_t id = StrToInt(op[1]);
-  if (op[0] == "N") {
+  const int32_t id = ReadLineId(f);
+  if (isNew) {
     values.Text("ursprung", "")
         .Text("bemerkung", "")
         .Integer("msoutlook", 0)
@@ -69,13 +57,18 @@ void ImportAppointmentLine(ImportContext& ctx, const std::vector<std::string>& f
 
 void ImportAppointments(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
-    const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (StartsWith(f[0], "D/")) {
-      ImportLineGuarded(ctx, [&] { RecycleRecord(ctx, f[0], "termine", "termin", "Termin"); });
-    } else if (StartsWith(f[0], "N/") || StartsWith(f[0], "A/")) {
-      ImportLineGuarded(ctx, [&] { ImportAppointmentLine(ctx, f); }, "termin");
-    } else {
-      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
+    const ClassifiedLine read = ClassifyChangeLine(FileKind::kAppointments, line);
+    switch (read.op) {
+      case LineOp::kDeleted:
+        ImportLineGuarded(ctx, [&] {
+          RecycleRecord(ctx, read.fields[0], "termine", "termin", "Termin");
+        });
+        break;
+      case LineOp::kNew:
+      case LineOp::kChanged:
+        ImportLineGuarded(ctx, [&] { ImportAppointmentLine(ctx, read); }, "termin");
+        break;
+      default: ctx.FailLine(read.reason); break;
     }
   });
 }

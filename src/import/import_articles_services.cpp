@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "import/change_lines.h"
 #include "import/import.h"
 #include "import/record_values.h"
 #include "util/numbers.h"
@@ -14,56 +15,35 @@ namespace kelvanor {
 
 namespace {
 
-constexpr std::size_t kHighestField = 11;
-constexpr int kPriceLevels = 5;
-
 struct PricedItemTable {
-  const char* table;       // also the table argument of InsertRecord
-  const char* priceStem;   // price column of level n: stem + n + currency suffix
+  FileKind kind;
+  const char* table;  // also the table argument of InsertRecord
   const char* idMapKey;
-  const char* notTaken;    // why a change or deletion is not imported
 };
 
-constexpr PricedItemTable kArticles{
-    "artikel", "vkpreis", "artikel",
-    W1252("Geänderte und gelöschte Artikel übernimmt Kelvanor nicht; der Artikel bleibt in "
-          "der Praxis, wie er ist.")};
-constexpr PricedItemTable kServices{
-    "leistungen", "preis", "leistung",
-    W1252("Geänderte und gelöschte Leistungen übernimmt Kelvanor nicht; die Leistung bleibt "
-          "in der Praxis, wie sie ist.")};
-
-// The price columns carry the currency's suffix, so the map is made per run.
-// Field 3 (the VAT rate) is read first, then the prices of levels 1 to 5.
-ColumnMap PricedItemColumns(const PricedItemTable& kind, const std::string& suffix) {
-  ColumnMap map = {{"bezeichnung", 1, FieldKind::kText}, {"mwst", 3, FieldKind::kDecimal}};
-  const std::size_t priceFields[kPriceLevels] = {2, 4, 5, 6, 7};
-  for (int level = 0; level < kPriceLevels; ++level) {
-    map.push_back({kind.priceStem + std::to_string(level + 1) + suffix, priceFields[level],
-                   FieldKind::kDecimal});
-  }
-  return map;
-}
+constexpr PricedItemTable kArticles{FileKind::kArticles, "artikel", "artikel"};
+constexpr PricedItemTable kServices{FileKind::kServices, "leistungen", "leistung"};
 
 void ImportPricedItems(ImportContext& ctx, std::size_t& position, const PricedItemTable& kind) {
-  const ColumnMap columns = PricedItemColumns(kind, ctx.currency.priceColumnSuffix);
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
-    const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) {
-      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
+    const ClassifiedLine read = ClassifyChangeLine(kind.kind, line);
+    if (read.op == LineOp::kUnknown) {
+      ctx.FailLine(read.reason);
       return;
     }
+    const std::vector<std::string>& f = read.fields;
     ImportLineGuarded(ctx, [&] {
       // The numbers must be valid on every line, whatever its operation: the
       // mobile writes nothing else there, so anything else means a broken line.
-      RecordValues values(columns, f);
-      std::vector<std::string> op;
-      SplitFieldsBy('/', f[0], op, 2);
+      RecordValues values =
+          ReadRecordColumns(kind.kind, f, nullptr, ctx.currency.priceColumnSuffix);
       // Changes and deletions of articles and services stay with the practice.
-      if (op[0] != "N") {
-        ctx.KeepNotTaken(kind.notTaken);
+      if (read.op != LineOp::kNew) {
+        ctx.KeepNotTaken(read.reason);
         return;
       }
+      std::vector<std::string> op;
+      SplitFieldsBy('/', f[0], op, 2);
       const int32_t mobileId = StrToInt(op[1]);
       values.Number("erstelltam", ctx.Now()).Text("erstelltvon", "MOB");
       ctx.idMap.AddIdMapEntry(kind.idMapKey, mobileId, InsertValues(ctx.db, kind.table, values));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/sql.h"
+#include "import/change_lines.h"
 #include "import/import.h"
 #include "import/record_values.h"
 #include "util/errors.h"
@@ -16,8 +17,6 @@
 namespace kelvanor {
 
 namespace {
-
-constexpr std::size_t kHighestField = 10;
 
 // The name as a LIKE pattern that matches only itself: the wildcards "%" and
 // "_" and the escape character are escaped.
@@ -40,43 +39,29 @@ int32_t SupplierId(TDBase& db, const std::string& name) {
 }
 
 void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
-  const double moment = Trim(f[1]).empty() ? 0.0 : ParseDecimal(f[1]);
-  const double date = std::trunc(moment);
-  const double time = moment - date;
-
-  const bool supplierEntry = f[2] == "A";
+  const CashValues cash = ReadCashValues(f);
   int32_t customerId = 0;
   int32_t supplierId = 0;
   std::string remark;
-  if (supplierEntry) {
+  if (cash.supplierEntry) {
     // An empty name would match every supplier.
-    supplierId = f[7].empty() ? 0 : SupplierId(ctx.db, f[7]);
-    remark = "Lieferant: " + f[7];
+    supplierId = cash.party.empty() ? 0 : SupplierId(ctx.db, cash.party);
+    remark = "Lieferant: " + cash.party;
   } else {
-    customerId = ResolveReference(ctx, f[7], "besitzer");
+    customerId = Resolve(ctx, ReadReference(cash.party), "besitzer");
   }
-
-  const double gross = ParseRequiredDecimal(f[5]);
-  const double vat = ParseRequiredDecimal(f[6]);
-  const double net = gross / (vat * 0.01 + 1.0);
-  // A VAT rate of -100 % would divide by zero; such an entry has no amount.
-  if (!std::isfinite(net)) {
-    throw EConvertError(W1252("Kein gültiger Nettobetrag aus Betrag '") + f[5] + "' und MwSt. '" +
-                        f[6] + "'");
-  }
-
   InsertValues(ctx.db, "kasse",
                RecordValues()
-                   .Integer("neinaus", supplierEntry ? 1 : 0)
+                   .Integer("neinaus", cash.supplierEntry ? 1 : 0)
                    .Text("bezeichnung", f[3])
                    .Text("buchungsnr", f[4])
                    .Integer("besitzerindex", customerId)
                    .Integer("lieferantindex", supplierId)
-                   .Number("termin", date)
-                   .Number("uhrzeit", time)
-                   .Number("betrag", net)
+                   .Number("termin", cash.date)
+                   .Number("uhrzeit", cash.time)
+                   .Number("betrag", cash.net)
                    .Integer("waehrung", 1)
-                   .Number("mwst", vat)
+                   .Number("mwst", cash.vatRate)
                    .Text("bemerkung", remark)
                    .Number("erstelltam", ctx.Now())
                    .Text("erstelltvon", "MOB"));
@@ -86,18 +71,12 @@ void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
 
 void ImportCashBook(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
-    const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (StartsWith(f[0], "D/")) {
-      ctx.KeepNotTaken(
-          W1252("Gelöschte Kassenbuchungen übernimmt Kelvanor nicht; die Buchung "
-                "bleibt im Kassenbuch der Praxis."));
-      return;
+    const ClassifiedLine read = ClassifyChangeLine(FileKind::kCashBook, line);
+    switch (read.op) {
+      case LineOp::kNotTaken: ctx.KeepNotTaken(read.reason); break;
+      case LineOp::kUnknown: ctx.FailLine(read.reason); break;
+      default: ImportLineGuarded(ctx, [&] { ImportCashLine(ctx, read.fields); }); break;
     }
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/")) {
-      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
-      return;
-    }
-    ImportLineGuarded(ctx, [&] { ImportCashLine(ctx, f); });
   });
 }
 

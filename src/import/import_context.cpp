@@ -138,29 +138,6 @@ const char* ChangeKeyOf(FileKind kind) {
 
 namespace {
 
-// Steps over the header line of the file node at `position` and calls
-// `visit` with the position of every line after it that holds anything, and
-// how often the same bytes came before in the file: identical lines (a link
-// sent twice) are told apart by that count. Leaves `position` on the first
-// node after the file's lines (see ForEachRecordLine).
-template <typename Visit>
-void ForEachLineOfFile(const TreeModel& tree, std::size_t& position, Visit visit) {
-  const std::size_t count = tree.Count();
-  auto lineFollows = [&] { return position + 1 < count && tree.Level(position + 1) == 2; };
-  // The header line names the fields; it is stepped over, never imported.
-  if (!lineFollows()) return;
-  ++position;
-  if (!lineFollows()) return;
-  ++position;
-  std::unordered_map<std::string, std::size_t> seen;
-  while (position < count && tree.Level(position) == 2) {
-    const std::string& line = tree.Text(position);
-    // An empty line carries no record: there is nothing of it to lose.
-    if (line.find_first_not_of(" \t") != std::string::npos) visit(position, seen[line]++);
-    ++position;
-  }
-}
-
 // "N/7;..." as the change "A/<id>;..." of the record a journaled run made of
 // mobile id 7; "" when that record is not known.
 std::string AsChangeOfJournaledRecord(const IdMap& journaledIdMap, const std::string& line,
@@ -196,27 +173,28 @@ EarlierImport EarlierImportOf(const ImportJournal& journal, const IdMap& journal
 
 void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
                        const std::function<void(const std::string& line)>& handleLine) {
-  const TreeModel& tree = ctx.tree;
-  ctx.file = tree.Text(position);
-  ForEachLineOfFile(tree, position, [&](std::size_t at, std::size_t occurrence) {
-    const std::string& line = tree.Text(at);
+  const ReceivedFile* file = ctx.files.FileAt(position);
+  if (file == nullptr) return;
+  ctx.file = file->name;
+  for (const ReceivedLine& record : file->records) {
+    const std::string& line = record.Text();
     const EarlierImport earlier =
         ctx.journal == nullptr
             ? EarlierImport()
-            : EarlierImportOf(*ctx.journal, ctx.journaledIdMap, ctx.file, line, occurrence);
+            : EarlierImportOf(*ctx.journal, ctx.journaledIdMap, ctx.file, line, record.occurrence);
     if (earlier.kind == EarlierImport::Kind::kSame) {
       ++ctx.summary.alreadyImported;
-      return;
+      continue;
     }
     const bool changedSince = earlier.kind == EarlierImport::Kind::kChangedSince;
     const std::string& work = changedSince ? earlier.asChange : line;
     ctx.line = changedSince && work.empty() ? line : work;
     ctx.receivedLine = line;
-    ctx.lineNumber = tree.LineNumber(at);
+    ctx.lineNumber = record.Number();
     ctx.lineFailed = false;
     ctx.sentLine = changedSince ? &earlier.importedLine : nullptr;
-    if (!tree.Refused(at).empty()) {
-      ctx.FailLine(tree.Refused(at));
+    if (!record.Refused().empty()) {
+      ctx.FailLine(record.Refused());
     } else if (changedSince && work.empty()) {
       ctx.FailLine(
           W1252("schon bei einem früheren Import übernommen und seitdem auf dem "
@@ -228,9 +206,10 @@ void ForEachRecordLine(ImportContext& ctx, std::size_t& position,
     ctx.sentLine = nullptr;
     // The journal holds the line as the server sends it again.
     if (!ctx.lineFailed && ctx.journal != nullptr) {
-      ctx.journal->RecordLine(ctx.file, line, occurrence);
+      ctx.journal->RecordLine(ctx.file, line, record.occurrence);
     }
-  });
+  }
+  position = file->end;
 }
 
 EarlierImports EarlierImportsOf(const TreeModel& tree, const ImportJournal& journal) {
@@ -239,21 +218,15 @@ EarlierImports EarlierImportsOf(const TreeModel& tree, const ImportJournal& jour
     journaledIdMap.AddIdMapEntry(entry.tableKey, entry.mobileId, entry.dbId);
   }
   EarlierImports earlier;
-  std::size_t position = 0;
-  while (position < tree.Count()) {
-    const std::size_t fileNode = position;
-    const ExchangeFile* exchange =
-        tree.Level(position) == 1 ? ExchangeFileByChangeFile(tree.Text(position)) : nullptr;
+  const ReceivedData received(tree);
+  for (const ReceivedFile& file : received.Files()) {
     // Only the files the import reads are journaled.
-    if (exchange != nullptr && exchange->importPass != 0) {
-      const std::string& file = tree.Text(position);
-      ForEachLineOfFile(tree, position, [&](std::size_t at, std::size_t occurrence) {
-        EarlierImport found =
-            EarlierImportOf(journal, journaledIdMap, file, tree.Text(at), occurrence);
-        if (found.kind != EarlierImport::Kind::kNone) earlier[at] = std::move(found);
-      });
+    if (file.exchange == nullptr || file.exchange->importPass == 0) continue;
+    for (const ReceivedLine& record : file.records) {
+      EarlierImport found =
+          EarlierImportOf(journal, journaledIdMap, file.name, record.Text(), record.occurrence);
+      if (found.kind != EarlierImport::Kind::kNone) earlier[record.position] = std::move(found);
     }
-    if (position <= fileNode) position = fileNode + 1;
   }
   return earlier;
 }
@@ -291,6 +264,13 @@ int32_t LookupCreatedId(const ImportContext& ctx, const std::string& tableKey, i
   return id;
 }
 
+int32_t Resolve(const ImportContext& ctx, const LineReference& reference,
+                const std::string& tableKey) {
+  if (reference.op == "A") return reference.id;
+  if (reference.ByMobileId()) return LookupCreatedId(ctx, tableKey, reference.id);
+  return 0;
+}
+
 int32_t ResolveReference(const ImportContext& ctx, const std::string& op, const std::string& id,
                          const std::string& tableKey) {
   if (op == "A") return StrToInt(id);
@@ -307,13 +287,12 @@ int32_t ResolveReference(const ImportContext& ctx, const std::string& reference,
 
 void RecycleRecord(ImportContext& ctx, const std::string& field0, const std::string& table,
                    const std::string& idMapKey, const std::string& label) {
-  std::vector<std::string> parts;
-  SplitFieldsBy('/', field0, parts, 2);
+  const DeletedRecord deleted = ReadDeletion(field0);
   int32_t id = 0;
-  if (parts[1] == "N") {
-    id = ctx.LookupNewId(idMapKey, StrToInt(Trim(parts[2])));
-  } else if (parts[1] == "A") {
-    id = StrToInt(Trim(parts[2]));
+  if (deleted.by == DeletedRecord::By::kMobileId) {
+    id = ctx.LookupNewId(idMapKey, deleted.id);
+  } else if (deleted.by == DeletedRecord::By::kDatabaseId) {
+    id = deleted.id;
   }
   const std::string skipped = W1252("nicht gelöscht, die Praxis hat keinen solchen Datensatz.");
   // Row 0 is the host's placeholder; it is never deleted for an unknown id.

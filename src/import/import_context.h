@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "db/dbase.h"
+#include "import/change_lines.h"
 #include "import/id_map.h"
 #include "import/import_journal.h"
 #include "import/import_summary.h"
+#include "import/received_data.h"
 #include "import/record_values.h"
 #include "util/exchange_files.h"
 #include "util/w1252.h"
@@ -53,10 +55,13 @@ class ERecordUnavailable : public Exception {
 };
 
 struct ImportContext {
-  ImportContext(TDBase& database, const TreeModel& received) : db(database), tree(received) {}
+  ImportContext(TDBase& database, const TreeModel& received)
+      : db(database), tree(received), files(received) {}
 
   TDBase& db;
   const TreeModel& tree;
+  // The tree read once: which of its lines are records.
+  const ReceivedData files;
   IdMap idMap;  // the records this run created
   // The records journaled runs created, named when this run has no record of
   // the same kind and mobile id (the mobile may have reused an id since).
@@ -172,6 +177,12 @@ void ImportLineGuarded(ImportContext& ctx, const std::function<void()>& work,
 // LookupNewId); 0 when no such record is known. Raises EReferenceFailed when the record's
 // own line failed in this run.
 int32_t LookupCreatedId(const ImportContext& ctx, const std::string& tableKey, int32_t mobileId);
+
+// The database id a read reference names (see ReadReference): "A" its id,
+// "N" and "AE" the record created on the mobile, looked up under `tableKey`;
+// 0 for anything else. Raises EReferenceFailed as LookupCreatedId does.
+int32_t Resolve(const ImportContext& ctx, const LineReference& reference,
+                const std::string& tableKey);
 
 // Resolves a reference "A/id", "N/id" or "AE/id" (op and id already split):
 // "A" gives the id, "N" and "AE" look the mobile id up under tableKey, any

@@ -36,51 +36,29 @@ Importer ImporterOf(FileKind kind) {
   return nullptr;
 }
 
-// Hands every file node of this pass to its importer, in tree order.
+// Hands every file of this pass to its importer, in tree order.
 void RunPass(ImportContext& ctx, int pass) {
-  const TreeModel& tree = ctx.tree;
-  std::size_t position = 0;
-  while (position < tree.Count()) {
-    Importer importer = nullptr;
-    if (tree.Level(position) == 1) {
-      const ExchangeFile* file = ExchangeFileByChangeFile(tree.Text(position));
-      if (file != nullptr && file->importPass == pass) importer = ImporterOf(file->kind);
-    }
-    if (importer == nullptr) {
-      ++position;
-      continue;
-    }
-    const std::size_t fileNode = position;
+  for (const ReceivedFile& file : ctx.files.Files()) {
+    if (file.exchange == nullptr || file.exchange->importPass != pass) continue;
+    const Importer importer = ImporterOf(file.exchange->kind);
+    if (importer == nullptr) continue;
+    std::size_t position = file.position;
     importer(ctx, position);
-    // A file node without lines leaves the position where it was.
-    if (position <= fileNode) position = fileNode + 1;
   }
 }
 
 // A change file the tool has no importer for is not passed over in silence:
 // its lines are kept for the office like every line that is not imported.
 void KeepLinesOfUnknownFiles(ImportContext& ctx) {
-  const TreeModel& tree = ctx.tree;
-  bool unknown = false;
-  bool header = false;
-  for (std::size_t position = 0; position < tree.Count(); ++position) {
-    if (tree.Level(position) == 1) {
-      unknown = ExchangeFileByChangeFile(tree.Text(position)) == nullptr;
-      header = true;
-      ctx.file = tree.Text(position);
-      continue;
+  for (const ReceivedFile& file : ctx.files.Files()) {
+    if (file.exchange != nullptr) continue;
+    ctx.file = file.name;
+    for (const ReceivedLine& record : file.records) {
+      ctx.line = record.Text();
+      ctx.receivedLine = record.Text();
+      ctx.lineNumber = record.Number();
+      ctx.KeepNotTaken(kUnknownChangeFileReason);
     }
-    if (tree.Level(position) != 2 || !unknown) continue;
-    if (header) {  // names the fields; the backup keeps it
-      header = false;
-      continue;
-    }
-    const std::string& line = tree.Text(position);
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    ctx.line = line;
-    ctx.receivedLine = line;
-    ctx.lineNumber = tree.LineNumber(position);
-    ctx.KeepNotTaken(kUnknownChangeFileReason);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "import/change_lines.h"
 #include "import/import.h"
 #include "import/record_values.h"
 #include "util/errors.h"
@@ -15,21 +16,8 @@ namespace kelvanor {
 
 namespace {
 
-constexpr std::size_t kHighestField = 10;
-
-// The interval comes as its display text and is looked up; see ShoeingIntervalId.
-const ColumnMap& HorseColumns() {
-  static const ColumnMap map = {{"name", 1, FieldKind::kText},
-                                {"naechsterbeschlag", 5, FieldKind::kRequiredDecimal}};
-  return map;
-}
-
 int32_t StableId(const ImportContext& ctx, const std::string& reference) {
-  std::vector<std::string> parts;
-  SplitFieldsBy('/', reference, parts, 1);
-  if (parts[0] == "A") return StrToInt(parts[1]);
-  if (parts[0] == "N") return LookupCreatedId(ctx, "stall", StrToInt(parts[1]));
-  return 0;
+  return Resolve(ctx, ReadReference(reference, false), "stall");
 }
 
 void LinkStable(ImportContext& ctx, int32_t horseId, int32_t stableId) {
@@ -61,17 +49,16 @@ int32_t IntervalOrFail(TDBase& db, const std::string& text, int32_t horseId) {
   return *interval;
 }
 
-void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
-  if (StartsWith(f[0], "D/")) {
+void ImportHorseLine(ImportContext& ctx, const ClassifiedLine& read) {
+  const std::vector<std::string>& f = read.fields;
+  if (read.op == LineOp::kDeleted) {
     RecycleRecord(ctx, f[0], "pferd", "pferd", "Pferd");
     return;
   }
-  std::vector<std::string> op;
-  SplitFieldsBy('/', f[0], op, 1);
-  if (op[0] == "N") {
-    RecordValues values(HorseColumns(), f);
+  if (read.op == LineOp::kNew) {
+    RecordValues values = ReadRecordColumns(FileKind::kHorses, f);
     const int32_t stableId = StableId(ctx, f[6]);
-    const int32_t mobileId = StrToInt(op[1]);
+    const int32_t mobileId = ReadLineId(f);
     values.Integer("beschlagsrhythmus", IntervalOrFail(ctx.db, f[3], 0))
         .Number("erstelltam", ctx.Now())
         .Text("erstelltvon", "MOB");
@@ -80,10 +67,10 @@ void ImportHorseLine(ImportContext& ctx, const std::vector<std::string>& f) {
     LinkStable(ctx, horseId, stableId);
     return;
   }
-  const int32_t horseId = StrToInt(op[1]);
+  const int32_t horseId = ReadLineId(f);
   const auto untouched = ctx.UntouchedFields(FileKind::kHorses, horseId, f);
   auto changed = [&](std::size_t field) { return !untouched || untouched->count(field) == 0; };
-  RecordValues values(HorseColumns(), f, untouched ? &*untouched : nullptr);
+  RecordValues values = ReadRecordColumns(FileKind::kHorses, f, untouched ? &*untouched : nullptr);
   const int32_t stableId = changed(6) ? StableId(ctx, f[6]) : 0;
   if (changed(3)) values.Integer("beschlagsrhythmus", IntervalOrFail(ctx.db, f[3], horseId));
   // A horse the practice no longer has gets no new stable link either.
@@ -131,12 +118,12 @@ std::string UnknownShoeingInterval(const std::string& text) {
 
 void ImportHorses(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
-    const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "D/")) {
-      RefuseUnknownOperation(ctx, "N/, A/ oder D/");
+    const ClassifiedLine read = ClassifyChangeLine(FileKind::kHorses, line);
+    if (read.op == LineOp::kUnknown) {
+      ctx.FailLine(read.reason);
       return;
     }
-    ImportLineGuarded(ctx, [&] { ImportHorseLine(ctx, f); }, "pferd");
+    ImportLineGuarded(ctx, [&] { ImportHorseLine(ctx, read); }, "pferd");
   });
 }
 

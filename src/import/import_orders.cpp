@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/sql.h"
+#include "import/change_lines.h"
 #include "import/import.h"
 #include "import/record_values.h"
 #include "util/errors.h"
@@ -19,29 +20,6 @@
 namespace kelvanor {
 
 namespace {
-
-constexpr std::size_t kHighestField = 50;
-// At most 16 horses per order and 16 items per horse; a 17th element stays
-// joined to the 16th and then fails to convert, so the line is refused.
-constexpr std::size_t kHighestHorse = 15;
-constexpr std::size_t kHighestItem = 15;
-
-int8_t LowByte(int32_t value) { return static_cast<int8_t>(static_cast<uint8_t>(value & 0xFF)); }
-
-// 1 to 5; an empty, zero or out-of-range level means the first price.
-int PriceLevel(const std::string& text) {
-  if (text.empty() || text == "0") return 1;
-  const int level = LowByte(StrToInt(text));
-  return level >= 1 && level <= 5 ? level : 1;
-}
-
-// The type code carries the type number in its 4th and 5th characters.
-int OrderType(const std::string& text) {
-  if (text.empty()) return -1;
-  const std::string digits = text.size() > 3 ? text.substr(3, 2) : std::string();
-  const int type = LowByte(StrToInt(Trim(digits)));
-  return type == 0 ? -1 : type;
-}
 
 // True for text SQLite reads as one plain decimal number: sign, digits,
 // optional fraction and exponent. Nothing else may stand unquoted.
@@ -72,37 +50,12 @@ SqlParam NumberOrString(const std::string& text) {
   return IsNumberLiteral(text) ? SqlParam::Number(text) : SqlParam::Text(text);
 }
 
-enum class ItemKind { kArticle, kService };
-
-struct ItemRef {
-  ItemKind kind;
-  int32_t id;
-};
-
-// "Art/12", "Lst/7" or "N/Art/3" (a mobile id of this run). False for an
-// element that names no item: another kind word, no id, or a mobile id this
-// run does not know.
-bool ParseItem(const ImportContext& ctx, const std::string& element, ItemRef& item) {
-  std::vector<std::string> parts;
-  SplitFieldsBy('/', element, parts, 2);
-  const bool isNew = parts[0] == "N";
-  const std::string& kindWord = isNew ? parts[1] : parts[0];
-  const std::string& idText = isNew ? parts[2] : parts[1];
-  if (kindWord == "Art") {
-    item.kind = ItemKind::kArticle;
-  } else if (kindWord == "Lst") {
-    item.kind = ItemKind::kService;
-  } else {
-    return false;
-  }
-  if (idText.empty()) return false;
-  item.id = StrToInt(idText);
-  if (isNew) {
-    item.id = LookupCreatedId(ctx, item.kind == ItemKind::kArticle ? "artikel" : "leistung",
-                              item.id);
-  }
-  // Row 0 is the host's placeholder, never an article or service to copy.
-  return item.id != 0;
+// The database id of an item the line names; 0 for a mobile id this run
+// does not know (the item is then left out). Row 0 is the host's
+// placeholder, never an article or service to copy.
+int32_t ItemId(const ImportContext& ctx, const OrderItem& item) {
+  if (!item.byMobileId) return item.id;
+  return LookupCreatedId(ctx, item.article ? "artikel" : "leistung", item.id);
 }
 
 struct ItemDetails {
@@ -116,13 +69,14 @@ struct ItemDetails {
 
 // What an order line copies from the article or service. A price column the
 // table lacks raises "Field not found in dataset: ..." for the line.
-ItemDetails ReadItemDetails(ImportContext& ctx, int priceLevel, const ItemRef& item) {
-  const bool article = item.kind == ItemKind::kArticle;
+ItemDetails ReadItemDetails(ImportContext& ctx, int priceLevel, const OrderItem& item,
+                            int32_t id) {
+  const bool article = item.article;
   const std::string table = article ? "artikel" : "leistungen";
   const std::string priceColumn = std::string(article ? "vkpreis" : "preis") +
                                   std::to_string(priceLevel) + ctx.currency.priceColumnSuffix;
   auto row = ctx.db.QueryBound("SELECT * FROM " + table + " WHERE id=?1",
-                               {SqlParam::Integer(item.id)});
+                               {SqlParam::Integer(id)});
   ItemDetails details;
   if (row->Eof()) return details;
   details.found = true;
@@ -194,38 +148,12 @@ Totals OrderTotals(TDBase& db, int32_t orderId) {
   return totals;
 }
 
-// The fields that follow the horses' item lists.
-struct OrderLine {
-  std::string invoiceNumber;
-  int32_t customerId = 0;
-  std::vector<std::string> horses;
-  std::size_t horseCount = 0;
-  double date = 0.0;
-  int priceLevel = 1;
-  int type = -1;
-  bool paid = false;
-};
-
-OrderLine ReadOrderLine(const ImportContext& ctx, const std::vector<std::string>& f) {
-  OrderLine order;
-  order.invoiceNumber = f[1];
-  order.customerId = ResolveReference(ctx, f[2], "besitzer");
-  order.horseCount = SplitFieldsBy('|', f[3], order.horses, kHighestHorse);
-  order.date = ParseRequiredDecimal(f[4]);
-  (void)ParseRequiredDecimal(f[5]);  // not stored, but a broken number here means a broken line
-  const std::size_t h = order.horseCount;
-  order.priceLevel = PriceLevel(f[6 + h]);
-  order.type = OrderType(f[7 + h]);
-  order.paid = Trim(f[8 + h]) == "JA";
-  return order;
-}
-
 // An order not yet invoiced (invoice number "0") has no invoice columns.
-int32_t InsertOrder(ImportContext& ctx, const OrderLine& order) {
+int32_t InsertOrder(ImportContext& ctx, const OrderValues& order, int32_t customerId) {
   RecordValues values;
   values.Integer("auftragstyp", order.type)
       .Text("bezeichnung", OrderTypeText(ctx.db, order.type))
-      .Integer("besitzerindex", order.customerId)
+      .Integer("besitzerindex", customerId)
       .Number("termin", order.date);
   if (order.invoiceNumber != "0") {
     values.Number("abgerechnetam", order.date)
@@ -241,16 +169,14 @@ int32_t InsertOrder(ImportContext& ctx, const OrderLine& order) {
   return InsertValues(ctx.db, "auftrag", values);
 }
 
-void InsertItems(ImportContext& ctx, const OrderLine& order, int32_t orderId,
-                 int32_t orderHorseId, const std::string& itemField) {
-  std::vector<std::string> elements;
-  const std::size_t count = SplitFieldsBy('|', itemField, elements, kHighestItem);
-  for (std::size_t i = 0; i < count; ++i) {
-    ItemRef item{};
-    if (!ParseItem(ctx, elements[i], item)) continue;
-    const ItemDetails details = ReadItemDetails(ctx, order.priceLevel, item);
+void InsertItems(ImportContext& ctx, const OrderValues& order, int32_t orderId,
+                 int32_t orderHorseId, const OrderHorse& horse) {
+  for (const OrderItem& item : horse.items) {
+    const int32_t itemId = ItemId(ctx, item);
+    if (itemId == 0) continue;
+    const ItemDetails details = ReadItemDetails(ctx, order.priceLevel, item, itemId);
     if (!details.found) continue;
-    const int lineType = item.kind == ItemKind::kArticle ? 2 : 1;
+    const int lineType = item.article ? 2 : 1;
     // The description goes in exactly as the practice holds it, quotes and
     // all; nr and duration are numbers in every practice we know of, but a
     // text there must not cost the order its line.
@@ -260,7 +186,7 @@ void InsertItems(ImportContext& ctx, const OrderLine& order, int32_t orderId,
                      .Integer("nvbauftragindex", orderHorseId)
                      .Integer("anzahl", 1)
                      .Integer("typ", lineType)
-                     .Integer("[index]", item.id)
+                     .Integer("[index]", itemId)
                      .Value("nr", NumberOrString(details.number))
                      .Text("bezeichnung", details.description)
                      .Number("preis", details.price)
@@ -270,11 +196,12 @@ void InsertItems(ImportContext& ctx, const OrderLine& order, int32_t orderId,
 }
 
 void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
-  const OrderLine order = ReadOrderLine(ctx, f);
-  const int32_t orderId = InsertOrder(ctx, order);
+  const OrderValues order = ReadOrderValues(f);
+  const int32_t customerId = Resolve(ctx, order.customer, "besitzer");
+  const int32_t orderId = InsertOrder(ctx, order, customerId);
 
-  for (std::size_t k = 0; k < order.horseCount; ++k) {
-    const int32_t horseId = ResolveReference(ctx, order.horses[k], "pferd");
+  for (const OrderHorse& horse : order.horses) {
+    const int32_t horseId = Resolve(ctx, ReadReference(horse.reference), "pferd");
     const int32_t orderHorseId =
         InsertValues(ctx.db, "vbauftragpferd",
                      RecordValues()
@@ -283,7 +210,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
                          .Integer("nhufprotokoll", 0)
                          .Number("termin", order.date),
                      "nid");
-    InsertItems(ctx, order, orderId, orderHorseId, f[6 + k]);
+    InsertItems(ctx, order, orderId, orderHorseId, horse);
   }
 
   const Totals totals = OrderTotals(ctx.db, orderId);
@@ -297,7 +224,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
                    .Number("rechbetrag", totals.net)
                    .Number("rechbetrag2", totals.gross)
                    .Number("davonbezahlt", order.paid ? totals.gross : 0.0)
-                   .Text("adresse", CustomerDisplayName(ctx.db, order.customerId))
+                   .Text("adresse", CustomerDisplayName(ctx.db, customerId))
                    .Text("sAuftyp", OrderTypeTextOfOrder(ctx.db, orderId)),
                "id", orderId);
 }
@@ -306,8 +233,8 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
 
 void ImportOrders(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
-    const std::vector<std::string> f = SplitFields(line, kHighestField);
-    ImportLineGuarded(ctx, [&] { ImportOrderLine(ctx, f); });
+    const ClassifiedLine read = ClassifyChangeLine(FileKind::kOrders, line);
+    ImportLineGuarded(ctx, [&] { ImportOrderLine(ctx, read.fields); });
   });
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "import/change_lines.h"
 #include "import/import.h"
 #include "import/record_values.h"
 #include "util/text.h"
@@ -10,31 +11,23 @@
 
 namespace kelvanor {
 
-namespace {
-constexpr std::size_t kHighestField = 10;
-}  // namespace
-
 void ImportOwnerHorseLinks(ImportContext& ctx, std::size_t& position) {
   ForEachRecordLine(ctx, position, [&](const std::string& line) {
-    const std::vector<std::string> f = SplitFields(line, kHighestField);
-    if (f[0] == "DELETED") {
-      ctx.KeepNotTaken(
-          W1252("Gelöschte Verknüpfungen von Besitzer und Pferd übernimmt "
-                "Kelvanor nicht; die Verknüpfung bleibt in der Praxis."));
-      return;
+    const ClassifiedLine read = ClassifyChangeLine(FileKind::kCustomerHorses, line);
+    switch (read.op) {
+      case LineOp::kNotTaken: ctx.KeepNotTaken(read.reason); break;
+      case LineOp::kUnknown: ctx.FailLine(read.reason); break;
+      default:
+        ImportLineGuarded(ctx, [&] {
+          const LinkValues link = ReadLinkValues(read.fields);
+          const int32_t customerId = Resolve(ctx, link.customer, "besitzer");
+          const int32_t horseId = Resolve(ctx, link.horse, "pferd");
+          InsertValues(ctx.db, "verbind",
+                       RecordValues().Integer("pferdindex", horseId).Integer("besitzerindex",
+                                                                            customerId));
+        });
+        break;
     }
-    if (!StartsWith(f[0], "N/") && !StartsWith(f[0], "A/") && !StartsWith(f[0], "AE/")) {
-      RefuseUnknownOperation(ctx, "N/, A/, AE/ oder DELETED");
-      return;
-    }
-    ImportLineGuarded(ctx, [&] {
-      const int32_t customerId = ResolveReference(ctx, f[0], "besitzer");
-      std::vector<std::string> elements;
-      SplitFieldsBy('|', f[1], elements, 2);
-      const int32_t horseId = ResolveReference(ctx, elements[1], "pferd");
-      InsertValues(ctx.db, "verbind",
-                   RecordValues().Integer("pferdindex", horseId).Integer("besitzerindex", customerId));
-    });
   });
 }
 

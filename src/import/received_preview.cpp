@@ -1,5 +1,6 @@
 #include "import/received_preview.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdlib>
@@ -7,10 +8,12 @@
 #include <unordered_map>
 #include <utility>
 
+#include "import/change_lines.h"
 #include "import/field_merge.h"
 #include "import/import.h"
 #include "import/import_context.h"
 #include "import/import_journal.h"
+#include "import/received_data.h"
 #include "import/record_names.h"
 #include "platform/file_system.h"
 #include "util/text.h"
@@ -23,7 +26,6 @@ namespace {
 // The widest lines the importers read: orders, and hoof reports among the rest.
 constexpr std::size_t kOrderFields = 50;
 constexpr std::size_t kOtherFields = 16;
-constexpr std::size_t kHighestHorse = 15;
 constexpr std::size_t kHighestItem = 15;
 
 std::vector<std::string> FieldsOf(FileKind kind, const std::string& line) {
@@ -113,42 +115,25 @@ Reference DeletedReference(const std::string& field0) {
   return {parts[1], IdNumber(parts[2])};
 }
 
-// Every line node with its file and whether it is the file's header line.
+// Every header and record line with its file (null for a kind the tool does
+// not import) and whether it is the file's header line.
 template <typename Visit>
 void ForEachLine(const TreeModel& tree, Visit visit) {
-  const ExchangeFile* file = nullptr;
-  bool header = false;
-  for (std::size_t position = 0; position < tree.Count(); ++position) {
-    if (tree.Level(position) == 1) {
-      file = ExchangeFileByChangeFile(tree.Text(position));
-      header = true;
-    } else if (tree.Level(position) == 2) {
-      visit(position, file, header);
-      header = false;
-    }
+  const ReceivedData received(tree);
+  for (const ReceivedFile& file : received.Files()) {
+    if (const ReceivedLine* header = file.Header()) visit(header->position, file.exchange, true);
+    for (const ReceivedLine& record : file.records) visit(record.position, file.exchange, false);
   }
 }
 
-// The horses and items of an order line and the fields after them.
-struct OrderFields {
-  std::vector<std::string> horses;
-  std::size_t horseCount = 0;
-  int priceLevel = 1;
-  bool paid = false;
-};
-
-OrderFields ReadOrderFields(const std::vector<std::string>& f) {
-  OrderFields order;
-  order.horseCount = SplitFieldsBy('|', f[3], order.horses, kHighestHorse);
-  const std::size_t h = order.horseCount;
-  const std::string& level = f[6 + h];
-  // As the import reads it: 1 to 5, anything else the first price.
-  if (const std::optional<int32_t> n = IdNumber(level)) {
-    const int low = static_cast<int8_t>(static_cast<uint8_t>(*n & 0xFF));
-    order.priceLevel = low >= 1 && low <= 5 ? low : 1;
+// An order line as the import reads it; nullopt when the import refuses it
+// (the refusal is told with the headline).
+std::optional<OrderValues> ReadOrder(const std::vector<std::string>& f) {
+  try {
+    return ReadOrderValues(f);
+  } catch (const EConvertError&) {
+    return std::nullopt;
   }
-  order.paid = Trim(f[8 + h]) == "JA";
-  return order;
 }
 
 // What an earlier run made of the line at `position`; null when nothing.
@@ -168,6 +153,7 @@ class Describer {
       : db_(db), tree_(tree), earlier_(earlier) {}
 
   LineDescriptions Describe(const FieldMerge* merge);
+  const std::vector<std::size_t>& Refused() const { return refused_; }
 
  private:
   // Notes what the line names, and what it creates, for the lookups.
@@ -186,6 +172,10 @@ class Describer {
   // A horse line whose interval the practice's list lacks fails in the
   // import: its headline says so, and no field change is shown for it.
   void TellRefusedIntervals(const FieldMerge* merge, LineDescriptions& described);
+  // Adds to the headline of every line the import will refuse as it reads
+  // (its operation, a field that does not convert, a letter the reading
+  // refused) the very reason the import gives.
+  void TellRefusals(const FieldMerge* merge, LineDescriptions& described);
   // `sent`: for a record an earlier run created, the line that run imported
   // (the merge compares with it, as the import does); null otherwise.
   std::optional<std::string> RefusedInterval(const std::string& line, const FieldMerge* merge,
@@ -269,18 +259,13 @@ void Describer::Collect(FileKind kind, const std::string& line, const std::vecto
       break;
     case FileKind::kOrders: {
       WantReference(FileKind::kCustomers, f[2]);
-      const OrderFields order = ReadOrderFields(f);
-      for (std::size_t k = 0; k < order.horseCount; ++k) {
-        WantReference(FileKind::kHorses, order.horses[k]);
-        std::vector<std::string> items;
-        const std::size_t count = SplitFieldsBy('|', f[6 + k], items, kHighestItem);
-        for (std::size_t i = 0; i < count; ++i) {
-          std::vector<std::string> parts;
-          SplitFieldsBy('/', items[i], parts, 1);
-          const std::optional<int32_t> id = IdNumber(parts[1]);
-          if (!id) continue;
-          if (parts[0] == "Art") practice_.Want(FileKind::kArticles, *id);
-          if (parts[0] == "Lst") practice_.Want(FileKind::kServices, *id);
+      const std::optional<OrderValues> order = ReadOrder(f);
+      if (!order) break;
+      for (const OrderHorse& horse : order->horses) {
+        WantReference(FileKind::kHorses, horse.reference);
+        for (const OrderItem& item : horse.items) {
+          if (item.byMobileId) continue;
+          practice_.Want(item.article ? FileKind::kArticles : FileKind::kServices, item.id);
         }
       }
       break;
@@ -352,9 +337,19 @@ const PricedItem* Describer::Item(const std::string& element, std::string& shown
 
 std::string Describer::DescribeOrder(const std::vector<std::string>& f,
                                      std::vector<std::string>& more) {
-  const OrderFields order = ReadOrderFields(f);
+  const std::string number = Trim(f[1]);
+  std::string text =
+      number.empty() || number == "0" ? "Neuer Auftrag" : "Neuer Auftrag Nr. " + number;
+  const std::string customer = Named(FileKind::kCustomers, f[2]);
+  if (!customer.empty()) text += W1252(" für ") + customer;
+  const std::string day = DayFieldText(f[4]);
+  if (!day.empty()) text += " vom " + day;
+  // What the import refuses has no sum: the refusal follows the headline.
+  const std::optional<OrderValues> order = ReadOrder(f);
+  if (!order) return text;
   double total = 0;
-  for (std::size_t k = 0; k < order.horseCount; ++k) {
+  for (std::size_t k = 0; k < order->horses.size(); ++k) {
+    const OrderHorse& horse = order->horses[k];
     std::vector<std::string> elements;
     const std::size_t count = SplitFieldsBy('|', f[6 + k], elements, kHighestItem);
     std::string items;
@@ -364,24 +359,17 @@ std::string Describer::DescribeOrder(const std::vector<std::string>& f,
       const PricedItem* item = Item(elements[i], shown);
       if (item != nullptr) {
         shown = item->description;
-        total += item->prices[order.priceLevel - 1] * (1.0 + item->vatRate / 100.0);
+        total += item->prices[order->priceLevel - 1] * (1.0 + item->vatRate / 100.0);
       } else {
         shown += W1252(" (unbekannt, entfällt)");
       }
       items += (items.empty() ? "" : ", ") + shown;
     }
-    const std::string horse = Named(FileKind::kHorses, order.horses[k]);
-    more.push_back((horse.empty() ? "ohne Pferd" : "Pferd " + horse) + ": " +
+    const std::string named = Named(FileKind::kHorses, horse.reference);
+    more.push_back((named.empty() ? "ohne Pferd" : "Pferd " + named) + ": " +
                    (items.empty() ? "keine Posten" : items));
   }
-  const std::string number = Trim(f[1]);
-  std::string text =
-      number.empty() || number == "0" ? "Neuer Auftrag" : "Neuer Auftrag Nr. " + number;
-  const std::string customer = Named(FileKind::kCustomers, f[2]);
-  if (!customer.empty()) text += W1252(" für ") + customer;
-  const std::string day = DayFieldText(f[4]);
-  if (!day.empty()) text += " vom " + day;
-  text += ", Summe " + EuroText(total) + (order.paid ? " (bezahlt)" : "");
+  text += ", Summe " + EuroText(total) + (order->paid ? " (bezahlt)" : "");
   return text;
 }
 
@@ -422,7 +410,7 @@ std::string Describer::Unchanged(FileKind kind, const std::vector<std::string>& 
           "bernommen (ohne Wirkung)");
     default: break;
   }
-  return "Unbekannte Kennung \"" + FirstField(key) + "\" (ohne Wirkung)";
+  return "Unbekannte Kennung \"" + FirstField(key) + "\"";
 }
 
 std::string Describer::DescribeRecord(FileKind kind, const std::vector<std::string>& f,
@@ -569,12 +557,13 @@ LineDescriptions Describer::Describe(const FieldMerge* merge) {
       described[position] = earlier != nullptr
                                 ? DescribeAfterEarlier(file->kind, tree_.Text(position), *earlier)
                                 : DescribeLine(file->kind, tree_.Text(position));
-    } else if (!Trim(tree_.Text(position)).empty()) {
+    } else {
       described[position] = {W1252(
           "Wird nicht importiert: eine Änderungsdatei, die Kelvanor nicht kennt (die Zeile "
           "bleibt in der Sicherung und steht danach in nicht_importierte_Zeilen.txt)")};
     }
   });
+  TellRefusals(merge, described);
   if (db_ != nullptr) TellRefusedIntervals(merge, described);
   if (db_ != nullptr && merge != nullptr) {
     try {
@@ -638,11 +627,55 @@ std::optional<std::string> Describer::RefusedInterval(const std::string& line,
   return UnknownShoeingInterval(f[3]);
 }
 
+void Describer::TellRefusals(const FieldMerge* merge, LineDescriptions& described) {
+  const ReceivedData received(tree_);
+  for (const ReceivedFile& file : received.Files()) {
+    if (file.exchange == nullptr) continue;
+    const FileKind kind = file.exchange->kind;
+    for (const ReceivedLine& record : file.records) {
+      const EarlierImport* earlier = EarlierAt(earlier_, record.position);
+      // A line the import skips is not read at all; one it cannot take as
+      // the change of an earlier record says so already.
+      if (earlier != nullptr && !ChangedSinceAndTaken(*earlier)) continue;
+      std::string reason = record.Refused();
+      if (reason.empty()) {
+        const std::string& line = earlier != nullptr ? earlier->asChange : record.Text();
+        // A changed record reads only the fields the mobile changed.
+        std::optional<std::set<std::size_t>> untouched;
+        if (merge != nullptr && db_ != nullptr && StartsWith(line, "A/")) {
+          const std::vector<std::string> fields = SplitFields(line, 0);
+          const std::optional<int32_t> id = IdNumber(FirstField(line).substr(2));
+          const std::vector<std::string> sent =
+              earlier != nullptr ? SplitFields(earlier->importedLine, 0)
+                                 : std::vector<std::string>();
+          try {
+            if (id) {
+              const std::optional<LineMerge> decided =
+                  merge->Decide(*db_, kind, *id, fields, earlier != nullptr ? &sent : nullptr);
+              if (decided) untouched = decided->untouched;
+            }
+          } catch (const Exception&) {
+            // Then every field is read, as the import reads a record it
+            // cannot compare.
+          }
+        }
+        reason = RefusalOf(kind, line, untouched ? &*untouched : nullptr);
+      }
+      if (reason.empty()) continue;
+      std::vector<std::string>& lines = described[record.position];
+      if (lines.empty()) lines.push_back(std::string());
+      lines.front() += W1252(" wird nicht übernommen: ") + reason;
+      refused_.push_back(record.position);
+    }
+  }
+}
+
 void Describer::TellRefusedIntervals(const FieldMerge* merge, LineDescriptions& described) {
   ForEachLine(tree_, [&](std::size_t position, const ExchangeFile* file, bool header) {
     if (header || file == nullptr || file->kind != FileKind::kHorses) return;
     const EarlierImport* earlier = EarlierAt(earlier_, position);
     if (earlier != nullptr && !ChangedSinceAndTaken(*earlier)) return;  // the import skips it
+    if (std::find(refused_.begin(), refused_.end(), position) != refused_.end()) return;
     try {
       const std::optional<std::string> refused =
           earlier != nullptr ? RefusedInterval(earlier->asChange, merge, &earlier->importedLine)
@@ -685,17 +718,23 @@ LineEffect EffectOf(FileKind kind, const std::string& line) {
   }
 }
 
-std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earlier) {
+std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earlier,
+                              const std::set<std::size_t>* refused) {
   // Kinds in the order they arrive, each with its new, changed, deleted lines.
   std::vector<std::pair<FileKind, std::array<std::size_t, 4>>> counts;
   std::size_t withoutEffect = 0;
   std::size_t alreadyImported = 0;
   std::size_t byHand = 0;
   std::size_t ofUnknownFiles = 0;
+  std::size_t notTaken = 0;
   ForEachLine(tree, [&](std::size_t position, const ExchangeFile* file, bool header) {
     if (header) return;
+    if (refused != nullptr && refused->count(position) > 0) {
+      ++notTaken;
+      return;
+    }
     if (file == nullptr) {
-      if (!Trim(tree.Text(position)).empty()) ++ofUnknownFiles;
+      ++ofUnknownFiles;
       return;
     }
     const EarlierImport* before = EarlierAt(earlier, position);
@@ -735,6 +774,11 @@ std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earli
     summary += (summary.empty() ? "" : ", ") + std::to_string(alreadyImported) +
                W1252(" schon übernommene ") + (alreadyImported == 1 ? "Zeile" : "Zeilen");
   }
+  if (notTaken > 0) {
+    summary += (summary.empty() ? "" : ", ") + std::to_string(notTaken) +
+               (notTaken == 1 ? W1252(" Zeile wird nicht übernommen")
+                              : W1252(" Zeilen werden nicht übernommen"));
+  }
   if (ofUnknownFiles > 0) {
     summary += (summary.empty() ? "" : ", ") + std::to_string(ofUnknownFiles) +
                (ofUnknownFiles == 1 ? " Zeile" : " Zeilen") + " unbekannter Art";
@@ -743,8 +787,11 @@ std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earli
 }
 
 LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const FieldMerge* merge,
-                                  const EarlierImports* earlier) {
-  return Describer(db, tree, earlier).Describe(merge);
+                                  const EarlierImports* earlier, std::set<std::size_t>* refused) {
+  Describer describer(db, tree, earlier);
+  LineDescriptions described = describer.Describe(merge);
+  if (refused != nullptr) refused->insert(describer.Refused().begin(), describer.Refused().end());
+  return described;
 }
 
 EarlierImports EarlierImportsForPreview(TDBase& db, const std::string& journalPath,

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,10 @@ LineEffect EffectOf(FileKind kind, const std::string& line);
 // ohne Wirkung"; "" when the tree holds no record line. Lines an earlier run
 // imported (`earlier`, may be null) are counted apart: "2 schon übernommene
 // Zeilen", and a record changed on the mobile since as the change it is.
-std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earlier = nullptr);
+// Lines the import will refuse (`refused`, by position, may be null; see
+// DescribeReceived) are counted apart too: "1 Zeile wird nicht übernommen".
+std::string SummarizeReceived(const TreeModel& tree, const EarlierImports* earlier = nullptr,
+                              const std::set<std::size_t>* refused = nullptr);
 
 // For line nodes of the received-data tree, by node position: what each
 // line does, in words.
@@ -43,8 +47,12 @@ using LineDescriptions = std::map<std::size_t, std::vector<std::string>>;
 // the records are named only from what the lines themselves hold; `merge`
 // may be null (no field changes then). A line an earlier run imported
 // (`earlier`, may be null) says so first: the import skips it.
+// A line the import will refuse says so after its headline, with the
+// import's own reason ("... wird nicht übernommen: ..."), and names no field
+// change; `refused` (when given) receives the positions of those lines.
 LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const FieldMerge* merge,
-                                  const EarlierImports* earlier = nullptr);
+                                  const EarlierImports* earlier = nullptr,
+                                  std::set<std::size_t>* refused = nullptr);
 
 // What the import journal at `journalPath` says of the lines of `tree` (see
 // EarlierImportsOf), for the preview. The journal is opened, read and closed

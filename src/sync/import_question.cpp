@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "import/received_data.h"
 #include "import/received_preview.h"
 #include "util/exchange_files.h"
 #include "util/w1252.h"
@@ -9,8 +10,9 @@
 namespace kelvanor {
 
 namespace {
-std::string Entry(const std::string& file, std::size_t lines, bool last) {
-  return file + " (" + std::to_string(lines - 1) + W1252(" Sätze)") + (last ? "" : ",");
+// "mob_kunde_x.txt (2 Sätze)": the records of a file, its header line not counted.
+std::string Entry(const ReceivedFile& file) {
+  return file.name + " (" + std::to_string(file.records.size()) + W1252(" Sätze)");
 }
 }  // namespace
 
@@ -24,26 +26,19 @@ std::string UnknownChangeFiles(const TreeModel& tree) {
   return names;
 }
 
-std::string BuildImportQuestion(const TreeModel& tree, int* total, const EarlierImports* earlier) {
+std::string BuildImportQuestion(const TreeModel& tree, int* total, const EarlierImports* earlier,
+                                const std::set<std::size_t>* refused) {
   std::string message = "Folgende Mobildaten importieren?\r\r";
-  std::size_t count = 0;
-  std::size_t sum = 0;
-  std::string currentFile;
-  for (const TreeNode& node : tree.Nodes()) {
-    if (node.level == 1) {
-      // A file with lines is followed by another file node here, hence the comma.
-      if (count > 0) message += Entry(currentFile, count, false);
-      sum += count;
-      currentFile = node.text;
-      count = 0;
-    } else if (node.level == 2) {
-      ++count;
-    }
+  const ReceivedData received(tree);
+  std::string files;
+  for (const ReceivedFile& file : received.Files()) {
+    // A file holding only its header brings nothing to import.
+    if (file.records.empty()) continue;
+    files += (files.empty() ? "" : ",") + Entry(file);
   }
-  if (count > 0) message += Entry(currentFile, count, true);
-  sum += count;
+  message += files;
   // The file names say little to the farrier; the records in words do.
-  const std::string summary = SummarizeReceived(tree, earlier);
+  const std::string summary = SummarizeReceived(tree, earlier, refused);
   if (!summary.empty()) message += "\r\r" + summary;
   const std::string unknown = UnknownChangeFiles(tree);
   if (!unknown.empty()) {
@@ -53,7 +48,7 @@ std::string BuildImportQuestion(const TreeModel& tree, int* total, const Earlier
                      "nicht_importierte_Zeilen.txt aufgeführt; mit \"Ja\" werden sie auch auf "
                      "dem Server gelöscht.");
   }
-  if (total != nullptr) *total = static_cast<int>(sum);
+  if (total != nullptr) *total = static_cast<int>(received.RecordCount());
   return message;
 }
 

@@ -5,6 +5,8 @@
 // server, kept and settings rooms, none of which uses it.
 #pragma once
 
+#include <cstddef>
+#include <set>
 #include <string>
 
 #include "import/import_context.h"
@@ -21,7 +23,8 @@ namespace kelvanor {
 // Change files of a kind the tool does not know are named with what "Ja"
 // does to them.
 std::string BuildImportQuestion(const TreeModel& tree, int* total,
-                                const EarlierImports* earlier = nullptr);
+                                const EarlierImports* earlier = nullptr,
+                                const std::set<std::size_t>* refused = nullptr);
 
 // The change files in `tree` of a kind the tool does not import, by name,
 // separated by ", "; "" when there is none.

@@ -54,8 +54,8 @@ void ForEachLine(const std::string& content, Take take) {
 }
 
 // The text of a line read as UTF-8, in Windows-1252.
-ReceivedLine FromUtf8(const std::string& utf8) {
-  ReceivedLine line;
+DecodedLine FromUtf8(const std::string& utf8) {
+  DecodedLine line;
   bool lacking = false;
   line.text = Utf8ToCp1252Marked(utf8, &lacking);
   if (lacking) {
@@ -80,7 +80,7 @@ void ForEachChangeFileLine(const std::string& bytes, Take take) {
   } else if (StartsWith(bytes, "\xFE\xFF")) {
     utf8 = Utf16ToUtf8(bytes.substr(2), true);
   } else {
-    ForEachLine(bytes, [&](std::string text) { take(ReceivedLine{std::move(text), std::string()}); });
+    ForEachLine(bytes, [&](std::string text) { take(DecodedLine{std::move(text), std::string()}); });
     return;
   }
   ForEachLine(utf8, [&](std::string text) { take(FromUtf8(text)); });
@@ -94,7 +94,7 @@ void AddFileLines(const std::string& content, bool merge, TreeModel& tree, std::
   // its first field, so the entry stays valid for the rest of the file.
   std::unordered_map<std::string, std::size_t> nodeByKey;
   std::size_t lineNumber = 0;
-  ForEachChangeFileLine(content, [&](ReceivedLine line) {
+  ForEachChangeFileLine(content, [&](DecodedLine line) {
     ++lineNumber;
     if (++lines > kMaxReceivedLines) {
       throw Exception(W1252("Die empfangenen Änderungsdateien haben zusammen mehr als ") +
@@ -120,9 +120,9 @@ void AddFileLines(const std::string& content, bool merge, TreeModel& tree, std::
 
 }  // namespace
 
-std::vector<ReceivedLine> ChangeFileLines(const std::string& bytes) {
-  std::vector<ReceivedLine> lines;
-  ForEachChangeFileLine(bytes, [&](ReceivedLine line) { lines.push_back(std::move(line)); });
+std::vector<DecodedLine> ChangeFileLines(const std::string& bytes) {
+  std::vector<DecodedLine> lines;
+  ForEachChangeFileLine(bytes, [&](DecodedLine line) { lines.push_back(std::move(line)); });
   return lines;
 }
 

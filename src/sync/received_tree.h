@@ -17,7 +17,7 @@
 namespace kelvanor {
 
 // One line of a change file in the tool's Windows-1252.
-struct ReceivedLine {
+struct DecodedLine {
   std::string text;
   std::string refused;  // why it cannot be imported as it stands; "" when it can
 };
@@ -27,7 +27,7 @@ struct ReceivedLine {
 // and converted; a letter Windows-1252 lacks stays in its line as "<U+0141>"
 // and the line is refused. Any other file is Windows-1252 already and is
 // taken byte for byte.
-std::vector<ReceivedLine> ChangeFileLines(const std::string& bytes);
+std::vector<DecodedLine> ChangeFileLines(const std::string& bytes);
 
 // Rebuilds `tree` from the change files in ‹local_dir›tmp_dl/.
 // `log` (may be null) receives the detail lines. Raises Exception, with a

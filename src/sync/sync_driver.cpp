@@ -15,6 +15,8 @@
 #include "server/transfer.h"
 #include "import/import.h"
 #include "import/import_journal.h"
+#include "import/received_data.h"
+#include "import/import_summary.h"
 #include "import/received_preview.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
@@ -77,24 +79,16 @@ std::string OldArchiveMessage(const DownloadFacts& facts) {
                "mehr packen).");
 }
 
-// The lines of the change files in `tree` (all forms of a record the tree
-// merged), each file's header line left out, counted.
+// The record lines of the change files in `tree` (all forms of a record the
+// tree merged), counted.
 std::map<std::string, std::size_t> RecordLinesOf(const TreeModel& tree) {
   std::map<std::string, std::size_t> lines;
-  std::string file;
-  bool header = false;
-  for (const TreeNode& node : tree.Nodes()) {
-    if (node.level == 1) {
-      file = node.text;
-      header = true;
+  const ReceivedData received(tree);
+  for (const ReceivedFile& file : received.Files()) {
+    for (const ReceivedLine& record : file.records) {
+      ++lines[file.name + '\n' + record.Text()];
+      for (const std::string& earlier : record.Replaced()) ++lines[file.name + '\n' + earlier];
     }
-    if (node.level != 2) continue;
-    if (header) {
-      header = false;
-      continue;
-    }
-    ++lines[file + '\n' + node.text];
-    for (const std::string& earlier : node.replaced) ++lines[file + '\n' + earlier];
   }
   return lines;
 }
@@ -109,15 +103,6 @@ bool HoldsLinesNotIn(const TreeModel& fresh, const TreeModel& seen) {
   return false;
 }
 
-// What the user reads for an error: a failure of the database says in German
-// what is wrong with it.
-std::string UserText(const std::exception& error) {
-  if (const auto* failure = dynamic_cast<const EDatabaseFailure*>(&error)) {
-    return failure->UserMessage();
-  }
-  return error.what();
-}
-
 }  // namespace
 
 // Whatever way a run or an answer leaves (done, failed, an error): the
@@ -128,6 +113,11 @@ class SyncDriver::RunEnd {
   explicit RunEnd(SyncDriver& driver) : driver_(driver) {}
   ~RunEnd() {
     if (driver_.state_ == State::kWaitingForAnswer) return;
+    try {
+      driver_.RememberRun();
+    } catch (...) {
+      // The history is a memory; the run is over either way.
+    }
     driver_.accountLock_.reset();
     try {
       driver_.view_.CloseImportQuestion();
@@ -191,7 +181,7 @@ void SyncDriver::StartSync() {
   if (state_ != State::kIdle) return;  // one run at a time
   lastOutcome_ = Outcome::Ok();
   backupPath_.clear();
-  earlier_.clear();
+  session_.reset();
   downloaded_ = DownloadFacts();
   if (!Check(CheckCommandLineSettings(settings_))) return;
   SetState(State::kRunning);
@@ -199,6 +189,7 @@ void SyncDriver::StartSync() {
   try {
     EnsureLocalFolder();
     LockAccount();
+    BeginHistory(ReadSyncCounter(folders_) == 0 ? kRunFirstSync : kRunSync);
     if (ReadSyncCounter(folders_) == 0) {
       RunFirstSync();
     } else {
@@ -257,7 +248,10 @@ void SyncDriver::RunLaterSync() {
   }
   ReadReceivedFiles(settings_, &log_, tree_);
   if (!downloaded_.Complete() && !AcceptOldArchive()) return;
-  view_.ShowReceived(tree_, ChangePreview());
+  session_ = std::make_unique<ImportSession>(view_, log_, folders_, db_, accountFiles_, tree_);
+  // Only under the run's lock may the journal be opened; the session closes
+  // it again before the import.
+  session_->ShowPreview();
   log_.Step(W1252("2) Änderungen importieren"));
   AskImport();
 }
@@ -284,7 +278,8 @@ bool SyncDriver::AcceptOldArchive() {
 
 void SyncDriver::AskImport() {
   int total = 0;
-  std::string question = BuildImportQuestion(tree_, &total, &earlier_);
+  const std::string question = session_->Question(&total);
+  record_.received = session_->Summary();
   const std::string oldArchive =
       downloaded_.Complete() ? std::string() : "\r\r" + OldArchiveMessage(downloaded_);
   if (total > 0) {
@@ -332,50 +327,13 @@ void SyncDriver::AnswerImport(bool import) {
 
 void SyncDriver::Import() {
   view_.ImportUnderWay();
-  ImportSummary summary;
-  std::string conflicts;
-  try {
-    if (db_ == nullptr) {
-      throw Exception(
-          W1252("Die Praxis-Datenbank ist nicht geöffnet; es kann nichts importiert werden."));
-    }
-    const std::unique_ptr<FieldMerge> merge =
-        PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_, &earlier_);
-    // The office's values a conflict overwrites are kept before the import
-    // commits: if they cannot be, nothing is overwritten.
-    summary = ImportMobileChanges(
-        *db_, tree_, accountFiles_.journal, merge.get(),
-        [&](const ImportSummary& run) { conflicts = KeepConflictsOfRun(run); });
-  } catch (const std::exception& e) {
-    // The import is one transaction: nothing of it was written. The change
-    // files stay on the server and in tmp_dl, so a later sync brings them again.
-    Fail(std::string(W1252("Der Import ist fehlgeschlagen, es wurde nichts übernommen: ")) +
-         UserText(e));
+  const ImportSession::Result imported = session_->Import();
+  NoteImport(imported);
+  if (!imported.outcome.IsOk()) {
+    Fail(imported.outcome);
     return;
   }
-  // Told now that the database is free again, so the host program can save
-  // while the user reads.
-  for (const std::string& line : summary.LogLines()) log_.Step(line);
-  if (!conflicts.empty()) log_.Step("Die Konflikte stehen in " + conflicts + ".");
-  std::string notImported;
-  try {
-    // Every received line is on disk before the server is asked to forget
-    // it, and those not imported are listed for the office to type in.
-    SaveBackupOnce();
-    notImported = KeepNotImportedLines(folders_, summary);
-  } catch (const std::exception& e) {
-    if (!summary.failures.empty()) view_.ReportError(summary.FailureMessage());
-    Fail(UserText(e));
-    return;
-  }
-  if (!notImported.empty()) {
-    log_.Step("Die nicht importierten Zeilen stehen in " + notImported + ".");
-  }
-  if (!summary.failures.empty()) {
-    view_.ReportError(summary.FailureMessage() + "\r\rSie stehen zum Nachtragen in " +
-                      notImported + ".");
-  }
-  if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage(conflicts));
+  backupPath_ = imported.backup;
   bool oldArchive = false;
   try {
     ForgetLinesGoneFromServer(tree_, downloaded_);
@@ -463,37 +421,6 @@ void SyncDriver::KeepBase() {
   }
 }
 
-ChangeDetails SyncDriver::ChangePreview() {
-  // After a failed delete request the server sends what is imported already:
-  // read as new, the office would fear a second customer. Only under the
-  // run's lock may the journal be opened; it is closed before the import.
-  if (db_ != nullptr && accountLock_ != nullptr) {
-    earlier_ = EarlierImportsForPreview(*db_, accountFiles_.journal, tree_);
-  }
-  std::unique_ptr<FieldMerge> merge;
-  try {
-    if (db_ != nullptr) {
-      merge = PrepareFieldMerge(*db_, folders_, accountFiles_.baseFolder, tree_, &earlier_);
-    }
-  } catch (const std::exception&) {
-    // The records are still named; only the fields they change are not told.
-  }
-  try {
-    return DescribeReceived(db_, tree_, merge.get(), &earlier_);
-  } catch (const std::exception&) {
-    // Without a preview the raw lines still show what arrived.
-  }
-  return ChangeDetails();
-}
-
-std::string SyncDriver::KeepConflictsOfRun(const ImportSummary& summary) {
-  try {
-    return KeepConflicts(folders_, summary.conflicts);
-  } catch (const std::exception& e) {
-    throw EInOutError("Die Konflikte konnten nicht gesichert werden: " + UserText(e));
-  }
-}
-
 std::string SyncDriver::SaveBackupOnce() {
   if (backupPath_.empty()) backupPath_ = SaveReceivedTree(folders_, &log_, tree_);
   return backupPath_;
@@ -542,6 +469,47 @@ bool SyncDriver::FinishSync() {
   tree_.Clear();
   view_.ClearReceived();
   return true;
+}
+
+void SyncDriver::BeginHistory(const char* kind) {
+  history_.reset();
+  historyRun_ = 0;
+  record_ = RunRecord();
+  if (db_ == nullptr || accountLock_ == nullptr) return;
+  history_ = std::make_unique<RunHistory>(accountFiles_.history);
+  if (!history_->Trouble().empty()) log_.Step("Hinweis: " + history_->Trouble());
+  historyRun_ = history_->Begin(kind);
+}
+
+void SyncDriver::NoteImport(const ImportSession::Result& imported) {
+  record_.restorePoint = imported.restorePoint;
+  record_.fingerprint = imported.fingerprint;
+  record_.backup = imported.backup;
+  if (imported.committed) record_.imported = record_.received;
+  for (const FieldConflict& conflict : imported.summary.conflicts) {
+    record_.conflicts.push_back(conflict.record + ": " + conflict.field + W1252(" im Büro \"") +
+                                conflict.desktop + W1252("\", vom Mobilgerät \"") + conflict.mobile +
+                                "\"");
+  }
+  for (const LineFailure& failure : imported.summary.failures) {
+    record_.notImported.push_back(Describe(failure));
+  }
+  for (const LineFailure& failure : imported.summary.notTaken) {
+    record_.notImported.push_back(Describe(failure));
+  }
+}
+
+void SyncDriver::RememberRun() {
+  if (history_ == nullptr || historyRun_ == 0) return;
+  record_.outcome = lastOutcome_.IsOk() ? kOutcomeDone : kOutcomeFailed;
+  if (!lastOutcome_.IsOk()) {
+    record_.step = lastOutcome_.Step();
+    record_.message = ReplaceAll(lastOutcome_.Message(), "\r", " ");
+  }
+  if (record_.backup.empty()) record_.backup = backupPath_;
+  history_->End(historyRun_, record_);
+  history_.reset();
+  historyRun_ = 0;
 }
 
 }  // namespace kelvanor

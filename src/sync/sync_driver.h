@@ -17,6 +17,8 @@
 #include "kept/account_files.h"
 #include "sync/logger.h"
 #include "settings/settings.h"
+#include "kept/run_history.h"
+#include "sync/import_session.h"
 #include "sync/sync_view.h"
 #include "server/transfer.h"
 #include "db/dbase.h"
@@ -94,13 +96,12 @@ class SyncDriver {
   bool AcceptOldArchive();
   // Keeps the files just uploaded as the mobile's view of the practice.
   void KeepBase();
-  // What each line of the tree does, in words, for the view; notes in
-  // earlier_ what the journal says of the lines, for the question.
-  ChangeDetails ChangePreview();
-  // Adds the run's conflicts to the conflict file; the file's path, "" when
-  // none. Raises when it cannot be written: the import then commits nothing.
-  std::string KeepConflictsOfRun(const ImportSummary& summary);
   void EnsureLocalFolder() const;
+  // The history of the runs (run_history.h): the start of this one, what its
+  // import did, and its end (see RunEnd).
+  void BeginHistory(const char* kind);
+  void NoteImport(const ImportSession::Result& imported);
+  void RememberRun();
 
   SyncView& view_;
   const Folders& folders_;
@@ -114,8 +115,12 @@ class SyncDriver {
   std::string backupPath_;  // the backup written in this run, if any
   // What the download of this run showed of the server.
   DownloadFacts downloaded_;
-  // The received lines earlier runs imported, as the preview found them.
-  EarlierImports earlier_;
+  // The preview, question and import of what this run downloaded.
+  std::unique_ptr<ImportSession> session_;
+  // This run in the history, and what it will say of it.
+  std::unique_ptr<RunHistory> history_;
+  int64_t historyRun_ = 0;
+  RunRecord record_;
 
   // The files of the practice database and account, and their lock, held
   // from the start of a run to its end (the question waiting included).

@@ -58,13 +58,13 @@ TEST_F(Framework, ForEachRecordLineStepsOverTheHeaderAndStopsAtTheNextFile) {
   std::vector<std::string> seen;
   auto record = [&](const std::string& line) { seen.push_back(line); };
 
-  std::size_t position = 1;  // a file without lines: nothing consumed
+  std::size_t position = 1;  // a file without lines: on to the next file
   ForEachRecordLine(ctx, position, record);
-  EXPECT_EQ(position, 1u);
+  EXPECT_EQ(position, 2u);
 
-  position = 2;  // only the header: the position rests on it
+  position = 2;  // only the header: no record
   ForEachRecordLine(ctx, position, record);
-  EXPECT_EQ(position, 3u);
+  EXPECT_EQ(position, 4u);
   EXPECT_TRUE(seen.empty());
 
   position = 4;
@@ -74,7 +74,7 @@ TEST_F(Framework, ForEachRecordLineStepsOverTheHeaderAndStopsAtTheNextFile) {
 
   position = 8;  // the last node of the tree
   ForEachRecordLine(ctx, position, record);
-  EXPECT_EQ(position, 8u);
+  EXPECT_EQ(position, 9u);
 }
 
 TEST_F(Framework, CurrencySettings) {

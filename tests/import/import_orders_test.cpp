@@ -1,10 +1,12 @@
 // Orders from the mobile: the layout that follows the number of horses, the
 // items, price levels and order types, totals in both VAT branches, invoiced
 // and not invoiced, and lines that must be refused as a whole.
+#include <set>
 #include <string>
 #include <vector>
 
 #include "import/import_fixture.h"
+#include "import/received_preview.h"
 
 namespace kelvanor::testing {
 namespace {
@@ -207,17 +209,44 @@ TEST_F(OrderImport, SeventeenHorsesOrItemsAreRefusedAndFewerFieldsReadAsEmpty) {
 }
 
 TEST_F(OrderImport, LineWithAnErrorLeavesNoHalfOrderAndTheNextLineImports) {
-  ImportOrders({"E1;0;A/1;A/1|A/2;46400;0;Art/1;Art/x1;1;;",
-                "E2;0;A/1;A/1;;0;Art/1;1;;", "E3;0;A/1;A/1;46400;;Art/1;1;;",
-                "E4;0;A/1;A/1;46400,5;0;Art/1;1;;", "E5;0;A/x;A/1;46400;0;Art/1;1;;",
-                "E6;0;A/1;N/1x;46400;0;Art/1;1;;", "OK;0;A/1;A/1;46400;0;Art/1;1;;"});
-  EXPECT_EQ(Errors(), (std::vector<std::string>{"'x1' ist kein g\xFCltiger Integerwert",
-                                                "'' ist kein g\xFCltiger Gleitkommawert",
-                                                "'' ist kein g\xFCltiger Gleitkommawert",
-                                                "'46400,5' ist kein g\xFCltiger Gleitkommawert",
-                                                "'x' ist kein g\xFCltiger Integerwert",
-                                                "'1x' ist kein g\xFCltiger Integerwert"}));
-  EXPECT_EQ(One("SELECT group_concat(id||':'||rechbetrag) FROM auftrag"), "1:100.0");
+  const std::vector<std::string> lines = {
+      "E1;0;A/1;A/1|A/2;46400;0;Art/1;Art/x1;1;;", "E2;0;A/1;A/1;;0;Art/1;1;;",
+      "E3;0;A/1;A/1;46400;;Art/1;1;;",           "E4;0;A/1;A/1;46400,5;0;Art/1;1;;",
+      "E5;0;A/x;A/1;46400;0;Art/1;1;;",          "E6;0;A/1;N/1x;46400;0;Art/1;1;;",
+      "E7;0;A/1;A/1;46400;0;Art/1;x;;",          "OK;0;A/1;A/1;46400;0;Art/1;+3;;"};
+  const std::vector<std::string> refusals = {"'x1' ist kein g\xFCltiger Integerwert",
+                                             "'' ist kein g\xFCltiger Gleitkommawert",
+                                             "'' ist kein g\xFCltiger Gleitkommawert",
+                                             "'46400,5' ist kein g\xFCltiger Gleitkommawert",
+                                             "'x' ist kein g\xFCltiger Integerwert",
+                                             "'1x' ist kein g\xFCltiger Integerwert",
+                                             "'x' ist kein g\xFCltiger Integerwert"};
+  // The preview reads each line as the import will: the refused ones name
+  // the import's own reason, the good one its price level ("+3" is 3).
+  std::vector<std::string> file{kHeader};
+  file.insert(file.end(), lines.begin(), lines.end());
+  WriteChangeFile("mob_rech_x.txt", file);
+  TreeModel tree;
+  ReadReceivedFilesFrom(downloadFolder_, TestChangeFiles(), nullptr, tree);
+  {
+    TDBase db(dbPath_);
+    std::set<std::size_t> refused;
+    const LineDescriptions described = DescribeReceived(&db, tree, nullptr, nullptr, &refused);
+    for (std::size_t i = 0; i < refusals.size(); ++i) {
+      const std::string& headline = described.at(3 + i).front();
+      EXPECT_NE(headline.find(" wird nicht \xFC" "bernommen: " + refusals[i]), std::string::npos)
+          << headline;
+    }
+    EXPECT_NE(described.at(10).front().find("Summe 357,00 \x80"), std::string::npos)
+        << described.at(10).front();
+    EXPECT_EQ(refused.size(), refusals.size());
+    EXPECT_NE(SummarizeReceived(tree, nullptr, &refused).find("7 Zeilen werden nicht \xFC" "bernommen"),
+              std::string::npos);
+  }
+  ImportOrders(lines);
+  EXPECT_EQ(Errors(), refusals);
+  EXPECT_EQ(One("SELECT group_concat(id||':'||npreisstufe||':'||rechbetrag) FROM auftrag"),
+            "1:3:300.0");
   EXPECT_EQ(Count("SELECT * FROM vbauftragpferd"), 1);
   EXPECT_EQ(Count("SELECT * FROM verbindauftrag"), 1);
   EXPECT_EQ(One("SELECT group_concat(tbl||'='||idMax) FROM _tblOffsets WHERE idMax > 0"),
