@@ -21,6 +21,11 @@
 // failed delete request: the journal beside the practice holds every one of
 // them, and each must be shown as already imported (ratio again / import).
 //
+// Beside them, what an import by a sync or the CLI costs on top, growing
+// with the practice, not with the lines: the restore point (the practice
+// copied whole, made durable, before the first write) and the fingerprint
+// of what the import leaves (every row of every table), best of N runs.
+//
 // --keep FILE leaves the last imported database there, for a look at what the
 // import wrote.
 #include <sqlite3.h>
@@ -41,9 +46,11 @@
 
 #include "sync/import_question.h"
 #include "sync/received_tree.h"
+#include "db/database_copy.h"
 #include "db/dbase.h"
 #include "import/import.h"
 #include "import/received_preview.h"
+#include "kept/restore_points.h"
 #include "platform/environment.h"
 #include "util/numbers.h"
 
@@ -255,9 +262,9 @@ int main(int argc, char** argv) {
   std::printf("Import (best of %d runs; floor = sqlite3 shell, the same rows as INSERT statements "
               "in one transaction)\n",
               runs);
-  std::printf("%9s %7s | %8s | %10s | %9s | %6s | %6s | %10s | %8s | %8s | %9s\n", "customers",
-              "lines", "rows", "import ms", "floor ms", "ratio", "errors", "preview ms",
-              "prev/imp", "again ms", "again/imp");
+  std::printf("%9s %7s | %8s | %10s | %9s | %6s | %6s | %10s | %8s | %8s | %9s | %10s | %8s\n",
+              "customers", "lines", "rows", "import ms", "floor ms", "ratio", "errors",
+              "preview ms", "prev/imp", "again ms", "again/imp", "restore ms", "print ms");
   try {
     fs::create_directories(work);
     for (const std::string& practice : practices) {
@@ -298,6 +305,23 @@ int main(int argc, char** argv) {
             errors = static_cast<int>(ImportMobileChanges(db, tree).failures.size());
           }
           importTimes.push_back(Milliseconds(start));
+        }
+        // The restore point before and the fingerprint after, as a session
+        // makes them around the import.
+        std::vector<double> restoreTimes;
+        std::vector<double> fingerprintTimes;
+        const std::string restoreFolder = (work / "restore").string() + "/";
+        for (int r = 0; r < runs; ++r) {
+          fs::remove_all(restoreFolder);
+          fs::copy_file(practice, imported, fs::copy_options::overwrite_existing);
+          TDBase db(imported);
+          auto start = Clock::now();
+          (void)MakeRestorePoint(db, restoreFolder, NowCivil());
+          restoreTimes.push_back(Milliseconds(start));
+          (void)ImportMobileChanges(db, tree);
+          start = Clock::now();
+          (void)ContentFingerprint(db);
+          fingerprintTimes.push_back(Milliseconds(start));
         }
 
         // Imported once with the journal, then previewed again.
@@ -355,11 +379,12 @@ int main(int argc, char** argv) {
         const double previewMs = Best(previewTimes);
         const double againMs = Best(againTimes);
         std::printf("%9s %7d | %8ld | %10.1f | %9.1f | %6.2f | %6d | %10.1f | %8.2f | %8.1f | "
-                    "%9.2f\n",
+                    "%9.2f | %10.1f | %8.1f\n",
                     customers.c_str(), lines, floor.rows, importMs, floorMs,
                     floorMs > 0 ? importMs / floorMs : 0.0, errors, previewMs,
                     importMs > 0 ? previewMs / importMs : 0.0, againMs,
-                    importMs > 0 ? againMs / importMs : 0.0);
+                    importMs > 0 ? againMs / importMs : 0.0, Best(restoreTimes),
+                    Best(fingerprintTimes));
         std::fflush(stdout);
       }
     }

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <unordered_map>
 
 #include "db/sqlite_database.h"
 #include "util/errors.h"
@@ -93,6 +95,30 @@ SqlParam SqlParam::Number(std::string literal) {
     throw EConvertError("'" + text + W1252("' ist keine gültige Zahl"));
   }
   param.real_ = RealAsSqliteReadsIt(text);
+  return param;
+}
+
+SqlParam SqlParam::Integer(int64_t value) {
+  // Digits alone that fit 64 bits: Number would read them back as this very
+  // integer.
+  SqlParam param(Kind::kNumber, std::to_string(value));
+  param.isInteger_ = true;
+  param.integer_ = value;
+  return param;
+}
+
+SqlParam SqlParam::Real(double value) {
+  // An import binds the same few dates and prices again and again, and the
+  // literal with the value SQLite reads from it is a function of the double
+  // alone: each is worked out once per thread (a few thousand kept at most).
+  thread_local std::unordered_map<uint64_t, SqlParam> known;
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  const auto found = known.find(bits);
+  if (found != known.end()) return found->second;
+  SqlParam param = Number(SqlNumber(value));
+  if (known.size() >= 4096) known.clear();
+  known.emplace(bits, param);
   return param;
 }
 

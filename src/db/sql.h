@@ -30,8 +30,10 @@ class SqlParam {
   // EConvertError); a real gets the very value SQLite gives the literal
   // (infinity for "1E999").
   static SqlParam Number(std::string literal);
-  static SqlParam Integer(int64_t value) { return Number(std::to_string(value)); }
-  static SqlParam Real(double value) { return Number(SqlNumber(value)); }
+  // The same as Number of the value's literal (SqlNumber for a real), made
+  // without reading the literal back where that is known to give the value.
+  static SqlParam Integer(int64_t value);
+  static SqlParam Real(double value);
   static SqlParam Null() { return SqlParam(Kind::kNull, std::string()); }
 
   Kind GetKind() const { return kind_; }

@@ -26,6 +26,11 @@ int ProgressMaximum(int64_t rows) {
   return rows > INT_MAX ? INT_MAX : static_cast<int>(rows);
 }
 
+int64_t RowsOf(TDBase& db, const std::string& query) {
+  auto count = db.Query("SELECT COUNT(*) AS n FROM (" + query + ")");
+  return count->Eof() ? 0 : count->FieldAsVariant("n").AsInteger();
+}
+
 std::string JoinFieldsV(const TDBTable& row, std::initializer_list<const char*> columns) {
   std::string joined;
   bool first = true;

@@ -76,6 +76,9 @@ void WriteExportFile(const ExportContext& ctx, const std::string& name, const Ex
 // A row count as a progress bar maximum.
 int ProgressMaximum(int64_t rows);
 
+// How many rows `query` gives (counted by SQLite, nothing of them held).
+int64_t RowsOf(TDBase& db, const std::string& query);
+
 // Steps of the run, as the total bar counts them.
 constexpr int kStepCustomers = 1;
 constexpr int kStepCustomerHorses = 2;

@@ -19,8 +19,10 @@ const char* const kCustomerHorseQuery =
 
 void WriteCustomerHorses(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(kCustomerHorseQuery);
-  ctx.progress.SetStepMaximum(ProgressMaximum(table->RowCount()));
+  // Streamed, with the rows counted first for the progress bar: the whole
+  // result held at once was the export's peak of memory.
+  ctx.progress.SetStepMaximum(ProgressMaximum(RowsOf(ctx.db, kCustomerHorseQuery)));
+  auto table = ctx.db.QueryStreamed(kCustomerHorseQuery);
   // A customer's horses share one line only while their rows follow each
   // other; rows come ordered by name, so two customers of the same name may
   // interleave and then get a line per run of rows.

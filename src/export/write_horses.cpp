@@ -16,8 +16,10 @@ const char* const kHorseQuery =
 
 void WriteHorses(ExportContext& ctx) {
   ExportLines lines;
-  auto table = ctx.db.Query(kHorseQuery);
-  ctx.progress.SetStepMaximum(ProgressMaximum(table->RowCount()));
+  // Streamed, with the rows counted first for the progress bar: the whole
+  // result held at once was the export's peak of memory.
+  ctx.progress.SetStepMaximum(ProgressMaximum(RowsOf(ctx.db, kHorseQuery)));
+  auto table = ctx.db.QueryStreamed(kHorseQuery);
   int row = 0;
   for (; !table->Eof(); table->Next()) {
     const TVariant horse = table->FieldAsVariant("pferd_id");

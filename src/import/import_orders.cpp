@@ -5,7 +5,9 @@
 // stored without its totals.
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/sql.h"
@@ -169,12 +171,23 @@ int32_t InsertOrder(ImportContext& ctx, const OrderValues& order, int32_t custom
   return InsertValues(ctx.db, "auftrag", values);
 }
 
+// The articles and services one order line has read: its horses mostly get
+// the same ones, and nothing the line writes changes them.
+using ItemsRead = std::map<std::pair<bool, int32_t>, ItemDetails>;
+
 void InsertItems(ImportContext& ctx, const OrderValues& order, int32_t orderId,
-                 int32_t orderHorseId, const OrderHorse& horse) {
+                 int32_t orderHorseId, const OrderHorse& horse, ItemsRead& itemsRead) {
   for (const OrderItem& item : horse.items) {
     const int32_t itemId = ItemId(ctx, item);
     if (itemId == 0) continue;
-    const ItemDetails details = ReadItemDetails(ctx, order.priceLevel, item, itemId);
+    auto read = itemsRead.find({item.article, itemId});
+    if (read == itemsRead.end()) {
+      read = itemsRead
+                 .emplace(std::make_pair(item.article, itemId),
+                          ReadItemDetails(ctx, order.priceLevel, item, itemId))
+                 .first;
+    }
+    const ItemDetails& details = read->second;
     if (!details.found) continue;
     const int lineType = item.article ? 2 : 1;
     // The description goes in exactly as the practice holds it, quotes and
@@ -200,6 +213,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
   const int32_t customerId = Resolve(ctx, order.customer, "besitzer");
   const int32_t orderId = InsertOrder(ctx, order, customerId);
 
+  ItemsRead itemsRead;
   for (const OrderHorse& horse : order.horses) {
     const int32_t horseId = Resolve(ctx, ReadReference(horse.reference), "pferd");
     const int32_t orderHorseId =
@@ -210,7 +224,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
                          .Integer("nhufprotokoll", 0)
                          .Number("termin", order.date),
                      "nid");
-    InsertItems(ctx, order, orderId, orderHorseId, horse);
+    InsertItems(ctx, order, orderId, orderHorseId, horse, itemsRead);
   }
 
   const Totals totals = OrderTotals(ctx.db, orderId);

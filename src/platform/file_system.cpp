@@ -348,11 +348,25 @@ bool SetCurrentFolder(const std::string& ansiPath) {
   return !ec;
 }
 
-std::string MakeTemporaryFolder(const std::string& prefix) {
+fs::path SystemTemporaryFolder() {
 #ifdef _WIN32
   std::error_code ec;
   const fs::path base = fs::temp_directory_path(ec);
-  if (ec) return std::string();
+  if (ec) return fs::path();
+  return WithoutTrailingSeparator(base);
+#else
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return fs::path(base);
+#endif
+}
+
+std::string MakeTemporaryFolder(const std::string& prefix) {
+#ifdef _WIN32
+  const fs::path base = SystemTemporaryFolder();
+  if (base.empty()) return std::string();
+  std::error_code ec;
   // The process id and a counter make the name unique among our own runs;
   // create_directory refuses a folder that exists, so a clash tries again.
   static unsigned counter = 0;
@@ -365,9 +379,7 @@ std::string MakeTemporaryFolder(const std::string& prefix) {
   }
   return std::string();
 #else
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + AnsiToUtf8Name(prefix) + "XXXXXX";
+  std::string pattern = SystemTemporaryFolder().string() + "/" + AnsiToUtf8Name(prefix) + "XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) return std::string();
   return Utf8ToCp1252(pattern);
 #endif

@@ -59,9 +59,16 @@ bool SetCurrentFolder(const std::string& ansiPath);
 // A number no other running process has (for names of temporary files).
 unsigned long CurrentProcessId();
 
+// The system's folder for temporary files, as the system names it, without
+// a trailing separator ($TMPDIR, else /tmp; on Windows %TMP%, %TEMP% ...);
+// empty when it cannot be told.
+std::filesystem::path SystemTemporaryFolder();
+
 // Makes a new private folder in the system's folder for temporary files,
 // named `prefix` plus a unique tail. Returns its path without a trailing
-// separator, or "" when none could be made.
+// separator, or "" when none could be made. (A folder a later start should
+// be able to tell from one a killed process left: HeldTemporaryFolder in
+// platform/temporary_folder.h.)
 std::string MakeTemporaryFolder(const std::string& prefix);
 
 // True when the path exists and is a folder; a file.

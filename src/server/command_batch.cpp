@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <system_error>
 
 #include "server/download_limits.h"
@@ -9,6 +10,8 @@
 #include "platform/batch.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
+#include "platform/temporary_folder.h"
+#include "settings/settings.h"
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/text.h"
@@ -79,43 +82,35 @@ std::string CurlUserSetting(const std::string& login) {
   return "user = \"" + quoted + "\"\n";
 }
 
+// The folder of the .curlrc, held for the process's life: a start after
+// this process was killed removes it (see kTemporaryFolderPrefix), one
+// during its life leaves it alone.
 class CurlConfigDir {
  public:
-  CurlConfigDir() {
-    const std::string folder = MakeTemporaryFolder("kelvanor-curl-");
-    if (folder.empty()) return;
-    std::ofstream rc(SystemPath(folder + kPathSep + kCurlConfigFileName),
+  CurlConfigDir() : folder_(HeldTemporaryFolder::Make(kTemporaryFolderPrefix)) {
+    if (folder_ == nullptr) return;
+    std::ofstream rc(SystemPath(folder_->Path() + kPathSep + kCurlConfigFileName),
                      std::ios::binary | std::ios::trunc);
     rc << CurlConfig();
     rc.close();
-    if (!rc) {
-      std::error_code ec;
-      std::filesystem::remove_all(SystemPath(folder), ec);
-      return;
-    }
-    path_ = folder;
+    if (!rc) folder_.reset();
   }
   // The settings for the next command: with `login` for its server when it
-  // needs one. The folder is its owner's alone (MakeTemporaryFolder), so the
-  // password is no more exposed than in Kelvanor.ini.
+  // needs one. The folder is its owner's alone, so the password is no more
+  // exposed than in Kelvanor.ini.
   void UseLogin(const std::string& login) {
-    if (path_.empty() || login == login_) return;
-    WriteFileAtomically(path_ + kPathSep + kCurlConfigFileName,
+    if (folder_ == nullptr || login == login_) return;
+    WriteFileAtomically(Path() + kPathSep + kCurlConfigFileName,
                         CurlConfig() + (login.empty() ? std::string() : CurlUserSetting(login)),
                         FileReaders::kOwnerOnly);
     login_ = login;
   }
-  ~CurlConfigDir() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(SystemPath(path_), ec);
-  }
   CurlConfigDir(const CurlConfigDir&) = delete;
   CurlConfigDir& operator=(const CurlConfigDir&) = delete;
-  const std::string& Path() const { return path_; }
+  std::string Path() const { return folder_ != nullptr ? folder_->Path() : std::string(); }
 
  private:
-  std::string path_;
+  std::unique_ptr<HeldTemporaryFolder> folder_;  // removes it when it goes
   std::string login_;
 };
 

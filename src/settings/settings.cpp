@@ -6,9 +6,11 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/batch.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
+#include "platform/temporary_folder.h"
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/exchange_files.h"
@@ -154,7 +156,11 @@ std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders) 
   if (!usable.IsOk()) throw EInOutError(usable.Message());
   std::error_code error;
   std::filesystem::create_directories(SystemPath(folders.AppDataFolder), error);
-  return InstanceLock::TryAcquire(folders.LockFile());
+  std::unique_ptr<InstanceLock> lock = InstanceLock::TryAcquire(folders.LockFile());
+  if (lock != nullptr) {
+    RemoveAbandonedTemporaryFolders(kTemporaryFolderPrefix, {kCurlConfigFileName});
+  }
+  return lock;
 }
 
 HostDatabaseLocation ReadHostDatabaseLocation(const std::string& hostIniPath,

@@ -82,11 +82,21 @@ struct Folders {
   std::string LegacyBaseFolder() const { return AppDataFolder + "Kelvanor-Basis" + kPathSep; }
 };
 
+// The folders the tool makes in the system's folder for temporary files (the
+// settings the transfer commands' curl reads, kCurlConfigFileName, and
+// nothing else; server/command_batch.h) are named this plus a unique tail,
+// each held by the process that made it (platform/temporary_folder.h); a
+// start removes those no running Kelvanor holds.
+inline constexpr char kTemporaryFolderPrefix[] = "kelvanor-curl-";
+
 // Takes the lock that keeps a second Kelvanor (window or CLI) off this
 // application-data folder, creating the folder when it is missing. Null when
 // another process holds it. Raises EInOutError when the lock cannot be made,
 // and before anything is created when the folder's name cannot be held in the
-// tool's texts (AppDataCharacterLost).
+// tool's texts (AppDataCharacterLost). The start that takes the lock (the
+// window's and every CLI command's that works on the folder) then removes
+// the temporary folders (kTemporaryFolderPrefix) that killed runs left and
+// no running Kelvanor holds; a start that is refused touches nothing.
 std::unique_ptr<InstanceLock> LockApplicationDataFolder(const Folders& folders);
 
 // Refuses, with a German message, an application-data folder whose name

@@ -2,18 +2,18 @@
 
 #include <cstdint>
 
+#include "util/w1252.h"
+
 namespace kelvanor {
 
 namespace {
-// Code points of the bytes 0x80..0x9F; the unassigned five map to themselves.
-constexpr uint16_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+using w1252::kHighCodePoints;
+
+// The code point of a byte; the five bytes Windows-1252 leaves unassigned
+// stand for the code point of the same value (and come back to it).
 uint32_t CodePointOf(unsigned char b) {
-  if (b >= 0x80 && b <= 0x9F) return kHigh[b - 0x80];
+  if (b >= 0x80 && b <= 0x9F && kHighCodePoints[b - 0x80] != 0) return kHighCodePoints[b - 0x80];
   return b;
 }
 
@@ -37,8 +37,10 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 
 char ByteOfCodePoint(uint32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+  // One of the five unassigned bytes, read back as it was written.
+  if (cp <= 0x9F && kHighCodePoints[cp - 0x80] == 0) return static_cast<char>(cp);
   for (int i = 0; i < 32; ++i) {
-    if (kHigh[i] == cp) return static_cast<char>(0x80 + i);
+    if (kHighCodePoints[i] == cp) return static_cast<char>(0x80 + i);
   }
   return '?';
 }

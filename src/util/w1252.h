@@ -25,16 +25,23 @@ struct Utf8Literal {
 // reports the literal together with this call and its reason.
 void NotInWindows1252(const char* why);
 
+// The code points of the bytes 0x80..0x9F, which Windows-1252 gives
+// typographic letters instead of control codes; 0 for the five bytes it
+// leaves unassigned (0x81, 0x8D, 0x8F, 0x90, 0x9D). Every other byte is the
+// code point of its own value. The one table of the tool: the conversions
+// at run time (util/encoding.cpp) read it too.
+inline constexpr char32_t kHighCodePoints[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
 // The byte Windows-1252 gives the code point `cp`.
 constexpr unsigned char ByteOf(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
-  // 0x80..0x9F hold typographic letters instead of control codes.
-  constexpr char32_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
   for (unsigned i = 0; i < 32; ++i)
-    if (kHigh[i] != 0 && kHigh[i] == cp) return static_cast<unsigned char>(0x80 + i);
+    if (kHighCodePoints[i] != 0 && kHighCodePoints[i] == cp)
+      return static_cast<unsigned char>(0x80 + i);
   NotInWindows1252("Zeichen fehlt in Windows-1252");
   return 0;
 }

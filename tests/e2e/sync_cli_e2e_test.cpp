@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "platform/ini_file.h"
 #include "platform/instance_lock.h"
 #include "support/cli_runner.h"
+#include "support/scoped_env.h"
 #include "support/sync_server.h"
 #include "support/test_db.h"
 #include "util/text.h"
@@ -502,6 +504,88 @@ TEST_F(SyncLife, FaultsAfterTheImportBringNothingTwice) {
   EXPECT_EQ(Counter(), 3);
   ExpectFieldWorkOnce("A");
   ExpectFieldWorkOnce("B");
+}
+
+// A run that is killed leaves its folder of temporary files (the settings
+// of its curl commands) behind; the next start removes it, never the folder
+// of a Kelvanor that still runs, here one of another installation on the
+// same machine.
+TEST_F(SyncLife, AKilledRunsTemporaryFolderIsRemovedByTheNextStartWhileARunningOnesStays) {
+  const std::string temporary = tmp.Path() + "/temp";
+  fs::create_directories(temporary);
+  const ScopedEnv temporaryFolder("TMPDIR", temporary.c_str());
+  auto curlFolders = [&] {
+    std::set<std::string> folders;
+    for (const auto& e : fs::directory_iterator(temporary)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind("kelvanor-curl-", 0) == 0) folders.insert(name);
+    }
+    return folders;
+  };
+  auto zipRequests = [&] {
+    const std::string log = server->RequestLog();
+    std::size_t count = 0;
+    for (std::size_t at = log.find("/mob/zip.php"); at != std::string::npos;
+         at = log.find("/mob/zip.php", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  auto waitFor = [&](std::size_t folders, std::size_t requests) {
+    for (int i = 0; i < 600 && (curlFolders().size() < folders || zipRequests() < requests); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return curlFolders();
+  };
+  // A run that ends leaves nothing.
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  EXPECT_EQ(curlFolders(), std::set<std::string>{});
+
+  // Another installation (its own application-data folder and practice)
+  // syncs and waits for the server.
+  const std::string otherAppData = tmp.Path() + "/appdata2";
+  const std::string otherToolDir = otherAppData + "/dasTessavor/";
+  fs::create_directories(tmp.Path() + "/zweite");
+  fs::create_directories(otherToolDir);
+  fs::copy_file(dbPath, tmp.Path() + "/zweite/praxis.db");
+  IniWriteString(W(otherToolDir + "tessavor.ini"), "Allgemein", "db_pfad", tmp.Path() + "/zweite/");
+  IniWriteString(W(otherToolDir + "tessavor.ini"), "Allgemein", "db_name", "praxis.db");
+  const std::string otherIni = W(otherToolDir + "Kelvanor.ini");
+  IniWriteString(otherIni, "general", "name", "hof2");
+  IniWriteInteger(otherIni, "general", "num_syncs", 1);
+  IniWriteString(otherIni, "sync_server", "base", server->BaseUrl());
+  IniWriteString(otherIni, "sync_server", "web", server->BaseUrl());
+  IniWriteString(otherIni, "sync_server", "ftp", server->FtpUrl());
+  server->SetSlow("/mob/zip.php", 60);
+  server->RequestLog(true);
+  const StartedProgram running =
+      StartProgram(CliBinary(), {"sync", "--yes"}, otherAppData, tmp.Path());
+  const std::set<std::string> runningFolders = waitFor(1, 1);
+  ASSERT_EQ(runningFolders.size(), 1u);
+
+  // This installation's sync is killed while it waits too.
+  const StartedProgram killed = StartProgram(CliBinary(), {"sync", "--yes"}, appData, tmp.Path());
+  const std::set<std::string> both = waitFor(2, 2);
+  ASSERT_EQ(both.size(), 2u);
+  ::kill(killed.pid, SIGKILL);
+  WaitProgram(killed);
+  EXPECT_EQ(curlFolders(), both);
+
+  // The next start of this installation removes the killed run's folder and
+  // leaves the running one's as it is.
+  const CliRun exported = RunCli({"export", tmp.Path() + "/export"}, appData, tmp.Path());
+  EXPECT_EQ(exported.exitCode, 0) << exported.err;
+  EXPECT_EQ(curlFolders(), runningFolders);
+  EXPECT_TRUE(fs::exists(temporary + "/" + *runningFolders.begin() + "/.curlrc"));
+
+  // Once the other one is killed too, its folder goes with the next start;
+  // a sync that runs to its end leaves none.
+  ::kill(running.pid, SIGKILL);
+  WaitProgram(running);
+  server->ClearFailures();
+  const CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(curlFolders(), std::set<std::string>{});
 }
 
 // After a failed delete request the office deletes records of the run (the

@@ -1,6 +1,7 @@
 #include "platform/code_signature.h"
 #include "platform/environment.h"
 #include "platform/instance_lock.h"
+#include "platform/temporary_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +13,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <regex>
+#include <string>
+#include <system_error>
+#include <vector>
 
+#include "platform/batch.h"
 #include "platform/file_system.h"
 #include "support/linux_only.h"
 #include "support/scoped_env.h"
@@ -124,6 +130,72 @@ TEST(InstanceLock, ALinkInTheLocksPlaceIsRefused) {
   }
   EXPECT_EQ(InstanceLock::HolderProcessId(path), 0u);
   EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+}
+
+// Folders of the tool in the system's folder for temporary files: a start
+// removes what runs that ended left behind, held or made before folders were
+// held, and leaves alone the folder a running process holds (this one: a
+// second lock on the file is refused in the holder's own process too), a
+// folder of such a name holding anything the tool does not write there
+// (another file, a folder, a link: not only ours), a link of such a name and
+// what links lead to. (A killed process's folder: the end-to-end sync test.)
+TEST(HeldTemporaryFolder, AFolderNobodyHoldsGoesAndWhatIsNotOnlyOursStays) {
+  testing::TempDir dir;
+  const std::string base = dir.Path() + "/temp";
+  std::filesystem::create_directories(base);
+#ifdef _WIN32
+  const ScopedEnv tmp("TMP", base.c_str());
+  const ScopedEnv temp("TEMP", base.c_str());
+#else
+  const ScopedEnv tmp("TMPDIR", base.c_str());
+#endif
+  const std::string prefix = "kelvanor-curl-";
+  const std::vector<std::string> own = {kCurlConfigFileName};
+  auto exists = [](const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+  };
+  auto leftBehind = [&](const std::string& tail, bool held) {
+    const std::string folder = base + "/" + prefix + tail;
+    testing::WriteFile(folder + "/" + kCurlConfigFileName, "fail-with-body\n");
+    if (held) testing::WriteFile(folder + "/" + HeldTemporaryFolder::kHoldFileName, "");
+    return folder;
+  };
+  std::unique_ptr<HeldTemporaryFolder> held = HeldTemporaryFolder::Make(prefix);
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(std::filesystem::path(held->Path()).parent_path(), std::filesystem::path(base));
+  testing::WriteFile(held->Path() + "/" + kCurlConfigFileName, "in use\n");
+  const std::string ended = leftBehind("beendet", true);
+  const std::string older = leftBehind("aelter", false);
+  const std::string withMore = leftBehind("mehr", true);
+  testing::WriteFile(withMore + "/unter/datei", "x");
+  const std::string file = base + "/" + prefix + "datei";
+  testing::WriteFile(file, "keine Ordner");
+
+  EXPECT_EQ(RemoveAbandonedTemporaryFolders(prefix, own), 2u);
+  EXPECT_FALSE(exists(ended));
+  EXPECT_FALSE(exists(older));
+  EXPECT_EQ(testing::ReadFile(held->Path() + "/" + kCurlConfigFileName), "in use\n");
+  EXPECT_EQ(testing::ReadFile(withMore + "/unter/datei"), "x");
+  EXPECT_EQ(testing::ReadFile(file), "keine Ordner");
+
+  const std::string outside = dir.Path() + "/draussen";
+  testing::WriteFile(outside + "/wichtig", "bleibt");
+  std::error_code linked;
+  std::filesystem::create_directory_symlink(outside, base + "/" + prefix + "link", linked);
+  const std::string withLink = leftBehind("mitlink", true);
+  if (!linked) std::filesystem::create_directory_symlink(outside, withLink + "/ziel", linked);
+  if (!linked) {
+    EXPECT_EQ(RemoveAbandonedTemporaryFolders(prefix, own), 0u);
+    EXPECT_TRUE(exists(base + "/" + prefix + "link"));
+    EXPECT_TRUE(exists(withLink + "/ziel"));
+    EXPECT_EQ(testing::ReadFile(outside + "/wichtig"), "bleibt");
+  }
+
+  // The holder lets it go and removes it.
+  const std::string path = held->Path();
+  held.reset();
+  EXPECT_FALSE(exists(path));
 }
 
 TEST(CodeSignature, AFileWithoutASignatureIsNotSigned) {

@@ -45,6 +45,13 @@ StartedProgram StartProgram(const std::string& program, const std::vector<std::s
   argv.push_back(nullptr);
   std::vector<char*> envp = {const_cast<char*>(appDataVar.c_str()),
                              const_cast<char*>(pathVar.c_str()), const_cast<char*>("LANG=C.UTF-8")};
+  // The folder for temporary files the tests run with (scripts/test.sh gives
+  // the suite one of its own, and looks in it for anything left behind).
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string temporaryVar = std::string("TMPDIR=") + (temporary ? temporary : "");
+  if (temporary != nullptr && *temporary != '\0') {
+    envp.push_back(const_cast<char*>(temporaryVar.c_str()));
+  }
   for (const std::string& variable : extraEnvironment) {
     envp.push_back(const_cast<char*>(variable.c_str()));
   }

@@ -30,7 +30,8 @@ CliRun RunProgram(const std::string& program, const std::vector<std::string>& ar
                   const std::string& appData, const std::string& scratchDir);
 
 // `appData` becomes $APPDATA; PATH is passed on so curl, zip and unzip are
-// found; LANG is C.UTF-8. Output is captured through files in `scratchDir`.
+// found, and TMPDIR when it is set; LANG is C.UTF-8. Output is captured
+// through files in `scratchDir`.
 CliRun RunCli(const std::vector<std::string>& args, const std::string& appData,
               const std::string& scratchDir);
 

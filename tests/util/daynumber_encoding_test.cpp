@@ -70,6 +70,24 @@ TEST(Encoding, TextsWrittenAsReadAreTheirWindows1252Bytes) {
   EXPECT_EQ(std::string(W1252("")), "");
 }
 
+// The one table of the letters 0x80..0x9F (util/w1252.h), which both the
+// texts written as read and the conversions at run time use, against the
+// code page as written out here: every byte from the blank on but the
+// quote, the backslash, DEL and the five bytes Windows-1252 leaves
+// unassigned, in order, is EVERY_LETTER.
+TEST(Encoding, TheLettersOfTheCodePageAreWhereWindows1252HasThem) {
+  std::string bytes;
+  for (int b = 0x20; b <= 0xFF; ++b) {
+    if (b == '"' || b == '\\' || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 ||
+        b == 0x9D) {
+      continue;
+    }
+    bytes += static_cast<char>(b);
+  }
+  EXPECT_EQ(AnsiToUtf8Name(bytes), EVERY_LETTER);
+  EXPECT_EQ(Utf8ToCp1252(EVERY_LETTER), bytes);
+}
+
 TEST(Encoding, ConsoleCodePageKeepsTheUmlautBytesAndAddsEveryOtherLetter) {
   // The bytes of the German letters stay exactly as they always were.
   EXPECT_EQ(AnsiToOem("\xC4\xE4\xD6\xF6\xDC\xFC\xDF-x"), "\x8E\x84\x99\x94\x9A\x81\xE1-x");
