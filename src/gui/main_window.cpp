@@ -485,6 +485,7 @@ void Tfrm_main::FormActivate() {
   CheckForUpdate();
   btn_exit->Enable();
   activating_ = false;
+  if (closeAfterActivation_) Close(true);
 }
 
 void Tfrm_main::ReadSettings() {
@@ -508,6 +509,8 @@ void Tfrm_main::CheckForUpdate() {
   std::string offered;
   const Outcome outcome = kelvanor::CheckForUpdate(*HTTPGet1, settings_.servers.web,
                                                    folders_.UpdateFolder(), ExeVersionString(), offered);
+  // Stopped because the user closed the window: nothing more to tell him.
+  if (closeAfterActivation_) return;
   if (!outcome.IsOk()) {
     boxes_->Error(this, outcome.Message());
   } else if (!offered.empty()) {
@@ -585,6 +588,15 @@ void Tfrm_main::OnClose(wxCloseEvent& event) {
     // btnUpdateClick is still on the stack, waiting for the download.
     boxes_->Info(this, "Bitte warten, das Update wird geladen.");
     event.Veto();
+    return;
+  }
+  if (activating_) {
+    // The activation steps are on the stack, waiting for the version file
+    // while the window's events run: the window must outlive them. The
+    // check stops now, and FormActivate closes the window when it returns.
+    closeAfterActivation_ = true;
+    HTTPGet1->Abort();
+    if (event.CanVeto()) event.Veto();
     return;
   }
   closing_ = true;

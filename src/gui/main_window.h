@@ -186,6 +186,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   bool activating_ = false;
   bool updating_ = false;  // btnUpdateClick is loading the update
   bool closing_ = false;
+  bool closeAfterActivation_ = false;  // closed while the activation steps ran
   bool activatedOnce_ = false;
   bool activationQueued_ = false;
   int activationStepsRun_ = 0;

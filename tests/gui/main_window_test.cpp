@@ -764,6 +764,36 @@ TEST_F(GuiTest, UpdatePanelOnlyWhenTheServerOffersANewerVersionAndSpaeterPutsItO
   EXPECT_TRUE(again.PnlUpdate()->IsShown());
 }
 
+// The version file comes slowly; the user closes the window meanwhile (the
+// title bar's X, Alt+F4): the check stops and the window ends, no box, no
+// crash of the activation steps still waiting on the stack.
+TEST_F(GuiTest, ClosingTheWindowDuringTheVersionCheckStopsItAndEndsCleanly) {
+  WriteFile(server->WwwFile("sync/version.txt"), "9.0.0.1\r\n");
+  server->SetSlow("/sync/version.txt", 30);
+  frame = new Tfrm_main(folders, &boxes);
+  Tfrm_main* window = frame;
+  bool destroyed = false;
+  window->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& event) {
+    if (event.GetEventObject() == window) destroyed = true;
+    event.Skip();
+  });
+  wxTimer meanwhile;
+  bool closedDuringCheck = false;
+  meanwhile.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    closedDuringCheck = window->HttpGet().Running();
+    window->Close();
+  });
+  meanwhile.StartOnce(500);
+  window->Show();
+  window->EnsureActivated();
+  frame = nullptr;
+  PumpUntil([&] { return destroyed; }, 5000);
+  EXPECT_TRUE(closedDuringCheck);
+  EXPECT_TRUE(destroyed);
+  EXPECT_TRUE(boxes.errors.empty()) << boxes.errors.front();
+  EXPECT_TRUE(boxes.infos.empty()) << boxes.infos.front();
+}
+
 TEST_F(GuiTest, NoUpdatePanelForTheSameVersion) {
   WriteFile(server->WwwFile("sync/version.txt"), ExeVersionString());
   Tfrm_main& w = OpenWindow();
