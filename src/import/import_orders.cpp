@@ -201,7 +201,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
   const int32_t orderId = InsertOrder(ctx, order, customerId);
 
   for (const OrderHorse& horse : order.horses) {
-    const int32_t horseId = Resolve(ctx, ReadReference(horse.reference), "pferd");
+    const int32_t horseId = Resolve(ctx, ReadReference("Pferd", horse.reference), "pferd");
     const int32_t orderHorseId =
         InsertValues(ctx.db, "vbauftragpferd",
                      RecordValues()

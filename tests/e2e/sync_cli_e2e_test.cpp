@@ -636,8 +636,8 @@ TEST_F(SyncLife, LinesNotImportedAreNamedKeptAndBlockNoSync) {
   CliRun r = Sync("--yes");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.err, "(delmob.php)")) << r.err;
-  EXPECT_TRUE(Has(r.err, "mob_kunde_x.txt, Zeile 3 (Preislos): 'x' ist kein g\xC3\xBCltiger "
-                         "Integerwert \xC2\xAB" "N/8;;Preislos;")) << r.err;
+  EXPECT_TRUE(Has(r.err, "mob_kunde_x.txt, Zeile 3 (Preislos): Preisstufe \"x\" ist keine ganze "
+                         "Zahl \xC2\xAB" "N/8;;Preislos;")) << r.err;
   EXPECT_TRUE(Has(r.err, "mob_kunde_x.txt, Zeile 5 (Huber, Anna): Kunde A/1 (Huber, Anna) liegt "
                          "in der Praxis im Papierkorb")) << r.err;
   EXPECT_TRUE(Has(r.err, "mob_stall_x.txt, Zeile 2 (Stall mit Blank): Zeile nicht lesbar")) << r.err;

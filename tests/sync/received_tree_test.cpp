@@ -297,7 +297,7 @@ TEST_F(Backup, OnlyTheRootWritesNothing) {
 // any editor on Windows reads.
 TEST_F(Backup, LinesNotImportedAreAppendedRunByRunForTheOffice) {
   ImportSummary first;
-  first.failures.push_back({"mob_kunde_x.txt", "N/2", "'x' ist kein g\xFCltiger Integerwert", 3,
+  first.failures.push_back({"mob_kunde_x.txt", "N/2", "Preisstufe \"x\" ist keine ganze Zahl", 3,
                             "N/2;;M\xFCller;;;;;;;;x;", "M\xFCller"});
   first.notTaken.push_back({"mob_stall_x.txt", "D/A/4", "Gel\xF6schte St\xE4lle ...", 2,
                             "D/A/4", ""});
@@ -306,8 +306,8 @@ TEST_F(Backup, LinesNotImportedAreAppendedRunByRunForTheOffice) {
   const std::string once = ReadFile(path);
   EXPECT_EQ(once.find("===== Nicht importiert beim Import vom "), 0u) << once;
   const std::string entries =
-      " =====\r\n\r\nmob_kunde_x.txt, Zeile 3 (M\xFCller)\r\nGrund: 'x' ist kein g\xFCltiger "
-      "Integerwert\r\nN/2;;M\xFCller;;;;;;;;x;\r\n\r\nmob_stall_x.txt, Zeile 2\r\nGrund: "
+      " =====\r\n\r\nmob_kunde_x.txt, Zeile 3 (M\xFCller)\r\nGrund: Preisstufe \"x\" ist keine "
+      "ganze Zahl\r\nN/2;;M\xFCller;;;;;;;;x;\r\n\r\nmob_stall_x.txt, Zeile 2\r\nGrund: "
       "Gel\xF6schte St\xE4lle ...\r\nD/A/4\r\n";
   ASSERT_GT(once.size(), entries.size());
   EXPECT_EQ(once.substr(once.size() - entries.size()), entries);
