@@ -405,4 +405,8 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
   --savepointDepth_;
 }
 
+sqlite3* TDBase::Handle() const {
+  return closed_ || connection_ == nullptr ? nullptr : connection_->Handle();
+}
+
 }  // namespace kelvanor

@@ -102,6 +102,10 @@ class TDBase {
   // Finalizes the statements kept for reuse; a run calls it when it ends.
   void ClearStatementCache();
 
+  // The open connection's handle, for what only SQLite's own interface does
+  // (the online backup of database_copy.h); null when closed.
+  sqlite3* Handle() const;
+
   // Why the last Execute or InsertRecord was refused ("" after a success).
   const std::string& LastError() const { return lastError_; }
 

@@ -16,6 +16,9 @@ namespace kelvanor {
 
 namespace {
 
+// How many runs the server has dropped whole stay, for imports of backups.
+constexpr int64_t kRunsKeptGone = 1000;
+
 // Lines are kept byte for byte, NUL bytes and all, as hex text.
 std::string Hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";
@@ -201,6 +204,15 @@ void CreateTables(TDBase& file) {
   file.ExecuteChecked("CREATE INDEX IF NOT EXISTS line_key ON line (file, key)");
 }
 
+// Lines the server no longer holds are kept, marked gone, for an import of
+// a backup: its lines come again long after the server dropped them.
+void AddGoneColumn(TDBase& file) {
+  for (auto rows = file.Query("PRAGMA table_info(line)"); !rows->Eof(); rows->Next()) {
+    if (rows->FieldAsString("name") == "gone") return;
+  }
+  file.ExecuteChecked("ALTER TABLE line ADD COLUMN gone INTEGER NOT NULL DEFAULT 0");
+}
+
 // Writes a run with its lines, id-map entries and witnesses, in one commit.
 void InsertRun(TDBase& file, bool trusted, const std::vector<JournalLine>& lines,
                const std::vector<IdMapEntry>& idMap, const std::vector<Witness>& witnesses) {
@@ -249,7 +261,8 @@ std::string RecordKeyOf(const std::string& file, const std::string& line) {
   }
 }
 
-ImportJournal::ImportJournal(const std::string& path, TDBase& db) : path_(path) {
+ImportJournal::ImportJournal(const std::string& path, TDBase& db, JournalScope scope)
+    : path_(path), scope_(scope) {
   OnFile([&] {
     // Read through a link, the journal would be another file than the one
     // beside this database, and written through it, a file elsewhere.
@@ -267,6 +280,7 @@ ImportJournal::ImportJournal(const std::string& path, TDBase& db) : path_(path) 
     file_->Query("PRAGMA journal_mode=DELETE");
     file_->ExecuteChecked("PRAGMA synchronous=FULL");
     CreateTables(*file_);
+    AddGoneColumn(*file_);
   });
   KeepRunsFoundIn(db);
 }
@@ -326,6 +340,7 @@ void ImportJournal::KeepRunsFoundIn(TDBase& db) {
 }
 
 void ImportJournal::DropRuns(const std::vector<int64_t>& runs) {
+  droppedRuns_ += runs.size();
   if (runs.empty()) return;
   OnFile([&] {
     file_->RunInTransaction([&] {
@@ -346,18 +361,29 @@ void ImportJournal::Load() {
   idMapEntries_.clear();
   comparedAt_ = 0;
   OnFile([&] {
-    // The newest run's line of a key is what the practice holds of it.
-    for (auto rows = file_->Query("SELECT file, line_hex, occurrence, key FROM line ORDER BY run");
+    // The newest run's line of a key is what the practice holds of it. A
+    // line the server dropped counts only for a backup: a new line of the
+    // mobile may read the same, and a key the mobile gives again is another
+    // record.
+    const bool all = scope_ == JournalScope::kBackupImport;
+    for (auto rows = file_->Query("SELECT file, line_hex, occurrence, key, gone FROM line ORDER BY run");
          !rows->Eof(); rows->Next()) {
+      const bool gone = rows->FieldAsVariant("gone").AsInteger() != 0;
+      if (gone && !all) continue;
       const std::string file = rows->FieldAsString("file");
       lines_.insert(file + '\n' + rows->FieldAsString("line_hex") + '\n' +
                     rows->FieldAsString("occurrence"));
       const std::string key = rows->FieldAsString("key");
-      if (!key.empty()) keys_[file + '\n' + key] = Unhex(rows->FieldAsString("line_hex"));
+      if (!key.empty() && !gone) keys_[file + '\n' + key] = Unhex(rows->FieldAsString("line_hex"));
     }
     auto compared = file_->Query("SELECT value FROM meta WHERE name='compared_at'");
     if (!compared->Eof()) comparedAt_ = compared->FieldAsVariant("value").AsInteger();
-    for (auto rows = file_->Query("SELECT table_key, mobile_id, db_id FROM id_map ORDER BY seq");
+    // Id-map entries of a run the server dropped would resolve a later run's
+    // mobile ids to records of an old one.
+    for (auto rows = file_->Query(
+             all ? std::string("SELECT table_key, mobile_id, db_id FROM id_map ORDER BY seq")
+                 : std::string("SELECT table_key, mobile_id, db_id FROM id_map WHERE run IN "
+                               "(SELECT run FROM line WHERE gone=0) ORDER BY seq"));
          !rows->Eof(); rows->Next()) {
       idMapEntries_.push_back({rows->FieldAsString("table_key"),
                                static_cast<int32_t>(rows->FieldAsVariant("mobile_id").AsInteger()),
@@ -457,7 +483,8 @@ void ImportJournal::ForgetLinesNotIn(const TreeModel& tree, int64_t serverMoment
   }
   OnFile([&] {
     std::vector<int64_t> gone;
-    for (auto rows = file_->Query("SELECT rowid AS r, file, line_hex, occurrence, key FROM line");
+    for (auto rows = file_->Query(
+             "SELECT rowid AS r, file, line_hex, occurrence, key FROM line WHERE gone=0");
          !rows->Eof(); rows->Next()) {
       const std::string lineFile = rows->FieldAsString("file");
       const auto found = held.find(lineFile + '\n' + rows->FieldAsString("line_hex"));
@@ -471,12 +498,18 @@ void ImportJournal::ForgetLinesNotIn(const TreeModel& tree, int64_t serverMoment
     }
     file_->RunInTransaction([&] {
       for (const int64_t line : gone) {
-        file_->ExecuteBoundChecked("DELETE FROM line WHERE rowid=?1", {SqlParam::Integer(line)});
+        file_->ExecuteBoundChecked("UPDATE line SET gone=1 WHERE rowid=?1",
+                                   {SqlParam::Integer(line)});
       }
-      // Together or not at all: id-map entries left without their lines
-      // would resolve a later run's mobile ids to records of an old one.
+      // Runs the server dropped whole are kept for imports of backups, the
+      // newest kRunsKeptGone of them.
       if (!gone.empty()) {
-        file_->ExecuteChecked("DELETE FROM run WHERE id NOT IN (SELECT run FROM line)");
+        file_->ExecuteBoundChecked(
+            "DELETE FROM run WHERE id NOT IN (SELECT run FROM line WHERE gone=0) AND id NOT IN "
+            "(SELECT id FROM run WHERE id NOT IN (SELECT run FROM line WHERE gone=0) "
+            "ORDER BY id DESC LIMIT ?1)",
+            {SqlParam::Integer(kRunsKeptGone)});
+        file_->ExecuteChecked("DELETE FROM line WHERE run NOT IN (SELECT id FROM run)");
         file_->ExecuteChecked("DELETE FROM id_map WHERE run NOT IN (SELECT id FROM run)");
         file_->ExecuteChecked("DELETE FROM witness WHERE run NOT IN (SELECT id FROM run)");
       }

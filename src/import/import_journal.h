@@ -54,6 +54,12 @@ namespace kelvanor {
 // and every owner link, where no line replaces another.
 std::string RecordKeyOf(const std::string& file, const std::string& line);
 
+// What a journal counts as imported: for the lines a server sends, the runs
+// whose lines it may still send; for a backup imported again, every run it
+// remembers whose records are in the practice, also those the server has
+// dropped long since (their lines by their bytes alone).
+enum class JournalScope { kServer, kBackupImport };
+
 class ImportJournal {
  public:
   // Opens the journal at `path` (Windows-1252; created when missing) and keeps
@@ -61,7 +67,8 @@ class ImportJournal {
   // transaction. A journal that cannot be opened, read or written raises
   // EDatabaseFailure naming the file: importing without it could bring
   // duplicates.
-  ImportJournal(const std::string& path, TDBase& db);
+  ImportJournal(const std::string& path, TDBase& db,
+                JournalScope scope = JournalScope::kServer);
   ~ImportJournal();
   ImportJournal(const ImportJournal&) = delete;
   ImportJournal& operator=(const ImportJournal&) = delete;
@@ -105,6 +112,9 @@ class ImportJournal {
   // compared with; 0 when none. An archive packed before it may hold lines
   // the journal has forgotten since: importing it could bring them twice.
   int64_t ComparedWithServerAt() const { return comparedAt_; }
+  // How many runs the opening dropped because none of their records is in
+  // the practice any more (a database restored from a copy, an undo).
+  std::size_t DroppedRuns() const { return droppedRuns_; }
 
   // Takes over into the journal at `path` what the journal an earlier version
   // kept at `legacyPath` holds, as one run (checked against `db` like any
@@ -122,6 +132,8 @@ class ImportJournal {
   void OnFile(const std::function<void()>& work);
 
   std::string path_;
+  JournalScope scope_;
+  std::size_t droppedRuns_ = 0;
   std::unique_ptr<TDBase> file_;
   std::unordered_set<std::string> lines_;
   // file + "\n" + key -> the newest line with that key a run imported.

@@ -14,6 +14,8 @@ AccountFiles AccountFilesOf(const std::string& databasePath, const std::string& 
   files.lock = databasePath + ".Kelvanor_" + account + ".lock";
   files.journal = databasePath + ".Kelvanor-Importjournal_" + account + ".db";
   files.baseFolder = databasePath + ".Kelvanor-Basis_" + account + kPathSep;
+  files.restoreFolder = databasePath + ".Kelvanor-Wiederherstellung_" + account + kPathSep;
+  files.history = databasePath + ".Kelvanor-Verlauf_" + account + ".db";
   return files;
 }
 

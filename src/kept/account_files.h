@@ -6,6 +6,9 @@
 //   praxis.db.Kelvanor_hof1.lock              one sync at a time (see below)
 //   praxis.db.Kelvanor-Importjournal_hof1.db  what was imported (ImportJournal)
 //   praxis.db.Kelvanor-Basis_hof1\            what was uploaded (mobile_base.h)
+//   praxis.db.Kelvanor-Wiederherstellung_hof1\ the practice before each import
+//                                             (restore_points.h)
+//   praxis.db.Kelvanor-Verlauf_hof1.db        what every run did (run_history.h)
 //
 // What stays in the application-data folder belongs to one Kelvanor there:
 // settings, tmp.bat, the download folder, the backups.
@@ -28,6 +31,8 @@ struct AccountFiles {
   std::string lock;
   std::string journal;
   std::string baseFolder;  // ends with the path separator
+  std::string restoreFolder;  // ends with the path separator
+  std::string history;
 };
 
 // The files for `databasePath` and `account` (which must have passed

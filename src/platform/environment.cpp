@@ -79,6 +79,10 @@ std::string ApplicationDataBase() {
   return base;
 }
 
+std::string WorkstationName() { return GetEnvVar("COMPUTERNAME"); }
+
+std::string LoginName() { return GetEnvVar("USERNAME"); }
+
 std::string ApplicationDataBaseCharacterLost() {
   const DWORD size = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
   if (size == 0) return std::string();
@@ -179,6 +183,17 @@ std::string ApplicationDataBaseUtf8() {
 }  // namespace
 
 std::string ApplicationDataBase() { return Utf8ToCp1252(ApplicationDataBaseUtf8()); }
+
+std::string WorkstationName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return std::string();
+  return Utf8ToCp1252(name);
+}
+
+std::string LoginName() {
+  const std::string user = GetEnvVar("USER");
+  return user.empty() ? GetEnvVar("LOGNAME") : user;
+}
 
 std::string ApplicationDataBaseCharacterLost() {
   return FirstCharacterCp1252Lacks(ApplicationDataBaseUtf8());

@@ -11,6 +11,11 @@ namespace kelvanor {
 // Value of an environment variable (Windows-1252); "" when unset or empty.
 std::string GetEnvVar(const std::string& name);
 
+// Who runs the program, for the history of the runs: the computer's name and
+// the user's login name; "" when the system does not tell.
+std::string WorkstationName();
+std::string LoginName();
+
 // The program version "%d.%d.%d.%d", e.g. 1.0.0.72: compiled in on Linux,
 // read from the executable's own version resource on Windows ("" when the
 // resource is missing).

@@ -53,6 +53,13 @@ std::FILE* OpenFile(const std::string& ansiPath, const char* mode) {
 
 bool FlushToDisk(std::FILE* file) { return ::_commit(::_fileno(file)) == 0; }
 
+// NTFS writes a folder's entries through its own log; a rename made with
+// MoveFileEx(MOVEFILE_WRITE_THROUGH) is on the disk when it returns.
+bool FlushFolderToDisk(const std::string& folder) {
+  (void)folder;
+  return true;
+}
+
 bool MayWriteFile(const std::string& ansiPath) {
   return ::_waccess(AnsiToWide(ansiPath).c_str(), 2) == 0;
 }
@@ -197,6 +204,14 @@ std::FILE* OpenFile(const std::string& ansiPath, const char* mode) {
 }
 
 bool FlushToDisk(std::FILE* file) { return ::fsync(::fileno(file)) == 0; }
+
+bool FlushFolderToDisk(const std::string& folder) {
+  const int fd = ::open(AnsiToUtf8Name(folder).c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  const bool flushed = ::fsync(fd) == 0;
+  ::close(fd);
+  return flushed;
+}
 
 bool MayWriteFile(const std::string& ansiPath) {
   return ::access(AnsiToUtf8Name(ansiPath).c_str(), W_OK) == 0;

@@ -22,6 +22,9 @@ std::FILE* OpenFile(const std::string& ansiPath, const char* mode);
 
 // Pushes what was written to `file` through to the disk (fsync).
 bool FlushToDisk(std::FILE* file);
+// Pushes a folder's entries (a file made or renamed in it) through to the
+// disk; false when that fails.
+bool FlushFolderToDisk(const std::string& folder);
 
 // Deletes a file, a read-only one too: Linux lets the folder decide, and on
 // Windows the read-only flag is cleared first. False when it stays.

@@ -284,6 +284,11 @@ bool ReadUploadPending(const Folders& folders) {
   return IniReadBool(folders.ToolIni(), kGeneral, "upload_pending", false);
 }
 
+int ReadRestorePointsKept(const Folders& folders, int fallback) {
+  const long kept = IniReadInteger(folders.ToolIni(), kGeneral, "restore_points", fallback);
+  return kept > 0 && kept <= 10000 ? static_cast<int>(kept) : fallback;
+}
+
 void WriteUploadPending(const Folders& folders, bool pending) {
   IniWriteInteger(folders.ToolIni(), kGeneral, "upload_pending", pending ? 1 : 0);
 }

@@ -140,6 +140,10 @@ void WriteSyncCounter(const Folders& folders, uint16_t value);
 // Whether the last upload failed (upload_pending in [general]): the mobile
 // then still works on older data than the practice's.
 bool ReadUploadPending(const Folders& folders);
+// [general] restore_points: how many restore points of the practice database
+// stay (see restore_points.h); `fallback` when the key is missing or not a
+// number above 0.
+int ReadRestorePointsKept(const Folders& folders, int fallback);
 void WriteUploadPending(const Folders& folders, bool pending);
 // Writes name and server (the account dialog's OK).
 void WriteAccountSettings(const Folders& folders, const std::string& name,

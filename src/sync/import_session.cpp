@@ -8,7 +8,10 @@
 #include "import/import.h"
 #include "import/received_preview.h"
 #include "kept/mobile_base.h"
+#include "db/database_copy.h"
 #include "kept/office_lists.h"
+#include "kept/restore_points.h"
+#include "platform/environment.h"
 #include "platform/file_system.h"
 #include "sync/import_question.h"
 #include "sync/received_tree.h"
@@ -49,6 +52,10 @@ void ImportSession::ShowPreview() {
   view_.ShowReceived(tree_, described);
 }
 
+std::string ImportSession::Summary() const {
+  return SummarizeReceived(tree_, &earlier_, &refused_);
+}
+
 std::string ImportSession::Question(int* records) const {
   return BuildImportQuestion(tree_, records, &earlier_, &refused_);
 }
@@ -73,8 +80,14 @@ ImportSession::Result ImportSession::Import(bool backUp) {
     }
     const std::unique_ptr<FieldMerge> merge =
         PrepareFieldMerge(*db_, folders_, files_.baseFolder, tree_, &earlier_);
+    // The way back, before the import's first write; on the disk before it.
+    log_.LogLine("Wiederherstellungspunkt anlegen ...");
+    result.restorePoint = MakeRestorePoint(*db_, files_.restoreFolder, NowCivil());
+    log_.LogLine("Wiederherstellungspunkt angelegt - " + result.restorePoint);
     // The office's values a conflict overwrites are kept before the import
-    // commits: if they cannot be, nothing is overwritten.
+    // commits: if they cannot be, nothing is overwritten. The fingerprint is
+    // of what the commit leaves: an undo later needs the practice unchanged
+    // since.
     result.summary = ImportMobileChanges(
         *db_, tree_, files_.journal, merge.get(), [&](const ImportSummary& run) {
           try {
@@ -82,10 +95,17 @@ ImportSession::Result ImportSession::Import(bool backUp) {
           } catch (const std::exception& e) {
             throw EInOutError("Die Konflikte konnten nicht gesichert werden: " + UserText(e));
           }
+          result.fingerprint = ContentFingerprint(*db_);
         });
   } catch (const std::exception& e) {
     // One transaction: nothing of it was written, and the received lines are
-    // where they were, so a later try brings them again.
+    // where they were, so a later try brings them again. A restore point of
+    // an import that never happened is of no use.
+    if (!result.restorePoint.empty()) {
+      DeleteFileEvenIfReadOnly(SystemPath(result.restorePoint));
+      result.restorePoint.clear();
+    }
+    result.fingerprint.clear();
     result.outcome = Outcome::Failed(
         "Import", 0,
         std::string(W1252("Der Import ist fehlgeschlagen, es wurde nichts übernommen: ")) +
@@ -93,6 +113,9 @@ ImportSession::Result ImportSession::Import(bool backUp) {
     return result;
   }
   result.committed = true;
+  // Older restore points go only once a later import stands.
+  PruneRestorePoints(files_.restoreFolder,
+                     ReadRestorePointsKept(folders_, kDefaultRestorePoints));
   const ImportSummary& summary = result.summary;
   // Told now that the database is free again, so the host program can save
   // while the user reads.

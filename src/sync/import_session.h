@@ -5,10 +5,12 @@
 //   ShowPreview   what each line will do, and what earlier runs imported of
 //                 it (the journal), shown beside the tree;
 //   Question      the import question, and how many records there are;
-//   Import        on "Ja": the import (the office's values a conflict
-//                 overwrites kept before it commits), the dated backup of
-//                 what was received, the lines not imported listed for the
-//                 office, and the user told of each.
+//   Import        on "Ja": a restore point of the practice database (the
+//                 way back; without it nothing is imported), the import (the
+//                 office's values a conflict overwrites kept, and the
+//                 practice's content fingerprint taken, before it commits),
+//                 the dated backup of what was received, the lines not
+//                 imported listed for the office, and the user told of each.
 //
 // The caller holds the lock of the database and account (LockAccountFiles)
 // for as long as the session lives: the journal must not change between the
@@ -53,10 +55,16 @@ class ImportSession {
     bool committed = false;   // the practice holds what was imported
     ImportSummary summary;
     std::string backup;       // the dated backup of the received data ("" none)
+    std::string restorePoint;  // the practice as it was before ("" none)
+    // The practice's content when the import committed (ContentFingerprint);
+    // "" when it was not taken.
+    std::string fingerprint;
   };
   // Imports the tree. `backUp` false leaves out the dated backup (the data
   // came from one).
   Result Import(bool backUp = true);
+  // What the received lines do, in words, as the question sums it up.
+  std::string Summary() const;
 
  private:
   SyncView& view_;

@@ -16,6 +16,7 @@
 #include "import/import.h"
 #include "import/import_journal.h"
 #include "import/received_data.h"
+#include "import/import_summary.h"
 #include "import/received_preview.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
@@ -112,6 +113,11 @@ class SyncDriver::RunEnd {
   explicit RunEnd(SyncDriver& driver) : driver_(driver) {}
   ~RunEnd() {
     if (driver_.state_ == State::kWaitingForAnswer) return;
+    try {
+      driver_.RememberRun();
+    } catch (...) {
+      // The history is a memory; the run is over either way.
+    }
     driver_.accountLock_.reset();
     try {
       driver_.view_.CloseImportQuestion();
@@ -183,6 +189,7 @@ void SyncDriver::StartSync() {
   try {
     EnsureLocalFolder();
     LockAccount();
+    BeginHistory(ReadSyncCounter(folders_) == 0 ? kRunFirstSync : kRunSync);
     if (ReadSyncCounter(folders_) == 0) {
       RunFirstSync();
     } else {
@@ -272,6 +279,7 @@ bool SyncDriver::AcceptOldArchive() {
 void SyncDriver::AskImport() {
   int total = 0;
   const std::string question = session_->Question(&total);
+  record_.received = session_->Summary();
   const std::string oldArchive =
       downloaded_.Complete() ? std::string() : "\r\r" + OldArchiveMessage(downloaded_);
   if (total > 0) {
@@ -320,6 +328,7 @@ void SyncDriver::AnswerImport(bool import) {
 void SyncDriver::Import() {
   view_.ImportUnderWay();
   const ImportSession::Result imported = session_->Import();
+  NoteImport(imported);
   if (!imported.outcome.IsOk()) {
     Fail(imported.outcome);
     return;
@@ -460,6 +469,47 @@ bool SyncDriver::FinishSync() {
   tree_.Clear();
   view_.ClearReceived();
   return true;
+}
+
+void SyncDriver::BeginHistory(const char* kind) {
+  history_.reset();
+  historyRun_ = 0;
+  record_ = RunRecord();
+  if (db_ == nullptr || accountLock_ == nullptr) return;
+  history_ = std::make_unique<RunHistory>(accountFiles_.history);
+  if (!history_->Trouble().empty()) log_.Step("Hinweis: " + history_->Trouble());
+  historyRun_ = history_->Begin(kind);
+}
+
+void SyncDriver::NoteImport(const ImportSession::Result& imported) {
+  record_.restorePoint = imported.restorePoint;
+  record_.fingerprint = imported.fingerprint;
+  record_.backup = imported.backup;
+  if (imported.committed) record_.imported = record_.received;
+  for (const FieldConflict& conflict : imported.summary.conflicts) {
+    record_.conflicts.push_back(conflict.record + ": " + conflict.field + W1252(" im Büro \"") +
+                                conflict.desktop + W1252("\", vom Mobilgerät \"") + conflict.mobile +
+                                "\"");
+  }
+  for (const LineFailure& failure : imported.summary.failures) {
+    record_.notImported.push_back(Describe(failure));
+  }
+  for (const LineFailure& failure : imported.summary.notTaken) {
+    record_.notImported.push_back(Describe(failure));
+  }
+}
+
+void SyncDriver::RememberRun() {
+  if (history_ == nullptr || historyRun_ == 0) return;
+  record_.outcome = lastOutcome_.IsOk() ? kOutcomeDone : kOutcomeFailed;
+  if (!lastOutcome_.IsOk()) {
+    record_.step = lastOutcome_.Step();
+    record_.message = ReplaceAll(lastOutcome_.Message(), "\r", " ");
+  }
+  if (record_.backup.empty()) record_.backup = backupPath_;
+  history_->End(historyRun_, record_);
+  history_.reset();
+  historyRun_ = 0;
 }
 
 }  // namespace kelvanor

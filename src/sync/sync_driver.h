@@ -17,6 +17,7 @@
 #include "kept/account_files.h"
 #include "sync/logger.h"
 #include "settings/settings.h"
+#include "kept/run_history.h"
 #include "sync/import_session.h"
 #include "sync/sync_view.h"
 #include "server/transfer.h"
@@ -96,6 +97,11 @@ class SyncDriver {
   // Keeps the files just uploaded as the mobile's view of the practice.
   void KeepBase();
   void EnsureLocalFolder() const;
+  // The history of the runs (run_history.h): the start of this one, what its
+  // import did, and its end (see RunEnd).
+  void BeginHistory(const char* kind);
+  void NoteImport(const ImportSession::Result& imported);
+  void RememberRun();
 
   SyncView& view_;
   const Folders& folders_;
@@ -111,6 +117,10 @@ class SyncDriver {
   DownloadFacts downloaded_;
   // The preview, question and import of what this run downloaded.
   std::unique_ptr<ImportSession> session_;
+  // This run in the history, and what it will say of it.
+  std::unique_ptr<RunHistory> history_;
+  int64_t historyRun_ = 0;
+  RunRecord record_;
 
   // The files of the practice database and account, and their lock, held
   // from the start of a run to its end (the question waiting included).
