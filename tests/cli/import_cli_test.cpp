@@ -63,7 +63,7 @@ TEST_F(ImportCli, YesImportsAndPrintsTreeAndQuestionAsUtf8) {
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("Folgende Mobildaten importieren?\n\n"
-                         "mob_kunde_x.txt (2 Sätze),mob_pferd_x.txt (1 Sätze)\n\n"
+                         "mob_kunde_x.txt (2 Sätze), mob_pferd_x.txt (1 Satz)\n\n"
                          "2 neue Kunden, 1 neues Pferd\n"),
             std::string::npos)
       << run.out;
@@ -115,7 +115,7 @@ TEST_F(ImportCli, ThePreviewSaysInWordsWhatEveryLineDoes) {
            "    N/8;Kontrolle;20;19;;;;\n      = Neue Leistung Kontrolle, 20,00 €\n"}) {
     EXPECT_NE(run.out.find(lineAndWords), std::string::npos) << lineAndWords << "\n" << run.out;
   }
-  EXPECT_NE(run.out.find("(1 Sätze)\n\n1 neuer Kunde, 1 geänderter Kunde, 1 gelöschter Kunde, "
+  EXPECT_NE(run.out.find("(1 Satz)\n\n1 neuer Kunde, 1 geänderter Kunde, 1 gelöschter Kunde, "
                          "1 neuer Stall, 1 neues Pferd, 1 gelöschtes Pferd, 1 neue "
                          "Besitzerzuordnung, 1 neuer Auftrag, 1 neuer Termin, 1 gelöschter Termin, "
                          "1 neue Kassenbuchung, 1 neues Hufprotokoll, 1 neuer Artikel, 1 neue "
@@ -131,7 +131,7 @@ TEST_F(ImportCli, WithoutYesAndWithoutTerminalImportsNothing) {
   const CliRun run = Run("import '" + changes_ + "'");
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_EQ(Rows("SELECT count(*) FROM besitzer"), "0");
-  EXPECT_NE(run.out.find("mob_kunde_x.txt (1 Sätze)"), std::string::npos);
+  EXPECT_NE(run.out.find("mob_kunde_x.txt (1 Satz)"), std::string::npos);
   EXPECT_FALSE(run.err.empty());
 }
 
@@ -203,7 +203,7 @@ TEST_F(ImportCli, DefaultFolderIsTheDownloadFolderOfLocalDir) {
                            "Neuer Stall Hof\n"),
             std::string::npos)
       << again.out;
-  EXPECT_NE(again.out.find("(1 Sätze)\n\n1 schon übernommene Zeile\n"), std::string::npos)
+  EXPECT_NE(again.out.find("(1 Satz)\n\n1 schon übernommene Zeile\n"), std::string::npos)
       << again.out;
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM stall WHERE name='Hof'"), "1");
 }
