@@ -19,8 +19,10 @@ bool LooksLikeOption(const std::string& arg) { return arg.size() > 1 && arg[0] =
 std::string UsageText() {
   return "Aufruf:\n"
          "  kelvanor-cli [--db DATEI] export [ORDNER]\n"
-         "  kelvanor-cli [--db DATEI] import [--yes] [ORDNER]\n"
+         "  kelvanor-cli [--db DATEI] import [--yes] [ORDNER | --backup DATEI]\n"
          "  kelvanor-cli [--db DATEI] sync [--yes | --no]\n"
+         "  kelvanor-cli [--db DATEI] undo-import [--yes]\n"
+         "  kelvanor-cli [--db DATEI] history [--last N]\n"
          "  kelvanor-cli version\n"
          "  kelvanor-cli check-update\n";
 }
@@ -60,6 +62,10 @@ Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& option
     options.command = Command::kImport;
   } else if (name == "sync") {
     options.command = Command::kSync;
+  } else if (name == "undo-import") {
+    options.command = Command::kUndoImport;
+  } else if (name == "history") {
+    options.command = Command::kHistory;
   } else if (name == "version") {
     options.command = Command::kVersion;
   } else if (name == "check-update") {
@@ -69,7 +75,8 @@ Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& option
   }
 
   const bool takesDir = options.command == Command::kExport || options.command == Command::kImport;
-  const bool takesYes = options.command == Command::kImport || options.command == Command::kSync;
+  const bool takesYes = options.command == Command::kImport || options.command == Command::kSync ||
+                        options.command == Command::kUndoImport;
   const bool takesNo = options.command == Command::kSync;
   bool optionsEnded = false;
   for (; i < args.size(); ++i) {
@@ -81,6 +88,21 @@ Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& option
         options.yes = true;
       } else if (arg == "--no" && takesNo) {
         options.no = true;
+      } else if (arg == "--backup" && options.command == Command::kImport) {
+        if (i + 1 >= args.size() || args[i + 1].empty()) {
+          return Fail("Nach --backup fehlt der Name der Sicherungsdatei.");
+        }
+        if (options.hasBackup) return Fail("--backup ist mehrfach angegeben.");
+        options.hasBackup = true;
+        options.backupFile = Utf8ToCp1252(args[++i]);
+      } else if (arg == "--last" && options.command == Command::kHistory) {
+        const std::string count = i + 1 < args.size() ? args[++i] : std::string();
+        const bool digits = !count.empty() && count.size() <= 6 &&
+                            count.find_first_not_of("0123456789") == std::string::npos;
+        options.last = digits ? std::stoi(count) : 0;
+        if (options.last <= 0) {
+          return Fail(W1252("Nach --last gehört die Zahl der Läufe (1 oder mehr)."));
+        }
       } else if (arg == "--db" || arg.rfind("--db=", 0) == 0) {
         return Fail("--db steht vor dem Befehl: kelvanor-cli --db DATEI " + name);
       } else {
@@ -95,6 +117,9 @@ Outcome ParseCliOptions(const std::vector<std::string>& args, CliOptions& option
     }
   }
   if (options.yes && options.no) return Fail(W1252("--yes und --no schließen sich aus."));
+  if (options.hasBackup && options.hasDir) {
+    return Fail(W1252("import nimmt einen Ordner oder --backup DATEI, nicht beides."));
+  }
 
   return Outcome::Ok();
 }

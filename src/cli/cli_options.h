@@ -1,7 +1,8 @@
 // Command line of kelvanor-cli:
 //   kelvanor-cli [--db FILE] <command> [args]
-// with the commands export [DIR], import [--yes] [DIR], sync [--yes | --no],
-// version and check-update.
+// with the commands export [DIR], import [--yes] [DIR | --backup FILE],
+// sync [--yes | --no], undo-import [--yes], history [--last N], version and
+// check-update.
 #pragma once
 
 #include <string>
@@ -17,7 +18,16 @@ constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 
-enum class Command { kHelp, kExport, kImport, kSync, kVersion, kCheckUpdate };
+enum class Command {
+  kHelp,
+  kExport,
+  kImport,
+  kSync,
+  kUndoImport,
+  kHistory,
+  kVersion,
+  kCheckUpdate
+};
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -28,7 +38,14 @@ struct CliOptions {
   // DIR of export and import; Windows-1252.
   bool hasDir = false;
   std::string dir;
-  // --yes (import, sync) / --no (sync): the answer to the import question.
+  // import --backup FILE: a dated backup of received data to import again;
+  // Windows-1252.
+  bool hasBackup = false;
+  std::string backupFile;
+  // history --last N: how many runs to show (0: the default).
+  int last = 0;
+  // --yes (import, sync, undo-import) / --no (sync): the answer to the
+  // question.
   bool yes = false;
   bool no = false;
 };

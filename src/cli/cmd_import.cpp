@@ -1,10 +1,13 @@
 // kelvanor-cli import: the import half of a later sync, on change files that
-// already lie in a folder. Shows what arrived exactly as the window's tree and
-// question do, then imports only on an explicit yes.
+// already lie in a folder, or on a dated backup of received data (--backup:
+// an import undone, or a practice put back from elsewhere, gets its data
+// again). Shows what arrived exactly as the window's tree and question do,
+// then imports only on an explicit yes. The run goes into the history.
 #include <iostream>
 #include <string>
 
 #include "kept/account_files.h"
+#include "kept/run_history.h"
 #include "sync/import_question.h"
 #include "sync/import_session.h"
 #include "sync/logger.h"
@@ -71,6 +74,27 @@ class CliImportView : public SyncView {
 
 }  // namespace
 
+// The run in the history from its start to its end, whichever way it ends.
+class HistoryRun {
+ public:
+  HistoryRun(const AccountFiles& files, const char* kind, CliImportView& view)
+      : history_(files.history) {
+    if (!history_.Trouble().empty()) view.Log("Hinweis: " + history_.Trouble());
+    id_ = history_.Begin(kind);
+  }
+  ~HistoryRun() {
+    if (id_ == 0) return;
+    record.outcome = failed ? kOutcomeFailed : kOutcomeDone;
+    history_.End(id_, record);
+  }
+  RunRecord record;
+  bool failed = true;
+
+ private:
+  RunHistory history_;
+  int64_t id_ = 0;
+};
+
 int CmdImport(const CliOptions& options) {
   CliContext context = LoadCliContext(options);
   const std::string folder = options.hasDir ? WithSeparator(options.dir)
@@ -81,7 +105,16 @@ int CmdImport(const CliOptions& options) {
   }
 
   TreeModel tree;
-  ReadReceivedFilesFrom(folder, context.settings.ChangeFiles, nullptr, tree);
+  if (options.hasBackup) {
+    try {
+      ReadBackupFile(options.backupFile, context.settings.ChangeFiles, tree);
+    } catch (const std::exception& e) {
+      PrintErr(std::string(e.what()) + "\n");
+      return kExitError;
+    }
+  } else {
+    ReadReceivedFilesFrom(folder, context.settings.ChangeFiles, nullptr, tree);
+  }
   int total = 0;
   const std::string question = BuildImportQuestion(tree, &total);
   if (total == 0) {
@@ -102,6 +135,18 @@ int CmdImport(const CliOptions& options) {
   // A sync of the same database and account elsewhere would import the same
   // lines meanwhile.
   const AccountFiles files = AccountFilesOf(context.db->FileName(), context.settings.name);
+  // The mobil folder holds the backups of every account of this Kelvanor:
+  // another account's data would become this account's records.
+  if (options.hasBackup) {
+    const std::string other =
+        OtherAccountOfBackup(context.db->FileName(), context.settings.name, options.backupFile);
+    if (!other.empty()) {
+      PrintErr(options.backupFile + " ist eine Sicherung des Kontos " + other +
+               ", nicht des Kontos " + context.settings.name +
+               W1252("; es wurde nichts geändert.\n"));
+      return kExitError;
+    }
+  }
   std::unique_ptr<InstanceLock> accountLock;
   try {
     accountLock = LockAccountFiles(*context.db, context.folders, context.settings.name, files);
@@ -113,9 +158,12 @@ int CmdImport(const CliOptions& options) {
   // The same preview, question and import as after a sync's download, with
   // the same journal: a folder a failed sync left behind holds lines that
   // sync imported already.
+  // A backup's lines may be those of a run the server dropped long since:
+  // the journal then knows them by all it remembers.
   CliImportView view;
   Logger log(view, context.settings.DebugLog);
-  ImportSession session(view, log, context.folders, context.db.get(), files, tree);
+  ImportSession session(view, log, context.folders, context.db.get(), files, tree,
+                        options.hasBackup ? JournalScope::kBackupImport : JournalScope::kServer);
   session.ShowPreview();
   PrintOut(ForTerminal(session.Question(nullptr)) + "\n");
 
@@ -129,11 +177,20 @@ int CmdImport(const CliOptions& options) {
       return kExitOk;
     }
   }
-  const ImportSession::Result imported = session.Import();
+  HistoryRun run(files, options.hasBackup ? kRunBackupImport : kRunFolderImport, view);
+  run.record.received = session.Summary();
+  if (options.hasBackup) run.record.backup = options.backupFile;
+  // A backup is not backed up again.
+  const ImportSession::Result imported = session.Import(!options.hasBackup);
+  NoteImport(imported, run.record.received, run.record);
   if (!imported.outcome.IsOk()) {
+    run.record.step = imported.outcome.Step();
+    run.record.message = imported.outcome.Message();
     PrintErr("Fehler: " + ForTerminal(imported.outcome.Message()) + "\n");
     return kExitError;
   }
+  // Imported: lines it refused are in the history as not imported.
+  run.failed = false;
   if (!imported.summary.failures.empty() || view.HadError()) return kExitError;
   PrintErr("Import abgeschlossen.\n");
   return kExitOk;

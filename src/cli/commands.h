@@ -9,6 +9,8 @@ namespace kelvanor::cli {
 int CmdExport(const CliOptions& options);
 int CmdImport(const CliOptions& options);
 int CmdSync(const CliOptions& options);
+int CmdUndoImport(const CliOptions& options);
+int CmdHistory(const CliOptions& options);
 int CmdCheckUpdate(const CliOptions& options);
 
 }  // namespace kelvanor::cli

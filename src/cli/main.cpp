@@ -30,6 +30,10 @@ int Run(const CliOptions& options) {
       return CmdImport(options);
     case Command::kSync:
       return CmdSync(options);
+    case Command::kUndoImport:
+      return CmdUndoImport(options);
+    case Command::kHistory:
+      return CmdHistory(options);
     case Command::kCheckUpdate:
       return CmdCheckUpdate(options);
   }

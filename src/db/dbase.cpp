@@ -57,7 +57,9 @@ std::string TDBTable::FieldAsString(const std::string& column) const {
 
 // ---- TDBase ----
 
-TDBase::TDBase(const std::string& fileName) {
+TDBase::TDBase(const std::string& fileName) { Open(fileName); }
+
+void TDBase::Open(const std::string& fileName) {
   if (!FileExistsOnDisk(fileName)) {
     throw EAssertionFailed("Datenbank-Datei nicht gefunden! (uDB.cpp, Zeile " +
                            std::to_string(__LINE__) + ")");
@@ -75,6 +77,14 @@ TDBase::TDBase(const std::string& fileName) {
   sqlite3_rollback_hook(
       connection_->Handle(), [](void* self) { static_cast<TDBase*>(self)->counterRows_.clear(); },
       this);
+}
+
+void TDBase::Reopen() {
+  ClearStatementCache();
+  counterRows_.clear();
+  connection_.reset();
+  closed_ = true;
+  Open(fileName_);
 }
 
 TDBase::~TDBase() {

@@ -53,6 +53,11 @@ class TDBase {
   const std::string& FileName() const { return fileName_; }
   bool IsClosed() const { return closed_; }
   void Close();
+  // Closes the connection and opens the file of the name again: a file the
+  // office put back or replaced meanwhile (the host's own backup, a copy) is
+  // then the one written, not the old one the connection still held. Raises
+  // as the constructor does; the database is then closed.
+  void Reopen();
 
   // Raises ESQLiteException on errors; a closed database gives an empty result.
   std::unique_ptr<TDBTable> Query(const std::string& sql);
@@ -133,6 +138,8 @@ class TDBase {
   // Runs a statement whose failure must not hide the first one (undoing a
   // savepoint or transaction after an error); its own failure is dropped.
   void ExecuteQuietly(const std::string& sql) noexcept;
+
+  void Open(const std::string& fileName);
 
   std::string fileName_;
   std::unique_ptr<TSQLiteDatabase> connection_;

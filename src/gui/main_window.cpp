@@ -19,14 +19,20 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "server/version_check.h"
 #include "gui/account_dialog.h"
 #include "gui/progress_bar.h"
+#include "gui/history_dialog.h"
 #include "gui/wx_dispatcher.h"
+#include "kept/office_lists.h"
 #include "net/http_get.h"
+#include "sync/logger.h"
+#include "sync/undo_import.h"
 #include "platform/environment.h"
 #include "platform/ini_file.h"
+#include "platform/file_system.h"
 #include "util/daynumber.h"
 #include "util/encoding.h"
 #include "util/text.h"
@@ -102,7 +108,7 @@ wxStaticText* WhiteLabel(wxWindow* parent, const wxString& text, long style = 0)
 }
 
 // Lines of at most `width` pixels in the label's font. The import question
-// lists its files as "a.txt (2 Sätze),b.txt (1 Sätze)": a line ends after a
+// lists its files as "a.txt (2 Sätze), b.txt (1 Satz)": a line ends after a
 // comma where one fits, at a blank only inside an entry too long for a line.
 // Nothing else of the text changes: a break follows the comma or takes the
 // blank's place.
@@ -190,6 +196,24 @@ wxString Caption() {
 
 void IMessageBoxes::AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings) {
   Tfrm_account dialog(parent, folders, settings, *this);
+  dialog.ShowModal();
+}
+
+bool IMessageBoxes::OfferToOpen(wxWindow* parent, const std::string& text, bool error) {
+  const std::unique_ptr<wxMessageDialog> box(NewMessageBox(
+      parent, text, wxYES_NO | wxNO_DEFAULT | (error ? wxICON_ERROR : wxICON_INFORMATION)));
+  box->SetYesNoLabels(ToWx(W1252("Öffnen")), "OK");
+  return box->ShowModal() == wxID_YES;
+}
+
+bool IMessageBoxes::OpenPath(const std::string& path) {
+  const wxLogNull quiet;
+  return wxLaunchDefaultApplication(ToWx(path));
+}
+
+void IMessageBoxes::HistoryDialog(wxWindow* parent, TDBase* db, const Folders& folders,
+                                  const Settings& settings, HistoryActions& actions) {
+  Tfrm_history dialog(parent, db, folders, settings, *this, actions);
   dialog.ShowModal();
 }
 
@@ -306,11 +330,13 @@ void Tfrm_main::BuildControls() {
   pnlRight = MakeGreyPanel(pnlBottom);
   auto* rightSizer = new wxBoxSizer(wxHORIZONTAL);
   btn_settings = new wxButton(pnlRight, wxID_ANY, "Konto ...");
+  btn_history = new wxButton(pnlRight, wxID_ANY, "Verlauf ...");
   btn_help = new wxButton(pnlRight, wxID_ANY, "?", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
   btn_exit = new wxButton(pnlRight, wxID_ANY, "Schliessen");
   // Narrow, but as high as its neighbours.
   btn_help->SetMinSize(wxSize(btn_settings->GetBestSize().GetHeight(), -1));
   rightSizer->Add(btn_settings, 0, wxALL, 3);
+  rightSizer->Add(btn_history, 0, wxALL, 3);
   rightSizer->Add(btn_help, 0, wxEXPAND | wxALL, 3);
   rightSizer->Add(btn_exit, 0, wxALL, 3);
   pnlRight->SetSizer(rightSizer);
@@ -357,6 +383,7 @@ void Tfrm_main::BuildControls() {
   btn_help->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_helpClick(); });
   btn_exit->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_exitClick(); });
   btn_settings->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_settingsClick(); });
+  btn_history->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btn_historyClick(); });
   btnUpdate->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnUpdateClick(); });
   btnLater->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { btnLaterClick(); });
   // The log keeps the height the user dragged it to; a window made smaller
@@ -661,6 +688,40 @@ void Tfrm_main::btn_settingsClick() {
   ReadAccountSettings();
 }
 
+void Tfrm_main::btn_historyClick() {
+  if (driver_->IsBusy()) return;
+  // The history belongs to the database as it is now, not as last opened.
+  if (db_) {
+    try {
+      db_->Reopen();
+    } catch (const std::exception& e) {
+      boxes_->Error(this, e.what());
+    }
+  }
+  boxes_->HistoryDialog(this, db_ && !db_->IsClosed() ? db_.get() : nullptr, folders_, settings_,
+                        *this);
+}
+
+bool Tfrm_main::UndoLastImport() {
+  if (driver_->IsBusy() || !db_ || db_->IsClosed()) return false;
+  Logger log(*this, settings_.DebugLog);
+  const UndoRun run =
+      RunUndo(*db_, folders_, settings_.name, log, [&](const std::string& question) {
+        return std::optional<bool>(
+            boxes_->YesNo(this, question, IMessageBoxes::Preselected::kNo));
+      });
+  if (run.end == UndoRun::End::kUndone) return true;
+  if (run.end == UndoRun::End::kRefused || run.end == UndoRun::End::kFailed) {
+    boxes_->Error(this, run.message);
+  }
+  return false;
+}
+
+void Tfrm_main::ImportBackup(const std::string& backup) {
+  if (driver_->IsBusy()) return;
+  driver_->StartBackupImport(backup);
+}
+
 void Tfrm_main::OnClose(wxCloseEvent& event) {
   if (driver_ && driver_->GetState() == SyncDriver::State::kRunning && event.CanVeto()) {
     // Closing in the middle of a step would leave a half-done transfer behind.
@@ -778,9 +839,37 @@ void Tfrm_main::SetImportButtonsEnabled(bool enabled) {
 
 bool Tfrm_main::Ask(const std::string& question) { return boxes_->YesNo(this, question); }
 
-void Tfrm_main::ReportError(const std::string& message) { boxes_->Error(this, message); }
+namespace {
 
-void Tfrm_main::ReportInfo(const std::string& message) { boxes_->Info(this, message); }
+// The office's file a report names (the conflicts, the lines not imported),
+// when it is there to be opened; "" otherwise.
+std::string OfficeFileNamedIn(const Folders& folders, const std::string& message) {
+  for (const char* name : {kConflictFileName, kNotImportedFile}) {
+    const std::string path = folders.MobileFolder + kPathSep + name;
+    if (message.find(name) != std::string::npos && FileExists(path)) return path;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+void Tfrm_main::ReportError(const std::string& message) {
+  const std::string file = OfficeFileNamedIn(folders_, message);
+  if (file.empty()) {
+    boxes_->Error(this, message);
+  } else if (boxes_->OfferToOpen(this, message, true)) {
+    boxes_->OpenPath(file);
+  }
+}
+
+void Tfrm_main::ReportInfo(const std::string& message) {
+  const std::string file = OfficeFileNamedIn(folders_, message);
+  if (file.empty()) {
+    boxes_->Info(this, message);
+  } else if (boxes_->OfferToOpen(this, message, false)) {
+    boxes_->OpenPath(file);
+  }
+}
 
 void Tfrm_main::ShowReceived(const TreeModel& tree, const ChangeDetails& changes) {
   // Drawn once when all is in: a long download has many lines.
@@ -857,6 +946,7 @@ void Tfrm_main::Busy(bool busy) {
   // A second run while one is going would share tmp.bat and tmp_dl.
   btnSync->Enable(!busy);
   btn_settings->Enable(!busy);
+  btn_history->Enable(!busy);
   // A run may have counted: the label shows the counter the file now holds.
   if (!busy) ReadAccountSettings();
 }

@@ -14,6 +14,7 @@
 #include "settings/settings.h"
 #include "sync/sync_driver.h"
 #include "sync/sync_view.h"
+#include "gui/history_dialog.h"
 #include "db/dbase.h"
 
 class wxBoxSizer;
@@ -47,10 +48,19 @@ class IMessageBoxes {
                      Preselected preselected = Preselected::kYes) = 0;
   // Shows the account dialog modally; the default creates Tfrm_account.
   virtual void AccountDialog(wxWindow* parent, const Folders& folders, Settings& settings);
+  // Shows the history (Tfrm_history) modally; `db` may be null.
+  virtual void HistoryDialog(wxWindow* parent, TDBase* db, const Folders& folders,
+                             const Settings& settings, HistoryActions& actions);
   // Opens `url` (the download page) in the default browser; false when no
   // browser could be started (nothing is shown then: the window says it).
   // The tests only note it.
   virtual bool OpenInBrowser(const std::string& url);
+  // A report that names a file of the office's (the conflicts, the lines not
+  // imported) with a button that opens it beside "OK": true for "Öffnen".
+  virtual bool OfferToOpen(wxWindow* parent, const std::string& text, bool error);
+  // Opens a file or folder in the program the desktop has for it; false
+  // when none started. The tests only note it.
+  virtual bool OpenPath(const std::string& path);
 };
 
 // A real message box with the buttons in German ("OK", "Ja", "Nein",
@@ -61,7 +71,10 @@ int ShowMessageBox(wxWindow* parent, const std::string& text, long style);
 // The same box, not yet shown: its labels, for a look in the window tests.
 wxMessageDialog* NewMessageBox(wxWindow* parent, const std::string& text, long style);
 
-class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
+class Tfrm_main : public wxFrame,
+                  public SyncView,
+                  public IExportProgress,
+                  public HistoryActions {
  public:
   // `boxes` may be null: real message boxes. The folders are those of the
   // program (DetermineFolders) unless a test passes its own.
@@ -91,6 +104,12 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   void btn_helpClick();
   void btn_exitClick();
   void btn_settingsClick();
+  // "Verlauf ...": the history of the runs (Tfrm_history).
+  void btn_historyClick();
+  // HistoryActions: the undo in this window's log and boxes, and the import
+  // of a backup through the sync driver.
+  bool UndoLastImport() override;
+  void ImportBackup(const std::string& backup) override;
   void btnUpdateClick();
   // "Später": the offer gives way to the sync until the next start.
   void btnLaterClick();
@@ -140,6 +159,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   wxButton* BtnNo() const { return btn_no; }
   wxButton* BtnExit() const { return btn_exit; }
   wxButton* BtnSettings() const { return btn_settings; }
+  wxButton* BtnHistory() const { return btn_history; }
   wxButton* BtnHelp() const { return btn_help; }
   wxButton* BtnUpdate() const { return btnUpdate; }
   wxButton* BtnLater() const { return btnLater; }
@@ -221,6 +241,7 @@ class Tfrm_main : public wxFrame, public SyncView, public IExportProgress {
   wxButton* btnSync = nullptr;
   wxPanel* pnlRight = nullptr;
   wxButton* btn_settings = nullptr;
+  wxButton* btn_history = nullptr;
   wxButton* btn_help = nullptr;
   wxButton* btn_exit = nullptr;
   wxPanel* pnlImport = nullptr;

@@ -10,6 +10,7 @@
 #include "db/dbase.h"
 #include "import/field_merge.h"
 #include "import/import_context.h"
+#include "import/import_journal.h"
 #include "import/import_summary.h"
 #include "import/node_list.h"
 
@@ -37,7 +38,8 @@ using KeepBeforeCommit = std::function<void(const ImportSummary& summary)>;
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
                                   const std::string& journalFile = std::string(),
                                   const FieldMerge* merge = nullptr,
-                                  const KeepBeforeCommit& keepBeforeCommit = nullptr);
+                                  const KeepBeforeCommit& keepBeforeCommit = nullptr,
+                                  JournalScope scope = JournalScope::kServer);
 
 // The importers. On entry `position` is the file node; on return it stands on
 // the first node after the lines consumed.

@@ -66,10 +66,10 @@ void KeepLinesOfUnknownFiles(ImportContext& ctx) {
 
 ImportSummary ImportMobileChanges(TDBase& db, const TreeModel& tree,
                                   const std::string& journalFile, const FieldMerge* merge,
-                                  const KeepBeforeCommit& keepBeforeCommit) {
+                                  const KeepBeforeCommit& keepBeforeCommit, JournalScope scope) {
   // Read before the transaction begins: which earlier runs still count.
   std::unique_ptr<ImportJournal> journal;
-  if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(journalFile, db);
+  if (!journalFile.empty()) journal = std::make_unique<ImportJournal>(journalFile, db, scope);
   ImportSummary summary;
   // The statements prepared for this run are finalized when it ends, however.
   struct StatementCacheGuard {

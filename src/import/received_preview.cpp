@@ -795,11 +795,14 @@ LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const Field
 }
 
 EarlierImports EarlierImportsForPreview(TDBase& db, const std::string& journalPath,
-                                        const TreeModel& tree) {
+                                        const TreeModel& tree, JournalScope scope,
+                                        std::size_t* droppedRuns) {
   try {
     // No journal yet: no run imported anything; the import creates it.
     if (journalPath.empty() || !FileExists(journalPath)) return EarlierImports();
-    return EarlierImportsOf(tree, ImportJournal(journalPath, db));
+    const ImportJournal journal(journalPath, db, scope);
+    if (droppedRuns != nullptr) *droppedRuns = journal.DroppedRuns();
+    return EarlierImportsOf(tree, journal);
   } catch (const std::exception&) {
     // The preview describes the lines as they read; the import, which needs
     // the journal, says what is wrong with it.

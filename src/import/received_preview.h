@@ -15,6 +15,7 @@
 
 #include "db/dbase.h"
 #include "import/import_context.h"
+#include "import/import_journal.h"
 #include "import/node_list.h"
 #include "util/exchange_files.h"
 
@@ -60,7 +61,12 @@ LineDescriptions DescribeReceived(TDBase* db, const TreeModel& tree, const Field
 // like the import's, the opening checks its runs against `db`. Without a
 // journal, or with one that cannot be read, nothing: the import then tells
 // what is wrong with it.
+// `droppedRuns` (when given) receives how many earlier runs the opening
+// dropped because their records are no longer in `db` (ImportJournal::
+// DroppedRuns).
 EarlierImports EarlierImportsForPreview(TDBase& db, const std::string& journalPath,
-                                        const TreeModel& tree);
+                                        const TreeModel& tree,
+                                        JournalScope scope = JournalScope::kServer,
+                                        std::size_t* droppedRuns = nullptr);
 
 }  // namespace kelvanor

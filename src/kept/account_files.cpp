@@ -57,4 +57,13 @@ std::unique_ptr<InstanceLock> LockAccountFiles(TDBase& db, const Folders& folder
   return lock;
 }
 
+bool AccountInUse(const AccountFiles& files) {
+  if (!FileExists(files.lock)) return false;
+  try {
+    return InstanceLock::TryAcquire(files.lock, InstanceLock::Reach::kEveryMachine) == nullptr;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace kelvanor

@@ -48,4 +48,9 @@ std::unique_ptr<InstanceLock> LockAccountFiles(TDBase& db, const Folders& folder
                                                const std::string& account,
                                                const AccountFiles& files);
 
+// Whether a run of the account holds `files`' lock now (a run without its end
+// in the history is then under way, not interrupted). Takes and frees the
+// lock to find out.
+bool AccountInUse(const AccountFiles& files);
+
 }  // namespace kelvanor

@@ -61,6 +61,94 @@ std::string ShortMoment(const std::string& stored) {
          stored.substr(11, 5);
 }
 
+namespace {
+
+// The name of a path without its folder (either separator).
+std::string NameOnly(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string OtherAccountOfBackup(const std::string& databasePath, const std::string& account,
+                                 const std::string& backup) {
+  const std::string folder = ExtractFilePath(databasePath);
+  const std::string prefix = NameOnly(databasePath) + ".Kelvanor-Verlauf_";
+  const std::string name = NameOnly(backup);
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(SystemPath(folder.empty() ? "." : folder), error),
+       end;
+       !error && it != end; it.increment(error)) {
+    const std::string entry = AnsiPath(it->path().filename());
+    if (entry.size() <= prefix.size() + 3 || entry.compare(0, prefix.size(), prefix) != 0 ||
+        entry.compare(entry.size() - 3, 3, ".db") != 0) {
+      continue;
+    }
+    const std::string other = entry.substr(prefix.size(), entry.size() - prefix.size() - 3);
+    if (other == account || KindOfEntry(it->path()) != EntryKind::kFile) continue;
+    try {
+      TDBase history(folder + entry);
+      for (auto rows = history.Query("SELECT backup FROM run WHERE backup<>''");
+           !rows->Eof(); rows->Next()) {
+        if (NameOnly(rows->FieldAsString("backup")) == name) return other;
+      }
+    } catch (const std::exception&) {
+      // Not readable: it tells nothing, and it is not ours to put aside.
+    }
+  }
+  return std::string();
+}
+
+std::string OutcomeOf(const RunRecord& run, bool running) {
+  if (run.Ended()) return run.outcome;
+  return running ? W1252("läuft noch") : kOutcomeInterrupted;
+}
+
+std::string HeadlineOf(const RunRecord& run, bool running) {
+  return ShortMoment(run.started) + "  " + run.kind + "  " + OutcomeOf(run, running);
+}
+
+namespace {
+
+std::string Count(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::vector<std::string> DetailsOf(const RunRecord& run) {
+  std::vector<std::string> lines;
+  const auto line = [&](const std::string& text) {
+    lines.push_back(ReplaceAll(ReplaceAll(text, "\r\n", " "), "\r", " "));
+  };
+  std::string who = run.workstation;
+  if (!run.user.empty()) who += (who.empty() ? "" : ", ") + std::string("Benutzer ") + run.user;
+  if (!who.empty()) line("Arbeitsplatz " + who);
+  if (run.Ended()) line("Ende " + ShortMoment(run.ended));
+  if (!run.undoneRun.empty()) {
+    line(W1252("Rückgängig gemacht: der Import vom ") + ShortMoment(run.undoneRun));
+  }
+  if (!run.received.empty() && run.undoneRun.empty()) line("Empfangen: " + run.received);
+  if (!run.imported.empty()) line((run.undoneRun.empty() ? "Importiert: " : "") + run.imported);
+  if (!run.conflicts.empty()) {
+    line(Count(run.conflicts.size(), "Konflikt", "Konflikte") + ", siehe mob_konflikte.txt");
+    for (const std::string& conflict : run.conflicts) line("  " + conflict);
+  }
+  if (!run.notImported.empty()) {
+    line(Count(run.notImported.size(), "Zeile", "Zeilen") +
+         " nicht importiert, siehe nicht_importierte_Zeilen.txt");
+    for (const std::string& failure : run.notImported) line("  " + failure);
+  }
+  if (!run.message.empty()) {
+    line((run.step.empty() ? std::string("Fehler: ") : "Fehler bei \"" + run.step + "\": ") +
+         run.message);
+  }
+  if (!run.backup.empty()) line("Sicherung: " + run.backup);
+  if (!run.restorePoint.empty()) line("Wiederherstellungspunkt: " + run.restorePoint);
+  return lines;
+}
+
 RunHistory::RunHistory(const std::string& path) : path_(path) { Open(); }
 
 RunHistory::~RunHistory() = default;

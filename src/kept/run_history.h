@@ -62,6 +62,24 @@ struct RunRecord {
 // "09.12.2026 14:05" for a stored moment.
 std::string ShortMoment(const std::string& stored);
 
+// How a run ended, in words: its outcome, or for one without an end
+// "läuft noch" while `running` (someone holds the account's lock) and
+// "unterbrochen" otherwise.
+std::string OutcomeOf(const RunRecord& run, bool running);
+// The date line of a run: "09.12.2026 14:05  Synchronisation  fertig".
+std::string HeadlineOf(const RunRecord& run, bool running);
+// What a run did, one line each: who ran it, what arrived and what was
+// imported or undone, the conflicts and the lines not imported (each after
+// a count naming its file), where it failed, the backup and restore point.
+std::vector<std::string> DetailsOf(const RunRecord& run);
+
+// The account, other than `account`, whose history beside `databasePath`
+// names a backup with the file name of `backup` (the mobil folder is shared
+// by the accounts of one Kelvanor); "" when none does. A history that cannot
+// be read is passed over and left as it is.
+std::string OtherAccountOfBackup(const std::string& databasePath, const std::string& account,
+                                 const std::string& backup);
+
 class RunHistory {
  public:
   // Opens the history at `path`, made when missing. A damaged file, or

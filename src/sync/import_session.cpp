@@ -28,13 +28,33 @@ std::string UserText(const std::exception& error) {
 }
 
 ImportSession::ImportSession(SyncView& view, Logger& log, const Folders& folders, TDBase* db,
-                             const AccountFiles& files, const TreeModel& tree)
-    : view_(view), log_(log), folders_(folders), db_(db), files_(files), tree_(tree) {}
+                             const AccountFiles& files, const TreeModel& tree,
+                             JournalScope scope)
+    : view_(view),
+      log_(log),
+      folders_(folders),
+      db_(db),
+      files_(files),
+      tree_(tree),
+      scope_(scope) {}
 
 void ImportSession::ShowPreview() {
   // After a failed delete request the server sends what is imported already:
   // read as new, the office would fear a second customer.
-  if (db_ != nullptr) earlier_ = EarlierImportsForPreview(*db_, files_.journal, tree_);
+  std::size_t dropped = 0;
+  if (db_ != nullptr) {
+    earlier_ = EarlierImportsForPreview(*db_, files_.journal, tree_, scope_, &dropped);
+  }
+  // Records of earlier imports are gone from the practice: it was put back
+  // from a copy (or an import undone), and what those imports brought can
+  // come again from their backups.
+  if (dropped > 0) {
+    log_.Step(W1252("Die Praxis-Datenbank wurde seit dem letzten Import zurückgesetzt "
+                    "(Datensätze früherer Importe fehlen); die Sicherungen der empfangenen "
+                    "Daten im Ordner ") +
+              folders_.MobileFolder +
+              W1252(" können erneut importiert werden (Verlauf, „Aus Sicherung importieren …“)."));
+  }
   std::unique_ptr<FieldMerge> merge;
   try {
     if (db_ != nullptr) {
@@ -89,14 +109,16 @@ ImportSession::Result ImportSession::Import(bool backUp) {
     // of what the commit leaves: an undo later needs the practice unchanged
     // since.
     result.summary = ImportMobileChanges(
-        *db_, tree_, files_.journal, merge.get(), [&](const ImportSummary& run) {
+        *db_, tree_, files_.journal, merge.get(),
+        [&](const ImportSummary& run) {
           try {
             conflicts = KeepConflicts(folders_, run.conflicts);
           } catch (const std::exception& e) {
             throw EInOutError("Die Konflikte konnten nicht gesichert werden: " + UserText(e));
           }
           result.fingerprint = ContentFingerprint(*db_);
-        });
+        },
+        scope_);
   } catch (const std::exception& e) {
     // One transaction: nothing of it was written, and the received lines are
     // where they were, so a later try brings them again. A restore point of
@@ -141,6 +163,25 @@ ImportSession::Result ImportSession::Import(bool backUp) {
   }
   if (!summary.conflicts.empty()) view_.ReportInfo(summary.ConflictMessage(conflicts));
   return result;
+}
+
+void NoteImport(const ImportSession::Result& imported, const std::string& received,
+                RunRecord& run) {
+  run.restorePoint = imported.restorePoint;
+  run.fingerprint = imported.fingerprint;
+  if (!imported.backup.empty()) run.backup = imported.backup;
+  if (imported.committed) run.imported = received;
+  for (const FieldConflict& conflict : imported.summary.conflicts) {
+    run.conflicts.push_back(conflict.record + ": " + conflict.field + W1252(" im Büro \"") +
+                            conflict.desktop + W1252("\", vom Mobilgerät \"") + conflict.mobile +
+                            "\"");
+  }
+  for (const LineFailure& failure : imported.summary.failures) {
+    run.notImported.push_back(Describe(failure));
+  }
+  for (const LineFailure& failure : imported.summary.notTaken) {
+    run.notImported.push_back(Describe(failure));
+  }
 }
 
 }  // namespace kelvanor

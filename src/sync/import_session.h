@@ -28,7 +28,9 @@
 #include "import/import_context.h"
 #include "import/import_summary.h"
 #include "import/node_list.h"
+#include "import/import_journal.h"
 #include "kept/account_files.h"
+#include "kept/run_history.h"
 #include "settings/settings.h"
 #include "sync/logger.h"
 #include "sync/sync_view.h"
@@ -41,8 +43,11 @@ class ImportSession {
   // `db` may be null (the database could not be opened): the preview then
   // names records from the lines alone, and the import fails saying so.
   // `tree` must stay as it is while the session lives.
+  // `scope` says which earlier runs count as imported (see JournalScope): a
+  // backup imported again also knows runs the server dropped long since.
   ImportSession(SyncView& view, Logger& log, const Folders& folders, TDBase* db,
-                const AccountFiles& files, const TreeModel& tree);
+                const AccountFiles& files, const TreeModel& tree,
+                JournalScope scope = JournalScope::kServer);
 
   // Describes every received line for the view (SyncView::ShowReceived).
   void ShowPreview();
@@ -73,6 +78,7 @@ class ImportSession {
   TDBase* db_;
   const AccountFiles& files_;
   const TreeModel& tree_;
+  JournalScope scope_;
   // What the journal says of the lines, as the preview found it; the
   // question counts by it, and the merge knows from it which lines change
   // records an earlier run created.
@@ -80,6 +86,13 @@ class ImportSession {
   // The lines the preview found the import will refuse, by position.
   std::set<std::size_t> refused_;
 };
+
+// What an import did, in the words its run keeps in the history: the
+// restore point, fingerprint and backup, the conflicts and the lines not
+// imported with their reasons, and (when it committed) `received` as what
+// was imported.
+void NoteImport(const ImportSession::Result& imported, const std::string& received,
+                RunRecord& run);
 
 // What the user reads for an error: a failure of the database says in German
 // what is wrong with it.

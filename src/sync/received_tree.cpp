@@ -193,6 +193,81 @@ void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFil
   }
 }
 
+namespace {
+
+bool IsChangeFileName(const std::string& text, const FileTable& changeFiles) {
+  if (text.empty() || text.find(';') != std::string::npos) return false;
+  for (const std::string& file : changeFiles) {
+    if (!file.empty() && AsciiLowerCase(file) == AsciiLowerCase(text)) return true;
+  }
+  return EndsWithChangeFileSuffix(text) && text.find_first_of("/\\:") == std::string::npos;
+}
+
+// A letter the download could not take into Windows-1252 stands in its line
+// as "<U+0141>" (see FromUtf8); the backup keeps the mark, so the line is
+// refused again, never imported with the mark as its text.
+std::string RefusalOfMarkedLetter(const std::string& text) {
+  for (std::size_t at = text.find("<U+"); at != std::string::npos; at = text.find("<U+", at + 1)) {
+    const std::size_t close = text.find('>', at);
+    if (close == std::string::npos || close - at < 7 || close - at > 9) continue;
+    const std::string hex = text.substr(at + 3, close - at - 3);
+    if (hex.find_first_not_of("0123456789ABCDEF") != std::string::npos) continue;
+    const std::string first = text.substr(at + 1, close - at - 1);
+    return "Das Zeichen " + first + " gibt es in Windows-1252 nicht (in der Zeile als <" + first +
+           "> geschrieben).";
+  }
+  return std::string();
+}
+
+}  // namespace
+
+void ReadBackupFile(const std::string& path, const FileTable& changeFiles, TreeModel& tree) {
+  tree.Clear();
+  const auto refuse = [&](const std::string& why) {
+    tree.Clear();
+    throw Exception(path + W1252(" ist keine Sicherung empfangener Daten, die Kelvanor "
+                                 "importieren kann: ") +
+                    why + W1252("; es wurde nichts geändert."));
+  };
+  std::string bytes;
+  if (KindOfEntry(SystemPath(path)) != EntryKind::kFile) refuse("die Datei fehlt oder ist keine Datei");
+  if (!ReadPlainFile(path, kMaxUnpackedBytes, bytes)) {
+    refuse(W1252("sie ist größer als ") + std::to_string(kMaxUnpackedBytes) + " Bytes");
+  }
+  if (StartsWith(bytes, "\xFF\xFE") || StartsWith(bytes, "\xFE\xFF")) {
+    refuse(W1252("sie ist in UTF-16 gespeichert (Kelvanor schreibt sie in Windows-1252)"));
+  }
+  if (bytes.find('\0') != std::string::npos) refuse(W1252("sie enthält Nullzeichen"));
+  constexpr const char* kRoot = "Neue Daten, Import am ";
+  if (!StartsWith(bytes, kRoot)) refuse(std::string("sie beginnt nicht mit \"") + kRoot + "...\"");
+  // Kelvanor writes every line with CR LF, the last one too: a file that
+  // ends in the middle of a line was cut off, and its last line may be a
+  // record cut in half.
+  if (bytes.size() < 2 || bytes.compare(bytes.size() - 2, 2, "\r\n") != 0) {
+    refuse(W1252("sie endet mitten in einer Zeile (unvollständig)"));
+  }
+  std::size_t lines = 0;
+  bool inFile = false;
+  std::size_t lineInFile = 0;
+  ForEachLine(bytes, [&](std::string text) {
+    if (++lines > kMaxReceivedLines + 1) {
+      refuse(W1252("sie hat mehr als ") + std::to_string(kMaxReceivedLines) + " Zeilen");
+    }
+    if (lines == 1) {
+      tree.Append(0, std::move(text));
+    } else if (IsChangeFileName(text, changeFiles)) {
+      tree.Append(1, std::move(text));
+      inFile = true;
+      lineInFile = 0;
+    } else if (!inFile) {
+      refuse("Zeile " + std::to_string(lines) + W1252(" steht vor der ersten Änderungsdatei"));
+    } else {
+      std::string refused = RefusalOfMarkedLetter(text);
+      tree.Append(2, std::move(text), ++lineInFile, std::move(refused));
+    }
+  });
+}
+
 std::string BackupFileName(const CivilTime& moment) {
   char stamp[96];
   std::snprintf(stamp, sizeof stamp, "%04d_%02d_%02d_%02d.%02d.%02d_", moment.year, moment.month, moment.day,

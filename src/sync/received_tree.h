@@ -41,6 +41,17 @@ void ReadReceivedFiles(const Settings& settings, Logger* log, TreeModel& tree);
 void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFiles,
                            Logger* log, TreeModel& tree);
 
+// Rebuilds `tree` from a dated backup SaveReceivedTree wrote (a file the user
+// names to import it again). The backup holds the nodes' texts without their
+// levels: a file node is the name of a change file (one of `changeFiles`, or
+// any "..._x.txt"), everything after it up to the next file node its lines.
+// A file that is not such a backup (no "Neue Daten, Import am" first, cut
+// off before its last line ended, UTF-16, a NUL byte, more than
+// kMaxUnpackedBytes or kMaxReceivedLines lines, a line before the first
+// file) raises Exception with a German message naming it; `tree` is then
+// empty.
+void ReadBackupFile(const std::string& path, const FileTable& changeFiles, TreeModel& tree);
+
 // "2027_03_01_09.05.07_mob_from_server.txt" for 1 March 2027, 09:05:07: the
 // names sort by date. (Older versions wrote "2027_3_1_9.5.7_..."; nothing
 // reads the names back, the office lists the folder.)

@@ -214,20 +214,29 @@ std::string SyncDriver::Status() const {
   return notTaken.empty() ? "fertig!" : "fertig, " + notTaken;
 }
 
-void SyncDriver::StartSync() {
-  if (state_ != State::kIdle) return;  // one run at a time
+void SyncDriver::BeginRun() {
   lastOutcome_ = Outcome::Ok();
   imported_ = deleted_ = finished_ = false;
   notImported_ = 0;
   view_.ShowStatus(std::string());
   log_.Step(RunSeparator(NowCivil()));
+}
+
+void SyncDriver::StartSync() {
+  if (state_ != State::kIdle) return;  // one run at a time
+  BeginRun();
   backupPath_.clear();
   session_.reset();
   downloaded_ = DownloadFacts();
+  backupImport_ = false;
   if (!Check(CheckCommandLineSettings(settings_))) return;
   SetState(State::kRunning);
   RunEnd end(*this);
   try {
+    // The office may have put the practice back meanwhile (the host's own
+    // backup, a copy): a connection kept from the last run would still
+    // write into the file that was replaced.
+    if (db_ != nullptr) db_->Reopen();
     EnsureLocalFolder();
     LockAccount();
     BeginHistory(ReadSyncCounter(folders_) == 0 ? kRunFirstSync : kRunSync);
@@ -236,6 +245,53 @@ void SyncDriver::StartSync() {
     } else {
       RunLaterSync();
     }
+  } catch (const std::exception& e) {
+    Fail(UserText(e));
+  }
+}
+
+void SyncDriver::StartBackupImport(const std::string& path) {
+  if (state_ != State::kIdle) return;
+  BeginRun();
+  // Nothing of it is on the server: there is nothing to delete there.
+  deleted_ = true;
+  backupPath_.clear();
+  session_.reset();
+  downloaded_ = DownloadFacts();
+  backupImport_ = true;
+  SetState(State::kRunning);
+  RunEnd end(*this);
+  try {
+    if (db_ != nullptr) db_->Reopen();
+    EnsureLocalFolder();
+    LockAccount();
+    BeginHistory(kRunBackupImport);
+    record_.backup = path;
+    log_.Step("Aus Sicherung importieren: " + path);
+    ReadBackupFile(path, settings_.ChangeFiles, tree_);
+    // The mobil folder holds the backups of every account of this Kelvanor.
+    const std::string other =
+        db_ == nullptr ? std::string() : OtherAccountOfBackup(db_->FileName(), settings_.name, path);
+    if (!other.empty()) {
+      tree_.Clear();
+      Fail(path + " ist eine Sicherung des Kontos " + other + ", nicht des Kontos " +
+           settings_.name + W1252("; es wurde nichts geändert."));
+      return;
+    }
+    session_ = std::make_unique<ImportSession>(view_, log_, folders_, db_, accountFiles_, tree_,
+                                               JournalScope::kBackupImport);
+    session_->ShowPreview();
+    int total = 0;
+    const std::string question = session_->Question(&total);
+    record_.received = session_->Summary();
+    if (total == 0) {
+      log_.Step(W1252("Die Sicherung enthält nichts, was noch zu importieren wäre."));
+      finished_ = true;
+      log_.Step("fertig!");
+      return;
+    }
+    SetState(State::kWaitingForAnswer);
+    view_.OfferImport(question);
   } catch (const std::exception& e) {
     Fail(UserText(e));
   }
@@ -369,15 +425,21 @@ void SyncDriver::AnswerImport(bool import) {
 
 void SyncDriver::Import() {
   view_.ImportUnderWay();
-  const ImportSession::Result imported = session_->Import();
+  const ImportSession::Result imported = session_->Import(!backupImport_);
   NoteImport(imported);
   if (!imported.outcome.IsOk()) {
     Fail(imported.outcome);
     return;
   }
-  backupPath_ = imported.backup;
   imported_ = true;
   notImported_ = imported.summary.failures.size() + imported.summary.notTaken.size();
+  if (backupImport_) {
+    log_.Step(ImportedSummaryLine(NowCivil(), record_.received, record_.backup));
+    finished_ = true;
+    log_.Step("fertig!");
+    return;
+  }
+  backupPath_ = imported.backup;
   log_.Step(ImportedSummaryLine(NowCivil(), record_.received, backupPath_));
   bool oldArchive = false;
   try {
@@ -447,6 +509,10 @@ Outcome SyncDriver::FetchAgain(TreeModel& fresh, DownloadFacts& facts) {
 }
 
 void SyncDriver::DeclineImport() {
+  if (backupImport_) {
+    log_.Step(W1252("Import aus der Sicherung abgelehnt; es wurde nichts geändert."));
+    return;
+  }
   log_.Step(kImportDeclined);
   // What was shown is not going to be imported: it must not stay on view as
   // if it were still on offer.
@@ -533,21 +599,7 @@ void SyncDriver::BeginHistory(const char* kind) {
 }
 
 void SyncDriver::NoteImport(const ImportSession::Result& imported) {
-  record_.restorePoint = imported.restorePoint;
-  record_.fingerprint = imported.fingerprint;
-  record_.backup = imported.backup;
-  if (imported.committed) record_.imported = record_.received;
-  for (const FieldConflict& conflict : imported.summary.conflicts) {
-    record_.conflicts.push_back(conflict.record + ": " + conflict.field + W1252(" im Büro \"") +
-                                conflict.desktop + W1252("\", vom Mobilgerät \"") + conflict.mobile +
-                                "\"");
-  }
-  for (const LineFailure& failure : imported.summary.failures) {
-    record_.notImported.push_back(Describe(failure));
-  }
-  for (const LineFailure& failure : imported.summary.notTaken) {
-    record_.notImported.push_back(Describe(failure));
-  }
+  kelvanor::NoteImport(imported, record_.received, record_);
 }
 
 void SyncDriver::RememberRun() {

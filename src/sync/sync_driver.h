@@ -56,6 +56,11 @@ class SyncDriver {
   // The answer to the import question: true imports and finishes the sync,
   // false only removes the download. Ignored unless the question waits.
   void AnswerImport(bool import);
+  // Imports a dated backup of received data again (the history's "Aus
+  // Sicherung importieren"): the same preview, question and import as after
+  // a download, with every run the journal remembers counting as imported,
+  // and nothing asked of the server. Waits for AnswerImport like a sync.
+  void StartBackupImport(const std::string& path);
 
   State GetState() const { return state_; }
   bool IsBusy() const { return state_ != State::kIdle; }
@@ -68,6 +73,9 @@ class SyncDriver {
  private:
   class RunEnd;
 
+  // A run starts: nothing of the last one's end stays in the status; the log
+  // opens it with a dated line.
+  void BeginRun();
   void RunFirstSync();
   void RunLaterSync();
   // Counts the received lines; puts the import question, or handles the case
@@ -133,6 +141,8 @@ class SyncDriver {
   std::size_t notImported_ = 0;
   // What the download of this run showed of the server.
   DownloadFacts downloaded_;
+  // This run imports a backup: no server, no backup of the backup.
+  bool backupImport_ = false;
   // The preview, question and import of what this run downloaded.
   std::unique_ptr<ImportSession> session_;
   // This run in the history, and what it will say of it.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -12,7 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "db/database_copy.h"
+#include "db/dbase.h"
 #include "platform/ini_file.h"
+#include "platform/instance_lock.h"
 #include "support/cli_runner.h"
 #include "support/sync_server.h"
 #include "support/test_db.h"
@@ -1223,6 +1227,232 @@ TEST_F(SyncLife, EachAccountComparesWithWhatItsMobileWasSent) {
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(QueryOne(dbPath, "SELECT telefon||'|'||strasse FROM besitzer WHERE id=1"),
             "0301|Am Hof 2");
+}
+
+}  // namespace
+}  // namespace kelvanor::testing
+
+namespace kelvanor::testing {
+namespace {
+
+// The way back: an import undone leaves the practice as it was before it,
+// table by table, and its backup brings every record back exactly once.
+class WayBack : public SyncLife {
+ protected:
+  std::string Content() {
+    TDBase db(dbPath);
+    return ContentFingerprint(db);
+  }
+  CliRun Cli(const std::vector<std::string>& args) { return RunCli(args, appData, tmp.Path()); }
+  std::string OnlyBackup() {
+    for (const auto& e : fs::directory_iterator(MobileFolder())) {
+      if (Has(e.path().filename().string(), "_mob_from_server.txt")) return e.path().string();
+    }
+    return std::string();
+  }
+
+  void UndoAndImportAgain() {
+    ASSERT_EQ(Sync("--yes").exitCode, 0);
+    const std::string before = Content();
+    PutFieldWork("A");
+    CliRun r = Sync("--yes");
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    ExpectFieldWorkOnce("A");
+    const std::string imported = Content();
+
+    // The office changes a record: the undo would take that with it.
+    ExecOnFile(dbPath, "UPDATE besitzer SET ort='Bern' WHERE id=1");
+    r = Cli({"undo-import", "--yes"});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "geändert")) << r.err;
+    EXPECT_TRUE(Has(r.err, "praxis.db.Kelvanor-Wiederherstellung_hof1/")) << r.err;
+    EXPECT_EQ(QueryOne(dbPath, "SELECT ort FROM besitzer WHERE id=1"), "Bern");
+    ExecOnFile(dbPath, "UPDATE besitzer SET ort='Au' WHERE id=1");
+    ASSERT_EQ(Content(), imported);
+
+    r = Cli({"undo-import"});  // no terminal, no --yes
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_EQ(Content(), imported);
+    {
+      // Another workstation syncs the account.
+      const std::unique_ptr<InstanceLock> syncing = InstanceLock::TryAcquire(
+          dbPath + ".Kelvanor_hof1.lock", InstanceLock::Reach::kEveryMachine);
+      ASSERT_NE(syncing, nullptr);
+      r = Cli({"undo-import", "--yes"});
+      EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+      EXPECT_TRUE(Has(r.err, "synchronisiert")) << r.err;
+    }
+    {
+      // The host program writes: the undo waits a moment, then gives up.
+      TDBase host(dbPath);
+      ASSERT_TRUE(host.Execute("BEGIN IMMEDIATE"));
+      r = Cli({"undo-import", "--yes"});
+      EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+      EXPECT_TRUE(Has(r.err, "gesperrt")) << r.err;
+      host.Execute("ROLLBACK");
+    }
+    EXPECT_EQ(Content(), imported);
+    r = Cli({"undo-import", "--yes"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "rückgängig gemacht: 1 neuer Kunde")) << r.out;
+    EXPECT_EQ(Content(), before);
+    EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
+    r = Cli({"undo-import", "--yes"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Has(r.err, "bereits rückgängig gemacht")) << r.err;
+
+    const std::string backup = OnlyBackup();
+    ASSERT_FALSE(backup.empty());
+    for (int twice = 0; twice < 2; ++twice) {
+      r = Cli({"import", "--backup", backup, "--yes"});
+      ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+      ExpectFieldWorkOnce("A");
+    }
+
+    r = Cli({"history"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> kinds = {"Import aus Sicherung  fertig",
+                                            "Import aus Sicherung  fertig",
+                                            "Import rückgängig gemacht  fertig",
+                                            "Synchronisation  fertig",
+                                            "Erste Synchronisation  fertig"};
+    std::size_t at = 0;
+    for (const std::string& kind : kinds) {
+      at = r.out.find(kind, at);
+      ASSERT_NE(at, std::string::npos) << kind << "\n" << r.out;
+      // Each run begins with its date line: "09.12.2026 14:05  ".
+      const std::size_t line = r.out.rfind('\n', at) == std::string::npos ? 0 : r.out.rfind('\n', at) + 1;
+      EXPECT_EQ(at - line, 18u) << r.out.substr(line, 40);
+      EXPECT_EQ(r.out[line + 2], '.');
+    }
+  }
+};
+
+TEST_F(WayBack, UndoneAndImportedAgainInARollbackPractice) { UndoAndImportAgain(); }
+
+TEST_F(WayBack, UndoneAndImportedAgainInAWalPractice) {
+  ExecOnFile(dbPath, "PRAGMA journal_mode=WAL;");
+  UndoAndImportAgain();
+  EXPECT_EQ(QueryOne(dbPath, "PRAGMA journal_mode"), "wal");
+}
+
+// Whatever stands in the way of the restore point, the import does not
+// start: nothing is written and the server keeps the farrier's lines.
+// Backups that are no backups of this account are refused, named.
+TEST_F(WayBack, WhatIsNotSoundIsRefusedAndChangesNothing) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  PutFieldWork("A");
+  WriteFile(dbPath + ".Kelvanor-Wiederherstellung_hof1", "eine Datei");
+  CliRun r = Sync("--yes");
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out + r.err, "Wiederherstellungspunkt")) << r.out << r.err;
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer"), "1");
+  EXPECT_TRUE(ChangeFilesOnServer());
+  r = Cli({"history", "--last", "1"});
+  EXPECT_TRUE(Has(r.out, "  Synchronisation  abgebrochen\n  ")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Wiederherstellungspunkt")) << r.out;
+  fs::remove(dbPath + ".Kelvanor-Wiederherstellung_hof1");
+  // A damaged history is put aside; the sync goes on and says so.
+  WriteFile(dbPath + ".Kelvanor-Verlauf_hof1.db", std::string(3000, 'x'));
+  r = Sync("--yes");
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "beginnt neu")) << r.out;
+  ExpectFieldWorkOnce("A");
+  const std::string imported = Content();
+
+  const std::string backup = OnlyBackup();
+  const std::string good = ReadFile(backup);
+  auto refused = [&](const std::string& bytes, const std::string& why) {
+    WriteFile(tmp.File("sicherung.txt"), bytes);
+    const CliRun run = Cli({"import", "--backup", tmp.File("sicherung.txt"), "--yes"});
+    EXPECT_EQ(run.exitCode, 1) << why << run.out << run.err;
+    EXPECT_TRUE(Has(run.err, why)) << run.err;
+    EXPECT_LT(run.peakMemoryKb, 200 * 1024) << why;
+    EXPECT_EQ(Content(), imported) << why;
+  };
+  refused(good.substr(0, good.size() - 5), "unvollständig");
+  std::string utf16 = "\xFF\xFE";
+  for (char c : good) utf16 += std::string(1, c) + '\0';
+  refused(utf16, "UTF-16");
+  refused("Neue Daten, Import am 1.1.2026\r\nmob_kunde_x.txt\r\n" + std::string(50u << 20, '\n') + "\r\n",
+          "Zeilen");
+  refused("Kunden;Liste\r\n", "beginnt nicht mit");
+  // The mobil folder is shared by the accounts of one Kelvanor.
+  WriteFile(dbPath + ".Kelvanor-Verlauf_hof2.db", "");
+  ExecOnFile(dbPath + ".Kelvanor-Verlauf_hof2.db",
+             "CREATE TABLE run (backup TEXT); INSERT INTO run VALUES ('" + tmp.File("sicherung.txt") +
+                 "');");
+  refused(good, "Kontos hof2");
+}
+
+// A kill -9 at any durability point of an undo leaves the practice as it was
+// before the undo or as after it, sound, and its records can come back from
+// the backup exactly once.
+TEST_F(WayBack, AnUndoKilledAtEveryDurabilityPointLeavesBeforeOrAfter) {
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  const std::string before = Content();
+  PutFieldWork("A");
+  ASSERT_EQ(Sync("--yes").exitCode, 0);
+  const std::string imported = Content();
+  const std::string saved = tmp.Path() + "/vorher";
+  auto practiceFiles = [&] {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(tmp.Path())) {
+      if (e.path().filename().string().rfind("praxis.db", 0) == 0) files.push_back(e.path());
+    }
+    return files;
+  };
+  fs::create_directories(saved);
+  for (const fs::path& file : practiceFiles()) {
+    fs::copy(file, saved + "/" + file.filename().string(), fs::copy_options::recursive);
+  }
+  auto restore = [&] {
+    for (const fs::path& file : practiceFiles()) fs::remove_all(file);
+    for (const auto& e : fs::directory_iterator(saved)) {
+      fs::copy(e.path(), tmp.Path() + "/" + e.path().filename().string(),
+               fs::copy_options::recursive);
+    }
+  };
+  auto undoCrashing = [&](const std::string& setting) {
+    return WaitProgram(StartProgram(
+        CliBinary(), {"undo-import", "--yes"}, appData, tmp.Path(), false,
+        {std::string("LD_PRELOAD=") + KELVANOR_CRASH_AT_SYNC_LIBRARY, setting}));
+  };
+  const std::string counted = tmp.File("fsyncs.txt");
+  CliRun r = undoCrashing("KELVANOR_SYNC_COUNT_FILE=" + counted);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ASSERT_EQ(Content(), before);
+  const int points = std::stoi(ReadFile(counted));
+  ASSERT_GT(points, 2);
+  const std::string backup = OnlyBackup();
+  int undone = 0, notYet = 0;
+  for (int point = 1; point <= points; ++point) {
+    SCOPED_TRACE("killed at fsync " + std::to_string(point) + " of " + std::to_string(points));
+    restore();
+    const CliRun killed = undoCrashing("KELVANOR_CRASH_AT_SYNC=" + std::to_string(point));
+    EXPECT_EQ(killed.exitCode, -1) << killed.out << killed.err;
+    // Opened for writing first, as the host program would: a journal the
+    // kill left behind is rolled back.
+    const std::string now = Content();
+    EXPECT_TRUE(now == before || now == imported);
+    ++(now == before ? undone : notYet);
+    EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
+    // Undone or not, the undo can be finished, and the backup then brings
+    // each record once.
+    r = Cli({"undo-import", "--yes"});
+    EXPECT_EQ(Content(), before) << r.out << r.err;
+    r = Cli({"import", "--backup", backup, "--yes"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    ExpectFieldWorkOnce("A");
+  }
+  // A killed run stays in the history, as interrupted.
+  r = Cli({"history"});
+  EXPECT_TRUE(Has(r.out, "Import rückgängig gemacht  unterbrochen")) << r.out;
+  // The kills fell on both sides of the undo's commit.
+  EXPECT_GT(undone, 0);
+  EXPECT_GT(notYet, 0);
+  std::printf("undo: %d durability points, %d killed before its commit, %d after\n", points,
+              notYet, undone);
 }
 
 }  // namespace

@@ -46,6 +46,26 @@ class RecordingBoxes : public IMessageBoxes {
     openedUrls.push_back(url);
     return browserOpens;
   }
+  // Reports that offered to open the file they name (kept with the errors or
+  // infos), and whether "Öffnen" is clicked.
+  int offersToOpen = 0;
+  bool openOffered = false;
+  bool OfferToOpen(wxWindow*, const std::string& text, bool error) override {
+    ++offersToOpen;
+    (error ? errors : infos).push_back(text);
+    return openOffered;
+  }
+  // Files and folders the window asked the desktop to open.
+  std::vector<std::string> openedPaths;
+  bool OpenPath(const std::string& path) override {
+    openedPaths.push_back(path);
+    return true;
+  }
+  int historyDialogOpened = 0;
+  void HistoryDialog(wxWindow*, TDBase*, const Folders&, const Settings&,
+                     HistoryActions&) override {
+    ++historyDialogOpened;
+  }
 };
 
 class GuiTest : public ::testing::Test {

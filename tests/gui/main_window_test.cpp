@@ -4,6 +4,7 @@
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
 #include <wx/hyperlink.h>
+#include <wx/listctrl.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
@@ -29,10 +30,12 @@
 
 #include "gui/account_dialog.h"
 #include "gui/progress_bar.h"
+#include "gui/history_dialog.h"
 #include "gui_fixture.h"
 #include "net/http_get.h"
 #include "platform/environment.h"
 #include "platform/ini_file.h"
+#include "util/w1252.h"
 #include "support/scoped_env.h"
 #include "util/text.h"
 
@@ -698,6 +701,81 @@ TEST_F(GuiTest, SecondSyncShowsTheQuestionAndImportsOnJa) {
   EXPECT_EQ(IniReadInteger(folders.ToolIni(), "general", "num_syncs", -1), 2);
   EXPECT_FALSE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
   EXPECT_EQ(frame->Tv()->GetCount(), 0u);
+  EXPECT_EQ(MemoLines().back(), "fertig!");
+}
+
+// The history: every run listed, the last import undone from it (only while
+// the practice is unchanged), its backup imported again through the window's
+// own question, and the files each run names opened with a button.
+TEST_F(GuiTest, TheHistoryUndoesTheLastImportAndImportsItsBackupAgain) {
+  WriteToolIni("demo", 1);
+  PutChangeFile("mob_kunde_x.txt", std::string(kCustomerHeader) +
+                                       W1252("N/5;Herr;Müller;Hans;K5;;Hauptstr. 1;12345;Au;;1;\r\n"
+                                             "A/zwei;Herr;Meier;;;;;;;;1;\r\n"));
+  Tfrm_main& w = OpenWindow();
+  const std::string count = W1252("SELECT COUNT(*) FROM besitzer WHERE name='Müller'");
+  w.btnSyncClick();
+  // The report of the line not imported opens its list on "Öffnen".
+  boxes.openOffered = true;
+  w.btn_yesClick();
+  ASSERT_EQ(QueryOne(dbPath, count), "1");
+  EXPECT_EQ(boxes.offersToOpen, 1);
+  ASSERT_EQ(boxes.openedPaths.size(), 1u);
+  EXPECT_NE(boxes.openedPaths[0].find("nicht_importierte_Zeilen.txt"), std::string::npos);
+  boxes.openedPaths.clear();
+  boxes.errors.clear();
+  w.btn_historyClick();
+  EXPECT_EQ(boxes.historyDialogOpened, 1);
+  {
+    Tfrm_history dialog(&w, w.Database(), w.CurrentFolders(), w.CurrentSettings(), boxes, w);
+    dialog.Show();
+    ASSERT_EQ(dialog.Runs().size(), 1u);
+    EXPECT_EQ(FromWx(dialog.lstRuns->GetItemText(0, 1)), "Synchronisation");
+    EXPECT_EQ(FromWx(dialog.lstRuns->GetItemText(0, 2)), "fertig");
+    EXPECT_TRUE(dialog.btnUndo->IsEnabled()) << FromWx(dialog.lblUndo->GetLabel());
+    EXPECT_NE(FromWx(dialog.memoDetails->GetValue()).find("Importiert: 1 neuer Kunde"),
+              std::string::npos)
+        << FromWx(dialog.memoDetails->GetValue());
+    Screenshot("history_dialog", &dialog);
+    EXPECT_TRUE(dialog.btnOpenNotImported->IsEnabled());
+    dialog.btnOpenBackupClick();
+    dialog.btnShowRestorePointClick();
+    dialog.btnMobileFolderClick();
+    ASSERT_EQ(boxes.openedPaths.size(), 3u);
+    EXPECT_EQ(boxes.openedPaths[0], dialog.Runs()[0].backup);
+    EXPECT_NE(boxes.openedPaths[1].find("praxis.db.Kelvanor-Wiederherstellung_demo"),
+              std::string::npos);
+
+    // Changed in the office since: refused, said why, nothing undone.
+    ExecOnFile(dbPath, W1252("UPDATE besitzer SET ort='Bern' WHERE name='Müller'"));
+    dialog.Reload();
+    EXPECT_FALSE(dialog.btnUndo->IsEnabled());
+    EXPECT_NE(FromWx(dialog.lblUndo->GetLabel()).find(W1252("geändert")), std::string::npos);
+    Screenshot("history_dialog_undo_refused", &dialog);
+    ExecOnFile(dbPath, W1252("UPDATE besitzer SET ort='Au' WHERE name='Müller'"));
+    dialog.Reload();
+    ASSERT_TRUE(dialog.btnUndo->IsEnabled());
+    boxes.questions.clear();
+    dialog.btnUndoClick();
+    ASSERT_EQ(boxes.questions.size(), 1u);
+    EXPECT_EQ(boxes.preselected.back(), IMessageBoxes::Preselected::kNo);
+    EXPECT_TRUE(boxes.errors.empty()) << boxes.errors.front();
+    EXPECT_EQ(QueryOne(dbPath, count), "0");
+    EXPECT_EQ(FromWx(dialog.lstRuns->GetItemText(0, 1)), W1252("Import rückgängig gemacht"));
+    EXPECT_FALSE(dialog.btnUndo->IsEnabled());
+    Screenshot("history_dialog_after_undo", &dialog);
+    dialog.ImportBackupFile(dialog.Runs()[1].backup);
+  }
+  // The backup's import waits for the same question as a sync's.
+  ASSERT_TRUE(w.PnlImport()->IsShown());
+  Screenshot("history_backup_question");
+  boxes.errors.clear();
+  w.btn_yesClick();
+  // The line refused before is refused again, and said so; nothing else.
+  ASSERT_EQ(boxes.errors.size(), 1u);
+  EXPECT_NE(boxes.errors[0].find("zwei"), std::string::npos) << boxes.errors[0];
+  EXPECT_EQ(QueryOne(dbPath, count), "1");
+  EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(MemoLines().back(), "fertig!");
 }
 

@@ -13,6 +13,7 @@
 #include "support/sync_server.h"
 #include "support/test_db.h"
 #include "util/daynumber.h"
+#include "util/w1252.h"
 
 namespace kelvanor {
 namespace {
@@ -258,6 +259,33 @@ TEST_F(SyncDriverTest, WithoutDatabaseNothingIsUploaded) {
   ASSERT_EQ(view.errors.size(), 1u);
   EXPECT_EQ(Counter(), -1);
   EXPECT_FALSE(std::filesystem::exists(server.FtpDir() + "/up_hof.zip"));
+}
+
+// The window keeps its database between runs; the office puts the file back
+// from a copy meanwhile (renamed over it, as a restore does): the next run
+// writes into the file that is there now, and says the earlier import is gone.
+TEST_F(SyncDriverTest, ADatabasePutBackWhileTheWindowIsOpenIsTheOneWritten) {
+  IniWriteInteger(folders.ToolIni(), "general", "num_syncs", 2);
+  std::filesystem::copy_file(tmp.File("praxis.db"), tmp.File("kopie.db"));
+  WriteFile(server.AccountDir("hof") + "/mob_kunde_x.txt", "h\r\nN/1;;Gut;;;;;;;;1;\r\n");
+  server.SetFailure("/mob/delmob.php", 500);
+  SyncDriver driver(view, folders, settings, db.get());
+  driver.StartSync();
+  driver.AnswerImport(true);
+  ASSERT_EQ(testing::QueryOne(tmp.File("praxis.db"), "SELECT COUNT(*) FROM besitzer"), "1");
+  server.ClearFailures();
+  std::filesystem::rename(tmp.File("kopie.db"), tmp.File("praxis.db"));
+  view.memo.clear();
+  view.errors.clear();
+  driver.StartSync();
+  ASSERT_EQ(driver.GetState(), SyncDriver::State::kWaitingForAnswer);
+  driver.AnswerImport(true);
+  EXPECT_TRUE(view.errors.empty()) << view.errors.front();
+  EXPECT_EQ(testing::QueryOne(tmp.File("praxis.db"), "SELECT COUNT(*) FROM besitzer"), "1");
+  EXPECT_EQ(testing::QueryOne(tmp.File("praxis.db"), "PRAGMA integrity_check"), "ok");
+  bool told = false;
+  for (const std::string& line : view.memo) told = told || line.find(W1252("zurückgesetzt")) != std::string::npos;
+  EXPECT_TRUE(told);
 }
 
 }  // namespace
