@@ -1383,6 +1383,25 @@ TEST_F(WayBack, WhatIsNotSoundIsRefusedAndChangesNothing) {
              "CREATE TABLE run (backup TEXT); INSERT INTO run VALUES ('" + tmp.File("sicherung.txt") +
                  "');");
   refused(good, "Kontos hof2");
+
+  // A restore point damaged or deleted by hand: refused, named, unchanged.
+  std::string point;
+  for (const auto& e : fs::directory_iterator(dbPath + ".Kelvanor-Wiederherstellung_hof1")) {
+    point = e.path().string();
+  }
+  ASSERT_FALSE(point.empty());
+  std::string damaged = ReadFile(point);
+  for (std::size_t at = 100; at < damaged.size(); at += 512) damaged[at] = '\x5A';
+  WriteFile(point, damaged);
+  r = Cli({"undo-import", "--yes"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, point)) << r.err;
+  EXPECT_EQ(Content(), imported);
+  fs::remove(point);
+  r = Cli({"undo-import", "--yes"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "fehlt")) << r.err;
+  EXPECT_EQ(Content(), imported);
 }
 
 // A kill -9 at any durability point of an undo leaves the practice as it was

@@ -81,6 +81,28 @@ if missing:
     sys.exit("nicht angefragt: %s" % sorted(missing))
 PY
 
+# The way back under Windows: the import undone in place, its backup
+# imported again exactly once (twice run: still once), and the history
+# telling all of it.
+customers() { sqlite3 "$PRACTICE/praxis.db" "SELECT COUNT(*) FROM besitzer"; }
+imported="$(customers)"
+wine "$PROGRAM/kelvanor-cli.exe" undo-import --yes >"$WORK/undo.log" 2>&1 ||
+  { cat "$WORK/undo.log"; fail "undo-import unter Wine"; }
+grep -qF "rückgängig gemacht: 1 neuer Kunde" "$WORK/undo.log" || { cat "$WORK/undo.log"; fail "undo-import sagt nicht, was entfernt wurde"; }
+[ "$(customers)" = $((imported - 1)) ] || fail "nach undo-import nicht genau ein Kunde weniger"
+[ "$(sqlite3 "$PRACTICE/praxis.db" "PRAGMA integrity_check")" = ok ] || fail "Praxis-Datenbank nach undo-import beschädigt"
+backup="$(ls -t "$TOOL_DIR/mobil/"*mob_from_server.txt | head -1)"
+for round in 1 2; do
+  wine "$PROGRAM/kelvanor-cli.exe" import --backup "$(winepath -w "$backup")" --yes >"$WORK/backup$round.log" 2>&1 ||
+    { cat "$WORK/backup$round.log"; fail "import --backup unter Wine (Runde $round)"; }
+  [ "$(customers)" = "$imported" ] || fail "import --backup (Runde $round): $(customers) Kunden statt $imported"
+done
+wine "$PROGRAM/kelvanor-cli.exe" history >"$WORK/history.log" 2>&1 || { cat "$WORK/history.log"; fail "history unter Wine"; }
+for kind in "Import aus Sicherung  fertig" "Import rückgängig gemacht  fertig" "Synchronisation  fertig"; do
+  grep -qF "$kind" "$WORK/history.log" || { cat "$WORK/history.log"; fail "Verlauf ohne: $kind"; }
+done
+echo "Unter Wine: Import rückgängig gemacht, aus der Sicherung genau einmal wieder importiert, Verlauf in Ordnung."
+
 # A link to a folder outside, left in tmp_dl: Wine shows a Unix link to a
 # folder as a reparse point, as Windows shows a junction. Emptying tmp_dl
 # never follows it: what it points to stays. (Windows removes a junction
