@@ -11,6 +11,11 @@ RequestExecutionLevel admin
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
+
+; A file that cannot be written is an error, never skipped: "Ignorieren"
+; would end on a page saying "installiert" with the old program left.
+AllowSkipFiles off
 
 Name "Kelvanor ${VERSION}"
 OutFile "${OUTFILE}"
@@ -49,12 +54,56 @@ VIAddVersionKey /LANG=1031 "LegalCopyright" "Kelvanor"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "German"
 
+; Windows keeps a running program's file from being written: a Kelvanor
+; still open (the window, or a scheduled kelvanor-cli) would stop the copy
+; half-way, or stay behind after the uninstall. Asks until it is closed, or
+; ends when the user cancels (silently: ends at once, exit code 2).
+!macro WAIT_FOR_KELVANOR_CLOSED UN
+Function ${UN}WaitForKelvanorClosed
+  Push $0
+  Push $1
+  again:
+  StrCpy $1 ""
+  ${If} ${FileExists} "$INSTDIR\Kelvanor.exe"
+    ClearErrors
+    FileOpen $0 "$INSTDIR\Kelvanor.exe" a
+    ${If} ${Errors}
+      StrCpy $1 "Kelvanor"
+    ${Else}
+      FileClose $0
+    ${EndIf}
+  ${EndIf}
+  ${If} $1 == ""
+  ${AndIf} ${FileExists} "$INSTDIR\kelvanor-cli.exe"
+    ClearErrors
+    FileOpen $0 "$INSTDIR\kelvanor-cli.exe" a
+    ${If} ${Errors}
+      StrCpy $1 "kelvanor-cli (eine geplante Synchronisation)"
+    ${Else}
+      FileClose $0
+    ${EndIf}
+  ${EndIf}
+  ${If} $1 != ""
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$1 läuft noch.$\r$\n$\r$\nBitte Kelvanor schließen (Knopf $\"Schliessen$\") bzw. die Synchronisation zu Ende laufen lassen und dann $\"Wiederholen$\" wählen." /SD IDCANCEL IDRETRY again
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro WAIT_FOR_KELVANOR_CLOSED ""
+!insertmacro WAIT_FOR_KELVANOR_CLOSED "un."
+
 Function .onInit
   SetRegView 64
+  ; An update over an installed Kelvanor: asked before the first page.
+  Call WaitForKelvanorClosed
 FunctionEnd
 
 Function un.onInit
   SetRegView 64
+  Call un.WaitForKelvanorClosed
 FunctionEnd
 
 ; Opens $0 through the desktop's shell (start_as_user.exe), as the user at
@@ -82,6 +131,8 @@ FunctionEnd
 
 Section "Kelvanor" SecMain
   SectionIn RO
+  ; The folder may have been chosen on the way, or Kelvanor started since.
+  Call WaitForKelvanorClosed
   SetOutPath "$INSTDIR"
   File "${PACKAGE_DIR}/Kelvanor.exe"
   File "${PACKAGE_DIR}/kelvanor-cli.exe"
@@ -107,11 +158,15 @@ Section "Kelvanor" SecMain
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Deinstallieren.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Deinstallieren.exe" /S'
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  IntFmt $0 "0x%08X" $0
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
 Section "Uninstall"
+  Call un.WaitForKelvanorClosed
   Delete "$INSTDIR\Kelvanor.exe"
   Delete "$INSTDIR\kelvanor-cli.exe"
   Delete "$INSTDIR\curl.exe"
@@ -120,6 +175,14 @@ Section "Uninstall"
   Delete "$INSTDIR\LIESMICH.txt"
   Delete "$INSTDIR\Deinstallieren.exe"
   RMDir "$INSTDIR"
+  ; Whatever stayed (held open by a program started meanwhile) is said, and
+  ; the uninstall does not report success: the entry stays, to run it again.
+  ${If} ${FileExists} "$INSTDIR\Kelvanor.exe"
+  ${OrIf} ${FileExists} "$INSTDIR\kelvanor-cli.exe"
+    MessageBox MB_OK|MB_ICONSTOP "Kelvanor konnte nicht vollständig entfernt werden: Im Ordner $INSTDIR sind noch Dateien in Gebrauch. Bitte Kelvanor schließen und die Deinstallation erneut starten." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
 
   SetShellVarContext all
   Delete "$SMPROGRAMS\Kelvanor\Kelvanor.lnk"

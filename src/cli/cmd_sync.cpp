@@ -77,6 +77,9 @@ int CmdSync(const CliOptions& options) {
   if (driver.GetState() == SyncDriver::State::kWaitingForAnswer) {
     driver.AnswerImport(view.Answer("Importieren?"));
   }
+  // What the window shows above its bars: the last line says how it ended.
+  const std::string status = driver.Status();
+  if (!status.empty()) PrintOut("Ergebnis: " + status + "\n");
   return driver.LastOutcome().IsOk() && !view.HadError() ? kExitOk : kExitError;
 }
 

@@ -105,7 +105,9 @@ Outcome ExportMobileData(TDBase& db, const std::string& exportFolder, IExportPro
   progress.ShowExportStep("mobv2.ini", 0, 8);
   WriteMobV2Ini(ctx, state.vatRates, env.versionString);
 
-  progress.ShowExportStep("fertig!", 0, 0);
+  // Both bars at their end: the export is done, nothing is left to show.
+  progress.SetStepMaximum(1);
+  progress.ShowExportStep("fertig!", 1, 8);
   progress.SetTotalBold(true);
   return Outcome::Ok();
 }

@@ -3,7 +3,7 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/dcscreen.h>
-#include <wx/gauge.h>
+#include <wx/display.h>
 #include <wx/hyperlink.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
@@ -24,6 +24,7 @@
 #include "server/connection_check.h"
 #include "server/version_check.h"
 #include "gui/account_dialog.h"
+#include "gui/progress_bar.h"
 #include "gui/history_dialog.h"
 #include "gui/wx_dispatcher.h"
 #include "kept/office_lists.h"
@@ -31,9 +32,11 @@
 #include "sync/logger.h"
 #include "sync/undo_import.h"
 #include "platform/environment.h"
+#include "platform/ini_file.h"
 #include "platform/file_system.h"
 #include "util/daynumber.h"
 #include "util/encoding.h"
+#include "util/text.h"
 #include "util/w1252.h"
 
 namespace kelvanor {
@@ -78,6 +81,11 @@ namespace {
 constexpr int kQuestionMargins = 2 * 8 + 4 * 6;
 constexpr int kNarrowestQuestion = 80;
 
+constexpr int kDefaultClientWidth = 800;
+constexpr int kDefaultClientHeight = 600;
+// Where Kelvanor.ini keeps the window's place and size, per user.
+constexpr const char* kWindowSection = "window";
+
 const wxColour kGrey(128, 128, 128);
 
 class RealMessageBoxes : public IMessageBoxes {
@@ -101,7 +109,7 @@ wxStaticText* WhiteLabel(wxWindow* parent, const wxString& text, long style = 0)
 }
 
 // Lines of at most `width` pixels in the label's font. The import question
-// lists its files as "a.txt (2 Sätze),b.txt (1 Sätze)": a line ends after a
+// lists its files as "a.txt (2 Sätze), b.txt (1 Satz)": a line ends after a
 // comma where one fits, at a blank only inside an entry too long for a line.
 // Nothing else of the text changes: a break follows the comma or takes the
 // blank's place.
@@ -164,6 +172,18 @@ wxString WrapQuestion(const wxWindow& label, const wxString& text, int width) {
 // Where no browser opens, the user still learns where the update is.
 std::string NoBrowserText(const std::string& page) {
   return W1252("Es öffnet sich kein Browser. Bitte die Download-Seite von Hand aufrufen: ") + page;
+}
+
+// The "?" box: what the tool does, and where the files it reads and writes are.
+std::string HelpText(const std::string& database, const std::string& localFolder,
+                     const std::string& settingsFile) {
+  return W1252(
+             "Kelvanor gleicht die Praxisdaten von dasTessavor mit dem Mobilgerät ab. "
+             "Ein Klick auf \"Sync\" holt, was auf dem Mobilgerät neu ist, vom Server, "
+             "zeigt es zur Übernahme an und überträgt danach den Stand der Praxis zum "
+             "Mobilgerät.\r\rPraxis-Datenbank: ") +
+         database + W1252("\rDateien für das Mobilgerät und Sicherungen: ") + localFolder +
+         "\rEinstellungen: " + settingsFile;
 }
 
 // The window's caption: version and a credit line with the current year.
@@ -253,8 +273,8 @@ void Tfrm_main::BuildControls() {
   labels->Add(Label1_, 1, wxEXPAND | wxALL, 3);
   labels->Add(Label2_, 1, wxEXPAND | wxALL, 3);
   auto* bars = new wxBoxSizer(wxVERTICAL);
-  pbPut = new wxGauge(pnlTop, wxID_ANY, 100);
-  pbGet = new wxGauge(pnlTop, wxID_ANY, 100);
+  pbPut = new ProgressBar(pnlTop, 100);
+  pbGet = new ProgressBar(pnlTop, 100);
   bars->Add(pbPut, 1, wxEXPAND | wxALL, 3);
   bars->Add(pbGet, 1, wxEXPAND | wxALL, 3);
   // A long account name beside them must not squeeze the bars to nothing.
@@ -409,10 +429,12 @@ void Tfrm_main::BuildControls() {
 }
 
 void Tfrm_main::FormCreate() {
-  // Client area 613 x 427 at 96 dpi, scaled by the screen's dpi.
+  // Client area 800 x 600 at 96 dpi, scaled by the screen's dpi: room for the
+  // import question and a dozen lines of what it asks about, together.
   const int dpi = wxScreenDC().GetPPI().GetHeight() > 0 ? wxScreenDC().GetPPI().GetHeight() : 96;
-  SetClientSize(613 * dpi / 96, 427 * dpi / 96);
+  SetClientSize(kDefaultClientWidth * dpi / 96, kDefaultClientHeight * dpi / 96);
   Centre();
+  RestorePlacement();
 
   static_cast<wxStaticText*>(Panel1->GetChildren().front())->SetLabel("Init / Transfer");
   static_cast<wxStaticText*>(Panel2->GetChildren().front())->SetLabel("Inhalte");
@@ -427,7 +449,8 @@ void Tfrm_main::FormCreate() {
   } catch (const std::exception& e) {
     db_.reset();
     // On a PC where dasTessavor never ran, the bare message helps nobody.
-    boxes_->Error(this, e.what() + DatabaseNotFoundHint(folders_, dbLocation_));
+    noDatabase_ = e.what() + DatabaseNotFoundHint(folders_, dbLocation_);
+    boxes_->Error(this, noDatabase_);
   }
   driver_ = std::make_unique<SyncDriver>(*this, folders_, settings_, db_.get());
   Layout();
@@ -436,6 +459,44 @@ void Tfrm_main::FormCreate() {
   // event that would.
   GetChildren().front()->Layout();
   SetMinimumSize();
+}
+
+void Tfrm_main::RestorePlacement() {
+  const std::string ini = folders_.ToolIni();
+  wxRect rect(static_cast<int>(IniReadInteger(ini, kWindowSection, "left", 0)),
+              static_cast<int>(IniReadInteger(ini, kWindowSection, "top", 0)),
+              static_cast<int>(IniReadInteger(ini, kWindowSection, "width", 0)),
+              static_cast<int>(IniReadInteger(ini, kWindowSection, "height", 0)));
+  if (rect.GetWidth() <= 0 || rect.GetHeight() <= 0) return;
+  // The screen may be smaller now, or the second one gone: the window comes
+  // back whole onto the screen nearest to where it was.
+  int display = wxDisplay::GetFromPoint(rect.GetTopLeft());
+  if (display == wxNOT_FOUND) display = wxDisplay::GetFromPoint(rect.GetPosition() + wxSize(rect.GetWidth() / 2, 0));
+  if (display == wxNOT_FOUND) display = 0;
+  const wxRect area = wxDisplay(static_cast<unsigned>(display)).GetClientArea();
+  rect.SetWidth(std::min(rect.GetWidth(), area.GetWidth()));
+  rect.SetHeight(std::min(rect.GetHeight(), area.GetHeight()));
+  rect.SetX(std::clamp(rect.GetX(), area.GetLeft(), area.GetRight() + 1 - rect.GetWidth()));
+  rect.SetY(std::clamp(rect.GetY(), area.GetTop(), area.GetBottom() + 1 - rect.GetHeight()));
+  SetSize(rect);
+  if (IniReadInteger(ini, kWindowSection, "maximized", 0) != 0) Maximize();
+}
+
+void Tfrm_main::KeepPlacement() {
+  const std::string ini = folders_.ToolIni();
+  try {
+    const bool maximized = IsMaximized();
+    IniWriteInteger(ini, kWindowSection, "maximized", maximized ? 1 : 0);
+    // A maximized window keeps the size it had before, to go back to.
+    if (maximized || IsIconized()) return;
+    const wxRect rect = GetRect();
+    IniWriteInteger(ini, kWindowSection, "left", rect.GetX());
+    IniWriteInteger(ini, kWindowSection, "top", rect.GetY());
+    IniWriteInteger(ini, kWindowSection, "width", rect.GetWidth());
+    IniWriteInteger(ini, kWindowSection, "height", rect.GetHeight());
+  } catch (const std::exception&) {
+    // Only the next start's place is lost; closing must not fail for it.
+  }
 }
 
 void Tfrm_main::SetMinimumSize() {
@@ -510,18 +571,33 @@ void Tfrm_main::FormActivate() {
   ++activationStepsRun_;
   ClearMemo();
   ReadSettings();
-  if (settings_.name.empty()) {
-    // lbl_SvrName keeps what ReadSettings showed; the dialog's values show
-    // after the next use of the settings button. The server named there
-    // counts at once, for the version check below.
-    boxes_->AccountDialog(this, folders_, settings_);
-    HTMLabel1->SetURL(ToWx(DownloadPage()));
-    ShowEncryption();
+  if (!noDatabase_.empty()) {
+    // The box at the start is gone once read; the log keeps saying it.
+    for (const std::string& line : SplitLines(ReplaceAll(noDatabase_, "\r", "\n"))) {
+      if (!line.empty()) Log(line);
+    }
   }
-  btn_exit->Disable();
-  CheckForUpdate();
-  btn_exit->Enable();
+  if (settings_.name.empty()) {
+    // The server named there counts at once, for the version check below;
+    // the label names the account just set up, not the blank before it.
+    boxes_->AccountDialog(this, folders_, settings_);
+    ShowServerLabel();
+    HTMLabel1->SetURL(ToWx(DownloadPage()));
+    if (!settings_.name.empty() && ReadSyncCounter(folders_) == 0 && db_) {
+      Log(W1252("Jetzt auf Sync klicken: die erste Synchronisation überträgt die Praxisdaten "
+                "zum Mobilgerät."));
+    }
+  }
+  // Without an account nothing is set up yet: no server of the practice's
+  // to ask, and the built-in one would only bring a box about a file that
+  // means nothing to a new user.
+  if (!settings_.name.empty()) {
+    btn_exit->Disable();
+    CheckForUpdate();
+    btn_exit->Enable();
+  }
   activating_ = false;
+  if (closeAfterActivation_) Close(true);
 }
 
 void Tfrm_main::ReadSettings() {
@@ -537,7 +613,8 @@ void Tfrm_main::ReadAccountSettings() {
 }
 
 void Tfrm_main::ShowServerLabel() {
-  lbl_SvrName->SetLabel(ToWx(ServerLabelText(settings_)));
+  // As written: an account "Berger & Hof" is no shortcut marker.
+  lbl_SvrName->SetLabelText(ToWx(ServerLabelText(settings_)));
   ShowEncryption();
 }
 
@@ -554,6 +631,8 @@ void Tfrm_main::CheckForUpdate() {
   std::string offered;
   const Outcome outcome = kelvanor::CheckForUpdate(*HTTPGet1, settings_.servers.web,
                                                    folders_.UpdateFolder(), ExeVersionString(), offered);
+  // Stopped because the user closed the window: nothing more to tell him.
+  if (closeAfterActivation_) return;
   if (!outcome.IsOk()) {
     boxes_->Error(this, outcome.Message());
   } else if (!offered.empty()) {
@@ -597,16 +676,23 @@ void Tfrm_main::OpenDownloadPage() {
   if (!boxes_->OpenInBrowser(DownloadPage())) Log(NoBrowserText(DownloadPage()));
 }
 
-void Tfrm_main::btnSyncClick() { driver_->StartSync(); }
+void Tfrm_main::btnSyncClick() {
+  if (!noDatabase_.empty()) {
+    // A run could only fetch changes it cannot import, and upload nothing.
+    boxes_->Error(this, W1252("Ohne die Praxis-Datenbank von dasTessavor kann Kelvanor nicht "
+                              "synchronisieren: ") +
+                            noDatabase_);
+    return;
+  }
+  driver_->StartSync();
+}
 
 void Tfrm_main::btn_yesClick() { driver_->AnswerImport(true); }
 
 void Tfrm_main::btn_noClick() { driver_->AnswerImport(false); }
 
 void Tfrm_main::btn_helpClick() {
-  boxes_->Info(this, "Database = " + dbLocation_.file + "\r\r" + "Database-Path = " +
-                         dbLocation_.folder + "\r\r" + "Local-Mobile-Path = " +
-                         settings_.local_dir + "\r\r");
+  boxes_->Info(this, HelpText(dbLocation_.Path(), settings_.local_dir, folders_.ToolIni()));
 }
 
 void Tfrm_main::btn_exitClick() {
@@ -667,7 +753,17 @@ void Tfrm_main::OnClose(wxCloseEvent& event) {
     event.Veto();
     return;
   }
+  if (activating_) {
+    // The activation steps are on the stack, waiting for the version file
+    // while the window's events run: the window must outlive them. The
+    // check stops now, and FormActivate closes the window when it returns.
+    closeAfterActivation_ = true;
+    HTTPGet1->Abort();
+    if (event.CanVeto()) event.Veto();
+    return;
+  }
   closing_ = true;
+  KeepPlacement();
   if (db_) db_->Close();  // FormClose
   event.Skip();
 }
@@ -691,7 +787,7 @@ void Tfrm_main::ProcessPendingMessages() {
 }
 
 void Tfrm_main::ShowExportStep(const std::string& text, int stepPosition, int totalPosition) {
-  Label1_->SetLabel(ToWx(text));
+  Label1_->SetLabelText(ToWx(text));
   pbPut->SetValue(std::min(stepPosition, pbPut->GetRange()));
   Label2_->SetLabel("Gesamt");
   pbGet->SetValue(std::min(totalPosition, pbGet->GetRange()));
@@ -746,7 +842,7 @@ void Tfrm_main::WrapImportQuestion() {
   const int wrapAt = std::max(kNarrowestQuestion, width);
   if (wrapAt == importWrapWidth_) return;
   importWrapWidth_ = wrapAt;
-  Label5_->SetLabel(WrapQuestion(*Label5_, ToWxMessage(importQuestion_), wrapAt));
+  Label5_->SetLabelText(WrapQuestion(*Label5_, ToWxMessage(importQuestion_), wrapAt));
   GetChildren().front()->Layout();
   // A narrower window wraps the question into more lines: the window grows
   // down so the log and the tree keep their least room beside it.
@@ -796,8 +892,7 @@ void Tfrm_main::ReportInfo(const std::string& message) {
 void Tfrm_main::ShowReceived(const TreeModel& tree, const ChangeDetails& changes) {
   // Drawn once when all is in: a long download has many lines.
   tv->Freeze();
-  ShowTree(tree);
-  ShowChangeDetails(changes);
+  ShowTree(tree, changes);
   tv->Thaw();
 }
 
@@ -806,12 +901,24 @@ void Tfrm_main::ClearReceived() {
   treeItems_.clear();
 }
 
-void Tfrm_main::ShowTree(const TreeModel& tree) {
+void Tfrm_main::ShowTree(const TreeModel& tree, const ChangeDetails& details) {
   tv->DeleteAllItems();
   treeItems_.assign(tree.Count(), wxTreeItemId());
   if (tree.Count() == 0) return;
+  // The office reads the words; the line as received stays below them, in
+  // grey, for whoever wants it. The header line of each file says nothing
+  // to the office and gets no line of its own.
+  const wxColour rawGrey(110, 110, 110);
+  const auto shown = [](const std::string& change) {
+    // Windows-1252 has no arrow; the core writes "->" and the tree draws one.
+    wxString text = ToWx(change);
+    text.Replace(" -> ", wxString::FromUTF8(" → "));
+    return text;
+  };
   wxTreeItemId root;
   wxTreeItemId file;
+  bool headerPassed = false;
+  std::vector<wxTreeItemId> withChanges;
   for (std::size_t position = 0; position < tree.Count(); ++position) {
     const TreeNode& node = tree.Nodes()[position];
     if (node.level == 0) {
@@ -820,36 +927,36 @@ void Tfrm_main::ShowTree(const TreeModel& tree) {
     } else if (node.level == 1 && root.IsOk()) {
       file = tv->AppendItem(root, ToWx(node.text));
       treeItems_[position] = file;
+      headerPassed = false;
     } else if (node.level == 2 && file.IsOk()) {
-      treeItems_[position] = tv->AppendItem(file, ToWx(node.text));
+      if (!headerPassed) {
+        headerPassed = true;
+        continue;
+      }
+      const auto found = details.find(position);
+      if (found == details.end() || found->second.empty()) {
+        treeItems_[position] = tv->AppendItem(file, ToWx(node.text));
+        continue;
+      }
+      const std::vector<std::string>& words = found->second;
+      const wxTreeItemId line = tv->AppendItem(file, shown(words.front()));
+      treeItems_[position] = line;
+      for (std::size_t i = 1; i < words.size(); ++i) tv->AppendItem(line, shown(words[i]));
+      tv->SetItemTextColour(tv->AppendItem(line, ToWx(node.text)), rawGrey);
+      if (words.size() > 1) withChanges.push_back(line);
     }
   }
   if (!root.IsOk()) return;
   tv->Expand(root);
-  // Open the files too, unless one is so long that the view would crawl.
+  // Open the files too, unless one is so long that the view would crawl;
+  // a record's changed fields show at once.
   wxTreeItemIdValue cookie;
   for (wxTreeItemId item = tv->GetFirstChild(root, cookie); item.IsOk();
        item = tv->GetNextChild(root, cookie)) {
     if (tv->GetChildrenCount(item, false) <= 2000) tv->Expand(item);
   }
-}
-
-void Tfrm_main::ShowChangeDetails(const ChangeDetails& details) {
-  // The words under each raw line, in another colour so the line stays
-  // what catches the eye as received.
-  const wxColour words(0, 84, 147);
-  for (const auto& [position, changes] : details) {
-    if (position >= treeItems_.size() || !treeItems_[position].IsOk()) continue;
-    const wxTreeItemId line = treeItems_[position];
-    for (const std::string& change : changes) {
-      // Windows-1252 has no arrow; the core writes "->" and the tree draws one.
-      wxString text = ToWx(change);
-      text.Replace(" -> ", wxString::FromUTF8(" → "));
-      tv->SetItemTextColour(tv->AppendItem(line, text), words);
-    }
-    // Open where the file is open; a file too long to open keeps its lines closed too.
-    const wxTreeItemId file = tv->GetItemParent(line);
-    if (file.IsOk() && tv->IsExpanded(file)) tv->Expand(line);
+  for (const wxTreeItemId& line : withChanges) {
+    if (tv->IsExpanded(tv->GetItemParent(line))) tv->Expand(line);
   }
 }
 
@@ -862,9 +969,24 @@ void Tfrm_main::Busy(bool busy) {
   if (!busy) ReadAccountSettings();
 }
 
-void Tfrm_main::RunFailed() {
-  // The export of a run whose upload then failed left "fertig!" here.
-  Label1_->SetLabel("abgebrochen!");
+void Tfrm_main::ShowStatus(const std::string& status) {
+  if (status.empty()) {
+    // A new run: nothing of the last one's end may read as this one's.
+    Label2_->SetLabel("");
+    SetTotalBold(false);
+    pbPut->SetValue(0);
+    pbGet->SetValue(0);
+  } else if (StartsWith(status, "fertig")) {
+    pbPut->SetValue(pbPut->GetRange());
+    pbGet->SetValue(pbGet->GetRange());
+  }
+  // The status is longer than the export's steps: the label column widens
+  // for it rather than cut it.
+  Label1_->SetLabelText(ToWx(status));
+  const int width = std::max(FromDIP(110), Label1_->GetTextExtent(Label1_->GetLabel()).GetWidth() + 4);
+  Label1_->SetMinSize(wxSize(width, -1));
+  Label2_->SetMinSize(wxSize(width, -1));
+  pnlTop->Layout();
 }
 
 }  // namespace kelvanor

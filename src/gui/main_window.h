@@ -19,7 +19,6 @@
 
 class wxBoxSizer;
 class wxButton;
-class wxGauge;
 class wxHyperlinkCtrl;
 class wxMessageDialog;
 class wxPanel;
@@ -30,6 +29,7 @@ class wxTreeCtrl;
 
 namespace kelvanor {
 
+class ProgressBar;
 class THTTPGet;
 class WxDispatcher;
 
@@ -128,7 +128,7 @@ class Tfrm_main : public wxFrame,
   void ImportUnderWay() override;
   void CloseImportQuestion() override;
   void Busy(bool busy) override;
-  void RunFailed() override;
+  void ShowStatus(const std::string& status) override;
   IExportProgress& ExportProgress() override { return *this; }
   void ProcessPendingMessages() override;
 
@@ -166,8 +166,8 @@ class Tfrm_main : public wxFrame,
   wxButton* BtnLater() const { return btnLater; }
   wxStaticText* Label1() const { return Label1_; }
   wxStaticText* Label2() const { return Label2_; }
-  wxGauge* PbPut() const { return pbPut; }
-  wxGauge* PbGet() const { return pbGet; }
+  ProgressBar* PbPut() const { return pbPut; }
+  ProgressBar* PbGet() const { return pbGet; }
 
  private:
   void BuildControls();
@@ -178,8 +178,7 @@ class Tfrm_main : public wxFrame,
   void ShowEncryption();
   void WrapImportQuestion();
   void ClearMemo();
-  void ShowTree(const TreeModel& tree);
-  void ShowChangeDetails(const ChangeDetails& changes);
+  void ShowTree(const TreeModel& tree, const ChangeDetails& details);
   void SetImportLabel(const std::string& text);
   void SetImportButtonsEnabled(bool enabled);
   // Only counts: an activation runs none of the activation steps.
@@ -193,6 +192,10 @@ class Tfrm_main : public wxFrame,
   // The smallest client size that keeps every button of the bottom panels
   // and both panes of the splitter on the screen.
   void SetMinimumSize();
+  // The place and size of the last close (Kelvanor.ini, section window),
+  // brought whole onto a screen that may be smaller now; kept at the close.
+  void RestorePlacement();
+  void KeepPlacement();
   void GrowToMinimumSize();
   // The log back at the height the user gave it, as far as the window allows.
   void RestoreLogHeight();
@@ -209,11 +212,14 @@ class Tfrm_main : public wxFrame,
   bool activating_ = false;
   bool updating_ = false;  // btnUpdateClick is loading the update
   bool closing_ = false;
+  bool closeAfterActivation_ = false;  // closed while the activation steps ran
   bool activatedOnce_ = false;
   bool activationQueued_ = false;
   int activationStepsRun_ = 0;
   int activationsReported_ = 0;
   std::string importQuestion_;  // Label5's text before wrapping
+  // Why the practice database could not be opened at the start; "" when open.
+  std::string noDatabase_;
   int importWrapWidth_ = 0;
   int logHeight_ = 145;  // the log's height as designed or as the user dragged it
   bool repaintWhenSettled_ = false;  // resized: drawn anew once the layout is done
@@ -224,8 +230,8 @@ class Tfrm_main : public wxFrame,
   wxPanel* pnlTop = nullptr;
   wxStaticText* Label1_ = nullptr;
   wxStaticText* Label2_ = nullptr;
-  wxGauge* pbPut = nullptr;
-  wxGauge* pbGet = nullptr;
+  ProgressBar* pbPut = nullptr;
+  ProgressBar* pbGet = nullptr;
   wxStaticText* lbl_SvrName = nullptr;
   wxStaticText* lbl_Encryption = nullptr;
   wxSplitterWindow* Splitter1 = nullptr;

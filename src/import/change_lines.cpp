@@ -44,10 +44,23 @@ constexpr std::size_t kCustomerPriceLevelField = 10;
 
 int8_t LowByte(int32_t value) { return static_cast<int8_t>(static_cast<uint8_t>(value & 0xFF)); }
 
+constexpr const char* kNoValidNumber = W1252("enthält keine gültige Nummer");
+
+// The number `idText` of a record the field `shown` names; a broken one is
+// said with the field's word and the whole field: 'Kunde "A/z" enthält
+// keine gültige Nummer'.
+int32_t RecordNumber(const std::string& what, const std::string& shown, const std::string& idText) {
+  try {
+    return StrToInt(idText);
+  } catch (const EConvertError&) {
+    RefuseField(what, shown, kNoValidNumber);
+  }
+}
+
 // 1 to 5; an empty, zero or out-of-range level means the first price.
 int PriceLevel(const std::string& text) {
   if (text.empty() || text == "0") return 1;
-  const int level = LowByte(StrToInt(text));
+  const int level = LowByte(FieldToInt("Preisstufe", text));
   return level >= 1 && level <= 5 ? level : 1;
 }
 
@@ -55,7 +68,7 @@ int PriceLevel(const std::string& text) {
 int OrderType(const std::string& text) {
   if (text.empty()) return -1;
   const std::string digits = text.size() > 3 ? text.substr(3, 2) : std::string();
-  const int type = LowByte(StrToInt(Trim(digits)));
+  const int type = LowByte(RecordNumber("Auftragstyp", text, Trim(digits)));
   return type == 0 ? -1 : type;
 }
 
@@ -114,35 +127,44 @@ SqlParam SqlValue(const std::string& field, const std::string& what) {
   if (UnquoteLiteral(text, '\'', value) || UnquoteLiteral(text, '"', value)) {
     return SqlParam::Text(value);
   }
-  throw EConvertError("'" + field + W1252("' ist kein gültiger Wert für ") + what);
+  RefuseField(what, field, W1252("ist kein gültiger Wert"));
 }
 
 const ColumnMap& CustomerColumns() {
   // strasse is spelt through the transliteration the host's own column
   // naming follows.
   static const ColumnMap map = {
-      {"anrede", 1, FieldKind::kText},       {"name", 2, FieldKind::kText},
-      {"vorname", 3, FieldKind::kText},      {"kundennr", 4, FieldKind::kText},
-      {"telefon", 5, FieldKind::kText},      {Transliterate(W1252("straße")), 6, FieldKind::kText},
-      {"plz", 7, FieldKind::kText},          {"ort", 8, FieldKind::kText},
-      {"email", 9, FieldKind::kText},        {"preisstufe", kCustomerPriceLevelField, FieldKind::kInteger},
-      {"telefonhandy", 11, FieldKind::kText}};
+      {"anrede", 1, FieldKind::kText, "Anrede"},
+      {"name", 2, FieldKind::kText, "Name"},
+      {"vorname", 3, FieldKind::kText, "Vorname"},
+      {"kundennr", 4, FieldKind::kText, "Kundennummer"},
+      {"telefon", 5, FieldKind::kText, "Telefon"},
+      {Transliterate(W1252("straße")), 6, FieldKind::kText, W1252("Straße")},
+      {"plz", 7, FieldKind::kText, "PLZ"},
+      {"ort", 8, FieldKind::kText, "Ort"},
+      {"email", 9, FieldKind::kText, "E-Mail"},
+      {"preisstufe", kCustomerPriceLevelField, FieldKind::kInteger, "Preisstufe"},
+      {"telefonhandy", 11, FieldKind::kText, "Handy"}};
   return map;
 }
 
 const ColumnMap& StableColumns() {
   static const ColumnMap map = {
-      {"name", 1, FieldKind::kText},    {"ansprechpartner", 2, FieldKind::kText},
-      {"telefon", 3, FieldKind::kText}, {Transliterate(W1252("straße")), 4, FieldKind::kText},
-      {"plz", 5, FieldKind::kText},     {"ort", 6, FieldKind::kText},
-      {"land", 7, FieldKind::kText}};
+      {"name", 1, FieldKind::kText, "Name"},
+      {"ansprechpartner", 2, FieldKind::kText, "Ansprechpartner"},
+      {"telefon", 3, FieldKind::kText, "Telefon"},
+      {Transliterate(W1252("straße")), 4, FieldKind::kText, W1252("Straße")},
+      {"plz", 5, FieldKind::kText, "PLZ"},
+      {"ort", 6, FieldKind::kText, "Ort"},
+      {"land", 7, FieldKind::kText, "Land"}};
   return map;
 }
 
 // The interval comes as its display text and is looked up by the importer.
 const ColumnMap& HorseColumns() {
-  static const ColumnMap map = {{"name", 1, FieldKind::kText},
-                                {"naechsterbeschlag", 5, FieldKind::kRequiredDecimal}};
+  static const ColumnMap map = {
+      {"name", 1, FieldKind::kText, "Name"},
+      {"naechsterbeschlag", 5, FieldKind::kRequiredDay, W1252("Nächster Beschlag")}};
   return map;
 }
 
@@ -150,11 +172,11 @@ const ColumnMap& HorseColumns() {
 // as fraction in the other. A blank field is the zero moment. The subject is
 // added by the importer.
 const ColumnMap& AppointmentColumns() {
-  static const ColumnMap map = {{"beginn", 1, FieldKind::kMomentDay},
-                                {"beginnzeit", 1, FieldKind::kMomentTime},
-                                {"ende", 2, FieldKind::kMomentDay},
-                                {"endezeit", 2, FieldKind::kMomentTime},
-                                {"ort", 4, FieldKind::kText}};
+  static const ColumnMap map = {{"beginn", 1, FieldKind::kMomentDay, "Beginn"},
+                                {"beginnzeit", 1, FieldKind::kMomentTime, "Beginn"},
+                                {"ende", 2, FieldKind::kMomentDay, "Ende"},
+                                {"endezeit", 2, FieldKind::kMomentTime, "Ende"},
+                                {"ort", 4, FieldKind::kText, "Ort"}};
   return map;
 }
 
@@ -162,11 +184,12 @@ const ColumnMap& AppointmentColumns() {
 // the price columns carry the currency's suffix.
 ColumnMap PricedItemColumns(FileKind kind, const std::string& suffix) {
   const char* stem = kind == FileKind::kArticles ? "vkpreis" : "preis";
-  ColumnMap map = {{"bezeichnung", 1, FieldKind::kText}, {"mwst", 3, FieldKind::kDecimal}};
+  ColumnMap map = {{"bezeichnung", 1, FieldKind::kText, "Bezeichnung"},
+                   {"mwst", 3, FieldKind::kDecimal, "MwSt."}};
   const std::size_t priceFields[5] = {2, 4, 5, 6, 7};
   for (int level = 0; level < 5; ++level) {
     map.push_back({stem + std::to_string(level + 1) + suffix, priceFields[level],
-                   FieldKind::kDecimal});
+                   FieldKind::kDecimal, "Preis " + std::to_string(level + 1)});
   }
   return map;
 }
@@ -183,9 +206,7 @@ std::set<std::size_t> WithClearedPriceLevel(const std::vector<std::string>& fiel
 // Converts what a subject "kd/N/5" or "pfd/N/5" names by mobile id.
 void ReadSubject(const std::string& subject) {
   if (subject.compare(0, 5, "kd/N/") != 0 && subject.compare(0, 6, "pfd/N/") != 0) return;
-  std::vector<std::string> parts;
-  SplitFieldsBy('/', subject, parts, 3);
-  (void)StrToInt(parts[2]);
+  (void)ReadSubjectId(subject);
 }
 
 }  // namespace
@@ -283,7 +304,19 @@ ClassifiedLine ClassifyChangeLine(FileKind kind, const std::string& line) {
 int32_t ReadLineId(const std::vector<std::string>& fields) {
   std::vector<std::string> op;
   SplitFieldsBy('/', fields[0], op, 1);
-  return StrToInt(op[1]);
+  return RecordNumber("Datensatz", fields[0], op[1]);
+}
+
+int32_t ReadItemId(const std::string& field0) {
+  std::vector<std::string> op;
+  SplitFieldsBy('/', field0, op, 2);
+  return RecordNumber("Datensatz", field0, op[1]);
+}
+
+int32_t ReadSubjectId(const std::string& subject) {
+  std::vector<std::string> parts;
+  SplitFieldsBy('/', subject, parts, 3);
+  return RecordNumber("Betreff", subject, parts[2]);
 }
 
 DeletedRecord ReadDeletion(const std::string& field0) {
@@ -297,7 +330,7 @@ DeletedRecord ReadDeletion(const std::string& field0) {
   } else {
     return deleted;
   }
-  deleted.id = StrToInt(Trim(parts[2]));
+  deleted.id = RecordNumber("Datensatz", field0, Trim(parts[2]));
   return deleted;
 }
 
@@ -316,13 +349,13 @@ RecordValues ReadRecordColumns(FileKind kind, const std::vector<std::string>& fi
   }
 }
 
-LineReference ReadReference(const std::string& text, bool allowNew) {
+LineReference ReadReference(const std::string& what, const std::string& text, bool allowNew) {
   std::vector<std::string> parts;
   SplitFieldsBy('/', text, parts, 1);
   LineReference reference;
   reference.op = parts[0];
   if (parts[0] == "A" || parts[0] == "N" || (allowNew && parts[0] == "AE")) {
-    reference.id = StrToInt(parts[1]);
+    reference.id = RecordNumber(what, text, parts[1]);
   } else {
     reference.op.clear();
   }
@@ -332,11 +365,12 @@ LineReference ReadReference(const std::string& text, bool allowNew) {
 OrderValues ReadOrderValues(const std::vector<std::string>& f) {
   OrderValues order;
   order.invoiceNumber = f[1];
-  order.customer = ReadReference(f[2]);
+  order.customer = ReadReference("Kunde", f[2]);
   std::vector<std::string> horses;
   const std::size_t h = SplitFieldsBy('|', f[3], horses, kHighestHorse);
-  order.date = ParseRequiredDecimal(f[4]);
-  (void)ParseRequiredDecimal(f[5]);  // not stored, but a broken number here means a broken line
+  order.date = FieldToRequiredDay("Datum", f[4]);
+  // Not stored, but a broken number here means a broken line.
+  (void)FieldToRequiredDecimal("Feld 6", f[5]);
   order.priceLevel = PriceLevel(f[6 + h]);
   order.type = OrderType(f[7 + h]);
   order.paid = Trim(f[8 + h]) == "JA";
@@ -344,7 +378,7 @@ OrderValues ReadOrderValues(const std::vector<std::string>& f) {
   for (std::size_t k = 0; k < h; ++k) {
     OrderHorse horse;
     horse.reference = horses[k];
-    (void)ReadReference(horses[k]);
+    (void)ReadReference("Pferd", horses[k]);
     std::vector<std::string> elements;
     const std::size_t count = SplitFieldsBy('|', f[6 + k], elements, kHighestItem);
     for (std::size_t i = 0; i < count; ++i) {
@@ -357,7 +391,7 @@ OrderValues ReadOrderValues(const std::vector<std::string>& f) {
       if (kindWord != "Art" && kindWord != "Lst") continue;
       if (idText.empty()) continue;
       item.article = kindWord == "Art";
-      item.id = StrToInt(idText);
+      item.id = RecordNumber(item.article ? "Artikel" : "Leistung", elements[i], idText);
       horse.items.push_back(item);
     }
     order.horses.push_back(std::move(horse));
@@ -367,38 +401,38 @@ OrderValues ReadOrderValues(const std::vector<std::string>& f) {
 
 CashValues ReadCashValues(const std::vector<std::string>& f) {
   CashValues cash;
-  const double moment = Trim(f[1]).empty() ? 0.0 : ParseDecimal(f[1]);
+  const double moment = Trim(f[1]).empty() ? 0.0 : FieldToDay("Datum", f[1]);
   cash.date = std::trunc(moment);
   cash.time = moment - cash.date;
   cash.supplierEntry = f[2] == "A";
   cash.party = f[7];
-  if (!cash.supplierEntry) (void)ReadReference(f[7]);
-  cash.gross = ParseRequiredDecimal(f[5]);
-  cash.vatRate = ParseRequiredDecimal(f[6]);
+  if (!cash.supplierEntry) (void)ReadReference("Kunde", f[7]);
+  cash.gross = FieldToRequiredDecimal("Betrag", f[5]);
+  cash.vatRate = FieldToRequiredDecimal("MwSt.", f[6]);
   cash.net = cash.gross / (cash.vatRate * 0.01 + 1.0);
   // A VAT rate of -100 % would divide by zero; such an entry has no amount.
   if (!std::isfinite(cash.net)) {
-    throw EConvertError(W1252("Kein gültiger Nettobetrag aus Betrag '") + f[5] + "' und MwSt. '" +
-                        f[6] + "'");
+    throw EConvertError("Betrag \"" + f[5] + "\" und MwSt. \"" + f[6] +
+                        "\" ergeben keinen Nettobetrag");
   }
   return cash;
 }
 
 ReportValues ReadReportValues(const std::vector<std::string>& f) {
   ReportValues report;
-  report.horse = ReadReference(f[1]);
+  report.horse = ReadReference("Pferd", f[1]);
   // One after the other, so the message names the first field in error.
-  report.order = SqlValue(f[2], "die Auftragsnummer");
-  report.date = SqlValue(f[3], "das Datum");
+  report.order = SqlValue(f[2], "Auftragsnummer");
+  report.date = SqlValue(f[3], "Datum");
   return report;
 }
 
 LinkValues ReadLinkValues(const std::vector<std::string>& f) {
   LinkValues link;
-  link.customer = ReadReference(f[0]);
+  link.customer = ReadReference("Kunde", f[0]);
   std::vector<std::string> elements;
   SplitFieldsBy('|', f[1], elements, 2);
-  link.horse = ReadReference(elements[1]);
+  link.horse = ReadReference("Pferd", elements[1]);
   return link;
 }
 
@@ -430,12 +464,14 @@ std::string RefusalOf(FileKind kind, const std::string& line,
           (void)ReadDeletion(f[0]);
         } else if (read.op == LineOp::kNew) {
           (void)ReadRecordColumns(kind, f);
-          (void)ReadReference(f[6], false);
+          (void)ReadReference("Stall", f[6], false);
           (void)ReadLineId(f);
         } else {
           (void)ReadLineId(f);
           (void)ReadRecordColumns(kind, f, untouched);
-          if (untouched == nullptr || untouched->count(6) == 0) (void)ReadReference(f[6], false);
+          if (untouched == nullptr || untouched->count(6) == 0) {
+            (void)ReadReference("Stall", f[6], false);
+          }
         }
         break;
       case FileKind::kAppointments:
@@ -459,9 +495,7 @@ std::string RefusalOf(FileKind kind, const std::string& line,
         // The numbers must be valid on every line, whatever its operation.
         (void)ReadRecordColumns(kind, f);
         if (read.op != LineOp::kNew) break;
-        std::vector<std::string> op;
-        SplitFieldsBy('/', f[0], op, 2);
-        (void)StrToInt(op[1]);
+        (void)ReadItemId(f[0]);
         break;
       }
       case FileKind::kOrders: (void)ReadOrderValues(f); break;

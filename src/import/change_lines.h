@@ -37,7 +37,14 @@ struct ClassifiedLine {
 ClassifiedLine ClassifyChangeLine(FileKind kind, const std::string& line);
 
 // The id after the operation of a new or changed line ("N/5", "A/12").
+// Like every reader here, a field that does not convert raises
+// EConvertError naming it in the office's words ('Datensatz "N/x" enthält
+// keine gültige Nummer', 'Betrag "abc" ist keine Zahl').
 int32_t ReadLineId(const std::vector<std::string>& fields);
+// The mobile id of a new article or service ("N/5").
+int32_t ReadItemId(const std::string& field0);
+// The mobile id an appointment's subject "kd/N/5/..." or "pfd/N/5/..." names.
+int32_t ReadSubjectId(const std::string& subject);
 
 // The record a deletion "D/N/5" or "D/A/12" names: a mobile id of this or an
 // earlier run, or a database id; neither for any other second operation.
@@ -63,9 +70,11 @@ struct LineReference {
   bool ByMobileId() const { return op == "N" || op == "AE"; }
 };
 // Reads `text` split at its first "/": "A", "N" and "AE" convert the id
-// (raising EConvertError), any other op names nothing. `allowNew` false
-// takes only "A" and "N" (the stable of a horse).
-LineReference ReadReference(const std::string& text, bool allowNew = true);
+// (raising EConvertError that names `what`, "Kunde" or "Pferd"), any other
+// op names nothing. `allowNew` false takes only "A" and "N" (the stable of a
+// horse).
+LineReference ReadReference(const std::string& what, const std::string& text,
+                            bool allowNew = true);
 
 // An order line: one new order with its horses and their items.
 struct OrderItem {

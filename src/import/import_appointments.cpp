@@ -27,9 +27,7 @@ std::string RewriteSubject(const ImportContext& ctx, const std::string& subject)
   } else {
     return subject;
   }
-  std::vector<std::string> parts;
-  SplitFieldsBy('/', subject, parts, 3);
-  return kindPrefix + std::to_string(LookupCreatedId(ctx, tableKey, StrToInt(parts[2])));
+  return kindPrefix + std::to_string(LookupCreatedId(ctx, tableKey, ReadSubjectId(subject)));
 }
 
 void ImportAppointmentLine(ImportContext& ctx, const ClassifiedLine& read) {

@@ -42,9 +42,7 @@ void ImportPricedItems(ImportContext& ctx, std::size_t& position, const PricedIt
         ctx.KeepNotTaken(read.reason);
         return;
       }
-      std::vector<std::string> op;
-      SplitFieldsBy('/', f[0], op, 2);
-      const int32_t mobileId = StrToInt(op[1]);
+      const int32_t mobileId = ReadItemId(f[0]);
       values.Number("erstelltam", ctx.Now()).Text("erstelltvon", "MOB");
       ctx.idMap.AddIdMapEntry(kind.idMapKey, mobileId, InsertValues(ctx.db, kind.table, values));
     }, kind.idMapKey);

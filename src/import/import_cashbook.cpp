@@ -48,7 +48,7 @@ void ImportCashLine(ImportContext& ctx, const std::vector<std::string>& f) {
     supplierId = cash.party.empty() ? 0 : SupplierId(ctx.db, cash.party);
     remark = "Lieferant: " + cash.party;
   } else {
-    customerId = Resolve(ctx, ReadReference(cash.party), "besitzer");
+    customerId = Resolve(ctx, ReadReference("Kunde", cash.party), "besitzer");
   }
   InsertValues(ctx.db, "kasse",
                RecordValues()

@@ -17,7 +17,7 @@ namespace kelvanor {
 namespace {
 
 int32_t StableId(const ImportContext& ctx, const std::string& reference) {
-  return Resolve(ctx, ReadReference(reference, false), "stall");
+  return Resolve(ctx, ReadReference("Stall", reference, false), "stall");
 }
 
 void LinkStable(ImportContext& ctx, int32_t horseId, int32_t stableId) {

@@ -215,7 +215,7 @@ void ImportOrderLine(ImportContext& ctx, const std::vector<std::string>& f) {
 
   ItemsRead itemsRead;
   for (const OrderHorse& horse : order.horses) {
-    const int32_t horseId = Resolve(ctx, ReadReference(horse.reference), "pferd");
+    const int32_t horseId = Resolve(ctx, ReadReference("Pferd", horse.reference), "pferd");
     const int32_t orderHorseId =
         InsertValues(ctx.db, "vbauftragpferd",
                      RecordValues()

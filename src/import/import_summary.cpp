@@ -1,5 +1,6 @@
 #include "import/import_summary.h"
 
+#include "util/text.h"
 #include "util/w1252.h"
 
 namespace kelvanor {
@@ -33,9 +34,11 @@ std::string Describe(const LineFailure& failure) {
 std::vector<std::string> ImportSummary::LogLines() const {
   std::vector<std::string> lines;
   if (alreadyImported > 0) {
-    lines.push_back(std::to_string(alreadyImported) +
-                    W1252(" Zeile(n) waren schon bei einem früheren Import übernommen worden "
-                          "und wurden nicht noch einmal importiert."));
+    lines.push_back(Counted(alreadyImported, "Zeile", "Zeilen") +
+                    (alreadyImported == 1 ? " war" : " waren") +
+                    W1252(" schon bei einem früheren Import übernommen worden und ") +
+                    (alreadyImported == 1 ? "wurde" : "wurden") +
+                    " nicht noch einmal importiert.");
   }
   for (const std::string& notice : notices) lines.push_back(notice);
   for (const LineFailure& line : notTaken) {
@@ -50,10 +53,11 @@ std::vector<std::string> ImportSummary::LogLines() const {
 
 std::string ImportSummary::ConflictMessage(const std::string& keptIn) const {
   if (conflicts.empty()) return std::string();
-  std::string message = std::to_string(conflicts.size()) +
-                        W1252(
-                            " Feld(er) wurden im Büro und auf dem Mobilgerät verschieden "
-                            "geändert; übernommen wurde der Wert vom Mobilgerät:\r");
+  const bool one = conflicts.size() == 1;
+  std::string message = Counted(conflicts.size(), "Feld", "Felder") +
+                        (one ? " wurde" : " wurden") +
+                        W1252(" im Büro und auf dem Mobilgerät verschieden geändert; "
+                              "übernommen wurde der Wert vom Mobilgerät:\r");
   for (std::size_t i = 0; i < conflicts.size() && i < kFailuresInMessage; ++i) {
     message += "\r" + Describe(conflicts[i]);
   }
@@ -69,10 +73,9 @@ std::string ImportSummary::ConflictMessage(const std::string& keptIn) const {
 
 std::string ImportSummary::FailureMessage() const {
   if (failures.empty()) return std::string();
-  std::string message = std::to_string(failures.size()) +
-                        W1252(
-                            " Zeile(n) konnten nicht importiert werden; alle anderen wurden "
-                            "übernommen:\r");
+  std::string message = Counted(failures.size(), "Zeile", "Zeilen") +
+                        (failures.size() == 1 ? " konnte" : " konnten") +
+                        W1252(" nicht importiert werden; alle anderen wurden übernommen:\r");
   for (std::size_t i = 0; i < failures.size() && i < kFailuresInMessage; ++i) {
     message += "\r" + Describe(failures[i]);
   }

@@ -9,24 +9,26 @@ namespace kelvanor {
 
 namespace {
 
-double MomentOf(const std::string& field) {
-  return Trim(field).empty() ? 0.0 : ParseDecimal(field);
+double MomentOf(const std::string& label, const std::string& field) {
+  return Trim(field).empty() ? 0.0 : FieldToDay(label, field);
 }
 
-SqlParam FieldValue(const std::string& field, FieldKind kind) {
+SqlParam FieldValue(const std::string& field, FieldKind kind, const std::string& label) {
   switch (kind) {
     case FieldKind::kText:
       return SqlParam::Text(field);
     case FieldKind::kInteger:
-      return SqlParam::Integer(StrToInt(field));
+      return SqlParam::Integer(FieldToInt(label, field));
     case FieldKind::kRequiredDecimal:
-      return SqlParam::Real(ParseRequiredDecimal(field));
+      return SqlParam::Real(FieldToRequiredDecimal(label, field));
+    case FieldKind::kRequiredDay:
+      return SqlParam::Real(FieldToRequiredDay(label, field));
     case FieldKind::kDecimal:
-      return SqlParam::Real(ParseDecimal(field));
+      return SqlParam::Real(FieldToDecimal(label, field));
     case FieldKind::kMomentDay:
-      return SqlParam::Real(std::trunc(MomentOf(field)));
+      return SqlParam::Real(std::trunc(MomentOf(label, field)));
     case FieldKind::kMomentTime: {
-      const double moment = MomentOf(field);
+      const double moment = MomentOf(label, field);
       return SqlParam::Real(moment - std::trunc(moment));
     }
   }
@@ -49,7 +51,8 @@ RecordValues::RecordValues(const ColumnMap& map, const std::vector<std::string>&
   columns_.reserve(map.size() + 4);
   for (const MappedField& mapped : map) {
     if (skipped != nullptr && skipped->count(mapped.field) > 0) continue;
-    columns_.push_back({mapped.column, FieldValue(fields[mapped.field], mapped.kind)});
+    columns_.push_back(
+        {mapped.column, FieldValue(fields[mapped.field], mapped.kind, mapped.label)});
   }
 }
 

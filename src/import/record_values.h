@@ -20,6 +20,7 @@ enum class FieldKind {
   kText,             // the field as it stands
   kInteger,          // a whole number; empty or malformed is a conversion error
   kRequiredDecimal,  // a decimal with "."; empty is a conversion error
+  kRequiredDay,      // a day number with "."; empty is a conversion error
   kDecimal,          // a decimal with "."; empty is 0
   kMomentDay,        // a day number with "." (empty is 0): its whole days
   kMomentTime,       // the same day number's time of day (the fraction)
@@ -29,6 +30,8 @@ struct MappedField {
   std::string column;
   std::size_t field;
   FieldKind kind;
+  // How the office calls the field; a conversion error names it.
+  std::string label;
 };
 
 using ColumnMap = std::vector<MappedField>;
@@ -43,7 +46,8 @@ class RecordValues {
  public:
   RecordValues() = default;
   // The mapped fields of a line, read in map order (so the first field in
-  // error is the one reported); fields in `skipped` are left out, unread.
+  // error is the one reported, by its label); fields in `skipped` are left
+  // out, unread.
   RecordValues(const ColumnMap& map, const std::vector<std::string>& fields,
                const std::set<std::size_t>* skipped = nullptr);
 

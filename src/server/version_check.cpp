@@ -132,7 +132,7 @@ Outcome CheckForUpdate(THTTPGet& http, const std::string& webBase,
 }
 
 std::string UpdateOfferText(const std::string& offered) {
-  return "Update auf neue Version  " + offered + W1252("  verfügbar. Jetzt laden?");
+  return "Update auf die neue Version " + offered + W1252(" verfügbar. Jetzt laden?");
 }
 
 Outcome DownloadAndStartUpdate(THTTPGet& http, const std::string& webBase,

@@ -277,7 +277,8 @@ Outcome CheckServerName(const std::string& serverName) {
 }
 
 std::string ServerLabelText(const Settings& settings) {
-  return settings.name + " (" + std::to_string(settings.SyncCount) + " syncs)";
+  return settings.name + " (" +
+         Counted(settings.SyncCount, "Synchronisation", "Synchronisationen") + ")";
 }
 
 uint16_t ReadSyncCounter(const Folders& folders) {

@@ -5,14 +5,16 @@
 #include "import/received_data.h"
 #include "import/received_preview.h"
 #include "util/exchange_files.h"
+#include "util/text.h"
 #include "util/w1252.h"
 
 namespace kelvanor {
 
 namespace {
-// "mob_kunde_x.txt (2 Sätze)": the records of a file, its header line not counted.
+// "mob_kunde_x.txt (2 Sätze)", "(1 Satz)": the records of a file, its header
+// line not counted.
 std::string Entry(const ReceivedFile& file) {
-  return file.name + " (" + std::to_string(file.records.size()) + W1252(" Sätze)");
+  return file.name + " (" + Counted(file.records.size(), "Satz", W1252("Sätze")) + ")";
 }
 }  // namespace
 
@@ -34,7 +36,7 @@ std::string BuildImportQuestion(const TreeModel& tree, int* total, const Earlier
   for (const ReceivedFile& file : received.Files()) {
     // A file holding only its header brings nothing to import.
     if (file.records.empty()) continue;
-    files += (files.empty() ? "" : ",") + Entry(file);
+    files += (files.empty() ? "" : ", ") + Entry(file);
   }
   message += files;
   // The file names say little to the farrier; the records in words do.

@@ -69,12 +69,16 @@ DecodedLine FromUtf8(const std::string& utf8) {
 // Calls `take` with every line of a change file's bytes in Windows-1252.
 // Saved from an editor, a change file may carry the mark of its encoding;
 // read as Windows-1252 every line of a UTF-16 file would be unreadable and
-// every umlaut of a UTF-8 one two wrong letters.
+// every umlaut of a UTF-8 one two wrong letters. Notepad saves UTF-8 without
+// the mark these days: a file that is valid UTF-8 with multi-byte sequences
+// is read as UTF-8, since Windows-1252 text is practically never that.
 template <typename Take>
 void ForEachChangeFileLine(const std::string& bytes, Take take) {
   std::string utf8;
   if (StartsWith(bytes, "\xEF\xBB\xBF")) {
     utf8 = bytes.substr(3);
+  } else if (IsMultiByteUtf8(bytes)) {
+    utf8 = bytes;
   } else if (StartsWith(bytes, "\xFF\xFE")) {
     utf8 = Utf16ToUtf8(bytes.substr(2), false);
   } else if (StartsWith(bytes, "\xFE\xFF")) {
@@ -266,7 +270,7 @@ void ReadBackupFile(const std::string& path, const FileTable& changeFiles, TreeM
 
 std::string BackupFileName(const CivilTime& moment) {
   char stamp[96];
-  std::snprintf(stamp, sizeof stamp, "%d_%d_%d_%d.%d.%d_", moment.year, moment.month, moment.day,
+  std::snprintf(stamp, sizeof stamp, "%04d_%02d_%02d_%02d.%02d.%02d_", moment.year, moment.month, moment.day,
                 moment.hour, moment.minute, moment.second);
   return std::string(stamp) + "mob_from_server.txt";
 }

@@ -52,7 +52,9 @@ void ReadReceivedFilesFrom(const std::string& folder, const FileTable& changeFil
 // empty.
 void ReadBackupFile(const std::string& path, const FileTable& changeFiles, TreeModel& tree);
 
-// "2027_3_1_9.5.7_mob_from_server.txt" for 1 March 2027, 09:05:07.
+// "2027_03_01_09.05.07_mob_from_server.txt" for 1 March 2027, 09:05:07: the
+// names sort by date. (Older versions wrote "2027_3_1_9.5.7_..."; nothing
+// reads the names back, the office lists the folder.)
 std::string BackupFileName(const CivilTime& moment);
 
 // Writes the texts of all nodes, one per CR LF line, into a dated file in

@@ -1,5 +1,6 @@
 #include "sync/sync_driver.h"
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "import/received_preview.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
+#include "util/daynumber.h"
 #include "util/encoding.h"
 #include "util/text.h"
 #include "util/w1252.h"
@@ -106,6 +108,22 @@ bool HoldsLinesNotIn(const TreeModel& fresh, const TreeModel& seen) {
 
 }  // namespace
 
+std::string RunSeparator(const CivilTime& moment) {
+  char time[16];
+  std::snprintf(time, sizeof time, "%02d:%02d", moment.hour, moment.minute);
+  return "===== Synchronisation am " + ShortDateText(moment) + " um " + time + " =====";
+}
+
+std::string ImportedSummaryLine(const CivilTime& moment, const std::string& received,
+                                const std::string& backup) {
+  char time[16];
+  std::snprintf(time, sizeof time, "%02d:%02d", moment.hour, moment.minute);
+  std::string line = "Importiert am " + ShortDateText(moment) + " um " + time + ": " +
+                     (received.empty() ? std::string("nichts") : received) + ".";
+  if (!backup.empty()) line += W1252(" Die empfangenen Daten sind gesichert in ") + backup + ".";
+  return line;
+}
+
 // Whatever way a run or an answer leaves (done, failed, an error): the
 // import question closes and the window's buttons come back, unless the run
 // now waits for the answer.
@@ -121,6 +139,7 @@ class SyncDriver::RunEnd {
     }
     driver_.accountLock_.reset();
     try {
+      driver_.view_.ShowStatus(driver_.Status());
       driver_.view_.CloseImportQuestion();
     } catch (...) {
       // The window goes on without it; the state below is what counts.
@@ -154,7 +173,7 @@ void SyncDriver::Fail(const Outcome& outcome) {
   for (const std::string& line : SplitLines(outcome.Message())) {
     if (!line.empty()) log_.Step(line);
   }
-  view_.RunFailed();
+  view_.ShowStatus(Status());
   view_.ReportError(outcome.Message());
 }
 
@@ -178,9 +197,35 @@ std::string SyncDriver::DownloadFolderForRmdir() const {
   return settings_.local_dir + "tmp_dl" + kPathSep;
 }
 
+std::string SyncDriver::Status() const {
+  const std::string notTaken =
+      notImported_ == 0 ? std::string()
+                        : Counted(notImported_, "Zeile", "Zeilen") + W1252(" nicht übernommen");
+  if (imported_ && !deleted_) {
+    // The practice has the lines; only the server still holds them, and the
+    // next sync, skipping them, finishes the delete.
+    return W1252("importiert; Löschen auf dem Server nachholen") +
+           (notTaken.empty() ? "" : "; " + notTaken);
+  }
+  if (!lastOutcome_.IsOk()) {
+    return imported_ ? W1252("importiert; Übertragung zum Mobilgerät nachholen")
+                     : "abgebrochen!";
+  }
+  if (!finished_) return std::string();
+  return notTaken.empty() ? "fertig!" : "fertig, " + notTaken;
+}
+
+void SyncDriver::BeginRun() {
+  lastOutcome_ = Outcome::Ok();
+  imported_ = deleted_ = finished_ = false;
+  notImported_ = 0;
+  view_.ShowStatus(std::string());
+  log_.Step(RunSeparator(NowCivil()));
+}
+
 void SyncDriver::StartSync() {
   if (state_ != State::kIdle) return;  // one run at a time
-  lastOutcome_ = Outcome::Ok();
+  BeginRun();
   backupPath_.clear();
   session_.reset();
   downloaded_ = DownloadFacts();
@@ -211,7 +256,9 @@ void SyncDriver::StartSync() {
 
 void SyncDriver::StartBackupImport(const std::string& path) {
   if (state_ != State::kIdle) return;
-  lastOutcome_ = Outcome::Ok();
+  BeginRun();
+  // Nothing of it is on the server: there is nothing to delete there.
+  deleted_ = true;
   backupPath_.clear();
   session_.reset();
   downloaded_ = DownloadFacts();
@@ -243,6 +290,7 @@ void SyncDriver::StartBackupImport(const std::string& path) {
     record_.received = session_->Summary();
     if (total == 0) {
       log_.Step(W1252("Die Sicherung enthält nichts, was noch zu importieren wäre."));
+      finished_ = true;
       log_.Step("fertig!");
       return;
     }
@@ -286,6 +334,7 @@ void SyncDriver::RunFirstSync() {
   if (!Upload()) return;
   KeepBase();
   WriteSyncCounter(folders_, static_cast<uint16_t>(counter + 1));
+  finished_ = true;
   log_.Step("fertig!");
 }
 
@@ -386,11 +435,16 @@ void SyncDriver::Import() {
     Fail(imported.outcome);
     return;
   }
+  imported_ = true;
+  notImported_ = imported.summary.failures.size() + imported.summary.notTaken.size();
   if (backupImport_) {
+    log_.Step(ImportedSummaryLine(NowCivil(), record_.received, record_.backup));
+    finished_ = true;
     log_.Step("fertig!");
     return;
   }
   backupPath_ = imported.backup;
+  log_.Step(ImportedSummaryLine(NowCivil(), record_.received, backupPath_));
   bool oldArchive = false;
   try {
     ForgetLinesGoneFromServer(tree_, downloaded_);
@@ -416,6 +470,7 @@ void SyncDriver::Import() {
                            kNextSyncFinishes))) {
         return;
       }
+      deleted_ = true;
       // An answer proves nothing (a script that fails softly answers 200):
       // what the server sends now tells which lines are gone, so that a new
       // line reading like an imported one counts as new.
@@ -463,6 +518,10 @@ void SyncDriver::DeclineImport() {
     return;
   }
   log_.Step(kImportDeclined);
+  // What was shown is not going to be imported: it must not stay on view as
+  // if it were still on offer.
+  tree_.Clear();
+  view_.ClearReceived();
   try {
     ForgetLinesGoneFromServer(tree_, downloaded_);
     log_.LogLine("rmdir (s. tmp.bat) ...");
@@ -523,9 +582,10 @@ bool SyncDriver::FinishSync() {
   log_.Step(W1252("4) Datensätze auf den Server HOCH-laden."));
   if (!Upload()) return false;
   KeepBase();
-  log_.Step(W1252("5) Tmp-Mobil Datensätze lokal sichern."));
-  SaveBackupOnce();
+  const std::string backup = SaveBackupOnce();
+  if (!backup.empty()) log_.Step(W1252("5) Empfangene Daten gesichert: ") + backup);
   WriteSyncCounter(folders_, static_cast<uint16_t>(ReadSyncCounter(folders_) + 1));
+  finished_ = true;
   log_.Step("fertig!");
   tree_.Clear();
   view_.ClearReceived();

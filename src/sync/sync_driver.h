@@ -26,9 +26,18 @@
 #include "import/import_context.h"
 #include "import/import_summary.h"
 #include "import/node_list.h"
+#include "util/daynumber.h"
 #include "util/outcome.h"
 
 namespace kelvanor {
+
+// The line that opens a run in the log: "===== Synchronisation am
+// 09.12.2026 um 21:05 =====".
+std::string RunSeparator(const CivilTime& moment);
+// The line that sums up an import that committed: when, what in words (the
+// preview's summary, `received`), and where the backup of the lines is.
+std::string ImportedSummaryLine(const CivilTime& moment, const std::string& received,
+                                const std::string& backup);
 
 class SyncDriver {
  public:
@@ -58,10 +67,15 @@ class SyncDriver {
   const TreeModel& Tree() const { return tree_; }
   // How the last run went (still ok while it waits for the answer).
   const Outcome& LastOutcome() const { return lastOutcome_; }
+  // What the status shows of the run so far (see SyncView::ShowStatus).
+  std::string Status() const;
 
  private:
   class RunEnd;
 
+  // A run starts: nothing of the last one's end stays in the status; the log
+  // opens it with a dated line.
+  void BeginRun();
   void RunFirstSync();
   void RunLaterSync();
   // Counts the received lines; puts the import question, or handles the case
@@ -118,6 +132,13 @@ class SyncDriver {
   State state_ = State::kIdle;
   Outcome lastOutcome_;
   std::string backupPath_;  // the backup written in this run, if any
+  // How far this run came, for the status: the import committed, the server
+  // asked to delete what it sent (or it held nothing), the run done to the
+  // end; the lines the import did not take.
+  bool imported_ = false;
+  bool deleted_ = false;
+  bool finished_ = false;
+  std::size_t notImported_ = 0;
   // What the download of this run showed of the server.
   DownloadFacts downloaded_;
   // This run imports a backup: no server, no backup of the backup.

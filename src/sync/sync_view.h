@@ -57,9 +57,11 @@ class SyncView : public IMessagePump {
 
   // A run is under way (nothing may start another), or over.
   virtual void Busy(bool busy) { (void)busy; }
-  // The run failed: nothing shown may still read as done (the export's
-  // "fertig!" above the progress bars).
-  virtual void RunFailed() {}
+  // What the run came to, in a few words, where the user looks first (above
+  // the progress bars): "fertig!", "fertig, 2 Zeilen nicht übernommen",
+  // "importiert; Löschen auf dem Server nachholen", "abgebrochen!". Empty
+  // when a run starts: nothing of the last one may still read as this one's.
+  virtual void ShowStatus(const std::string& status) { (void)status; }
 
   // Where the export shows its steps; by default nowhere.
   virtual IExportProgress& ExportProgress();

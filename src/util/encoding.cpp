@@ -242,4 +242,38 @@ std::string OemToUtf8(const std::string& oem) {
   return out;
 }
 
+bool IsMultiByteUtf8(const std::string& bytes) {
+  bool multiByte = false;
+  const std::size_t size = bytes.size();
+  for (std::size_t i = 0; i < size;) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned long cp = 0;
+    unsigned long least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, cp = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, cp = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, cp = lead & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + length > size) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    multiByte = true;
+    i += length;
+  }
+  return multiByte;
+}
+
 }  // namespace kelvanor

@@ -32,6 +32,12 @@ std::string CodePointName(unsigned long codePoint);
 // instead of "?", and `lacking` (when given) is set to true.
 std::string Utf8ToCp1252Marked(const std::string& utf8, bool* lacking);
 
+// Whether `bytes` hold at least one multi-byte UTF-8 sequence and are valid
+// UTF-8 throughout (no overlong form, no surrogate, nothing past U+10FFFF). A
+// Windows-1252 text with umlauts practically never is: "ü" alone is a lead
+// byte without its continuation.
+bool IsMultiByteUtf8(const std::string& bytes);
+
 // UTF-16 text (without its byte-order mark) as UTF-8. A surrogate without its
 // partner and an odd last byte become U+FFFD.
 std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian);

@@ -8,7 +8,6 @@
 #include <limits>
 
 #include "util/errors.h"
-#include "util/w1252.h"
 
 namespace kelvanor {
 
@@ -16,10 +15,10 @@ namespace {
 std::atomic<char> g_decimalSeparator{'.'};
 
 [[noreturn]] void ThrowNotFloat(const std::string& text) {
-  throw EConvertError("'" + text + W1252("' ist kein gültiger Gleitkommawert"));
+  throw EConvertError("\"" + text + "\" ist keine Zahl");
 }
 [[noreturn]] void ThrowNotInteger(const std::string& text) {
-  throw EConvertError("'" + text + W1252("' ist kein gültiger Integerwert"));
+  throw EConvertError("\"" + text + "\" ist keine ganze Zahl");
 }
 
 // Whether |value| * 10^shift lies exactly halfway between two integers: the
@@ -240,6 +239,46 @@ double StrToFloat(const std::string& text) { return StrToFloat(text, DecimalSepa
 double ParseDecimal(const std::string& text) {
   if (text.empty()) return 0.0;
   return ParseRequiredDecimal(text);
+}
+
+void RefuseField(const std::string& what, const std::string& text, const std::string& isNot) {
+  if (text.find_first_not_of(" \t") == std::string::npos) throw EConvertError(what + " fehlt");
+  throw EConvertError(what + " \"" + text + "\" " + isNot);
+}
+
+namespace {
+// `convert`, its conversion error said with the field's name.
+template <typename Convert>
+auto Named(const std::string& what, const std::string& text, const char* isNot,
+           Convert convert) {
+  try {
+    return convert();
+  } catch (const EConvertError&) {
+    RefuseField(what, text, isNot);
+  }
+}
+constexpr const char* kNoNumber = "ist keine Zahl";
+constexpr const char* kNoDate = "ist kein Datum";
+}  // namespace
+
+int32_t FieldToInt(const std::string& what, const std::string& text) {
+  return Named(what, text, "ist keine ganze Zahl", [&] { return StrToInt(text); });
+}
+
+double FieldToDecimal(const std::string& what, const std::string& text) {
+  return Named(what, text, kNoNumber, [&] { return ParseDecimal(text); });
+}
+
+double FieldToRequiredDecimal(const std::string& what, const std::string& text) {
+  return Named(what, text, kNoNumber, [&] { return ParseRequiredDecimal(text); });
+}
+
+double FieldToDay(const std::string& what, const std::string& text) {
+  return Named(what, text, kNoDate, [&] { return ParseDecimal(text); });
+}
+
+double FieldToRequiredDay(const std::string& what, const std::string& text) {
+  return Named(what, text, kNoDate, [&] { return ParseRequiredDecimal(text); });
 }
 
 double ParseRequiredDecimal(const std::string& text) {

@@ -56,4 +56,19 @@ double ParseDecimal(const std::string& text);
 // The same for fields that must be given: an empty text is a conversion error.
 double ParseRequiredDecimal(const std::string& text);
 
+// The same conversions for a field of a received line, named in the office's
+// words (`what`): a field that does not convert raises EConvertError saying
+// which field and what is wrong with it, never the type a programmer would
+// name ('Betrag "abc" ist keine Zahl', 'Betrag fehlt').
+int32_t FieldToInt(const std::string& what, const std::string& text);
+double FieldToDecimal(const std::string& what, const std::string& text);
+double FieldToRequiredDecimal(const std::string& what, const std::string& text);
+// A day number (a date, perhaps with its time): 'Datum "heute" ist kein Datum'.
+double FieldToDay(const std::string& what, const std::string& text);
+double FieldToRequiredDay(const std::string& what, const std::string& text);
+// Raises the EConvertError for a field that does not convert: 'fehlt' when
+// it is blank, else `what`, the text in quotes and `isNot`.
+[[noreturn]] void RefuseField(const std::string& what, const std::string& text,
+                              const std::string& isNot);
+
 }  // namespace kelvanor

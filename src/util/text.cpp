@@ -141,4 +141,8 @@ std::vector<std::string> SplitLines(const std::string& content) {
   return lines;
 }
 
+std::string Counted(std::size_t count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 }  // namespace kelvanor

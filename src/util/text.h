@@ -53,4 +53,7 @@ std::string AsciiLowerCase(const std::string& text);
 
 bool StartsWith(const std::string& text, const std::string& prefix);
 
+// A count with its noun in the right number: "1 Zeile", "2 Zeilen", "0 Zeilen".
+std::string Counted(std::size_t count, const std::string& one, const std::string& many);
+
 }  // namespace kelvanor

@@ -43,9 +43,9 @@ TEST_F(ExportRunTest, StepsAndPerRowProgress) {
       {"Kunden+Pferde", 2, 2}, {"Pferde", 0, 3},      {"Pferde", 1, 3},
       {"Pferde", 2, 3},      {"Artikel", 0, 4},       {"Leistungen", 0, 5},
       {"Lst.gruppen", 0, 6}, {"Termine", 0, 7},       {"mobv2.ini", 0, 8},
-      {"fertig!", 0, 0}};
+      {"fertig!", 1, 8}};
   EXPECT_EQ(progress.events, expected);
-  EXPECT_EQ(progress.stepMaxima, (std::vector<int>{2, 2}));
+  EXPECT_EQ(progress.stepMaxima, (std::vector<int>{2, 2, 1}));
   EXPECT_EQ(progress.totalMaximum, 8);
   EXPECT_EQ(progress.boldChanges, (std::vector<bool>{false, true}));
   EXPECT_EQ(Out("mob_kunde_pferd.txt"), "A/1;Fury|A/1||;Max|A/2||\r\n");

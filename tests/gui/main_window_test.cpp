@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <wx/display.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
@@ -28,6 +29,7 @@
 #include <thread>
 
 #include "gui/account_dialog.h"
+#include "gui/progress_bar.h"
 #include "gui/history_dialog.h"
 #include "gui_fixture.h"
 #include "net/http_get.h"
@@ -189,6 +191,16 @@ TEST_F(GuiTest, DatabaseErrorAtStartIsShownAndTheWindowStillOpens) {
       << boxes.errors[0];
   EXPECT_EQ(w.Database(), nullptr);
   EXPECT_TRUE(w.IsShown());
+  // The log keeps saying it, and the sync button says why it cannot run
+  // instead of fetching changes nothing could import.
+  EXPECT_NE(FromWx(w.DisplayMemo()->GetValue()).find("Gesucht wurde die Datei"), std::string::npos);
+  server->RequestLog(true);
+  w.btnSyncClick();
+  ASSERT_EQ(boxes.errors.size(), 2u);
+  EXPECT_EQ(boxes.errors[1].rfind("Ohne die Praxis-Datenbank von dasTessavor kann Kelvanor nicht "
+                                  "synchronisieren: ", 0),
+            0u);
+  EXPECT_EQ(server->RequestLog().find("zip.php"), std::string::npos);
   w.Close(true);
   Pump();
 
@@ -207,24 +219,57 @@ TEST_F(GuiTest, HelpBoxNamesDatabaseAndLocalFolder) {
   Tfrm_main& w = OpenWindow();
   w.btn_helpClick();
   ASSERT_EQ(boxes.infos.size(), 1u);
-  EXPECT_EQ(boxes.infos[0], "Database = praxis.db\r\rDatabase-Path = " + tmp->Path() +
-                                "/\r\rLocal-Mobile-Path = " + folders.AppDataFolder +
-                                "mobil/\r\r");
+  EXPECT_EQ(boxes.infos[0].rfind("Kelvanor gleicht die Praxisdaten", 0), 0u) << boxes.infos[0];
+  EXPECT_NE(boxes.infos[0].find("\rPraxis-Datenbank: " + tmp->Path() + "/praxis.db\rDateien f\xFCr "
+                                "das Mobilger\xE4t und Sicherungen: " + folders.AppDataFolder +
+                                "mobil/\rEinstellungen: " + folders.AppDataFolder + "Kelvanor.ini"),
+            std::string::npos)
+      << boxes.infos[0];
 }
 
 TEST_F(GuiTest, EmptyNameOpensTheAccountDialogAtActivation) {
   WriteToolIni("", 3);
   boxes.onAccountDialog = [](wxWindow*, const Folders& f, Settings&) {
-    IniWriteString(f.ToolIni(), "general", "name", "neu");
+    IniWriteString(f.ToolIni(), "general", "name", "Berger & Hof");
   };
   Tfrm_main& w = OpenWindow();
   EXPECT_EQ(boxes.accountDialogOpened, 1);
-  // The label keeps what was read before the dialog.
-  EXPECT_EQ(FromWx(w.LblSvrName()->GetLabel()), " (3 syncs)");
+  // The dialog's values count once it has written them into the settings.
+  EXPECT_EQ(FromWx(w.LblSvrName()->GetLabelText()), " (3 Synchronisationen)");
   EXPECT_TRUE(w.BtnExit()->IsEnabled());
   // Once a name is set, a further activation does not open it.
   w.FormActivate();
   EXPECT_EQ(boxes.accountDialogOpened, 1);
+  // An "&" in the name is shown as written, not taken for a shortcut marker.
+  w.ReadAccountSettings();
+  EXPECT_EQ(FromWx(w.LblSvrName()->GetLabelText()), "Berger & Hof (3 Synchronisationen)");
+}
+
+// The first start: nothing is set up, so nothing is asked of a server until
+// the account is; once it is, the log says what to do next.
+TEST_F(GuiTest, FirstStartChecksNoVersionWithoutAnAccountAndSaysWhatComesNext) {
+  WriteToolIni("", 0);
+  server->RequestLog(true);
+  Tfrm_main& w = OpenWindow();
+  EXPECT_EQ(boxes.accountDialogOpened, 1);
+  EXPECT_TRUE(boxes.errors.empty()) << boxes.errors.front();
+  EXPECT_EQ(server->RequestLog().find("version.txt"), std::string::npos);
+  w.Close(true);
+  Pump();
+  frame = nullptr;
+
+  // As the dialog's OK does: written, and counting at once.
+  boxes.onAccountDialog = [](wxWindow*, const Folders& f, Settings& settings) {
+    IniWriteString(f.ToolIni(), "general", "name", "hof1");
+    settings.name = "hof1";
+  };
+  OpenWindow();
+  ASSERT_FALSE(MemoLines().empty());
+  EXPECT_EQ(FromWx(frame->LblSvrName()->GetLabelText()), "hof1 (0 Synchronisationen)");
+  EXPECT_EQ(MemoLines().back(),
+            "Jetzt auf Sync klicken: die erste Synchronisation \xFC" "bertr\xE4gt die "
+            "Praxisdaten zum Mobilger\xE4t.");
+  Screenshot("first_start");
 }
 
 TEST_F(GuiTest, AccountDialogWritesOnOkOnlyAndResetsTheCounterAtOnce) {
@@ -500,7 +545,7 @@ TEST_F(GuiTest, RealBoxesUnderAWindowManagerNeverRunTheActivationStepsAgain) {
   w.btn_settingsClick();
   PumpFor(1500);
   ASSERT_EQ(answerer.boxes.size(), 4u);
-  EXPECT_EQ(answerer.boxes[2].message.rfind("Database = praxis.db", 0), 0u);
+  EXPECT_EQ(answerer.boxes[2].message.rfind("Kelvanor gleicht", 0), 0u);
   const RealBoxAnswerer::Box& question = answerer.boxes[3];
   EXPECT_EQ(question.message,
             "Alle noch nicht importierten Mobildaten von Konto demo auf dem Server l\xF6schen?");
@@ -559,6 +604,33 @@ TEST_F(GuiTest, TheWindowKeepsEveryButtonInSightAndTheLogItsHeight) {
   EXPECT_EQ(logHeight(), designedLog);
   expectInSight("large", {w.BtnSync(), w.BtnSettings(), w.BtnHelp(), w.BtnExit()});
   Screenshot("window_large");
+}
+
+// The window comes back where the user left it, and whole onto the screen
+// when that is smaller now.
+TEST_F(GuiTest, TheWindowKeepsItsPlaceAndSizeAndStaysOnTheScreen) {
+  const wxRect screen = wxDisplay(0u).GetClientArea();
+  IniWriteInteger(folders.ToolIni(), "window", "left", screen.GetRight() - 100);
+  IniWriteInteger(folders.ToolIni(), "window", "top", 40);
+  IniWriteInteger(folders.ToolIni(), "window", "width", screen.GetWidth() + 500);
+  IniWriteInteger(folders.ToolIni(), "window", "height", 500);
+  {
+    Tfrm_main& w = OpenWindow();
+    PumpFor(300);
+    const wxRect rect = w.GetRect();
+    EXPECT_TRUE(screen.Contains(rect)) << rect.GetX() << "," << rect.GetY() << " "
+                                       << rect.GetWidth() << "x" << rect.GetHeight();
+    w.SetSize(wxRect(30, 50, 700, 520));
+    PumpUntil([&] { return w.GetSize() == wxSize(700, 520); }, 5000);
+    w.Close(true);
+    Pump();
+    frame = nullptr;
+  }
+  EXPECT_EQ(IniReadInteger(folders.ToolIni(), "window", "width", 0), 700);
+  EXPECT_EQ(IniReadInteger(folders.ToolIni(), "window", "height", 0), 520);
+  Tfrm_main& again = OpenWindow();
+  PumpFor(300);
+  EXPECT_EQ(again.GetSize(), wxSize(700, 520));
 }
 
 // Switching to another program and back is no start: the memo stays, the
@@ -642,7 +714,7 @@ TEST_F(GuiTest, FirstSyncExportsAndUploads) {
   EXPECT_EQ(FromWx(w.Label1()->GetLabel()), "fertig!");
   EXPECT_TRUE(w.BtnSync()->IsEnabled());
   // The label shows the counter the run left in the file.
-  EXPECT_EQ(FromWx(w.LblSvrName()->GetLabel()), "demo (1 syncs)");
+  EXPECT_EQ(FromWx(w.LblSvrName()->GetLabelText()), "demo (1 Synchronisation)");
 }
 
 // The dialog's own example name with its counter, and a download of all ten
@@ -658,7 +730,7 @@ TEST_F(GuiTest, LongAccountNameAndTenReceivedFilesShowInFull) {
   }
   Tfrm_main& w = OpenWindow();
   wxStaticText* account = w.LblSvrName();
-  EXPECT_EQ(FromWx(account->GetLabel()), name + " (12 syncs)");
+  EXPECT_EQ(FromWx(account->GetLabelText()), name + " (12 Synchronisationen)");
   EXPECT_GE(account->GetSize().GetWidth(), account->GetBestSize().GetWidth());
   EXPECT_EQ(w.BtnHelp()->GetSize().GetHeight(), w.BtnSettings()->GetSize().GetHeight());
 
@@ -686,14 +758,14 @@ TEST_F(GuiTest, LongAccountNameAndTenReceivedFilesShowInFull) {
   EXPECT_GE(w.DisplayMemo()->GetSize().GetHeight(), 20);
   EXPECT_GE(w.Tv()->GetSize().GetHeight(), 20);
   Screenshot("import_panel_ten_files_narrow");
-  w.SetClientSize(w.FromDIP(wxSize(900, 500)));
+  w.SetClientSize(w.FromDIP(wxSize(1200, 560)));
   PumpFor(800);
   expectQuestionInFull("wide");
   EXPECT_LT(question->GetLabel().Freq('\n'), linesAtFirst);
   Screenshot("import_panel_ten_files_wide");
 
   w.btn_noClick();
-  EXPECT_EQ(FromWx(account->GetLabel()), name + " (12 syncs)");
+  EXPECT_EQ(FromWx(account->GetLabelText()), name + " (12 Synchronisationen)");
   Screenshot("main_window_long_name");
 }
 
@@ -705,13 +777,17 @@ TEST_F(GuiTest, SecondSyncShowsTheQuestionAndImportsOnJa) {
   w.btnSyncClick();
   EXPECT_TRUE(w.PnlImport()->IsShown());
   EXPECT_FALSE(w.PnlBottom()->IsShown());
-  EXPECT_EQ(FromWx(w.Label5()->GetLabel()).find("mob_kunde_x.txt (1 S\xE4tze)") != std::string::npos,
+  EXPECT_EQ(FromWx(w.Label5()->GetLabel()).find("mob_kunde_x.txt (1 Satz)") != std::string::npos,
             true);
+  // The words first, the line as received below them; no line for the header.
+  // At the size the window opens with, the question leaves the tree room
+  // for a dozen lines.
+  EXPECT_GE(w.Tv()->GetSize().GetHeight(), 12 * w.Tv()->GetCharHeight());
   const auto tree = TreeLines();
-  ASSERT_EQ(tree.size(), 6u);
+  ASSERT_EQ(tree.size(), 4u);
   EXPECT_EQ(tree[1], "  mob_kunde_x.txt");
-  EXPECT_EQ(tree[4], "    N/5;Herr;M\xFCller;Hans;K5;;Hauptstr. 1;12345;Au;;1;");
-  EXPECT_EQ(tree[5], "      Neuer Kunde M\xFCller, Hans (Au)");
+  EXPECT_EQ(tree[2], "    Neuer Kunde M\xFCller, Hans (Au)");
+  EXPECT_EQ(tree[3], "      N/5;Herr;M\xFCller;Hans;K5;;Hauptstr. 1;12345;Au;;1;");
   Screenshot("import_panel");
 
   w.btn_yesClick();
@@ -832,12 +908,19 @@ TEST_F(GuiTest, TheTreeSaysInWordsWhatEveryLineDoes) {
   w.btnSyncClick();
   ASSERT_TRUE(w.PnlImport()->IsShown());
   const auto tree = TreeLines();
+  // The words of a received line: the line it stands below, in the tree.
   auto below = [&](const std::string& line) {
-    for (std::size_t i = 0; i + 1 < tree.size(); ++i) {
-      if (tree[i] == "    " + line) return tree[i + 1];
+    for (std::size_t i = 1; i < tree.size(); ++i) {
+      if (tree[i] != "      " + line) continue;
+      for (std::size_t k = i; k-- > 0;) {
+        if (tree[k].rfind("    ", 0) == 0 && tree[k][4] != ' ') return "  " + tree[k];
+      }
     }
     return std::string("(no line ") + line + ")";
   };
+  for (const std::string& line : tree) {
+    EXPECT_EQ(line.find("Kopfzeile"), std::string::npos) << line;
+  }
   EXPECT_EQ(below(changed), "      Ge\xE4nderter Kunde Huber, Anna");
   EXPECT_EQ(below("N/5;Herr;M\xFCller;J\xF6rg;;;;;L\xFCneburg;;1;"),
             "      Neuer Kunde M\xFCller, J\xF6rg (L\xFCneburg)");
@@ -856,7 +939,7 @@ TEST_F(GuiTest, TheTreeSaysInWordsWhatEveryLineDoes) {
   wxTreeItemIdValue cookie;
   const wxTreeItemId customers = frame->Tv()->GetFirstChild(frame->Tv()->GetRootItem(), cookie);
   const wxTreeItemId line = frame->Tv()->GetLastChild(customers);
-  const wxTreeItemId change = frame->Tv()->GetLastChild(line);
+  const wxTreeItemId change = frame->Tv()->GetFirstChild(line, cookie);
   ASSERT_TRUE(change.IsOk());
   EXPECT_EQ(frame->Tv()->GetItemText(change), wxString::FromUTF8("Stra\xC3\x9F" "e: (leer) \xE2\x86\x92 Am Hof 2"));
   // The question sums it up.
@@ -891,7 +974,50 @@ TEST_F(GuiTest, SecondSyncAnsweredNeinImportsNothing) {
   EXPECT_EQ(IniReadInteger(folders.ToolIni(), "general", "num_syncs", -1), 1);
   EXPECT_TRUE(std::filesystem::exists(server->AccountDir("demo") + "/mob_kunde_x.txt"));
   EXPECT_FALSE(std::filesystem::exists(folders.AppDataFolder + "mobil/tmp_dl"));
-  EXPECT_EQ(TreeLines().size(), 6u);  // the tree keeps its content
+  // What was declined is no longer on offer: the tree empties, and the
+  // status does not read as the last run's.
+  EXPECT_TRUE(TreeLines().empty());
+  EXPECT_EQ(FromWx(w.Label1()->GetLabel()), "");
+}
+
+// The status above the bars says how the run really ended, and a new run
+// starts without the last one's.
+TEST_F(GuiTest, StatusSaysWhatWasNotTakenAndWhatIsLeftToDo) {
+  WriteToolIni("demo", 1);
+  PutChangeFile("mob_kunde_x.txt", std::string(kCustomerHeader) +
+                                       "N/5;Herr;Gut;;;;;;;;1;\r\nN/x;Herr;Kaputt;;;;;;;;1;\r\n");
+  Tfrm_main& w = OpenWindow();
+  w.btnSyncClick();
+  ASSERT_TRUE(w.PnlImport()->IsShown());
+  w.btn_yesClick();
+  EXPECT_EQ(FromWx(w.Label1()->GetLabelText()), "fertig, 1 Zeile nicht \xFC" "bernommen");
+  EXPECT_EQ(w.PbGet()->GetValue(), w.PbGet()->GetRange());
+  EXPECT_GE(w.PbGet()->GetSize().GetHeight(), 12);
+  const auto lines = MemoLines();
+  EXPECT_EQ(lines.front().rfind("===== Synchronisation am ", 0), 0u) << lines.front();
+  bool summed = false;
+  for (const std::string& line : lines) {
+    summed = summed || (line.rfind("Importiert am ", 0) == 0 &&
+                        line.find(": 1 neuer Kunde") != std::string::npos &&
+                        line.find("_mob_from_server.txt") != std::string::npos);
+  }
+  EXPECT_TRUE(summed) << "no summary line";
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Gut'"), "1");
+  EXPECT_EQ(QueryOne(dbPath, "PRAGMA integrity_check"), "ok");
+  Screenshot("status_not_imported");
+
+  PutChangeFile("mob_kunde_x.txt", std::string(kCustomerHeader) + "N/6;Frau;Neu;;;;;;;;1;\r\n");
+  server->SetFailure("/mob/delmob.php", 500);
+  boxes.errors.clear();
+  w.btnSyncClick();
+  EXPECT_EQ(FromWx(w.Label1()->GetLabelText()), "");
+  ASSERT_TRUE(w.PnlImport()->IsShown());
+  w.btn_yesClick();
+  EXPECT_EQ(QueryOne(dbPath, "SELECT COUNT(*) FROM besitzer WHERE name='Neu'"), "1");
+  EXPECT_EQ(FromWx(w.Label1()->GetLabelText()),
+            "importiert; L\xF6schen auf dem Server nachholen");
+  EXPECT_EQ(boxes.errors.size(), 1u);
+  Screenshot("status_delete_failed");
 }
 
 TEST_F(GuiTest, NoChangesAsksWhetherToUpload) {
@@ -921,7 +1047,7 @@ TEST_F(GuiTest, UpdatePanelOnlyWhenTheServerOffersANewerVersionAndSpaeterPutsItO
   EXPECT_TRUE(w.PnlUpdate()->IsShown());
   EXPECT_FALSE(w.PnlBottom()->IsShown());
   EXPECT_EQ(FromWx(w.Label3()->GetLabel()),
-            "Update auf neue Version  9.0.0.1  verf\xFC" "gbar. Jetzt laden?");
+            "Update auf die neue Version 9.0.0.1 verf\xFC" "gbar. Jetzt laden?");
   EXPECT_EQ(FromWx(w.BtnLater()->GetLabel()), "Sp\xE4ter");
   Screenshot("update_panel");
 
@@ -937,6 +1063,36 @@ TEST_F(GuiTest, UpdatePanelOnlyWhenTheServerOffersANewerVersionAndSpaeterPutsItO
 
   Tfrm_main& again = OpenWindow();
   EXPECT_TRUE(again.PnlUpdate()->IsShown());
+}
+
+// The version file comes slowly; the user closes the window meanwhile (the
+// title bar's X, Alt+F4): the check stops and the window ends, no box, no
+// crash of the activation steps still waiting on the stack.
+TEST_F(GuiTest, ClosingTheWindowDuringTheVersionCheckStopsItAndEndsCleanly) {
+  WriteFile(server->WwwFile("sync/version.txt"), "9.0.0.1\r\n");
+  server->SetSlow("/sync/version.txt", 30);
+  frame = new Tfrm_main(folders, &boxes);
+  Tfrm_main* window = frame;
+  bool destroyed = false;
+  window->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& event) {
+    if (event.GetEventObject() == window) destroyed = true;
+    event.Skip();
+  });
+  wxTimer meanwhile;
+  bool closedDuringCheck = false;
+  meanwhile.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    closedDuringCheck = window->HttpGet().Running();
+    window->Close();
+  });
+  meanwhile.StartOnce(500);
+  window->Show();
+  window->EnsureActivated();
+  frame = nullptr;
+  PumpUntil([&] { return destroyed; }, 5000);
+  EXPECT_TRUE(closedDuringCheck);
+  EXPECT_TRUE(destroyed);
+  EXPECT_TRUE(boxes.errors.empty()) << boxes.errors.front();
+  EXPECT_TRUE(boxes.infos.empty()) << boxes.infos.front();
 }
 
 TEST_F(GuiTest, NoUpdatePanelForTheSameVersion) {

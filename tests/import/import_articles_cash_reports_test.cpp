@@ -61,9 +61,10 @@ TEST_F(ArticleImport, UnreadableNumberOrIdFailsTheLineAlone) {
   WriteChangeFile("mob_artikel_x.txt", {kPricedHeader, "N/1;Gut;1;19;;;;", "A/1;Neu;9;19;9;9;9;1,5x",
                                         "D/A/1;;;x;;;;", "N/x;Eisen;1;19;;;;", "N/2;Auch gut;2"});
   RunImport();
-  EXPECT_EQ(Errors(), (std::vector<std::string>{"'1,5x' ist kein g\xFCltiger Gleitkommawert",
-                                                "'x' ist kein g\xFCltiger Gleitkommawert",
-                                                "'x' ist kein g\xFCltiger Integerwert"}));
+  EXPECT_EQ(Errors(), (std::vector<std::string>{"Preis 5 \"1,5x\" ist keine Zahl",
+                                                "MwSt. \"x\" ist keine Zahl",
+                                                "Datensatz \"N/x\" enth\xE4lt keine g\xFCltige "
+                                                "Nummer"}));
   EXPECT_EQ(One("SELECT group_concat(id||':'||bezeichnung) FROM artikel"), "1:Gut,2:Auch gut");
   EXPECT_EQ(One("SELECT name FROM besitzer"), "Meier");
 }
@@ -139,10 +140,10 @@ TEST_F(CashImport, EmptyOrUnreadableAmountRefusesTheLineAndTheNextImports) {
   RunImport();
   EXPECT_EQ(Errors(),
             (std::vector<std::string>{
-                "'' ist kein g\xFCltiger Gleitkommawert", "'' ist kein g\xFCltiger Gleitkommawert",
-                "Kein g\xFCltiger Nettobetrag aus Betrag '10' und MwSt. '-100'",
-                "'heute' ist kein g\xFCltiger Gleitkommawert",
-                "'z' ist kein g\xFCltiger Integerwert"}));
+                "Betrag fehlt", "MwSt. fehlt",
+                "Betrag \"10\" und MwSt. \"-100\" ergeben keinen Nettobetrag",
+                "Datum \"heute\" ist kein Datum",
+                "Kunde \"A/z\" enth\xE4lt keine g\xFCltige Nummer"}));
   EXPECT_EQ(One("SELECT group_concat(id||':'||bezeichnung) FROM kasse"), "1:gut");
 }
 
@@ -173,8 +174,8 @@ TEST_F(ReportImport, FieldThatIsNotOneValueRefusesTheLineAndRunsNothing) {
                    "N/13;A/1;1;46400 -- x"});
   RunImport();
   ASSERT_EQ(Errors().size(), 13u);
-  EXPECT_EQ(Errors()[0], "'1)' ist kein g\xFCltiger Wert f\xFCr die Auftragsnummer");
-  EXPECT_EQ(Errors()[10], "'' ist kein g\xFCltiger Wert f\xFCr das Datum");
+  EXPECT_EQ(Errors()[0], "Auftragsnummer \"1)\" ist kein g\xFCltiger Wert");
+  EXPECT_EQ(Errors()[10], "Datum fehlt");
   EXPECT_EQ(Dump(), before);
 }
 
@@ -188,7 +189,7 @@ TEST_F(ReportImport, OnlyNewReportsAndTheHorseOfTheSameRun) {
   RunImport();
   ASSERT_EQ(Errors().size(), 2u);
   EXPECT_EQ(Summary().failures[0].firstField, "X/3");
-  EXPECT_EQ(Errors()[1], "'x' ist kein g\xFCltiger Integerwert");
+  EXPECT_EQ(Errors()[1], "Pferd \"A/x\" enth\xE4lt keine g\xFCltige Nummer");
   EXPECT_EQ(Summary().notTaken.size(), 2u);  // the changed and the deleted report
   EXPECT_EQ(One("SELECT group_concat(pferdindex||':'||z_ges||':'||besonderheitenalt||':'||"
                 "behandlung||':'||besonderheiten||':'||pflegehinweis||':'||z_vl||z_vr||z_hl||"

@@ -122,7 +122,7 @@ TEST_F(Framework, GuardedLineLeavesNoTraceAndTheRunGoesOn) {
     ImportLineGuarded(ctx, [&] {
       const int32_t id = db.InsertRecord("INSERT INTO stall (name) VALUES ('weg')", "stall", "id");
       ctx.idMap.AddIdMapEntry("stall", 1, id);
-      throw EConvertError("'x' ist kein g\xFCltiger Integerwert");
+      throw EConvertError("Datensatz \"N/x\" enth\xE4lt keine g\xFCltige Nummer");
     });
     ImportLineGuarded(ctx, [&] {
       const int32_t id = db.InsertRecord("INSERT INTO stall (name) VALUES ('da')", "stall", "id");
@@ -130,7 +130,8 @@ TEST_F(Framework, GuardedLineLeavesNoTraceAndTheRunGoesOn) {
     });
   });
   ASSERT_EQ(ctx.summary.failures.size(), 1u);
-  EXPECT_EQ(ctx.summary.failures[0].message, "'x' ist kein g\xFCltiger Integerwert");
+  EXPECT_EQ(ctx.summary.failures[0].message,
+            "Datensatz \"N/x\" enth\xE4lt keine g\xFCltige Nummer");
   EXPECT_EQ(ctx.idMap.LookupNewId("stall", 1), 0);
   EXPECT_EQ(ctx.idMap.LookupNewId("stall", 2), 1);
   EXPECT_EQ(One("SELECT group_concat(id||name) FROM stall"), "1da");

@@ -117,7 +117,7 @@ TEST_F(OrderImport, PriceLevelOutsideOneToFiveUsesTheFirstPrice) {
                 "verbindauftrag ON auftragindex = auftrag.id"),
             "1:100.0 1:100.0 1:100.0 1:100.0 2:200.0 3:300.0");
   ASSERT_EQ(Errors().size(), 1u);
-  EXPECT_EQ(Errors()[0], "'zwei' ist kein g\xFCltiger Integerwert");
+  EXPECT_EQ(Errors()[0], "Preisstufe \"zwei\" ist keine ganze Zahl");
 }
 
 TEST_F(OrderImport, OrderTypeFromTheFourthAndFifthCharacter) {
@@ -131,8 +131,9 @@ TEST_F(OrderImport, OrderTypeFromTheFourthAndFifthCharacter) {
             "5:Mobil:Mobil / -1:Ohne Typ:Ohne Typ / 7:Ihre Rechnung: / -1:Ohne Typ:Ohne Typ / "
             "-3:Ihre Rechnung:");
   // Too short to hold a number, or no number there: the line is refused.
-  EXPECT_EQ(Errors(), (std::vector<std::string>{"'' ist kein g\xFCltiger Integerwert",
-                                                "'XY' ist kein g\xFCltiger Integerwert"}));
+  EXPECT_EQ(Errors(), (std::vector<std::string>{
+                          "Auftragstyp \"Typ\" enth\xE4lt keine g\xFCltige Nummer",
+                          "Auftragstyp \"TypXY\" enth\xE4lt keine g\xFCltige Nummer"}));
 }
 
 TEST_F(OrderImport, ItemsThatNameNoRecordAreSkippedSilently) {
@@ -197,8 +198,9 @@ TEST_F(OrderImport, SeventeenHorsesOrItemsAreRefusedAndFewerFieldsReadAsEmpty) {
                 "K2;0;A/1;A/1;46400;0;" + seventeen + ";1;;",
                 // Three horses, but the line ends after the first one's items.
                 "K3;0;A/2;A/1|A/2|A/1;46400;0;Lst/1"});
-  EXPECT_EQ(Errors(), (std::vector<std::string>{"'1|A/1' ist kein g\xFCltiger Integerwert",
-                                                "'1|Art' ist kein g\xFCltiger Integerwert"}));
+  EXPECT_EQ(Errors(), (std::vector<std::string>{
+                          "Pferd \"A/1|A/1\" enth\xE4lt keine g\xFCltige Nummer",
+                          "Artikel \"Art/1|Art/1\" enth\xE4lt keine g\xFCltige Nummer"}));
   // Only the third order stays: the others left no rows and used no ids.
   EXPECT_EQ(One("SELECT group_concat(id||':'||besitzerindex||':'||npreisstufe||':'||auftragstyp"
                 "||':'||bezahlt) FROM auftrag"),
@@ -214,13 +216,11 @@ TEST_F(OrderImport, LineWithAnErrorLeavesNoHalfOrderAndTheNextLineImports) {
       "E3;0;A/1;A/1;46400;;Art/1;1;;",           "E4;0;A/1;A/1;46400,5;0;Art/1;1;;",
       "E5;0;A/x;A/1;46400;0;Art/1;1;;",          "E6;0;A/1;N/1x;46400;0;Art/1;1;;",
       "E7;0;A/1;A/1;46400;0;Art/1;x;;",          "OK;0;A/1;A/1;46400;0;Art/1;+3;;"};
-  const std::vector<std::string> refusals = {"'x1' ist kein g\xFCltiger Integerwert",
-                                             "'' ist kein g\xFCltiger Gleitkommawert",
-                                             "'' ist kein g\xFCltiger Gleitkommawert",
-                                             "'46400,5' ist kein g\xFCltiger Gleitkommawert",
-                                             "'x' ist kein g\xFCltiger Integerwert",
-                                             "'1x' ist kein g\xFCltiger Integerwert",
-                                             "'x' ist kein g\xFCltiger Integerwert"};
+  const std::vector<std::string> refusals = {
+      "Artikel \"Art/x1\" enth\xE4lt keine g\xFCltige Nummer", "Datum fehlt", "Feld 6 fehlt",
+      "Datum \"46400,5\" ist kein Datum", "Kunde \"A/x\" enth\xE4lt keine g\xFCltige Nummer",
+      "Pferd \"N/1x\" enth\xE4lt keine g\xFCltige Nummer",
+      "Preisstufe \"x\" ist keine ganze Zahl"};
   // The preview reads each line as the import will: the refused ones name
   // the import's own reason, the good one its price level ("+3" is 3).
   std::vector<std::string> file{kHeader};

@@ -58,7 +58,7 @@ TEST(IsNewerVersionTest, AnythingButADottedVersionOffersNothing) {
 
 TEST(UpdateOfferTextTest, FramesTheVersionWithTwoBlanks) {
   EXPECT_EQ(UpdateOfferText("1.0.0.70"),
-            "Update auf neue Version  1.0.0.70  verf\xFC" "gbar. Jetzt laden?");
+            "Update auf die neue Version 1.0.0.70 verf\xFC" "gbar. Jetzt laden?");
 }
 
 class VersionCheckTest : public ::testing::Test {

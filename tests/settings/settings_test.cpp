@@ -144,7 +144,7 @@ TEST_F(SettingsTest, MissingToolIniReadsAsDefaults) {
   EXPECT_EQ(s.servers.ftp, "ftp://ftp.kelvanor.de");
   EXPECT_EQ(s.servers.publisher, "");
   EXPECT_FALSE(s.servers.ftpTls);
-  EXPECT_EQ(ServerLabelText(s), " (0 syncs)");
+  EXPECT_EQ(ServerLabelText(s), " (0 Synchronisationen)");
 }
 
 TEST_F(SettingsTest, FileTablesHoldTheFixedNamesInSlotOrder) {
@@ -195,7 +195,7 @@ TEST_F(SettingsTest, AccountSettingsAndTheirEdgeValues) {
   EXPECT_EQ(s.ftpUser, "u");
   EXPECT_EQ(s.ftpPass, "p");
   EXPECT_EQ(s.SyncCount, 12);
-  EXPECT_EQ(ServerLabelText(s), W("Müller (12 syncs)"));
+  EXPECT_EQ(ServerLabelText(s), W("Müller (12 Synchronisationen)"));
 
   auto Count = [this](const std::string& value) {
     Tool("[general]\nnum_syncs=" + value + "\n");

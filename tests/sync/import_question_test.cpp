@@ -27,8 +27,8 @@ TEST(ImportQuestion, CountsRecordsWithoutTheHeaderLineAndSumsThemUpInWords) {
   int total = -1;
   EXPECT_EQ(BuildImportQuestion(tree, &total),
             "Folgende Mobildaten importieren?\r\r"
-            "mob_kunde_x.txt (3 S\xE4tze),mob_stall_x.txt (1 S\xE4tze),"
-            "mob_pferd_x.txt (1 S\xE4tze),mob_termin_x.txt (1 S\xE4tze)\r\r"
+            "mob_kunde_x.txt (3 S\xE4tze), mob_stall_x.txt (1 Satz), "
+            "mob_pferd_x.txt (1 Satz), mob_termin_x.txt (1 Satz)\r\r"
             "2 neue Kunden, 1 ge\xE4nderter Kunde, 1 neues Pferd, 1 gel\xF6schter Termin, "
             "1 Zeile ohne Wirkung");
   EXPECT_EQ(total, 6);

@@ -166,11 +166,17 @@ TEST_F(ReceivedTree, FilesWithAByteOrderMarkAreReadInTheirEncoding) {
   Put("mob_kunde_x.txt", "\xEF\xBB\xBFh\r\nN/1;M\xC3\xBCller\r\nN/2;\xC5\x81ukasz\r\n");
   Put("mob_stall_x.txt", Utf16File(u"h\r\nN/1;Gro\u00DF \u20AC\r\nN/2;\u0141\r\nN/1;Wei\u00DF", false));
   Put("mob_pferd_x.txt", Utf16File(u"h\nN/1;\U0001F40E\nN/2;ok", true) + "x");
+  // UTF-8 without the mark, as Notepad saves it; a Windows-1252 file stays one.
+  Put("mob_termin_x.txt", "h\r\nN/1;Fl\xC3\xB6" "ckchen\r\nN/2;\xC5\x81ukasz\r\n");
+  Put("mob_artikel_x.txt", "h\r\nN/1;Fl\xF6" "ckchen \xC3\r\n");
   const TreeModel tree = Read();
   EXPECT_EQ(Body(tree), (std::vector<std::string>{
                             "1:mob_kunde_x.txt", "2:h", "2:N/1;M\xFCller", "2:N/2;<U+0141>ukasz",
                             "1:mob_stall_x.txt", "2:h", "2:N/1;Wei\xDF", "2:N/2;<U+0141>",
-                            "1:mob_pferd_x.txt", "2:h", "2:N/1;<U+1F40E>", "2:N/2;ok<U+FFFD>"}));
+                            "1:mob_pferd_x.txt", "2:h", "2:N/1;<U+1F40E>", "2:N/2;ok<U+FFFD>",
+                            "1:mob_termin_x.txt", "2:h", "2:N/1;Fl\xF6" "ckchen",
+                            "2:N/2;<U+0141>ukasz", "1:mob_artikel_x.txt", "2:h",
+                            "2:N/1;Fl\xF6" "ckchen \xC3"}));
   std::vector<std::string> numbered;
   for (std::size_t i = 0; i < tree.Count(); ++i) {
     if (tree.Level(i) != 2) continue;
@@ -187,7 +193,10 @@ TEST_F(ReceivedTree, FilesWithAByteOrderMarkAreReadInTheirEncoding) {
                 "1", "2:Das Zeichen U+1F40E gibt es in Windows-1252 nicht (in der Zeile als "
                 "<U+1F40E> geschrieben).",
                 "3:Das Zeichen U+FFFD gibt es in Windows-1252 nicht (in der Zeile als <U+FFFD> "
-                "geschrieben)."}));
+                "geschrieben).",
+                "1", "2", "3:Das Zeichen U+0141 gibt es in Windows-1252 nicht (in der Zeile als "
+                "<U+0141> geschrieben).",
+                "1", "2"}));
 }
 
 TEST_F(ReceivedTree, ManyLinesMergeByFirstField) {
@@ -238,15 +247,15 @@ TEST_F(ReceivedTree, UnreadableFileRaises) {
   EXPECT_THROW(ReadReceivedFiles(settings_, nullptr, tree), EInOutError);
 }
 
-TEST(BackupFileName, PlainNumbersWithoutLeadingZeros) {
+TEST(BackupFileName, ZeroPaddedSoTheNamesSortByDate) {
   CivilTime march;
   march.year = 2027, march.month = 3, march.day = 1, march.hour = 9, march.minute = 5,
   march.second = 7;
-  EXPECT_EQ(BackupFileName(march), "2027_3_1_9.5.7_mob_from_server.txt");
+  EXPECT_EQ(BackupFileName(march), "2027_03_01_09.05.07_mob_from_server.txt");
   CivilTime december;
   december.year = 2026, december.month = 12, december.day = 7, december.hour = 0,
   december.minute = 51, december.second = 34;
-  EXPECT_EQ(BackupFileName(december), "2026_12_7_0.51.34_mob_from_server.txt");
+  EXPECT_EQ(BackupFileName(december), "2026_12_07_00.51.34_mob_from_server.txt");
 }
 
 class Backup : public ::testing::Test {
@@ -297,7 +306,7 @@ TEST_F(Backup, OnlyTheRootWritesNothing) {
 // any editor on Windows reads.
 TEST_F(Backup, LinesNotImportedAreAppendedRunByRunForTheOffice) {
   ImportSummary first;
-  first.failures.push_back({"mob_kunde_x.txt", "N/2", "'x' ist kein g\xFCltiger Integerwert", 3,
+  first.failures.push_back({"mob_kunde_x.txt", "N/2", "Preisstufe \"x\" ist keine ganze Zahl", 3,
                             "N/2;;M\xFCller;;;;;;;;x;", "M\xFCller"});
   first.notTaken.push_back({"mob_stall_x.txt", "D/A/4", "Gel\xF6schte St\xE4lle ...", 2,
                             "D/A/4", ""});
@@ -306,8 +315,8 @@ TEST_F(Backup, LinesNotImportedAreAppendedRunByRunForTheOffice) {
   const std::string once = ReadFile(path);
   EXPECT_EQ(once.find("===== Nicht importiert beim Import vom "), 0u) << once;
   const std::string entries =
-      " =====\r\n\r\nmob_kunde_x.txt, Zeile 3 (M\xFCller)\r\nGrund: 'x' ist kein g\xFCltiger "
-      "Integerwert\r\nN/2;;M\xFCller;;;;;;;;x;\r\n\r\nmob_stall_x.txt, Zeile 2\r\nGrund: "
+      " =====\r\n\r\nmob_kunde_x.txt, Zeile 3 (M\xFCller)\r\nGrund: Preisstufe \"x\" ist keine "
+      "ganze Zahl\r\nN/2;;M\xFCller;;;;;;;;x;\r\n\r\nmob_stall_x.txt, Zeile 2\r\nGrund: "
       "Gel\xF6schte St\xE4lle ...\r\nD/A/4\r\n";
   ASSERT_GT(once.size(), entries.size());
   EXPECT_EQ(once.substr(once.size() - entries.size()), entries);

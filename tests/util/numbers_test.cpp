@@ -68,8 +68,21 @@ TEST(StrToInt, PlainDecimalOnly) {
   try {
     StrToInt("abc");
   } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "'abc' ist kein g\xFCltiger Integerwert");
+    EXPECT_STREQ(e.what(), "\"abc\" ist keine ganze Zahl");
   }
+  // A field of a received line says which field, in the office's words.
+  try {
+    (void)FieldToRequiredDecimal("Betrag", "abc");
+    ADD_FAILURE();
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "Betrag \"abc\" ist keine Zahl");
+  }
+  EXPECT_THROW(
+      try { (void)FieldToRequiredDay("Datum", " "); } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "Datum fehlt");
+        throw;
+      },
+      EConvertError);
 }
 
 TEST(StrToFloat, UsesTheGivenSeparator) {

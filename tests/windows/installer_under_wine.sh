@@ -127,6 +127,49 @@ sleep 3
 import -window root "$SHOTS/wine_first_start_without_host.png"
 wine taskkill /F /IM Kelvanor.exe >/dev/null 2>&1 || true
 
+# With Kelvanor running, neither the setup nor the uninstaller goes on: each
+# asks to close it first (silently: ends with exit code 2), leaves the
+# program as it was, and never reports success.
+wine "C:\\Program Files\\Kelvanor\\Kelvanor.exe" >"$WORK/running.log" 2>&1 &
+window_named "^Kelvanor$" || fail "Kelvanor startet nicht"
+sleep 2
+before="$(md5sum <"$INSTALLED/Kelvanor.exe")"
+status=0
+wine "$SETUP" /S || status=$?
+[ "$status" = 2 ] || fail "Setup bei laufendem Kelvanor: Exit-Code $status statt 2"
+[ "$(md5sum <"$INSTALLED/Kelvanor.exe")" = "$before" ] || fail "Setup hat das laufende Kelvanor.exe angefasst"
+status=0
+wine "C:\\Program Files\\Kelvanor\\Deinstallieren.exe" /S || status=$?
+sleep 3
+[ "$status" = 2 ] || [ -f "$INSTALLED/Deinstallieren.exe" ] ||
+  fail "Deinstallation bei laufendem Kelvanor meldet Erfolg (Exit-Code $status)"
+[ -f "$INSTALLED/Kelvanor.exe" ] && [ -f "$INSTALLED/Deinstallieren.exe" ] ||
+  fail "Deinstallation bei laufendem Kelvanor hat Dateien entfernt"
+wine "$SETUP" >"$WORK/setup_running.log" 2>&1 &
+setup_pid=$!
+window_named "Installation von Kelvanor" || fail "Setup bei laufendem Kelvanor: keine Frage"
+sleep 2
+import -window root "$SHOTS/wine_setup_kelvanor_running.png"
+press_in() {
+  local id
+  id="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1 || true)"
+  [ -n "$id" ] && xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
+  xdotool key "$2"
+}
+press_in "Installation von Kelvanor" Escape   # Abbrechen
+wait "$setup_pid" 2>/dev/null || true
+wine "C:\\Program Files\\Kelvanor\\Deinstallieren.exe" >"$WORK/uninstall_running.log" 2>&1 &
+window_named "Kelvanor .*Deinstallation|Deinstallation von Kelvanor" ||
+  fail "Deinstallation bei laufendem Kelvanor: keine Frage"
+sleep 3
+import -window root "$SHOTS/wine_uninstall_kelvanor_running.png"
+press_in "Kelvanor .*Deinstallation|Deinstallation von Kelvanor" Escape   # Abbrechen
+sleep 3
+[ -f "$INSTALLED/Kelvanor.exe" ] || fail "abgebrochene Deinstallation hat Kelvanor.exe entfernt"
+wine taskkill /F /IM Kelvanor.exe >/dev/null 2>&1 || true
+sleep 2
+echo "Setup und Deinstallation bei laufendem Kelvanor: fragen, ändern nichts (wine_setup_kelvanor_running.png, wine_uninstall_kelvanor_running.png)."
+
 wine "C:\\Program Files\\Kelvanor\\Deinstallieren.exe" >"$WORK/uninstall.log" 2>&1 &
 window_named "Kelvanor .*Deinstallation|Deinstallation von Kelvanor" ||
   fail "das Deinstallationsprogramm erscheint nicht"
