@@ -17,7 +17,6 @@ SUITE_TMP="$(mktemp -d "${TMPDIR:-/tmp}/kelvanor-suite-XXXXXX")"
 # Open to every user like /tmp itself: a test runs the CLI as another user
 # (nobody) to see a write-protected database refused.
 chmod 1777 "$SUITE_TMP"
-chmod 1777 "$SUITE_TMP"
 cleanup() {
   [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
