@@ -176,10 +176,9 @@ std::string SetEntry(const std::string& content, const std::string& section,
                      const std::string& key, const std::string& value) {
   // The reader skips a UTF-8 signature (Notepad writes one); so must the
   // writer, or it would not find the first section.
-  static const std::string kSignature = "\xEF\xBB\xBF";
-  const bool hasSignature = content.compare(0, kSignature.size(), kSignature) == 0;
+  const bool hasSignature = content.compare(0, kUtf8ByteOrderMark.size(), kUtf8ByteOrderMark) == 0;
   std::vector<Line> lines =
-      SplitKeepingTerminators(hasSignature ? content.substr(kSignature.size()) : content);
+      SplitKeepingTerminators(hasSignature ? content.substr(kUtf8ByteOrderMark.size()) : content);
 #ifdef _WIN32
   // Windows programs write CR LF, and Notepad of older Windows shows a file
   // with bare line feeds as one long line: a file the tool writes gets CR LF
@@ -211,7 +210,7 @@ std::string SetEntry(const std::string& content, const std::string& section,
       std::size_t keep = text.find('=') + 1;
       while (keep < text.size() && (text[keep] == ' ' || text[keep] == '\t')) ++keep;
       text = text.substr(0, keep) + stored;
-      return Join(lines, hasSignature ? kSignature : "");
+      return Join(lines, hasSignature ? kUtf8ByteOrderMark : "");
     }
     if (!passedFirstMatch) insertAfter = i;
   }
@@ -229,7 +228,7 @@ std::string SetEntry(const std::string& content, const std::string& section,
     lines.push_back({"[" + section + "]", eol});
     lines.push_back({entry, eol});
   }
-  return Join(lines, hasSignature ? kSignature : "");
+  return Join(lines, hasSignature ? kUtf8ByteOrderMark : "");
 }
 
 }  // namespace

@@ -180,11 +180,10 @@ std::size_t CurlLinesStart(const std::string& text) {
 // script sends one for every file it includes that was saved with one),
 // blanks and line breaks.
 std::size_t FirstWordAt(const std::string& answer) {
-  static const std::string kByteOrderMark = "\xEF\xBB\xBF";
   std::size_t at = 0;
   while (at < answer.size()) {
-    if (answer.compare(at, kByteOrderMark.size(), kByteOrderMark) == 0) {
-      at += kByteOrderMark.size();
+    if (answer.compare(at, kUtf8ByteOrderMark.size(), kUtf8ByteOrderMark) == 0) {
+      at += kUtf8ByteOrderMark.size();
     } else if (IsBlank(answer[at]) || answer[at] == '\n') {
       ++at;
     } else {

@@ -75,8 +75,8 @@ DecodedLine FromUtf8(const std::string& utf8) {
 template <typename Take>
 void ForEachChangeFileLine(const std::string& bytes, Take take) {
   std::string utf8;
-  if (StartsWith(bytes, "\xEF\xBB\xBF")) {
-    utf8 = bytes.substr(3);
+  if (StartsWith(bytes, kUtf8ByteOrderMark)) {
+    utf8 = bytes.substr(kUtf8ByteOrderMark.size());
   } else if (IsMultiByteUtf8(bytes)) {
     utf8 = bytes;
   } else if (StartsWith(bytes, "\xFF\xFE")) {

@@ -7,6 +7,10 @@
 
 namespace kelvanor {
 
+// The bytes an editor writes before UTF-8 text to mark it as such (Notepad
+// does, and PHP sends them for every included file saved with them).
+inline const std::string kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 // Windows-1252 to UTF-8; the five unassigned bytes (0x81, 0x8D, 0x8F, 0x90,
 // 0x9D) map to the code point of the same value.
 std::string AnsiToUtf8Name(const std::string& ansi);
