@@ -4,6 +4,7 @@
 #include <wx/arrstr.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/collpane.h>
 #include <wx/dcclient.h>
 #include <wx/gdicmn.h>
 #include <wx/settings.h>
@@ -81,6 +82,14 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
       folders_(folders),
       settings_(settings),
       boxes_(boxes) {
+  // A new office is told in one sentence what goes where; the rest of the
+  // dialog explains itself from there.
+  lblIntro = new wxStaticText(
+      this, wxID_ANY,
+      ToWx(W1252("Tragen Sie den Kontonamen und den Server ein, die Sie mit dem Zugang zur "
+                 "Synchronisation erhalten haben; \"Verbindung prüfen\" zeigt, ob beides "
+                 "stimmt.")));
+  lblIntro->Wrap(360);
   auto* grid = new wxFlexGridSizer(2, wxSize(8, 2));
   grid->AddGrowableCol(1);
   auto addRow = [&](const wxString& caption, wxTextCtrl*& edit, const wxString& example) {
@@ -101,7 +110,11 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   lblAddresses->SetForegroundColour(wxColour(128, 128, 128));
   grid->Add(lblAddresses, 0, wxBOTTOM, 4);
 
-  chkDebug = new wxCheckBox(this, wxID_ANY, "Debug");
+  // What an office needs only with the support on the phone stays folded
+  // away: the detail log, the counter reset and deleting the server's data.
+  paneAdvanced = new wxCollapsiblePane(this, wxID_ANY, "Erweitert");
+  wxWindow* advanced = paneAdvanced->GetPane();
+  chkDebug = new wxCheckBox(advanced, wxID_ANY, "Debug");
   chkDebug->SetValue(false);
 
   btnCheck = new wxButton(this, wxID_ANY, wxString::FromUTF8("Verbindung prüfen"));
@@ -117,29 +130,41 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   btn_ok = new wxButton(this, wxID_OK, "OK");
   btn_ok->SetDefault();
   btn_abbrechen = new wxButton(this, wxID_CANCEL, "Abbrechen");
-  btnResetSyncCounter = new wxButton(this, wxID_ANY, wxString::FromUTF8("Sync-Z\u00e4hler = 0"));
+  btnResetSyncCounter =
+      new wxButton(advanced, wxID_ANY, wxString::FromUTF8("Sync-Z\u00e4hler = 0"));
   btnResetSyncCounter->DisableFocusFromKeyboard();
-  Button1 = new wxButton(this, wxID_ANY, wxString::FromUTF8("Mobildaten l\u00f6schen"));
+  Button1 = new wxButton(advanced, wxID_ANY, wxString::FromUTF8("Mobildaten l\u00f6schen"));
+  auto* advancedRows = new wxBoxSizer(wxVERTICAL);
+  advancedRows->Add(chkDebug, 0, wxBOTTOM, 6);
+  auto* serverButtons = new wxBoxSizer(wxHORIZONTAL);
+  serverButtons->Add(btnResetSyncCounter, 0, wxRIGHT, 8);
+  serverButtons->Add(Button1, 0);
+  advancedRows->Add(serverButtons, 0);
+  advanced->SetSizer(advancedRows);
 
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  auto* serverButtons = new wxBoxSizer(wxVERTICAL);
-  serverButtons->Add(btnResetSyncCounter, 0, wxEXPAND | wxBOTTOM, 4);
-  serverButtons->Add(Button1, 0, wxEXPAND);
-  auto* closeButtons = new wxBoxSizer(wxVERTICAL);
-  closeButtons->Add(btn_ok, 0, wxEXPAND | wxBOTTOM, 4);
-  closeButtons->Add(btn_abbrechen, 0, wxEXPAND);
-  buttons->Add(serverButtons, 0);
   buttons->AddStretchSpacer();
-  buttons->Add(closeButtons, 0);
+  buttons->Add(btn_ok, 0, wxRIGHT, 8);
+  buttons->Add(btn_abbrechen, 0);
 
   auto* root = new wxBoxSizer(wxVERTICAL);
+  root->Add(lblIntro, 0, wxLEFT | wxRIGHT | wxTOP, 8);
   root->Add(grid, 0, wxEXPAND | wxALL, 8);
-  root->Add(chkDebug, 0, wxLEFT | wxBOTTOM, 8);
   root->Add(checkButtons, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
   root->Add(memoCheck, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
+  root->Add(paneAdvanced, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
   root->Add(new wxStaticLine(this), 0, wxEXPAND | wxLEFT | wxRIGHT, 8);
   root->Add(buttons, 0, wxEXPAND | wxALL, 8);
   SetSizer(root);
+  // Unfolded, the dialog grows so no button is cut; folded again it keeps
+  // its size, as a dialog the user may have widened should.
+  paneAdvanced->Bind(wxEVT_COLLAPSIBLEPANE_CHANGED, [this](wxCollapsiblePaneEvent&) {
+    const wxSize needed = GetSizer()->GetMinSize();
+    const wxSize now = GetClientSize();
+    SetClientSize(std::max(needed.GetWidth(), now.GetWidth()),
+                  std::max(needed.GetHeight(), now.GetHeight()));
+    Layout();
+  });
 
   edit_name->SetValue(ToWx(IniReadString(folders_.ToolIni(), "general", "name", "")));
   edit_server->SetValue(ToWx(IniReadString(folders_.ToolIni(), "general", "server", "")));

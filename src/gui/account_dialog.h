@@ -14,6 +14,7 @@
 
 class wxButton;
 class wxCheckBox;
+class wxCollapsiblePane;
 class wxStaticText;
 class wxTextCtrl;
 
@@ -37,11 +38,15 @@ class Tfrm_account : public wxDialog {
   // "Verschlüsselt übertragen", once a check found encryption offered.
   void btnEncryptClick();
 
+  // One sentence on what to enter, above the fields.
+  wxStaticText* lblIntro = nullptr;
   wxTextCtrl* edit_name = nullptr;
   wxTextCtrl* edit_server = nullptr;
   // The addresses of the sync server the tool uses with the server name as
   // it stands in edit_server, and where each comes from.
   wxStaticText* lblAddresses = nullptr;
+  // "Erweitert", folded at first: chkDebug, btnResetSyncCounter and Button1.
+  wxCollapsiblePane* paneAdvanced = nullptr;
   wxCheckBox* chkDebug = nullptr;
   wxButton* btn_ok = nullptr;
   wxButton* btn_abbrechen = nullptr;

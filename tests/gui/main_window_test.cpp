@@ -2,6 +2,7 @@
 #include <wx/display.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/collpane.h>
 #include <wx/gauge.h>
 #include <wx/hyperlink.h>
 #include <wx/listctrl.h>
@@ -295,7 +296,18 @@ TEST_F(GuiTest, AccountDialogWritesOnOkOnlyAndResetsTheCounterAtOnce) {
     dlg.edit_name->SetValue(wxString::FromUTF8("m\u00fcller"));
     dlg.edit_server->SetValue("s2");
     dlg.Show();
+    // What the support needs stays folded until asked for, and no button is
+    // cut when it opens.
+    EXPECT_TRUE(dlg.paneAdvanced->IsCollapsed());
     Screenshot("account_dialog", &dlg);
+    dlg.paneAdvanced->Expand();
+    wxCollapsiblePaneEvent unfolded(dlg.paneAdvanced, dlg.paneAdvanced->GetId(), false);
+    dlg.paneAdvanced->GetEventHandler()->ProcessEvent(unfolded);
+    for (wxWindow* control : {static_cast<wxWindow*>(dlg.Button1), static_cast<wxWindow*>(dlg.btn_ok)}) {
+      EXPECT_TRUE(dlg.GetClientRect().Contains(
+          dlg.ScreenToClient(control->GetScreenRect().GetBottomRight())));
+    }
+    Screenshot("account_dialog_advanced", &dlg);
     dlg.btn_okClick();
   }
   EXPECT_EQ(IniReadString(folders.ToolIni(), "general", "name", ""), "m\xFCller");
