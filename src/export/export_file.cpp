@@ -7,8 +7,28 @@
 
 namespace kelvanor {
 
-void WriteExportFile(const ExportContext& ctx, const std::string& name, const ExportLines& lines) {
-  WriteFileAtomically(ctx.folder + kPathSep + name, lines.Bytes());
+namespace {
+// Lines are gathered to about this size before they go to the file: few
+// writes, and little held.
+constexpr std::size_t kExportChunk = 64 * 1024;
+}  // namespace
+
+ExportLines::ExportLines(const ExportContext& ctx, const std::string& name)
+    : file_(ctx.folder + kPathSep + name) {}
+
+void ExportLines::Add(const std::string& line) {
+  pending_ += line;
+  pending_ += "\r\n";
+  if (pending_.size() >= kExportChunk) {
+    file_.Append(pending_);
+    pending_.clear();
+  }
+}
+
+void ExportLines::Finish() {
+  file_.Append(pending_);
+  pending_.clear();
+  file_.Commit();
 }
 
 std::string ExportContext::LastAppointmentDay(int32_t horseId) {

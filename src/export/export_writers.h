@@ -12,21 +12,9 @@
 #include "db/dbase.h"
 #include "export/export_progress.h"
 #include "export/last_appointment.h"
+#include "platform/file_system.h"
 
 namespace kelvanor {
-
-// One file's lines, each ended by CR LF, collected before anything is written.
-class ExportLines {
- public:
-  void Add(const std::string& line) {
-    bytes_ += line;
-    bytes_ += "\r\n";
-  }
-  const std::string& Bytes() const { return bytes_; }
-
- private:
-  std::string bytes_;
-};
 
 // What the writers of one run share.
 struct ExportContext {
@@ -70,8 +58,20 @@ std::string JoinFieldsV(const TDBTable& row, std::initializer_list<const char*> 
 constexpr std::size_t kMaxFieldsLength = 150;
 std::string LimitFieldsLength(std::string fields);
 
-// Replaces folder/name with the lines; readers see the old or the new file.
-void WriteExportFile(const ExportContext& ctx, const std::string& name, const ExportLines& lines);
+// One data file's lines, each ended by CR LF, written as they come (a
+// practice's largest file is never held whole). Finish puts the file in the
+// old one's place: readers, the zip among them, see the old or the new file,
+// and an export that fails on the way leaves the old one.
+class ExportLines {
+ public:
+  ExportLines(const ExportContext& ctx, const std::string& name);
+  void Add(const std::string& line);
+  void Finish();
+
+ private:
+  AtomicFileWriter file_;
+  std::string pending_;
+};
 
 // A row count as a progress bar maximum.
 int ProgressMaximum(int64_t rows);

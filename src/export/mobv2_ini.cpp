@@ -62,7 +62,7 @@ void WriteMobV2Ini(ExportContext& ctx, const VatRates& rates, const std::string&
   MandantData mandant;
   ReadMandantData(ctx.db, mandant);
 
-  ExportLines lines;
+  ExportLines lines(ctx, ExchangeFileOf(FileKind::kMobileSettings).dataFile);
   lines.Add("[general]");
   lines.Add(Quoted("ZorFtp-Version", versionString));
   lines.Add("Def_AuftrTyp=10");
@@ -91,7 +91,7 @@ void WriteMobV2Ini(ExportContext& ctx, const VatRates& rates, const std::string&
       lines.Add(Quoted(FieldV(*table, "nid"), FieldV(*table, "text")));
     }
   }
-  WriteExportFile(ctx, ExchangeFileOf(FileKind::kMobileSettings).dataFile, lines);
+  lines.Finish();
 }
 
 }  // namespace kelvanor

@@ -23,7 +23,7 @@ std::string AppointmentQuery(double now) {
 }
 
 void WriteAppointments(ExportContext& ctx) {
-  ExportLines lines;
+  ExportLines lines(ctx, ExchangeFileOf(FileKind::kAppointments).dataFile);
   auto table = ctx.db.QueryStreamed(AppointmentQuery(ctx.now));
   for (; !table->Eof(); table->Next()) {
     const double start = MomentPart(*table, "b") + MomentPart(*table, "bz");
@@ -34,7 +34,7 @@ void WriteAppointments(ExportContext& ctx) {
               FormatFixedDot(end, 3) + ";" + subject + ";" + FieldV(*table, "ort"));
   }
   table.reset();
-  WriteExportFile(ctx, ExchangeFileOf(FileKind::kAppointments).dataFile, lines);
+  lines.Finish();
 }
 
 }  // namespace kelvanor

@@ -20,7 +20,7 @@ void WritePriceList(ExportContext& ctx, const char* query, const char* keyPrefix
   for (int i = 0; i < 5; ++i) {
     priceColumns[i] = priceStem + std::to_string(i + 1) + (euro ? "euro" : "");
   }
-  ExportLines lines;
+  ExportLines lines(ctx, fileName);
   auto table = ctx.db.QueryStreamed(query);
   for (; !table->Eof(); table->Next()) {
     std::string line = keyPrefix + FieldS(*table, "id") + ";" + FieldV(*table, "bezeichnung") +
@@ -33,7 +33,7 @@ void WritePriceList(ExportContext& ctx, const char* query, const char* keyPrefix
     lines.Add(line);
   }
   table.reset();
-  WriteExportFile(ctx, fileName, lines);
+  lines.Finish();
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ const char* const kCustomerHorseQuery =
 }  // namespace
 
 void WriteCustomerHorses(ExportContext& ctx) {
-  ExportLines lines;
+  ExportLines lines(ctx, ExchangeFileOf(FileKind::kCustomerHorses).dataFile);
   // Streamed, with the rows counted first for the progress bar: the whole
   // result held at once was the export's peak of memory.
   ctx.progress.SetStepMaximum(ProgressMaximum(RowsOf(ctx.db, kCustomerHorseQuery)));
@@ -51,7 +51,7 @@ void WriteCustomerHorses(ExportContext& ctx) {
   }
   if (anyRow) lines.Add(pending);
   table.reset();
-  WriteExportFile(ctx, ExchangeFileOf(FileKind::kCustomerHorses).dataFile, lines);
+  lines.Finish();
 }
 
 }  // namespace kelvanor

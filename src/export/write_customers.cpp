@@ -5,7 +5,7 @@
 namespace kelvanor {
 
 void WriteCustomers(ExportContext& ctx) {
-  ExportLines lines;
+  ExportLines lines(ctx, ExchangeFileOf(FileKind::kCustomers).dataFile);
   auto table = ctx.db.QueryStreamed(
       "SELECT * FROM besitzer WHERE (id <> 0) AND (papierkorb = 0) AND (deaktiv = 0) "
       "ORDER BY name, vorname");
@@ -17,7 +17,7 @@ void WriteCustomers(ExportContext& ctx) {
                            "ort", "email", "preisstufe", "telefonhandy", "land"})));
   }
   table.reset();
-  WriteExportFile(ctx, ExchangeFileOf(FileKind::kCustomers).dataFile, lines);
+  lines.Finish();
 }
 
 }  // namespace kelvanor

@@ -15,7 +15,7 @@ const char* const kHorseQuery =
 }  // namespace
 
 void WriteHorses(ExportContext& ctx) {
-  ExportLines lines;
+  ExportLines lines(ctx, ExchangeFileOf(FileKind::kHorses).dataFile);
   // Streamed, with the rows counted first for the progress bar: the whole
   // result held at once was the export's peak of memory.
   ctx.progress.SetStepMaximum(ProgressMaximum(RowsOf(ctx.db, kHorseQuery)));
@@ -34,7 +34,7 @@ void WriteHorses(ExportContext& ctx) {
     ctx.progress.ShowExportStep("Pferde", ++row, kStepHorses);
   }
   table.reset();
-  WriteExportFile(ctx, ExchangeFileOf(FileKind::kHorses).dataFile, lines);
+  lines.Finish();
 }
 
 }  // namespace kelvanor

@@ -6,14 +6,14 @@
 namespace kelvanor {
 
 void WriteServiceGroups(ExportContext& ctx) {
-  ExportLines lines;
+  ExportLines lines(ctx, ExchangeFileOf(FileKind::kServiceGroups).dataFile);
   auto table = ctx.db.QueryStreamed(
       "SELECT * FROM leistgruppen WHERE (id <> 0) AND (papierkorb = 0) ORDER BY bezeichnung");
   for (; !table->Eof(); table->Next()) {
     lines.Add("Lgr/" + FieldS(*table, "id") + ";" + FieldV(*table, "bezeichnung") + ";100");
   }
   table.reset();
-  WriteExportFile(ctx, ExchangeFileOf(FileKind::kServiceGroups).dataFile, lines);
+  lines.Finish();
 }
 
 }  // namespace kelvanor

@@ -5,7 +5,7 @@
 namespace kelvanor {
 
 void WriteStables(ExportContext& ctx) {
-  ExportLines lines;
+  ExportLines lines(ctx, ExchangeFileOf(FileKind::kStables).dataFile);
   auto table = ctx.db.QueryStreamed(
       "SELECT * FROM stall WHERE (id <> 0) AND (papierkorb = 0) ORDER BY name");
   for (; !table->Eof(); table->Next()) {
@@ -14,7 +14,7 @@ void WriteStables(ExportContext& ctx) {
                   *table, {"name", "ansprechpartner", "telefon", "strasse", "plz", "ort", "land"})));
   }
   table.reset();
-  WriteExportFile(ctx, ExchangeFileOf(FileKind::kStables).dataFile, lines);
+  lines.Finish();
 }
 
 }  // namespace kelvanor

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -442,26 +443,57 @@ std::FILE* CreateNewFile(const std::string& path, FileReaders readers) {
 }  // namespace
 
 void WriteFileAtomically(const std::string& path, const std::string& bytes, FileReaders readers) {
-  const std::string temp = path + ".tmp" + std::to_string(CurrentProcessId());
-  FILE* f = CreateNewFile(temp, readers);
-  if (f == nullptr) {
-    throw EInOutError("Datei kann nicht geschrieben werden: " + path + " (" +
+  AtomicFileWriter writer(path, readers);
+  writer.Append(bytes);
+  writer.Commit();
+}
+
+AtomicFileWriter::AtomicFileWriter(std::string path, FileReaders readers)
+    : path_(std::move(path)), temp_(path_ + ".tmp" + std::to_string(CurrentProcessId())) {
+  file_ = CreateNewFile(temp_, readers);
+  if (file_ == nullptr) {
+    throw EInOutError("Datei kann nicht geschrieben werden: " + path_ + " (" +
                       std::strerror(errno) + ")");
   }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  const bool flushed = std::fflush(f) == 0 && FlushToDisk(f);
-  const bool closed = std::fclose(f) == 0;
-  const int writeError = errno;
+}
+
+AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
+
+void AtomicFileWriter::Append(const char* bytes, std::size_t size) {
+  // The first failure is kept and told at Commit; what follows it is moot.
+  if (file_ == nullptr || failed_ || size == 0) return;
+  if (std::fwrite(bytes, 1, size, file_) != size) {
+    failed_ = true;
+    error_ = errno;
+  }
+}
+
+void AtomicFileWriter::Commit() {
+  if (file_ == nullptr) return;
+  const bool written = !failed_;
+  const bool flushed = written && std::fflush(file_) == 0 && FlushToDisk(file_);
+  const int flushError = errno;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  const int writeError = !written ? error_ : !flushed ? flushError : errno;
   // rename replaces the target in one step (on Windows too, where the C
   // library's rename would refuse an existing target).
   std::error_code renamed;
-  if (written && flushed && closed) std::filesystem::rename(SystemPath(temp), SystemPath(path), renamed);
+  if (written && flushed && closed) std::filesystem::rename(SystemPath(temp_), SystemPath(path_), renamed);
   if (!written || !flushed || !closed || renamed) {
     const std::string reason = renamed ? renamed.message() : std::strerror(writeError);
     std::error_code ignored;
-    std::filesystem::remove(SystemPath(temp), ignored);
-    throw EInOutError("Datei kann nicht geschrieben werden: " + path + " (" + reason + ")");
+    std::filesystem::remove(SystemPath(temp_), ignored);
+    throw EInOutError("Datei kann nicht geschrieben werden: " + path_ + " (" + reason + ")");
   }
+}
+
+void AtomicFileWriter::Abandon() {
+  if (file_ == nullptr) return;
+  std::fclose(file_);
+  file_ = nullptr;
+  std::error_code ignored;
+  std::filesystem::remove(SystemPath(temp_), ignored);
 }
 
 std::string ExtractFilePath(const std::string& path) {

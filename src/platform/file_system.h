@@ -4,6 +4,7 @@
 // like "Büro" is the same folder for the tool, for SQLite and for the user.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -89,6 +90,34 @@ enum class FileReaders { kAsTheFolderAllows, kOwnerOnly };
 // Raises EInOutError with a German message when it cannot.
 void WriteFileAtomically(const std::string& path, const std::string& bytes,
                          FileReaders readers = FileReaders::kAsTheFolderAllows);
+
+// The same, for a file written piece by piece: what is appended goes to the
+// temporary file at once (a large file is never held whole), Commit puts
+// it in the target's place. Destroyed without Commit (an error on the way),
+// the temporary file goes and the target stays as it was.
+class AtomicFileWriter {
+ public:
+  // Raises EInOutError when the temporary file cannot be made.
+  explicit AtomicFileWriter(std::string path,
+                            FileReaders readers = FileReaders::kAsTheFolderAllows);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  void Append(const char* bytes, std::size_t size);
+  void Append(const std::string& bytes) { Append(bytes.data(), bytes.size()); }
+  // Flushed to the disk, then in place. Raises EInOutError when it cannot.
+  void Commit();
+
+ private:
+  void Abandon();
+
+  std::string path_;
+  std::string temp_;
+  std::FILE* file_ = nullptr;
+  bool failed_ = false;
+  int error_ = 0;
+};
 
 // The folder of a path including its trailing separator ("" when none).
 std::string ExtractFilePath(const std::string& path);
