@@ -26,8 +26,9 @@ void CopyDatabaseTo(TDBase& db, const std::string& path);
 void RestoreDatabaseFrom(TDBase& db, const std::string& path);
 
 // SHA-256 over the schema and every row of every table (in rowid order, every
-// column as SQL quotes it): equal for two databases only when they hold the
-// same content. Raises EDatabaseFailure when the database cannot be read.
+// value with its storage class and its bytes as SQLite holds them): equal for
+// two databases only when they hold the same content. Raises
+// EDatabaseFailure when the database cannot be read.
 std::string ContentFingerprint(TDBase& db);
 
 }  // namespace kelvanor

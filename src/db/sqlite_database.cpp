@@ -257,10 +257,14 @@ void TSQLiteDatabase::RaiseError(const std::string& message, const std::string& 
 }
 
 void TSQLiteDatabase::RaiseWithCode(const std::string& message, int code) const {
+  RaiseSqliteFailure(db_, message, code);
+}
+
+void RaiseSqliteFailure(sqlite3* db, const std::string& message, int code) {
   const int primary = code & 0xFF;
   if (IsDatabaseFailure(primary)) {
-    const char* words = db_ != nullptr ? sqlite3_errmsg(db_) : nullptr;
-    throw EDatabaseFailure(message, primary, FailureCause(db_, primary),
+    const char* words = db != nullptr ? sqlite3_errmsg(db) : nullptr;
+    throw EDatabaseFailure(message, primary, FailureCause(db, primary),
                            words != nullptr ? words : "");
   }
   throw ESQLiteException(message, primary);

@@ -63,6 +63,11 @@ class EDatabaseFailure : public ESQLiteException {
 // EDatabaseFailure), false for a statement refused for its own sake.
 bool IsDatabaseFailure(int code);
 
+// Raises what the layer raises for SQLite's result `code` on `db`: an
+// EDatabaseFailure with its German cause when the file or connection
+// failed, else an ESQLiteException. For code that works on the raw handle.
+[[noreturn]] void RaiseSqliteFailure(sqlite3* db, const std::string& message, int code);
+
 // SQLite's storage-class numbers, used as column type codes.
 enum SQLiteColumnType : int {
   kTypeInteger = 1,
