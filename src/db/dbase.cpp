@@ -70,18 +70,18 @@ void TDBase::Open(const std::string& fileName) {
   sqlite3_commit_hook(
       connection_->Handle(),
       [](void* self) {
-        static_cast<TDBase*>(self)->counterRows_.clear();
+        static_cast<TDBase*>(self)->ForgetCounters();
         return 0;  // let the commit go on
       },
       this);
   sqlite3_rollback_hook(
-      connection_->Handle(), [](void* self) { static_cast<TDBase*>(self)->counterRows_.clear(); },
+      connection_->Handle(), [](void* self) { static_cast<TDBase*>(self)->ForgetCounters(); },
       this);
 }
 
 void TDBase::Reopen() {
   ClearStatementCache();
-  counterRows_.clear();
+  ForgetCounters();
   connection_.reset();
   closed_ = true;
   Open(fileName_);
@@ -185,7 +185,7 @@ int32_t TDBase::InsertRecordBound(const std::string& table, const std::vector<st
     return 0;
   }
   const int64_t rowid = sqlite3_last_insert_rowid(connection_->Handle());
-  if (!StepCounter(name)) {
+  if (!StepCounter(name, id)) {
     const std::string reason = lastError_;
     ExecuteBound("DELETE FROM " + table + " WHERE rowid=?1;", {SqlParam::Integer(rowid)});
     lastError_ = reason;
@@ -217,6 +217,8 @@ void TDBase::ClearStatementCache() {
 
 void TDBase::ExecuteQuietly(const std::string& sql) noexcept {
   if (closed_) return;
+  // Every rollback of this class passes here; a ROLLBACK TO fires no hook.
+  if (sql.rfind("ROLLBACK", 0) == 0) counterValues_.clear();
   try {
     connection_->ExecSQL(sql);
   } catch (...) {
@@ -248,7 +250,7 @@ int32_t TDBase::AllocateId(const std::string& table) {
   const std::string name = AsciiLowerCase(table);
   if (!IsPlainName(name)) return 0;
   const int32_t id = NextId(name);
-  StepCounter(name);
+  StepCounter(name, id);
   return id;
 }
 
@@ -256,8 +258,17 @@ int32_t TDBase::AllocateId(const std::string& table) {
 // with LOWER() on every row, so within a transaction (when nobody else can add
 // or drop counter rows) the row is found once and then read and stepped by
 // its rowid. Several rows of one name take the general way.
+//
+// Within the transaction the counter's value is read once: each step writes
+// the id just given (only where the row still holds the one before it), and
+// remembers it. Any rollback, of a line or of the whole, forgets what was
+// remembered, so a failed line's step is never counted.
 int32_t TDBase::NextId(const std::string& lowerName) {
   const std::vector<int64_t>& rows = CounterRows(lowerName);
+  if (rows.size() == 1) {
+    auto known = counterValues_.find(rows.front());
+    if (known != counterValues_.end()) return static_cast<int32_t>(known->second + 1);
+  }
   auto row = rows.size() == 1
                  ? QueryBound("SELECT idMax FROM \"_tblOffsets\" WHERE rowid=?1;",
                               {SqlParam::Integer(rows.front())})
@@ -265,17 +276,38 @@ int32_t TDBase::NextId(const std::string& lowerName) {
                               "ORDER BY idMax DESC LIMIT 1;",
                               {SqlParam::Text(lowerName)});
   if (row->Eof()) return 1;
-  return static_cast<int32_t>(row->FieldAsVariant("idMax").AsInteger() + 1);
+  const int64_t value = row->FieldAsVariant("idMax").AsInteger();
+  if (rows.size() == 1) counterValues_[rows.front()] = value;
+  return static_cast<int32_t>(value + 1);
 }
 
-bool TDBase::StepCounter(const std::string& lowerName) {
+bool TDBase::StepCounter(const std::string& lowerName, int32_t id) {
   const std::vector<int64_t>& rows = CounterRows(lowerName);
   if (rows.size() == 1) {
-    return ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE rowid=?1;",
-                        {SqlParam::Integer(rows.front())});
+    const int64_t row = rows.front();
+    if (!ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=?2 WHERE rowid=?1 AND idMax=?3;",
+                      {SqlParam::Integer(row), SqlParam::Integer(id),
+                       SqlParam::Integer(static_cast<int64_t>(id) - 1)})) {
+      counterValues_.erase(row);
+      return false;
+    }
+    if (connection_->Changes() == 1) {
+      counterValues_[row] = id;
+      return true;
+    }
+    // Not the value it was read with (a trigger of the host's stepped it):
+    // stepped as always, and never left below the id just given.
+    counterValues_.erase(row);
+    return ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=MAX(idMax+1, ?2) WHERE rowid=?1;",
+                        {SqlParam::Integer(row), SqlParam::Integer(id)});
   }
   return ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE LOWER(tbl)=?1;",
                       {SqlParam::Text(lowerName)});
+}
+
+void TDBase::ForgetCounters() {
+  counterRows_.clear();
+  counterValues_.clear();
 }
 
 const std::vector<int64_t>& TDBase::CounterRows(const std::string& lowerName) {

@@ -125,7 +125,9 @@ class TDBase {
   // The two halves of AllocateId: the id the next record gets, and moving
   // the counter past it.
   int32_t NextId(const std::string& lowerName);
-  bool StepCounter(const std::string& lowerName);
+  bool StepCounter(const std::string& lowerName, int32_t id);
+  // Forgets the counter rows and values known in the transaction that ended.
+  void ForgetCounters();
   // The rowid of the single counter row of a table (lower-case name) while a
   // transaction is open; empty when there is none, several, or no transaction.
   const std::vector<int64_t>& CounterRows(const std::string& lowerName);
@@ -147,6 +149,7 @@ class TDBase {
   int savepointDepth_ = 0;
   std::string lastError_;
   std::map<std::string, std::vector<int64_t>> counterRows_;  // see CounterRows
+  std::map<int64_t, int64_t> counterValues_;  // counter rowid -> idMax, see NextId
 };
 
 // A statement the database refused for its own row (a constraint, a missing
