@@ -4,6 +4,7 @@
 // Created fresh for every opening, so it always shows what Kelvanor.ini holds.
 #pragma once
 
+#include <wx/collpane.h>  // a class of its own under GTK, a name for the generic one elsewhere
 #include <wx/dialog.h>
 
 #include <optional>
@@ -14,7 +15,6 @@
 
 class wxButton;
 class wxCheckBox;
-class wxCollapsiblePane;
 class wxStaticText;
 class wxTextCtrl;
 
