@@ -9,18 +9,26 @@ command -v xdotool >/dev/null || fail "xdotool fehlt"
 SHOTS="$BUILD/screenshots"
 mkdir -p "$SHOTS"
 
+PROBE="$BUILD/tests/windows_probe.exe"
+# The id of the visible X window whose name matches the pattern, waiting up
+# to a minute for it; empty when none came.
+wait_for_window() {
+  local found=""
+  for _ in $(seq 1 120); do
+    found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)"
+    [ -n "$found" ] && break
+    sleep 0.5
+  done
+  echo "$found"
+}
+
 cd "$PROGRAM"
 # A window that never gets a display waits forever: the timeout ends it.
 timeout 300 wine ./Kelvanor.exe >"$WORK/window.log" 2>&1 &
 WINDOW_PID=$!
 trap 'wine taskkill /IM Kelvanor.exe >/dev/null 2>&1 || true; sleep 1; kill $WINDOW_PID 2>/dev/null || true; kill $SERVER_PID 2>/dev/null || true' EXIT
 
-window=""
-for _ in $(seq 1 120); do
-  window="$(xdotool search --onlyvisible --name 'S Y N C' 2>/dev/null | head -1 || true)"
-  [ -n "$window" ] && break
-  sleep 0.5
-done
+window="$(wait_for_window 'S Y N C')"
 [ -n "$window" ] || { cat "$WORK/window.log"; fail "das Fenster erscheint nicht"; }
 sleep 2
 import -window root "$SHOTS/wine_window_start.png"
@@ -94,11 +102,14 @@ import -window root "$SHOTS/wine_window_after_first_sync.png"
 field_changes
 find_sync_button
 xdotool mousemove "$click_x" "$click_y" click 1
+# The photo waits for the question: it and the tree above it are in view
+# together at the window's first size.
 for _ in $(seq 1 240); do
-  [ -d "$TOOL_DIR/mobil/tmp_dl" ] && break
+  wine "$PROBE" shown "S Y N C" "Nein" 2>/dev/null && break
   sleep 0.5
 done
-sleep 4
+wine "$PROBE" shown "S Y N C" "Nein" 2>/dev/null || { cat "$WORK/window.log"; fail "die Frage nach dem Import erscheint nicht"; }
+sleep 2
 import -window root "$SHOTS/wine_window_preview.png"
 [ "$(ini_value num_syncs)" = 1 ] || fail "ohne Antwort auf die Frage wurde gezählt"
 echo "Fenster unter Wine: erste Synchronisation in Ordnung, Bildschirmfotos $SHOTS/wine_window_after_first_sync.png, $SHOTS/wine_window_preview.png"
@@ -107,7 +118,6 @@ echo "Fenster unter Wine: erste Synchronisation in Ordnung, Bildschirmfotos $SHO
 # has its height back. Wine lets the window manager shrink the X window
 # below the size Windows keeps (it gives X no minimum), so the probe asks
 # Windows, and the X window is then set to exactly that minimum.
-PROBE="$BUILD/tests/windows_probe.exe"
 x_size() { xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p' | tr x ' '; }
 read -r win_w win_h < <(wine "$PROBE" size "S Y N C" | tr -d '\r')
 read -r x_w x_h < <(x_size)
@@ -171,6 +181,42 @@ import -window root "$SHOTS/wine_window_maximized.png"
 fills_window "maximiert"
 echo "Fenster unter Wine: kleinste Größe ${min_w}x${min_h} (wine_window_minimum.png), groß: wine_window_large.png, wine_window_maximized.png"
 
+# "Ja" imports; the history shows the run, and its undo takes the new
+# customer out again after a second "Ja" in the box (No is preselected, so
+# the box's button is clicked, not Return pressed).
+customers() { sqlite3 "$PRACTICE/praxis.db" "SELECT COUNT(*) FROM besitzer WHERE kundennr = 'K-900'"; }
+wine "$PROBE" click "S Y N C" "Ja" || fail "kein Knopf \"Ja\" an der Frage"
+for _ in $(seq 1 240); do
+  [ "$(ini_value num_syncs)" = 2 ] && break
+  sleep 0.5
+done
+[ "$(ini_value num_syncs)" = 2 ] || { cat "$WORK/window.log"; fail "der Import aus dem Fenster kam nicht an"; }
+[ "$(customers)" = 1 ] || fail "Kunde K-900 nach dem Import nicht genau einmal da"
+sleep 2
+wine "$PROBE" click "S Y N C" "Verlauf ..." || fail "kein Knopf \"Verlauf ...\""
+[ -n "$(wait_for_window '^Verlauf$')" ] || { cat "$WORK/window.log"; fail "der Verlauf öffnet sich nicht"; }
+sleep 2
+import -window root "$SHOTS/wine_history.png"
+undo="Letzten Import rückgängig machen ..."
+wine "$PROBE" shown "Verlauf" "$undo" || fail "im Verlauf ist \"$undo\" nicht bedienbar"
+wine "$PROBE" click "Verlauf" "$undo" || fail "kein Knopf \"$undo\""
+[ -n "$(wait_for_window '^Kelvanor$')" ] || fail "das Rückgängigmachen fragt nicht"
+sleep 1
+import -window root "$SHOTS/wine_history_undo_question.png"
+[ "$(customers)" = 1 ] || fail "vor der Antwort schon rückgängig gemacht"
+wine "$PROBE" click "Kelvanor" "Ja" || fail "kein Knopf \"Ja\" in der Frage zum Rückgängigmachen"
+for _ in $(seq 1 120); do
+  [ "$(customers)" = 0 ] && break
+  sleep 0.5
+done
+[ "$(customers)" = 0 ] || { cat "$WORK/window.log"; fail "der Import wurde aus dem Verlauf nicht rückgängig gemacht"; }
+[ "$(sqlite3 "$PRACTICE/praxis.db" "PRAGMA integrity_check")" = ok ] ||
+  fail "Praxis-Datenbank nach dem Rückgängigmachen beschädigt"
+sleep 2
+import -window root "$SHOTS/wine_history_after_undo.png"
+wine "$PROBE" click "Verlauf" "Schließen" || true
+echo "Verlauf unter Wine: Import rückgängig gemacht (wine_history.png, wine_history_undo_question.png, wine_history_after_undo.png)."
+
 # Offline, switching to another program and back three times brings no box
 # and leaves the window working (it used to open the version check's error
 # box from within the activation, and then froze).
@@ -220,12 +266,7 @@ curl -fsS "http://127.0.0.1:$HTTP_PORT/_control/slow?path=/sync/version.txt&dela
   fail "der Server nimmt die Regel für die langsame Versionsdatei nicht an"
 timeout 120 wine ./Kelvanor.exe >"$WORK/window3.log" 2>&1 &
 SLOW_PID=$!
-window=""
-for _ in $(seq 1 120); do
-  window="$(xdotool search --onlyvisible --name 'S Y N C' 2>/dev/null | head -1 || true)"
-  [ -n "$window" ] && break
-  sleep 0.5
-done
+window="$(wait_for_window 'S Y N C')"
 [ -n "$window" ] || { cat "$WORK/window3.log"; fail "das Fenster erscheint bei langsamer Versionsdatei nicht"; }
 sleep 3
 xdotool windowactivate --sync "$window" key alt+F4 2>/dev/null || xdotool key --window "$window" alt+F4
@@ -249,14 +290,10 @@ echo "Fenster unter Wine: während der langsamen Versionsprüfung geschlossen, e
 sed -i "s|^web=.*|web=http://127.0.0.1:$HTTP_PORT\r|; s|^name=.*|name=\r|" "$TOOL_DIR/Kelvanor.ini"
 /usr/bin/python3 -c 'import sys, urllib.request; urllib.request.urlopen("http://127.0.0.1:%s/_control/requests?reset=1" % sys.argv[1]).read()' "$HTTP_PORT"
 timeout 300 wine ./Kelvanor.exe >"$WORK/window4.log" 2>&1 &
-dialog=""
-for _ in $(seq 1 120); do
-  dialog="$(xdotool search --onlyvisible --name '^Konto-Einstellungen$' 2>/dev/null | head -1 || true)"
-  [ -n "$dialog" ] && break
-  sleep 0.5
-done
+dialog="$(wait_for_window '^Konto-Einstellungen$')"
 [ -n "$dialog" ] || { cat "$WORK/window4.log"; fail "ohne Kontonamen öffnet sich der Konto-Dialog nicht"; }
 sleep 1
+import -window root "$SHOTS/wine_first_start.png"
 wine "$PROBE" click "Konto-Einstellungen" "Verbindung prüfen" || fail "kein Knopf \"Verbindung prüfen\""
 for _ in $(seq 1 120); do
   wine "$PROBE" text "Konto-Einstellungen" 2>/dev/null | tr -d '\r' >"$WORK/check.txt" || true

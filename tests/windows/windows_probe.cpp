@@ -20,7 +20,9 @@
 //       for its window list, the way the setup's finish page asks it.
 //   windows_probe.exe click TITLE CAPTION  clicks the button CAPTION in that
 //       window as a user would, without waiting for what the click starts
-//       (a dialog's button may run for a while).
+//       (a dialog's button may run for a while). Only a visible button.
+//   windows_probe.exe shown TITLE CAPTION  exit 0 when that window shows
+//       the button CAPTION, enabled (a question has come up).
 //   windows_probe.exe text TITLE    what the window's multi-line edit field
 //       shows (a dialog's result lines), UTF-8.
 #include <windows.h>
@@ -136,16 +138,29 @@ std::wstring ClassOf(HWND window) {
   return name;
 }
 
-int Click(const wchar_t* title, const wchar_t* caption) {
+// The visible button labelled `caption` in the window titled `title`: a
+// panel that is hidden may hold a button of the same label ("Ja").
+HWND ShownButton(const wchar_t* title, const wchar_t* caption) {
   const HWND window = TopLevel(title);
-  if (window == nullptr) return 1;
-  const HWND button = Child(window, [caption](HWND child) {
+  if (window == nullptr) return nullptr;
+  return Child(window, [caption](HWND child) {
     wchar_t text[256] = {};
     ::GetWindowTextW(child, text, 256);
-    return _wcsicmp(ClassOf(child).c_str(), L"Button") == 0 && std::wstring(text) == caption;
+    return _wcsicmp(ClassOf(child).c_str(), L"Button") == 0 && std::wstring(text) == caption &&
+           ::IsWindowVisible(child);
   });
+}
+
+int Click(const wchar_t* title, const wchar_t* caption) {
+  const HWND button = ShownButton(title, caption);
   // Posted: the click's work runs in the program's own time.
   return button != nullptr && ::PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
+}
+
+// 0 when the button is in view and can be clicked.
+int Shown(const wchar_t* title, const wchar_t* caption) {
+  const HWND button = ShownButton(title, caption);
+  return button != nullptr && ::IsWindowEnabled(button) ? 0 : 1;
 }
 
 int Text(const wchar_t* title) {
@@ -193,6 +208,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"maximize") return Maximize(argv[2]);
   if (argc == 2 && std::wstring(argv[1]) == L"shell") return ShellAnswers();
   if (argc == 4 && std::wstring(argv[1]) == L"click") return Click(argv[2], argv[3]);
+  if (argc == 4 && std::wstring(argv[1]) == L"shown") return Shown(argv[2], argv[3]);
   if (argc == 3 && std::wstring(argv[1]) == L"text") return Text(argv[2]);
   if (argc == 2 && std::wstring(argv[1]) == L"screen") {
     std::printf("%d %d\n", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
