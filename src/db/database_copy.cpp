@@ -222,6 +222,9 @@ void AddValue(Sha256& hash, sqlite3_stmt* row, int column) {
 std::string ContentFingerprint(TDBase& db) {
   sqlite3* handle = db.Handle();
   if (handle == nullptr) RaiseSqliteFailure(nullptr, "database closed", SQLITE_MISUSE);
+  // Inside an import the id counters are stepped in memory until the commit;
+  // the fingerprint is of what the commit leaves.
+  if (sqlite3_get_autocommit(handle) == 0) db.WriteCounters();
   Sha256 hash;
   std::vector<std::string> tables;
   {

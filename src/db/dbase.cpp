@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "platform/file_system.h"
 #include "util/encoding.h"
 #include "util/text.h"
@@ -70,8 +72,12 @@ void TDBase::Open(const std::string& fileName) {
   sqlite3_commit_hook(
       connection_->Handle(),
       [](void* self) {
-        static_cast<TDBase*>(self)->ForgetCounters();
-        return 0;  // let the commit go on
+        auto* db = static_cast<TDBase*>(self);
+        // A step not written to the file would be lost with the commit, and
+        // the host would give the same id again: such a commit is refused.
+        const bool unwritten = db->HasUnwrittenCounters();
+        db->ForgetCounters();
+        return unwritten ? 1 : 0;
       },
       this);
   sqlite3_rollback_hook(
@@ -217,8 +223,6 @@ void TDBase::ClearStatementCache() {
 
 void TDBase::ExecuteQuietly(const std::string& sql) noexcept {
   if (closed_) return;
-  // Every rollback of this class passes here; a ROLLBACK TO fires no hook.
-  if (sql.rfind("ROLLBACK", 0) == 0) counterValues_.clear();
   try {
     connection_->ExecSQL(sql);
   } catch (...) {
@@ -259,15 +263,16 @@ int32_t TDBase::AllocateId(const std::string& table) {
 // or drop counter rows) the row is found once and then read and stepped by
 // its rowid. Several rows of one name take the general way.
 //
-// Within the transaction the counter's value is read once: each step writes
-// the id just given (only where the row still holds the one before it), and
-// remembers it. Any rollback, of a line or of the whole, forgets what was
-// remembered, so a failed line's step is never counted.
+// Within a transaction the counter is read once and stepped in memory; the
+// file gets its new value once, before the commit (WriteCounters), as the
+// host's own bulk inserts do. A savepoint keeps the values it began with and
+// a rollback to it puts them back, so a failed line never moves a counter.
 int32_t TDBase::NextId(const std::string& lowerName) {
   const std::vector<int64_t>& rows = CounterRows(lowerName);
   if (rows.size() == 1) {
-    auto known = counterValues_.find(rows.front());
-    if (known != counterValues_.end()) return static_cast<int32_t>(known->second + 1);
+    for (const CounterState& counter : counters_) {
+      if (counter.row == rows.front()) return static_cast<int32_t>(counter.value + 1);
+    }
   }
   auto row = rows.size() == 1
                  ? QueryBound("SELECT idMax FROM \"_tblOffsets\" WHERE rowid=?1;",
@@ -277,37 +282,67 @@ int32_t TDBase::NextId(const std::string& lowerName) {
                               {SqlParam::Text(lowerName)});
   if (row->Eof()) return 1;
   const int64_t value = row->FieldAsVariant("idMax").AsInteger();
-  if (rows.size() == 1) counterValues_[rows.front()] = value;
+  if (rows.size() == 1) counters_.push_back({rows.front(), value, value});
   return static_cast<int32_t>(value + 1);
 }
 
 bool TDBase::StepCounter(const std::string& lowerName, int32_t id) {
   const std::vector<int64_t>& rows = CounterRows(lowerName);
   if (rows.size() == 1) {
-    const int64_t row = rows.front();
-    if (!ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=?2 WHERE rowid=?1 AND idMax=?3;",
-                      {SqlParam::Integer(row), SqlParam::Integer(id),
-                       SqlParam::Integer(static_cast<int64_t>(id) - 1)})) {
-      counterValues_.erase(row);
-      return false;
-    }
-    if (connection_->Changes() == 1) {
-      counterValues_[row] = id;
+    for (CounterState& counter : counters_) {
+      if (counter.row != rows.front()) continue;
+      counter.value = std::max<int64_t>(counter.value, id);
       return true;
     }
-    // Not the value it was read with (a trigger of the host's stepped it):
-    // stepped as always, and never left below the id just given.
-    counterValues_.erase(row);
-    return ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=MAX(idMax+1, ?2) WHERE rowid=?1;",
-                        {SqlParam::Integer(row), SqlParam::Integer(id)});
   }
   return ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=idMax+1 WHERE LOWER(tbl)=?1;",
                       {SqlParam::Text(lowerName)});
 }
 
+void TDBase::WriteCounters() {
+  for (CounterState& counter : counters_) {
+    if (counter.value == counter.written) continue;
+    const SqlParams params{SqlParam::Integer(counter.row), SqlParam::Integer(counter.value),
+                           SqlParam::Integer(counter.written)};
+    // Where the row no longer holds the value it was read with (someone
+    // wrote it meanwhile), it moves on by as many steps, and never below
+    // the last id given.
+    if (!ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=?2 WHERE rowid=?1 AND idMax=?3;", params) ||
+        (connection_->Changes() != 1 &&
+         !ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=MAX(idMax+?2-?3, ?2) WHERE rowid=?1;",
+                       params))) {
+      throw ERecordRefused("Der Nummernzähler der Praxis kann nicht geschrieben werden: " +
+                           lastError_);
+    }
+    counter.written = counter.value;
+  }
+}
+
+bool TDBase::HasUnwrittenCounters() const {
+  for (const CounterState& counter : counters_) {
+    if (counter.value != counter.written) return true;
+  }
+  return false;
+}
+
 void TDBase::ForgetCounters() {
   counterRows_.clear();
-  counterValues_.clear();
+  counters_.clear();
+  counterMarks_.clear();
+}
+
+void TDBase::MarkCounters() { counterMarks_.push_back(counters_); }
+
+void TDBase::DropCounterMark(bool rolledBack) {
+  if (counterMarks_.empty()) return;
+  // Rolled back to the savepoint: the values it began with. Gone with the
+  // whole transaction (a ROLLBACK rule of the host's): nothing is kept.
+  if (rolledBack) {
+    counters_ = sqlite3_get_autocommit(connection_->Handle()) != 0
+                    ? std::vector<CounterState>()
+                    : std::move(counterMarks_.back());
+  }
+  counterMarks_.pop_back();
 }
 
 const std::vector<int64_t>& TDBase::CounterRows(const std::string& lowerName) {
@@ -347,6 +382,8 @@ int32_t TDBase::InsertRecordWith(const std::function<bool()>& insert, const std:
   const std::string savepoint = "insert_record_" + std::to_string(savepointDepth_);
   if (!ExecuteBound("SAVEPOINT " + savepoint + ";", {})) return 0;
   ++savepointDepth_;
+  if (outermost) ForgetCounters();
+  MarkCounters();
   // Undoes the INSERT and the counter step together. Outside a transaction a
   // plain ROLLBACK also ends the transaction the savepoint opened, even when
   // its commit was what failed.
@@ -357,6 +394,7 @@ int32_t TDBase::InsertRecordWith(const std::function<bool()>& insert, const std:
       ExecuteQuietly("ROLLBACK TO " + savepoint + ";");
       ExecuteQuietly("RELEASE " + savepoint + ";");
     }
+    DropCounterMark(true);
     --savepointDepth_;
   };
   int32_t id = 0;
@@ -389,6 +427,8 @@ int32_t TDBase::InsertRecordWith(const std::function<bool()>& insert, const std:
       lastError_ = reason;
       return 0;
     }
+    // Releasing the outermost savepoint commits.
+    if (outermost) WriteCounters();
     if (!ExecuteBound("RELEASE " + savepoint + ";", {})) {
       const std::string reason = lastError_;
       abandon();
@@ -399,6 +439,7 @@ int32_t TDBase::InsertRecordWith(const std::function<bool()>& insert, const std:
     abandon();
     throw;
   }
+  DropCounterMark(false);
   --savepointDepth_;
   lastError_.clear();
   return id;
@@ -416,6 +457,8 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
   // The savepoint statements are kept: an import opens one for every line.
   connection_->ExecBound(outer ? "BEGIN IMMEDIATE;" : "SAVEPOINT " + savepoint + ";", {});
   ++savepointDepth_;
+  if (outer) ForgetCounters();
+  MarkCounters();
   auto rollback = [&] {
     --savepointDepth_;
     if (closed_) return;  // closing the connection already rolled back
@@ -425,6 +468,7 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
       ExecuteQuietly("ROLLBACK TO " + savepoint + ";");
       ExecuteQuietly("RELEASE " + savepoint + ";");
     }
+    DropCounterMark(true);
   };
   try {
     block();
@@ -439,11 +483,13 @@ void TDBase::RunInTransaction(const std::function<void()>& block) {
   try {
     // A commit that fails (the host holds the file too long) must not leave the
     // transaction open: everything after it would silently never be saved.
+    if (outer) WriteCounters();
     connection_->ExecBound(outer ? std::string("COMMIT;") : "RELEASE " + savepoint + ";", {});
   } catch (...) {
     rollback();
     throw;
   }
+  DropCounterMark(false);
   --savepointDepth_;
 }
 

@@ -119,6 +119,12 @@ class TDBase {
   // transaction is already open.
   void RunInTransaction(const std::function<void()>& block);
 
+  // Writes the host's id counters this transaction stepped into the file.
+  // Done before every commit; whoever reads the whole file inside the
+  // transaction (its fingerprint) calls it first. Raises ERecordRefused when
+  // a counter cannot be written, EDatabaseFailure when the file fails.
+  void WriteCounters();
+
 
  private:
   int32_t AllocateId(const std::string& table);
@@ -126,8 +132,13 @@ class TDBase {
   // the counter past it.
   int32_t NextId(const std::string& lowerName);
   bool StepCounter(const std::string& lowerName, int32_t id);
-  // Forgets the counter rows and values known in the transaction that ended.
+  // Forgets the counter rows and values of the transaction that ended.
   void ForgetCounters();
+  bool HasUnwrittenCounters() const;
+  // A savepoint opens: the counters as they stand are kept for it. It ends:
+  // rolled back, the kept values return; released, they are dropped.
+  void MarkCounters();
+  void DropCounterMark(bool rolledBack);
   // The rowid of the single counter row of a table (lower-case name) while a
   // transaction is open; empty when there is none, several, or no transaction.
   const std::vector<int64_t>& CounterRows(const std::string& lowerName);
@@ -149,7 +160,15 @@ class TDBase {
   int savepointDepth_ = 0;
   std::string lastError_;
   std::map<std::string, std::vector<int64_t>> counterRows_;  // see CounterRows
-  std::map<int64_t, int64_t> counterValues_;  // counter rowid -> idMax, see NextId
+  // A counter of this transaction: its row in _tblOffsets, the last id given
+  // and the value the file holds.
+  struct CounterState {
+    int64_t row;
+    int64_t value;
+    int64_t written;
+  };
+  std::vector<CounterState> counters_;                 // see NextId
+  std::vector<std::vector<CounterState>> counterMarks_;  // one per open savepoint
 };
 
 // A statement the database refused for its own row (a constraint, a missing

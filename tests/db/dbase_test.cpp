@@ -270,6 +270,30 @@ TEST_F(DBaseTest, BlockCommitsItsInsertsAndANestedFailureOnlyUndoesItself) {
   EXPECT_EQ(One("SELECT group_concat(name || '=' || id, ',') FROM stall"), "Hof=1,Koppel=2");
   EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl = 'Stall'"), "2");
 
+  // The same with the rows given as values (the import's way, the counter
+  // stepped in memory until the commit), savepoints two deep; the next
+  // transaction reads the counter the commit wrote.
+  for (const char* second : {"Weide", "Paddock"}) {
+    db_->RunInTransaction([&] {
+      const int32_t first =
+          db_->InsertRecordBound("stall", {"name"}, {SqlParam::Text("Halle")}, "id");
+      try {
+        db_->RunInTransaction([&] {
+          db_->InsertRecordBound("stall", {"name"}, {SqlParam::Text("Weg")}, "id");
+          db_->RunInTransaction(
+              [&] { db_->InsertRecordBound("stall", {"name"}, {SqlParam::Text("Weg")}, "id"); });
+          throw std::runtime_error("innen");
+        });
+      } catch (const std::runtime_error&) {
+      }
+      EXPECT_EQ(db_->InsertRecordBound("stall", {"name"}, {SqlParam::Text(second)}, "id"),
+                first + 1);
+    });
+  }
+  EXPECT_EQ(One("SELECT group_concat(name || '=' || id, ',') FROM stall"),
+            "Hof=1,Koppel=2,Halle=3,Weide=4,Halle=5,Paddock=6");
+  EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl = 'Stall'"), "6");
+
   // A row refused under a ROLLBACK rule takes the whole transaction with it:
   // that ends the block as a failure, and nothing after it is written.
   ASSERT_TRUE(db_->Execute("CREATE TRIGGER nein BEFORE INSERT ON stall WHEN NEW.name = 'Nein' "
@@ -279,7 +303,8 @@ TEST_F(DBaseTest, BlockCommitsItsInsertsAndANestedFailureOnlyUndoesItself) {
     db_->InsertRecord("INSERT INTO stall (name) VALUES ('Nein');", "stall", "id");
     db_->InsertRecord("INSERT INTO stall (name) VALUES ('Nachher');", "stall", "id");
   }), EDatabaseFailure);
-  EXPECT_EQ(One("SELECT group_concat(name, ',') FROM stall"), "Hof,Koppel");
+  EXPECT_EQ(One("SELECT group_concat(name, ',') FROM stall"), "Hof,Koppel,Halle,Weide,Halle,Paddock");
+  EXPECT_EQ(One("SELECT idMax FROM _tblOffsets WHERE tbl = 'Stall'"), "6");
 }
 
 TEST_F(DBaseTest, StatementWaitsForALockTheHostReleases) {
