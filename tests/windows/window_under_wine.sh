@@ -21,6 +21,18 @@ wait_for_window() {
   done
   echo "$found"
 }
+# Runs the command every half second until it succeeds, for at most the
+# seconds given; fails when it never did.
+within() {
+  local until=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$until" ] || return 1
+    sleep 0.5
+  done
+}
+syncs_are() { [ "$(ini_value num_syncs)" = "$1" ]; }
+ended() { ! kill -0 "$1" 2>/dev/null; }
 
 cd "$PROGRAM"
 # A window that never gets a display waits forever: the timeout ends it.
@@ -87,10 +99,7 @@ PY
 find_sync_button
 xdotool mousemove "$click_x" "$click_y" click 1
 
-for _ in $(seq 1 240); do
-  [ "$(ini_value num_syncs)" = 1 ] && break
-  sleep 0.5
-done
+within 120 syncs_are 1 || true
 sleep 2
 import -window root "$SHOTS/wine_window_after_first_sync.png"
 [ "$(ini_value num_syncs)" = 1 ] || { cat "$WORK/window.log"; fail "die erste Synchronisation aus dem Fenster kam nicht an (num_syncs=$(ini_value num_syncs))"; }
@@ -104,11 +113,7 @@ find_sync_button
 xdotool mousemove "$click_x" "$click_y" click 1
 # The photo waits for the question: it and the tree above it are in view
 # together at the window's first size.
-for _ in $(seq 1 240); do
-  wine "$PROBE" shown "S Y N C" "Nein" 2>/dev/null && break
-  sleep 0.5
-done
-wine "$PROBE" shown "S Y N C" "Nein" 2>/dev/null || { cat "$WORK/window.log"; fail "die Frage nach dem Import erscheint nicht"; }
+within 120 wine "$PROBE" shown "S Y N C" "Nein" 2>/dev/null || { cat "$WORK/window.log"; fail "die Frage nach dem Import erscheint nicht"; }
 sleep 2
 import -window root "$SHOTS/wine_window_preview.png"
 [ "$(ini_value num_syncs)" = 1 ] || fail "ohne Antwort auf die Frage wurde gezählt"
@@ -185,12 +190,9 @@ echo "Fenster unter Wine: kleinste Größe ${min_w}x${min_h} (wine_window_minimu
 # customer out again after a second "Ja" in the box (No is preselected, so
 # the box's button is clicked, not Return pressed).
 customers() { sqlite3 "$PRACTICE/praxis.db" "SELECT COUNT(*) FROM besitzer WHERE kundennr = 'K-900'"; }
+customers_are() { [ "$(customers)" = "$1" ]; }
 wine "$PROBE" click "S Y N C" "Ja" || fail "kein Knopf \"Ja\" an der Frage"
-for _ in $(seq 1 240); do
-  [ "$(ini_value num_syncs)" = 2 ] && break
-  sleep 0.5
-done
-[ "$(ini_value num_syncs)" = 2 ] || { cat "$WORK/window.log"; fail "der Import aus dem Fenster kam nicht an"; }
+within 120 syncs_are 2 || { cat "$WORK/window.log"; fail "der Import aus dem Fenster kam nicht an"; }
 [ "$(customers)" = 1 ] || fail "Kunde K-900 nach dem Import nicht genau einmal da"
 sleep 2
 wine "$PROBE" click "S Y N C" "Verlauf ..." || fail "kein Knopf \"Verlauf ...\""
@@ -205,11 +207,7 @@ sleep 1
 import -window root "$SHOTS/wine_history_undo_question.png"
 [ "$(customers)" = 1 ] || fail "vor der Antwort schon rückgängig gemacht"
 wine "$PROBE" click "Kelvanor" "Ja" || fail "kein Knopf \"Ja\" in der Frage zum Rückgängigmachen"
-for _ in $(seq 1 120); do
-  [ "$(customers)" = 0 ] && break
-  sleep 0.5
-done
-[ "$(customers)" = 0 ] || { cat "$WORK/window.log"; fail "der Import wurde aus dem Verlauf nicht rückgängig gemacht"; }
+within 60 customers_are 0 || { cat "$WORK/window.log"; fail "der Import wurde aus dem Verlauf nicht rückgängig gemacht"; }
 [ "$(sqlite3 "$PRACTICE/praxis.db" "PRAGMA integrity_check")" = ok ] ||
   fail "Praxis-Datenbank nach dem Rückgängigmachen beschädigt"
 sleep 2
@@ -221,18 +219,12 @@ echo "Verlauf unter Wine: Import rückgängig gemacht (wine_history.png, wine_hi
 # and leaves the window working (it used to open the version check's error
 # box from within the activation, and then froze).
 wine taskkill /IM Kelvanor.exe >/dev/null 2>&1 || true
-for _ in $(seq 1 60); do
-  kill -0 "$WINDOW_PID" 2>/dev/null || break
-  sleep 0.5
-done
-! kill -0 "$WINDOW_PID" 2>/dev/null || fail "Kelvanor endet nicht"
+within 30 ended "$WINDOW_PID" || fail "Kelvanor endet nicht"
 sed -i 's|^web=.*|web=http://127.0.0.1:1\r|' "$TOOL_DIR/Kelvanor.ini"
 timeout 300 wine ./Kelvanor.exe >"$WORK/window2.log" 2>&1 &
 boxes() { xdotool search --onlyvisible --name '^Kelvanor$' 2>/dev/null | wc -l; }
-for _ in $(seq 1 120); do
-  [ "$(boxes)" -gt 0 ] && break
-  sleep 0.5
-done
+a_box() { [ "$(boxes)" -gt 0 ]; }
+within 60 a_box || true
 [ "$(boxes)" -eq 1 ] || fail "offline kein Fehlerfenster der Versionsprüfung"
 sleep 1
 xdotool key Return
@@ -250,11 +242,8 @@ for round in 1 2 3; do
 done
 import -window root "$SHOTS/wine_window_after_switching.png"
 xdotool windowactivate --sync "$window" key alt+F4
-for _ in $(seq 1 40); do
-  xdotool search --onlyvisible --name 'S Y N C' >/dev/null 2>&1 || break
-  sleep 0.5
-done
-! xdotool search --onlyvisible --name 'S Y N C' >/dev/null 2>&1 ||
+window_gone() { ! xdotool search --onlyvisible --name 'S Y N C' >/dev/null 2>&1; }
+within 20 window_gone ||
   fail "das Fenster reagiert nach dem Wechsel zu einem anderen Programm nicht mehr"
 echo "Fenster unter Wine: offline dreimal zu einem anderen Programm und zurück, kein Fenster, bedienbar."
 
@@ -270,11 +259,7 @@ window="$(wait_for_window 'S Y N C')"
 [ -n "$window" ] || { cat "$WORK/window3.log"; fail "das Fenster erscheint bei langsamer Versionsdatei nicht"; }
 sleep 3
 xdotool windowactivate --sync "$window" key alt+F4 2>/dev/null || xdotool key --window "$window" alt+F4
-for _ in $(seq 1 60); do
-  kill -0 "$SLOW_PID" 2>/dev/null || break
-  sleep 0.5
-done
-! kill -0 "$SLOW_PID" 2>/dev/null || { cat "$WORK/window3.log"; fail "Kelvanor endet nicht, wenn das Fenster während der Versionsprüfung geschlossen wird"; }
+within 30 ended "$SLOW_PID" || { cat "$WORK/window3.log"; fail "Kelvanor endet nicht, wenn das Fenster während der Versionsprüfung geschlossen wird"; }
 wait "$SLOW_PID" 2>/dev/null && status=0 || status=$?
 ! grep -q "page fault\|Unhandled exception" "$WORK/window3.log" ||
   { cat "$WORK/window3.log"; fail "Schließen während der Versionsprüfung: Absturz"; }
@@ -295,11 +280,11 @@ dialog="$(wait_for_window '^Konto-Einstellungen$')"
 sleep 1
 import -window root "$SHOTS/wine_first_start.png"
 wine "$PROBE" click "Konto-Einstellungen" "Verbindung prüfen" || fail "kein Knopf \"Verbindung prüfen\""
-for _ in $(seq 1 120); do
+check_done() {
   wine "$PROBE" text "Konto-Einstellungen" 2>/dev/null | tr -d '\r' >"$WORK/check.txt" || true
-  grep -q "^Ergebnis:" "$WORK/check.txt" && break
-  sleep 0.5
-done
+  grep -q "^Ergebnis:" "$WORK/check.txt"
+}
+within 60 check_done || true
 sleep 1
 import -window root "$SHOTS/wine_account_dialog_check.png"
 cat "$WORK/check.txt"
