@@ -39,6 +39,28 @@ void PrintErr(const std::string& text) {
 
 bool StdinIsTerminal() { return kelvanor::StdinIsTerminal(); }
 
+std::string ForTerminal(std::string text) {
+  for (char& c : text) {
+    if (c == '\r') c = '\n';
+  }
+  return text;
+}
+
+void TerminalView::Log(const std::string& line) { PrintOut(line + "\n"); }
+
+void TerminalView::ReportError(const std::string& message) {
+  hadError_ = true;
+  PrintErr("Fehler: " + ForTerminal(message) + "\n");
+}
+
+void TerminalView::ReportInfo(const std::string& message) {
+  PrintErr(ForTerminal(message) + "\n");
+}
+
+void TerminalView::ShowReceived(const TreeModel& tree, const ChangeDetails& changes) {
+  PrintReceived(tree, changes);
+}
+
 void PrintReceived(const TreeModel& tree, const ChangeDetails& described) {
   std::string text;
   auto next = described.begin();

@@ -28,6 +28,26 @@ std::optional<bool> AskYesNo(const std::string& question);
 // The answer word as typed (UTF-8); empty when it is neither yes nor no.
 std::optional<bool> ParseYesNo(const std::string& answer);
 
+// The tool's messages break their lines with carriage returns alone, as the
+// window's labels want; a terminal needs line feeds.
+std::string ForTerminal(std::string text);
+
+// A run's view on the terminal: the log on stdout, the window's boxes on
+// stderr ("Fehler: ..." for an error), the received data as PrintReceived
+// writes it. The commands add what their run asks besides.
+class TerminalView : public SyncView {
+ public:
+  // True once an error was reported.
+  bool HadError() const { return hadError_; }
+  void Log(const std::string& line) override;
+  void ReportError(const std::string& message) override;
+  void ReportInfo(const std::string& message) override;
+  void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) override;
+
+ private:
+  bool hadError_ = false;
+};
+
 // The received-data tree on stdout, one node per line with two blanks of
 // indent per level; under a line what it does, one level deeper and marked
 // "= " ("= Neuer Kunde Müller, Jörg", "= Telefon: 0711 -> 0301234").

@@ -26,16 +26,6 @@ namespace kelvanor::cli {
 
 namespace {
 
-// The question breaks its lines with carriage returns alone, as the window's
-// label wants; a terminal needs line feeds.
-std::string ForTerminal(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (c == '\r') c = '\n';
-  }
-  return out;
-}
-
 std::string WithSeparator(const std::string& folder) {
   if (folder.empty() || folder.back() == kPathSep) return folder;
   return folder + kPathSep;
@@ -55,29 +45,12 @@ bool AskOnTerminal() {
 
 // The session's log on stdout (with the detail lines the settings ask for),
 // its boxes on stderr.
-class CliImportView : public SyncView {
- public:
-  bool HadError() const { return hadError_; }
-  void Log(const std::string& line) override { PrintOut(line + "\n"); }
-  void ReportError(const std::string& message) override {
-    hadError_ = true;
-    PrintErr("Fehler: " + ForTerminal(message) + "\n");
-  }
-  void ReportInfo(const std::string& message) override { PrintErr(ForTerminal(message) + "\n"); }
-  void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) override {
-    PrintReceived(tree, changes);
-  }
-
- private:
-  bool hadError_ = false;
-};
-
 }  // namespace
 
 // The run in the history from its start to its end, whichever way it ends.
 class HistoryRun {
  public:
-  HistoryRun(const AccountFiles& files, const char* kind, CliImportView& view)
+  HistoryRun(const AccountFiles& files, const char* kind, TerminalView& view)
       : history_(files.history) {
     if (!history_.Trouble().empty()) view.Log("Hinweis: " + history_.Trouble());
     id_ = history_.Begin(kind);
@@ -160,7 +133,7 @@ int CmdImport(const CliOptions& options) {
   // sync imported already.
   // A backup's lines may be those of a run the server dropped long since:
   // the journal then knows them by all it remembers.
-  CliImportView view;
+  TerminalView view;
   Logger log(view, context.settings.DebugLog);
   ImportSession session(view, log, context.folders, context.db.get(), files, tree,
                         options.hasBackup ? JournalScope::kBackupImport : JournalScope::kServer);

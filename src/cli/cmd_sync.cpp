@@ -12,48 +12,28 @@ namespace kelvanor::cli {
 
 namespace {
 
-// The log on stdout, the window's boxes on stderr, the questions answered by
-// the flag or on the terminal.
-class CliSyncView : public SyncView {
+// The terminal's view, with the questions answered by the flag or on the
+// terminal and the export's steps on stderr.
+class CliSyncView : public TerminalView {
  public:
   explicit CliSyncView(std::optional<bool> answer) : answer_(answer), progress_("  ") {}
 
-  bool HadError() const { return hadError_; }
-
-  void Log(const std::string& line) override { PrintOut(line + "\n"); }
   bool Ask(const std::string& question) override { return Answer(question); }
-  void ReportError(const std::string& message) override {
-    hadError_ = true;
-    PrintErr("Fehler: " + ToLines(message) + "\n");
-  }
-  void ReportInfo(const std::string& message) override { PrintErr(ToLines(message) + "\n"); }
-  void ShowReceived(const TreeModel& tree, const ChangeDetails& changes) override {
-    PrintReceived(tree, changes);
-  }
-  void OfferImport(const std::string& question) override { PrintOut(ToLines(question) + "\n"); }
+  void OfferImport(const std::string& question) override { PrintOut(ForTerminal(question) + "\n"); }
   IExportProgress& ExportProgress() override { return progress_; }
 
   // The answer to a question: the flag, else the terminal.
   bool Answer(const std::string& question) {
     if (answer_) {
-      PrintOut(ToLines(question) + (*answer_ ? " ja\n" : " nein\n"));
+      PrintOut(ForTerminal(question) + (*answer_ ? " ja\n" : " nein\n"));
       return *answer_;
     }
-    return cli::AskYesNo(ToLines(question)).value_or(false);
+    return cli::AskYesNo(ForTerminal(question)).value_or(false);
   }
 
  private:
-  // Message texts break lines with carriage returns alone.
-  static std::string ToLines(std::string text) {
-    for (char& c : text) {
-      if (c == '\r') c = '\n';
-    }
-    return text;
-  }
-
   std::optional<bool> answer_;
   StderrExportProgress progress_;
-  bool hadError_ = false;
 };
 
 }  // namespace

@@ -9,31 +9,14 @@
 #include "cli/commands.h"
 #include "sync/logger.h"
 #include "sync/undo_import.h"
-#include "util/text.h"
 #include "util/w1252.h"
 
 namespace kelvanor::cli {
 
-namespace {
-
-std::string ForTerminal(const std::string& text) { return ReplaceAll(text, "\r", "\n"); }
-
-// The undo's log on stdout.
-class CliUndoView : public SyncView {
- public:
-  void Log(const std::string& line) override { PrintOut(line + "\n"); }
-  void ReportError(const std::string& message) override {
-    PrintErr("Fehler: " + ForTerminal(message) + "\n");
-  }
-  void ReportInfo(const std::string& message) override { PrintErr(ForTerminal(message) + "\n"); }
-};
-
-}  // namespace
-
 int CmdUndoImport(const CliOptions& options) {
   CliContext context = LoadCliContext(options);
   if (!OpenCliDatabase(context)) return kExitError;
-  CliUndoView view;
+  TerminalView view;
   Logger log(view, context.settings.DebugLog);
   const UndoRun run = RunUndo(
       *context.db, context.folders, context.settings.name, log,
