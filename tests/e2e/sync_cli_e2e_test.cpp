@@ -128,6 +128,37 @@ class SyncLife : public ::testing::Test {
     return backups;
   }
 
+  // The practice's files: the database and all beside it named so (its
+  // journal, WAL, the tool's restore points and history).
+  std::vector<fs::path> PracticeFiles() const {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(tmp.Path())) {
+      if (e.path().filename().string().rfind("praxis.db", 0) == 0) files.push_back(e.path());
+    }
+    return files;
+  }
+
+  // Keeps the practice's files, and the application-data folder when asked,
+  // for a run killed halfway to start again from: PutPracticeBack.
+  void KeepPractice(bool withAppData) {
+    fs::create_directories(KeptFolder());
+    if (withAppData) fs::copy(appData, KeptFolder() + "/appdata", fs::copy_options::recursive);
+    for (const fs::path& file : PracticeFiles()) {
+      fs::copy(file, KeptFolder() + "/" + file.filename().string(), fs::copy_options::recursive);
+    }
+  }
+  void PutPracticeBack() {
+    const bool withAppData = fs::exists(KeptFolder() + "/appdata");
+    if (withAppData) fs::remove_all(appData);
+    for (const fs::path& file : PracticeFiles()) fs::remove_all(file);
+    for (const auto& e : fs::directory_iterator(KeptFolder())) {
+      const std::string name = e.path().filename().string();
+      fs::copy(e.path(), name == "appdata" ? appData : tmp.Path() + "/" + name,
+               fs::copy_options::recursive);
+    }
+  }
+  std::string KeptFolder() const { return tmp.Path() + "/vorher"; }
+
   TempDir tmp;
   std::unique_ptr<SyncServer> server;
   std::string appData, toolDir, dbPath;
@@ -1092,27 +1123,9 @@ TEST_F(SyncLife, AWalPracticeKilledAtEveryDurabilityPointGetsEverythingOnce) {
   ASSERT_EQ(Sync("--yes").exitCode, 0);
   // Everything a sync changes on this side: the application-data folder and
   // the database with the files beside it.
-  const std::string saved = tmp.Path() + "/vorher";
-  auto practiceFiles = [&] {
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(tmp.Path())) {
-      if (e.path().filename().string().rfind("praxis.db", 0) == 0) files.push_back(e.path());
-    }
-    return files;
-  };
-  fs::create_directories(saved);
-  fs::copy(appData, saved + "/appdata", fs::copy_options::recursive);
-  for (const fs::path& file : practiceFiles()) {
-    fs::copy(file, saved + "/" + file.filename().string(), fs::copy_options::recursive);
-  }
+  KeepPractice(true);
   auto restore = [&] {
-    fs::remove_all(appData);
-    for (const fs::path& file : practiceFiles()) fs::remove_all(file);
-    for (const auto& e : fs::directory_iterator(saved)) {
-      const std::string name = e.path().filename().string();
-      fs::copy(e.path(), name == "appdata" ? appData : tmp.Path() + "/" + name,
-               fs::copy_options::recursive);
-    }
+    PutPracticeBack();
     for (const auto& e : fs::directory_iterator(Account())) {
       if (Has(e.path().filename().string(), "_x.txt")) fs::remove(e.path());
     }
@@ -1537,25 +1550,8 @@ TEST_F(WayBack, AnUndoKilledAtEveryDurabilityPointLeavesBeforeOrAfter) {
   PutFieldWork("A");
   ASSERT_EQ(Sync("--yes").exitCode, 0);
   const std::string imported = Content();
-  const std::string saved = tmp.Path() + "/vorher";
-  auto practiceFiles = [&] {
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(tmp.Path())) {
-      if (e.path().filename().string().rfind("praxis.db", 0) == 0) files.push_back(e.path());
-    }
-    return files;
-  };
-  fs::create_directories(saved);
-  for (const fs::path& file : practiceFiles()) {
-    fs::copy(file, saved + "/" + file.filename().string(), fs::copy_options::recursive);
-  }
-  auto restore = [&] {
-    for (const fs::path& file : practiceFiles()) fs::remove_all(file);
-    for (const auto& e : fs::directory_iterator(saved)) {
-      fs::copy(e.path(), tmp.Path() + "/" + e.path().filename().string(),
-               fs::copy_options::recursive);
-    }
-  };
+  KeepPractice(false);
+  auto restore = [&] { PutPracticeBack(); };
   auto undoCrashing = [&](const std::string& setting) {
     return WaitProgram(StartProgram(
         CliBinary(), {"undo-import", "--yes"}, appData, tmp.Path(), false,
