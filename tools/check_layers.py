@@ -14,7 +14,8 @@ import sys
 
 LEVEL = {
     "util": 0, "platform": 1, "db": 2, "net": 3, "import": 3, "export": 3,
-    "settings": 4, "server": 5, "kept": 5, "sync": 6, "cli": 7, "gui": 7,
+    "settings": 4, "server": 5, "kept": 5, "server_checks": 6, "sync": 7, "cli": 8,
+    "gui": 8,
 }
 
 

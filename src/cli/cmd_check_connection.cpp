@@ -6,7 +6,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_output.h"
 #include "cli/commands.h"
-#include "server/connection_check.h"
+#include "server_checks/connection_check.h"
 #include "util/w1252.h"
 
 namespace kelvanor::cli {

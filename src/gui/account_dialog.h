@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "server/connection_check.h"
+#include "server_checks/connection_check.h"
 #include "settings/settings.h"
 
 class wxButton;

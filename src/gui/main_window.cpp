@@ -21,8 +21,8 @@
 #include <memory>
 #include <optional>
 
-#include "server/connection_check.h"
-#include "server/version_check.h"
+#include "server_checks/connection_check.h"
+#include "server_checks/version_check.h"
 #include "gui/account_dialog.h"
 #include "gui/progress_bar.h"
 #include "gui/history_dialog.h"

@@ -1,8 +1,8 @@
 // The command batch: every external step of a transfer is one command line
 // written into tmp.bat and run to its end while the window stays alive.
 //
-// Room src/server: what speaks to the sync server (commands, transfers,
-// reading answers, checking archives, the version check). It uses the
+// Room src/server: what speaks to the sync server in a sync (commands,
+// transfers, reading answers, checking archives). It uses the
 // settings and the platform layer, never the sync run: a TransferLog is all
 // it knows of one.
 #pragma once

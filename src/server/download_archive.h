@@ -3,8 +3,8 @@
 // allows. The archive is read before unzip sees it, and the folder is looked
 // at again after unzip has run.
 //
-// Room src/server: what speaks to the sync server (commands, transfers,
-// reading answers, checking archives, the version check). It uses the
+// Room src/server: what speaks to the sync server in a sync (commands,
+// transfers, reading answers, checking archives). It uses the
 // settings and the platform layer, never the sync run: a TransferLog is all
 // it knows of one.
 #pragma once

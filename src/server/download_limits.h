@@ -2,8 +2,8 @@
 // anyone between it and the office on plain HTTP, decides what arrives; a
 // practice's real data stays far below every one of these.
 //
-// Room src/server: what speaks to the sync server (commands, transfers,
-// reading answers, checking archives, the version check). It uses the
+// Room src/server: what speaks to the sync server in a sync (commands,
+// transfers, reading answers, checking archives). It uses the
 // settings and the platform layer, never the sync run: a TransferLog is all
 // it knows of one.
 #pragma once

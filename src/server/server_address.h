@@ -6,8 +6,8 @@
 // the address without its login, and curl is handed the login through its
 // settings file (RunCommand).
 //
-// Room src/server: what speaks to the sync server (commands, transfers,
-// reading answers, checking archives, the version check). It uses the
+// Room src/server: what speaks to the sync server in a sync (commands,
+// transfers, reading answers, checking archives). It uses the
 // settings and the platform layer, never the sync run: a TransferLog is all
 // it knows of one.
 #pragma once

@@ -12,8 +12,8 @@
 //
 // All texts here are Windows-1252.
 //
-// Room src/server: what speaks to the sync server (commands, transfers,
-// reading answers, checking archives, the version check). It uses the
+// Room src/server: what speaks to the sync server in a sync (commands,
+// transfers, reading answers, checking archives). It uses the
 // settings and the platform layer, never the sync run: a TransferLog is all
 // it knows of one.
 #pragma once

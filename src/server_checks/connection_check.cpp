@@ -1,4 +1,4 @@
-#include "server/connection_check.h"
+#include "server_checks/connection_check.h"
 
 #include <algorithm>
 #include <chrono>

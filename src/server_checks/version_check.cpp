@@ -1,4 +1,4 @@
-#include "server/version_check.h"
+#include "server_checks/version_check.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,10 +1,10 @@
 // The version check and the self-update without a window: the window (and
 // kelvanor-cli) decide how an offer or an error is shown.
 //
-// Room src/server: what speaks to the sync server (commands, transfers,
-// reading answers, checking archives, the version check). It uses the
-// settings and the platform layer, never the sync run: a TransferLog is all
-// it knows of one.
+// Room src/server_checks: what the tool asks of the sync server outside a
+// sync (does every address answer, is there a newer version). It uses the
+// server room's transfers and the settings, never the sync run: a
+// TransferLog is all it knows of one.
 #pragma once
 
 #include <string>

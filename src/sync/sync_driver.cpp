@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "server/command_batch.h"
-#include "server/connection_check.h"
+#include "server_checks/connection_check.h"
 #include "sync/import_question.h"
 #include "sync/logger.h"
 #include "kept/mobile_base.h"

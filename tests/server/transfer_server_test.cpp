@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "server/connection_check.h"
+#include "server_checks/connection_check.h"
 #include "server/transfer.h"
 #include "platform/environment.h"
 #include "platform/ini_file.h"

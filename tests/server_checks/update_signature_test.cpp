@@ -4,7 +4,7 @@
 // tests/windows/sign_stand_ins.sh and leave "started.txt" beside themselves
 // when they run. On Linux no program carries such a signature; the update
 // is tested there against the reference server (version_check_test.cpp).
-#include "server/version_check.h"
+#include "server_checks/version_check.h"
 
 #include <gtest/gtest.h>
 

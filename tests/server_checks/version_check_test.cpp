@@ -1,4 +1,4 @@
-#include "server/version_check.h"
+#include "server_checks/version_check.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
