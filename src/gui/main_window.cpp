@@ -412,6 +412,12 @@ void Tfrm_main::BuildControls() {
   Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
     event.Skip();
     repaintWhenSettled_ = true;
+    const wxSize now = GetClientSize();
+    if (leastClient_.GetWidth() > 0 &&
+        (GetMinClientSize() != leastClient_ || now.GetHeight() < leastClient_.GetHeight() ||
+         now.GetWidth() < leastClient_.GetWidth())) {
+      CallAfter([this] { GrowToMinimumSize(); });
+    }
   });
   Bind(wxEVT_IDLE, [this](wxIdleEvent& event) {
     event.Skip();
@@ -522,14 +528,20 @@ void Tfrm_main::SetMinimumSize() {
   }
   const int splitter = 2 * Splitter1->GetMinimumPaneSize() + Splitter1->GetSashSize();
   const int topHeight = std::max(top.GetHeight(), pnlTop->GetMinSize().GetHeight());
-  SetMinClientSize(wxSize(width, topHeight + splitter + bottomHeight));
+  leastClient_ = wxSize(width, topHeight + splitter + bottomHeight);
+  SetMinClientSize(leastClient_);
 }
 
 void Tfrm_main::GrowToMinimumSize() {
-  if (IsMaximized() || IsFullScreen())
+  if (IsMaximized() || IsFullScreen() || leastClient_.GetWidth() <= 0)
     return;
+  // The least client size is kept as a least window size, reckoned with the
+  // frame the window manager had said it draws; one that says so only later
+  // (GTK learns the frame's size after the window is shown) leaves the
+  // client that much smaller: set again, with the frame known.
+  if (GetMinClientSize() != leastClient_) SetMinClientSize(leastClient_);
   const wxSize now = GetClientSize();
-  const wxSize least = GetMinClientSize();
+  const wxSize least = leastClient_;
   if (now.GetWidth() >= least.GetWidth() &&
       now.GetHeight() >= least.GetHeight())
     return;
@@ -625,6 +637,11 @@ void Tfrm_main::ShowEncryption() {
                                           : wxColour(150, 70, 0));
   lbl_Encryption->SetToolTip(ToWxMessage(TransferModeDetail(settings_.servers)));
   pnlTop->Layout();
+  // The account's two lines may make the top panel taller than the least
+  // size was reckoned with: a window at its least size would give the tree
+  // the difference.
+  SetMinimumSize();
+  GrowToMinimumSize();
 }
 
 void Tfrm_main::CheckForUpdate() {

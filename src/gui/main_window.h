@@ -223,6 +223,7 @@ class Tfrm_main : public wxFrame,
   int importWrapWidth_ = 0;
   int logHeight_ = 145;  // the log's height as designed or as the user dragged it
   bool repaintWhenSettled_ = false;  // resized: drawn anew once the layout is done
+  wxSize leastClient_;  // the least client size, as SetMinimumSize reckoned it
   bool yielding_ = false;
   wxLongLong lastYieldMs_ = 0;
 
