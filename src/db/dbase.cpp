@@ -311,7 +311,7 @@ void TDBase::WriteCounters() {
         (connection_->Changes() != 1 &&
          !ExecuteBound("UPDATE \"_tblOffsets\" SET idMax=MAX(idMax+?2-?3, ?2) WHERE rowid=?1;",
                        params))) {
-      throw ERecordRefused("Der Nummernzähler der Praxis kann nicht geschrieben werden: " +
+      throw ERecordRefused(W1252("Der Nummernzähler der Praxis kann nicht geschrieben werden: ") +
                            lastError_);
     }
     counter.written = counter.value;
