@@ -39,12 +39,7 @@ void PrintErr(const std::string& text) {
 
 bool StdinIsTerminal() { return kelvanor::StdinIsTerminal(); }
 
-std::string ForTerminal(std::string text) {
-  for (char& c : text) {
-    if (c == '\r') c = '\n';
-  }
-  return text;
-}
+std::string ForTerminal(const std::string& text) { return ReplaceAll(text, "\r", "\n"); }
 
 void TerminalView::Log(const std::string& line) { PrintOut(line + "\n"); }
 

@@ -30,7 +30,7 @@ std::optional<bool> ParseYesNo(const std::string& answer);
 
 // The tool's messages break their lines with carriage returns alone, as the
 // window's labels want; a terminal needs line feeds.
-std::string ForTerminal(std::string text);
+std::string ForTerminal(const std::string& text);
 
 // A run's view on the terminal: the log on stdout, the window's boxes on
 // stderr ("Fehler: ..." for an error), the received data as PrintReceived

@@ -14,6 +14,7 @@
 #include "util/encoding.h"
 #include "util/errors.h"
 #include "util/sha256.h"
+#include "util/text.h"
 #include "util/w1252.h"
 
 namespace kelvanor {
@@ -169,9 +170,7 @@ class RawStatement {
 };
 
 std::string QuotedName(const std::string& name) {
-  std::string quoted = "\"";
-  for (const char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + '"';
+  return "\"" + ReplaceAll(name, "\"", "\"\"") + "\"";
 }
 
 // One value into the hash with its storage class and length, so no two

@@ -7,29 +7,16 @@
 
 namespace kelvanor {
 
-namespace {
-// Lines are gathered to about this size before they go to the file: few
-// writes, and little held.
-constexpr std::size_t kExportChunk = 64 * 1024;
-}  // namespace
-
 ExportLines::ExportLines(const ExportContext& ctx, const std::string& name)
     : file_(ctx.folder + kPathSep + name) {}
 
+// The file's own buffer gathers the lines into few writes.
 void ExportLines::Add(const std::string& line) {
-  pending_ += line;
-  pending_ += "\r\n";
-  if (pending_.size() >= kExportChunk) {
-    file_.Append(pending_);
-    pending_.clear();
-  }
+  file_.Append(line);
+  file_.Append("\r\n", 2);
 }
 
-void ExportLines::Finish() {
-  file_.Append(pending_);
-  pending_.clear();
-  file_.Commit();
-}
+void ExportLines::Finish() { file_.Commit(); }
 
 std::string ExportContext::LastAppointmentDay(int32_t horseId) {
   const std::string date = lastAppointments != nullptr ? lastAppointments->DateText(horseId)

@@ -70,7 +70,6 @@ class ExportLines {
 
  private:
   AtomicFileWriter file_;
-  std::string pending_;
 };
 
 // A row count as a progress bar maximum.

@@ -158,13 +158,8 @@ Tfrm_account::Tfrm_account(wxWindow* parent, const Folders& folders, Settings& s
   SetSizer(root);
   // Unfolded, the dialog grows so no button is cut; folded again it keeps
   // its size, as a dialog the user may have widened should.
-  paneAdvanced->Bind(wxEVT_COLLAPSIBLEPANE_CHANGED, [this](wxCollapsiblePaneEvent&) {
-    const wxSize needed = GetSizer()->GetMinSize();
-    const wxSize now = GetClientSize();
-    SetClientSize(std::max(needed.GetWidth(), now.GetWidth()),
-                  std::max(needed.GetHeight(), now.GetHeight()));
-    Layout();
-  });
+  paneAdvanced->Bind(wxEVT_COLLAPSIBLEPANE_CHANGED,
+                     [this](wxCollapsiblePaneEvent&) { GrowToFit(); });
 
   edit_name->SetValue(ToWx(IniReadString(folders_.ToolIni(), "general", "name", "")));
   edit_server->SetValue(ToWx(IniReadString(folders_.ToolIni(), "general", "server", "")));
@@ -220,6 +215,10 @@ void Tfrm_account::ShowAddresses() {
       line("Updates: ", resolved.addresses.web, resolved.web) + "\r" +
       line("Upload: ", resolved.addresses.ftp, resolved.ftp)));
   // A longer name typed in grows the dialog, so every address shows in full.
+  GrowToFit();
+}
+
+void Tfrm_account::GrowToFit() {
   const wxSize needed = GetSizer()->GetMinSize();
   const wxSize now = GetClientSize();
   if (needed.GetWidth() > now.GetWidth() || needed.GetHeight() > now.GetHeight()) {
@@ -244,11 +243,7 @@ void Tfrm_account::FitCheckLines(const std::vector<std::string>& lines) {
   const wxSize least = memoCheck->GetMinSize();
   if (wanted <= least.GetHeight()) return;
   memoCheck->SetMinSize(wxSize(least.GetWidth(), wanted));
-  const wxSize needed = GetSizer()->GetMinSize();
-  const wxSize now = GetClientSize();
-  SetClientSize(std::max(needed.GetWidth(), now.GetWidth()),
-                std::max(needed.GetHeight(), now.GetHeight()));
-  Layout();
+  GrowToFit();
   // Grown past the screen's edge: back into view.
   if (!wxGetClientDisplayRect().Contains(GetScreenRect())) CentreOnScreen();
 }
@@ -287,12 +282,8 @@ std::optional<ConnectionReport> Tfrm_account::RunCheck() {
   memoCheck->Clear();
   if (!memoCheck->IsShown()) {
     memoCheck->Show();
-    const wxSize needed = GetSizer()->GetMinSize();
-    const wxSize now = GetClientSize();
-    SetClientSize(std::max(needed.GetWidth(), now.GetWidth()),
-                  std::max(needed.GetHeight(), now.GetHeight()));
   }
-  Layout();
+  GrowToFit();
   SetButtonsEnabled(false);
   checking_ = true;
   std::optional<ConnectionReport> report;

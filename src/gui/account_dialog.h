@@ -59,6 +59,9 @@ class Tfrm_account : public wxDialog {
 
  private:
   void ShowAddresses();
+  // The dialog made as large as what it shows needs (never smaller), and laid
+  // out anew.
+  void GrowToFit();
   // Runs the check with what the edits hold, the dialog's buttons off
   // meanwhile; null when it could not run (said in a box).
   std::optional<ConnectionReport> RunCheck();

@@ -412,12 +412,8 @@ void Tfrm_main::BuildControls() {
   Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
     event.Skip();
     repaintWhenSettled_ = true;
-    const wxSize now = GetClientSize();
-    if (leastClient_.GetWidth() > 0 &&
-        (GetMinClientSize() != leastClient_ || now.GetHeight() < leastClient_.GetHeight() ||
-         now.GetWidth() < leastClient_.GetWidth())) {
-      CallAfter([this] { GrowToMinimumSize(); });
-    }
+    // The frame's size may be known only now (see GrowToMinimumSize).
+    CallAfter([this] { GrowToMinimumSize(); });
   });
   Bind(wxEVT_IDLE, [this](wxIdleEvent& event) {
     event.Skip();
@@ -541,12 +537,10 @@ void Tfrm_main::GrowToMinimumSize() {
   // client that much smaller: set again, with the frame known.
   if (GetMinClientSize() != leastClient_) SetMinClientSize(leastClient_);
   const wxSize now = GetClientSize();
-  const wxSize least = leastClient_;
-  if (now.GetWidth() >= least.GetWidth() &&
-      now.GetHeight() >= least.GetHeight())
+  if (now.GetWidth() >= leastClient_.GetWidth() && now.GetHeight() >= leastClient_.GetHeight())
     return;
-  SetClientSize(std::max(now.GetWidth(), least.GetWidth()),
-                std::max(now.GetHeight(), least.GetHeight()));
+  SetClientSize(std::max(now.GetWidth(), leastClient_.GetWidth()),
+                std::max(now.GetHeight(), leastClient_.GetHeight()));
 }
 
 void Tfrm_main::RestoreLogHeight() {
